@@ -1,0 +1,59 @@
+# Kavel: `make run` builds and starts the program, `make test` runs every test.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS ?= 15
+CMAKE_GEN  := -G Ninja
+
+.PHONY: all deps build run test test-release test-asan test-fuzz demo bench clean format
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	cd $(BUILD) && ./kavel $(ARGS)
+
+test: deps
+	$(MAKE) test-release
+	$(MAKE) test-asan
+	$(MAKE) test-fuzz
+
+test-release: build
+	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+
+# The same unit tests under AddressSanitizer and UndefinedBehaviorSanitizer;
+# the script tests (real windows, real peers) run once, in the release build.
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DKAVEL_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure -LE script
+
+# Every fuzz target for a short while; run one longer by hand with
+#   $(FUZZ_BUILD)/fuzz_NAME -max_total_time=600 CORPUS_DIR
+test-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
+	@set -e; for f in $(FUZZ_BUILD)/fuzz_*; do \
+	  [ -x "$$f" ] || continue; \
+	  echo "fuzzing $$f for $(FUZZ_SECONDS)s"; \
+	  "$$f" -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=1024 -print_final_stats=0 >/dev/null 2>"$$f.log" || { tail -40 "$$f.log"; exit 1; }; \
+	done; echo "fuzz targets: all clean"
+
+bench: build
+	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,0 +1,74 @@
+// Terminal fonts: the font-choice vocabulary, the bitmap font files of the
+// Fonts drawer, scale selection per window mode, and system-font fall-backs.
+#pragma once
+#include <cstdint>
+
+struct PlatFont;
+
+// The seven font choices as stored in the phonebook.
+inline constexpr const char* kFontCP437 = "CP437";
+inline constexpr const char* kFontTopaz1200 = "Topaz (1200)";
+inline constexpr const char* kFontTopazAmiga = "Topaz (Amiga)";
+inline constexpr const char* kFontC64UpGfx40 = "C64 Up/GFX [40]";
+inline constexpr const char* kFontC64LowUp40 = "C64 Low/Up [40]";
+inline constexpr const char* kFontC64UpGfx80 = "C64 Up/GFX [80]";
+inline constexpr const char* kFontC64LowUp80 = "C64 Low/Up [80]";
+
+// The active font name (normalised, at most 79 characters).
+extern char g_active_font[80];
+
+// The one loaded bitmap font of the program.
+struct BitmapFont {
+  uint8_t glyphs[4096];  // 256 glyphs x height rows, bit 7 leftmost
+  int32_t height;        // 8, 14 or 16
+  int32_t scale;         // integer pixel multiplier, >= 1
+  int32_t valid;         // 1 when loaded
+  char path[96];
+};
+extern BitmapFont g_bitmap_font;
+
+// Bitmap renderer kinds.
+enum : int {
+  BITMAP_KIND_NONE = 0,
+  BITMAP_KIND_CP437 = 1,
+  BITMAP_KIND_TOPAZ_1200 = 2,
+  BITMAP_KIND_TOPAZ_AMIGA = 3,
+  BITMAP_KIND_C64 = 4,
+};
+
+void normalize_font_choice(const char* name, char out[80]);
+void set_active_font(const char* name);
+
+bool font_name_looks_cp437(const char* name);
+bool font_name_looks_topaz_1200_font(const char* name);
+bool font_name_looks_topaz_amiga_font(const char* name);
+bool font_name_looks_amiga_font(const char* name);
+bool font_name_looks_c64(const char* name);
+bool font_name_looks_c64_upper_font_local(const char* name);
+bool font_name_looks_c64_lower_font_local(const char* name);
+bool c64_font_uses_80_columns(const char* name);
+int c64_visible_cols_for_font();
+
+// 0 when every required font file is present with its size; otherwise prints
+// the console report, waits for Return on standard input and returns -1.
+int startup_validate_runtime_fonts();
+
+// Prepares g_bitmap_font for the active font and window mode; 1 on success.
+int bitmap_renderer_prepare_terminal(int top_bar, int* cell_w, int* cell_h, int* baseline,
+                                     int* glyph_height, int* scale, int* kind);
+bool bitmap_font_candidate_fits(int height, int scale, int top_bar);
+bool c64_bitmap_font_candidate_fits(int scale, int top_bar);
+
+// Loads one glyph file by table name ("cp437.f16", "Topaz+1200/14", ...) into
+// g_bitmap_font with the given scale through the per-file cache; 1 on success.
+int bitmap_font_load(const char* file, int height, int scale);
+// Forgets the per-file cache (tests, and after the font drawer changed).
+void bitmap_font_cache_reset();
+
+PlatFont* try_open_font_exact(const char* name, int height, int flags);
+PlatFont* try_open_named_font(const char* name, int height, int flags);
+PlatFont* open_terminal_font(int* cp437_flag);
+PlatFont* open_ui_font(int* cp437_flag);
+void terminal_metrics_from_font(const PlatFont* font, int cp437_flag, int* cell_w, int* cell_h,
+                                int* baseline);
+void ui_metrics_from_font(const PlatFont* font, int* cell_w, int* line_h, int* baseline);
