@@ -1,7 +1,61 @@
 // TCP: name resolution, the non-blocking connect, sending and closing.
+//
+// Everything here is IPv4 and non-blocking: the program has one thread, and
+// after the connect nothing may wait on the network.
 #pragma once
+#include <netinet/in.h>
+
 #include <cstddef>
+#include <cstdint>
+
+// Outcomes of the connect step, also the results of a session that never got
+// connected.
+enum : int {
+  CONNECT_OK = 0,
+  CONNECT_FAILED = -1,
+  CONNECT_CANCELLED = -2,
+  CONNECT_TIMED_OUT = -3,
+};
+
+// 1500 turns of one poll plus one tick: about 30 seconds.
+inline constexpr int kConnectBudgetTurns = 1500;
+
+// A host name longer than this cannot be a DNS name; it is refused without
+// asking the resolver.
+inline constexpr size_t kMaxHostNameLength = 253;
+
+// What the connect step needs besides the host and port.  The cancel poll is
+// the menu's dialing display (absent on the direct path); the pause and the
+// budget are there so that tests can run the time-out without waiting 30 s.
+struct ConnectOptions {
+  int (*poll_cancel)(void* ctx) = nullptr;  // 1 = the user cancelled
+  void* cancel_ctx = nullptr;
+  int budget_turns = kConnectBudgetTurns;
+  void (*pause)() = nullptr;  // one tick; null: dos_delay(1)
+};
+
+// Resolves a dotted IPv4 address or a host name (IPv4 entries only) into a
+// network-order address; 0 on success, -1 on failure.
+int connection_resolve_ipv4(const char* host, in_addr* out);
+
+// The whole connect step: resolve, socket, non-blocking, connect and wait for
+// the budget.  On CONNECT_OK *out_sock holds the connected descriptor with
+// TCP_NODELAY on; otherwise *out_sock is -1 and no descriptor is left open.
+int connection_open(const char* host, int port, const ConnectOptions* opts, int* out_sock);
 
 // Sends every byte of buf; 0 when all went out, -1 on failure.  EINTR retries
 // at once; EWOULDBLOCK pauses one tick and retries, at most 50 times per call.
 int send_all(int sock, const void* buf, size_t len);
+
+// Size of one read while no transfer runs, and while one does.
+inline constexpr int kRecvChunk = 512;
+inline constexpr int kRecvChunkTransfer = 8192;
+
+// One non-blocking read of at most cap bytes.  Returns the byte count (> 0),
+// 0 when nothing is there now, or -1 when the peer closed or the socket
+// failed (both end the session the same way).
+int connection_recv(int sock, uint8_t* buf, int cap);
+
+// Hard close: linger on with time 0 (closing does not wait for unsent data),
+// shutdown both ways, close.  Sets *sock to -1; does nothing when it is < 0.
+void connection_close(int* sock);

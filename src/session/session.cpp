@@ -1,0 +1,8 @@
+#include "session/session.h"
+
+#include <cstring>
+
+void session_init(Session* s) {
+  memset(s, 0, sizeof *s);
+  s->sock = -1;
+}

@@ -1,0 +1,63 @@
+// One connection's record, shared by the connection, the Telnet layer, the
+// session loop, the key input and (later) the transfer engines.
+#pragma once
+#include <cstdint>
+
+struct Terminal;
+
+// Emulation type codes: 5 is PETSCII, every other value is ANSI.
+inline constexpr int kEmulationAnsi = 4;
+inline constexpr int kEmulationPetscii = 5;
+
+inline constexpr int kTelnetSubnegMax = 512;
+
+// Stand-ins for the transfer records until the transfer engines exist: the
+// session loop, the Telnet layer and the key input only need to know whether
+// a transfer is running, in which direction, and whether a file is open.
+struct SessionZmodem {
+  int32_t active;     // a ZMODEM transfer is running
+  int32_t direction;  // 0 receiving, 1 sending
+  void* file;         // receive file still open
+};
+struct SessionXmodem {
+  int32_t active;  // first field, as the engine's record will have it
+};
+
+struct Session {
+  int sock;
+
+  // Telnet receive state (telnet.cpp).
+  int telnet_state;  // 0 data, 1 IAC, 2 option byte, 3 subnegotiation, 4 IAC in it
+  int telnet_cmd;    // WILL/WONT/DO/DONT that led to state 2
+  uint8_t sb_option;
+  uint8_t sb_data[kTelnetSubnegMax];
+  int sb_len;         // 0 before the option byte, then 1 + data bytes stored
+  int ttype_counter;  // terminal-type answers sent in this connection
+
+  Terminal* terminal;  // null: every data byte is dropped
+  int* menu_quit;      // the menu's quit request; null on the direct path
+
+  // Requests left by the input handler and served by the loop.
+  int request_fullscreen;
+  int request_top_bar;
+  int request_phonebook;
+
+  int petscii;  // PETSCII interpreter, key encoding and terminal names
+  char login_user[80];
+  char login_password[160];
+
+  SessionZmodem zmodem;
+  int zdetect_index;     // progress through "**" CAN
+  uint32_t zdetect_ms;   // when its first byte came
+  SessionXmodem xmodem;  // XMODEM engine; its first field is the active flag
+
+  uint32_t discard_until_ms;  // 0 = none: drop data bytes until this time
+};
+
+// Zero-fills the record and marks it as having no socket.
+void session_init(Session* s);
+
+// Whether a ZMODEM or XMODEM transfer is running (reads grow, NULs pass).
+inline bool session_transfer_active(const Session* s) {
+  return s->zmodem.active != 0 || s->xmodem.active != 0;
+}

@@ -1,0 +1,248 @@
+#include "session/telnet.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "session/session.h"
+#include "session/session_test_util.h"
+
+namespace {
+
+std::string g_data;  // data bytes handed on by the layer
+
+void collect(Session*, uint8_t byte) {
+  g_data.push_back(static_cast<char>(byte));
+}
+
+struct Fed {
+  std::string data;
+  std::string replies;
+};
+
+Fed feed(Session* s, SocketPair& pair, const std::string& in) {
+  g_data.clear();
+  for (unsigned char c : in) telnet_consume_byte_to(s, c, collect);
+  return {g_data, pair.drain_peer()};
+}
+
+struct ReceiveCase {
+  const char* name;
+  std::string in;
+  std::string data;
+  std::string replies;
+};
+
+const std::string kIS = bytes({255, 250, 24, 0});
+const std::string kSE = bytes({255, 240});
+const std::string kTtypeSend = bytes({255, 250, 24, 1, 255, 240});
+
+}  // namespace
+
+TEST(TelnetReceive, StreamTable) {
+  const std::vector<ReceiveCase> cases = {
+      {"plain text passes", "Hello\r\n", "Hello\r\n", ""},
+      {"IAC IAC is one 255", bytes({'a', 255, 255, 'b'}), bytes({'a', 255, 'b'}), ""},
+      {"IAC NOP and other commands vanish", bytes({'a', 255, 241, 255, 249, 255, 240, 'b'}), "ab",
+       ""},
+      {"NUL outside transfers is dropped", bytes({'\r', 0, 'x'}), "\rx", ""},
+      {"WILL ECHO answered DO", bytes({255, 251, 1}), "", bytes({255, 253, 1})},
+      {"WILL BINARY answered DO", bytes({255, 251, 0}), "", bytes({255, 253, 0})},
+      {"WILL SGA answered DO", bytes({255, 251, 3}), "", bytes({255, 253, 3})},
+      {"WILL other answered DONT", bytes({255, 251, 5}), "", bytes({255, 254, 5})},
+      {"DO TTYPE answered WILL", bytes({255, 253, 24}), "", bytes({255, 251, 24})},
+      {"DO SGA answered WILL", bytes({255, 253, 3}), "", bytes({255, 251, 3})},
+      {"DO ECHO refused", bytes({255, 253, 1}), "", bytes({255, 252, 1})},
+      {"DO NAWS answered with the size", bytes({255, 253, 31}), "",
+       bytes({255, 251, 31, 255, 250, 31, 0, 80, 0, 25, 255, 240})},
+      {"WONT and DONT get no answer", bytes({255, 252, 1, 255, 254, 3, 'z'}), "z", ""},
+      {"TTYPE SEND answered ANSI", kTtypeSend, "", kIS + "ANSI" + kSE},
+      {"TTYPE IS from the server is ignored", bytes({255, 250, 24, 0, 'X', 255, 240}), "", ""},
+      {"other subnegotiation ignored, text after it passes",
+       bytes({255, 250, 31, 1, 2, 255, 240, 'k'}), "k", ""},
+      {"TTYPE without a sub-command gets no answer", bytes({255, 250, 24, 255, 240, 'k'}), "k", ""},
+      {"garbage after IAC inside a subnegotiation stays inside",
+       bytes({255, 250, 24, 1, 255, 7, 255, 240, 'q'}), "q", kIS + "ANSI" + kSE},
+      {"option byte 255 in a negotiation", bytes({255, 251, 255, 'x'}), "x",
+       bytes({255, 254, 255})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SocketPair pair;
+    Session s;
+    session_init(&s);
+    s.sock = pair.ours;
+    Fed out = feed(&s, pair, c.in);
+    EXPECT_EQ(out.data, c.data);
+    EXPECT_EQ(out.replies, c.replies);
+    EXPECT_EQ(s.telnet_state, 0);
+  }
+}
+
+TEST(TelnetReceive, NulPassesDuringTransfers) {
+  for (int which = 0; which < 2; which++) {
+    SocketPair pair;
+    Session s;
+    session_init(&s);
+    s.sock = pair.ours;
+    if (which == 0) s.zmodem.active = 1;
+    if (which == 1) s.xmodem.active = 1;
+    EXPECT_EQ(feed(&s, pair, bytes({'a', 0, 'b'})).data, bytes({'a', 0, 'b'}));
+  }
+}
+
+TEST(TelnetReceive, SequencesSplitAcrossReadsContinue) {
+  // The state lives in the Session: a command cut by the end of a read goes
+  // on with the next read, byte by byte.
+  SocketPair pair;
+  Session s;
+  session_init(&s);
+  s.sock = pair.ours;
+  std::string all = "A" + kTtypeSend + bytes({255, 255}) + "B";
+  std::string data, replies;
+  for (char c : all) {
+    Fed f = feed(&s, pair, std::string(1, c));
+    data += f.data;
+    replies += f.replies;
+  }
+  EXPECT_EQ(data, bytes({'A', 255, 'B'}));
+  EXPECT_EQ(replies, kIS + "ANSI" + kSE);
+}
+
+TEST(TelnetTerminalType, NamesRotateThroughTheList) {
+  struct {
+    int petscii;
+    std::vector<std::string> names;
+  } lists[] = {
+      {0, {"ANSI", "ANSI-BBS", "VT100", "ANSI", "ANSI-BBS"}},
+      {1, {"PETSCII", "C64", "COMMODORE", "PETSCII", "C64"}},
+  };
+  for (const auto& l : lists) {
+    SocketPair pair;
+    Session s;
+    session_init(&s);
+    s.sock = pair.ours;
+    s.petscii = l.petscii;
+    for (const auto& name : l.names) {
+      EXPECT_EQ(feed(&s, pair, kTtypeSend).replies, kIS + name + kSE);
+    }
+    EXPECT_EQ(s.ttype_counter, 5);
+  }
+}
+
+TEST(TelnetTerminalType, NegativeCounterStartsAgainAtTheFirstName) {
+  SocketPair pair;
+  Session s;
+  session_init(&s);
+  s.sock = pair.ours;
+  s.ttype_counter = -7;
+  EXPECT_EQ(feed(&s, pair, kTtypeSend).replies, kIS + "ANSI" + kSE);
+  EXPECT_EQ(s.ttype_counter, 1);
+}
+
+TEST(TelnetReceive, EndlessSubnegotiationIsBoundedAndSwallowed) {
+  SocketPair pair;
+  Session s;
+  session_init(&s);
+  s.sock = pair.ours;
+  std::string flood = bytes({255, 250, 24, 1});
+  flood += std::string(100000, 'x');
+  Fed f = feed(&s, pair, flood);
+  EXPECT_EQ(f.data, "");
+  EXPECT_EQ(f.replies, "");
+  EXPECT_EQ(s.telnet_state, 3);
+  EXPECT_EQ(s.sb_len, 1 + kTelnetSubnegMax);  // only the first 512 kept
+  // When the server finally ends it, the kept bytes still say SEND.
+  f = feed(&s, pair, bytes({255, 240}) + "ok");
+  EXPECT_EQ(f.data, "ok");
+  EXPECT_EQ(f.replies, kIS + "ANSI" + kSE);
+}
+
+TEST(TelnetReceive, EscapedIacInsideSubnegotiationIsStoredOnce) {
+  SocketPair pair;
+  Session s;
+  session_init(&s);
+  s.sock = pair.ours;
+  feed(&s, pair, bytes({255, 250, 99, 'a', 255, 255, 'b', 255, 240}));
+  ASSERT_EQ(s.sb_len, 3);
+  EXPECT_EQ(s.sb_data[0], 'a');
+  EXPECT_EQ(s.sb_data[1], 255);
+  EXPECT_EQ(s.sb_data[2], 'b');
+}
+
+TEST(TelnetReceive, UnknownStateDropsEverything) {
+  SocketPair pair;
+  Session s;
+  session_init(&s);
+  s.sock = pair.ours;
+  s.telnet_state = 9;
+  Fed f = feed(&s, pair, bytes({'a', 255, 253, 24}));
+  EXPECT_EQ(f.data, "");
+  EXPECT_EQ(f.replies, "");
+}
+
+TEST(TelnetSend, RepliesAndOffersAreSingleSends) {
+  SeqPacketPair pair;
+  Session s;
+  session_init(&s);
+  s.sock = pair.ours;
+  g_data.clear();
+  for (int b : {255, 253, 31}) telnet_consume_byte_to(&s, static_cast<uint8_t>(b), collect);
+  EXPECT_EQ(pair.next_message(), bytes({255, 251, 31}));
+  EXPECT_EQ(pair.next_message(), bytes({255, 250, 31, 0, 80, 0, 25, 255, 240}));
+  for (unsigned char c : kTtypeSend) telnet_consume_byte_to(&s, c, collect);
+  EXPECT_EQ(pair.next_message(), kIS);
+  EXPECT_EQ(pair.next_message(), "ANSI");
+  EXPECT_EQ(pair.next_message(), kSE);
+
+  telnet_send_opening_offers(pair.ours);
+  EXPECT_EQ(pair.next_message(), bytes({255, 251, 3}));
+  EXPECT_EQ(pair.next_message(), bytes({255, 253, 3}));
+  EXPECT_EQ(pair.next_message(), bytes({255, 251, 0}));
+  EXPECT_EQ(pair.next_message(), bytes({255, 253, 0}));
+  EXPECT_EQ(pair.next_message(), "");
+}
+
+TEST(TelnetSend, KeyBytesAndStringsDoubleIac) {
+  SeqPacketPair pair;
+  EXPECT_EQ(send_key_byte(pair.ours, 'a'), 0);
+  EXPECT_EQ(pair.next_message(), "a");
+  EXPECT_EQ(send_key_byte(pair.ours, 255), 0);
+  EXPECT_EQ(pair.next_message(), bytes({255, 255}));
+
+  // Up to 32 bytes: one send, every 255 doubled.
+  std::string all_iac(32, '\xff');
+  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(all_iac.data()), 32), 0);
+  EXPECT_EQ(pair.next_message(), std::string(64, '\xff'));
+  EXPECT_EQ(pair.next_message(), "");
+
+  // 33 bytes and more: one send per byte.
+  std::string long_text = std::string(32, 'x') + "\xff";
+  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(long_text.data()), 33), 0);
+  for (int i = 0; i < 32; i++) ASSERT_EQ(pair.next_message(), "x") << i;
+  EXPECT_EQ(pair.next_message(), bytes({255, 255}));
+
+  // Nothing to send is success without a send.
+  EXPECT_EQ(send_key_string(pair.ours, nullptr, 5), 0);
+  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>("abc"), 0), 0);
+  EXPECT_EQ(pair.next_message(), "");
+}
+
+TEST(TelnetSend, FailedSendsReportFailure) {
+  SocketPair pair;
+  close(pair.peer);
+  pair.peer = -1;
+  EXPECT_EQ(send_key_byte(pair.ours, 'a'), -1);
+  std::string text(40, 'y');
+  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(text.data()), 40), -1);
+  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(text.data()), 3), -1);
+  // Replies ignore the failure and the layer keeps going.
+  Session s;
+  session_init(&s);
+  s.sock = pair.ours;
+  g_data.clear();
+  for (int b : {255, 253, 31, int{'z'}})
+    telnet_consume_byte_to(&s, static_cast<uint8_t>(b), collect);
+  EXPECT_EQ(g_data, "z");
+}
