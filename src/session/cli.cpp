@@ -1,0 +1,80 @@
+#include "session/cli.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+const char kVersionString[] = "$VER: Kavel 0.20";
+
+int parse_int_default(const char* text, int default_value) {
+  if (!text || text[0] == '\0') return default_value;
+  errno = 0;
+  char* end = nullptr;
+  long v = strtol(text, &end, 10);
+  if (errno != 0 || end == text) return default_value;
+  if (v < 1 || v > 65535) return default_value;
+  return static_cast<int>(v);
+}
+
+void usage_to(FILE* out, const char* invocation) {
+  const char* me = invocation ? invocation : "kavel";
+  fprintf(out, "%s %s - MorphOS BBS Terminal client\n", kProgramName, kProgramVersion);
+  fprintf(out, "%s\n", "Usage:");
+  fprintf(out, "  %s                         Start phone book menu\n", me);
+  fprintf(out, "  %s host [port]              Direct connect\n", me);
+  fprintf(out,
+          "  %s -f | --fullscreen        Start own-screen fullscreen at current resolution; "
+          "scale 640x400\n",
+          me);
+  fprintf(out, "  %s -m | --medium            Start in medium windowed mode\n", me);
+  fprintf(out, "  %s -w | --windowed          Force normal windowed mode\n", me);
+  fprintf(out, "  %s -p phonebook             Use alternate phone book file\n", me);
+  fprintf(out, "  %s -h                       Show help\n", me);
+  fprintf(out, "%s\n", "  <A>-Enter cycles normal window -> scaled medium window -> fullscreen.");
+}
+
+void usage(const char* invocation) {
+  usage_to(stdout, invocation);
+  fflush(stdout);
+}
+
+static bool is(const char* arg, const char* a, const char* b = nullptr, const char* c = nullptr) {
+  return strcmp(arg, a) == 0 || (b && strcmp(arg, b) == 0) || (c && strcmp(arg, c) == 0);
+}
+
+void cli_parse(int argc, char** argv, CliOptions* out) {
+  out->action = CLI_MENU;
+  out->window_mode = CLI_MODE_UNCHANGED;
+  out->phonebook_path = kDefaultPhonebookPath;
+  out->host = nullptr;
+  out->port = kDefaultPort;
+  for (int i = 1; i < argc; i++) {
+    const char* arg = argv[i];
+    if (!arg) break;
+    if (is(arg, "-h", "--help")) {
+      out->action = CLI_HELP;
+      return;
+    }
+    if (is(arg, "-f", "--fullscreen", "--fullscreen-screen")) {
+      out->window_mode = CLI_MODE_FULLSCREEN;
+    } else if (is(arg, "-m", "--medium")) {
+      out->window_mode = CLI_MODE_MEDIUM;
+    } else if (is(arg, "-w", "--windowed")) {
+      out->window_mode = CLI_MODE_WINDOW;
+    } else if (is(arg, "-p", "--phonebook")) {
+      if (i + 1 >= argc || !argv[i + 1]) {
+        out->action = CLI_USAGE_ERROR;
+        return;
+      }
+      out->phonebook_path = argv[++i];
+    } else if (arg[0] == '-') {
+      out->action = CLI_USAGE_ERROR;
+      return;
+    } else {
+      out->action = CLI_DIRECT;
+      out->host = arg;
+      if (i + 1 < argc) out->port = parse_int_default(argv[i + 1], kDefaultPort);
+      return;  // anything after the port is ignored
+    }
+  }
+}

@@ -1,0 +1,47 @@
+// The command line: the argument table, the help text and the port parser.
+#pragma once
+#include <cstdio>
+
+inline constexpr const char* kProgramName = "Kavel";
+inline constexpr const char* kProgramVersion = "0.20";
+// The version tag, kept as one string so that it can be found in the binary.
+extern const char kVersionString[];
+
+inline constexpr int kDefaultPort = 23;
+inline constexpr const char* kDefaultPhonebookPath = "kavel.phonebook";
+
+enum CliAction : int {
+  CLI_MENU = 0,         // no host: the phonebook menu
+  CLI_DIRECT = 1,       // a host: one session
+  CLI_HELP = 2,         // -h / --help: the help text, status 0
+  CLI_USAGE_ERROR = 3,  // unknown option or -p without a path: the help text, status 1
+};
+
+// Window mode chosen on the command line; CLI_MODE_UNCHANGED keeps what the
+// preferences chose.
+enum : int {
+  CLI_MODE_UNCHANGED = -1,
+  CLI_MODE_WINDOW = 0,
+  CLI_MODE_MEDIUM = 1,
+  CLI_MODE_FULLSCREEN = 2,
+};
+
+struct CliOptions {
+  CliAction action;
+  int window_mode;             // CLI_MODE_*; the last window option wins
+  const char* phonebook_path;  // default "kavel.phonebook"
+  const char* host;            // points into argv; null on the menu path
+  int port;                    // 23 unless a valid port follows the host
+};
+
+// Reads the arguments in order (argv[0] is the invocation name).
+void cli_parse(int argc, char** argv, CliOptions* out);
+
+// The help text for this invocation name, on standard output / on a stream.
+void usage(const char* invocation);
+void usage_to(FILE* out, const char* invocation);
+
+// A decimal number from 1 to 65535, or the default for anything else (null,
+// empty, no digits, out of range).  Leading space and a sign are accepted,
+// trailing characters ignored.
+int parse_int_default(const char* text, int default_value);

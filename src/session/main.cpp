@@ -1,0 +1,60 @@
+// kavel: the program's entry.  Sets the display defaults, loads the
+// preferences, reads the command line, checks the font files, then runs
+// either the phonebook menu or one direct session.
+#include <cstdio>
+
+#include "display/fonts.h"
+#include "display/modes.h"
+#include "phonebook/prefs.h"
+#include "platform/dos.h"
+#include "session/cli.h"
+#include "session/session.h"
+#include "session/session_loop.h"
+
+static void set_display_defaults() {
+  g_fullscreen = 0;
+  g_medium_window = 0;
+  g_custom_screen = 0;
+  g_startup_window_mode = 0;
+  g_screen_w = 640;
+  g_screen_h = 480;
+  g_screen_depth = 4;
+}
+
+static void apply_window_mode(int mode) {
+  if (mode == CLI_MODE_UNCHANGED) return;
+  g_fullscreen = mode == CLI_MODE_FULLSCREEN ? 1 : 0;
+  g_medium_window = mode == CLI_MODE_MEDIUM ? 1 : 0;
+  g_custom_screen = 0;
+}
+
+int main(int argc, char** argv) {
+  set_display_defaults();
+  transfer_prefs_load();
+
+  CliOptions opts;
+  cli_parse(argc, argv, &opts);
+  const char* me = argc > 0 && argv[0] ? argv[0] : "kavel";
+  if (opts.action == CLI_HELP) {
+    usage(me);
+    return 0;
+  }
+  if (opts.action == CLI_USAGE_ERROR) {
+    usage(me);
+    return 1;
+  }
+  apply_window_mode(opts.window_mode);
+
+  if (startup_validate_runtime_fonts() != 0) return 1;
+  dos_install_break_handler();
+
+  if (opts.action == CLI_MENU) {
+    // The phonebook menu is a later part of the program; until it exists the
+    // program can only connect directly.
+    printf("%s: the phonebook menu is not available yet; use %s host [port]\n", kProgramName, me);
+    return 1;
+  }
+  int r = run_session_common(opts.host, opts.port, kEmulationAnsi, nullptr, kFontCP437, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  return r == 0 ? 0 : 1;
+}

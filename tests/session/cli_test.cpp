@@ -1,0 +1,156 @@
+#include "session/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The options point into the argument strings, so those live as long as the
+// result (the last parse's arguments are kept).
+CliOptions parse(std::vector<std::string> args) {
+  static std::vector<std::string> kept;
+  kept = std::move(args);
+  kept.insert(kept.begin(), "kavel");
+  std::vector<char*> argv;
+  for (auto& a : kept) argv.push_back(a.data());
+  CliOptions o;
+  cli_parse(static_cast<int>(argv.size()), argv.data(), &o);
+  return o;
+}
+
+}  // namespace
+
+TEST(Cli, ArgumentTable) {
+  struct Case {
+    std::vector<std::string> args;
+    CliAction action;
+    int mode;
+    const char* phonebook;
+    const char* host;  // null: none
+    int port;
+  };
+  const std::vector<Case> cases = {
+      {{}, CLI_MENU, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      {{"bbs.example"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs.example", 23},
+      {{"bbs", "2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 2323},
+      {{"bbs", "0"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
+      {{"bbs", "70000"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
+      {{"bbs", "telnet"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
+      {{"bbs", "64abc"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 64},
+      {{"bbs", "23", "junk", "-x"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
+      // After the host, "-f" is the port text: it falls back to 23, no mode change.
+      {{"bbs", "-f"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
+      {{"-m", "-f"}, CLI_MENU, CLI_MODE_FULLSCREEN, "kavel.phonebook", nullptr, 23},
+      {{"-f", "-w"}, CLI_MENU, CLI_MODE_WINDOW, "kavel.phonebook", nullptr, 23},
+      {{"--fullscreen-screen", "--medium"},
+       CLI_MENU,
+       CLI_MODE_MEDIUM,
+       "kavel.phonebook",
+       nullptr,
+       23},
+      {{"--windowed", "--fullscreen", "h", "99"},
+       CLI_DIRECT,
+       CLI_MODE_FULLSCREEN,
+       "kavel.phonebook",
+       "h",
+       99},
+      {{"-p", "other.pb"}, CLI_MENU, CLI_MODE_UNCHANGED, "other.pb", nullptr, 23},
+      {{"--phonebook", "a.pb", "-p", "b.pb", "host"},
+       CLI_DIRECT,
+       CLI_MODE_UNCHANGED,
+       "b.pb",
+       "host",
+       23},
+      {{"-p"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      {{"-m", "--phonebook"}, CLI_USAGE_ERROR, CLI_MODE_MEDIUM, "kavel.phonebook", nullptr, 23},
+      {{"-x"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      {{"-"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      {{"-F"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      {{"-x", "-h"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      {{"-f", "-h", "host"}, CLI_HELP, CLI_MODE_FULLSCREEN, "kavel.phonebook", nullptr, 23},
+      {{"--help"}, CLI_HELP, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      // -h after the host is the port text.
+      {{"host", "-h"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "host", 23},
+  };
+  for (const auto& c : cases) {
+    std::string trace;
+    for (const auto& a : c.args) trace += a + " ";
+    SCOPED_TRACE(trace);
+    CliOptions o = parse(c.args);
+    EXPECT_EQ(o.action, c.action);
+    EXPECT_EQ(o.window_mode, c.mode);
+    EXPECT_STREQ(o.phonebook_path, c.phonebook);
+    if (c.host) {
+      EXPECT_STREQ(o.host, c.host);
+    } else {
+      EXPECT_EQ(o.host, nullptr);
+    }
+    EXPECT_EQ(o.port, c.port);
+  }
+}
+
+TEST(Cli, HostOfAnyLengthIsTakenWhole) {
+  std::string host(70000, 'h');
+  CliOptions o = parse({host, "2"});
+  ASSERT_EQ(o.action, CLI_DIRECT);
+  EXPECT_EQ(std::string(o.host), host);
+  EXPECT_EQ(o.port, 2);
+}
+
+TEST(Cli, ParseIntDefault) {
+  struct {
+    const char* text;
+    int expected;
+  } cases[] = {
+      {nullptr, 23},
+      {"", 23},
+      {"1", 1},
+      {"65535", 65535},
+      {"65536", 23},
+      {"0", 23},
+      {"-5", 23},
+      {"+80", 80},
+      {"  \t42", 42},
+      {"42 ", 42},
+      {"12ab", 12},
+      {"abc", 23},
+      {"-", 23},
+      {"+", 23},
+      {"0x50", 23},
+      {" ", 23},
+      {"007", 7},
+      {"99999999999999999999999", 23},
+      {"-99999999999999999999", 23},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse_int_default(c.text, 23), c.expected) << (c.text ? c.text : "(null)");
+  }
+  EXPECT_EQ(parse_int_default("", -9), -9);  // the default is returned as given
+}
+
+TEST(Cli, UsageText) {
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* f = open_memstream(&buf, &len);
+  ASSERT_NE(f, nullptr);
+  usage_to(f, "./kavel");
+  fclose(f);
+  std::string text(buf, len);
+  free(buf);
+  const std::string expected =
+      "Kavel 0.20 - MorphOS BBS Terminal client\n"
+      "Usage:\n"
+      "  ./kavel                         Start phone book menu\n"
+      "  ./kavel host [port]              Direct connect\n"
+      "  ./kavel -f | --fullscreen        Start own-screen fullscreen at current resolution; "
+      "scale 640x400\n"
+      "  ./kavel -m | --medium            Start in medium windowed mode\n"
+      "  ./kavel -w | --windowed          Force normal windowed mode\n"
+      "  ./kavel -p phonebook             Use alternate phone book file\n"
+      "  ./kavel -h                       Show help\n"
+      "  <A>-Enter cycles normal window -> scaled medium window -> fullscreen.\n";
+  EXPECT_EQ(text, expected);
+  EXPECT_STREQ(kVersionString, "$VER: Kavel 0.20");
+}
