@@ -1,0 +1,387 @@
+// The ANSI/CP437 interpreter: a byte-at-a-time state machine with no
+// look-ahead and no time-outs, implementing the subset of VT100/ANSI that BBS
+// software uses.  Everything else is consumed and ignored.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "display/fonts.h"
+#include "display/renderer.h"
+#include "session/connection.h"
+#include "terminal/terminal.h"
+
+namespace {
+
+constexpr int kMaxParams = 16;
+constexpr int kSeqMaxBytes = kTermSeqBuf - 1;
+
+enum PrivateMarker { MARK_NONE, MARK_DEC, MARK_SECONDARY };
+
+// SGR colour numbers (black red green yellow blue magenta cyan white) as
+// palette indices in PC order.
+constexpr int kSgrToPalette[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+// DEC special graphics 96..126 as CP437.
+constexpr uint8_t kDecLineDrawing[31] = {
+    4,   177, 98,  99,  100, 101, 248, 241, 10,  11,  217, 191, 218, 192, 197, 196,
+    196, 196, 196, 196, 195, 180, 193, 194, 179, 243, 242, 227, 216, 156, 249,
+};
+
+void reply(Terminal* t, const char* bytes, size_t len) {
+  if (t->reply_socket < 0) return;
+  send_all(t->reply_socket, bytes, len);
+}
+
+// The C64 fonts show the PETSCII letter layout, so ASCII case is swapped to
+// look right.  The font-name test is a substring search; remember the answer
+// for the last name seen instead of searching for every printed letter.
+bool active_font_is_c64() {
+  static char cached_name[sizeof g_active_font] = {};
+  static bool cached_valid = false;
+  static bool cached_result = false;
+  if (!cached_valid || strncmp(cached_name, g_active_font, sizeof cached_name) != 0) {
+    memcpy(cached_name, g_active_font, sizeof cached_name);
+    cached_result = font_name_looks_c64(g_active_font);
+    cached_valid = true;
+  }
+  return cached_result;
+}
+
+void print_byte(Terminal* t, uint8_t b) {
+  if (t->dec_line_drawing) {
+    if (b < 32) {
+      if (t->cp437_font && term_is_displayable_control(b)) term_put_char(t, b);
+      return;
+    }
+    if (b >= 96 && b <= 126) b = kDecLineDrawing[b - 96];
+    term_put_char(t, b);
+    return;
+  }
+  if (b < 32) {
+    if (t->cp437_font && term_is_displayable_control(b)) term_put_char(t, b);
+    return;
+  }
+  if (((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z')) && active_font_is_c64()) b ^= 0x20;
+  term_put_char(t, b);
+}
+
+void consume_ground(Terminal* t, uint8_t b) {
+  switch (b) {
+    case 5:
+      if (t->petscii == TERM_MODE_PETSCII)
+        reply(t, "PETSCII\r", 8);
+      else
+        reply(t, "ANSI\r", 5);
+      return;
+    case 7:
+      term_bell(t);
+      return;
+    case 12:
+      term_clear_screen(t);
+      return;
+    case 27:
+      t->ansi_state = ANSI_ESCAPE;
+      t->seq_len = 0;
+      t->seq_buf[0] = '\0';
+      return;
+    case 13:
+      term_hide_cursor(t);
+      t->col = 0;
+      return;
+    case 10:
+      term_lf(t);
+      return;
+    case 8:
+      term_hide_cursor(t);
+      if (t->col > 0) t->col--;
+      return;
+    case 9: {
+      term_hide_cursor(t);
+      int next = (t->col + 8) / 8 * 8;
+      if (next > kTermCols - 1) {
+        t->col = 0;
+        term_lf(t);
+      } else {
+        t->col = next;
+      }
+      return;
+    }
+    default:
+      print_byte(t, b);
+  }
+}
+
+int clamp(int64_t v, int lo, int hi) {
+  if (v < lo) return lo;
+  if (v > hi) return hi;
+  return static_cast<int>(v);
+}
+
+void restore_cursor(Terminal* t) {
+  t->row = clamp(t->saved_row, 0, kTermRows - 1);
+  t->col = clamp(t->saved_col, 0, kTermCols - 1);
+}
+
+void consume_escape(Terminal* t, uint8_t b) {
+  t->ansi_state = ANSI_GROUND;
+  switch (b) {
+    case 27:
+      t->ansi_state = ANSI_ESCAPE;
+      t->seq_len = 0;
+      t->seq_buf[0] = '\0';
+      return;
+    case '[':
+      t->ansi_state = ANSI_CSI;
+      t->seq_len = 0;
+      t->seq_buf[0] = '\0';
+      return;
+    case '(':
+    case ')':
+      t->ansi_state = ANSI_DESIGNATE;
+      return;
+    case '7':
+      t->saved_col = t->col;
+      t->saved_row = t->row;
+      return;
+    case '8':
+      restore_cursor(t);
+      return;
+    case 'D':
+      term_lf(t);
+      return;
+    case 'M':
+      if (t->row > 0) t->row--;
+      return;
+    case 'Z':
+      reply(t, "\x1b[?1;2c", 7);
+      return;
+    case 'c':
+      term_clear_screen(t);
+      t->dec_line_drawing = 0;
+      return;
+    default:
+      return;
+  }
+}
+
+struct Params {
+  int64_t v[kMaxParams];
+  int count;
+};
+
+// Numbers saturate instead of wrapping, so a huge value stays huge (and is
+// clamped into the grid later) rather than turning into a small valid one.
+constexpr int64_t kParamMax = INT32_MAX;
+
+PrivateMarker parse_params(const char* buf, Params* p) {
+  PrivateMarker mark = MARK_NONE;
+  const char* s = buf;
+  if (*s == '?') {
+    mark = MARK_DEC;
+    s++;
+  } else if (*s == '>') {
+    mark = MARK_SECONDARY;
+    s++;
+  }
+  p->count = 0;
+  while (*s && p->count < kMaxParams) {
+    if (*s == ';') {
+      p->v[p->count++] = 0;
+      s++;
+    } else if (*s >= '0' && *s <= '9') {
+      int64_t n = 0;
+      while (*s >= '0' && *s <= '9') {
+        n = n * 10 + (*s - '0');
+        if (n > kParamMax) n = kParamMax;
+        s++;
+      }
+      p->v[p->count++] = n;
+      if (*s == ';') s++;
+    } else {
+      s++;
+    }
+  }
+  if (p->count == 0) {
+    p->v[0] = 0;
+    p->count = 1;
+  }
+  return mark;
+}
+
+void select_graphic_rendition(Terminal* t, const Params& p) {
+  for (int i = 0; i < p.count; i++) {
+    int64_t v = p.v[i];
+    if (v == 0) {
+      t->fg = 7;
+      t->bg = 0;
+      t->bold = 0;
+      t->reverse = 0;
+    } else if (v == 1) {
+      t->bold = 1;
+    } else if (v == 2 || v == 22) {
+      t->bold = 0;
+    } else if (v == 7) {
+      t->reverse = 1;
+    } else if (v == 27) {
+      t->reverse = 0;
+    } else if (v >= 30 && v <= 37) {
+      t->fg = kSgrToPalette[v - 30];
+    } else if (v == 39) {
+      t->fg = 7;
+    } else if (v >= 40 && v <= 47) {
+      t->bg = kSgrToPalette[v - 40];
+    } else if (v == 49) {
+      t->bg = 0;
+    } else if (v >= 90 && v <= 97) {
+      t->fg = kSgrToPalette[v - 90] + 8;
+    } else if (v >= 100 && v <= 107) {
+      t->bg = kSgrToPalette[v - 100] + 8;
+    }
+  }
+}
+
+void device_status_report(Terminal* t, PrivateMarker mark, int64_t p1) {
+  if (mark == MARK_SECONDARY) return;
+  if (p1 == 5 && mark == MARK_NONE) {
+    reply(t, "\x1b[0n", 4);
+  } else if (p1 == 6) {
+    char out[32];
+    int row = clamp(static_cast<int64_t>(t->row) + 1, 1, kTermRows);
+    int col = clamp(static_cast<int64_t>(t->col) + 1, 1, kTermCols);
+    int n = snprintf(out, sizeof out, mark == MARK_DEC ? "\x1b[?%d;%dR" : "\x1b[%d;%dR", row, col);
+    if (n > 0) reply(t, out, static_cast<size_t>(n));
+  }
+}
+
+void execute_csi(Terminal* t, uint8_t final) {
+  if (t->seq_len < 0 || t->seq_len > kSeqMaxBytes) t->seq_len = 0;
+  t->seq_buf[t->seq_len] = '\0';
+  Params p;
+  PrivateMarker mark = parse_params(t->seq_buf, &p);
+  int64_t p1 = p.v[0];
+  int64_t n = p1 == 0 ? 1 : p1;
+  int64_t row = t->row;
+  int64_t col = t->col;
+  bool moved = false;
+
+  switch (final) {
+    case 'A':
+      row -= n;
+      moved = true;
+      break;
+    case 'B':
+      row += n;
+      moved = true;
+      break;
+    case 'C':
+      col += n;
+      moved = true;
+      break;
+    case 'D':
+      col -= n;
+      moved = true;
+      break;
+    case 'G':
+      col = p1 == 0 ? 0 : p1 - 1;
+      moved = true;
+      break;
+    case 'H':
+    case 'f':
+      row = p1 <= 0 ? 0 : p1 - 1;
+      col = (p.count >= 2 && p.v[1] > 0) ? p.v[1] - 1 : 0;
+      moved = true;
+      break;
+    case 'J':
+      if (p1 == 1)
+        term_clear_range(t, 0, 0, t->row, t->col);
+      else if (p1 == 2 || p1 == 3)
+        term_clear_screen(t);
+      else
+        term_clear_range(t, t->row, t->col, kTermRows - 1, kTermCols - 1);
+      break;
+    case 'K':
+      if (p1 == 1)
+        term_clear_range(t, t->row, 0, t->row, t->col);
+      else if (p1 == 2)
+        term_clear_range(t, t->row, 0, t->row, kTermCols - 1);
+      else
+        term_clear_range(t, t->row, t->col, t->row, kTermCols - 1);
+      break;
+    case 'c':
+      if (mark == MARK_SECONDARY)
+        reply(t, "\x1b[>0;0;0c", 9);
+      else
+        reply(t, "\x1b[?1;2c", 7);
+      break;
+    case 'm':
+      select_graphic_rendition(t, p);
+      break;
+    case 'n':
+      device_status_report(t, mark, p1);
+      break;
+    case 's':
+      t->saved_col = t->col;
+      t->saved_row = t->row;
+      break;
+    case 't':
+      if (mark == MARK_NONE && p1 == 18) reply(t, "\x1b[8;25;80t", 10);
+      break;
+    case 'u':
+      restore_cursor(t);
+      break;
+    default:
+      break;
+  }
+  if (moved) {
+    t->row = clamp(row, 0, kTermRows - 1);
+    t->col = clamp(col, 0, kTermCols - 1);
+  }
+}
+
+void consume_csi(Terminal* t, uint8_t b) {
+  if (b == 27) {
+    t->ansi_state = ANSI_ESCAPE;
+    t->seq_len = 0;
+    t->seq_buf[0] = '\0';
+    return;
+  }
+  if (b >= 64 && b <= 126) {
+    execute_csi(t, b);
+    t->ansi_state = ANSI_GROUND;
+    t->seq_len = 0;
+    return;
+  }
+  if (t->seq_len < 0 || t->seq_len >= kSeqMaxBytes) {
+    // Over-long: the sequence is abandoned and this byte dropped.
+    t->ansi_state = ANSI_GROUND;
+    t->seq_len = 0;
+    return;
+  }
+  t->seq_buf[t->seq_len++] = static_cast<char>(b);
+  t->seq_buf[t->seq_len] = '\0';
+}
+
+}  // namespace
+
+void term_consume_byte(Terminal* t, uint8_t byte) {
+  if (!t) return;
+  if (t->ansi_state != ANSI_GROUND) term_hide_cursor(t);
+  switch (t->ansi_state) {
+    case ANSI_ESCAPE:
+      consume_escape(t, byte);
+      return;
+    case ANSI_CSI:
+      consume_csi(t, byte);
+      return;
+    case ANSI_DESIGNATE:
+      if (byte == '0')
+        t->dec_line_drawing = 1;
+      else if (byte == 'B' || byte == 'b')
+        t->dec_line_drawing = 0;
+      t->ansi_state = ANSI_GROUND;
+      return;
+    default:
+      t->ansi_state = ANSI_GROUND;
+      consume_ground(t, byte);
+  }
+}

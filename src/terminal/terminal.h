@@ -1,0 +1,199 @@
+// The emulated screen of one session: an 80 x 25 grid of cells, the cursor,
+// the drawing attributes, the byte interpreters' state and the binding to the
+// window the grid is drawn in.
+//
+// There is no off-screen frame buffer: every operation here changes the grid
+// and draws the changed cells at once (display/renderer), so after each call
+// the window shows exactly the grid.  Without a window, or while drawing is
+// suppressed, only the grid changes.
+#pragma once
+#include <cstdint>
+
+struct PlatWindow;
+struct PlatScreen;
+struct PlatFont;
+
+inline constexpr int kTermCols = 80;
+inline constexpr int kTermRows = 25;
+inline constexpr int kTermPalette = 16;
+
+inline constexpr int kScrollbackLines = 1000;
+inline constexpr int kScrollbackLineBytes = 81;  // 80 characters and a NUL
+
+// Length of the control-sequence buffer: at most 95 parameter and
+// intermediate bytes and a terminating NUL.
+inline constexpr int kTermSeqBuf = 96;
+
+enum TermMode : int32_t {
+  TERM_MODE_ANSI = 0,
+  TERM_MODE_PETSCII = 1,
+};
+
+// ANSI parser states.
+enum : int32_t {
+  ANSI_GROUND = 0,
+  ANSI_ESCAPE = 1,
+  ANSI_CSI = 2,
+  ANSI_DESIGNATE = 3,
+};
+
+struct Cell {
+  uint8_t ch;     // CP437 code (ANSI) or the PETSCII code itself; 0 draws as space
+  uint8_t fg;     // palette index 0..15, bold already folded in
+  uint8_t bg;     // palette index 0..15
+  uint8_t flags;  // 1: written while bold was on; blanks always 0
+};
+static_assert(sizeof(Cell) == 4);
+
+using ScrollbackLine = char[kScrollbackLineBytes];
+
+// The session's ring of captured lines; the terminal only points to it.
+// Logical line i (0 = oldest) lives at lines[(start + i) % 1000].
+struct ScrollbackRing {
+  ScrollbackLine* lines;  // kScrollbackLines entries, owned by the session
+  int32_t count;          // 0..1000
+  int32_t start;          // index of the oldest line
+};
+
+struct Terminal {
+  // --- display binding (filled by term_open / term_close) ---
+  PlatWindow* window;
+  PlatScreen* screen;               // own full-screen screen, null in windowed modes
+  PlatWindow* rport;                // drawing target: the window, null when it cannot be drawn in
+  PlatFont* font;                   // system font, null when glyphs come from bitmap files
+  int32_t pens[kTermPalette];       // display pen used for each palette index
+  int32_t pen_owned[kTermPalette];  // the pen was obtained and is released at close
+  int32_t window_owned;
+  int32_t screen_owned;
+  int32_t font_owned;
+  int32_t pens_obtained;
+  int32_t cp437_font;           // the glyph set has CP437 pictures for 1..31
+  int32_t bitmap_renderer;      // glyphs come from the loaded bitmap font
+  int32_t bitmap_kind;          // BITMAP_KIND_* of display/fonts.h
+  int32_t bitmap_glyph_height;  // 0: use the loaded font's height
+  int32_t bitmap_scale;         // 0: use the loaded font's scale
+  int32_t fullscreen;
+  int32_t medium_window;
+
+  // --- geometry in pixels ---
+  int32_t origin_x;  // top-left pixel of cell (0, 0)
+  int32_t origin_y;
+  int32_t cell_w;
+  int32_t cell_h;
+  int32_t baseline;
+
+  // --- cursor ---
+  int32_t col;  // 0..79
+  int32_t row;  // 0..24
+  int32_t saved_col;
+  int32_t saved_row;
+
+  // --- attributes ---
+  int32_t fg;  // 0..15, 7 after term_open
+  int32_t bg;  // 0..15
+  int32_t bold;
+  int32_t reverse;
+
+  // --- mode ---
+  TermMode petscii;          // fixed when the terminal is opened
+  int32_t petscii_lower;     // PETSCII lower/upper-case character set is active
+  int32_t petscii_after_cr;  // the last PETSCII byte was a carriage return
+
+  // --- ANSI parser ---
+  int32_t ansi_state;  // ANSI_GROUND ...
+  int32_t dec_line_drawing;
+  char seq_buf[kTermSeqBuf];
+  int32_t seq_len;
+
+  // --- cursor display ---
+  int32_t cursor_enabled;
+  int32_t cursor_drawn;
+  int32_t cursor_drawn_col;
+  int32_t cursor_drawn_row;
+  int32_t cursor_blink_visible;
+  uint32_t cursor_last_blink_ms;  // 0: no change recorded yet
+
+  // While set, the grid is updated but nothing is drawn and the cursor is
+  // not shown (in-session phonebook menu, top-bar switch).
+  int32_t drawing_suppressed;
+
+  // Socket for the interpreter's replies, -1 when there is none.
+  int32_t reply_socket;
+
+  // Last bell, on the millisecond clock; valid only when bell_rung is set.
+  uint32_t last_bell_ms;
+  int32_t bell_rung;
+
+  // --- session status bar ---
+  int32_t top_bar;        // bar strip above the grid (full screen only)
+  char status_text[81];   // the BBS name
+  int64_t connect_start;  // seconds since the epoch, 0 when unknown
+
+  ScrollbackRing* scrollback;  // null: nothing is captured
+
+  Cell cells[kTermRows][kTermCols];
+};
+
+// --- record defaults ---------------------------------------------------------
+
+// What term_open does to the record before it binds a window: everything
+// zero, no reply socket, foreground 7.  The cells are filled by the first
+// clear screen.
+void term_init_record(Terminal* t);
+
+// --- screen model --------------------------------------------------------------
+// Every operation is a no-op on a null terminal.
+
+void term_put_char(Terminal* t, uint8_t ch);
+void term_lf(Terminal* t);
+void term_scroll_up(Terminal* t);
+void term_clear_screen(Terminal* t);
+void term_clear_range(Terminal* t, int row1, int col1, int row2, int col2);
+// Fills a pixel rectangle (inclusive corners) in the pen of a palette index;
+// indices of 16 and above use the pen of 7.
+void term_fill_rect(Terminal* t, int x1, int y1, int x2, int y2, int colour);
+void term_redraw_all(Terminal* t);
+
+int effective_fg(const Terminal* t);
+int effective_bg(const Terminal* t);
+int cell_y(const Terminal* t, int row);
+
+// Columns that show text: 80, or in PETSCII mode the active C64 font's
+// visible columns (40 or 80).
+int term_visible_cols(const Terminal* t);
+// PETSCII mode with fewer than 80 visible columns: blank the cells right of
+// the visible area, and paint the window areas beside the grid black.
+void term_blank_hidden_columns(Terminal* t);
+void term_clear_side_gutters(Terminal* t);
+
+// Whether drawing reaches the window now.
+inline bool term_can_draw(const Terminal* t) {
+  return t && t->window && t->rport && !t->drawing_suppressed;
+}
+
+// --- scrollback capture ----------------------------------------------------------
+
+// The text of one row (80 cells) with NUL read as space and trailing spaces
+// dropped; out holds at least kScrollbackLineBytes bytes.
+void cell_row_to_text(const Cell* cells, char* out);
+// Appends one line; empty and blank-only lines (space, HT, LF, CR) are not
+// stored.  Text beyond 80 characters is cut.
+void scrollback_add_line(ScrollbackRing* ring, const char* text);
+
+// --- ANSI/CP437 interpreter (ansi.cpp) ---------------------------------------------
+
+void term_consume_byte(Terminal* t, uint8_t byte);
+// CP437 control codes that the CP437 fonts show as pictures: 1..4, 6, 11,
+// 14..26 and 28..31.  The others (0, 5, 7, 8, 9, 10, 12, 13, 27) are either
+// handled as controls or never shown.
+constexpr bool term_is_displayable_control(uint8_t ch) {
+  return ch != 0 && ch < 32 && ch != 5 && ch != 7 && ch != 8 && ch != 9 && ch != 10 && ch != 12 &&
+         ch != 13 && ch != 27;
+}
+
+// --- bell ----------------------------------------------------------------------
+
+// Whether the bell flashes the display (preferences "beep_sound"); default 1.
+extern int g_beep_sound_enabled;
+// Flashes the display, at most once every 120 ms per terminal.
+void term_bell(Terminal* t);

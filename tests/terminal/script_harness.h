@@ -1,0 +1,40 @@
+// Scripted interpreter tests in the manner of libvterm's t/*.test files.
+//
+// A script is a list of cases.  Commands are upper case and start in column
+// 0; expectations are indented and checked in order against the state the
+// last command left:
+//
+//   !name                      starts a case (fresh terminal, no window)
+//   PUSH "bytes"               feeds bytes (escapes: \e \r \n \t \b \f \\ \" \xHH)
+//   PUSHREP n "bytes"          feeds the bytes n times
+//   CP437 0|1                  the font has CP437 pictures for 1..31
+//   FONT "name"                makes name the active font
+//   NOREPLYSOCK                the terminal has no reply socket
+//   PETSCII                    sets the terminal's PETSCII flag
+//   SCROLLBACK                 attaches a scrollback ring
+//   SET row,col                places the cursor directly (off-grid allowed)
+//   ATTRS fg,bg,bold,reverse   sets the attributes directly
+//   CLEAR_RANGE r1,c1,r2,c2    calls term_clear_range
+//     ?cursor = row,col
+//     ?row N = "text"          the row as cell_row_to_text gives it
+//     ?cell R,C = ch,fg,bg,flags   (ch as a number or 'c')
+//     ?attrs = fg,bg,bold,reverse
+//     ?state = parser,decgraphics
+//     ?scrollback = count        then ?sb N = "text" (N logical, 0 oldest)
+//     reply "bytes"            the next reply bytes sent on the socket
+//   (replies not matched by a "reply" expectation fail the case)
+//
+// Lines starting with # and blank lines are ignored.
+#pragma once
+#include <string>
+#include <vector>
+
+struct ScriptFailure {
+  int line;
+  std::string case_name;
+  std::string message;
+};
+
+// Runs one script; returns the failures (empty when everything held) and
+// sets *cases to the number of cases run.
+std::vector<ScriptFailure> run_terminal_script(const std::string& path, int* cases);
