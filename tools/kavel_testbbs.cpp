@@ -1,0 +1,516 @@
+// layers: util
+// kavel-testbbs: a small Telnet BBS for tests and the demo.  It listens on
+// 127.0.0.1 only, serves one caller, negotiates like real board software
+// (DO TTYPE and SEND, DO NAWS, WILL ECHO, WILL SGA), records what the client
+// answered, and then plays a scenario chosen on the command line.
+//
+//   kavel-testbbs [--port N] [--scenario NAME] [--log FILE] [--keys FILE]
+//                 [--welcome FILE] [--max-seconds N] [--ttype-asks N]
+//
+// --port 0 (the default) picks a free port; the port is printed as
+// "PORT <n>" on the first line of standard output.  The log gets one line per
+// event ("TTYPE ANSI", "NAWS 80 25", "WILL 24", ...); --keys collects the raw
+// data bytes the client typed.  The board exits when the caller hangs up, when
+// the scenario ends the call, or after --max-seconds (default 120).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr unsigned char IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240;
+constexpr unsigned char OPT_ECHO = 1, OPT_SGA = 3, OPT_TTYPE = 24, OPT_NAWS = 31;
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  int port = 0;
+  std::string scenario = "welcome";
+  std::string log_path;
+  std::string keys_path;
+  std::string welcome_path;
+  int max_seconds = 120;
+  int ttype_asks = 3;
+};
+
+FILE* g_log = nullptr;
+FILE* g_keys = nullptr;
+Clock::time_point g_start;
+
+long elapsed_ms() {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - g_start).count());
+}
+
+void log_event(const char* fmt, ...) {
+  if (!g_log) return;
+  va_list ap;
+  va_start(ap, fmt);
+  vfprintf(g_log, fmt, ap);
+  va_end(ap);
+  fputc('\n', g_log);
+  fflush(g_log);
+}
+
+// The caller's connection: an output queue written as the socket allows, and
+// the Telnet receive state.
+struct Caller {
+  int fd = -1;
+  std::string out;
+  bool closing = false;  // close once the queue is empty
+  bool gone = false;
+
+  int tstate = 0;  // 0 data, 1 IAC, 2 option, 3 SB, 4 IAC in SB
+  unsigned char cmd = 0;
+  std::string sb;
+  int ttype_asked = 0;
+  std::string last_ttype;
+  std::string typed;  // data bytes typed by the caller
+};
+
+void send_bytes(Caller* c, std::string_view bytes) {
+  c->out.append(bytes);
+}
+
+void send_cmd(Caller* c, unsigned char cmd, unsigned char opt) {
+  const char b[3] = {static_cast<char>(IAC), static_cast<char>(cmd), static_cast<char>(opt)};
+  send_bytes(c, std::string_view(b, 3));
+}
+
+void ask_ttype(Caller* c) {
+  const char b[6] = {static_cast<char>(IAC), static_cast<char>(SB), static_cast<char>(OPT_TTYPE), 1,
+                     static_cast<char>(IAC), static_cast<char>(SE)};
+  send_bytes(c, std::string_view(b, 6));
+  c->ttype_asked++;
+}
+
+const char* cmd_name(unsigned char cmd) {
+  switch (cmd) {
+    case WILL:
+      return "WILL";
+    case WONT:
+      return "WONT";
+    case DO:
+      return "DO";
+    default:
+      return "DONT";
+  }
+}
+
+void end_subneg(Caller* c, const Options& o) {
+  if (c->sb.empty()) return;
+  unsigned char opt = static_cast<unsigned char>(c->sb[0]);
+  if (opt == OPT_TTYPE && c->sb.size() >= 2 && c->sb[1] == 0) {
+    std::string name = c->sb.substr(2);
+    log_event("TTYPE %s", name.c_str());
+    // Like real boards: ask again until the list repeats or enough answers.
+    bool repeated = name == c->last_ttype;
+    c->last_ttype = name;
+    if (!repeated && c->ttype_asked < o.ttype_asks) ask_ttype(c);
+  } else if (opt == OPT_NAWS && c->sb.size() >= 5) {
+    auto u = [&](size_t i) { return static_cast<unsigned char>(c->sb[i]); };
+    log_event("NAWS %d %d", u(1) * 256 + u(2), u(3) * 256 + u(4));
+  } else {
+    log_event("SB %d len %zu", opt, c->sb.size() - 1);
+  }
+}
+
+// Feeds one received byte through the Telnet state machine; data bytes are
+// appended to c->typed.
+void telnet_in(Caller* c, unsigned char b, const Options& o) {
+  switch (c->tstate) {
+    case 0:
+      if (b == IAC) {
+        c->tstate = 1;
+      } else {
+        c->typed.push_back(static_cast<char>(b));
+      }
+      break;
+    case 1:
+      if (b == IAC) {
+        c->typed.push_back(static_cast<char>(b));
+        c->tstate = 0;
+      } else if (b >= WILL) {
+        c->cmd = b;
+        c->tstate = 2;
+      } else if (b == SB) {
+        c->sb.clear();
+        c->tstate = 3;
+      } else {
+        log_event("CMD %d", b);
+        c->tstate = 0;
+      }
+      break;
+    case 2:
+      c->tstate = 0;
+      log_event("%s %d", cmd_name(c->cmd), b);
+      if (c->cmd == WILL && b == OPT_TTYPE && c->ttype_asked == 0) ask_ttype(c);
+      break;
+    case 3:
+      if (b == IAC) {
+        c->tstate = 4;
+      } else if (c->sb.size() < 4096) {
+        c->sb.push_back(static_cast<char>(b));
+      }
+      break;
+    default:
+      if (b == SE) {
+        c->tstate = 0;
+        end_subneg(c, o);
+      } else {
+        if (b == IAC && c->sb.size() < 4096) c->sb.push_back(static_cast<char>(b));
+        c->tstate = 3;
+      }
+      break;
+  }
+}
+
+// ------------------------------------------------------------------ scenarios
+
+struct Scenario;
+struct Run {
+  Caller* c;
+  const Options* o;
+  long arg;  // the number after the colon, if any
+  long long flood_left = 0;
+  long long flood_total = 0;
+  int flood_line = 0;
+  bool flood_acked = false;
+  long flood_started_ms = 0;
+  bool endless_sb = false;
+  long close_at_ms = -1;
+};
+
+std::string read_welcome(const Options& o) {
+  std::ifstream in(o.welcome_path, std::ios::binary);
+  if (in) return std::string(std::istreambuf_iterator<char>(in), {});
+  return "\x1b[0m\x1b[2J\x1b[H\x1b[1;33mKavel test BBS\x1b[0m\r\nType something; q hangs up.\r\n";
+}
+
+// Typed bytes come back as a real board's line editor would show them.
+void echo_typed(Run* r) {
+  Caller* c = r->c;
+  for (char ch : c->typed) {
+    if (g_keys) fputc(static_cast<unsigned char>(ch), g_keys);
+    if (ch == 'q') {
+      log_event("QUIT");
+      send_bytes(c, "\r\nBye.\r\n");
+      c->closing = true;
+      break;
+    }
+    if (ch == '\r') {
+      send_bytes(c, "\r\n");
+    } else if (ch == '\x08' || ch == 0x7f) {
+      send_bytes(c, "\x08 \x08");
+    } else if (static_cast<unsigned char>(ch) == IAC) {
+      send_bytes(c, std::string("\xff\xff", 2));
+    } else if (static_cast<unsigned char>(ch) >= 32 || ch == '\x1b') {
+      if (ch == '\x1b') {
+        send_bytes(c, "^[");
+      } else {
+        send_bytes(c, std::string(1, ch));
+      }
+    }
+  }
+  if (g_keys) fflush(g_keys);
+  c->typed.clear();
+}
+
+void start_welcome(Run* r) {
+  send_bytes(r->c, read_welcome(*r->o));
+}
+
+void start_echo(Run* r) {
+  send_bytes(r->c, "ECHO READY\r\n");
+}
+
+void start_flood(Run* r) {
+  r->flood_left = r->flood_total = r->arg > 0 ? r->arg : 1 << 20;
+  r->flood_started_ms = elapsed_ms();
+  log_event("FLOOD START %lld", r->flood_total);
+}
+
+void start_close_after(Run* r) {
+  send_bytes(r->c, "CLOSING SOON\r\n");
+  r->close_at_ms = elapsed_ms() + (r->arg >= 0 ? r->arg : 1000);
+}
+
+void start_garbage(Run* r) {
+  // Commands the client must survive: unknown commands, IAC before any byte,
+  // subnegotiations of unknown options, a stray SE, an escape sequence that
+  // never ends, then plain text.
+  std::string g;
+  const unsigned char junk[] = {IAC,  241, IAC, 249,  IAC, 7,   IAC,  SE,       IAC, 0,  IAC, 250,
+                                99,   1,   2,   IAC,  SE,  IAC, WILL, 200,      IAC, DO, 77,  IAC,
+                                DONT, 1,   IAC, WONT, 3,   IAC, SB,   OPT_NAWS, IAC, SE};
+  g.append(reinterpret_cast<const char*>(junk), sizeof junk);
+  g += "\x1b[1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24;25;26;27;28;29;30;31;"
+       "32;33;34;35;36;37;38;39;40;41;42;43;44;45;46;47;48;49;50";
+  g += "\x1b[0m\r\nAFTER GARBAGE\r\n";
+  send_bytes(r->c, g);
+}
+
+void start_endless_sb(Run* r) {
+  const char head[3] = {static_cast<char>(IAC), static_cast<char>(SB),
+                        static_cast<char>(OPT_TTYPE)};
+  send_bytes(r->c, "ENDLESS SB FOLLOWS\r\n");
+  send_bytes(r->c, std::string_view(head, 3));
+  r->endless_sb = true;
+}
+
+void start_close_mid(Run* r) {
+  send_bytes(r->c, "HALF A SEQUENCE\r\n\x1b[3");
+  send_bytes(r->c, std::string("\xff", 1));
+  r->c->closing = true;
+}
+
+void start_zdetect(Run* r) {
+  // "**" CAN followed by a letter that starts nothing, then "**" and silence:
+  // every byte must reach the screen.
+  send_bytes(r->c, std::string("A**\x18xB\r\nSTARS:**", 16));
+}
+
+struct Scenario {
+  const char* name;
+  void (*start)(Run* r);
+};
+
+constexpr Scenario kScenarios[] = {
+    {"welcome", start_welcome},     {"echo", start_echo},
+    {"flood", start_flood},         {"close-after", start_close_after},
+    {"garbage", start_garbage},     {"endless-sb", start_endless_sb},
+    {"close-mid", start_close_mid}, {"zdetect", start_zdetect},
+};
+
+const Scenario* find_scenario(const std::string& spec, long* arg) {
+  std::string name = spec;
+  *arg = -1;
+  size_t colon = spec.find(':');
+  if (colon != std::string::npos) {
+    name = spec.substr(0, colon);
+    *arg = strtol(spec.c_str() + colon + 1, nullptr, 10);
+  }
+  for (const auto& s : kScenarios) {
+    if (name == s.name) return &s;
+  }
+  return nullptr;
+}
+
+// A line of coloured ANSI text for the flood, about 100 bytes.
+std::string flood_line(int n) {
+  char buf[160];
+  int fg = 31 + n % 7;
+  snprintf(
+      buf, sizeof buf,
+      "\x1b[1;%dm%06d \x1b[0;%d;4%dm The quick brown fox jumps over the lazy dog \xb0\xb1\xb2\xdb"
+      " \x1b[0m%06d\r\n",
+      fg, n, 30 + (n + 3) % 8, n % 8, n);
+  return buf;
+}
+
+// Keeps the output queue filled while the flood lasts; at its end asks for a
+// cursor report, whose answer tells when the client has drawn everything.
+void pump_flood(Run* r) {
+  Caller* c = r->c;
+  while (r->flood_left > 0 && c->out.size() < 65536) {
+    std::string line = flood_line(r->flood_line++);
+    if (static_cast<long long>(line.size()) > r->flood_left) line.resize(r->flood_left);
+    r->flood_left -= static_cast<long long>(line.size());
+    c->out += line;
+    if (r->flood_left == 0) {
+      log_event("FLOOD SENT %lld %ld", r->flood_total, elapsed_ms() - r->flood_started_ms);
+      c->out += "\x1b[0m\r\nFLOOD DONE\r\n\x1b[6n";
+    }
+  }
+}
+
+void check_flood_ack(Run* r) {
+  if (r->flood_total == 0 || r->flood_left > 0 || r->flood_acked) return;
+  size_t p = r->c->typed.find("\x1b[");
+  if (p != std::string::npos && r->c->typed.find('R', p) != std::string::npos) {
+    r->flood_acked = true;
+    log_event("FLOOD ACK %ld", elapsed_ms() - r->flood_started_ms);
+    r->c->typed.clear();
+  }
+}
+
+void pump_endless_sb(Run* r) {
+  while (r->c->out.size() < 65536) r->c->out.append(4096, 'x');
+}
+
+int listen_loopback(int port, int* bound_port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 4) != 0) {
+    close(fd);
+    return -1;
+  }
+  socklen_t len = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  *bound_port = ntohs(sa.sin_port);
+  return fd;
+}
+
+bool parse_args(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    const char* v = nullptr;
+    if (a == "--port" && (v = value())) {
+      o->port = atoi(v);
+    } else if (a == "--scenario" && (v = value())) {
+      o->scenario = v;
+    } else if (a == "--log" && (v = value())) {
+      o->log_path = v;
+    } else if (a == "--keys" && (v = value())) {
+      o->keys_path = v;
+    } else if (a == "--welcome" && (v = value())) {
+      o->welcome_path = v;
+    } else if (a == "--max-seconds" && (v = value())) {
+      o->max_seconds = atoi(v);
+    } else if (a == "--ttype-asks" && (v = value())) {
+      o->ttype_asks = atoi(v);
+    } else {
+      return false;
+    }
+  }
+  return o->port >= 0 && o->port <= 65535 && o->max_seconds > 0;
+}
+
+std::string default_welcome_path(const char* argv0) {
+  // Beside a build directory inside the source tree.
+  std::string dir = argv0;
+  size_t slash = dir.rfind('/');
+  dir = slash == std::string::npos ? "." : dir.substr(0, slash);
+  return dir + "/../assets/testbbs/welcome.ans";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  g_start = Clock::now();
+  Options o;
+  if (!parse_args(argc, argv, &o)) {
+    fprintf(stderr,
+            "usage: %s [--port N] [--scenario NAME[:ARG]] [--log FILE] [--keys FILE]\n"
+            "          [--welcome FILE] [--max-seconds N] [--ttype-asks N]\n"
+            "scenarios:",
+            argv[0]);
+    for (const auto& s : kScenarios) fprintf(stderr, " %s", s.name);
+    fprintf(stderr, "\n");
+    return 2;
+  }
+  if (o.welcome_path.empty()) o.welcome_path = default_welcome_path(argv[0]);
+  Run run{};
+  const Scenario* scenario = find_scenario(o.scenario, &run.arg);
+  if (!scenario) {
+    fprintf(stderr, "unknown scenario: %s\n", o.scenario.c_str());
+    return 2;
+  }
+  if (!o.log_path.empty()) g_log = fopen(o.log_path.c_str(), "w");
+  if (!o.keys_path.empty()) g_keys = fopen(o.keys_path.c_str(), "wb");
+
+  int port = 0;
+  int lfd = listen_loopback(o.port, &port);
+  if (lfd < 0) {
+    perror("kavel-testbbs: listen");
+    return 1;
+  }
+  printf("PORT %d\n", port);
+  fflush(stdout);
+  log_event("LISTEN %d", port);
+
+  const long deadline = o.max_seconds * 1000L;
+  pollfd lp{lfd, POLLIN, 0};
+  while (poll(&lp, 1, 100) == 0) {
+    if (elapsed_ms() > deadline) {
+      log_event("TIMEOUT waiting for a caller");
+      return 1;
+    }
+  }
+  Caller caller;
+  caller.fd = accept(lfd, nullptr, nullptr);
+  close(lfd);
+  if (caller.fd < 0) return 1;
+  fcntl(caller.fd, F_SETFL, fcntl(caller.fd, F_GETFL) | O_NONBLOCK);
+  int one = 1;
+  setsockopt(caller.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  log_event("CONNECT");
+  run.c = &caller;
+  run.o = &o;
+
+  send_cmd(&caller, DO, OPT_TTYPE);
+  send_cmd(&caller, DO, OPT_NAWS);
+  send_cmd(&caller, WILL, OPT_ECHO);
+  send_cmd(&caller, WILL, OPT_SGA);
+  scenario->start(&run);
+
+  int status = 0;
+  while (!caller.gone) {
+    if (elapsed_ms() > deadline) {
+      log_event("TIMEOUT");
+      status = 1;
+      break;
+    }
+    if (run.flood_left > 0) pump_flood(&run);
+    if (run.endless_sb) pump_endless_sb(&run);
+    if (run.close_at_ms >= 0 && elapsed_ms() >= run.close_at_ms) {
+      log_event("CLOSE AFTER %ld", run.arg);
+      break;
+    }
+    pollfd p{caller.fd, POLLIN, 0};
+    if (!caller.out.empty()) p.events |= POLLOUT;
+    poll(&p, 1, 20);
+    if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
+      unsigned char buf[4096];
+      ssize_t n = recv(caller.fd, buf, sizeof buf, 0);
+      if (n <= 0 && !(n < 0 && (errno == EAGAIN || errno == EINTR))) {
+        log_event("HANGUP");
+        caller.gone = true;
+        break;
+      }
+      for (ssize_t i = 0; i < n; i++) telnet_in(&caller, buf[i], o);
+      check_flood_ack(&run);
+      if (!run.endless_sb) echo_typed(&run);
+    }
+    if ((p.revents & POLLOUT) && !caller.out.empty()) {
+      ssize_t n = send(caller.fd, caller.out.data(), caller.out.size(), MSG_NOSIGNAL);
+      if (n > 0) caller.out.erase(0, static_cast<size_t>(n));
+      if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        log_event("HANGUP");
+        caller.gone = true;
+      }
+    }
+    if (caller.closing && caller.out.empty()) {
+      log_event("CLOSE");
+      break;
+    }
+  }
+  close(caller.fd);
+  if (g_keys) fclose(g_keys);
+  log_event("EXIT %d", status);
+  if (g_log) fclose(g_log);
+  return status;
+}
