@@ -1,0 +1,199 @@
+#include "phonebook/prefs.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+
+#include "display/modes.h"
+#include "phonebook/phonebook.h"
+#include "phonebook/text_fields.h"
+#include "util/text.h"
+
+char g_download_path[256] = "PROGDIR:Transfers";
+char g_upload_path[256] = "PROGDIR:Transfers";
+int g_session_top_bar_enabled = 1;
+int g_beep_sound_enabled = 1;
+int g_modem_sound_enabled = 1;
+char g_modem_sound_path[256] = "modem01";
+int g_startup_window_mode = 0;
+
+const ModemSoundChoice g_modem_sound_choices[kModemSoundChoiceCount] = {
+    {"modem01", "Modem01", 0},
+    {"modem02", "Modem02", 1},
+};
+
+namespace {
+
+// Long enough for any line the writer produces (a 255-byte path and its key);
+// longer hand-edited lines are cut, never read as two lines.
+constexpr size_t kPrefsMaxLine = 4096;
+
+void apply_window_mode(int mode) {
+  if (mode < 0 || mode > 2) mode = 0;
+  g_fullscreen = mode == 2 ? 1 : 0;
+  g_medium_window = mode == 1 ? 1 : 0;
+  g_custom_screen = 0;
+}
+
+bool key_is(const char* key, std::initializer_list<const char*> names) {
+  for (const char* n : names) {
+    if (pb_ascii_casecmp(key, n) == 0) return true;
+  }
+  return false;
+}
+
+void apply_setting(const char* key, const char* value) {
+  if (key_is(key, {"download", "download_path"})) {
+    safe_copy(g_download_path, sizeof g_download_path, value);
+  } else if (key_is(key, {"upload", "upload_path"})) {
+    safe_copy(g_upload_path, sizeof g_upload_path, value);
+  } else if (key_is(key, {"session_top_bar", "top_bar"})) {
+    g_session_top_bar_enabled = pb_parse_flag(value);
+  } else if (key_is(key, {"beep_sound", "bell_sound"})) {
+    g_beep_sound_enabled = pb_parse_flag(value);
+  } else if (key_is(key, {"modem_sound", "dial_sound"})) {
+    g_modem_sound_enabled = pb_parse_flag(value);
+  } else if (key_is(key, {"modem_sound_file", "modem_sound_choice", "dial_sound_file"})) {
+    safe_copy(g_modem_sound_path, sizeof g_modem_sound_path, value);
+    normalize_modem_sound_path();
+  } else if (key_is(key, {"startup_mode", "window_mode"})) {
+    int mode = prefs_window_mode_from_text(value);
+    if (mode >= 0) g_startup_window_mode = mode;
+    apply_window_mode(g_startup_window_mode);
+  }
+}
+
+void apply_line(char* line) {
+  trim(line);
+  if (!line[0] || line[0] == '#') return;
+  char* eq = strchr(line, '=');
+  if (!eq) return;
+  *eq = '\0';
+  char* key = line;
+  char* value = eq + 1;
+  trim(key);
+  trim(value);
+  apply_setting(key, value);
+}
+
+}  // namespace
+
+void transfer_prefs_set_defaults() {
+  safe_copy(g_download_path, sizeof g_download_path, kDefaultTransferPath);
+  safe_copy(g_upload_path, sizeof g_upload_path, kDefaultTransferPath);
+  g_session_top_bar_enabled = 1;
+  g_runtime_top_bar_enabled = 1;
+  g_beep_sound_enabled = 1;
+  g_modem_sound_enabled = 1;
+  safe_copy(g_modem_sound_path, sizeof g_modem_sound_path, g_modem_sound_choices[0].id);
+  g_startup_window_mode = 0;
+}
+
+int prefs_window_mode_from_text(const char* text) {
+  if (!text) return -1;
+  if (key_is(text, {"window", "normal", "windowed"})) return 0;
+  if (key_is(text, {"medium", "windows medium", "window medium"})) return 1;
+  if (key_is(text, {"fullscreen", "full screen", "full"})) return 2;
+  return -1;
+}
+
+void transfer_prefs_read_stream(FILE* in) {
+  if (!in) return;
+  char* line = nullptr;
+  size_t cap = 0;
+  long len;
+  while ((len = phonebook_read_line(in, &line, &cap, kPrefsMaxLine)) >= 0) {
+    // A NUL byte ends the line as far as any setting is concerned.
+    (void)len;
+    apply_line(line);
+  }
+  free(line);
+}
+
+void transfer_prefs_load_path(const char* path) {
+  transfer_prefs_set_defaults();
+  FILE* f = path && *path ? fopen(path, "r") : nullptr;
+  if (!f) return;
+  transfer_prefs_read_stream(f);
+  fclose(f);
+  g_runtime_top_bar_enabled = g_session_top_bar_enabled;
+  normalize_transfer_path(g_download_path);
+  normalize_transfer_path(g_upload_path);
+  normalize_modem_sound_path();
+  if (pb_ascii_casecmp(g_download_path, "PROGDIR:Transfers/Downloads") == 0)
+    safe_copy(g_download_path, sizeof g_download_path, kDefaultTransferPath);
+  if (pb_ascii_casecmp(g_upload_path, "PROGDIR:Transfers/Uploads") == 0)
+    safe_copy(g_upload_path, sizeof g_upload_path, kDefaultTransferPath);
+}
+
+void transfer_prefs_load() {
+  transfer_prefs_load_path(kPrefsFileName);
+}
+
+int transfer_prefs_save_path(const char* path) {
+  if (!path || !*path) return -1;
+  normalize_transfer_path(g_download_path);
+  normalize_transfer_path(g_upload_path);
+  normalize_modem_sound_path();
+  // Written beside the real file and renamed over it, so that a failed or
+  // interrupted write never leaves the user with truncated settings.
+  std::string tmp = std::string(path) + ".tmp";
+  FILE* f = fopen(tmp.c_str(), "w");
+  if (!f) return -1;
+  const char* mode = g_startup_window_mode == 1   ? "Window Medium"
+                     : g_startup_window_mode == 2 ? "Fullscreen"
+                                                  : "Window";
+  bool ok = fprintf(f,
+                    "download=%s\nupload=%s\nsession_top_bar=%d\nbeep_sound=%d\nmodem_sound=%d\n"
+                    "modem_sound_choice=%s\nstartup_mode=%s\n",
+                    g_download_path, g_upload_path, g_session_top_bar_enabled > 0 ? 1 : 0,
+                    g_beep_sound_enabled ? 1 : 0, g_modem_sound_enabled ? 1 : 0, g_modem_sound_path,
+                    mode) >= 0;
+  if (ok) ok = fflush(f) == 0 && !ferror(f) && fsync(fileno(f)) == 0;
+  if (fclose(f) != 0) ok = false;
+  if (!ok || rename(tmp.c_str(), path) != 0) {
+    remove(tmp.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+int transfer_prefs_save() {
+  return transfer_prefs_save_path(kPrefsFileName);
+}
+
+void normalize_transfer_path(char* path) {
+  if (!path) return;
+  path[255] = '\0';
+  trim(path);
+  if (!path[0]) safe_copy(path, 256, kDefaultTransferPath);
+}
+
+int modem_sound_choice_index(const char* text) {
+  if (!text) return 0;
+  if (pb_ascii_casecmp(text, "2") == 0 || pb_ascii_casecmp(text, "sound 02") == 0 ||
+      pb_ascii_contains(text, "modem02")) {
+    return 1;
+  }
+  return 0;
+}
+
+void normalize_modem_sound_path() {
+  g_modem_sound_path[sizeof g_modem_sound_path - 1] = '\0';
+  trim(g_modem_sound_path);
+  const char* t = g_modem_sound_path;
+  const char* id;
+  if (!t[0] || pb_ascii_casecmp(t, "1") == 0 || pb_ascii_casecmp(t, "sound 01") == 0 ||
+      pb_ascii_contains(t, "modem01")) {
+    id = g_modem_sound_choices[0].id;
+  } else if (pb_ascii_casecmp(t, "2") == 0 || pb_ascii_casecmp(t, "sound 02") == 0 ||
+             pb_ascii_contains(t, "modem02")) {
+    id = g_modem_sound_choices[1].id;
+  } else {
+    id = g_modem_sound_choices[modem_sound_choice_index(t)].id;
+  }
+  safe_copy(g_modem_sound_path, sizeof g_modem_sound_path, id);
+}

@@ -1,0 +1,51 @@
+// The global settings kept in kavel.prefs: transfer directories, the status
+// top bar, the bell and dial sounds, and the display mode to start in.
+#pragma once
+#include <cstdio>
+
+inline constexpr const char* kPrefsFileName = "kavel.prefs";
+inline constexpr const char* kDefaultTransferPath = "PROGDIR:Transfers";
+
+// The settings, one global each (g_runtime_top_bar_enabled, the display-mode
+// flags and g_custom_screen live with the display modes in display/modes.h).
+extern char g_download_path[256];
+extern char g_upload_path[256];
+extern int g_session_top_bar_enabled;
+extern int g_beep_sound_enabled;
+extern int g_modem_sound_enabled;
+extern char g_modem_sound_path[256];  // "modem01" or "modem02" once normalised
+extern int g_startup_window_mode;     // 0 window, 1 medium window, 2 full screen
+
+// The two built-in dial recordings: identifier, menu label, and which
+// embedded sound plays (0 the first recording, 1 the second).
+struct ModemSoundChoice {
+  const char* id;
+  const char* label;
+  int sound;
+};
+inline constexpr int kModemSoundChoiceCount = 2;
+extern const ModemSoundChoice g_modem_sound_choices[kModemSoundChoiceCount];
+
+// Sets every default, then reads kavel.prefs from the current directory when
+// it can be opened.
+void transfer_prefs_load();
+// Writes kavel.prefs.  0, or -1 when it could not be written completely; the
+// previous file is then left as it was.
+int transfer_prefs_save();
+// The same with an explicit file name.
+void transfer_prefs_load_path(const char* path);
+int transfer_prefs_save_path(const char* path);
+// Resets every setting to its default (no file is read).
+void transfer_prefs_set_defaults();
+// Applies the settings lines of an open stream over the current values
+// (without the defaults and the normalisation that loading adds).
+void transfer_prefs_read_stream(FILE* in);
+
+// Trims a 256-byte path buffer; an empty result becomes "PROGDIR:Transfers".
+void normalize_transfer_path(char* path);
+// Rewrites g_modem_sound_path as "modem01" or "modem02".
+void normalize_modem_sound_path();
+// 1 for a text that selects the second recording, else 0.
+int modem_sound_choice_index(const char* text);
+// The display mode a word names (0, 1, 2), or -1 when it names none.
+int prefs_window_mode_from_text(const char* text);
