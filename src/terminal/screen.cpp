@@ -19,13 +19,6 @@ static void redraw_status_bar(Terminal* t) {
   if (t->top_bar && term_draw_session_status) term_draw_session_status(t);
 }
 
-void term_init_record(Terminal* t) {
-  if (!t) return;
-  memset(static_cast<void*>(t), 0, sizeof *t);
-  t->reply_socket = -1;
-  t->fg = 7;
-}
-
 int effective_fg(const Terminal* t) {
   if (!t) return 7;
   if (t->bold && t->fg >= 0 && t->fg <= 7) return t->fg + 8;
@@ -34,10 +27,6 @@ int effective_fg(const Terminal* t) {
 
 int effective_bg(const Terminal* t) {
   return effective_fg(t);
-}
-
-int cell_y(const Terminal* t, int row) {
-  return t ? t->origin_y + row * t->cell_h : 0;
 }
 
 // Colours of a blank cell written by erase (and by scroll and clear in ANSI

@@ -139,7 +139,12 @@ struct Terminal {
 // What term_open does to the record before it binds a window: everything
 // zero, no reply socket, foreground 7.  The cells are filled by the first
 // clear screen.
-void term_init_record(Terminal* t);
+inline void term_init_record(Terminal* t) {
+  if (!t) return;
+  *t = Terminal{};
+  t->reply_socket = -1;
+  t->fg = 7;
+}
 
 // --- screen model --------------------------------------------------------------
 // Every operation is a no-op on a null terminal.
@@ -156,7 +161,11 @@ void term_redraw_all(Terminal* t);
 
 int effective_fg(const Terminal* t);
 int effective_bg(const Terminal* t);
-int cell_y(const Terminal* t, int row);
+// Pixel y of the top of a grid row (in full screen the origin already
+// leaves room for the status bar).
+inline int cell_y(const Terminal* t, int row) {
+  return t ? t->origin_y + row * t->cell_h : 0;
+}
 
 // Columns that show text: 80, or in PETSCII mode the active C64 font's
 // visible columns (40 or 80).

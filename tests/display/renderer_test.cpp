@@ -1,0 +1,336 @@
+// The cell renderer: pixel rules checked directly, and golden images of
+// glyph runs, the cursor colours and the pictures built for a system font.
+//
+// A golden image is the RGB crop of the window around the cells under test,
+// compared pixel by pixel with tests/golden/NAME.png.  On a mismatch the
+// actual image and a diff (differing pixels red) are written to
+// BUILD/golden-failures/.  KAVEL_UPDATE_GOLDEN=1 rewrites the golden files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/png.h"
+#include "support/test_support.h"
+#include "terminal/headless_terminal.h"
+
+namespace {
+
+// Test glyphs: row patterns chosen so every run shape appears.
+void load_test_font(int height, int scale) {
+  std::memset(g_bitmap_font.glyphs, 0, sizeof g_bitmap_font.glyphs);
+  const uint8_t rows[8] = {0x81, 0xFF, 0x3C, 0x00, 0xAA, 0x18, 0xF0, 0x0F};
+  for (int ch = 1; ch < 256; ch++)
+    for (int r = 0; r < height; r++)
+      g_bitmap_font.glyphs[ch * height + r] =
+          static_cast<uint8_t>(rows[(r + ch) % 8] ^ (ch & 0x42));
+  // Space and NUL carry ink too: it must never be drawn.
+  for (int r = 0; r < height; r++) {
+    g_bitmap_font.glyphs[0 * height + r] = 0xFF;
+    g_bitmap_font.glyphs[32 * height + r] = 0xFF;
+  }
+  g_bitmap_font.height = height;
+  g_bitmap_font.scale = scale;
+  g_bitmap_font.valid = 1;
+}
+
+uint32_t rgb_at(PlatWindow* w, int x, int y) {
+  return plat_pen_rgb(plat_window_screen(w), plat_read_pixel(w, x, y));
+}
+
+std::vector<uint8_t> crop_rgb(PlatWindow* w, int x0, int y0, int width, int height) {
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(width) * height * 3);
+  for (int y = y0; y < y0 + height; y++)
+    for (int x = x0; x < x0 + width; x++) {
+      uint32_t rgb = rgb_at(w, x, y);
+      out.push_back(static_cast<uint8_t>(rgb >> 16));
+      out.push_back(static_cast<uint8_t>(rgb >> 8));
+      out.push_back(static_cast<uint8_t>(rgb));
+    }
+  return out;
+}
+
+void expect_golden(const std::string& name, PlatWindow* w, int x0, int y0, int width, int height) {
+  std::vector<uint8_t> actual = crop_rgb(w, x0, y0, width, height);
+  std::string golden = source_path("tests/golden/" + name + ".png");
+  const char* update = std::getenv("KAVEL_UPDATE_GOLDEN");
+  if (update && *update == '1') {
+    ASSERT_EQ(png_write_rgb(golden.c_str(), width, height, actual.data()), 0);
+    return;
+  }
+  int gw = 0, gh = 0;
+  std::vector<uint8_t> expected;
+  ASSERT_EQ(png_read_rgb(golden.c_str(), &gw, &gh, &expected), 0) << "cannot read " << golden;
+  bool same = gw == width && gh == height && expected == actual;
+  if (same) return;
+
+  std::string dir = binary_path("golden-failures");
+  std::filesystem::create_directories(dir);
+  std::string actual_path = dir + "/" + name + ".actual.png";
+  png_write_rgb(actual_path.c_str(), width, height, actual.data());
+  std::string diff_path;
+  if (gw == width && gh == height) {
+    std::vector<uint8_t> diff(actual.size());
+    for (size_t i = 0; i < actual.size(); i += 3) {
+      bool differs = std::memcmp(&actual[i], &expected[i], 3) != 0;
+      diff[i] = differs ? 255 : actual[i] / 4;
+      diff[i + 1] = differs ? 0 : actual[i + 1] / 4;
+      diff[i + 2] = differs ? 0 : actual[i + 2] / 4;
+    }
+    diff_path = dir + "/" + name + ".diff.png";
+    png_write_rgb(diff_path.c_str(), width, height, diff.data());
+  }
+  ADD_FAILURE() << name << " differs from " << golden << " (" << gw << "x" << gh << " expected, "
+                << width << "x" << height << " drawn); actual in " << actual_path
+                << (diff_path.empty() ? "" : ", diff in " + diff_path);
+}
+
+void put(Terminal* t, int row, int col, uint8_t ch, int fg, int bg) {
+  t->cells[row][col] = Cell{ch, static_cast<uint8_t>(fg), static_cast<uint8_t>(bg), 0};
+  draw_cell(t, row, col);
+}
+
+bool cell_is_plain(PlatWindow* w, const Terminal* t, int row, int col, uint32_t rgb) {
+  int x0 = t->origin_x + col * t->cell_w;
+  int y0 = cell_y(t, row);
+  for (int y = y0; y < y0 + t->cell_h; y++)
+    for (int x = x0; x < x0 + t->cell_w; x++)
+      if (rgb_at(w, x, y) != rgb) return false;
+  return true;
+}
+
+PlatFont* open_dejavu() {
+  return plat_open_font("DejaVu Sans Mono.font", 16);
+}
+
+TEST(Renderer, PaletteComponentsAsThePlatformTakesThem) {
+  EXPECT_EQ(term_palette_component32(0x00), 0u);
+  EXPECT_EQ(term_palette_component32(0x55), 0x55555550u);
+  EXPECT_EQ(term_palette_component32(0xAA), 0xAAAAAAA0u);
+  EXPECT_EQ(term_palette_component32(0xFF), 0xFFFFFFFFu);
+}
+
+TEST(Renderer, SpaceAndNulCellsShowOnlyTheirBackground) {
+  load_test_font(16, 1);
+  HeadlessTerminal bitmap;
+  ASSERT_TRUE(bitmap.open_bitmap(16, 1, true));
+  PlatFont* font = open_dejavu();
+  ASSERT_NE(font, nullptr);
+  HeadlessTerminal system;
+  ASSERT_TRUE(system.open_system_font(font, false));
+  for (HeadlessTerminal* h : {&bitmap, &system}) {
+    Terminal* t = h->term();
+    put(t, 1, 1, ' ', 15, 4);
+    put(t, 1, 2, 0, 15, 2);
+    put(t, 1, 3, 'A', 15, 4);
+    EXPECT_TRUE(cell_is_plain(h->window(), t, 1, 1, kTermPaletteRgb[4]));
+    EXPECT_TRUE(cell_is_plain(h->window(), t, 1, 2, kTermPaletteRgb[2]));
+    EXPECT_FALSE(cell_is_plain(h->window(), t, 1, 3, kTermPaletteRgb[4]));
+  }
+  bitmap.close();
+  system.close();
+  plat_close_font(font);
+}
+
+TEST(Renderer, BitmapRunsScaleToSquaresAndBars) {
+  load_test_font(8, 2);
+  // Glyph 200: row 0 = 0x81 (the two edge pixels), row 1 = 0xFF (all eight).
+  g_bitmap_font.glyphs[200 * 8 + 0] = 0x81;
+  g_bitmap_font.glyphs[200 * 8 + 1] = 0xFF;
+  for (int r = 2; r < 8; r++) g_bitmap_font.glyphs[200 * 8 + r] = 0;
+  HeadlessTerminal h;
+  ASSERT_TRUE(h.open_bitmap(8, 2, true, 5));
+  Terminal* t = h.term();
+  put(t, 2, 3, 200, 14, 1);
+  int x = t->origin_x + 3 * 16;
+  int y = cell_y(t, 2);
+  const uint32_t fg = kTermPaletteRgb[14], bg = kTermPaletteRgb[1];
+  for (int dy = 0; dy < 16; dy++)
+    for (int dx = 0; dx < 16; dx++) {
+      bool ink = (dy < 2 && (dx < 2 || dx >= 14)) || (dy >= 2 && dy < 4);
+      ASSERT_EQ(rgb_at(h.window(), x + dx, y + dy), ink ? fg : bg) << dx << "," << dy;
+    }
+  // Neighbouring cells untouched.
+  EXPECT_EQ(rgb_at(h.window(), x - 1, y), kTermPaletteRgb[0]);
+  EXPECT_EQ(rgb_at(h.window(), x + 16, y), kTermPaletteRgb[0]);
+}
+
+TEST(Renderer, GoldenGlyphRunsAtScaleTwo) {
+  load_test_font(8, 2);
+  HeadlessTerminal h;
+  ASSERT_TRUE(h.open_bitmap(8, 2, true));
+  Terminal* t = h.term();
+  const struct {
+    uint8_t ch;
+    int fg, bg;
+  } cells[] = {{'A', 14, 1}, {' ', 15, 4}, {0, 15, 2}, {'g', 15, 0}, {0xDB, 12, 8}, {0x07, 7, 5}};
+  for (int i = 0; i < 6; i++) put(t, 0, i, cells[i].ch, cells[i].fg, cells[i].bg);
+  expect_golden("renderer_bitmap_scale2", h.window(), 0, 0, 6 * 16, 16);
+}
+
+TEST(Renderer, CursorIsWhiteExceptOverAWhiteBackground) {
+  load_test_font(16, 1);
+  HeadlessTerminal h;
+  ASSERT_TRUE(h.open_bitmap(16, 1, true));
+  Terminal* t = h.term();
+  t->cursor_enabled = 1;
+  put(t, 0, 0, ' ', 7, 15);
+  put(t, 0, 1, ' ', 7, 1);
+  put(t, 0, 2, ' ', 0, 7);
+
+  for (int col = 0; col < 3; col++) {
+    t->row = 0;
+    t->col = col;
+    term_show_cursor(t);
+    ASSERT_TRUE(t->cursor_drawn);
+    int x = col * 8;
+    uint32_t bar = t->cells[0][col].bg == 15 ? kTermPaletteRgb[0] : kTermPaletteRgb[15];
+    uint32_t bg = kTermPaletteRgb[t->cells[0][col].bg];
+    // A two-pixel bar at the bottom, one pixel in from each side.
+    for (int dy = 0; dy < 16; dy++)
+      for (int dx = 0; dx < 8; dx++) {
+        bool in_bar = dy >= 14 && dx >= 1 && dx <= 6;
+        ASSERT_EQ(rgb_at(h.window(), x + dx, dy), in_bar ? bar : bg)
+            << col << ":" << dx << "," << dy;
+      }
+  }
+  // Shown at the last cell; the first two are restored.
+  EXPECT_TRUE(cell_is_plain(h.window(), t, 0, 0, kTermPaletteRgb[15]));
+  EXPECT_TRUE(cell_is_plain(h.window(), t, 0, 1, kTermPaletteRgb[1]));
+  term_hide_cursor(t);
+  EXPECT_TRUE(cell_is_plain(h.window(), t, 0, 2, kTermPaletteRgb[7]));
+}
+
+TEST(Renderer, GoldenCursorOverWhiteAndOverColour) {
+  load_test_font(8, 2);
+  const struct {
+    const char* name;
+    int fg, bg;
+  } cases[] = {{"renderer_cursor_on_white", 1, 15}, {"renderer_cursor_on_blue", 15, 1}};
+  for (const auto& c : cases) {
+    HeadlessTerminal h;
+    ASSERT_TRUE(h.open_bitmap(8, 2, true));
+    Terminal* t = h.term();
+    t->cursor_enabled = 1;
+    put(t, 0, 0, 'A', c.fg, c.bg);
+    term_show_cursor(t);
+    expect_golden(c.name, h.window(), 0, 0, 16, 16);
+  }
+}
+
+TEST(Renderer, SystemFontCursorIsAnUnderscorePlusBar) {
+  PlatFont* font = open_dejavu();
+  ASSERT_NE(font, nullptr);
+  HeadlessTerminal h;
+  ASSERT_TRUE(h.open_system_font(font, true));
+  Terminal* t = h.term();
+  t->cursor_enabled = 1;
+  put(t, 0, 0, ' ', 7, 15);
+  t->row = 0;
+  t->col = 0;
+  term_show_cursor(t);
+  // The bottom rows hold the bar in black over the white cell.
+  int bottom = t->cell_h - 1;
+  EXPECT_EQ(rgb_at(h.window(), 1, bottom), kTermPaletteRgb[0]);
+  EXPECT_EQ(rgb_at(h.window(), t->cell_w - 2, bottom - 1), kTermPaletteRgb[0]);
+  EXPECT_EQ(rgb_at(h.window(), 0, 0), kTermPaletteRgb[15]);
+  h.close();
+  plat_close_font(font);
+}
+
+TEST(Renderer, SystemFontBuildsBlocksShadesAndBoxes) {
+  PlatFont* font = open_dejavu();
+  ASSERT_NE(font, nullptr);
+  HeadlessTerminal h;
+  ASSERT_TRUE(h.open_system_font(font, false));
+  Terminal* t = h.term();
+  ASSERT_GT(t->cell_h, 13);  // three-pixel lines below
+  const uint32_t fg = kTermPaletteRgb[14], bg = kTermPaletteRgb[1];
+  int w = t->cell_w, ch = t->cell_h;
+
+  put(t, 0, 0, 219, 14, 1);
+  EXPECT_TRUE(cell_is_plain(h.window(), t, 0, 0, fg));
+
+  // 196: a horizontal line three pixels thick through the centre.
+  put(t, 0, 1, 196, 14, 1);
+  int x = w, cy = ch / 2;
+  for (int dy = 0; dy < ch; dy++) {
+    bool line = dy >= cy - 1 && dy <= cy + 1;
+    EXPECT_EQ(rgb_at(h.window(), x, dy), line ? fg : bg) << dy;
+    EXPECT_EQ(rgb_at(h.window(), x + w - 1, dy), line ? fg : bg) << dy;
+  }
+
+  // 200 (double corner up-right): both arms one pixel wider.
+  put(t, 0, 2, 200, 14, 1);
+  x = 2 * w;
+  int cx = x + w / 2;
+  EXPECT_EQ(rgb_at(h.window(), x + w - 1, cy + 2), fg);  // right arm, widened
+  EXPECT_EQ(rgb_at(h.window(), x + w - 1, cy + 3), bg);
+  EXPECT_EQ(rgb_at(h.window(), cx + 2, 0), fg);  // up arm, widened
+  EXPECT_EQ(rgb_at(h.window(), cx + 3, 0), bg);
+  EXPECT_EQ(rgb_at(h.window(), x, cy), bg);       // no left arm
+  EXPECT_EQ(rgb_at(h.window(), cx, ch - 1), bg);  // no down arm
+
+  // 240 cannot be shown: one pixel at the centre.
+  put(t, 0, 3, 240, 14, 1);
+  x = 3 * w;
+  int ink = 0;
+  for (int dy = 0; dy < ch; dy++)
+    for (int dx = 0; dx < w; dx++) ink += rgb_at(h.window(), x + dx, dy) == fg;
+  EXPECT_EQ(ink, 1);
+  EXPECT_EQ(rgb_at(h.window(), x + w / 2, ch / 2), fg);
+
+  h.close();
+  plat_close_font(font);
+}
+
+TEST(Renderer, GoldenSystemFontPicturesAndBoxArms) {
+  PlatFont* font = open_dejavu();
+  ASSERT_NE(font, nullptr);
+  HeadlessTerminal h;
+  ASSERT_TRUE(h.open_system_font(font, false));
+  Terminal* t = h.term();
+  // Row 0: every built character 176..223 in yellow on blue; row 1: text,
+  // an unshowable character and the same pictures in two other colours.
+  for (int i = 0; i < 48; i++) put(t, 0, i, static_cast<uint8_t>(176 + i), 14, 1);
+  const char* text = "Ab1~";
+  for (int i = 0; i < 4; i++) put(t, 1, i, static_cast<uint8_t>(text[i]), 15, 0);
+  put(t, 1, 4, 240, 10, 0);
+  put(t, 1, 5, 0x01, 10, 0);
+  put(t, 1, 6, 178, 12, 15);
+  put(t, 1, 7, 197, 0, 7);
+  expect_golden("renderer_sysfont_pictures", h.window(), 0, 0, 48 * t->cell_w, 2 * t->cell_h);
+  h.close();
+  plat_close_font(font);
+}
+
+TEST(Renderer, PensAreObtainedInAWindowAndReleasedAtClose) {
+  PlatScreen* desktop = plat_lock_desktop_screen();
+  ASSERT_NE(desktop, nullptr);
+  Terminal t;
+  term_init_record(&t);
+  term_setup_pens(&t, desktop, false);
+  EXPECT_TRUE(t.pens_obtained);
+  for (int i = 0; i < 16; i++) {
+    EXPECT_TRUE(t.pen_owned[i]) << i;
+    EXPECT_EQ(plat_pen_rgb(desktop, t.pens[i]), kTermPaletteRgb[i]) << i;
+  }
+  term_release_pens(&t, desktop);
+  EXPECT_FALSE(t.pens_obtained);
+  for (int i = 0; i < 16; i++) EXPECT_FALSE(t.pen_owned[i]);
+
+  // On the program's own screen the registers are the palette.
+  term_setup_pens(&t, desktop, true);
+  for (int i = 0; i < 16; i++) {
+    EXPECT_EQ(t.pens[i], i);
+    EXPECT_FALSE(t.pen_owned[i]);
+  }
+  plat_unlock_screen(desktop);
+}
+
+}  // namespace
