@@ -1,6 +1,7 @@
 // Terminal fonts: the font-choice vocabulary, the bitmap font files of the
 // Fonts drawer, scale selection per window mode, and system-font fall-backs.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct PlatFont;
@@ -64,6 +65,16 @@ bool c64_bitmap_font_candidate_fits(int scale, int top_bar);
 int bitmap_font_load(const char* file, int height, int scale);
 // Forgets the per-file cache (tests, and after the font drawer changed).
 void bitmap_font_cache_reset();
+
+// Decodes the glyphs of an AmigaOS disk font (Topaz+1200/14 or /16: a hunk
+// load file holding a DiskFontHeader and a TextFont) of the given glyph
+// height into out (256 glyphs x height rows).  Reads nothing outside
+// data[0..size).  0 on success, -1 when the file is not such a font.
+int bitmap_font_parse_disk_font(const uint8_t* data, size_t size, int height, uint8_t out[4096]);
+
+// Tests: look for "PROGDIR:" fonts under dir instead of the executable's
+// directory; null goes back to the real one.
+void fonts_test_set_progdir_override(const char* dir);
 
 PlatFont* try_open_font_exact(const char* name, int height, int flags);
 PlatFont* try_open_named_font(const char* name, int height, int flags);

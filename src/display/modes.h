@@ -1,0 +1,39 @@
+// Window modes: the program-wide display state (normal window, medium window,
+// full screen on an own screen), the full-screen layout, window placement and
+// the full-screen depth gadget.
+#pragma once
+
+struct PlatScreen;
+
+extern int g_fullscreen;     // full-screen mode selected
+extern int g_medium_window;  // medium (scaled) window selected
+extern int g_custom_screen;  // full-screen layout prepared, own screen in use
+extern int g_screen_w;       // own-screen size and depth, refreshed from the desktop
+extern int g_screen_h;
+extern int g_screen_depth;
+extern int g_fullscreen_scale;      // integer scale of the 640x400 layout on the own screen
+extern int g_c64_40_dynamic_scale;  // 2 doubles 40-column C64 fonts in full screen
+extern int g_next_window_left;      // remembered position for the next window
+extern int g_next_window_top;
+extern int g_next_window_pos_valid;
+extern int g_runtime_top_bar_enabled;   // status bar wanted in full screen
+extern int g_opening_petscii_terminal;  // the terminal about to open is PETSCII
+
+// Refreshes g_screen_w/h/depth from the desktop screen, recomputes
+// g_fullscreen_scale and sets g_custom_screen.
+void prepare_borderless_fullscreen_layout();
+
+// Whether an 80x25 grid of cell_w x cell_h cells (plus the top bar) fits the
+// own screen; prepares the full-screen layout first.  A PETSCII terminal with
+// a C64 font (g_opening_petscii_terminal and the active font) is measured by
+// its visible columns.
+bool prepare_fixed_fullscreen_screen(int cell_w, int cell_h, int top_bar);
+
+// Where a window of width x height opens on screen: the remembered position
+// once, otherwise centred; always kept on a screen of positive size and never
+// negative.
+void choose_window_position(int width, int height, const PlatScreen* screen, int* left, int* top);
+
+// Whether a click at (x, y) in a full-screen window of window_width pixels hits
+// the top-right area that stands for the own screen's depth gadget.
+bool fullscreen_screen_depth_hit(int window_width, int title_height, int x, int y);
