@@ -37,15 +37,17 @@ class HeadlessTerminal {
     return open_window(margin);
   }
 
-  // Glyphs from a system font that the caller opened (and keeps open).
-  bool open_system_font(PlatFont* font, bool cp437, int margin = 0) {
+  // Glyphs from a system font that the caller opened (and keeps open); the
+  // cell size and baseline come from the font unless given.
+  bool open_system_font(PlatFont* font, bool cp437, int margin = 0, int cell_w = 0, int cell_h = 0,
+                        int baseline = 0) {
     if (!font) return false;
     Terminal* t = term_.get();
     t->font = font;
     t->cp437_font = cp437 ? 1 : 0;
-    t->cell_w = plat_font_width(font);
-    t->cell_h = plat_font_height(font);
-    t->baseline = plat_font_baseline(font);
+    t->cell_w = cell_w > 0 ? cell_w : plat_font_width(font);
+    t->cell_h = cell_h > 0 ? cell_h : plat_font_height(font);
+    t->baseline = baseline > 0 ? baseline : plat_font_baseline(font);
     if (t->cell_w <= 0 || t->cell_h <= 0) return false;
     return open_window(margin);
   }

@@ -1,0 +1,41 @@
+#include "terminal/sauce.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string record(int comments) {
+  std::string r = "SAUCE00" + std::string(121, ' ');
+  r[104] = static_cast<char>(comments);
+  return r;
+}
+
+size_t content(const std::string& s) {
+  return sauce_content_length(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+}
+
+TEST(Sauce, StripsRecordCommentsAndEofMarker) {
+  const std::string art = "\x1b[31mart\r\n";
+  const struct {
+    const char* name;
+    std::string file;
+    size_t expected;
+  } cases[] = {
+      {"plain file", art, art.size()},
+      {"record after EOF", art + "\x1a" + record(0), art.size()},
+      {"record without EOF", art + record(0), art.size()},
+      {"two comment lines", art + "\x1a" + "COMNT" + std::string(128, 'c') + record(2), art.size()},
+      {"comment count without a block", art + "\x1a" + std::string(69, 'x') + record(1),
+       art.size() + 1 + 69},
+      {"lone EOF marker", art + "\x1a", art.size()},
+      {"short file", "ab", 2},
+      {"record only", record(0), 0},
+      {"empty", "", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(content(c.file), c.expected) << c.name;
+  EXPECT_EQ(sauce_content_length(nullptr, 10), 0u);
+}
+
+}  // namespace

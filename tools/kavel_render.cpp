@@ -1,0 +1,126 @@
+// layers: terminal
+// kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw]
+//
+// Feeds an ANSI file (a trailing SAUCE record stripped) through a real
+// Terminal on the headless backend, scrolling as a session would on its 25
+// rows, and saves the window as a PNG: a way to look at what a BBS screen
+// becomes without a BBS.
+//
+// Art files stored with bare line feeds are sent by BBS software with CR LF
+// line ends; the tool does the same unless --raw asks for the bytes as they
+// are (a terminal's LF keeps the column).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../tests/terminal/headless_terminal.h"
+#include "display/fonts.h"
+#include "platform/display.h"
+#include "terminal/sauce.h"
+
+namespace {
+
+int usage() {
+  fprintf(stderr, "usage: kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw]\n");
+  return 2;
+}
+
+bool read_file(const char* path, std::vector<uint8_t>* out) {
+  FILE* f = fopen(path, "rb");
+  if (!f) return false;
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
+  bool ok = !ferror(f);
+  fclose(f);
+  return ok;
+}
+
+// The glyph file's name as the font loader knows it ("cp437.f16",
+// "Topaz+1200/14"): the part of the loaded path after the Fonts drawer.
+std::string loaded_font_file() {
+  const char* p = strstr(g_bitmap_font.path, "Fonts/");
+  return p ? std::string(p + 6) : std::string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* in_path = nullptr;
+  const char* out_path = nullptr;
+  const char* font = kFontCP437;
+  int scale = 0;
+  bool raw = false;
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--raw") == 0) {
+      raw = true;
+    } else if (strcmp(argv[i], "--font") == 0 && i + 1 < argc) {
+      font = argv[++i];
+    } else if (strcmp(argv[i], "--scale") == 0 && i + 1 < argc) {
+      scale = atoi(argv[++i]);
+      if (scale < 1 || scale > 8) return usage();
+    } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+      return usage();
+    } else if (!in_path) {
+      in_path = argv[i];
+    } else if (!out_path) {
+      out_path = argv[i];
+    } else {
+      return usage();
+    }
+  }
+  if (!in_path || !out_path) return usage();
+
+  std::vector<uint8_t> data;
+  if (!read_file(in_path, &data)) {
+    fprintf(stderr, "kavel-render: cannot read %s\n", in_path);
+    return 1;
+  }
+  data.resize(sauce_content_length(data.data(), data.size()));
+
+  set_active_font(font);
+  HeadlessTerminal h;
+  int cell_w = 0, cell_h = 0, baseline = 0, glyph_height = 0, font_scale = 0, kind = 0;
+  bool opened = false;
+  if (bitmap_renderer_prepare_terminal(0, &cell_w, &cell_h, &baseline, &glyph_height, &font_scale,
+                                       &kind)) {
+    if (scale > 0 && scale != font_scale) {
+      std::string file = loaded_font_file();
+      if (file.empty() || !bitmap_font_load(file.c_str(), glyph_height, scale)) {
+        fprintf(stderr, "kavel-render: cannot load %s at scale %d\n", file.c_str(), scale);
+        return 1;
+      }
+      font_scale = scale;
+    }
+    opened = h.open_bitmap(glyph_height, font_scale, kind == BITMAP_KIND_CP437);
+  } else {
+    int cp437 = 0;
+    PlatFont* sysfont = open_terminal_font(&cp437);
+    if (!sysfont) {
+      fprintf(stderr, "kavel-render: no font for \"%s\"\n", font);
+      return 1;
+    }
+    terminal_metrics_from_font(sysfont, cp437, &cell_w, &cell_h, &baseline);
+    opened = h.open_system_font(sysfont, cp437 != 0, 0, cell_w, cell_h, baseline);
+  }
+  if (!opened) {
+    fprintf(stderr, "kavel-render: cannot open a headless window\n");
+    return 1;
+  }
+
+  Terminal* t = h.term();
+  term_clear_screen(t);
+  uint8_t previous = 0;
+  for (uint8_t b : data) {
+    if (!raw && b == '\n' && previous != '\r') term_consume_byte(t, '\r');
+    term_consume_byte(t, b);
+    previous = b;
+  }
+  if (plat_save_window_png(h.window(), out_path) != 0) {
+    fprintf(stderr, "kavel-render: cannot write %s\n", out_path);
+    return 1;
+  }
+  return 0;
+}
