@@ -520,22 +520,32 @@ static bool prepare_cp437(int top_bar, int* height, int* scale) {
 
 static int c64_scale(int top_bar) {
   bool cols80 = c64_visible_cols_for_font() == 80;
-  WindowMode mode = current_window_mode();
-  int scale;
-  if (mode == WindowMode::Full) {
-    scale = std::max(g_fullscreen_scale, 1);
-    if (!cols80 && g_c64_40_dynamic_scale == 2) scale *= 2;
-  } else if (mode == WindowMode::Medium) {
-    scale = cols80 ? 2 : 3;
-  } else {
-    scale = cols80 ? 1 : 2;
-  }
-  if (mode != WindowMode::Full) {
-    // Window modes step down to 2 and then 1 when the screen is too small.
-    for (int smaller : {2, 1}) {
-      if (c64_bitmap_font_candidate_fits(scale, top_bar)) break;
-      if (smaller < scale) scale = smaller;
+  int scale = 1;
+  switch (current_window_mode()) {
+    case WindowMode::Full: {
+      int base = std::max(g_fullscreen_scale, 1);
+      scale = base;
+      if (!cols80 && g_c64_40_dynamic_scale == 2) {
+        scale = 2 * base;
+        // The doubled 40-column picture does not fit desktops of exactly a
+        // multiple of 640x400 with the top bar (1280x800, 2560x1600); the
+        // plain full-screen scale always fits, so the session keeps a
+        // terminal instead of failing to open one.
+        if (!c64_bitmap_font_candidate_fits(scale, top_bar)) scale = base;
+      }
+      return c64_bitmap_font_candidate_fits(scale, top_bar) ? scale : 0;
     }
+    case WindowMode::Medium:
+      scale = cols80 ? 2 : 3;
+      break;
+    case WindowMode::Normal:
+      scale = cols80 ? 1 : 2;
+      break;
+  }
+  // Window modes step down to 2 and then 1 when the screen is too small.
+  for (int smaller : {2, 1}) {
+    if (c64_bitmap_font_candidate_fits(scale, top_bar)) return scale;
+    scale = std::min(scale, smaller);
   }
   return c64_bitmap_font_candidate_fits(scale, top_bar) ? scale : 0;
 }

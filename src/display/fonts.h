@@ -57,6 +57,10 @@ int startup_validate_runtime_fonts();
 // Prepares g_bitmap_font for the active font and window mode; 1 on success.
 int bitmap_renderer_prepare_terminal(int top_bar, int* cell_w, int* cell_h, int* baseline,
                                      int* glyph_height, int* scale, int* kind);
+// Whether the grid at this glyph height and scale fits the current mode: full
+// screen measures against g_screen_w x g_screen_h as the last full-screen
+// layout left them, the medium window against the desktop, the normal window
+// always fits.
 bool bitmap_font_candidate_fits(int height, int scale, int top_bar);
 bool c64_bitmap_font_candidate_fits(int scale, int top_bar);
 

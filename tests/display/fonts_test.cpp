@@ -438,6 +438,8 @@ TEST_F(FontDrawer, ChoosesHeightAndScaleForEachWindowMode) {
       {1920, 1080, F, "C64 Up/GFX [80]", 1, 2, 1, 8, 2, BITMAP_KIND_C64},
       {1920, 1080, F, "C64 Up/GFX [40]", 1, 2, 1, 8, 4, BITMAP_KIND_C64},
       {1920, 1080, F, "C64 Up/GFX [40]", 1, 1, 1, 8, 2, BITMAP_KIND_C64},
+      {2560, 1600, F, "C64 Up/GFX [40]", 0, 2, 1, 8, 8, BITMAP_KIND_C64},
+      {2560, 1600, F, "C64 Up/GFX [40]", 1, 2, 1, 8, 4, BITMAP_KIND_C64},  // 8 needs 1664 rows
       {1920, 1080, N, "Courier New", 0, 1, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
