@@ -1,0 +1,297 @@
+#include "session/session_loop.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "display/fonts.h"
+#include "display/modes.h"
+#include "display/renderer.h"
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "platform/dos.h"
+#include "session/connection.h"
+#include "session/display_calls.h"
+#include "session/input.h"
+#include "session/session.h"
+#include "session/telnet.h"
+#include "terminal/terminal.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr uint8_t kDetectPattern[3] = {0x2A, 0x2A, 0x18};  // "**" CAN
+constexpr int kInputEveryBytes = 16;
+constexpr int kInputEveryBytesTransfer = 256;
+
+// The interpreter of the session's mode.  The PETSCII interpreter is a later
+// part of the program; until it exists PETSCII sessions (which only the menu
+// can start) are read as ANSI.
+void to_terminal(Session* s, uint8_t byte) {
+  term_consume_byte(s->terminal, byte);
+}
+
+bool time_reached(uint32_t now, uint32_t when) {
+  return static_cast<int32_t>(now - when) >= 0;
+}
+
+struct LoopState {
+  Session* s;
+  UiContext* ui;
+  const char* title;
+  int running = 1;
+  int closed_by_peer = 0;
+  uint32_t next_tick = 0;
+};
+
+// Window input, then the requests it left, in their fixed order.
+void service_input(LoopState* st) {
+  Session* s = st->s;
+  session_handle_window_messages(s, &st->running);
+  if (s->request_top_bar) {
+    s->request_top_bar = 0;
+    if (st->running) session_toggle_top_bar(s);
+  }
+  if (s->request_phonebook) {
+    // The in-session phonebook is a later part of the program.
+    s->request_phonebook = 0;
+  }
+  if (s->request_fullscreen) {
+    s->request_fullscreen = 0;
+    if (session_toggle_fullscreen(s, st->ui, st->title) != 0) st->running = 0;
+  }
+}
+
+void check_break(LoopState* st) {
+  if (dos_check_break()) st->running = 0;
+}
+
+void draw_elapsed(LoopState* st) {
+  term_draw_session_elapsed_status(st->s->terminal);
+  st->next_tick = clock_ms() + 1000;
+}
+
+// Hands one read's bytes to the Telnet layer, serving the keyboard between
+// chunks so that a long burst does not starve it.
+void consume_read(LoopState* st, const uint8_t* buf, int n) {
+  Session* s = st->s;
+  for (int i = 0; i < n && st->running; i++) {
+    telnet_consume_byte(s, buf[i]);
+    int every = session_transfer_active(s) ? kInputEveryBytesTransfer : kInputEveryBytes;
+    if ((i + 1) % every == 0 && i + 1 < n) {
+      service_input(st);
+      check_break(st);
+    }
+  }
+}
+
+void run_loop(LoopState* st, uint8_t* buf) {
+  Session* s = st->s;
+  while (st->running) {
+    service_input(st);
+    // The ZMODEM pumps run here once the transfer engines exist.
+    check_break(st);
+    int bytes_read = 0;
+    if (st->running) {
+      int cap = session_transfer_active(s) ? kRecvChunkTransfer : kRecvChunk;
+      int n = connection_recv(s->sock, buf, cap);
+      if (n > 0) {
+        bytes_read = n;
+        consume_read(st, buf, n);
+        zmodem_flush_detect(s, 0);
+        service_input(st);
+        draw_elapsed(st);
+      } else if (n < 0) {
+        st->closed_by_peer = 1;
+        st->running = 0;
+      }
+    }
+    zmodem_flush_detect(s, 0);
+    term_update_cursor_blink(s->terminal);
+    if (time_reached(clock_ms(), st->next_tick)) draw_elapsed(st);
+    if (bytes_read == 0 && st->running) dos_delay(1);
+  }
+}
+
+// After the peer hung up: the notice stays until a key, a mouse button or a
+// close request.
+void wait_after_disconnect(Terminal* t) {
+  term_hide_cursor(t);
+  term_draw_disconnected_notice(t);
+  for (;;) {
+    plat_wait_event(t->window, 1000);
+    PlatEvent ev;
+    while (plat_get_event(t->window, &ev)) {
+      switch (ev.cls) {
+        case PLAT_EV_VANILLAKEY:
+        case PLAT_EV_MOUSEBUTTON:
+        case PLAT_EV_CLOSE:
+          return;
+        case PLAT_EV_RAWKEY:
+          if (!(ev.code & PLAT_KEY_UP)) return;
+          break;
+        case PLAT_EV_REFRESH:
+          plat_begin_refresh(t->window);
+          term_redraw_all(t);
+          term_draw_disconnected_notice(t);
+          plat_end_refresh(t->window);
+          break;
+        default:
+          break;
+      }
+    }
+  }
+}
+
+void restore_font(const char* saved) {
+  if (saved[0]) {
+    set_active_font(saved);
+  } else {
+    g_active_font[0] = '\0';
+  }
+}
+
+void restore_mode(int mode) {
+  g_fullscreen = mode == 2 ? 1 : 0;
+  g_medium_window = mode == 1 ? 1 : 0;
+}
+
+}  // namespace
+
+void telnet_consume_byte(Session* s, uint8_t byte) {
+  telnet_consume_byte_to(s, byte, session_data_byte);
+}
+
+void zmodem_flush_detect(Session* s, int force) {
+  if (session_transfer_active(s) || s->zdetect_index == 0) return;
+  if (!force && s->zdetect_ms != 0 && clock_ms() - s->zdetect_ms <= kZmodemDetectHoldMs) return;
+  int held = s->zdetect_index > 3 ? 3 : s->zdetect_index;
+  s->zdetect_index = 0;
+  s->zdetect_ms = 0;
+  if (!s->terminal) return;
+  for (int i = 0; i < held; i++) to_terminal(s, kDetectPattern[i]);
+}
+
+void session_data_byte(Session* s, uint8_t byte) {
+  if (!s->terminal) return;
+  if (s->xmodem.active) return;  // the XMODEM engine's byte once it exists
+  if (s->discard_until_ms != 0) {
+    if (!time_reached(clock_ms(), s->discard_until_ms)) return;
+    s->discard_until_ms = 0;
+  }
+  if (s->zmodem.active) return;  // the ZMODEM parser's byte once it exists
+
+  if (s->zdetect_index == 3) {
+    // A complete start pattern would start the ZMODEM receiver on 'A', 'B' or
+    // 'C'.  Without a receiver the pattern is shown like any mismatch.
+    zmodem_flush_detect(s, 1);
+  }
+  int index = s->zdetect_index;
+  if (byte == kDetectPattern[index]) {
+    if (index == 0) s->zdetect_ms = clock_ms();
+    s->zdetect_index = index + 1;
+    return;
+  }
+  if (index != 0) zmodem_flush_detect(s, 1);
+  to_terminal(s, byte);
+}
+
+int run_session_common(const char* host, int port, int emulation_type, UiContext* ui,
+                       const char* font_name, const char* login_user, const char* login_password,
+                       PhoneEntry* entry, Phonebook* phonebook, const char* phonebook_path,
+                       int* selected_index, int* first_visible_index) {
+  (void)entry;
+  (void)phonebook;
+  (void)phonebook_path;
+  (void)selected_index;
+  (void)first_visible_index;
+
+  char saved_font[80];
+  safe_copy(saved_font, sizeof saved_font, g_active_font);
+  const char* font = font_name && font_name[0] ? font_name : kFontCP437;
+  set_active_font(font);
+  bool c64 = font_name_looks_c64(g_active_font);
+  bool c64_80 = c64 && c64_font_uses_80_columns(g_active_font);
+
+  int entry_mode = g_fullscreen ? 2 : g_medium_window ? 1 : 0;
+  if (c64 && !c64_80) g_c64_40_dynamic_scale = entry_mode == 1 ? 3 : 2;
+
+  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kRecvChunkTransfer]);
+  auto fail = [&](int code) {
+    restore_mode(entry_mode);
+    restore_font(saved_font);
+    return code;
+  };
+  if (!buf) return fail(-1);
+
+  auto session = std::make_unique<Session>();
+  Session* s = session.get();
+  session_init(s);
+  s->petscii = (emulation_type == kEmulationPetscii || c64) ? 1 : 0;
+  safe_copy(s->login_user, sizeof s->login_user, login_user);
+  safe_copy(s->login_password, sizeof s->login_password, login_password);
+  session_input_reset();
+
+  // The dialing display and the modem sound belong to calls from the menu.
+  set_active_font(font);
+  ConnectOptions opts;
+  int r = connection_open(host, port, &opts, &s->sock);
+  if (r != CONNECT_OK) return fail(r);
+
+  telnet_send_opening_offers(s->sock);
+
+  char title[256];
+  snprintf(title, sizeof title, "%s - %s:%d", "Kavel", host, port);
+  g_opening_petscii_terminal = s->petscii;
+
+  auto terminal = std::make_unique<Terminal>();
+  Terminal* t = terminal.get();
+  term_init_record(t);
+  if (term_open(t, title) != 0) {
+    connection_close(&s->sock);
+    return fail(-1);
+  }
+
+  t->reply_socket = s->sock;
+  ScrollbackRing ring{};
+  t->scrollback = &ring;
+  safe_copy(t->status_text, 80, host);
+  t->connect_start = clock_epoch_seconds();
+
+  term_clear_screen(t);
+  std::unique_ptr<ScrollbackLine[]> lines(new (std::nothrow) ScrollbackLine[kScrollbackLines]());
+  if (lines) {
+    ring.lines = lines.get();
+  } else {
+    t->scrollback = nullptr;  // the session runs without capture
+  }
+  s->terminal = t;
+  term_show_cursor(t);
+  term_draw_session_status(t);
+
+  LoopState st;
+  st.s = s;
+  st.ui = ui;
+  st.title = title;
+  st.next_tick = clock_ms() + 1000;
+  run_loop(&st, buf.get());
+
+  // Transfers still running would be ended here with "interrupted by
+  // disconnect" or "cancelled" once the engines exist.
+  s->zmodem.active = 0;
+  s->xmodem.active = 0;
+
+  t = s->terminal;
+  if (st.closed_by_peer && t->window && !(s->menu_quit && *s->menu_quit)) wait_after_disconnect(t);
+  connection_close(&s->sock);
+
+  term_hide_cursor(t);
+  term_clear_drawable_area_raw(t);
+  term_close(t);
+  t->scrollback = nullptr;
+  s->terminal = nullptr;
+  g_session_shift_down = 0;
+
+  restore_font(saved_font);
+  return 0;
+}

@@ -1,0 +1,345 @@
+#include "session/input.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "session/session.h"
+#include "session/session_test_util.h"
+#include "terminal/terminal.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr uint16_t ALT = PLAT_QUAL_LALT;
+constexpr uint16_t SHIFT = PLAT_QUAL_LSHIFT;
+constexpr uint16_t CTRL = PLAT_QUAL_CONTROL;
+constexpr uint16_t CAPS = PLAT_QUAL_CAPSLOCK;
+
+PlatEvent vanilla(int ch, uint16_t q = 0) {
+  PlatEvent e;
+  e.cls = PLAT_EV_VANILLAKEY;
+  e.code = static_cast<uint16_t>(ch);
+  e.qualifier = q;
+  return e;
+}
+PlatEvent raw(int code, uint16_t q = 0) {
+  PlatEvent e;
+  e.cls = PLAT_EV_RAWKEY;
+  e.code = static_cast<uint16_t>(code);
+  e.qualifier = q;
+  return e;
+}
+PlatEvent event(uint32_t cls, uint16_t code = 0, int x = 0, int y = 0) {
+  PlatEvent e;
+  e.cls = cls;
+  e.code = code;
+  e.x = static_cast<int16_t>(x);
+  e.y = static_cast<int16_t>(y);
+  return e;
+}
+
+// A session bound to a terminal in a headless window, with the peer end of
+// its socket readable by the test.
+struct InputRig {
+  SocketPair pair;
+  Session s;
+  std::unique_ptr<Terminal> t = std::make_unique<Terminal>();
+  int running = 1;
+  int menu_quit = 0;
+  uint32_t now = 100000;
+
+  explicit InputRig(int petscii = 0) {
+    session_input_reset();
+    clock_test_set_ms(now);
+    session_init(&s);
+    s.sock = pair.ours;
+    s.petscii = petscii;
+    term_init_record(t.get());
+    PlatWindowSpec spec;
+    spec.inner_width = 640;
+    spec.inner_height = 400;
+    t->window = plat_open_window(spec);
+    t->rport = t->window;
+    t->petscii = petscii ? TERM_MODE_PETSCII : TERM_MODE_ANSI;
+    s.terminal = t.get();
+  }
+  ~InputRig() {
+    plat_close_window(t->window);
+    clock_test_reset();
+    session_input_reset();
+  }
+  // Delivers the events one call at a time, the clock moving on by step ms
+  // between them, and returns what reached the socket.
+  void wait(uint32_t ms) {
+    now += ms;
+    clock_test_set_ms(now);
+  }
+  std::string press(const std::vector<PlatEvent>& events, uint32_t step = 30) {
+    for (const auto& e : events) {
+      plat_inject_event(t->window, e);
+      session_handle_window_messages(&s, &running);
+      now += step;
+      clock_test_set_ms(now);
+    }
+    return pair.drain_peer();
+  }
+};
+
+struct KeyCase {
+  const char* name;
+  std::vector<PlatEvent> events;
+  std::string sent;
+  int running = 1;
+};
+
+void run_cases(const std::vector<KeyCase>& cases, int petscii) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    InputRig rig(petscii);
+    EXPECT_EQ(rig.press(c.events), c.sent);
+    EXPECT_EQ(rig.running, c.running);
+  }
+}
+
+}  // namespace
+
+TEST(SessionInput, AnsiKeys) {
+  run_cases(
+      {
+          {"letter", {vanilla('a')}, "a"},
+          {"Return sends CR only", {vanilla(13)}, "\r"},
+          {"line feed also sends CR", {vanilla(10)}, "\r"},
+          {"Backspace", {vanilla(8)}, "\x08"},
+          {"Delete", {vanilla(127)}, "\x1b[3~"},
+          {"Escape", {vanilla(27)}, "\x1b"},
+          {"Ctrl-C is an ordinary byte", {vanilla(3)}, "\x03"},
+          {"byte 255 is doubled", {vanilla(255)}, bytes({255, 255})},
+          {"NUL is ignored", {vanilla(0)}, ""},
+          {"Ctrl-] hangs up at once", {vanilla(29), vanilla('a')}, "", 0},
+          {"cursor keys", {raw(0x4C), raw(0x4D), raw(0x4E), raw(0x4F)}, "\x1b[A\x1b[B\x1b[C\x1b[D"},
+          {"page and position keys",
+           {raw(0x48), raw(0x49), raw(0x70), raw(0x71)},
+           "\x1b[5~\x1b[6~\x1b[1~\x1b[4~"},
+          {"the other page key codes",
+           {raw(0x5A), raw(0x6E), raw(0x5C), raw(0x5D)},
+           "\x1b[5~\x1b[6~\x1b[1~\x1b[4~"},
+          {"Shift with cursor keys pages",
+           {raw(0x4C, SHIFT), raw(0x4D, SHIFT), raw(0x4F, SHIFT), raw(0x4E, SHIFT)},
+           "\x1b[5~\x1b[6~\x1b[1~\x1b[4~"},
+          {"raw Return, Enter, Tab", {raw(0x44), raw(0x43), raw(0x42)}, "\r\r\t"},
+          {"raw Backspace and Delete", {raw(0x41), raw(0x46)}, "\x08\x1b[3~"},
+          {"raw Escape", {raw(0x45)}, "\x1b"},
+          {"raw letters and Shift, Caps Lock",
+           {raw(0x20), raw(0x20, SHIFT), raw(0x20, CAPS), raw(0x20, CAPS | SHIFT)},
+           "aAAa"},
+          {"raw digits and punctuation",
+           {raw(0x01), raw(0x01, SHIFT), raw(0x0B), raw(0x3A)},
+           "1!-/"},
+          {"raw space", {raw(0x40)}, " "},
+          {"raw Ctrl-] hangs up", {raw(0x1B, CTRL)}, "", 0},
+          {"raw ] without Control is a character", {raw(0x1B)}, "]"},
+          {"releases and unmapped codes send nothing",
+           {raw(0x20 | PLAT_KEY_UP), raw(0x50), raw(0x2B), raw(0x7A)},
+           ""},
+          {"Alt with a letter outside the table is sent", {vanilla('q', ALT)}, "q"},
+          {"Alt with a digit is sent", {vanilla('7', ALT)}, "7"},
+          {"raw Alt letter outside the table is sent", {raw(0x10, ALT)}, "q"},
+          {"reserved hotkeys do nothing yet",
+           {vanilla('b', ALT), vanilla('U', ALT), vanilla('d', ALT), vanilla('v', ALT),
+            raw(0x35, ALT), raw(0x16, ALT), raw(0x22, ALT), raw(0x34, ALT)},
+           ""},
+          {"close request ends the session", {event(PLAT_EV_CLOSE), vanilla('a')}, "", 0},
+          {"other mouse buttons and moves are ignored",
+           {event(PLAT_EV_MOUSEBUTTON, PLAT_MENUDOWN), event(PLAT_EV_MOUSEMOVE, 0, 3, 3)},
+           ""},
+      },
+      0);
+}
+
+TEST(SessionInput, PetsciiKeys) {
+  run_cases(
+      {
+          {"cursor keys are single bytes",
+           {raw(0x4C), raw(0x4D), raw(0x4E), raw(0x4F)},
+           bytes({0x91, 0x11, 0x1D, 0x9D})},
+          {"Page Up is still the ANSI sequence", {raw(0x48)}, "\x1b[5~"},
+          {"Backspace and Delete send DEL", {vanilla(8), vanilla(127)}, bytes({0x14, 0x14})},
+          {"Ctrl-C sends RUN/STOP once per 250 ms", {vanilla(3), vanilla(3)}, "\x03"},
+          {"raw Ctrl with C sends RUN/STOP", {raw(0x33, CTRL)}, "\x03"},
+          {"upper-case set: letters go out as 0x41..", {vanilla('a'), vanilla('Z')}, "AZ"},
+          {"digits and punctuation unchanged", {vanilla('1'), vanilla('@')}, "1@"},
+      },
+      1);
+}
+
+TEST(SessionInput, PetsciiLowerCaseSetAndShiftFlag) {
+  InputRig rig(1);
+  rig.t->petscii_lower = 1;
+  EXPECT_EQ(rig.press({vanilla('a')}), "A");                // unshifted: 0x41
+  EXPECT_EQ(rig.press({vanilla('a', SHIFT)}), "\xc1");      // shifted: 0xC1
+  EXPECT_EQ(rig.press({vanilla('A')}), "\xc1");             // capitals count as shifted
+  EXPECT_EQ(rig.press({raw(0x60), vanilla('b')}), "\xc2");  // a Shift press shifts the next letter
+  EXPECT_EQ(rig.press({vanilla('c')}), "C");                // ... and only that one
+  // Pressing and releasing Shift, then typing, is unshifted.
+  EXPECT_EQ(rig.press({raw(0x60), raw(0x60 | PLAT_KEY_UP), vanilla('d')}), "D");
+  // A printable non-letter uses up the Shift press as well.
+  EXPECT_EQ(rig.press({raw(0x61), vanilla('1'), vanilla('e')}), "1E");
+  EXPECT_EQ(g_session_shift_down, 0);
+}
+
+TEST(SessionInput, HotkeysSetRequestsAndAct) {
+  {
+    InputRig rig;
+    rig.press({vanilla('e', ALT)});
+    EXPECT_EQ(rig.s.request_phonebook, 1);
+    rig.press({raw(0x14, PLAT_QUAL_RCOMMAND)});  // the Amiga keys count like Alt
+    EXPECT_EQ(rig.s.request_top_bar, 1);
+    rig.press({vanilla(13, PLAT_QUAL_RALT)});
+    EXPECT_EQ(rig.s.request_fullscreen, 1);
+    EXPECT_EQ(rig.running, 1);
+    EXPECT_EQ(rig.pair.drain_peer(), "");
+  }
+  {
+    InputRig rig;
+    safe_copy(rig.s.login_user, sizeof rig.s.login_user, "sysop");
+    safe_copy(rig.s.login_password, sizeof rig.s.login_password, "p\xffw");
+    EXPECT_EQ(rig.press({vanilla('L', ALT)}), "sysop\rp\xff\xffw\r");
+    safe_copy(rig.s.login_user, sizeof rig.s.login_user, "");
+    EXPECT_EQ(rig.press({raw(0x28, ALT)}), "p\xff\xffw\r");
+    safe_copy(rig.s.login_password, sizeof rig.s.login_password, "");
+    EXPECT_EQ(rig.press({vanilla('l', ALT)}), "");
+    EXPECT_EQ(rig.running, 1);
+  }
+}
+
+TEST(SessionInput, DisconnectAndExitQuestions) {
+  // The question is answered with keys already queued behind the hotkey.
+  struct {
+    std::vector<PlatEvent> events;
+    int running;
+    int quit;
+  } cases[] = {
+      {{vanilla('h', ALT), vanilla('n')}, 1, 0}, {{vanilla('h', ALT), vanilla('y')}, 0, 0},
+      {{raw(0x25, ALT), vanilla(27)}, 1, 0},     {{raw(0x25, ALT), vanilla(13)}, 0, 0},
+      {{vanilla('x', ALT), vanilla('n')}, 1, 0}, {{vanilla('x', ALT), vanilla('y')}, 0, 1},
+  };
+  for (auto& c : cases) {
+    InputRig rig;
+    rig.s.menu_quit = &rig.menu_quit;
+    for (const auto& e : c.events) plat_inject_event(rig.t->window, e);
+    session_handle_window_messages(&rig.s, &rig.running);
+    EXPECT_EQ(rig.running, c.running);
+    EXPECT_EQ(rig.menu_quit, c.quit);
+    EXPECT_EQ(rig.pair.drain_peer(), "");
+  }
+}
+
+TEST(SessionInput, TransfersLimitTheKeys) {
+  {
+    InputRig rig;
+    rig.s.xmodem.active = 1;
+    EXPECT_EQ(rig.press({vanilla('a'), vanilla('h', ALT), raw(0x4C), vanilla(29)}), "");
+    EXPECT_EQ(rig.running, 1);
+    EXPECT_EQ(rig.s.xmodem.active, 1);
+    rig.press({raw(0x45)});
+    EXPECT_EQ(rig.s.xmodem.active, 0);
+  }
+  {
+    InputRig rig;
+    rig.s.zmodem.active = 1;
+    EXPECT_EQ(rig.press({vanilla('a')}), "a");  // typing still reaches the BBS
+    EXPECT_EQ(rig.press({vanilla(27)}), "");    // Escape cancels instead of being sent
+    EXPECT_EQ(rig.s.zmodem.active, 0);
+    EXPECT_EQ(rig.press({vanilla(27)}), "\x1b");
+  }
+}
+
+TEST(SessionInput, RepeatFilters) {
+  InputRig rig;
+  // Backspace repeats faster than every 80 ms are dropped...
+  EXPECT_EQ(rig.press({vanilla(8), vanilla(8), vanilla(8)}, 50), "\x08\x08");
+  // ... alternating Backspace and Delete are not.
+  rig.wait(100);
+  EXPECT_EQ(rig.press({vanilla(8), vanilla(127), vanilla(8)}, 30), "\x08\x1b[3~\x08");
+  rig.wait(100);
+  EXPECT_EQ(rig.press({vanilla(8), vanilla(8)}, 100), "\x08\x08");
+
+  // Alt-Enter held down with key repeat: one mode change.
+  int changes = 0;
+  for (int i = 0; i < 30; i++) {
+    rig.s.request_fullscreen = 0;
+    rig.press({vanilla(13, ALT)}, 33);
+    changes += rig.s.request_fullscreen;
+  }
+  EXPECT_EQ(changes, 1);
+  // Released, then pressed again after 80 ms: the next change.
+  rig.press({raw(0x44 | PLAT_KEY_UP)}, 100);
+  rig.s.request_fullscreen = 0;
+  rig.press({vanilla(13, ALT)});
+  EXPECT_EQ(rig.s.request_fullscreen, 1);
+  // A release that never arrived does not block the key for long.
+  rig.wait(500);
+  rig.s.request_fullscreen = 0;
+  rig.press({vanilla(13, ALT)});
+  EXPECT_EQ(rig.s.request_fullscreen, 1);
+
+  // Alt-T: the same for the top bar, with its 250 ms hold.
+  int toggles = 0;
+  for (int i = 0; i < 20; i++) {
+    rig.s.request_top_bar = 0;
+    rig.press({vanilla('t', ALT)}, 40);
+    toggles += rig.s.request_top_bar;
+  }
+  EXPECT_EQ(toggles, 1);
+  rig.press({raw(0x14 | PLAT_KEY_UP)}, 100);
+  rig.s.request_top_bar = 0;
+  rig.press({vanilla('t', ALT)});
+  EXPECT_EQ(rig.s.request_top_bar, 1);
+
+  // Alt-S at most every 250 ms, whatever the key state.
+  g_alt_s_last_ms = 0;
+  EXPECT_EQ(alt_s_accept_press(), 1);
+  rig.wait(200);
+  EXPECT_EQ(alt_s_accept_press(), 0);
+  rig.wait(60);
+  EXPECT_EQ(alt_s_accept_press(), 1);
+}
+
+TEST(SessionInput, FailedSendEndsTheSession) {
+  for (const PlatEvent& e : {vanilla('a'), vanilla(13), raw(0x4C), vanilla(8), raw(0x20)}) {
+    InputRig rig;
+    close(rig.pair.peer);
+    rig.pair.peer = -1;
+    rig.press({e});
+    EXPECT_EQ(rig.running, 0) << e.cls << " " << e.code;
+  }
+}
+
+TEST(SessionInput, ClicksInsideTheGridDoNotHangUp) {
+  // The desktop window has no borders of its own: its corners are grid cells.
+  InputRig rig;
+  rig.press({event(PLAT_EV_MOUSEBUTTON, PLAT_SELECTDOWN, 5, 5),
+             event(PLAT_EV_MOUSEBUTTON, PLAT_SELECTDOWN, 10, 390),
+             event(PLAT_EV_MOUSEBUTTON, PLAT_SELECTUP, 5, 5)});
+  EXPECT_EQ(rig.running, 1);
+}
+
+TEST(SessionInput, RawKeyMap) {
+  struct {
+    uint16_t code, qualifier;
+    uint8_t ch;
+  } cases[] = {
+      {0x00, 0, '`'},     {0x00, SHIFT, '~'}, {0x0D, 0, '\\'},    {0x0D, SHIFT, '|'},
+      {0x10, 0, 'q'},     {0x1B, SHIFT, '}'}, {0x2A, SHIFT, '"'}, {0x31, 0, 'z'},
+      {0x3A, SHIFT, '?'}, {0x33, CAPS, 'C'},  {0x40, SHIFT, ' '}, {0x46, 0, 127},
+      {0x2B, 0, 0},       {0x30, 0, 0},       {0x47, 0, 0},       {0xFF, 0, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(session_rawkey_char(c.code, c.qualifier), c.ch) << std::hex << c.code;
+  }
+}
