@@ -71,8 +71,8 @@ PlatWindow* plat_open_window(const PlatWindowSpec& spec);
 void plat_close_window(PlatWindow* window);
 
 struct PlatWindowGeometry {
-  int left, top;          // position on the screen
-  int width, height;      // outer size (equals the inner size on Linux)
+  int left, top;      // position on the screen
+  int width, height;  // outer size (equals the inner size on Linux)
   int border_left, border_top, border_right, border_bottom;  // 0 on Linux
 };
 PlatWindowGeometry plat_window_geometry(const PlatWindow* window);
@@ -113,7 +113,8 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
 // Read back one pixel's pen (-1 outside the window).
 int plat_read_pixel(const PlatWindow* window, int x, int y);
 
-// System-font text: the pen position is the text baseline.
+// System-font text: the pen position is the text baseline.  Without a font
+// selected, plat_text draws nothing.
 void plat_set_font(PlatWindow* window, PlatFont* font);
 void plat_move(PlatWindow* window, int x, int y);
 // Draws len bytes (ISO-8859-1) at the pen position and advances it.
@@ -225,3 +226,7 @@ const uint8_t* plat_window_pixels(const PlatWindow* window);
 int plat_save_window_png(const PlatWindow* window, const char* path);
 // How often the window beeped (for tests of the bell).
 int plat_window_beep_count(const PlatWindow* window);
+// The window's current title ("" for a null window) and whether it is the
+// active (input-receiving) window.
+const char* plat_window_title(const PlatWindow* window);
+bool plat_window_is_active(const PlatWindow* window);

@@ -1,0 +1,73 @@
+// The in-memory backend for tests and developer tools: screens and windows
+// exist only as framebuffers, input is injected, and waits really pass time
+// so that code with time-outs behaves as it would on a desktop.
+#include <time.h>
+
+#include "platform/internal.h"
+
+namespace {
+
+int g_width = 1920;
+int g_height = 1080;
+int g_depth = 24;
+bool g_available = true;
+
+// A wait "for ever" would hang a test that forgot to inject its input; the
+// headless backend gives up after this long instead.
+constexpr int kLongestWaitMs = 1000;
+constexpr long kPollStepNs = 2 * 1000 * 1000;
+
+}  // namespace
+
+void plat_headless_set_desktop(int width, int height, int depth) {
+  if (width > 0) g_width = width;
+  if (height > 0) g_height = height;
+  if (depth > 0) g_depth = depth;
+}
+
+void plat_headless_set_display_available(bool available) {
+  g_available = available;
+}
+
+bool backend_desktop(int* width, int* height, int* depth) {
+  if (!g_available) return false;
+  *width = g_width;
+  *height = g_height;
+  *depth = g_depth;
+  return true;
+}
+
+int backend_screen_open(PlatScreen*) {
+  return g_available ? 0 : -1;
+}
+void backend_screen_close(PlatScreen*) {}
+void backend_screen_to_back(PlatScreen*) {}
+int backend_window_open(PlatWindow*) {
+  return g_available ? 0 : -1;
+}
+void backend_window_close(PlatWindow*) {}
+void backend_window_title(PlatWindow*) {}
+void backend_window_activate(PlatWindow*) {}
+void backend_window_to_back(PlatWindow*) {}
+bool backend_present(PlatWindow*, bool) {
+  return true;
+}
+void backend_pump() {}
+
+void backend_wait(PlatWindow* window, int timeout_ms) {
+  // Real time, not clock_ms(): tests may have frozen that clock.
+  int limit = (timeout_ms < 0 || timeout_ms > kLongestWaitMs) ? kLongestWaitMs : timeout_ms;
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    if (!plat_queue_empty(window)) return;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long elapsed_ms =
+        (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (elapsed_ms >= limit) return;
+    long long left_ns = (limit - elapsed_ms) * 1000000LL;
+    timespec step{0, left_ns < kPollStepNs ? static_cast<long>(left_ns) : kPollStepNs};
+    nanosleep(&step, nullptr);
+  }
+}

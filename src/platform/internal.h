@@ -1,0 +1,121 @@
+// The records behind PlatScreen and PlatWindow and the hooks between the
+// backend-independent display code and the backend linked into the program.
+// Only src/platform includes this header.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "platform/display.h"
+
+struct PlatScreen {
+  int width = 0;
+  int height = 0;
+  int depth = 0;
+  bool own = false;     // opened by plat_open_screen (else the desktop screen)
+  int registers = 256;  // usable colour registers (1 << depth, at most 256)
+  int lock_count = 0;
+  bool minimized = false;
+  char title[128] = {};
+  // Colour map: 0xRRGGBB per register.  A register is free when it is not
+  // reserved and no shared pen references it.
+  std::array<uint32_t, 256> rgb{};
+  std::array<int, 256> refs{};       // shared-pen reference counts
+  std::array<bool, 256> reserved{};  // never handed out as a shared pen
+  uint32_t palette_serial = 0;       // bumped on every colour change
+  void* native = nullptr;            // backend data
+};
+
+struct PlatWindow {
+  PlatScreen* screen = nullptr;
+  int left = 0;
+  int top = 0;
+  int width = 0;
+  int height = 0;
+  bool borderless = false;
+  bool active = false;
+  bool in_refresh = false;
+  char title[256] = {};
+  std::unique_ptr<uint8_t[]> pixels;  // width x height pens, row-major
+
+  uint8_t apen = 1;
+  uint8_t bpen = 0;
+  PlatDrawMode drmd = PLAT_JAM2;
+  PlatFont* font = nullptr;
+  int pen_x = 0;
+  int pen_y = 0;
+
+  // Union of everything drawn since the last present (inclusive corners).
+  bool dirty = false;
+  int dirty_x0 = 0, dirty_y0 = 0, dirty_x1 = -1, dirty_y1 = -1;
+
+  int beep_count = 0;
+  uint32_t flash_until_ms = 0;  // the beep flash shows until this clock_ms()
+  bool flashing = false;
+
+  // Events may be injected from another thread in tests; everything else
+  // about a window belongs to the program's one thread.
+  std::mutex queue_lock;
+  std::deque<PlatEvent> queue;
+
+  PlatWindow* next = nullptr;  // every open window, newest first
+  void* native = nullptr;      // backend data
+};
+
+// Grows the window's pending rectangle (inclusive corners, already clipped).
+inline void plat_add_dirty(PlatWindow* w, int x0, int y0, int x1, int y1) {
+  if (!w->dirty) {
+    w->dirty = true;
+    w->dirty_x0 = x0;
+    w->dirty_y0 = y0;
+    w->dirty_x1 = x1;
+    w->dirty_y1 = y1;
+    return;
+  }
+  if (x0 < w->dirty_x0) w->dirty_x0 = x0;
+  if (y0 < w->dirty_y0) w->dirty_y0 = y0;
+  if (x1 > w->dirty_x1) w->dirty_x1 = x1;
+  if (y1 > w->dirty_y1) w->dirty_y1 = y1;
+}
+
+// --------------------------------------------- display.cpp, for backends --
+
+// The first open window (walk with ->next).
+PlatWindow* plat_window_list();
+// Appends an event to the window's queue (mouse moves are coalesced and the
+// queue is bounded, so an unread window cannot grow without limit).
+void plat_queue_event(PlatWindow* window, const PlatEvent& event);
+bool plat_queue_empty(PlatWindow* window);
+// Marks the whole window for presenting (expose, palette change).
+void plat_mark_all_dirty(PlatWindow* window);
+// Marks every window of the screen (after a colour map change).
+void plat_mark_screen_dirty(PlatScreen* screen);
+// The desktop screen record, created on first use; null when no display.
+PlatScreen* plat_desktop_screen_record();
+// Whether the beep flash is showing at time now; turns it off (and marks the
+// window for a full present) once its time has passed.
+bool plat_window_flash_showing(PlatWindow* window, uint32_t now);
+
+// -------------------------------------------- the backend (one per link) --
+
+// False when no display can be reached; otherwise the desktop's size.
+bool backend_desktop(int* width, int* height, int* depth);
+int backend_screen_open(PlatScreen* screen);  // own screen; 0 on success
+void backend_screen_close(PlatScreen* screen);
+void backend_screen_to_back(PlatScreen* screen);
+int backend_window_open(PlatWindow* window);  // 0 on success
+void backend_window_close(PlatWindow* window);
+void backend_window_title(PlatWindow* window);
+void backend_window_activate(PlatWindow* window);
+void backend_window_to_back(PlatWindow* window);
+// Shows the window's dirty rectangle.  Without force the backend may keep it
+// pending (at most one present per display refresh); the caller clears the
+// dirty state only when this returns true.
+bool backend_present(PlatWindow* window, bool force);
+// Moves pending native input into the window queues.
+void backend_pump();
+// Blocks until the window has an event or timeout_ms passed (negative: no
+// limit other than the backend's own).
+void backend_wait(PlatWindow* window, int timeout_ms);

@@ -1,0 +1,452 @@
+// The desktop backend: every PlatWindow is a real SDL2 window whose pen
+// framebuffer is shown through a streaming texture and the screen's colour
+// map.  Drawing never talks to SDL; the framebuffer is presented when the
+// program polls (at most once per display refresh) and always before it
+// waits or pauses, so the screen is never stale while the program is idle.
+#include <SDL2/SDL.h>
+#include <SDL2/SDL_syswm.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/internal.h"
+#include "platform/keymap.h"
+
+// The key map is written against SDL's numbers without including SDL.
+#define KAVEL_SAME(ours, sdl) static_assert(static_cast<int>(ours) == static_cast<int>(sdl), #ours)
+KAVEL_SAME(KM_MOD_LSHIFT, KMOD_LSHIFT);
+KAVEL_SAME(KM_MOD_RSHIFT, KMOD_RSHIFT);
+KAVEL_SAME(KM_MOD_LCTRL, KMOD_LCTRL);
+KAVEL_SAME(KM_MOD_RCTRL, KMOD_RCTRL);
+KAVEL_SAME(KM_MOD_LALT, KMOD_LALT);
+KAVEL_SAME(KM_MOD_RALT, KMOD_RALT);
+KAVEL_SAME(KM_MOD_LGUI, KMOD_LGUI);
+KAVEL_SAME(KM_MOD_RGUI, KMOD_RGUI);
+KAVEL_SAME(KM_MOD_NUM, KMOD_NUM);
+KAVEL_SAME(KM_MOD_CAPS, KMOD_CAPS);
+KAVEL_SAME(KM_MOD_MODE, KMOD_MODE);
+KAVEL_SAME(KM_SC_A, SDL_SCANCODE_A);
+KAVEL_SAME(KM_SC_1, SDL_SCANCODE_1);
+KAVEL_SAME(KM_SC_0, SDL_SCANCODE_0);
+KAVEL_SAME(KM_SC_RETURN, SDL_SCANCODE_RETURN);
+KAVEL_SAME(KM_SC_ESCAPE, SDL_SCANCODE_ESCAPE);
+KAVEL_SAME(KM_SC_BACKSPACE, SDL_SCANCODE_BACKSPACE);
+KAVEL_SAME(KM_SC_TAB, SDL_SCANCODE_TAB);
+KAVEL_SAME(KM_SC_SPACE, SDL_SCANCODE_SPACE);
+KAVEL_SAME(KM_SC_MINUS, SDL_SCANCODE_MINUS);
+KAVEL_SAME(KM_SC_EQUALS, SDL_SCANCODE_EQUALS);
+KAVEL_SAME(KM_SC_LEFTBRACKET, SDL_SCANCODE_LEFTBRACKET);
+KAVEL_SAME(KM_SC_RIGHTBRACKET, SDL_SCANCODE_RIGHTBRACKET);
+KAVEL_SAME(KM_SC_BACKSLASH, SDL_SCANCODE_BACKSLASH);
+KAVEL_SAME(KM_SC_NONUSHASH, SDL_SCANCODE_NONUSHASH);
+KAVEL_SAME(KM_SC_SEMICOLON, SDL_SCANCODE_SEMICOLON);
+KAVEL_SAME(KM_SC_APOSTROPHE, SDL_SCANCODE_APOSTROPHE);
+KAVEL_SAME(KM_SC_GRAVE, SDL_SCANCODE_GRAVE);
+KAVEL_SAME(KM_SC_COMMA, SDL_SCANCODE_COMMA);
+KAVEL_SAME(KM_SC_PERIOD, SDL_SCANCODE_PERIOD);
+KAVEL_SAME(KM_SC_SLASH, SDL_SCANCODE_SLASH);
+KAVEL_SAME(KM_SC_CAPSLOCK, SDL_SCANCODE_CAPSLOCK);
+KAVEL_SAME(KM_SC_F1, SDL_SCANCODE_F1);
+KAVEL_SAME(KM_SC_F12, SDL_SCANCODE_F12);
+KAVEL_SAME(KM_SC_INSERT, SDL_SCANCODE_INSERT);
+KAVEL_SAME(KM_SC_HOME, SDL_SCANCODE_HOME);
+KAVEL_SAME(KM_SC_PAGEUP, SDL_SCANCODE_PAGEUP);
+KAVEL_SAME(KM_SC_DELETE, SDL_SCANCODE_DELETE);
+KAVEL_SAME(KM_SC_END, SDL_SCANCODE_END);
+KAVEL_SAME(KM_SC_PAGEDOWN, SDL_SCANCODE_PAGEDOWN);
+KAVEL_SAME(KM_SC_RIGHT, SDL_SCANCODE_RIGHT);
+KAVEL_SAME(KM_SC_LEFT, SDL_SCANCODE_LEFT);
+KAVEL_SAME(KM_SC_DOWN, SDL_SCANCODE_DOWN);
+KAVEL_SAME(KM_SC_UP, SDL_SCANCODE_UP);
+KAVEL_SAME(KM_SC_KP_DIVIDE, SDL_SCANCODE_KP_DIVIDE);
+KAVEL_SAME(KM_SC_KP_MULTIPLY, SDL_SCANCODE_KP_MULTIPLY);
+KAVEL_SAME(KM_SC_KP_MINUS, SDL_SCANCODE_KP_MINUS);
+KAVEL_SAME(KM_SC_KP_PLUS, SDL_SCANCODE_KP_PLUS);
+KAVEL_SAME(KM_SC_KP_ENTER, SDL_SCANCODE_KP_ENTER);
+KAVEL_SAME(KM_SC_KP_1, SDL_SCANCODE_KP_1);
+KAVEL_SAME(KM_SC_KP_0, SDL_SCANCODE_KP_0);
+KAVEL_SAME(KM_SC_KP_PERIOD, SDL_SCANCODE_KP_PERIOD);
+KAVEL_SAME(KM_SC_NONUSBACKSLASH, SDL_SCANCODE_NONUSBACKSLASH);
+KAVEL_SAME(KM_SC_HELP, SDL_SCANCODE_HELP);
+KAVEL_SAME(KM_SC_LCTRL, SDL_SCANCODE_LCTRL);
+KAVEL_SAME(KM_SC_LSHIFT, SDL_SCANCODE_LSHIFT);
+KAVEL_SAME(KM_SC_LALT, SDL_SCANCODE_LALT);
+KAVEL_SAME(KM_SC_LGUI, SDL_SCANCODE_LGUI);
+KAVEL_SAME(KM_SC_RCTRL, SDL_SCANCODE_RCTRL);
+KAVEL_SAME(KM_SC_RSHIFT, SDL_SCANCODE_RSHIFT);
+KAVEL_SAME(KM_SC_RALT, SDL_SCANCODE_RALT);
+KAVEL_SAME(KM_SC_RGUI, SDL_SCANCODE_RGUI);
+KAVEL_SAME(KM_SC_COUNT, SDL_NUM_SCANCODES);
+KAVEL_SAME(KM_MOUSE_LEFT, SDL_BUTTON_LEFT);
+KAVEL_SAME(KM_MOUSE_RIGHT, SDL_BUTTON_RIGHT);
+#undef KAVEL_SAME
+
+namespace {
+
+struct SdlWindow {
+  SDL_Window* win = nullptr;
+  SDL_Renderer* ren = nullptr;
+  SDL_Texture* tex = nullptr;
+  uint32_t window_id = 0;
+  uint32_t last_present_ms = 0;
+  bool presented = false;
+  uint32_t lut_serial = ~0u;
+  std::array<uint32_t, 256> lut{};
+};
+
+enum class Video { untried, ready, failed };
+Video g_video = Video::untried;
+bool g_available = true;  // plat_headless_set_display_available
+int g_frame_ms = 16;
+uint32_t g_last_pump_ms = 0;
+std::vector<SDL_Event> g_events;
+
+bool video_ready() {
+  if (!g_available) return false;
+  if (g_video == Video::untried) {
+    // The program installs its own SIGINT handler (the break flag).
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A full-screen own screen stays up when another window takes focus.
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+      g_video = Video::failed;
+    } else {
+      g_video = Video::ready;
+      SDL_DisplayMode mode{};
+      if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.refresh_rate > 0) {
+        g_frame_ms = std::max(1, 1000 / mode.refresh_rate);
+      }
+      SDL_StartTextInput();
+      atexit(SDL_Quit);
+    }
+  }
+  return g_video == Video::ready;
+}
+
+SdlWindow* native(PlatWindow* w) {
+  return static_cast<SdlWindow*>(w->native);
+}
+
+PlatWindow* window_by_id(uint32_t id) {
+  for (PlatWindow* w = plat_window_list(); w; w = w->next) {
+    SdlWindow* n = native(w);
+    if (n && n->window_id == id) return w;
+  }
+  return nullptr;
+}
+
+// Titles are ISO-8859-1; SDL wants UTF-8.
+std::string latin1_to_utf8(const char* s) {
+  std::string out;
+  for (; s && *s; s++) {
+    auto c = static_cast<unsigned char>(*s);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+void queue_translated(PlatWindow* w, const KeyInput& in) {
+  PlatEvent evs[40];
+  int n = keymap_translate(in, evs, 40);
+  for (int i = 0; i < n; i++) plat_queue_event(w, evs[i]);
+}
+
+void on_window_event(const SDL_WindowEvent& e) {
+  PlatWindow* w = window_by_id(e.windowID);
+  if (!w) return;
+  switch (e.event) {
+    case SDL_WINDOWEVENT_CLOSE: {
+      PlatEvent ev;
+      ev.cls = PLAT_EV_CLOSE;
+      plat_queue_event(w, ev);
+      break;
+    }
+    case SDL_WINDOWEVENT_EXPOSED: {
+      plat_mark_all_dirty(w);
+      PlatEvent ev;
+      ev.cls = PLAT_EV_REFRESH;
+      plat_queue_event(w, ev);
+      break;
+    }
+    case SDL_WINDOWEVENT_MOVED:
+      if (!w->screen->own) {
+        w->left = e.data1;
+        w->top = e.data2;
+      }
+      break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      for (PlatWindow* o = plat_window_list(); o; o = o->next) o->active = (o == w);
+      break;
+    case SDL_WINDOWEVENT_FOCUS_LOST:
+      w->active = false;
+      break;
+    case SDL_WINDOWEVENT_RESTORED:
+    case SDL_WINDOWEVENT_SHOWN:
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+      if (w->screen->own) w->screen->minimized = false;
+      plat_mark_all_dirty(w);
+      break;
+    default:
+      break;
+  }
+}
+
+void copy_text(KeyInput* in, const char* text) {
+  size_t i = 0;
+  for (; text[i] && i + 1 < sizeof in->text; i++) in->text[i] = text[i];
+  in->text[i] = '\0';
+}
+
+void dispatch(std::vector<SDL_Event>& evs) {
+  for (size_t i = 0; i < evs.size(); i++) {
+    const SDL_Event& e = evs[i];
+    KeyInput in;
+    PlatWindow* w = nullptr;
+    switch (e.type) {
+      case SDL_WINDOWEVENT:
+        on_window_event(e.window);
+        continue;
+      case SDL_KEYDOWN:
+      case SDL_KEYUP:
+        w = window_by_id(e.key.windowID);
+        in.kind = e.type == SDL_KEYDOWN ? KEYIN_DOWN : KEYIN_UP;
+        in.scancode = e.key.keysym.scancode;
+        in.keycode = e.key.keysym.sym;
+        in.mods = e.key.keysym.mod;
+        // The text a key typed follows its key event directly.
+        if (e.type == SDL_KEYDOWN && i + 1 < evs.size() && evs[i + 1].type == SDL_TEXTINPUT &&
+            evs[i + 1].text.windowID == e.key.windowID) {
+          copy_text(&in, evs[i + 1].text.text);
+          i++;
+        }
+        break;
+      case SDL_TEXTINPUT:
+        w = window_by_id(e.text.windowID);
+        in.kind = KEYIN_TEXT;
+        in.mods = SDL_GetModState();
+        copy_text(&in, e.text.text);
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP:
+        w = window_by_id(e.button.windowID);
+        in.kind = e.type == SDL_MOUSEBUTTONDOWN ? KEYIN_BUTTON_DOWN : KEYIN_BUTTON_UP;
+        in.button = e.button.button;
+        in.x = e.button.x;
+        in.y = e.button.y;
+        in.mods = SDL_GetModState();
+        break;
+      case SDL_MOUSEWHEEL:
+        w = window_by_id(e.wheel.windowID);
+        in.kind = KEYIN_WHEEL;
+        in.wheel_y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+        SDL_GetMouseState(&in.x, &in.y);
+        in.mods = SDL_GetModState();
+        break;
+      case SDL_MOUSEMOTION:
+        w = window_by_id(e.motion.windowID);
+        in.kind = KEYIN_MOTION;
+        in.x = e.motion.x;
+        in.y = e.motion.y;
+        in.mods = SDL_GetModState();
+        break;
+      default:
+        continue;
+    }
+    if (w) queue_translated(w, in);
+  }
+}
+
+void pump_now() {
+  if (g_video != Video::ready) return;
+  g_last_pump_ms = SDL_GetTicks();
+  g_events.clear();
+  SDL_Event e;
+  while (SDL_PollEvent(&e)) g_events.push_back(e);
+  dispatch(g_events);
+}
+
+void destroy_native(SdlWindow* n) {
+  if (!n) return;
+  if (n->tex) SDL_DestroyTexture(n->tex);
+  if (n->ren) SDL_DestroyRenderer(n->ren);
+  if (n->win) SDL_DestroyWindow(n->win);
+  delete n;
+}
+
+}  // namespace
+
+void plat_headless_set_desktop(int, int, int) {
+  // The SDL backend always reports the real desktop.
+}
+
+void plat_headless_set_display_available(bool available) {
+  g_available = available;
+}
+
+bool backend_desktop(int* width, int* height, int* depth) {
+  if (!video_ready()) return false;
+  SDL_DisplayMode mode{};
+  if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return false;
+  *width = mode.w;
+  *height = mode.h;
+  int bpp = static_cast<int>(SDL_BITSPERPIXEL(mode.format));
+  *depth = bpp > 0 ? bpp : 24;
+  return true;
+}
+
+int backend_screen_open(PlatScreen*) {
+  return video_ready() ? 0 : -1;
+}
+
+void backend_screen_close(PlatScreen*) {}
+
+void backend_screen_to_back(PlatScreen* screen) {
+  for (PlatWindow* w = plat_window_list(); w; w = w->next) {
+    SdlWindow* n = native(w);
+    if (n && w->screen == screen) SDL_MinimizeWindow(n->win);
+  }
+}
+
+int backend_window_open(PlatWindow* w) {
+  if (!video_ready()) return -1;
+  auto* n = new SdlWindow();
+  Uint32 flags = SDL_WINDOW_SHOWN;
+  int x = w->left, y = w->top;
+  if (w->screen->own && w->borderless) {
+    flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+    x = y = SDL_WINDOWPOS_UNDEFINED;
+  } else if (w->borderless) {
+    flags |= SDL_WINDOW_BORDERLESS;
+  }
+  std::string title = latin1_to_utf8(w->title);
+  n->win = SDL_CreateWindow(title.c_str(), x, y, w->width, w->height, flags);
+  if (n->win) {
+    n->ren = SDL_CreateRenderer(n->win, -1, 0);
+    if (!n->ren) n->ren = SDL_CreateRenderer(n->win, -1, SDL_RENDERER_SOFTWARE);
+  }
+  if (n->ren) {
+    n->tex = SDL_CreateTexture(n->ren, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                               w->width, w->height);
+  }
+  if (!n->tex) {
+    destroy_native(n);
+    return -1;
+  }
+  n->window_id = SDL_GetWindowID(n->win);
+  w->native = n;
+  return 0;
+}
+
+void backend_window_close(PlatWindow* w) {
+  destroy_native(native(w));
+  w->native = nullptr;
+}
+
+void backend_window_title(PlatWindow* w) {
+  if (SdlWindow* n = native(w)) SDL_SetWindowTitle(n->win, latin1_to_utf8(w->title).c_str());
+}
+
+void backend_window_activate(PlatWindow* w) {
+  if (SdlWindow* n = native(w)) SDL_RaiseWindow(n->win);
+}
+
+void backend_window_to_back(PlatWindow* w) {
+  SdlWindow* n = native(w);
+  if (!n) return;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+#if defined(SDL_VIDEO_DRIVER_X11)
+  if (SDL_GetWindowWMInfo(n->win, &info) && info.subsystem == SDL_SYSWM_X11) {
+    XLowerWindow(info.info.x11.display, info.info.x11.window);
+    XFlush(info.info.x11.display);
+    return;
+  }
+#endif
+  SDL_MinimizeWindow(n->win);
+}
+
+bool backend_present(PlatWindow* w, bool force) {
+  SdlWindow* n = native(w);
+  if (!n) return true;
+  uint32_t now = SDL_GetTicks();
+  if (!force && n->presented && now - n->last_present_ms < static_cast<uint32_t>(g_frame_ms)) {
+    return false;
+  }
+  PlatScreen* s = w->screen;
+  // The flash shows the window in inverted colours.
+  uint32_t serial = s->palette_serial * 2 + (w->flashing ? 1 : 0);
+  if (serial != n->lut_serial) {
+    uint32_t flip = w->flashing ? 0x00FFFFFFu : 0;
+    for (size_t i = 0; i < 256; i++) n->lut[i] = 0xFF000000u | (s->rgb[i] ^ flip);
+    n->lut_serial = serial;
+  }
+  if (w->dirty) {
+    SDL_Rect r{w->dirty_x0, w->dirty_y0, w->dirty_x1 - w->dirty_x0 + 1,
+               w->dirty_y1 - w->dirty_y0 + 1};
+    void* pixels = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(n->tex, &r, &pixels, &pitch) == 0) {
+      const uint8_t* src = w->pixels.get();
+      for (int y = 0; y < r.h; y++) {
+        auto* dst = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) +
+                                                static_cast<ptrdiff_t>(y) * pitch);
+        const uint8_t* line = src + static_cast<size_t>(r.y + y) * static_cast<size_t>(w->width) +
+                              static_cast<size_t>(r.x);
+        for (int x = 0; x < r.w; x++) dst[x] = n->lut[line[x]];
+      }
+      SDL_UnlockTexture(n->tex);
+    }
+  }
+  SDL_SetRenderDrawColor(n->ren, 0, 0, 0, 255);
+  SDL_RenderClear(n->ren);
+  SDL_Rect dst{0, 0, w->width, w->height};
+  SDL_RenderCopy(n->ren, n->tex, nullptr, &dst);
+  SDL_RenderPresent(n->ren);
+  n->last_present_ms = now;
+  n->presented = true;
+  return true;
+}
+
+void backend_pump() {
+  if (g_video != Video::ready) return;
+  // Callers poll after every few received bytes; asking the X server more
+  // than once a millisecond buys nothing.
+  if (SDL_GetTicks() == g_last_pump_ms) return;
+  pump_now();
+}
+
+void backend_wait(PlatWindow* window, int timeout_ms) {
+  if (g_video != Video::ready) return;
+  uint32_t start = SDL_GetTicks();
+  for (;;) {
+    pump_now();
+    if (!plat_queue_empty(window)) return;
+    int left = -1;
+    if (timeout_ms >= 0) {
+      uint32_t spent = SDL_GetTicks() - start;
+      if (spent >= static_cast<uint32_t>(timeout_ms)) return;
+      left = timeout_ms - static_cast<int>(spent);
+    }
+    // Wake up in time to take a beep flash down again.
+    for (PlatWindow* w = plat_window_list(); w; w = w->next) {
+      if (!w->flashing) continue;
+      auto until = static_cast<int32_t>(w->flash_until_ms - clock_ms());
+      int f = std::max(1, static_cast<int>(until) + 1);
+      if (left < 0 || f < left) left = f;
+    }
+    if (left < 0) {
+      SDL_WaitEvent(nullptr);
+    } else {
+      SDL_WaitEventTimeout(nullptr, left);
+    }
+    plat_present_all();
+  }
+}

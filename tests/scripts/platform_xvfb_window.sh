@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# Real windows through the SDL backend on a virtual X server: the test
+# pattern in a normal window and on a full-screen own screen, the font viewer,
+# and a key press travelling from X through the key map to the program.
+# Pixels are read back from screenshots of the root window.
+# Usage: platform_xvfb_window.sh BUILD_DIR SOURCE_DIR   (exit 77: skipped)
+set -u
+build="$(cd "${1:?build directory}" && pwd)"
+for tool in Xvfb xwd convert xdotool; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
+done
+pattern="$build/kavel-window-pattern"
+fontview="$build/kavel-fontview"
+for exe in "$pattern" "$fontview"; do
+  [ -x "$exe" ] || { echo "missing $exe (build it first)"; exit 1; }
+done
+
+work="$(mktemp -d)"
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  # KAVEL_KEEP_SHOTS=DIR keeps the screenshots for a look.
+  [ -n "${KAVEL_KEEP_SHOTS:-}" ] && mkdir -p "$KAVEL_KEEP_SHOTS" && cp "$work"/*.png "$KAVEL_KEEP_SHOTS"/ 2>/dev/null
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A free display number in :97..:120, with the server up within 10 s.
+for n in $(seq 97 120); do
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+  timeout 240 Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$n" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
+    export DISPLAY=":$n"
+    break
+  fi
+  kill "$xvfb_pid" 2>/dev/null
+  xvfb_pid=""
+done
+[ -n "$xvfb_pid" ] || { echo "could not start Xvfb on any of :97..:120"; cat "$work/xvfb.log"; exit 1; }
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Starts a program in the background and waits (10 s at most) for a line on
+# its standard output that says it has drawn.
+start_app() {
+  local ready="$1"; shift
+  "$@" >"$work/app.out" 2>"$work/app.err" &
+  app_pid=$!
+  for _ in $(seq 100); do
+    grep -q "$ready" "$work/app.out" 2>/dev/null && { sleep 0.3; return 0; }
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "program did not report '$ready':"; cat "$work/app.out" "$work/app.err"
+  return 1
+}
+
+stop_app() {
+  [ -n "$app_pid" ] || return 0
+  kill "$app_pid" 2>/dev/null
+  wait "$app_pid" 2>/dev/null
+  app_pid=""
+}
+
+shot() { xwd -root -silent | convert xwd:- "$work/$1.png"; }
+pixel() { convert "$work/$1.png" -format "%[hex:p{$2,$3}]" info:; }
+expect_pixel() {  # shot x y RRGGBB what
+  local got
+  got="$(pixel "$1" "$2" "$3")"
+  [ "$got" = "$4" ] || fail "$1: $5 at $2,$3 is $got, expected $4"
+}
+# Number of pixels of one colour inside a rectangle.
+count_colour() {  # shot WxH+X+Y RRGGBB
+  convert "$work/$1.png" -crop "$2" +repage -format %c histogram:info:- |
+    awk -v c="#$3" 'toupper($3) == toupper(c) { sub(":", "", $1); n += $1 } END { print n + 0 }'
+}
+
+palette=(000000 0000AA 00AA00 00AAAA AA0000 AA00AA AA5500 AAAAAA
+         555555 5555FF 55FF55 55FFFF FF5555 FF55FF FFFF55 FFFFFF)
+
+# Checks the pattern drawn with its top-left corner at ox, oy.
+check_pattern() {
+  local s="$1" ox="$2" oy="$3" i
+  for i in $(seq 0 15); do
+    expect_pixel "$s" $((ox + 40 * i + 20)) $((oy + 30)) "${palette[$i]}" "swatch $i"
+  done
+  expect_pixel "$s" $((ox + 300)) $((oy + 180)) AAAAAA "grey panel"
+  expect_pixel "$s" $((ox + 20)) $((oy + 100)) AA0000 "checker square 0,0"
+  expect_pixel "$s" $((ox + 28)) $((oy + 100)) 0000AA "checker square 1,0"
+  expect_pixel "$s" $((ox + 28)) $((oy + 108)) AA0000 "checker square 1,1"
+  expect_pixel "$s" $((ox + 116)) $((oy + 100)) AA0000 "copied checker 0,0"
+  expect_pixel "$s" $((ox + 124)) $((oy + 100)) 0000AA "copied checker 1,0"
+  # The copy shifted right over itself: a front-to-back copy would smear red.
+  expect_pixel "$s" $((ox + 220)) $((oy + 100)) 0000AA "overlapping copy, square 1"
+  expect_pixel "$s" $((ox + 228)) $((oy + 100)) AA0000 "overlapping copy, square 2"
+  expect_pixel "$s" $((ox + 210)) $((oy + 100)) AA0000 "overlapping copy, left strip"
+  expect_pixel "$s" $((ox + 341)) $((oy + 170)) FFFFFF "glyph left bar"
+  expect_pixel "$s" $((ox + 355)) $((oy + 170)) 000000 "glyph gap"
+  expect_pixel "$s" $((ox + 370)) $((oy + 170)) FFFFFF "glyph right bar"
+  local yellow blue
+  yellow=$(count_colour "$s" "70x30+$((ox + 338))+$((oy + 95))" FFFF55)
+  blue=$(count_colour "$s" "70x30+$((ox + 338))+$((oy + 95))" 0000AA)
+  [ "$yellow" -gt 100 ] || fail "$s: text has $yellow yellow pixels"
+  [ "$blue" -gt 500 ] || fail "$s: text box has $blue blue pixels"
+}
+
+# 1. A window on the desktop at 40,30.
+if start_app "pattern ready" "$pattern" 20; then
+  shot window
+  check_pattern window 40 30
+  expect_pixel window 20 20 000000 "desktop outside the window"
+  # 2. A key typed on the X keyboard ends the program.
+  xdotool mousemove 200 200 key --delay 50 k
+  for _ in $(seq 50); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$app_pid" 2>/dev/null; then
+    fail "the program did not see the key press"
+  fi
+  stop_app
+else
+  fail "window pattern did not start"
+  stop_app
+fi
+
+# 3. The own screen: a borderless full-screen window at 0,0 with the palette
+# in its colour registers.
+if start_app "pattern ready" "$pattern" --fullscreen 20; then
+  shot fullscreen
+  check_pattern fullscreen 0 0
+  expect_pixel fullscreen 1000 700 000000 "own screen background"
+  stop_app
+else
+  fail "full-screen pattern did not start"
+  stop_app
+fi
+
+# 4. The font viewer draws a solid test font and lists a malformed file.
+mkdir -p "$work/Fonts"
+head -c 2048 /dev/zero | tr '\0' '\377' >"$work/Fonts/solid.f8"
+head -c 100 /dev/zero >"$work/Fonts/short.f16"
+if start_app "font file" "$fontview" "$work/Fonts" --seconds 20; then
+  shot fontview
+  white=$(count_colour fontview 1024x768+0+0 FFFFFF)
+  # 256 glyphs of 8 x 8 pixels at scale 2 are 65536 white pixels, plus labels.
+  [ "$white" -ge 65536 ] || fail "font viewer shows $white white pixels"
+  grep -q "2 font file" "$work/app.out" || fail "font viewer: $(cat "$work/app.out")"
+  stop_app
+else
+  fail "font viewer did not start"
+  stop_app
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed (KAVEL_KEEP_SHOTS=DIR keeps the screenshots)"
+  exit 1
+fi
+echo "real windows: all checks passed"
