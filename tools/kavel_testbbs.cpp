@@ -74,6 +74,7 @@ struct Caller {
   std::string out;
   bool closing = false;  // close once the queue is empty
   bool gone = false;
+  bool no_replies = false;  // the scenario owns the stream: no more negotiation
 
   int tstate = 0;  // 0 data, 1 IAC, 2 option, 3 SB, 4 IAC in SB
   unsigned char cmd = 0;
@@ -93,6 +94,7 @@ void send_cmd(Caller* c, unsigned char cmd, unsigned char opt) {
 }
 
 void ask_ttype(Caller* c) {
+  if (c->no_replies) return;
   const char b[6] = {static_cast<char>(IAC), static_cast<char>(SB), static_cast<char>(OPT_TTYPE), 1,
                      static_cast<char>(IAC), static_cast<char>(SE)};
   send_bytes(c, std::string_view(b, 6));
@@ -271,6 +273,7 @@ void start_endless_sb(Run* r) {
   send_bytes(r->c, "ENDLESS SB FOLLOWS\r\n");
   send_bytes(r->c, std::string_view(head, 3));
   r->endless_sb = true;
+  r->c->no_replies = true;
 }
 
 void start_close_mid(Run* r) {
