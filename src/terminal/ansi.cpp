@@ -34,12 +34,13 @@ void reply(Terminal* t, const char* bytes, size_t len) {
 
 // The C64 fonts show the PETSCII letter layout, so ASCII case is swapped to
 // look right.  The font-name test is a substring search; remember the answer
-// for the last name seen instead of searching for every printed letter.
+// for the last name seen (a fixed-size compare is far cheaper) instead of
+// searching for every printed letter.
 bool active_font_is_c64() {
-  static char cached_name[sizeof g_active_font] = {};
+  static char cached_name[sizeof g_active_font];
   static bool cached_valid = false;
   static bool cached_result = false;
-  if (!cached_valid || strncmp(cached_name, g_active_font, sizeof cached_name) != 0) {
+  if (!cached_valid || memcmp(cached_name, g_active_font, sizeof cached_name) != 0) {
     memcpy(cached_name, g_active_font, sizeof cached_name);
     cached_result = font_name_looks_c64(g_active_font);
     cached_valid = true;

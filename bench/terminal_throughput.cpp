@@ -1,0 +1,126 @@
+// layers: terminal
+// Throughput of the whole receive path below Telnet: a typical BBS stream
+// through the ANSI interpreter and the cell renderer into a headless window,
+// every cell drawn, with the CP437 8x16 font at scale 1 and at scale 2.
+//
+//   bench_terminal_throughput [MiB [SCALE]]   (default: 32 MiB, scales 1 and 2)
+//
+// The figure is taken from the process CPU time, so that other work on a
+// shared machine does not show up as slowness; the wall-clock figure is
+// printed beside it.
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../tests/terminal/headless_terminal.h"
+#include "display/fonts.h"
+
+namespace {
+
+// Mostly printable CP437 text in lines of 40..79 characters ending in CR LF
+// (scrolling once the screen is full), with SGR colour changes every few
+// words, and now and then a cursor jump, an erase to end of line or a clear.
+std::string make_stream(size_t bytes) {
+  std::mt19937 rng(20240611);
+  std::string s;
+  s.reserve(bytes + 256);
+  while (s.size() < bytes) {
+    int line_len = 40 + static_cast<int>(rng() % 40);
+    for (int col = 0; col < line_len;) {
+      if (rng() % 12 == 0) {
+        s += "\x1b[" + std::to_string(rng() % 2) + ";3" + std::to_string(rng() % 8) + ";4" +
+             std::to_string(rng() % 8) + "m";
+      }
+      int word = 1 + static_cast<int>(rng() % 8);
+      for (int k = 0; k < word && col < line_len; k++, col++) {
+        uint32_t r = rng() % 100;
+        char c = r < 90 ? static_cast<char>(33 + rng() % 94) : static_cast<char>(128 + rng() % 128);
+        s.push_back(c);
+      }
+      if (col < line_len) {
+        s.push_back(' ');
+        col++;
+      }
+    }
+    uint32_t r = rng() % 100;
+    if (r < 8) {
+      s += "\x1b[K";
+    } else if (r < 12) {
+      s += "\x1b[" + std::to_string(1 + rng() % 25) + ";" + std::to_string(1 + rng() % 80) + "H";
+    } else if (r == 12) {
+      s += "\x1b[2J";
+    }
+    s += "\r\n";
+  }
+  return s;
+}
+
+double cpu_seconds() {
+  timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+struct Figures {
+  double cpu_mib_s;
+  double wall_mib_s;
+};
+
+Figures run(const std::string& stream, int scale) {
+  if (!bitmap_font_load("cp437.f16", 16, scale)) {
+    fprintf(stderr, "cannot load cp437.f16 from the Fonts drawer beside the executable\n");
+    exit(1);
+  }
+  HeadlessTerminal h;
+  if (!h.open_bitmap(16, scale, true)) {
+    fprintf(stderr, "cannot open a headless window\n");
+    exit(1);
+  }
+  Terminal* t = h.term();
+  // Warm up caches and the window, then take the best of three passes.
+  for (size_t i = 0; i < stream.size() / 8; i++) term_consume_byte(t, stream[i]);
+  Figures best{0, 0};
+  const double mib = stream.size() / (1024.0 * 1024.0);
+  for (int pass = 0; pass < 3; pass++) {
+    auto start = std::chrono::steady_clock::now();
+    double cpu_start = cpu_seconds();
+    for (unsigned char c : stream) term_consume_byte(t, c);
+    double cpu = cpu_seconds() - cpu_start;
+    std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+    if (mib / cpu > best.cpu_mib_s) best.cpu_mib_s = mib / cpu;
+    if (mib / wall.count() > best.wall_mib_s) best.wall_mib_s = mib / wall.count();
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double mib = argc > 1 ? atof(argv[1]) : 32;
+  if (mib <= 0) mib = 32;
+  std::vector<int> scales = {1, 2};
+  if (argc > 2) scales = {atoi(argv[2]) > 0 ? atoi(argv[2]) : 1};
+  std::string stream = make_stream(static_cast<size_t>(mib * 1024 * 1024));
+  size_t lines = 0, text = 0;
+  for (size_t i = 0; i < stream.size(); i++) {
+    if (stream[i] == '\n') lines++;
+    if (stream[i] == '\x1b') {
+      while (i < stream.size() && !(stream[i] >= 64 && stream[i] <= 126 && stream[i] != '[')) i++;
+    } else if (static_cast<unsigned char>(stream[i]) >= 32) {
+      text++;
+    }
+  }
+  printf("terminal throughput: %.1f MiB stream, %.0f%% text characters, %zu lines\n",
+         stream.size() / (1024.0 * 1024.0), 100.0 * text / stream.size(), lines);
+  for (int scale : scales) {
+    Figures f = run(stream, scale);
+    printf("  cp437.f16 scale %d: %.1f MiB/s (CPU time; wall clock %.1f MiB/s)\n", scale,
+           f.cpu_mib_s, f.wall_mib_s);
+  }
+  return 0;
+}

@@ -1,0 +1,65 @@
+// layers: terminal
+// Arbitrary bytes through the ANSI interpreter of a terminal bound to a
+// headless window (so every drawing path runs), with a scrollback ring and a
+// reply socket.  The first byte picks the set-up: CP437 pictures or not, a
+// C64 font name (case swap), a margin around the grid, a scale of 1 or 2.
+// Afterwards the cursor must be inside the grid and the parser state valid.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <random>
+
+#include "../tests/terminal/headless_terminal.h"
+
+namespace {
+
+struct Setup {
+  int sock[2] = {-1, -1};
+  std::unique_ptr<ScrollbackLine[]> lines = std::make_unique<ScrollbackLine[]>(kScrollbackLines);
+  Setup() {
+    // Replies go to a socket nobody reads: a full buffer must not block.
+    socketpair(AF_UNIX, SOCK_STREAM, 0, sock);
+    fcntl(sock[0], F_SETFL, O_NONBLOCK);
+    fcntl(sock[1], F_SETFL, O_NONBLOCK);
+    std::mt19937 rng(7);
+    for (auto& b : g_bitmap_font.glyphs) b = static_cast<uint8_t>(rng());
+    g_bitmap_font.height = 16;
+    g_bitmap_font.scale = 1;
+    g_bitmap_font.valid = 1;
+  }
+  void drain() {
+    char buf[4096];
+    while (read(sock[1], buf, sizeof buf) > 0) {
+    }
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static Setup setup;
+  if (size == 0) return 0;
+  uint8_t mode = data[0];
+  set_active_font(mode & 2 ? kFontC64UpGfx80 : kFontCP437);
+  HeadlessTerminal h;
+  if (!h.open_bitmap(mode & 8 ? 8 : 16, mode & 4 ? 2 : 1, mode & 1, mode & 16 ? 5 : 0)) return 0;
+  Terminal* t = h.term();
+  ScrollbackRing ring{setup.lines.get(), 0, 0};
+  t->scrollback = &ring;
+  t->reply_socket = setup.sock[0];
+  t->cursor_enabled = 1;
+  for (size_t i = 1; i < size; i++) {
+    term_consume_byte(t, data[i]);
+    if (i % 64 == 0) term_update_cursor_blink(t);
+  }
+  setup.drain();
+  if (t->row < 0 || t->row >= kTermRows || t->col < 0 || t->col >= kTermCols) abort();
+  if (t->ansi_state < ANSI_GROUND || t->ansi_state > ANSI_DESIGNATE) abort();
+  if (t->seq_len < 0 || t->seq_len >= kTermSeqBuf) abort();
+  if (ring.count < 0 || ring.count > kScrollbackLines) abort();
+  return 0;
+}
