@@ -64,6 +64,32 @@ constexpr std::array<uint64_t, 256> make_expand() {
 constexpr std::array<uint64_t, 256> kExpand = make_expand();
 constexpr uint64_t kBytes = 0x0101010101010101ULL;
 
+// The same for scales 2..kMaxTableScale: glyph row b at scale s is the s
+// masks scaled_masks(s)[b * s .. b * s + s - 1] (8 * s pixels).
+constexpr int kMaxTableScale = 8;
+
+std::vector<uint64_t> build_scaled_masks(int scale) {
+  const auto s = static_cast<size_t>(scale);
+  std::vector<uint64_t> t(256 * s, 0);
+  for (size_t b = 0; b < 256; b++) {
+    for (size_t px = 0; px < 8 * s; px++) {
+      if (!(b & (0x80u >> (px / s)))) continue;
+      size_t lane = std::endian::native == std::endian::little ? px % 8 : 7 - px % 8;
+      t[b * s + px / 8] |= uint64_t{0xFF} << (lane * 8);
+    }
+  }
+  return t;
+}
+
+const uint64_t* scaled_masks(int scale) {
+  static const std::array<std::vector<uint64_t>, kMaxTableScale + 1> tables = [] {
+    std::array<std::vector<uint64_t>, kMaxTableScale + 1> t;
+    for (int s = 2; s <= kMaxTableScale; s++) t[static_cast<size_t>(s)] = build_scaled_masks(s);
+    return t;
+  }();
+  return tables[static_cast<size_t>(scale)].data();
+}
+
 void present_window(PlatWindow* w, bool force) {
   bool was_flashing = w->flashing;
   plat_window_flash_showing(w, clock_ms());
@@ -435,10 +461,13 @@ void plat_rect_fill(PlatWindow* window, int x0, int y0, int x1, int y1) {
   const size_t n = static_cast<size_t>(x1 - x0 + 1);
   uint8_t* p = window->pixels.get() + static_cast<size_t>(y0) * stride + static_cast<size_t>(x0);
   const uint8_t pen = window->apen;
-  if (n == 8) {
-    // The usual cell width: one store per row.
+  if (n == 8 || n == 16) {
+    // The usual cell widths (scale 1 and 2): one or two stores per row.
     const uint64_t v = pen * kBytes;
-    for (int y = y0; y <= y1; y++, p += stride) std::memcpy(p, &v, 8);
+    for (int y = y0; y <= y1; y++, p += stride) {
+      std::memcpy(p, &v, 8);
+      if (n == 16) std::memcpy(p + 8, &v, 8);
+    }
   } else {
     for (int y = y0; y <= y1; y++, p += stride) std::memset(p, pen, n);
   }
@@ -521,25 +550,39 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
         std::memcpy(p, &d, 8);
       }
     }
-  } else {
+  } else if (scale <= kMaxTableScale) {
+    // Each glyph row is scale 64-bit masks; every pixel row of it is scale
+    // stores.
+    const uint64_t* table = scaled_masks(scale);
+    const uint64_t fg8 = fg * kBytes;
+    const uint64_t bg8 = bg * kBytes;
     const auto s = static_cast<size_t>(scale);
-    const auto line_len = static_cast<size_t>(gw);
+    for (int r = 0; r < height; r++) {
+      const uint64_t* m = table + static_cast<size_t>(rows[r]) * s;
+      for (size_t k = 0; k < s; k++, p += stride) {
+        uint8_t* q = p;
+        for (size_t word = 0; word < s; word++, q += 8) {
+          uint64_t v;
+          if (bg_pen >= 0) {
+            v = (fg8 & m[word]) | (bg8 & ~m[word]);
+          } else {
+            if (!m[word]) continue;
+            std::memcpy(&v, q, 8);
+            v = (v & ~m[word]) | (fg8 & m[word]);
+          }
+          std::memcpy(q, &v, 8);
+        }
+      }
+    }
+  } else {
+    // Huge scales: a fill per run is cheap next to the pixels it covers.
+    const auto s = static_cast<size_t>(scale);
     for (int r = 0; r < height; r++) {
       const uint8_t bits = rows[r];
-      if (bg_pen >= 0) {
-        // Build the pixel row once, then copy it scale times.
-        uint8_t* first = p;
-        std::memset(first, bg, line_len);
+      for (size_t k = 0; k < s; k++, p += stride) {
+        if (bg_pen >= 0) std::memset(p, bg, static_cast<size_t>(gw));
         for (int bit = 0; bit < 8; bit++) {
-          if (bits & (0x80 >> bit)) std::memset(first + static_cast<size_t>(bit) * s, fg, s);
-        }
-        p += stride;
-        for (size_t k = 1; k < s; k++, p += stride) std::memcpy(p, first, line_len);
-      } else {
-        for (size_t k = 0; k < s; k++, p += stride) {
-          for (int bit = 0; bit < 8; bit++) {
-            if (bits & (0x80 >> bit)) std::memset(p + static_cast<size_t>(bit) * s, fg, s);
-          }
+          if (bits & (0x80 >> bit)) std::memset(p + static_cast<size_t>(bit) * s, fg, s);
         }
       }
     }

@@ -217,6 +217,8 @@ void plat_present_all();
 
 // The desktop size the headless backend reports (default 1920 x 1080, depth 24).
 void plat_headless_set_desktop(int width, int height, int depth);
+// The headless backend's waits pass real time; a wait "for ever" gives up
+// after one second there, so a test that forgot its input does not hang.
 // Whether windows may open (false simulates a missing display).
 void plat_headless_set_display_available(bool available);
 void plat_inject_event(PlatWindow* window, const PlatEvent& event);

@@ -13,8 +13,9 @@ int g_depth = 24;
 bool g_available = true;
 
 // A wait "for ever" would hang a test that forgot to inject its input; the
-// headless backend gives up after this long instead.
-constexpr int kLongestWaitMs = 1000;
+// headless backend gives up after this long instead (the caller sees no
+// event, as after a time-out).
+constexpr long long kForeverMs = 1000;
 constexpr long kPollStepNs = 2 * 1000 * 1000;
 
 }  // namespace
@@ -56,17 +57,20 @@ void backend_pump() {}
 
 void backend_wait(PlatWindow* window, int timeout_ms) {
   // Real time, not clock_ms(): tests may have frozen that clock.
-  int limit = (timeout_ms < 0 || timeout_ms > kLongestWaitMs) ? kLongestWaitMs : timeout_ms;
+  long long limit = timeout_ms < 0 ? kForeverMs : timeout_ms;
   timespec start{};
   clock_gettime(CLOCK_MONOTONIC, &start);
   for (;;) {
     if (!plat_queue_empty(window)) return;
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    long long elapsed_ms =
-        (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+    // In nanoseconds first: truncating a negative nanosecond difference to
+    // milliseconds would count time that has not passed yet.
+    long long elapsed_ns =
+        (now.tv_sec - start.tv_sec) * 1000000000LL + (now.tv_nsec - start.tv_nsec);
+    long long elapsed_ms = elapsed_ns / 1000000;
     if (elapsed_ms >= limit) return;
-    long long left_ns = (limit - elapsed_ms) * 1000000LL;
+    long long left_ns = limit * 1000000LL - elapsed_ns;
     timespec step{0, left_ns < kPollStepNs ? static_cast<long>(left_ns) : kPollStepNs};
     nanosleep(&step, nullptr);
   }

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -104,6 +106,11 @@ int g_frame_ms = 16;
 uint32_t g_last_pump_ms = 0;
 std::vector<SDL_Event> g_events;
 
+bool is_invisible_driver(const char* name) {
+  if (!name) return true;
+  return strcmp(name, "offscreen") == 0 || strcmp(name, "dummy") == 0 || strcmp(name, "evdev") == 0;
+}
+
 bool video_ready() {
   if (!g_available) return false;
   if (g_video == Video::untried) {
@@ -111,7 +118,18 @@ bool video_ready() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // A full-screen own screen stays up when another window takes focus.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    // SDL falls back to an invisible "offscreen" display when nothing else
+    // opens; for us that is no display at all.  Without an X or Wayland
+    // display only the console (KMSDRM) is worth trying, which also keeps
+    // the Wayland client library from complaining on stderr.
+    const bool asked = getenv("SDL_VIDEODRIVER") != nullptr;
+    if (!asked && !getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) {
+      SDL_SetHint(SDL_HINT_VIDEODRIVER, "KMSDRM");
+    }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+      g_video = Video::failed;
+    } else if (!asked && is_invisible_driver(SDL_GetCurrentVideoDriver())) {
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
       g_video = Video::failed;
     } else {
       g_video = Video::ready;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -138,29 +139,50 @@ void glyph_by_runs(PlatWindow* w, int x, int y, const uint8_t* rows, int height,
   }
 }
 
-TEST_F(Drawing, GlyphEqualsPerRunFillsAtScalesOneToThree) {
+TEST(Glyphs, GlyphEqualsPerRunFillsAtEveryScale) {
+  constexpr int W = 100, H = 170;  // room for a 16-row glyph at scale 9
+  PlatWindowSpec spec;
+  spec.inner_width = W;
+  spec.inner_height = H;
+  PlatWindow* win = plat_open_window(spec);
+  PlatWindow* ref = plat_open_window(spec);
+  ASSERT_NE(win, nullptr);
+  ASSERT_NE(ref, nullptr);
+  auto fill_pattern = [&](PlatWindow* w) {
+    for (int y = 0; y < H; y++) {
+      for (int x = 0; x < W; x++) {
+        plat_set_apen(w, (x * 7 + y * 13) % 251);
+        plat_rect_fill(w, x, y, x, y);
+      }
+    }
+  };
+  auto same = [&] {
+    return std::memcmp(plat_window_pixels(win), plat_window_pixels(ref), W * H) == 0;
+  };
   std::mt19937 rng(1234);
   uint8_t rows[16];
-  for (int scale = 1; scale <= 3; scale++) {
+  for (int scale = 1; scale <= 9; scale++) {
+    const int gw = 8 * scale, gh = 16 * scale;
     for (int bg : {-1, 3}) {
-      // Inside, and hanging over each edge of the window.
-      const int positions[][2] = {
-          {2, 1},    {kW - 8 * scale, kH - 16 * scale}, {-5, 2}, {kW - 3, 2}, {4, -7}, {4, kH - 5},
-          {-30, -60}};
+      // Inside, against the far corner, and hanging over each edge.
+      const int positions[][2] = {{2, 1},  {W - gw, H - gh}, {-5, 2},    {W - 3, 2},
+                                  {4, -7}, {4, H - 5},       {-30, -60}, {W - gw + 1, 0}};
       for (const auto& pos : positions) {
         for (auto& r : rows) r = static_cast<uint8_t>(rng());
         rows[0] = 0x00;
         rows[1] = 0xFF;
         rows[2] = 0x81;
-        scramble(win);
-        scramble(ref);
+        fill_pattern(win);
+        fill_pattern(ref);
         plat_draw_glyph(win, pos[0], pos[1], rows, 16, scale, 14, bg);
         glyph_by_runs(ref, pos[0], pos[1], rows, 16, scale, 14, bg);
-        ASSERT_EQ(pixels(win), pixels(ref))
-            << "scale " << scale << " bg " << bg << " at " << pos[0] << "," << pos[1];
+        ASSERT_TRUE(same()) << "scale " << scale << " bg " << bg << " at " << pos[0] << ","
+                            << pos[1];
       }
     }
   }
+  plat_close_window(win);
+  plat_close_window(ref);
 }
 
 TEST_F(Drawing, GlyphAtScaleTwoDrawsSquaresAtBothEdges) {

@@ -384,6 +384,13 @@ TEST(Events, WaitSleepsForItsTimeOutAndWakesForAnEvent) {
   EXPECT_EQ(plat_wait_event(w, 60), 0);
   EXPECT_GE(ms_since(t0), 60);
   EXPECT_LT(ms_since(t0), 600);
+  t0 = Clock::now();
+  EXPECT_EQ(plat_wait_event(w, 1500), 0);  // an explicit time-out is not shortened
+  EXPECT_GE(ms_since(t0), 1500);
+  t0 = Clock::now();
+  EXPECT_EQ(plat_wait_event(w, -1), 0);  // "for ever" is bounded when headless
+  EXPECT_GE(ms_since(t0), 1000);
+  EXPECT_LT(ms_since(t0), 3000);
 
   PlatEvent close;
   close.cls = PLAT_EV_CLOSE;

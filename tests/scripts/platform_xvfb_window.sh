@@ -114,6 +114,14 @@ check_pattern() {
   [ "$blue" -gt 500 ] || fail "$s: text box has $blue blue pixels"
 }
 
+# 0. Without any display the desktop screen is missing and nothing opens
+# (SDL's invisible fall-back drivers do not count as a display).
+no_display_out="$(env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER timeout 20 "$pattern" 1 2>&1)"
+no_display_rc=$?
+if [ "$no_display_rc" -ne 1 ] || ! grep -q "no display" <<<"$no_display_out"; then
+  fail "without a display: exit $no_display_rc, output: $no_display_out"
+fi
+
 # 1. A window on the desktop at 40,30.
 if start_app "pattern ready" "$pattern" 20; then
   shot window
