@@ -83,7 +83,7 @@ int phonebook_append(Phonebook* pb, const PhoneEntry* entry) {
   if (!pb || !entry) return -1;
   if (pb->count == pb->capacity) {
     uint32_t grown = pb->capacity == 0 ? 8 : pb->capacity * 2;
-    if (grown <= pb->capacity || grown > SIZE_MAX / sizeof(PhoneEntry)) return -1;
+    if (grown <= pb->capacity) return -1;  // the count cannot grow any further
     void* p = realloc(pb->entries, static_cast<size_t>(grown) * sizeof(PhoneEntry));
     if (!p) return -1;
     pb->entries = static_cast<PhoneEntry*>(p);

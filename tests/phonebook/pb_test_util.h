@@ -1,5 +1,4 @@
-// Helpers shared by the phonebook tests: building entries, comparing them
-// field by field, and writing/reading small phonebook files.
+// Helpers shared by the phonebook tests.
 #pragma once
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -14,43 +13,17 @@
 #include "util/text.h"
 
 inline PhoneEntry make_entry(const std::string& name, const std::string& address, int port = 23,
-                             const std::string& font = "CP437") {
+                             const char* font = "CP437") {
   PhoneEntry e;
   memset(&e, 0, sizeof e);
   safe_copy(e.name, sizeof e.name, name.c_str());
   safe_copy(e.address, sizeof e.address, address.c_str());
   e.port = port;
   e.terminal = kTerminalAnsi;
-  safe_copy(e.font, sizeof e.font, font.c_str());
+  safe_copy(e.font, sizeof e.font, font);
   return e;
 }
 
-inline ::testing::AssertionResult entries_equal(const PhoneEntry& a, const PhoneEntry& b) {
-  std::string diff;
-  auto text = [&](const char* field, const char* x, const char* y) {
-    if (strcmp(x, y) != 0) diff += std::string(field) + ": [" + x + "] vs [" + y + "]\n";
-  };
-  auto num = [&](const char* field, long long x, long long y) {
-    if (x != y)
-      diff += std::string(field) + ": " + std::to_string(x) + " vs " + std::to_string(y) + "\n";
-  };
-  text("name", a.name, b.name);
-  text("address", a.address, b.address);
-  num("port", a.port, b.port);
-  num("terminal", a.terminal, b.terminal);
-  text("font", a.font, b.font);
-  text("username", a.username, b.username);
-  text("password", a.password, b.password);
-  text("software", a.software, b.software);
-  text("last_call", a.last_call, b.last_call);
-  num("call_count", a.call_count, b.call_count);
-  num("favourite", a.favourite, b.favourite);
-  text("note", a.note, b.note);
-  if (diff.empty()) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << diff;
-}
-
-// RAII phonebook for tests.
 struct TestBook {
   Phonebook pb{};
   ~TestBook() { phonebook_free(&pb); }
@@ -59,20 +32,14 @@ struct TestBook {
   PhoneEntry& operator[](uint32_t i) { return pb.entries[i]; }
 };
 
-// Loads a phonebook from the given file contents through a memory stream.
 inline int load_from_string(Phonebook* pb, const std::string& contents) {
   FILE* f = fmemopen(const_cast<char*>(contents.data()), contents.size(), "r");
-  if (!f) {
-    // fmemopen refuses a zero-sized buffer; an empty file has no entries.
-    phonebook_free(pb);
-    return 0;
-  }
+  if (!f) return phonebook_load_stream(pb, nullptr);
   int rc = phonebook_load_stream(pb, f);
   fclose(f);
   return rc;
 }
 
-// The file line the writer produces for one entry (with its line feed).
 inline std::string entry_line(const PhoneEntry& e) {
   char* buf = nullptr;
   size_t len = 0;
@@ -84,8 +51,22 @@ inline std::string entry_line(const PhoneEntry& e) {
   return s;
 }
 
+// Field by field; the message shows the two file lines.
+inline ::testing::AssertionResult entries_equal(const PhoneEntry& a, const PhoneEntry& b) {
+  const char* ta[] = {a.name,     a.address,  a.font,      a.username,
+                      a.password, a.software, a.last_call, a.note};
+  const char* tb[] = {b.name,     b.address,  b.font,      b.username,
+                      b.password, b.software, b.last_call, b.note};
+  bool same = a.port == b.port && a.terminal == b.terminal && a.call_count == b.call_count &&
+              a.favourite == b.favourite;
+  for (int i = 0; i < 8; i++) same = same && strcmp(ta[i], tb[i]) == 0;
+  if (same) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\n  got  " << entry_line(a) << "  want " << entry_line(b)
+                                       << "  terminal " << a.terminal << " vs " << b.terminal;
+}
+
 // Runs fn in a child process whose files may not grow beyond limit bytes
-// (this holds for root too); returns fn's result as the child reports it.
+// (which holds for root too); returns fn's result as the child reports it.
 inline int in_child_with_file_limit(rlim_t limit, int (*fn)(void*), void* arg) {
   fflush(nullptr);
   pid_t pid = fork();
