@@ -125,6 +125,8 @@ Psf parse(const std::vector<uint8_t>& b, const std::string& path) {
   }
   if (!has_table) fontc_fail(path + ": console font has no Unicode table");
   if (psf.width != 8) fontc_fail(path + ": console font is not 8 pixels wide");
+  if (psf.glyph_bytes < psf.height)
+    fontc_fail(path + ": console font glyphs are shorter than its height");
   return psf;
 }
 
