@@ -13,7 +13,7 @@ out=$(mktemp)
 "$build/kavel-testbbs" --scenario welcome --welcome "$here/assets/testbbs/welcome.ans" \
   --max-seconds 3600 >"$out" 2>&1 &
 bbs=$!
-trap 'kill "$bbs" 2>/dev/null; rm -f "$out"' EXIT
+trap 'kill "$bbs" 2>/dev/null || true; rm -f "$out"' EXIT
 port=
 for _ in $(seq 50); do
   port=$(awk '/^PORT/{print $2}' "$out")
