@@ -34,13 +34,17 @@ void reply(Terminal* t, const char* bytes, size_t len) {
 
 // The C64 fonts show the PETSCII letter layout, so ASCII case is swapped to
 // look right.  The font-name test is a substring search; remember the answer
-// for the last name seen (a fixed-size compare is far cheaper) instead of
-// searching for every printed letter.
+// for the last name seen instead of searching for every printed letter.  The
+// seven font choices fit in 16 bytes, so the usual check is two word loads.
 bool active_font_is_c64() {
   static char cached_name[sizeof g_active_font];
   static bool cached_valid = false;
   static bool cached_result = false;
-  if (!cached_valid || memcmp(cached_name, g_active_font, sizeof cached_name) != 0) {
+  constexpr size_t kQuick = 16;
+  bool same = cached_valid && memcmp(cached_name, g_active_font, kQuick) == 0 &&
+              (memchr(g_active_font, '\0', kQuick) != nullptr ||
+               memcmp(cached_name, g_active_font, sizeof cached_name) == 0);
+  if (!same) {
     memcpy(cached_name, g_active_font, sizeof cached_name);
     cached_result = font_name_looks_c64(g_active_font);
     cached_valid = true;
@@ -366,6 +370,12 @@ void consume_csi(Terminal* t, uint8_t b) {
 
 void term_consume_byte(Terminal* t, uint8_t byte) {
   if (!t) return;
+  // Most bytes are plain text in the ground state: print them directly.
+  if (t->ansi_state == ANSI_GROUND && byte >= 32 && !t->dec_line_drawing) {
+    if (((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') && active_font_is_c64()) byte ^= 0x20;
+    term_put_char(t, byte);
+    return;
+  }
   if (t->ansi_state != ANSI_GROUND) term_hide_cursor(t);
   switch (t->ansi_state) {
     case ANSI_ESCAPE:

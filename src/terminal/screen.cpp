@@ -139,7 +139,11 @@ void term_scroll_up(Terminal* t) {
   term_hide_cursor(t);
 
   int n = term_visible_cols(t);
-  for (int r = 1; r < kTermRows; r++) memcpy(t->cells[r - 1], t->cells[r], n * sizeof(Cell));
+  if (n == kTermCols) {
+    memmove(t->cells[0], t->cells[1], (kTermRows - 1) * sizeof t->cells[0]);
+  } else {
+    for (int r = 1; r < kTermRows; r++) memcpy(t->cells[r - 1], t->cells[r], n * sizeof(Cell));
+  }
   Cell blank = blank_cell_for_screen(t);
   for (int c = 0; c < n; c++) t->cells[kTermRows - 1][c] = blank;
   term_blank_hidden_columns(t);
