@@ -108,13 +108,6 @@ PlatFont* open_dejavu() {
   return plat_open_font("DejaVu Sans Mono.font", 16);
 }
 
-TEST(Renderer, PaletteComponentsAsThePlatformTakesThem) {
-  EXPECT_EQ(term_palette_component32(0x00), 0u);
-  EXPECT_EQ(term_palette_component32(0x55), 0x55555550u);
-  EXPECT_EQ(term_palette_component32(0xAA), 0xAAAAAAA0u);
-  EXPECT_EQ(term_palette_component32(0xFF), 0xFFFFFFFFu);
-}
-
 TEST(Renderer, SpaceAndNulCellsShowOnlyTheirBackground) {
   load_test_font(16, 1);
   HeadlessTerminal bitmap;
@@ -221,26 +214,6 @@ TEST(Renderer, GoldenCursorOverWhiteAndOverColour) {
     term_show_cursor(t);
     expect_golden(c.name, h.window(), 0, 0, 16, 16);
   }
-}
-
-TEST(Renderer, SystemFontCursorIsAnUnderscorePlusBar) {
-  PlatFont* font = open_dejavu();
-  ASSERT_NE(font, nullptr);
-  HeadlessTerminal h;
-  ASSERT_TRUE(h.open_system_font(font, true));
-  Terminal* t = h.term();
-  t->cursor_enabled = 1;
-  put(t, 0, 0, ' ', 7, 15);
-  t->row = 0;
-  t->col = 0;
-  term_show_cursor(t);
-  // The bottom rows hold the bar in black over the white cell.
-  int bottom = t->cell_h - 1;
-  EXPECT_EQ(rgb_at(h.window(), 1, bottom), kTermPaletteRgb[0]);
-  EXPECT_EQ(rgb_at(h.window(), t->cell_w - 2, bottom - 1), kTermPaletteRgb[0]);
-  EXPECT_EQ(rgb_at(h.window(), 0, 0), kTermPaletteRgb[15]);
-  h.close();
-  plat_close_font(font);
 }
 
 TEST(Renderer, SystemFontBuildsBlocksShadesAndBoxes) {
