@@ -42,8 +42,8 @@ uint32_t cp437_to_unicode(int byte);
 // rules so that lines meet exactly across cell edges at every height.
 void cp437_apply_rules(GlyphSet* set);
 
-// Where the box-drawing strokes sit for a given cell height; the tests and
-// the docs rely on these, so they are fixed here in one place.
+// Where the box-drawing strokes sit for a given cell height (docs/fonts.md
+// describes the same positions), fixed here in one place.
 struct BoxGeometry {
   uint8_t single_cols;  // columns of a single vertical line, as a row mask
   uint8_t double_left;  // columns of the left line of a double vertical
@@ -65,8 +65,7 @@ int write_raw(const GlyphSet& set, const std::string& path);
 int write_amiga_diskfont(const GlyphSet& set, const std::string& path, int lo, int hi,
                          const std::string& name, int baseline);
 
-// Builds the bytes of an AmigaOS hunk-format disk font (exposed for writers
-// and self-checks).
+// Builds the bytes of an AmigaOS hunk-format disk font.
 std::vector<uint8_t> amiga_diskfont_bytes(const GlyphSet& set, int lo, int hi,
                                           const std::string& name, int baseline);
 
