@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -494,6 +495,12 @@ int main(int argc, char** argv) {
         caller.gone = true;
         break;
       }
+      // Monotonic time of arrival, comparable with other processes' clocks
+      // (key latency measurements).
+      timespec ts{};
+      clock_gettime(CLOCK_MONOTONIC, &ts);
+      log_event("RECV %zd AT %lld", n,
+                static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
       for (ssize_t i = 0; i < n; i++) telnet_in(&caller, buf[i], o);
       check_flood_ack(&run);
       if (!run.endless_sb) echo_typed(&run);
