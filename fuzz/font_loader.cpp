@@ -60,8 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   put(fonts + "/Topaz+1200/14", data, size);
   put(fonts + "/Topaz+1200/16", data, size);
   bitmap_font_cache_reset();
-  if (bitmap_font_load("cp437.f16", 16, 1) == 1 && size != 4096) abort();
-  if (bitmap_font_load("cp437.f16", 16, 1) == 1 && memcmp(g_bitmap_font.glyphs, data, 4096) != 0) {
+  // The working directory's Fonts/ may hold a real font that the lookup
+  // finds when ours is refused; only a load of our own file is checked.
+  if (bitmap_font_load("cp437.f16", 16, 1) == 1 && fonts + "/cp437.f16" == g_bitmap_font.path &&
+      (size != 4096 || memcmp(g_bitmap_font.glyphs, data, 4096) != 0)) {
     abort();
   }
   bitmap_font_load("Topaz+1200/14", 14, 2);
