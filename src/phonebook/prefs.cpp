@@ -15,7 +15,7 @@
 char g_download_path[256] = "PROGDIR:Transfers";
 char g_upload_path[256] = "PROGDIR:Transfers";
 int g_session_top_bar_enabled = 1;
-int g_beep_sound_enabled = 1;
+// g_beep_sound_enabled is defined beside the bell that obeys it (terminal/bell.cpp).
 int g_modem_sound_enabled = 1;
 char g_modem_sound_path[256] = "modem01";
 int g_startup_window_mode = 0;
