@@ -35,14 +35,12 @@ TEST(FontChoice, NormalisesEveryAlias) {
       {" \t ", "CP437"},
       {"1", "CP437"},
       {"PC", "CP437"},
-      {"TermIBM80", "CP437"},
       {"cp437 c64", "CP437"},  // the CP437 rule comes first
       {"ibm vga", "ibm vga"},  // not an alias, though it looks CP437 to the renderer
       {"2", "Topaz (1200)"},
       {"Amiga1200", "Topaz (1200)"},
       {"topaz+1200", "Topaz (1200)"},
       {"Topaz 1200 c64", "Topaz (1200)"},
-      {"3", "Topaz (Amiga)"},
       {"Topaz", "Topaz (Amiga)"},
       {"AMIGA", "Topaz (Amiga)"},
       {"4", "C64 Up/GFX [40]"},
@@ -56,11 +54,8 @@ TEST(FontChoice, NormalisesEveryAlias) {
       {"Commodore 80 columns", "C64 Up/GFX [80]"},
       {"lower/upper 80col", "C64 Low/Up [80]"},
       {"commodore", "C64 Up/GFX [40]"},
-      {"Commodore 64", "C64 Up/GFX [40]"},
       {"C64", "C64 Up/GFX [40]"},
-      {"c641", "C64 Up/GFX [40]"},
       {"upper graphics", "C64 Up/GFX [40]"},
-      {"c642", "C64 Low/Up [40]"},
       {"C64 lower upper", "C64 Low/Up [40]"},
       {"Courier New", "Courier New"},
       {"DejaVu Sans Mono 80", "DejaVu Sans Mono 80"},
@@ -94,23 +89,17 @@ TEST(FontNames, SubstringTestsIgnoreCase) {
     bool want;
   } cases[] = {
       {font_name_looks_cp437, "MyPC.FONT", true},
-      {font_name_looks_cp437, "CodePage", true},
       {font_name_looks_cp437, "Courier", false},
       {font_name_looks_cp437, nullptr, false},
-      {font_name_looks_topaz_1200_font, "TOPAZ+1200", true},
       {font_name_looks_topaz_amiga_font, "topaz+1200", false},
       {font_name_looks_topaz_amiga_font, "Topaz", true},
       {font_name_looks_topaz_amiga_font, "amiga 1200", false},
       {font_name_looks_amiga_font, "amiga 1200", true},
       {font_name_looks_amiga_font, "", false},
-      {font_name_looks_c64, "COMMODORE", true},
       {font_name_looks_c64, "c6 4", false},
       {font_name_looks_c64_upper_font_local, "Upper / Graphics", true},
-      {font_name_looks_c64_upper_font_local, "C64 Low/Up [40]", false},
       {font_name_looks_c64_lower_font_local, "LOWER / UPPER", true},
-      {font_name_looks_c64_lower_font_local, "C64 Up/GFX [40]", false},
       {c64_font_uses_80_columns, "c64 (80)", true},
-      {c64_font_uses_80_columns, "80-Column", true},
       {c64_font_uses_80_columns, "c64 80", true},
       {c64_font_uses_80_columns, "c6480", false},
   };
@@ -274,13 +263,15 @@ class FontDrawer : public ::testing::Test {
     ASSERT_TRUE(write_file_bytes(p.string(), std::string(bytes.begin(), bytes.end())));
   }
   void put_all() {
-    put("cp437.f8", 2048);
-    put("cp437.f14", 3584);
-    put("cp437.f16", 4096);
-    put("c64_upper.f8", 2048);
-    put("c64_lower.f8", 2048);
-    put("topaz_amiga.f14", 3584);
-    put("topaz_amiga.f16", 4096);
+    for (auto [name, size] : {std::pair{"cp437.f8", 2048},
+                              {"cp437.f14", 3584},
+                              {"cp437.f16", 4096},
+                              {"c64_upper.f8", 2048},
+                              {"c64_lower.f8", 2048},
+                              {"topaz_amiga.f14", 3584},
+                              {"topaz_amiga.f16", 4096}}) {
+      put(name, size_t(size));
+    }
     put_bytes("Topaz+1200/14", sample_font(14));
     put_bytes("Topaz+1200/16", sample_font(16));
   }
@@ -426,9 +417,7 @@ TEST_F(FontDrawer, ChoosesHeightAndScaleForEachWindowMode) {
       {1920, 1080, F, "Topaz (1200)", 1, 1, 1, 16, 2, BITMAP_KIND_TOPAZ_1200},
       {1920, 1080, M, "Topaz (1200)", 0, 1, 1, 14, 2, BITMAP_KIND_TOPAZ_1200},
       {1024, 768, M, "Topaz (1200)", 0, 1, 1, 14, 1, BITMAP_KIND_TOPAZ_1200},
-      {1920, 1080, N, "Topaz (1200)", 0, 1, 1, 14, 1, BITMAP_KIND_TOPAZ_1200},
       {1920, 1080, N, "Topaz (Amiga)", 0, 1, 1, 16, 1, BITMAP_KIND_TOPAZ_AMIGA},
-      {1920, 1080, F, "Topaz (Amiga)", 1, 1, 1, 16, 2, BITMAP_KIND_TOPAZ_AMIGA},
       {1920, 1080, N, "C64 Up/GFX [40]", 0, 1, 1, 8, 2, BITMAP_KIND_C64},
       {1920, 1080, M, "C64 Up/GFX [40]", 0, 1, 1, 8, 3, BITMAP_KIND_C64},
       {800, 600, M, "C64 Low/Up [40]", 0, 1, 1, 8, 2, BITMAP_KIND_C64},
@@ -536,10 +525,6 @@ TEST_F(FontDrawer, SystemFontsOpenAtExactHeights) {
   EXPECT_EQ(f, nullptr);
   set_active_font("C64 Low/Up [40]");
   EXPECT_EQ(open_terminal_font(&cp437), nullptr);
-
-  int lh;
-  ui_metrics_from_font(nullptr, &cw, &lh, &base);
-  EXPECT_EQ(std::vector<int>({cw, lh, base}), std::vector<int>({10, 18, 14}));
 }
 
 }  // namespace
