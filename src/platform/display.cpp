@@ -269,8 +269,9 @@ void plat_screen_load_rgb32(PlatScreen* screen, int first, int count, const uint
 }
 
 void plat_screen_to_back(PlatScreen* screen) {
-  if (!screen) return;
-  if (screen->own) screen->minimized = true;
+  // Only an own screen can go behind the desktop.
+  if (!screen || !screen->own) return;
+  screen->minimized = true;
   backend_screen_to_back(screen);
 }
 

@@ -360,6 +360,8 @@ int backend_window_open(PlatWindow* w) {
   }
   n->window_id = SDL_GetWindowID(n->win);
   w->native = n;
+  // A new window takes the input focus, as the program expects.
+  SDL_RaiseWindow(n->win);
   return 0;
 }
 
