@@ -52,7 +52,8 @@ int phonebook_append(Phonebook* pb, const PhoneEntry* entry);
 
 // ---------------------------------------------------------------- reading --
 
-// Empties the phonebook and reads the file.  0 at end of file; -1 when the
+// Empties the phonebook (freeing its array: start from a zeroed Phonebook)
+// and reads the file.  0 at end of file; -1 when the
 // file cannot be opened (the phonebook stays empty) or when memory runs out
 // (the entries read so far stay).
 int phonebook_load(Phonebook* pb, const char* path);
