@@ -19,8 +19,13 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
+# With ARGS, kavel is started with them (e.g. ARGS="bbs.example.org 23");
+# without, the demo: kavel connected to the local test BBS.
 run: build
-	cd $(BUILD) && ./kavel $(ARGS)
+	@if [ -n "$(ARGS)" ]; then cd $(BUILD) && ./kavel $(ARGS); else bash scripts/demo.sh $(BUILD); fi
+
+demo: build
+	bash scripts/demo.sh $(BUILD) $(DEMO_ARGS)
 
 test: deps
 	$(MAKE) test-release
