@@ -1,0 +1,253 @@
+// The full-screen session status bar.
+#include "display/statusbar.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "display/fonts.h"
+#include "display/modes.h"
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "session/cli.h"
+#include "terminal/terminal.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr int kBarCols = 80;
+constexpr int kNameMax = 23;  // characters of the BBS name in the title
+constexpr int kGrey = 7;
+constexpr int kBlack = 0;
+
+bool g_fixed_time_set = false;
+std::tm g_fixed_time{};
+
+int status_scale() {
+  return std::max(1, g_fullscreen_scale);
+}
+
+bool bar_can_draw(const Terminal* t) {
+  return t && t->top_bar && term_can_draw(t);
+}
+
+int pen_of(const Terminal* t, int index) {
+  return t->pens[(index >= 0 && index < 16) ? index : 7];
+}
+
+void fill(Terminal* t, int index, int x1, int y1, int x2, int y2) {
+  if (x2 < x1 || y2 < y1) return;
+  plat_set_apen(t->rport, pen_of(t, index));
+  plat_rect_fill(t->rport, x1, y1, x2, y2);
+}
+
+// A 2-pixel black outline inside the rectangle's corners.
+void outline(Terminal* t, int x1, int y1, int x2, int y2) {
+  fill(t, kBlack, x1, y1, x2, y1 + 1);
+  fill(t, kBlack, x1, y2 - 1, x2, y2);
+  fill(t, kBlack, x1, y1, x1 + 1, y2);
+  fill(t, kBlack, x2 - 1, y1, x2, y2);
+}
+
+// One bar cell: grey, with the glyph's set pixels as s x s squares in black.
+// glyphs null: the glyph file is missing and the cell stays grey.
+void draw_status_glyph(Terminal* t, const uint8_t* glyphs, int x, int y, uint8_t ch) {
+  int s = status_scale();
+  if (!glyphs || ch == 0 || ch == ' ') {
+    fill(t, kGrey, x, y, x + 8 * s - 1, y + 16 * s - 1);
+    return;
+  }
+  plat_draw_glyph(t->rport, x, y, glyphs + ch * 16, 16, s, pen_of(t, kBlack), pen_of(t, kGrey));
+}
+
+void draw_status_run(Terminal* t, int x, int y, const char* text, int len) {
+  if (!text || len <= 0) return;
+  auto glyphs = std::make_unique<uint8_t[]>(4096);
+  bool have = cp437_16_glyphs(glyphs.get());
+  int step = 8 * status_scale();
+  for (int i = 0; i < len; i++)
+    draw_status_glyph(t, have ? glyphs.get() : nullptr, x + i * step, y,
+                      static_cast<uint8_t>(text[i]));
+}
+
+// The text before the connected time: "Kavel v0.20 - Connected to NAME for ".
+void title_prefix(const Terminal* t, char* out, size_t cap) {
+  const char* name = t && t->status_text[0] ? t->status_text : kProgramName;
+  snprintf(out, cap, "%s v%s - Connected to %.*s for ", kProgramName, kProgramVersion, kNameMax,
+           name);
+}
+
+int effective_fg_index(const Terminal* t) {
+  return (t->bold && t->fg <= 7) ? t->fg + 8 : t->fg;
+}
+
+// Puts back what the cell renderer expects of the drawing port.
+void restore_drawing_state(Terminal* t) {
+  int fg = effective_fg_index(t);
+  int bg = t->reverse ? fg : t->bg;
+  plat_set_font(t->rport, t->font);
+  plat_set_apen(t->rport, pen_of(t, fg & 15));
+  plat_set_bpen(t->rport, pen_of(t, bg & 15));
+  plat_set_drmd(t->rport, PLAT_JAM2);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ glyphs --
+
+bool cp437_16_glyphs(uint8_t out[4096]) {
+  if (!out) return false;
+  // The font loader fills the program's one bitmap font; the terminal's own
+  // glyphs are put back at once.  The file itself is read only once.
+  auto saved = std::make_unique<BitmapFont>(g_bitmap_font);
+  bool ok = bitmap_font_load("cp437.f16", 16, 1) == 1;
+  if (ok) memcpy(out, g_bitmap_font.glyphs, 4096);
+  g_bitmap_font = *saved;
+  return ok;
+}
+
+// ----------------------------------------------------------------- metrics --
+
+int term_session_status_cell_w(const Terminal* t) {
+  if (t && t->fullscreen && t->top_bar) return 8 * status_scale();
+  return t && t->cell_w > 0 ? t->cell_w : 10;
+}
+
+int term_session_status_cell_h(const Terminal* t) {
+  if (t && t->fullscreen && t->top_bar) return 16 * status_scale();
+  return t && t->cell_h > 0 ? t->cell_h : 20;
+}
+
+int term_session_status_x0(const Terminal* t) {
+  if (!t) return 0;
+  if (t->fullscreen) {
+    int width = plat_window_inner_width(t->window);
+    return std::max(0, (width - kBarCols * term_session_status_cell_w(t)) / 2);
+  }
+  return t->origin_x;
+}
+
+// ------------------------------------------------------------------- texts --
+
+void term_connected_duration_string(const Terminal* t, char out[kStatusTimeText]) {
+  int64_t start = t ? t->connect_start : 0;
+  int64_t now = clock_epoch_seconds();
+  // Unsigned: a start far in the past must not overflow the subtraction.
+  uint64_t secs =
+      (start == 0 || start > now) ? 0 : static_cast<uint64_t>(now) - static_cast<uint64_t>(start);
+  // Room for any hour count; the text handed out is cut to its capacity.
+  char text[32];
+  snprintf(text, sizeof text, "%02lu:%02lu:%02lu", static_cast<unsigned long>(secs / 3600),
+           static_cast<unsigned long>(secs / 60 % 60), static_cast<unsigned long>(secs % 60));
+  safe_copy(out, kStatusTimeText, text);
+}
+
+void format_time_12(const std::tm* tm, char out[kStatusTimeText]) {
+  if (!tm) {
+    snprintf(out, kStatusTimeText, "--:-- --");
+    return;
+  }
+  int hour = tm->tm_hour % 12;
+  if (hour == 0) hour = 12;
+  snprintf(out, kStatusTimeText, "%d:%02d %s", hour, tm->tm_min, tm->tm_hour < 12 ? "AM" : "PM");
+}
+
+void current_time_12_string(char out[kStatusTimeText]) {
+  if (g_fixed_time_set) {
+    format_time_12(&g_fixed_time, out);
+    return;
+  }
+  std::tm now{};
+  format_time_12(clock_local_time(&now) ? &now : nullptr, out);
+}
+
+void statusbar_test_set_local_time(const std::tm* tm) {
+  g_fixed_time_set = tm != nullptr;
+  if (tm) g_fixed_time = *tm;
+}
+
+void term_session_status_title(const Terminal* t, char* out, size_t cap) {
+  if (!out || cap == 0) return;
+  char prefix[96];
+  char elapsed[kStatusTimeText];
+  title_prefix(t, prefix, sizeof prefix);
+  term_connected_duration_string(t, elapsed);
+  snprintf(out, cap, "%s%s", prefix, elapsed);
+}
+
+// ----------------------------------------------------------------- drawing --
+
+void term_draw_cp437_status_glyph_abs(Terminal* t, int x, int y, uint8_t ch) {
+  if (!bar_can_draw(t)) return;
+  char c = static_cast<char>(ch);
+  draw_status_run(t, x, y, &c, 1);
+}
+
+void term_draw_cp437_status_text(Terminal* t, int x, int y, const char* text, int len) {
+  if (!bar_can_draw(t)) return;
+  draw_status_run(t, x, y, text, len);
+}
+
+void term_draw_session_status(Terminal* t) {
+  if (!bar_can_draw(t)) return;
+  int sw = term_session_status_cell_w(t);
+  int sh = term_session_status_cell_h(t);
+  int x0 = term_session_status_x0(t);
+  int xend = x0 + kBarCols * sw;
+
+  char title[128];
+  char clock[kStatusTimeText];
+  term_session_status_title(t, title, sizeof title);
+  current_time_12_string(clock);
+  int clock_len = static_cast<int>(strlen(clock));
+  int title_len = static_cast<int>(strlen(title));
+
+  // The clock sits at the right end and is never cut; the title gives way.
+  int cx = xend - 3 * sw - clock_len * sw;
+  int tx = x0 + sw;
+  int room = cx - tx - sw;
+  int shown = title_len;
+  if (title_len * sw > room) shown = room > 0 ? room / sw : 0;
+
+  fill(t, kGrey, x0, 0, xend - 1, sh - 1);
+  draw_status_run(t, tx, 0, title, shown);
+  draw_status_run(t, cx, 0, clock, clock_len);
+
+  // The depth icon: a separator, then a back and a front window outline.
+  int w3 = 3 * sw;
+  int e = tx + 75 * sw + (sw + 1) + (w3 - w3 / 2) / 2;
+  fill(t, kBlack, e - 2, 2, e - 1, sh - 3);
+  outline(t, e + w3 / 12, sh / 5, e + w3 / 2 - w3 / 10, sh - sh / 4);
+  fill(t, kGrey, e + w3 / 8 + 1, sh / 3, e + w3 / 2, sh - 2);
+  outline(t, e + w3 / 8 + 1, sh / 3, e + w3 / 2, sh - 2);
+
+  restore_drawing_state(t);
+}
+
+void term_draw_session_elapsed_status(Terminal* t) {
+  if (!bar_can_draw(t)) return;
+  int sw = term_session_status_cell_w(t);
+  int x0 = term_session_status_x0(t);
+
+  char prefix[96];
+  char elapsed[kStatusTimeText];
+  title_prefix(t, prefix, sizeof prefix);
+  term_connected_duration_string(t, elapsed);
+  int p = static_cast<int>(strlen(prefix));
+  // Normally "HH:MM:SS"; after 100 hours the text grows, and all of it is
+  // redrawn so that its last digits keep moving.
+  int len = static_cast<int>(strlen(elapsed));
+
+  bool c64_80 = font_name_looks_c64(g_active_font) && c64_font_uses_80_columns(g_active_font);
+  int right = x0 + (c64_80 ? 67 : 69) * sw;
+  int room = right - x0 - 2 * sw;
+  int n = len;
+  if ((p + len) * sw > room) {
+    if (p * sw > room) return;
+    n = std::min(room / sw - p, len);
+    if (n < 1) return;
+  }
+  draw_status_run(t, x0 + sw + p * sw, 0, elapsed, n);
+  restore_drawing_state(t);
+}
