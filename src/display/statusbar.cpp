@@ -10,9 +10,9 @@
 #include "display/modes.h"
 #include "platform/clock.h"
 #include "platform/display.h"
-#include "session/cli.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
+#include "util/version.h"
 
 namespace {
 

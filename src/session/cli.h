@@ -2,8 +2,8 @@
 #pragma once
 #include <cstdio>
 
-inline constexpr const char* kProgramName = "Kavel";
-inline constexpr const char* kProgramVersion = "0.20";
+#include "util/version.h"
+
 // The version tag, kept as one string so that it can be found in the binary.
 extern const char kVersionString[];
 

@@ -5,18 +5,15 @@
 
 #include "display/fonts.h"
 #include "display/renderer.h"
+#include "display/statusbar.h"
 #include "platform/display.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
 
-// The status bar belongs to the display layer's status-bar unit.  It is only
-// ever switched on in full screen, by code that links that unit; the screen
-// model must also work without it (tests, developer tools, the menu's
-// temporary terminals), hence the weak reference.
-[[gnu::weak]] void term_draw_session_status(Terminal* t);
-
+// The status bar sits above the grid in full screen; everything that clears,
+// scrolls or redraws the grid redraws it too.
 static void redraw_status_bar(Terminal* t) {
-  if (t->top_bar && term_draw_session_status) term_draw_session_status(t);
+  if (t->top_bar) term_draw_session_status(t);
 }
 
 int effective_fg(const Terminal* t) {
