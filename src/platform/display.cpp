@@ -117,7 +117,7 @@ void draw_glyph_clipped(PlatWindow* w, int x, int y, const uint8_t* rows, int he
   if (cx1 < cx0 || cy1 < cy0) return;
   for (int py = cy0; py <= cy1; py++) {
     uint8_t bits = rows[(py - y) / scale];
-    uint8_t* line = w->pixels.get() + static_cast<size_t>(py) * static_cast<size_t>(w->width);
+    uint8_t* line = plat_row(w, py);
     for (int px = cx0; px <= cx1; px++) {
       if (bits & (0x80 >> ((px - x) / scale))) {
         line[px] = static_cast<uint8_t>(fg);
@@ -127,6 +127,76 @@ void draw_glyph_clipped(PlatWindow* w, int x, int y, const uint8_t* rows, int he
     }
   }
   plat_add_dirty(w, cx0, cy0, cx1, cy1);
+}
+
+// Points every row at its own line of the block, in order.
+void reset_rows(PlatWindow* w) {
+  const size_t stride = static_cast<size_t>(w->width);
+  uint8_t* base = w->pixels.get();
+  for (int y = 0; y < w->height; y++) w->rows[static_cast<size_t>(y)] = base + y * stride;
+  w->rows_permuted = false;
+}
+
+// Brings the lines back into block order, for readers that want the
+// framebuffer as one row-major block.
+void compact_rows(PlatWindow* w) {
+  if (!w->rows_permuted) return;
+  const size_t stride = static_cast<size_t>(w->width);
+  auto block = std::make_unique_for_overwrite<uint8_t[]>(stride * static_cast<size_t>(w->height));
+  for (int y = 0; y < w->height; y++) std::memcpy(block.get() + y * stride, plat_row(w, y), stride);
+  w->pixels = std::move(block);
+  reset_rows(w);
+}
+
+// Turns the table entries first .. last-1 so that the one at middle comes
+// first.  A scroll turns the band by a few text rows: the shorter side goes
+// through a small buffer and the rest is one move, far cheaper than the
+// element-by-element swapping of a general rotation.
+void rotate_rows(uint8_t** first, uint8_t** middle, uint8_t** last) {
+  constexpr ptrdiff_t kBuffer = 256;
+  uint8_t* keep[kBuffer];
+  const ptrdiff_t head = middle - first, tail = last - middle;
+  if (head <= kBuffer) {
+    std::copy(first, middle, keep);
+    std::memmove(first, middle, static_cast<size_t>(tail) * sizeof *first);
+    std::copy(keep, keep + head, first + tail);
+  } else if (tail <= kBuffer) {
+    std::copy(middle, last, keep);
+    std::memmove(first + tail, first, static_cast<size_t>(head) * sizeof *first);
+    std::copy(keep, keep + tail, first);
+  } else {
+    std::rotate(first, middle, last);
+  }
+}
+
+// A block copy of h whole rows from row y0 to row y1 (both ranges inside the
+// window).  Where source and destination overlap, the destination rows take
+// over the source rows' lines by rotating the table; then only the |y1 - y0|
+// source rows that the destination does not cover need their old pixels
+// back, and those are copied.  A scroll by one text row thus moves one text
+// row of pixels instead of the whole screen.
+void blit_whole_rows(PlatWindow* w, int y0, int y1, int h) {
+  const int d = std::abs(y1 - y0);
+  if (d == 0) return;
+  const size_t stride = static_cast<size_t>(w->width);
+  uint8_t** rows = w->rows.get();
+  if (d >= h) {
+    // Apart: every destination row is a copy of a row that stays.
+    for (int r = 0; r < h; r++) std::memcpy(rows[y1 + r], rows[y0 + r], stride);
+    return;
+  }
+  if (y1 < y0) {
+    // Up: the band y1 .. y0+h-1 turns by d; its last d rows (source rows
+    // left uncovered) get back the pixels now held d rows above them.
+    rotate_rows(rows + y1, rows + y0, rows + y0 + h);
+    for (int j = 0; j < d; j++) std::memcpy(rows[y1 + h + j], rows[y1 + h - d + j], stride);
+  } else {
+    // Down: the band y0 .. y1+h-1 turns the other way; its first d rows
+    // get back the pixels now held d rows below them.
+    rotate_rows(rows + y0, rows + y0 + h, rows + y1 + h);
+    for (int j = 0; j < d; j++) std::memcpy(rows[y0 + j], rows[y0 + d + j], stride);
+  }
+  w->rows_permuted = true;
 }
 
 }  // namespace
@@ -346,6 +416,8 @@ PlatWindow* plat_open_window(const PlatWindowSpec& spec) {
   safe_copy(w->title, sizeof w->title, spec.title);
   size_t n = static_cast<size_t>(w->width) * static_cast<size_t>(w->height);
   w->pixels = std::make_unique<uint8_t[]>(n);  // value-initialised: pen 0
+  w->rows = std::make_unique<uint8_t*[]>(static_cast<size_t>(w->height));
+  reset_rows(w);
   if (backend_window_open(w) != 0) {
     delete w;
     return nullptr;
@@ -458,19 +530,18 @@ void plat_rect_fill(PlatWindow* window, int x0, int y0, int x1, int y1) {
   if (x1 >= window->width) x1 = window->width - 1;
   if (y1 >= window->height) y1 = window->height - 1;
   if (x1 < x0 || y1 < y0) return;
-  const size_t stride = static_cast<size_t>(window->width);
   const size_t n = static_cast<size_t>(x1 - x0 + 1);
-  uint8_t* p = window->pixels.get() + static_cast<size_t>(y0) * stride + static_cast<size_t>(x0);
   const uint8_t pen = window->apen;
   if (n == 8 || n == 16) {
     // The usual cell widths (scale 1 and 2): one or two stores per row.
     const uint64_t v = pen * kBytes;
-    for (int y = y0; y <= y1; y++, p += stride) {
+    for (int y = y0; y <= y1; y++) {
+      uint8_t* p = plat_row(window, y) + x0;
       std::memcpy(p, &v, 8);
       if (n == 16) std::memcpy(p + 8, &v, 8);
     }
   } else {
-    for (int y = y0; y <= y1; y++, p += stride) std::memset(p, pen, n);
+    for (int y = y0; y <= y1; y++) std::memset(plat_row(window, y) + x0, pen, n);
   }
   plat_add_dirty(window, x0, y0, x1, y1);
 }
@@ -502,17 +573,20 @@ void plat_clip_blit(PlatWindow* window, int sx, int sy, int dx, int dy, int widt
   w = std::min({w, window->width - x0, window->width - x1});
   h = std::min({h, window->height - y0, window->height - y1});
   if (w <= 0 || h <= 0) return;
-  const size_t stride = static_cast<size_t>(window->width);
-  uint8_t* base = window->pixels.get();
-  auto row = [&](int64_t x, int64_t y) {
-    return base + static_cast<size_t>(y) * stride + static_cast<size_t>(x);
-  };
-  const auto n = static_cast<size_t>(w);
-  // Rows are copied away from the overlap; memmove covers sideways overlap.
-  if (y1 > y0) {
-    for (int64_t r = h - 1; r >= 0; r--) std::memmove(row(x1, y1 + r), row(x0, y0 + r), n);
+  if (w == window->width) {
+    // Whole rows (x0 and x1 are then 0): a scroll of the window or of a band.
+    blit_whole_rows(window, static_cast<int>(y0), static_cast<int>(y1), static_cast<int>(h));
   } else {
-    for (int64_t r = 0; r < h; r++) std::memmove(row(x1, y1 + r), row(x0, y0 + r), n);
+    auto row = [&](int64_t x, int64_t y) {
+      return plat_row(window, static_cast<int>(y)) + static_cast<size_t>(x);
+    };
+    const auto n = static_cast<size_t>(w);
+    // Rows are copied away from the overlap; memmove covers sideways overlap.
+    if (y1 > y0) {
+      for (int64_t r = h - 1; r >= 0; r--) std::memmove(row(x1, y1 + r), row(x0, y0 + r), n);
+    } else {
+      for (int64_t r = 0; r < h; r++) std::memmove(row(x1, y1 + r), row(x0, y0 + r), n);
+    }
   }
   plat_add_dirty(window, static_cast<int>(x1), static_cast<int>(y1), static_cast<int>(x1 + w - 1),
                  static_cast<int>(y1 + h - 1));
@@ -528,23 +602,26 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
                        bg_pen < 0 ? -1 : (bg_pen & 0xFF));
     return;
   }
-  const size_t stride = static_cast<size_t>(window->width);
-  uint8_t* p = window->pixels.get() + static_cast<size_t>(y) * stride + static_cast<size_t>(x);
+  // The window's rows from y on; every pixel row is reached through the
+  // table, at column x.
+  uint8_t* const* line = window->rows.get() + y;
+  const auto col = static_cast<size_t>(x);
   const uint8_t fg = static_cast<uint8_t>(fg_pen);
   const uint8_t bg = static_cast<uint8_t>(bg_pen);
   if (scale == 1) {
     const uint64_t fg8 = fg * kBytes;
     if (bg_pen >= 0) {
       const uint64_t bg8 = bg * kBytes;
-      for (int r = 0; r < height; r++, p += stride) {
+      for (int r = 0; r < height; r++) {
         const uint64_t m = kExpand[rows[r]];
         const uint64_t v = (fg8 & m) | (bg8 & ~m);
-        std::memcpy(p, &v, 8);
+        std::memcpy(line[r] + col, &v, 8);
       }
     } else {
-      for (int r = 0; r < height; r++, p += stride) {
+      for (int r = 0; r < height; r++) {
         const uint64_t m = kExpand[rows[r]];
         if (!m) continue;
+        uint8_t* p = line[r] + col;
         uint64_t d;
         std::memcpy(&d, p, 8);
         d = (d & ~m) | (fg8 & m);
@@ -560,8 +637,8 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
     const auto s = static_cast<size_t>(scale);
     for (int r = 0; r < height; r++) {
       const uint64_t* m = table + static_cast<size_t>(rows[r]) * s;
-      for (size_t k = 0; k < s; k++, p += stride) {
-        uint8_t* q = p;
+      for (size_t k = 0; k < s; k++, line++) {
+        uint8_t* q = *line + col;
         for (size_t word = 0; word < s; word++, q += 8) {
           uint64_t v;
           if (bg_pen >= 0) {
@@ -580,7 +657,8 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
     const auto s = static_cast<size_t>(scale);
     for (int r = 0; r < height; r++) {
       const uint8_t bits = rows[r];
-      for (size_t k = 0; k < s; k++, p += stride) {
+      for (size_t k = 0; k < s; k++, line++) {
+        uint8_t* p = *line + col;
         if (bg_pen >= 0) std::memset(p, bg, static_cast<size_t>(gw));
         for (int bit = 0; bit < 8; bit++) {
           if (bits & (0x80 >> bit)) std::memset(p + static_cast<size_t>(bit) * s, fg, s);
@@ -593,8 +671,7 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
 
 int plat_read_pixel(const PlatWindow* window, int x, int y) {
   if (!window || x < 0 || y < 0 || x >= window->width || y >= window->height) return -1;
-  return window->pixels[static_cast<size_t>(y) * static_cast<size_t>(window->width) +
-                        static_cast<size_t>(x)];
+  return plat_row(window, y)[x];
 }
 
 // ---------------------------------------------------------------- input --
@@ -630,19 +707,26 @@ void plat_inject_event(PlatWindow* window, const PlatEvent& event) {
 }
 
 const uint8_t* plat_window_pixels(const PlatWindow* window) {
-  return window ? window->pixels.get() : nullptr;
+  if (!window) return nullptr;
+  // Reordering the lines changes no pixel of the window, only where they
+  // are kept; every window is created non-const, so the cast is sound.
+  compact_rows(const_cast<PlatWindow*>(window));
+  return window->pixels.get();
 }
 
 int plat_save_window_png(const PlatWindow* window, const char* path) {
   if (!window || !path) return -1;
   std::vector<uint8_t> rgb(static_cast<size_t>(window->width) *
                            static_cast<size_t>(window->height) * 3);
-  const uint8_t* src = window->pixels.get();
-  for (size_t i = 0, n = rgb.size() / 3; i < n; i++) {
-    uint32_t c = window->screen->rgb[src[i]];
-    rgb[3 * i] = static_cast<uint8_t>(c >> 16);
-    rgb[3 * i + 1] = static_cast<uint8_t>(c >> 8);
-    rgb[3 * i + 2] = static_cast<uint8_t>(c);
+  uint8_t* out = rgb.data();
+  for (int y = 0; y < window->height; y++) {
+    const uint8_t* line = plat_row(window, y);
+    for (int x = 0; x < window->width; x++, out += 3) {
+      uint32_t c = window->screen->rgb[line[x]];
+      out[0] = static_cast<uint8_t>(c >> 16);
+      out[1] = static_cast<uint8_t>(c >> 8);
+      out[2] = static_cast<uint8_t>(c);
+    }
   }
   return png_write_rgb(path, window->width, window->height, rgb.data());
 }

@@ -222,7 +222,9 @@ void plat_headless_set_desktop(int width, int height, int depth);
 // Whether windows may open (false simulates a missing display).
 void plat_headless_set_display_available(bool available);
 void plat_inject_event(PlatWindow* window, const PlatEvent& event);
-// The framebuffer (pens, row-major, inner_width x inner_height).
+// The framebuffer as one block (pens, row-major, inner_width x inner_height),
+// valid until the next drawing call on the window: scrolls keep the rows out
+// of order internally, and this call puts them back in order first.
 const uint8_t* plat_window_pixels(const PlatWindow* window);
 // Writes the window as an RGB PNG through its screen's colour map; 0 on success.
 int plat_save_window_png(const PlatWindow* window, const char* path);

@@ -38,7 +38,14 @@ struct PlatWindow {
   bool active = false;
   bool in_refresh = false;
   char title[256] = {};
-  std::unique_ptr<uint8_t[]> pixels;  // width x height pens, row-major
+  // The framebuffer: height lines of width pens in one block, reached
+  // through the row table.  Row y of the window is rows[y].  A block copy
+  // of whole rows (a scroll) hands lines from row to row in the table
+  // instead of moving their pixels, so the table is a permutation of the
+  // block's lines, in block order again only while rows_permuted is false.
+  std::unique_ptr<uint8_t[]> pixels;
+  std::unique_ptr<uint8_t*[]> rows;
+  bool rows_permuted = false;
 
   uint8_t apen = 1;
   uint8_t bpen = 0;
@@ -63,6 +70,11 @@ struct PlatWindow {
   PlatWindow* next = nullptr;  // every open window, newest first
   void* native = nullptr;      // backend data
 };
+
+// Row y (0 <= y < height) of the window's framebuffer: width pens.
+inline uint8_t* plat_row(const PlatWindow* w, int y) {
+  return w->rows[static_cast<size_t>(y)];
+}
 
 // Grows the window's pending rectangle (inclusive corners, already clipped).
 inline void plat_add_dirty(PlatWindow* w, int x0, int y0, int x1, int y1) {

@@ -414,12 +414,10 @@ bool backend_present(PlatWindow* w, bool force) {
     void* pixels = nullptr;
     int pitch = 0;
     if (SDL_LockTexture(n->tex, &r, &pixels, &pitch) == 0) {
-      const uint8_t* src = w->pixels.get();
       for (int y = 0; y < r.h; y++) {
         auto* dst = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) +
                                                 static_cast<ptrdiff_t>(y) * pitch);
-        const uint8_t* line = src + static_cast<size_t>(r.y + y) * static_cast<size_t>(w->width) +
-                              static_cast<size_t>(r.x);
+        const uint8_t* line = plat_row(w, r.y + y) + r.x;
         for (int x = 0; x < r.w; x++) dst[x] = n->lut[line[x]];
       }
       SDL_UnlockTexture(n->tex);

@@ -235,8 +235,6 @@ void plat_text(PlatWindow* window, const char* text, int len) {
   const int box_bottom = box_top + font->height - 1;
   const int ry0 = std::max(box_top, 0);
   const int ry1 = std::min(box_bottom, H - 1);
-  uint8_t* pix = window->pixels.get();
-  const auto stride = static_cast<size_t>(W);
   int x = window->pen_x;
   int dx0 = W, dx1 = -1;
   for (int i = 0; i < len; i++) {
@@ -245,8 +243,7 @@ void plat_text(PlatWindow* window, const char* text, int len) {
       int x0 = std::max(x, 0), x1 = std::min(x + g.advance - 1, W - 1);
       if (x0 <= x1) {
         for (int y = ry0; y <= ry1; y++) {
-          std::fill_n(pix + static_cast<size_t>(y) * stride + static_cast<size_t>(x0), x1 - x0 + 1,
-                      window->bpen);
+          std::fill_n(plat_row(window, y) + x0, x1 - x0 + 1, window->bpen);
         }
         dx0 = std::min(dx0, x0);
         dx1 = std::max(dx1, x1);
@@ -256,7 +253,7 @@ void plat_text(PlatWindow* window, const char* text, int len) {
       int y = window->pen_y - g.top + r;
       if (y < ry0 || y > ry1) continue;
       const uint8_t* src = g.bits.data() + static_cast<size_t>(r) * static_cast<size_t>(g.width);
-      uint8_t* line = pix + static_cast<size_t>(y) * stride;
+      uint8_t* line = plat_row(window, y);
       for (int c = 0; c < g.width; c++) {
         int px = x + g.left + c;
         if (!src[c] || px < 0 || px >= W) continue;

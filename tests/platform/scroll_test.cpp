@@ -1,0 +1,277 @@
+// Scrolls of whole framebuffer rows and everything that reads or draws after
+// them.  Every check compares the window with a plain pixel array that the
+// test updates by the definition of each operation, and reads the window
+// pixel by pixel, so earlier scrolls are not undone by the reading itself.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/display.h"
+#include "platform/png.h"
+#include "support/test_support.h"
+
+namespace {
+
+// What the window must show, maintained the slow and obvious way.
+struct Model {
+  int w = 0, h = 0;
+  std::vector<uint8_t> px;
+
+  Model(int width, int height) : w(width), h(height), px(static_cast<size_t>(width * height), 0) {}
+  bool inside(int x, int y) const { return x >= 0 && y >= 0 && x < w && y < h; }
+  uint8_t& at(int x, int y) { return px[static_cast<size_t>(y * w + x)]; }
+
+  void fill(int pen, int x0, int y0, int x1, int y1) {
+    for (int y = y0; y <= y1; y++)
+      for (int x = x0; x <= x1; x++)
+        if (inside(x, y)) at(x, y) = static_cast<uint8_t>(pen);
+  }
+  // Copies through a buffer: every destination pixel gets the source pixel
+  // as it was before the copy.
+  void blit(int sx, int sy, int dx, int dy, int bw, int bh) {
+    const std::vector<uint8_t> before = px;
+    for (int j = 0; j < bh; j++) {
+      for (int i = 0; i < bw; i++) {
+        if (inside(sx + i, sy + j) && inside(dx + i, dy + j))
+          at(dx + i, dy + j) = before[static_cast<size_t>((sy + j) * w + sx + i)];
+      }
+    }
+  }
+  void glyph(int x, int y, const uint8_t* rows, int height, int scale, int fg, int bg) {
+    for (int py = 0; py < height * scale; py++) {
+      for (int px_ = 0; px_ < 8 * scale; px_++) {
+        if (!inside(x + px_, y + py)) continue;
+        bool set = rows[py / scale] & (0x80 >> (px_ / scale));
+        if (set) {
+          at(x + px_, y + py) = static_cast<uint8_t>(fg);
+        } else if (bg >= 0) {
+          at(x + px_, y + py) = static_cast<uint8_t>(bg);
+        }
+      }
+    }
+  }
+};
+
+// The first pixel where the window and the model differ, or "" when none.
+std::string first_difference(const PlatWindow* win, Model& m) {
+  for (int y = 0; y < m.h; y++) {
+    for (int x = 0; x < m.w; x++) {
+      int got = plat_read_pixel(win, x, y);
+      if (got != m.at(x, y)) {
+        std::ostringstream s;
+        s << "pixel " << x << "," << y << " is " << got << ", want " << int{m.at(x, y)};
+        return s.str();
+      }
+    }
+  }
+  return "";
+}
+
+// Every pixel its own pen in a pattern that differs from row to row, so a
+// row taken from the wrong place shows.
+void scramble(PlatWindow* win, Model* m) {
+  for (int y = 0; y < m->h; y++) {
+    for (int x = 0; x < m->w; x++) {
+      int pen = (x * 7 + y * 13) % 251;
+      plat_set_apen(win, pen);
+      plat_rect_fill(win, x, y, x, y);
+      m->at(x, y) = static_cast<uint8_t>(pen);
+    }
+  }
+}
+
+struct WindowHolder {
+  PlatWindow* w = nullptr;
+  WindowHolder(int width, int height, PlatScreen* screen = nullptr) {
+    PlatWindowSpec spec;
+    spec.screen = screen;
+    spec.inner_width = width;
+    spec.inner_height = height;
+    w = plat_open_window(spec);
+  }
+  ~WindowHolder() { plat_close_window(w); }
+};
+
+TEST(Scrolls, WholeRowBlitsOfEverySizeAccumulate) {
+  // Tall enough for bands whose both sides exceed any small buffer.
+  constexpr int W = 24, H = 700;
+  WindowHolder win(W, H);
+  ASSERT_NE(win.w, nullptr);
+  Model m(W, H);
+  scramble(win.w, &m);
+  struct Case {
+    int sy, dy, h;
+  } cases[] = {
+      {16, 0, H - 16},        // the whole window up by a text row
+      {1, 0, H - 1},          // up by one
+      {0, 16, H - 16},        // down by a text row
+      {0, 1, H - 1},          // down by one
+      {120, 100, 200},        // a band in the middle (a scroll region) up
+      {100, 120, 200},        // and down
+      {50, 10, 40},           // distance equals the height: touching, no overlap
+      {10, 50, 40},           //
+      {400, 20, 30},          // apart
+      {20, 400, 30},          //
+      {300, 0, 350},          // distance and height both above 256 rows
+      {0, 300, 350},          //
+      {256, 0, 300},          // 256 and 257 rows: around the size of the
+      {0, 257, 300},          // small buffer the row table turns through
+      {5, 5, 100},            // no distance: nothing changes
+      {-30, 10, 100},         // source starts above the window
+      {10, -30, 100},         // destination starts above the window
+      {H - 40, H - 60, 100},  // source runs off the bottom
+      {H - 60, H - 40, 100},  // destination runs off the bottom
+      {0, H, 10},             // destination wholly below
+  };
+  for (const Case& c : cases) {
+    plat_clip_blit(win.w, 0, c.sy, 0, c.dy, W, c.h);
+    m.blit(0, c.sy, 0, c.dy, W, c.h);
+    ASSERT_EQ(first_difference(win.w, m), "") << "rows " << c.sy << " -> " << c.dy << " x " << c.h;
+  }
+  // Wider than the window counts as the whole width after clipping.
+  plat_clip_blit(win.w, -8, 40, -8, 30, W + 16, 200);
+  m.blit(-8, 40, -8, 30, W + 16, 200);
+  EXPECT_EQ(first_difference(win.w, m), "");
+}
+
+TEST(Scrolls, PartialBlitsFillsAndGlyphsLandRightAfterScrolls) {
+  constexpr int W = 48, H = 64;
+  WindowHolder win(W, H);
+  ASSERT_NE(win.w, nullptr);
+  Model m(W, H);
+  scramble(win.w, &m);
+  std::mt19937 rng(77);
+  auto any = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
+  uint8_t rows[16];
+  for (int step = 0; step < 400; step++) {
+    std::string what;
+    switch (rng() % 5) {
+      case 0:
+      case 1: {
+        int h = any(1, H), sy = any(-8, H), dy = any(-8, H);
+        plat_clip_blit(win.w, 0, sy, 0, dy, W, h);
+        m.blit(0, sy, 0, dy, W, h);
+        what = "whole rows";
+        break;
+      }
+      case 2: {
+        int bw = any(1, W - 1), bh = any(1, H), sx = any(-4, W), sy = any(-4, H), dx = any(-4, W),
+            dy = any(-4, H);
+        plat_clip_blit(win.w, sx, sy, dx, dy, bw, bh);
+        m.blit(sx, sy, dx, dy, bw, bh);
+        what = "partial blit";
+        break;
+      }
+      case 3: {
+        int pen = any(0, 255), x0 = any(-4, W), y0 = any(-4, H);
+        int x1 = x0 + any(0, 20), y1 = y0 + any(0, 20);
+        plat_set_apen(win.w, pen);
+        plat_rect_fill(win.w, x0, y0, x1, y1);
+        m.fill(pen, x0, y0, x1, y1);
+        what = "fill";
+        break;
+      }
+      default: {
+        for (auto& r : rows) r = static_cast<uint8_t>(rng());
+        int scale = any(1, 3), x = any(-10, W), y = any(-20, H), bg = any(-1, 1) < 0 ? -1 : 9;
+        plat_draw_glyph(win.w, x, y, rows, 16, scale, 14, bg);
+        m.glyph(x, y, rows, 16, scale, 14, bg);
+        what = "glyph";
+        break;
+      }
+    }
+    ASSERT_EQ(first_difference(win.w, m), "") << "step " << step << ": " << what;
+    if (step % 50 == 49) {
+      // Reading the block puts the rows in order; later scrolls go on from
+      // there.
+      const uint8_t* block = plat_window_pixels(win.w);
+      ASSERT_EQ(std::vector<uint8_t>(block, block + W * H), m.px) << "step " << step;
+    }
+  }
+}
+
+TEST(Scrolls, PngAndPixelBlockShowTheScrolledPicture) {
+  TempDir dir;
+  PlatScreen* s = plat_open_screen(320, 200, 8, "Kavel Screen");
+  ASSERT_NE(s, nullptr);
+  // 256 different colours, so every pen is told apart in the picture.
+  std::vector<uint32_t> table;
+  for (uint32_t i = 0; i < 256; i++) {
+    table.push_back(i << 24);
+    table.push_back((255 - i) << 24);
+    table.push_back(((i * 37) & 0xFF) << 24);
+  }
+  plat_screen_load_rgb32(s, 0, 256, table.data());
+  constexpr int W = 32, H = 48;
+  {
+    WindowHolder win(W, H, s);
+    ASSERT_NE(win.w, nullptr);
+    Model m(W, H);
+    scramble(win.w, &m);
+    for (int i = 0; i < 5; i++) {
+      plat_clip_blit(win.w, 0, 8, 0, 0, W, H - 8);  // up by a text row
+      m.blit(0, 8, 0, 0, W, H - 8);
+      plat_set_apen(win.w, 200 + i);
+      plat_rect_fill(win.w, 0, H - 8, W - 1, H - 1);
+      m.fill(200 + i, 0, H - 8, W - 1, H - 1);
+    }
+    plat_clip_blit(win.w, 0, 10, 0, 14, W, 20);  // a region down
+    m.blit(0, 10, 0, 14, W, 20);
+    ASSERT_EQ(first_difference(win.w, m), "");
+
+    ASSERT_EQ(plat_save_window_png(win.w, dir.file("s.png").c_str()), 0);
+    int pw = 0, ph = 0;
+    std::vector<uint8_t> rgb;
+    ASSERT_EQ(png_read_rgb(dir.file("s.png").c_str(), &pw, &ph, &rgb), 0);
+    ASSERT_EQ(pw, W);
+    ASSERT_EQ(ph, H);
+    for (int y = 0; y < H; y++) {
+      for (int x = 0; x < W; x++) {
+        size_t i = static_cast<size_t>(y * W + x) * 3;
+        uint32_t got = (uint32_t{rgb[i]} << 16) | (uint32_t{rgb[i + 1]} << 8) | rgb[i + 2];
+        ASSERT_EQ(got, plat_pen_rgb(s, m.at(x, y))) << x << "," << y;
+      }
+    }
+    const uint8_t* block = plat_window_pixels(win.w);
+    EXPECT_EQ(std::vector<uint8_t>(block, block + W * H), m.px);
+  }
+  plat_close_screen(s);
+}
+
+TEST(Scrolls, SystemFontTextAfterAScrollMatchesAFreshWindow) {
+  PlatFont* font = plat_open_font("DejaVu Sans Mono.font", 20);
+  ASSERT_NE(font, nullptr);
+  constexpr int W = 160, H = 80;
+  WindowHolder scrolled(W, H), fresh(W, H);
+  ASSERT_NE(scrolled.w, nullptr);
+  ASSERT_NE(fresh.w, nullptr);
+  Model m(W, H);
+  scramble(scrolled.w, &m);
+  plat_clip_blit(scrolled.w, 0, 20, 0, 0, W, H - 20);
+  plat_clip_blit(scrolled.w, 0, 5, 0, 12, W, 50);
+  for (PlatWindow* w : {scrolled.w, fresh.w}) {
+    plat_set_apen(w, 0);
+    plat_rect_fill(w, 0, 0, W - 1, H - 1);
+    plat_set_font(w, font);
+    plat_set_apen(w, 5);
+    plat_set_bpen(w, 3);
+    plat_set_drmd(w, PLAT_JAM2);
+    plat_move(w, 4, 30);
+    plat_text(w, "Kavel gj|", 9);
+  }
+  int ink = 0;
+  for (int y = 0; y < H; y++) {
+    for (int x = 0; x < W; x++) {
+      ASSERT_EQ(plat_read_pixel(scrolled.w, x, y), plat_read_pixel(fresh.w, x, y)) << x << "," << y;
+      ink += plat_read_pixel(fresh.w, x, y) == 5;
+    }
+  }
+  EXPECT_GT(ink, 40);
+  plat_close_font(font);
+}
+
+}  // namespace
