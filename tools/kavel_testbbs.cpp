@@ -12,6 +12,14 @@
 // event ("TTYPE ANSI", "NAWS 80 25", "WILL 24", ...); --keys collects the raw
 // data bytes the client typed.  The board exits when the caller hangs up, when
 // the scenario ends the call, or after --max-seconds (default 120).
+//
+// The scenario "petscii" is a Commodore 64 board: a C64 welcome screen
+// (--welcome FILE when given, else a built-in one with colours, reverse
+// video, graphics characters and a switch to the lower-case set), then an
+// echo that speaks PETSCII.  Every batch of typed bytes is logged in hex
+// ("KEYS 41 c1"); RUN/STOP (3) is answered with BREAK; Ctrl-N (14) and Ctrl-O
+// (15) come back as the C64's lower-case (14) and upper-case (142) switches;
+// an unshifted Q (0x51) hangs up.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -83,6 +91,7 @@ struct Caller {
   int ttype_asked = 0;
   std::string last_ttype;
   std::string typed;  // data bytes typed by the caller
+  int esc_state = 0;  // PETSCII echo: 1 after ESC, 2 inside ESC [ ... (swallowed)
 };
 
 void send_bytes(Caller* c, std::string_view bytes) {
@@ -186,6 +195,8 @@ void telnet_in(Caller* c, unsigned char b, const Options& o) {
 // ------------------------------------------------------------------ scenarios
 
 struct Scenario;
+struct Run;
+using EchoFn = void (*)(Run* r);
 struct Run {
   Caller* c;
   const Options* o;
@@ -197,6 +208,7 @@ struct Run {
   long flood_started_ms = 0;
   bool endless_sb = false;
   long close_at_ms = -1;
+  EchoFn echo = nullptr;  // null: the ANSI line echo
 };
 
 std::string read_welcome(const Options& o) {
@@ -232,6 +244,169 @@ void echo_typed(Run* r) {
   }
   if (g_keys) fflush(g_keys);
   c->typed.clear();
+}
+
+// ------------------------------------------------------------ PETSCII board
+
+namespace pet {
+constexpr unsigned char WHITE = 5, RED = 28, GREEN = 30, BLUE = 31, ORANGE = 129, BLACK = 144,
+                        BROWN = 149, LIGHT_RED = 150, DARK_GREY = 151, GREY = 152,
+                        LIGHT_GREEN = 153, LIGHT_BLUE = 154, LIGHT_GREY = 155, PURPLE = 156,
+                        YELLOW = 158, CYAN = 159;
+constexpr unsigned char CR = 13, LOWER = 14, UPPER = 142, RVS_ON = 18, RVS_OFF = 146, CLEAR = 147,
+                        STOP = 3;
+// Graphics of the upper-case set that keep their pictures in the lower-case
+// set too: line pieces and corners.
+constexpr unsigned char HLINE = 0xC0, VLINE = 0xDD, TOP_LEFT = 0xB0, TOP_RIGHT = 0xAE,
+                        BOTTOM_LEFT = 0xAD, BOTTOM_RIGHT = 0xBD, CHECKER = 0xA6, HALF_LEFT = 0xA1,
+                        LOWER_HALF = 0xA2;
+}  // namespace pet
+
+// Text written for the lower-case set: a-z become 0x41..0x5A, A-Z 0xC1..0xDA.
+std::string petscii_text(std::string_view ascii) {
+  std::string out;
+  for (char ch : ascii) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<unsigned char>(c - 32);
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<unsigned char>(c + 128);
+    }
+    out.push_back(static_cast<char>(c));
+  }
+  return out;
+}
+
+std::string repeat(unsigned char c, int n) {
+  return std::string(static_cast<size_t>(n), static_cast<char>(c));
+}
+
+// The board's own C64 screen.  Laid out in 40 columns: a full 40-character
+// row wraps by itself, so such rows are not followed by a return.
+std::string builtin_petscii_welcome() {
+  using namespace pet;
+  std::string w;
+  auto add = [&w](std::initializer_list<unsigned char> codes) {
+    for (unsigned char c : codes) w.push_back(static_cast<char>(c));
+  };
+  add({CLEAR, UPPER});
+  // Rows 0-2: a blue bar in reverse video with the board's name cut out.
+  add({BLUE, RVS_ON});
+  w += repeat(' ', 40);
+  w += repeat(' ', 13) + petscii_text("Kavel Test BBS") + repeat(' ', 13);
+  w += repeat(' ', 40);
+  add({RVS_OFF, CR});
+  // Row 4: the banner in light blue.
+  add({LIGHT_BLUE});
+  w += petscii_text("   **** Commodore 64 Basic V2 ****") + "\r";
+  w += petscii_text(" 64K RAM SYSTEM  38911 BASIC BYTES FREE") + "\r\r";
+  // Row 7: the sixteen colours as reverse-video blocks, two cells each.
+  for (unsigned char c : {BLACK, WHITE, RED, CYAN, PURPLE, GREEN, BLUE, YELLOW, ORANGE, BROWN,
+                          LIGHT_RED, DARK_GREY, GREY, LIGHT_GREEN, LIGHT_BLUE, LIGHT_GREY}) {
+    add({c, RVS_ON, ' ', ' '});
+  }
+  add({RVS_OFF, CR, CR});
+  // Rows 9-12: a yellow box of line graphics around a line of text.
+  add({YELLOW, TOP_LEFT});
+  w += repeat(HLINE, 30);
+  add({TOP_RIGHT, CR, VLINE});
+  add({WHITE});
+  w += petscii_text(" Type away; Q hangs up.       ");
+  add({YELLOW, VLINE, CR, VLINE});
+  add({LIGHT_GREEN});
+  w += petscii_text(" Ctrl-N lower, Ctrl-O upper   ");
+  add({YELLOW, VLINE, CR, BOTTOM_LEFT});
+  w += repeat(HLINE, 30);
+  add({BOTTOM_RIGHT, CR, CR});
+  // Row 14: a shade, left halves and lower halves in three colours.
+  add({CYAN});
+  w += repeat(CHECKER, 10);
+  add({LIGHT_RED});
+  w += repeat(HALF_LEFT, 10);
+  add({PURPLE});
+  w += repeat(LOWER_HALF, 10);
+  add({CR, CR});
+  // The case switch: from here on the screen shows the lower/upper set.
+  add({LIGHT_BLUE, LOWER});
+  w += petscii_text("Ready.") + "\r";
+  return w;
+}
+
+// The PETSCII echo: what the caller typed comes back as a C64 board shows
+// it, colour and cursor codes included.
+void echo_petscii(Run* r) {
+  Caller* c = r->c;
+  if (c->typed.empty()) return;
+  std::string hex = "KEYS";
+  for (char ch : c->typed) {
+    char b[4];
+    snprintf(b, sizeof b, " %02x", static_cast<unsigned char>(ch));
+    hex += b;
+  }
+  log_event("%s", hex.c_str());
+  for (char ch : c->typed) {
+    unsigned char b = static_cast<unsigned char>(ch);
+    if (g_keys) fputc(b, g_keys);
+    // Page and position keys arrive as ANSI sequences even in PETSCII
+    // mode; a C64 board has no use for them.
+    if (c->esc_state == 1) {
+      c->esc_state = b == '[' ? 2 : 0;
+      continue;
+    }
+    if (c->esc_state == 2) {
+      if (b >= 0x40 && b <= 0x7E) c->esc_state = 0;
+      continue;
+    }
+    switch (b) {
+      case 27:
+        c->esc_state = 1;
+        break;
+      case 0x51:  // Q, unshifted in either set
+        log_event("QUIT");
+        send_bytes(c, "\r" + petscii_text("Bye.") + "\r");
+        c->closing = true;
+        break;
+      case pet::STOP:
+        log_event("STOP");
+        send_bytes(c, std::string{static_cast<char>(pet::CR), static_cast<char>(pet::RVS_ON)} +
+                          "BREAK" + std::string{static_cast<char>(pet::RVS_OFF)} + "\r");
+        break;
+      case 14:
+        log_event("CASE LOWER");
+        send_bytes(c, std::string(1, static_cast<char>(pet::LOWER)));
+        break;
+      case 15:
+        log_event("CASE UPPER");
+        send_bytes(c, std::string(1, static_cast<char>(pet::UPPER)));
+        break;
+      case IAC:
+        send_bytes(c, std::string("\xff\xff", 2));
+        break;
+      default:
+        send_bytes(c, std::string(1, static_cast<char>(b)));
+        break;
+    }
+    if (c->closing) break;
+  }
+  if (g_keys) fflush(g_keys);
+  c->typed.clear();
+}
+
+void start_petscii(Run* r) {
+  std::string screen;
+  if (!r->o->welcome_path.empty()) {
+    std::ifstream in(r->o->welcome_path, std::ios::binary);
+    if (in) screen.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  if (screen.empty()) screen = builtin_petscii_welcome();
+  // A 255 in a screen file is a character, not a Telnet command.
+  std::string escaped;
+  for (char ch : screen) {
+    escaped.push_back(ch);
+    if (static_cast<unsigned char>(ch) == IAC) escaped.push_back(ch);
+  }
+  send_bytes(r->c, escaped);
+  r->echo = echo_petscii;
 }
 
 void start_welcome(Run* r) {
@@ -299,6 +474,7 @@ constexpr Scenario kScenarios[] = {
     {"flood", start_flood},         {"close-after", start_close_after},
     {"garbage", start_garbage},     {"endless-sb", start_endless_sb},
     {"close-mid", start_close_mid}, {"zdetect", start_zdetect},
+    {"petscii", start_petscii},
 };
 
 const Scenario* find_scenario(const std::string& spec, long* arg) {
@@ -426,7 +602,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "\n");
     return 2;
   }
-  if (o.welcome_path.empty()) o.welcome_path = default_welcome_path(argv[0]);
+  // The C64 board has a screen of its own; the ANSI one is no default for it.
+  bool c64_board = o.scenario.rfind("petscii", 0) == 0;
+  if (o.welcome_path.empty() && !c64_board) o.welcome_path = default_welcome_path(argv[0]);
   Run run{};
   const Scenario* scenario = find_scenario(o.scenario, &run.arg);
   if (!scenario) {
@@ -503,7 +681,13 @@ int main(int argc, char** argv) {
                 static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
       for (ssize_t i = 0; i < n; i++) telnet_in(&caller, buf[i], o);
       check_flood_ack(&run);
-      if (!run.endless_sb) echo_typed(&run);
+      if (!run.endless_sb) {
+        if (run.echo) {
+          run.echo(&run);
+        } else {
+          echo_typed(&run);
+        }
+      }
     }
     if ((p.revents & POLLOUT) && !caller.out.empty()) {
       ssize_t n = send(caller.fd, caller.out.data(), caller.out.size(), MSG_NOSIGNAL);

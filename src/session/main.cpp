@@ -4,32 +4,15 @@
 #include <cstdio>
 
 #include "display/fonts.h"
-#include "display/modes.h"
 #include "phonebook/prefs.h"
 #include "platform/dos.h"
 #include "session/cli.h"
 #include "session/session.h"
 #include "session/session_loop.h"
-
-static void set_display_defaults() {
-  g_fullscreen = 0;
-  g_medium_window = 0;
-  g_custom_screen = 0;
-  g_startup_window_mode = 0;
-  g_screen_w = 640;
-  g_screen_h = 480;
-  g_screen_depth = 4;
-}
-
-static void apply_window_mode(int mode) {
-  if (mode == CLI_MODE_UNCHANGED) return;
-  g_fullscreen = mode == CLI_MODE_FULLSCREEN ? 1 : 0;
-  g_medium_window = mode == CLI_MODE_MEDIUM ? 1 : 0;
-  g_custom_screen = 0;
-}
+#include "session/startup.h"
 
 int main(int argc, char** argv) {
-  set_display_defaults();
+  startup_set_display_defaults();
   transfer_prefs_load();
 
   CliOptions opts;
@@ -43,7 +26,7 @@ int main(int argc, char** argv) {
     usage(me);
     return 1;
   }
-  apply_window_mode(opts.window_mode);
+  startup_apply_window_mode(opts.window_mode);
 
   if (startup_validate_runtime_fonts() != 0) return 1;
   dos_install_break_handler();
