@@ -104,6 +104,72 @@ void present_all(bool force) {
   for (PlatWindow* w = g_windows; w; w = w->next) present_window(w, force);
 }
 
+// The pixel rows of a glyph wholly inside the window at scale S (masks from
+// the tables above), in the background pen too when Opaque.  The scale is a
+// template argument so that each variant is straight-line stores.
+template <int S, bool Opaque>
+void glyph_rows(uint8_t* const* line, size_t col, const uint8_t* rows, int height, uint64_t fg8,
+                uint64_t bg8) {
+  static const uint64_t* const table = S == 1 ? kExpand.data() : scaled_masks(S);
+  const uint64_t flip = fg8 ^ bg8;
+  for (int r = 0; r < height; r++) {
+    const uint64_t* m = table + static_cast<size_t>(rows[r]) * S;
+    if (Opaque) {
+      uint64_t v[S];
+      for (int word = 0; word < S; word++) v[word] = bg8 ^ (flip & m[word]);
+      for (int k = 0; k < S; k++, line++) std::memcpy(*line + col, v, 8 * S);
+    } else {
+      for (int k = 0; k < S; k++, line++) {
+        for (int word = 0; word < S; word++) {
+          if (!m[word]) continue;
+          uint8_t* q = *line + col + 8 * word;
+          uint64_t d;
+          std::memcpy(&d, q, 8);
+          d = (d & ~m[word]) | (fg8 & m[word]);
+          std::memcpy(q, &d, 8);
+        }
+      }
+    }
+  }
+}
+
+using GlyphRowsFn = void (*)(uint8_t* const*, size_t, const uint8_t*, int, uint64_t, uint64_t);
+constexpr GlyphRowsFn kOpaqueGlyphRows[kMaxTableScale + 1] = {nullptr,
+                                                              glyph_rows<1, true>,
+                                                              glyph_rows<2, true>,
+                                                              glyph_rows<3, true>,
+                                                              glyph_rows<4, true>,
+                                                              glyph_rows<5, true>,
+                                                              glyph_rows<6, true>,
+                                                              glyph_rows<7, true>,
+                                                              glyph_rows<8, true>};
+constexpr GlyphRowsFn kInkGlyphRows[kMaxTableScale + 1] = {nullptr,
+                                                           glyph_rows<1, false>,
+                                                           glyph_rows<2, false>,
+                                                           glyph_rows<3, false>,
+                                                           glyph_rows<4, false>,
+                                                           glyph_rows<5, false>,
+                                                           glyph_rows<6, false>,
+                                                           glyph_rows<7, false>,
+                                                           glyph_rows<8, false>};
+
+// Huge scales (a glyph wider than 64 pixels): a fill per run is cheap next
+// to the pixels it covers.
+void glyph_rows_by_runs(uint8_t* const* line, size_t col, const uint8_t* rows, int height,
+                        int scale, int fg_pen, int bg_pen) {
+  const auto s = static_cast<size_t>(scale);
+  for (int r = 0; r < height; r++) {
+    const uint8_t bits = rows[r];
+    for (size_t k = 0; k < s; k++, line++) {
+      uint8_t* p = *line + col;
+      if (bg_pen >= 0) std::memset(p, bg_pen & 0xFF, 8 * s);
+      for (int bit = 0; bit < 8; bit++) {
+        if (bits & (0x80 >> bit)) std::memset(p + static_cast<size_t>(bit) * s, fg_pen & 0xFF, s);
+      }
+    }
+  }
+}
+
 // Glyph drawing where part of the glyph lies outside the window: per pixel,
 // only at the edges, so speed does not matter.
 void draw_glyph_clipped(PlatWindow* w, int x, int y, const uint8_t* rows, int height, int scale,
@@ -197,6 +263,31 @@ void blit_whole_rows(PlatWindow* w, int y0, int y1, int h) {
     for (int j = 0; j < d; j++) std::memcpy(rows[y0 + j], rows[y0 + d + j], stride);
   }
   w->rows_permuted = true;
+}
+
+// Every glyph but the opaque scale-1 one inside the window.
+[[gnu::noinline]] void draw_glyph_any(PlatWindow* window, int x, int y, const uint8_t* rows,
+                                      int height, int scale, int fg_pen, int bg_pen) {
+  const int64_t gw = 8 * int64_t{scale};
+  const int64_t gh = int64_t{height} * scale;
+  if (x < 0 || y < 0 || x + gw > window->width || y + gh > window->height) {
+    draw_glyph_clipped(window, x, y, rows, height, scale, fg_pen & 0xFF,
+                       bg_pen < 0 ? -1 : (bg_pen & 0xFF));
+    return;
+  }
+  // The window's rows from y on; every pixel row is reached through the
+  // table, at column x.
+  uint8_t* const* line = window->rows.get() + y;
+  const auto col = static_cast<size_t>(x);
+  const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
+  const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
+  if (scale <= kMaxTableScale) {
+    const auto s = static_cast<size_t>(scale);
+    (bg_pen >= 0 ? kOpaqueGlyphRows : kInkGlyphRows)[s](line, col, rows, height, fg8, bg8);
+  } else {
+    glyph_rows_by_runs(line, col, rows, height, scale, fg_pen, bg_pen);
+  }
+  plat_add_dirty(window, x, y, static_cast<int>(x + gw - 1), static_cast<int>(y + gh - 1));
 }
 
 }  // namespace
@@ -532,13 +623,15 @@ void plat_rect_fill(PlatWindow* window, int x0, int y0, int x1, int y1) {
   if (x1 < x0 || y1 < y0) return;
   const size_t n = static_cast<size_t>(x1 - x0 + 1);
   const uint8_t pen = window->apen;
-  if (n == 8 || n == 16) {
-    // The usual cell widths (scale 1 and 2): one or two stores per row.
-    const uint64_t v = pen * kBytes;
+  // The usual cell widths (scale 1 and 2): one or two stores per row.
+  const uint64_t v = pen * kBytes;
+  uint8_t* const* line = window->rows.get();
+  if (n == 8) {
+    for (int y = y0; y <= y1; y++) std::memcpy(line[y] + x0, &v, 8);
+  } else if (n == 16) {
     for (int y = y0; y <= y1; y++) {
-      uint8_t* p = plat_row(window, y) + x0;
-      std::memcpy(p, &v, 8);
-      if (n == 16) std::memcpy(p + 8, &v, 8);
+      std::memcpy(line[y] + x0, &v, 8);
+      std::memcpy(line[y] + x0 + 8, &v, 8);
     }
   } else {
     for (int y = y0; y <= y1; y++) std::memset(plat_row(window, y) + x0, pen, n);
@@ -595,78 +688,24 @@ void plat_clip_blit(PlatWindow* window, int sx, int sy, int dx, int dy, int widt
 void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int height, int scale,
                      int fg_pen, int bg_pen) {
   if (!window || !rows || height <= 0 || scale <= 0) return;
-  const int64_t gw = 8 * int64_t{scale};
-  const int64_t gh = int64_t{height} * scale;
-  if (x < 0 || y < 0 || x + gw > window->width || y + gh > window->height) {
-    draw_glyph_clipped(window, x, y, rows, height, scale, fg_pen & 0xFF,
-                       bg_pen < 0 ? -1 : (bg_pen & 0xFF));
+  if (scale == 1 && bg_pen >= 0 && x >= 0 && y >= 0 && x <= window->width - 8 &&
+      y <= window->height - height) {
+    // Text at scale 1 is most of what a BBS sends: one store per row, here
+    // and without calls, so that this path needs no stack frame.
+    uint8_t* const* line = window->rows.get() + y;
+    const auto col = static_cast<size_t>(x);
+    const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
+    const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
+    const uint64_t flip = fg8 ^ bg8;
+#pragma GCC unroll 4
+    for (int r = 0; r < height; r++) {
+      const uint64_t v = bg8 ^ (flip & kExpand[rows[r]]);
+      std::memcpy(line[r] + col, &v, 8);
+    }
+    plat_add_dirty(window, x, y, x + 7, y + height - 1);
     return;
   }
-  // The window's rows from y on; every pixel row is reached through the
-  // table, at column x.
-  uint8_t* const* line = window->rows.get() + y;
-  const auto col = static_cast<size_t>(x);
-  const uint8_t fg = static_cast<uint8_t>(fg_pen);
-  const uint8_t bg = static_cast<uint8_t>(bg_pen);
-  if (scale == 1) {
-    const uint64_t fg8 = fg * kBytes;
-    if (bg_pen >= 0) {
-      const uint64_t bg8 = bg * kBytes;
-      for (int r = 0; r < height; r++) {
-        const uint64_t m = kExpand[rows[r]];
-        const uint64_t v = (fg8 & m) | (bg8 & ~m);
-        std::memcpy(line[r] + col, &v, 8);
-      }
-    } else {
-      for (int r = 0; r < height; r++) {
-        const uint64_t m = kExpand[rows[r]];
-        if (!m) continue;
-        uint8_t* p = line[r] + col;
-        uint64_t d;
-        std::memcpy(&d, p, 8);
-        d = (d & ~m) | (fg8 & m);
-        std::memcpy(p, &d, 8);
-      }
-    }
-  } else if (scale <= kMaxTableScale) {
-    // Each glyph row is scale 64-bit masks; every pixel row of it is scale
-    // stores.
-    const uint64_t* table = scaled_masks(scale);
-    const uint64_t fg8 = fg * kBytes;
-    const uint64_t bg8 = bg * kBytes;
-    const auto s = static_cast<size_t>(scale);
-    for (int r = 0; r < height; r++) {
-      const uint64_t* m = table + static_cast<size_t>(rows[r]) * s;
-      for (size_t k = 0; k < s; k++, line++) {
-        uint8_t* q = *line + col;
-        for (size_t word = 0; word < s; word++, q += 8) {
-          uint64_t v;
-          if (bg_pen >= 0) {
-            v = (fg8 & m[word]) | (bg8 & ~m[word]);
-          } else {
-            if (!m[word]) continue;
-            std::memcpy(&v, q, 8);
-            v = (v & ~m[word]) | (fg8 & m[word]);
-          }
-          std::memcpy(q, &v, 8);
-        }
-      }
-    }
-  } else {
-    // Huge scales: a fill per run is cheap next to the pixels it covers.
-    const auto s = static_cast<size_t>(scale);
-    for (int r = 0; r < height; r++) {
-      const uint8_t bits = rows[r];
-      for (size_t k = 0; k < s; k++, line++) {
-        uint8_t* p = *line + col;
-        if (bg_pen >= 0) std::memset(p, bg, static_cast<size_t>(gw));
-        for (int bit = 0; bit < 8; bit++) {
-          if (bits & (0x80 >> bit)) std::memset(p + static_cast<size_t>(bit) * s, fg, s);
-        }
-      }
-    }
-  }
-  plat_add_dirty(window, x, y, static_cast<int>(x + gw - 1), static_cast<int>(y + gh - 1));
+  draw_glyph_any(window, x, y, rows, height, scale, fg_pen, bg_pen);
 }
 
 int plat_read_pixel(const PlatWindow* window, int x, int y) {

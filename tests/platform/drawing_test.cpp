@@ -165,8 +165,9 @@ TEST(Glyphs, GlyphEqualsPerRunFillsAtEveryScale) {
     const int gw = 8 * scale, gh = 16 * scale;
     for (int bg : {-1, 3}) {
       // Inside, against the far corner, and hanging over each edge.
-      const int positions[][2] = {{2, 1},  {W - gw, H - gh}, {-5, 2},    {W - 3, 2},
-                                  {4, -7}, {4, H - 5},       {-30, -60}, {W - gw + 1, 0}};
+      const int positions[][2] = {{2, 1},         {W - gw, H - gh}, {-5, 2},    {W - 3, 2},
+                                  {4, -7},        {4, H - 5},       {-30, -60}, {W - gw + 1, 0},
+                                  {0, H - gh + 1}};  // one pixel over the right, the bottom
       for (const auto& pos : positions) {
         for (auto& r : rows) r = static_cast<uint8_t>(rng());
         rows[0] = 0x00;
