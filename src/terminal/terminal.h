@@ -9,6 +9,10 @@
 #pragma once
 #include <cstdint>
 
+// Both byte interpreters come with the screen model: the ANSI one is declared
+// below, the PETSCII one (petscii_consume_byte and its helpers) in petscii.h.
+#include "terminal/petscii.h"
+
 struct PlatWindow;
 struct PlatScreen;
 struct PlatFont;
