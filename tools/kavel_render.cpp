@@ -9,14 +9,24 @@
 // Art files stored with bare line feeds are sent by BBS software with CR LF
 // line ends; the tool does the same unless --raw asks for the bytes as they
 // are (a terminal's LF keeps the column).
+//
+// With a C64 font ("C64 Up/GFX [40]", "C64 Low/Up [80]", ...) the file is a
+// PETSCII stream: it goes, byte for byte, to the PETSCII interpreter of a
+// terminal opened the way a session with that font opens it in a normal
+// window (40 columns at scale 2 make 640 x 400, 80 columns at scale 1 make
+// 640 x 200), starting in the character set the font name names.  --scale
+// does not apply there.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "../tests/terminal/headless_terminal.h"
 #include "display/fonts.h"
+#include "display/modes.h"
+#include "display/surface.h"
 #include "platform/display.h"
 #include "terminal/sauce.h"
 
@@ -43,6 +53,28 @@ bool read_file(const char* path, std::vector<uint8_t>* out) {
 std::string loaded_font_file() {
   const char* p = strstr(g_bitmap_font.path, "Fonts/");
   return p ? std::string(p + 6) : std::string();
+}
+
+// The PETSCII path: a session terminal in a normal window, bytes unchanged.
+int render_petscii(const std::vector<uint8_t>& data, const char* out_path) {
+  g_fullscreen = 0;
+  g_medium_window = 0;
+  g_custom_screen = 0;
+  g_opening_petscii_terminal = 1;
+  auto t = std::make_unique<Terminal>();
+  if (term_open(t.get(), "Kavel") != 0) {
+    fprintf(stderr, "kavel-render: cannot open a terminal for \"%s\"\n", g_active_font);
+    return 1;
+  }
+  term_clear_screen(t.get());
+  for (uint8_t b : data) petscii_consume_byte(t.get(), b);
+  int status = 0;
+  if (plat_save_window_png(t->window, out_path) != 0) {
+    fprintf(stderr, "kavel-render: cannot write %s\n", out_path);
+    status = 1;
+  }
+  term_close(t.get());
+  return status;
 }
 
 }  // namespace
@@ -81,6 +113,13 @@ int main(int argc, char** argv) {
   data.resize(sauce_content_length(data.data(), data.size()));
 
   set_active_font(font);
+  if (font_name_looks_c64(g_active_font)) {
+    if (scale > 0) {
+      fprintf(stderr, "kavel-render: --scale does not apply to the C64 fonts\n");
+      return 2;
+    }
+    return render_petscii(data, out_path);
+  }
   HeadlessTerminal h;
   int cell_w = 0, cell_h = 0, baseline = 0, glyph_height = 0, font_scale = 0, kind = 0;
   bool opened = false;
