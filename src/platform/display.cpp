@@ -206,6 +206,7 @@ void reset_rows(PlatWindow* w) {
 // Brings the lines back into block order, for readers that want the
 // framebuffer as one row-major block.
 void compact_rows(PlatWindow* w) {
+  plat_settle_all_rows(w);
   if (!w->rows_permuted) return;
   const size_t stride = static_cast<size_t>(w->width);
   auto block = std::make_unique_for_overwrite<uint8_t[]>(stride * static_cast<size_t>(w->height));
@@ -236,11 +237,12 @@ void rotate_rows(uint8_t** first, uint8_t** middle, uint8_t** last) {
 }
 
 // A block copy of h whole rows from row y0 to row y1 (both ranges inside the
-// window).  Where source and destination overlap, the destination rows take
-// over the source rows' lines by rotating the table; then only the |y1 - y0|
-// source rows that the destination does not cover need their old pixels
-// back, and those are copied.  A scroll by one text row thus moves one text
-// row of pixels instead of the whole screen.
+// window, no copy owed).  Where source and destination overlap, the
+// destination rows take over the source rows' lines by rotating the table;
+// then only the |y1 - y0| source rows that the destination does not cover
+// need their old pixels back, and that copy is left owing (see
+// PlatWindow::pending_rows).  A scroll thus moves no pixels at all when the
+// new line is cleared next.
 void blit_whole_rows(PlatWindow* w, int y0, int y1, int h) {
   const int d = std::abs(y1 - y0);
   if (d == 0) return;
@@ -253,15 +255,18 @@ void blit_whole_rows(PlatWindow* w, int y0, int y1, int h) {
   }
   if (y1 < y0) {
     // Up: the band y1 .. y0+h-1 turns by d; its last d rows (source rows
-    // left uncovered) get back the pixels now held d rows above them.
+    // left uncovered) are owed the pixels now held d rows above them.
     rotate_rows(rows + y1, rows + y0, rows + y0 + h);
-    for (int j = 0; j < d; j++) std::memcpy(rows[y1 + h + j], rows[y1 + h - d + j], stride);
+    w->pending_to = y1 + h;
+    w->pending_from = y1 + h - d;
   } else {
     // Down: the band y0 .. y1+h-1 turns the other way; its first d rows
-    // get back the pixels now held d rows below them.
+    // are owed the pixels now held d rows below them.
     rotate_rows(rows + y0, rows + y0 + h, rows + y1 + h);
-    for (int j = 0; j < d; j++) std::memcpy(rows[y0 + j], rows[y0 + d + j], stride);
+    w->pending_to = y0;
+    w->pending_from = y0 + d;
   }
+  w->pending_rows = d;
   w->rows_permuted = true;
 }
 
@@ -270,6 +275,8 @@ void blit_whole_rows(PlatWindow* w, int y0, int y1, int h) {
                                       int height, int scale, int fg_pen, int bg_pen) {
   const int64_t gw = 8 * int64_t{scale};
   const int64_t gh = int64_t{height} * scale;
+  plat_settle_rows(window, std::max(y, 0),
+                   static_cast<int>(std::min<int64_t>(y + gh - 1, window->height - 1)));
   if (x < 0 || y < 0 || x + gw > window->width || y + gh > window->height) {
     draw_glyph_clipped(window, x, y, rows, height, scale, fg_pen & 0xFF,
                        bg_pen < 0 ? -1 : (bg_pen & 0xFF));
@@ -296,6 +303,17 @@ void blit_whole_rows(PlatWindow* w, int y0, int y1, int h) {
 
 PlatWindow* plat_window_list() {
   return g_windows;
+}
+
+void plat_settle_all_rows(PlatWindow* window) {
+  const int n = window->pending_rows;
+  if (!n) return;
+  const size_t stride = static_cast<size_t>(window->width);
+  for (int j = 0; j < n; j++) {
+    std::memcpy(plat_row(window, window->pending_to + j),
+                plat_row(window, window->pending_from + j), stride);
+  }
+  window->pending_rows = 0;
 }
 
 void plat_queue_event(PlatWindow* window, const PlatEvent& event) {
@@ -621,6 +639,17 @@ void plat_rect_fill(PlatWindow* window, int x0, int y0, int x1, int y1) {
   if (x1 >= window->width) x1 = window->width - 1;
   if (y1 >= window->height) y1 = window->height - 1;
   if (x1 < x0 || y1 < y0) return;
+  if (window->pending_rows) {
+    // Clearing the rows a scroll left behind, all of them across the whole
+    // width, pays the copy they were owed.
+    const bool covers = x0 == 0 && x1 == window->width - 1 && y0 <= window->pending_to &&
+                        y1 >= window->pending_to + window->pending_rows - 1;
+    if (covers) {
+      window->pending_rows = 0;
+    } else {
+      plat_settle_rows(window, y0, y1);
+    }
+  }
   const size_t n = static_cast<size_t>(x1 - x0 + 1);
   const uint8_t pen = window->apen;
   // The usual cell widths (scale 1 and 2): one or two stores per row.
@@ -666,6 +695,7 @@ void plat_clip_blit(PlatWindow* window, int sx, int sy, int dx, int dy, int widt
   w = std::min({w, window->width - x0, window->width - x1});
   h = std::min({h, window->height - y0, window->height - y1});
   if (w <= 0 || h <= 0) return;
+  plat_settle_all_rows(window);
   if (w == window->width) {
     // Whole rows (x0 and x1 are then 0): a scroll of the window or of a band.
     blit_whole_rows(window, static_cast<int>(y0), static_cast<int>(y1), static_cast<int>(h));
@@ -691,7 +721,8 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
   if (scale == 1 && bg_pen >= 0 && x >= 0 && y >= 0 && x <= window->width - 8 &&
       y <= window->height - height) {
     // Text at scale 1 is most of what a BBS sends: one store per row, here
-    // and without calls, so that this path needs no stack frame.
+    // and without calls but for a copy a scroll still owes.
+    plat_settle_rows(window, y, y + height - 1);
     uint8_t* const* line = window->rows.get() + y;
     const auto col = static_cast<size_t>(x);
     const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
@@ -710,7 +741,7 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
 
 int plat_read_pixel(const PlatWindow* window, int x, int y) {
   if (!window || x < 0 || y < 0 || x >= window->width || y >= window->height) return -1;
-  return plat_row(window, y)[x];
+  return plat_shown_row(window, y)[x];
 }
 
 // ---------------------------------------------------------------- input --
@@ -759,7 +790,7 @@ int plat_save_window_png(const PlatWindow* window, const char* path) {
                            static_cast<size_t>(window->height) * 3);
   uint8_t* out = rgb.data();
   for (int y = 0; y < window->height; y++) {
-    const uint8_t* line = plat_row(window, y);
+    const uint8_t* line = plat_shown_row(window, y);
     for (int x = 0; x < window->width; x++, out += 3) {
       uint32_t c = window->screen->rgb[line[x]];
       out[0] = static_cast<uint8_t>(c >> 16);

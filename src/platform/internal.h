@@ -46,6 +46,15 @@ struct PlatWindow {
   std::unique_ptr<uint8_t[]> pixels;
   std::unique_ptr<uint8_t*[]> rows;
   bool rows_permuted = false;
+  // Such a copy leaves the source rows it does not cover to be given back
+  // their old pixels, which are then in other rows: rows pending_to ..
+  // pending_to + pending_rows - 1 show rows pending_from .. as they are.
+  // The copy is made only when something reads or draws there first, so a
+  // scroll followed by clearing the new bottom line (the usual case) never
+  // makes it.  Drawing in the rows copied from also makes the copy first.
+  int pending_from = 0;
+  int pending_to = 0;
+  int pending_rows = 0;
 
   uint8_t apen = 1;
   uint8_t bpen = 0;
@@ -71,8 +80,17 @@ struct PlatWindow {
   void* native = nullptr;      // backend data
 };
 
-// Row y (0 <= y < height) of the window's framebuffer: width pens.
+// Row y (0 <= y < height) of the window's framebuffer: width pens.  For
+// drawing, call plat_settle_rows for the rows first.
 inline uint8_t* plat_row(const PlatWindow* w, int y) {
+  return w->rows[static_cast<size_t>(y)];
+}
+
+// The pens row y shows, for reading only: a row still owed a copy is read
+// where its pixels are.
+inline const uint8_t* plat_shown_row(const PlatWindow* w, int y) {
+  int k = y - w->pending_to;
+  if (k >= 0 && k < w->pending_rows) y = w->pending_from + k;
   return w->rows[static_cast<size_t>(y)];
 }
 
@@ -96,6 +114,16 @@ inline void plat_add_dirty(PlatWindow* w, int x0, int y0, int x1, int y1) {
 
 // The first open window (walk with ->next).
 PlatWindow* plat_window_list();
+// Makes the copy a scroll still owes when drawing in rows y0..y1 would
+// touch it (see PlatWindow::pending_rows).
+void plat_settle_all_rows(PlatWindow* window);
+inline void plat_settle_rows(PlatWindow* w, int y0, int y1) {
+  if (!w->pending_rows) return;
+  const int n = w->pending_rows;
+  if ((y1 >= w->pending_to && y0 < w->pending_to + n) ||
+      (y1 >= w->pending_from && y0 < w->pending_from + n))
+    plat_settle_all_rows(w);
+}
 // Appends an event to the window's queue (mouse moves are coalesced and the
 // queue is bounded, so an unread window cannot grow without limit).
 void plat_queue_event(PlatWindow* window, const PlatEvent& event);

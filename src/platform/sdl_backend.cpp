@@ -417,7 +417,7 @@ bool backend_present(PlatWindow* w, bool force) {
       for (int y = 0; y < r.h; y++) {
         auto* dst = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) +
                                                 static_cast<ptrdiff_t>(y) * pitch);
-        const uint8_t* line = plat_row(w, r.y + y) + r.x;
+        const uint8_t* line = plat_shown_row(w, r.y + y) + r.x;
         for (int x = 0; x < r.w; x++) dst[x] = n->lut[line[x]];
       }
       SDL_UnlockTexture(n->tex);

@@ -235,6 +235,7 @@ void plat_text(PlatWindow* window, const char* text, int len) {
   const int box_bottom = box_top + font->height - 1;
   const int ry0 = std::max(box_top, 0);
   const int ry1 = std::min(box_bottom, H - 1);
+  plat_settle_rows(window, ry0, ry1);
   int x = window->pen_x;
   int dx0 = W, dx1 = -1;
   for (int i = 0; i < len; i++) {

@@ -147,15 +147,39 @@ TEST(Scrolls, PartialBlitsFillsAndGlyphsLandRightAfterScrolls) {
   std::mt19937 rng(77);
   auto any = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
   uint8_t rows[16];
-  for (int step = 0; step < 400; step++) {
+  for (int step = 0; step < 600; step++) {
     std::string what;
-    switch (rng() % 5) {
+    switch (rng() % 7) {
       case 0:
       case 1: {
         int h = any(1, H), sy = any(-8, H), dy = any(-8, H);
         plat_clip_blit(win.w, 0, sy, 0, dy, W, h);
         m.blit(0, sy, 0, dy, W, h);
         what = "whole rows";
+        break;
+      }
+      case 5: {
+        // A terminal's scroll: a band up by a line, the line below cleared.
+        int top = any(0, H - 2), bottom = any(top + 1, H - 1);
+        int d = any(1, bottom - top);
+        int pen = any(0, 255);
+        plat_clip_blit(win.w, 0, top + d, 0, top, W, bottom - top + 1 - d);
+        m.blit(0, top + d, 0, top, W, bottom - top + 1 - d);
+        plat_set_apen(win.w, pen);
+        plat_rect_fill(win.w, 0, bottom - d + 1, W - 1, bottom);
+        m.fill(pen, 0, bottom - d + 1, W - 1, bottom);
+        what = "scroll and clear";
+        break;
+      }
+      case 6: {
+        // Full-width bands, some over the edges, covering rows a scroll
+        // left behind wholly, partly or not at all.
+        int pen = any(0, 255), x0 = any(-3, 0), x1 = any(W - 1, W + 3);
+        int y0 = any(-4, H), y1 = y0 + any(0, 24);
+        plat_set_apen(win.w, pen);
+        plat_rect_fill(win.w, x0, y0, x1, y1);
+        m.fill(pen, x0, y0, x1, y1);
+        what = "full-width fill";
         break;
       }
       case 2: {
@@ -191,6 +215,59 @@ TEST(Scrolls, PartialBlitsFillsAndGlyphsLandRightAfterScrolls) {
       const uint8_t* block = plat_window_pixels(win.w);
       ASSERT_EQ(std::vector<uint8_t>(block, block + W * H), m.px) << "step " << step;
     }
+  }
+}
+
+TEST(Scrolls, DrawingNextToTheRowsAScrollLeftBehind) {
+  // A band of rows 4..35 scrolled up by 6 leaves rows 30..35 to show their
+  // old pixels, now kept in rows 24..29.  Then one drawing call near them.
+  constexpr int W = 40, H = 44;
+  struct Case {
+    const char* what;
+    int x0, y0, x1, y1;  // a fill, or with glyph set a glyph at x0,y0
+    bool glyph;
+    bool up;  // the band scrolled up (else down: rows 4..9 left behind)
+  } cases[] = {
+      {"exactly the rows left behind", 0, 30, W - 1, 35, false, true},
+      {"them and more, over the edges", -3, 20, W + 5, 50, false, true},
+      {"the upper part of them", 0, 30, W - 1, 32, false, true},
+      {"the lower part of them", 0, 33, W - 1, 35, false, true},
+      {"all but the last column", 0, 30, W - 2, 35, false, true},
+      {"all but the first column", 1, 30, W - 1, 35, false, true},
+      {"the rows their pixels are kept in", 0, 24, W - 1, 29, false, true},
+      {"the last row their pixels are kept in", 5, 29, 10, 29, false, true},
+      {"the first row left behind", 5, 30, 10, 30, false, true},
+      {"other rows", 0, 0, W - 1, 3, false, true},
+      {"a glyph over the rows left behind", 8, 28, 0, 0, true, true},
+      {"a glyph over the rows their pixels are kept in", 8, 14, 0, 0, true, true},
+      {"a glyph hanging over the bottom", 8, H - 4, 0, 0, true, true},
+      {"down: exactly the rows left behind", 0, 4, W - 1, 9, false, false},
+      {"down: the rows their pixels are kept in", 0, 10, W - 1, 15, false, false},
+      {"down: a glyph over both", 8, 0, 0, 0, true, false},
+  };
+  const uint8_t rows[16] = {0x00, 0xFF, 0x81, 0x42, 0x24, 0x18, 0x3C, 0x7E,
+                            0x01, 0x80, 0x55, 0xAA, 0x0F, 0xF0, 0x99, 0x66};
+  for (const Case& c : cases) {
+    WindowHolder win(W, H);
+    ASSERT_NE(win.w, nullptr);
+    Model m(W, H);
+    scramble(win.w, &m);
+    const int sy = c.up ? 10 : 4, dy = c.up ? 4 : 10;
+    plat_clip_blit(win.w, 0, sy, 0, dy, W, 26);
+    m.blit(0, sy, 0, dy, W, 26);
+    if (c.glyph) {
+      plat_draw_glyph(win.w, c.x0, c.y0, rows, 16, 1, 200, 201);
+      m.glyph(c.x0, c.y0, rows, 16, 1, 200, 201);
+    } else {
+      plat_set_apen(win.w, 222);
+      plat_rect_fill(win.w, c.x0, c.y0, c.x1, c.y1);
+      m.fill(222, c.x0, c.y0, c.x1, c.y1);
+    }
+    EXPECT_EQ(first_difference(win.w, m), "") << c.what;
+    // The next scroll starts from the right picture too.
+    plat_clip_blit(win.w, 0, 1, 0, 0, W, H - 1);
+    m.blit(0, 1, 0, 0, W, H - 1);
+    EXPECT_EQ(first_difference(win.w, m), "") << c.what << ", then scrolled again";
   }
 }
 
@@ -242,35 +319,50 @@ TEST(Scrolls, PngAndPixelBlockShowTheScrolledPicture) {
   plat_close_screen(s);
 }
 
-TEST(Scrolls, SystemFontTextAfterAScrollMatchesAFreshWindow) {
+TEST(Scrolls, SystemFontTextOverScrolledRowsMatchesTheSamePictureDrawnDirectly) {
   PlatFont* font = plat_open_font("DejaVu Sans Mono.font", 20);
   ASSERT_NE(font, nullptr);
   constexpr int W = 160, H = 80;
-  WindowHolder scrolled(W, H), fresh(W, H);
-  ASSERT_NE(scrolled.w, nullptr);
-  ASSERT_NE(fresh.w, nullptr);
-  Model m(W, H);
-  scramble(scrolled.w, &m);
-  plat_clip_blit(scrolled.w, 0, 20, 0, 0, W, H - 20);
-  plat_clip_blit(scrolled.w, 0, 5, 0, 12, W, 50);
-  for (PlatWindow* w : {scrolled.w, fresh.w}) {
-    plat_set_apen(w, 0);
-    plat_rect_fill(w, 0, 0, W - 1, H - 1);
-    plat_set_font(w, font);
-    plat_set_apen(w, 5);
-    plat_set_bpen(w, 3);
-    plat_set_drmd(w, PLAT_JAM2);
-    plat_move(w, 4, 30);
-    plat_text(w, "Kavel gj|", 9);
-  }
-  int ink = 0;
-  for (int y = 0; y < H; y++) {
-    for (int x = 0; x < W; x++) {
-      ASSERT_EQ(plat_read_pixel(scrolled.w, x, y), plat_read_pixel(fresh.w, x, y)) << x << "," << y;
-      ink += plat_read_pixel(fresh.w, x, y) == 5;
+  // Blits whose moved and left-behind rows lie inside the text's line box
+  // (baseline 50), and one that moves the rows back to their first order.
+  struct Case {
+    int sy, dy, h;
+  } cases[] = {{30, 24, 20}, {36, 42, 10}, {20, 0, H - 20}, {0, 20, H - 20}};
+  for (const Case& c : cases) {
+    WindowHolder scrolled(W, H), direct(W, H);
+    ASSERT_NE(scrolled.w, nullptr);
+    ASSERT_NE(direct.w, nullptr);
+    Model m(W, H);
+    scramble(scrolled.w, &m);
+    plat_clip_blit(scrolled.w, 0, c.sy, 0, c.dy, W, c.h);
+    m.blit(0, c.sy, 0, c.dy, W, c.h);
+    for (int y = 0; y < H; y++) {
+      for (int x = 0; x < W; x++) {
+        plat_set_apen(direct.w, m.at(x, y));
+        plat_rect_fill(direct.w, x, y, x, y);
+      }
     }
+    for (PlatWindow* w : {scrolled.w, direct.w}) {
+      plat_set_font(w, font);
+      plat_set_apen(w, 5);
+      plat_set_bpen(w, 3);
+      plat_set_drmd(w, PLAT_JAM2);
+      plat_move(w, 4, 50);
+      plat_text(w, "Kavel gj|", 9);
+      plat_set_drmd(w, PLAT_JAM1);
+      plat_move(w, 60, 50);
+      plat_text(w, "Wy", 2);
+    }
+    int ink = 0;
+    for (int y = 0; y < H; y++) {
+      for (int x = 0; x < W; x++) {
+        ASSERT_EQ(plat_read_pixel(scrolled.w, x, y), plat_read_pixel(direct.w, x, y))
+            << x << "," << y << " after rows " << c.sy << " -> " << c.dy;
+        ink += plat_read_pixel(direct.w, x, y) == 5;
+      }
+    }
+    EXPECT_GT(ink, 40);
   }
-  EXPECT_GT(ink, 40);
   plat_close_font(font);
 }
 
