@@ -297,6 +297,68 @@ void blit_whole_rows(PlatWindow* w, int y0, int y1, int h) {
   plat_add_dirty(window, x, y, static_cast<int>(x + gw - 1), static_cast<int>(y + gh - 1));
 }
 
+// Copies the columns outside x .. x+w-1 of one row into another.
+void copy_outer_columns(uint8_t* to, const uint8_t* from, size_t x, size_t w, size_t width) {
+  std::memcpy(to, from, x);
+  std::memcpy(to + x + w, from + x + w, width - x - w);
+}
+
+// Whether moving a block of columns x .. x+w-1 of h rows by d rows is
+// cheaper by turning the row table and putting the other columns back (they
+// move with the rows: the outer columns of the whole band, a saved copy of
+// d rows of them, and the block's own columns of the d rows left behind)
+// than by copying the block.  So for a grid centred on a full screen.
+bool columns_cheaper_by_rows(int64_t width, int64_t w, int64_t h, int64_t d) {
+  const int64_t outer = width - w;
+  return outer * (h + 3 * d) + d * w < w * h;
+}
+
+// A block copy of columns x .. x+w-1 of h rows from row y0 to row y1 that
+// overlap (0 < |y1 - y0| < h), done by turning the row table over the band
+// and then giving every row of the band its own pixels outside the columns
+// again, and the rows the block leaves behind their own pixels inside them.
+void blit_columns_by_rows(PlatWindow* win, int x, int w, int y0, int y1, int h) {
+  const int d = std::abs(y1 - y0);
+  const auto width = static_cast<size_t>(win->width);
+  const auto cx = static_cast<size_t>(x), cw = static_cast<size_t>(w);
+  const size_t outer = width - cw;
+  uint8_t** rows = win->rows.get();
+  std::vector<uint8_t>& keep = win->scratch;
+  keep.resize(static_cast<size_t>(d) * outer);
+  auto save = [&](int j, const uint8_t* row) {
+    uint8_t* k = keep.data() + static_cast<size_t>(j) * outer;
+    std::memcpy(k, row, cx);
+    std::memcpy(k + cx, row + cx + cw, outer - cx);
+  };
+  auto restore = [&](uint8_t* row, int j) {
+    const uint8_t* k = keep.data() + static_cast<size_t>(j) * outer;
+    std::memcpy(row, k, cx);
+    std::memcpy(row + cx + cw, k + cx, outer - cx);
+  };
+  if (y1 < y0) {
+    // Up: band y1 .. y0+h-1.  Its first d lines wrap to the bottom, where
+    // their outer columns are overwritten before the top rows take them.
+    const int top = y1, n = h + d;
+    for (int j = 0; j < d; j++) save(j, rows[top + j]);
+    rotate_rows(rows + y1, rows + y0, rows + y0 + h);
+    // Row p's own outer columns are now in the line at p - d; from the
+    // bottom up, each line is read before it is written.
+    for (int p = top + n - 1; p >= top + d; p--)
+      copy_outer_columns(rows[p], rows[p - d], cx, cw, width);
+    for (int j = 0; j < d; j++) restore(rows[top + j], j);
+    for (int j = 0; j < d; j++) std::memcpy(rows[y1 + h + j] + cx, rows[y1 + h - d + j] + cx, cw);
+  } else {
+    // Down: band y0 .. y1+h-1.  Its last d lines wrap to the top.
+    const int top = y0, n = h + d;
+    for (int j = 0; j < d; j++) save(j, rows[top + h + j]);
+    rotate_rows(rows + y0, rows + y0 + h, rows + y1 + h);
+    for (int p = top; p < top + n - d; p++) copy_outer_columns(rows[p], rows[p + d], cx, cw, width);
+    for (int j = 0; j < d; j++) restore(rows[top + h + j], j);
+    for (int j = 0; j < d; j++) std::memcpy(rows[y0 + j] + cx, rows[y0 + d + j] + cx, cw);
+  }
+  win->rows_permuted = true;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ internals --
@@ -696,9 +758,13 @@ void plat_clip_blit(PlatWindow* window, int sx, int sy, int dx, int dy, int widt
   h = std::min({h, window->height - y0, window->height - y1});
   if (w <= 0 || h <= 0) return;
   plat_settle_all_rows(window);
+  const int64_t d = y1 > y0 ? y1 - y0 : y0 - y1;
   if (w == window->width) {
     // Whole rows (x0 and x1 are then 0): a scroll of the window or of a band.
     blit_whole_rows(window, static_cast<int>(y0), static_cast<int>(y1), static_cast<int>(h));
+  } else if (x0 == x1 && d > 0 && d < h && columns_cheaper_by_rows(window->width, w, h, d)) {
+    blit_columns_by_rows(window, static_cast<int>(x0), static_cast<int>(w), static_cast<int>(y0),
+                         static_cast<int>(y1), static_cast<int>(h));
   } else {
     auto row = [&](int64_t x, int64_t y) {
       return plat_row(window, static_cast<int>(y)) + static_cast<size_t>(x);

@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/display.h"
 
@@ -55,6 +56,7 @@ struct PlatWindow {
   int pending_from = 0;
   int pending_to = 0;
   int pending_rows = 0;
+  std::vector<uint8_t> scratch;  // working space of block copies
 
   uint8_t apen = 1;
   uint8_t bpen = 0;

@@ -138,6 +138,44 @@ TEST(Scrolls, WholeRowBlitsOfEverySizeAccumulate) {
   EXPECT_EQ(first_difference(win.w, m), "");
 }
 
+TEST(Scrolls, ColumnBlocksOfMostOfTheWidthAccumulate) {
+  // A grid centred on a wider screen scrolls a block that is not whole rows;
+  // the columns beside it must stay where they are.
+  constexpr int W = 60, H = 300;
+  WindowHolder win(W, H);
+  ASSERT_NE(win.w, nullptr);
+  Model m(W, H);
+  scramble(win.w, &m);
+  struct Case {
+    int x, w, sy, dy, h;
+  } cases[] = {
+      {5, 50, 16, 0, 150},            // a grid one line up
+      {5, 50, 0, 16, 150},            // and down
+      {0, 59, 1, 0, H - 1},           // against the left edge, by one row
+      {1, 59, 0, 1, H - 1},           // against the right edge
+      {8, 44, 120, 100, 150},         // a band in the middle
+      {8, 44, 100, 120, 150},         //
+      {3, 55, 40, 10, 200},           // by more than the outer columns' height
+      {3, 55, 10, 40, 200},           //
+      {5, 50, -20, -36, 150},         // clipped at the top
+      {5, 50, H - 100, H - 84, 150},  // clipped at the bottom
+      {5, 50, 40, 10, 20},            // apart: copied
+      {20, 10, 40, 30, 100},          // a narrow block: copied
+  };
+  for (const Case& c : cases) {
+    plat_clip_blit(win.w, c.x, c.sy, c.x, c.dy, c.w, c.h);
+    m.blit(c.x, c.sy, c.x, c.dy, c.w, c.h);
+    ASSERT_EQ(first_difference(win.w, m), "")
+        << "columns " << c.x << "+" << c.w << ", rows " << c.sy << " -> " << c.dy << " x " << c.h;
+    // A terminal clears the line it uncovered next.
+    plat_set_apen(win.w, 17);
+    plat_rect_fill(win.w, c.x, 0, c.x + c.w - 1, 3);
+    m.fill(17, c.x, 0, c.x + c.w - 1, 3);
+  }
+  const uint8_t* block = plat_window_pixels(win.w);
+  EXPECT_EQ(std::vector<uint8_t>(block, block + W * H), m.px);
+}
+
 TEST(Scrolls, PartialBlitsFillsAndGlyphsLandRightAfterScrolls) {
   constexpr int W = 48, H = 64;
   WindowHolder win(W, H);
@@ -185,6 +223,11 @@ TEST(Scrolls, PartialBlitsFillsAndGlyphsLandRightAfterScrolls) {
       case 2: {
         int bw = any(1, W - 1), bh = any(1, H), sx = any(-4, W), sy = any(-4, H), dx = any(-4, W),
             dy = any(-4, H);
+        if (rng() % 2) {
+          // Straight up or down, most of the width.
+          bw = any(W / 2, W - 1);
+          sx = dx = any(-2, W - bw);
+        }
         plat_clip_blit(win.w, sx, sy, dx, dy, bw, bh);
         m.blit(sx, sy, dx, dy, bw, bh);
         what = "partial blit";
