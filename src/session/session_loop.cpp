@@ -15,6 +15,7 @@
 #include "session/input.h"
 #include "session/session.h"
 #include "session/telnet.h"
+#include "terminal/petscii.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
 
@@ -24,11 +25,13 @@ constexpr uint8_t kDetectPattern[3] = {0x2A, 0x2A, 0x18};  // "**" CAN
 constexpr int kInputEveryBytes = 16;
 constexpr int kInputEveryBytesTransfer = 256;
 
-// The interpreter of the session's mode.  The PETSCII interpreter is a later
-// part of the program; until it exists PETSCII sessions (which only the menu
-// can start) are read as ANSI.
+// The interpreter of the session's mode, fixed for the whole connection.
 void to_terminal(Session* s, uint8_t byte) {
-  term_consume_byte(s->terminal, byte);
+  if (s->petscii) {
+    petscii_consume_byte(s->terminal, byte);
+  } else {
+    term_consume_byte(s->terminal, byte);
+  }
 }
 
 bool time_reached(uint32_t now, uint32_t when) {

@@ -11,6 +11,7 @@
 #include "session/display_calls.h"
 #include "session/input.h"
 #include "session/session.h"
+#include "terminal/petscii.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -78,6 +79,9 @@ int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int 
     }
   }
   restore_state(t, *saved);
+  // The new surface loaded the glyphs its font name names; the BBS may have
+  // switched to the other character set since.
+  if (t->petscii == TERM_MODE_PETSCII) petscii_load_charset_glyphs(t);
   t->cursor_drawn = 0;
   t->cursor_blink_visible = 0;
   t->cursor_last_blink_ms = 0;
@@ -115,6 +119,8 @@ void session_toggle_c64_40_scale(Session* s) {
   if (!t || !t->petscii || !t->fullscreen || !font_name_looks_c64(g_active_font) ||
       c64_font_uses_80_columns(g_active_font))
     return;
+  // A terminal that fell back to a system font has no glyph scale to change.
+  if (!t->bitmap_renderer || t->bitmap_kind != BITMAP_KIND_C64) return;
   int base = std::max(1, g_fullscreen_scale);
   int current = t->bitmap_scale > 0 ? t->bitmap_scale : std::max(1, g_bitmap_font.scale);
   int factor = current / base < 2 ? 2 : 1;
@@ -125,8 +131,11 @@ void session_toggle_c64_40_scale(Session* s) {
   g_c64_40_dynamic_scale = factor;
   int cw, ch, baseline, glyph_h, scale, kind;
   if (!bitmap_renderer_prepare_terminal(t->top_bar, &cw, &ch, &baseline, &glyph_h, &scale, &kind)) {
+    // Preparing starts from an empty font: load the old scale back, and the
+    // character set the BBS chose with it.
     g_c64_40_dynamic_scale = saved_factor;
     bitmap_renderer_prepare_terminal(t->top_bar, &cw, &ch, &baseline, &glyph_h, &scale, &kind);
+    petscii_load_charset_glyphs(t);
     return;
   }
   term_hide_cursor(t);
@@ -135,6 +144,7 @@ void session_toggle_c64_40_scale(Session* s) {
   t->baseline = baseline;
   t->bitmap_glyph_height = glyph_h;
   t->bitmap_scale = scale;
+  petscii_load_charset_glyphs(t);
   term_update_origin(t);
   term_clear_drawable_area_raw(t);
   term_redraw_all(t);

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "session/session.h"
+#include "session/session_loop.h"
 #include "session/session_test_util.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
@@ -173,23 +174,78 @@ TEST(SessionInput, PetsciiKeys) {
           {"raw Ctrl with C sends RUN/STOP", {raw(0x33, CTRL)}, "\x03"},
           {"upper-case set: letters go out as 0x41..", {vanilla('a'), vanilla('Z')}, "AZ"},
           {"digits and punctuation unchanged", {vanilla('1'), vanilla('@')}, "1@"},
+          {"Shift with cursor keys still pages",
+           {raw(0x4C, SHIFT), raw(0x4D, SHIFT), raw(0x4F, SHIFT), raw(0x4E, SHIFT)},
+           "\x1b[5~\x1b[6~\x1b[1~\x1b[4~"},
+          {"raw Backspace and Delete send DEL", {raw(0x41), raw(0x46)}, bytes({0x14, 0x14})},
       },
       1);
 }
 
-TEST(SessionInput, PetsciiLowerCaseSetAndShiftFlag) {
+TEST(SessionInput, PetsciiLettersFollowTheSetTheBbsShows) {
+  // The character set is the BBS's choice (14 lower case, 142 upper case);
+  // the key encoding follows it.  Columns: the bytes with the lower-case set,
+  // then with the upper-case set.
+  struct {
+    const char* name;
+    std::vector<PlatEvent> events;
+    std::string lower, upper;
+  } cases[] = {
+      {"a", {vanilla('a')}, "A", "A"},
+      {"Shift-a", {raw(0x60), vanilla('A', SHIFT), raw(0x60 | PLAT_KEY_UP)}, "\xc1", "A"},
+      {"right Shift-z", {vanilla('Z', PLAT_QUAL_RSHIFT)}, "\xda", "Z"},
+      {"Caps Lock A", {vanilla('A', CAPS)}, "\xc1", "A"},
+      {"raw a, raw Shift-a", {raw(0x20), raw(0x20, SHIFT)}, "A\xc1", "AA"},
+      {"a Shift press shifts the next letter only",
+       {raw(0x61), vanilla('m'), vanilla('n')},
+       "\xcdN",
+       "MN"},
+      {"Shift pressed and released, then d",
+       {raw(0x60), raw(0x60 | PLAT_KEY_UP), vanilla('d')},
+       "D",
+       "D"},
+      {"a printable non-letter uses up a Shift press",
+       {raw(0x61), vanilla('!', SHIFT), vanilla('e')},
+       "!E",
+       "!E"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int set : {14, 142}) {
+      InputRig rig(1);
+      rig.t->petscii_lower = set == 14 ? 0 : 1;  // the other set, so the BBS switches
+      session_data_byte(&rig.s, static_cast<uint8_t>(set));
+      ASSERT_EQ(rig.t->petscii_lower, set == 14 ? 1 : 0);
+      EXPECT_EQ(rig.press(c.events), set == 14 ? c.lower : c.upper);
+    }
+  }
+}
+
+TEST(SessionInput, RunStopAtMostEvery250Ms) {
+  // Presses at these times (ms after the first); a refused press does not
+  // restart the wait.
+  struct {
+    uint32_t at;
+    bool sent;
+  } presses[] = {{0, true},    {249, false}, {250, true},  {300, false},
+                 {499, false}, {500, true},  {1500, true}, {1501, false}};
   InputRig rig(1);
-  rig.t->petscii_lower = 1;
-  EXPECT_EQ(rig.press({vanilla('a')}), "A");                // unshifted: 0x41
-  EXPECT_EQ(rig.press({vanilla('a', SHIFT)}), "\xc1");      // shifted: 0xC1
-  EXPECT_EQ(rig.press({vanilla('A')}), "\xc1");             // capitals count as shifted
-  EXPECT_EQ(rig.press({raw(0x60), vanilla('b')}), "\xc2");  // a Shift press shifts the next letter
-  EXPECT_EQ(rig.press({vanilla('c')}), "C");                // ... and only that one
-  // Pressing and releasing Shift, then typing, is unshifted.
-  EXPECT_EQ(rig.press({raw(0x60), raw(0x60 | PLAT_KEY_UP), vanilla('d')}), "D");
-  // A printable non-letter uses up the Shift press as well.
-  EXPECT_EQ(rig.press({raw(0x61), vanilla('1'), vanilla('e')}), "1E");
-  EXPECT_EQ(g_session_shift_down, 0);
+  uint32_t start = rig.now;
+  for (size_t i = 0; i < std::size(presses); i++) {
+    SCOPED_TRACE(presses[i].at);
+    rig.now = start + presses[i].at;
+    clock_test_set_ms(rig.now);
+    // Ctrl-C arrives as the character 3 or as the raw C key with Control.
+    PlatEvent e = i % 2 ? raw(0x33, CTRL) : vanilla(3, CTRL);
+    plat_inject_event(rig.t->window, e);
+    session_handle_window_messages(&rig.s, &rig.running);
+    EXPECT_EQ(rig.pair.drain_peer(), presses[i].sent ? "\x03" : "");
+  }
+  EXPECT_EQ(rig.running, 1);
+
+  // In an ANSI session Ctrl-C is an ordinary byte, as often as it comes.
+  InputRig ansi(0);
+  EXPECT_EQ(ansi.press({vanilla(3), vanilla(3), vanilla(3)}, 10), "\x03\x03\x03");
 }
 
 TEST(SessionInput, HotkeysSetRequestsAndAct) {
@@ -313,6 +369,14 @@ TEST(SessionInput, RepeatFilters) {
 TEST(SessionInput, FailedSendEndsTheSession) {
   for (const PlatEvent& e : {vanilla('a'), vanilla(13), raw(0x4C), vanilla(8), raw(0x20)}) {
     InputRig rig;
+    close(rig.pair.peer);
+    rig.pair.peer = -1;
+    rig.press({e});
+    EXPECT_EQ(rig.running, 0) << e.cls << " " << e.code;
+  }
+  // RUN/STOP that cannot be sent ends the session too.
+  for (const PlatEvent& e : {vanilla(3), raw(0x33, CTRL)}) {
+    InputRig rig(1);
     close(rig.pair.peer);
     rig.pair.peer = -1;
     rig.press({e});

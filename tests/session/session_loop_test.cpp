@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "display/fonts.h"
 #include "platform/clock.h"
 #include "platform/dos.h"
 #include "session/connection.h"
@@ -147,6 +149,45 @@ TEST(SessionDispatch, TelnetPathDropsNulAndStripsCommands) {
   EXPECT_EQ(rig.t->col, 0);  // the CR arrived, the NUL after it did not
 }
 
+TEST(SessionDispatch, EachSessionKindHasItsInterpreter) {
+  // The same bytes mean different things to the two interpreters: 0x1C is a
+  // colour code (red) on the C64 and a picture on the PC, 0x93 clears the
+  // C64 screen and is a CP437 letter, ESC [ is a sequence only for ANSI.
+  const std::string in = bytes({'x', 0x93, 0x1C, 'A', 0x12, 'B', 0x1B, '[', '2', 'C', 'D'});
+  struct {
+    const char* name;
+    int petscii;
+    std::string row0;      // characters of row 0 up to the cursor
+    int fg_a, bg_b, fg_b;  // colours of the cells holding A and B
+    const char* font;
+  } cases[] = {
+      {"PETSCII", 1, bytes({'A', 'B', '[', '2', 'C', 'D'}), 4, 4, 0, kFontC64UpGfx40},
+      {"ANSI", 0, bytes({'x', 0x93, 0x1C, 'A', 0x12, 'B', ' ', ' ', 'D'}), 7, 0, 7, kFontCP437},
+  };
+  char saved_font[80];
+  memcpy(saved_font, g_active_font, sizeof saved_font);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    set_active_font(c.font);
+    DispatchRig rig;
+    rig.s.petscii = c.petscii;
+    rig.t->petscii = c.petscii ? TERM_MODE_PETSCII : TERM_MODE_ANSI;
+    rig.t->cp437_font = c.petscii ? 0 : 1;
+    rig.feed(in);
+    std::string row;
+    for (int col = 0; col < rig.t->col; col++) {
+      uint8_t ch = rig.t->cells[0][col].ch;
+      row.push_back(static_cast<char>(ch ? ch : ' '));
+    }
+    EXPECT_EQ(row, c.row0);
+    size_t a = c.row0.find('A'), b = c.row0.find('B');
+    EXPECT_EQ(rig.t->cells[0][a].fg, c.fg_a);
+    EXPECT_EQ(rig.t->cells[0][b].bg, c.bg_b);  // reverse video on the C64
+    EXPECT_EQ(rig.t->cells[0][b].fg, c.fg_b);
+  }
+  memcpy(g_active_font, saved_font, sizeof saved_font);
+}
+
 namespace {
 
 // A BBS on a thread: negotiates, sends text, records what the client
@@ -229,4 +270,49 @@ TEST(SessionRun, ConnectFailuresAreReturned) {
   EXPECT_EQ(run_session_common(huge.c_str(), 23, kEmulationAnsi, nullptr, "", nullptr, nullptr,
                                nullptr, nullptr, nullptr, nullptr, nullptr),
             -1);
+}
+
+TEST(SessionRun, C64SessionsAnswerAsACommodore) {
+  // Type 5 or a C64 font makes a PETSCII session: its terminal names, and a
+  // window width of the font's visible columns.
+  struct {
+    int type;
+    const char* font;
+    std::string names;  // the three answers, in order
+    int width;
+  } cases[] = {
+      {kEmulationPetscii, "C64 Up/GFX [40]", "PETSCII C64 COMMODORE", 40},
+      {kEmulationPetscii, "c64 low/up 80col", "PETSCII C64 COMMODORE", 80},
+      {kEmulationAnsi, "C64 Low/Up [40]", "PETSCII C64 COMMODORE", 40},
+      {kEmulationAnsi, "CP437", "ANSI ANSI-BBS VT100", 80},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.font);
+    set_active_font("Topaz (Amiga)");
+    ThreadBbs bbs;
+    const std::string ask = bytes({255, 250, 24, 1, 255, 240});
+    bbs.serve(bytes({255, 253, 24, 255, 253, 31}) + ask + ask + ask + "READY\r", 400, [](int fd) {
+      dos_raise_break();
+      usleep(100000);
+      close(fd);
+    });
+    int r = run_session_common("127.0.0.1", bbs.port, c.type, nullptr, c.font, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr);
+    bbs.th.join();
+    EXPECT_EQ(r, 0);
+    std::string names;
+    const std::string is = bytes({255, 250, 24, 0});
+    for (size_t p = bbs.received.find(is); p != std::string::npos;
+         p = bbs.received.find(is, p + 1)) {
+      size_t end = bbs.received.find(bytes({255, 240}), p);
+      if (!names.empty()) names += " ";
+      names += bbs.received.substr(p + 4, end - p - 4);
+    }
+    EXPECT_EQ(names, c.names);
+    EXPECT_NE(bbs.received.find(bytes({255, 250, 31, 0, c.width, 0, 25, 255, 240})),
+              std::string::npos);
+    // The font that was active before the session is active again.
+    EXPECT_STREQ(g_active_font, "Topaz (Amiga)");
+  }
+  set_active_font("CP437");
 }
