@@ -1,13 +1,20 @@
 // The desktop backend: every PlatWindow is a real SDL2 window whose pen
-// framebuffer is shown through a streaming texture and the screen's colour
-// map.  Drawing never talks to SDL; the framebuffer is presented when the
-// program polls (at most once per display refresh) and always before it
-// waits or pauses, so the screen is never stale while the program is idle.
+// framebuffer is shown through the screen's colour map.  The pens of the
+// dirty rectangle are converted straight into the window surface (on X11 an
+// XShm image) and only that rectangle is sent to the server: no OpenGL, so
+// neither libGL nor Mesa's LLVM rasteriser is ever loaded, which is most of
+// the resident size of a renderer-based present.  Where a video driver has
+// no window surface (Wayland, KMSDRM) a streaming texture and an
+// SDL_Renderer show the window instead.  Drawing never talks to SDL; the
+// framebuffer is presented when the program polls (at most once per display
+// refresh) and always before it waits or pauses, so the screen is never
+// stale while the program is idle.
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -90,17 +97,33 @@ namespace {
 
 struct SdlWindow {
   SDL_Window* win = nullptr;
+  // The surface path: SDL owns the surface and replaces it when the window
+  // changes size, so it is asked for again at every present and never kept
+  // across one.  surface_stale says that the last one is gone (a size
+  // change) and the next must be filled from scratch.
+  bool use_surface = false;
+  bool surface_stale = true;
+  int surface_w = 0;
+  int surface_h = 0;
+  uint32_t surface_format = 0;
+  // The fall-back path where the driver has no window surface.
   SDL_Renderer* ren = nullptr;
   SDL_Texture* tex = nullptr;
   uint32_t window_id = 0;
   uint32_t last_present_ms = 0;
   bool presented = false;
+  // lut[pen] is the pen's colour as a pixel of lut_format; rebuilt when the
+  // colour map, the flash or the pixel format changes.
   uint32_t lut_serial = ~0u;
+  uint32_t lut_format = SDL_PIXELFORMAT_UNKNOWN;
   std::array<uint32_t, 256> lut{};
 };
 
 enum class Video { untried, ready, failed };
 Video g_video = Video::untried;
+// Cleared when a driver turns out to have no window surface, so that later
+// windows go straight to the renderer.
+bool g_surface_possible = true;
 bool g_available = true;  // plat_headless_set_display_available
 int g_frame_ms = 16;
 uint32_t g_last_pump_ms = 0;
@@ -118,6 +141,12 @@ bool video_ready() {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // A full-screen own screen stays up when another window takes focus.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    // Window surfaces in the driver's own framebuffer (XShm on X11), never
+    // emulated through an OpenGL texture: the GL stack alone would be several
+    // times the rest of the program.  SDL decides this once, at the first
+    // window surface, so it is set before any window exists; the variable
+    // SDL_FRAMEBUFFER_ACCELERATION in the environment still overrides it.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     // SDL falls back to an invisible "offscreen" display when nothing else
     // opens; for us that is no display at all.  Without an X or Wayland
     // display only the console (KMSDRM) is worth trying, which also keeps
@@ -206,9 +235,14 @@ void on_window_event(const SDL_WindowEvent& e) {
     case SDL_WINDOWEVENT_FOCUS_LOST:
       w->active = false;
       break;
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+    case SDL_WINDOWEVENT_RESIZED:
+      // SDL has dropped the window surface; the next present takes the new
+      // one and fills all of it.
+      native(w)->surface_stale = true;
+      [[fallthrough]];
     case SDL_WINDOWEVENT_RESTORED:
     case SDL_WINDOWEVENT_SHOWN:
-    case SDL_WINDOWEVENT_SIZE_CHANGED:
       if (w->screen->own) w->screen->minimized = false;
       plat_mark_all_dirty(w);
       break;
@@ -295,8 +329,160 @@ void destroy_native(SdlWindow* n) {
   if (!n) return;
   if (n->tex) SDL_DestroyTexture(n->tex);
   if (n->ren) SDL_DestroyRenderer(n->ren);
+  // The window surface belongs to the window and goes with it.
   if (n->win) SDL_DestroyWindow(n->win);
   delete n;
+}
+
+// Whether the window can be shown through its surface; the surface made
+// here is the one the first present fills.
+bool open_surface(SdlWindow* n) {
+  if (!g_surface_possible) return false;
+  if (!SDL_GetWindowSurface(n->win)) {
+    g_surface_possible = false;
+    return false;
+  }
+  n->use_surface = true;
+  return true;
+}
+
+int open_renderer(SdlWindow* n, const PlatWindow* w) {
+  n->ren = SDL_CreateRenderer(n->win, -1, 0);
+  if (!n->ren) n->ren = SDL_CreateRenderer(n->win, -1, SDL_RENDERER_SOFTWARE);
+  if (!n->ren) return -1;
+  n->tex = SDL_CreateTexture(n->ren, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                             w->width, w->height);
+  return n->tex ? 0 : -1;
+}
+
+// Brings the pen-to-pixel table up to date for the colour map, the beep
+// flash (inverted colours) and the pixel format.
+void update_lut(SdlWindow* n, const PlatWindow* w, const SDL_PixelFormat* format) {
+  const PlatScreen* s = w->screen;
+  const uint32_t serial = s->palette_serial * 2 + (w->flashing ? 1 : 0);
+  const uint32_t id = format ? format->format : uint32_t{SDL_PIXELFORMAT_ARGB8888};
+  if (serial == n->lut_serial && id == n->lut_format) return;
+  const uint32_t flip = w->flashing ? 0x00FFFFFFu : 0;
+  for (size_t i = 0; i < 256; i++) {
+    const uint32_t rgb = s->rgb[i] ^ flip;
+    if (id == SDL_PIXELFORMAT_ARGB8888) {
+      n->lut[i] = 0xFF000000u | rgb;
+    } else if (id == SDL_PIXELFORMAT_XRGB8888) {
+      n->lut[i] = rgb;
+    } else {
+      n->lut[i] = SDL_MapRGB(format, static_cast<Uint8>(rgb >> 16), static_cast<Uint8>(rgb >> 8),
+                             static_cast<Uint8>(rgb));
+    }
+  }
+  n->lut_serial = serial;
+  n->lut_format = id;
+}
+
+// Converts the pens of the rectangle into pixels of bpp bytes at dst (pitch
+// bytes per line, the rectangle's top-left pixel first).
+void convert_rect(const SdlWindow* n, const PlatWindow* w, const SDL_Rect& r, uint8_t* dst,
+                  int pitch, int bpp) {
+  const uint32_t* lut = n->lut.data();
+  for (int y = 0; y < r.h; y++, dst += pitch) {
+    const uint8_t* line = plat_shown_row(w, r.y + y) + r.x;
+    switch (bpp) {
+      case 4: {
+        auto* out = reinterpret_cast<uint32_t*>(dst);
+        for (int x = 0; x < r.w; x++) out[x] = lut[line[x]];
+        break;
+      }
+      case 2: {
+        auto* out = reinterpret_cast<uint16_t*>(dst);
+        for (int x = 0; x < r.w; x++) out[x] = static_cast<uint16_t>(lut[line[x]]);
+        break;
+      }
+      case 3: {
+        // A 3-byte pixel is the low three bytes of the mapped value in
+        // memory order.
+        constexpr int skip = std::endian::native == std::endian::little ? 0 : 1;
+        for (int x = 0; x < r.w; x++) {
+          const uint32_t v = lut[line[x]];
+          std::memcpy(dst + 3 * x, reinterpret_cast<const uint8_t*>(&v) + skip, 3);
+        }
+        break;
+      }
+      default:
+        for (int x = 0; x < r.w; x++) dst[x] = static_cast<uint8_t>(lut[line[x]]);
+        break;
+    }
+  }
+}
+
+// The dirty rectangle, or the whole window when full, clipped to a target
+// of tw x th pixels; false when nothing of it is inside.
+bool present_rect(const PlatWindow* w, bool full, int tw, int th, SDL_Rect* r) {
+  int x0 = 0, y0 = 0, x1 = w->width - 1, y1 = w->height - 1;
+  if (!full) {
+    x0 = w->dirty_x0;
+    y0 = w->dirty_y0;
+    x1 = w->dirty_x1;
+    y1 = w->dirty_y1;
+  }
+  x1 = std::min(x1, tw - 1);
+  y1 = std::min(y1, th - 1);
+  if (x0 > x1 || y0 > y1) return false;
+  *r = SDL_Rect{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+  return true;
+}
+
+void present_surface(SdlWindow* n, PlatWindow* w) {
+  SDL_Surface* surface = SDL_GetWindowSurface(n->win);
+  if (!surface) {
+    // Nothing to draw into right now; everything is owed to the next one.
+    n->surface_stale = true;
+    return;
+  }
+  const bool full = n->surface_stale || surface->w != n->surface_w || surface->h != n->surface_h ||
+                    surface->format->format != n->surface_format;
+  if (full) {
+    // A new surface holds no picture yet; what lies beyond the framebuffer
+    // (a window made larger than asked) stays black.
+    SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
+    n->surface_stale = false;
+    n->surface_w = surface->w;
+    n->surface_h = surface->h;
+    n->surface_format = surface->format->format;
+  }
+  update_lut(n, w, surface->format);
+  SDL_Rect r;
+  if (!present_rect(w, full || !w->dirty, surface->w, surface->h, &r)) return;
+  if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) {
+    n->surface_stale = true;
+    return;
+  }
+  const int bpp = surface->format->BytesPerPixel;
+  auto* dst = static_cast<uint8_t*>(surface->pixels) +
+              static_cast<ptrdiff_t>(r.y) * surface->pitch + static_cast<ptrdiff_t>(r.x) * bpp;
+  convert_rect(n, w, r, dst, surface->pitch, bpp);
+  if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+  if (full) {
+    SDL_UpdateWindowSurface(n->win);
+  } else {
+    SDL_UpdateWindowSurfaceRects(n->win, &r, 1);
+  }
+}
+
+void present_renderer(SdlWindow* n, PlatWindow* w) {
+  update_lut(n, w, nullptr);
+  SDL_Rect r;
+  if (w->dirty && present_rect(w, false, w->width, w->height, &r)) {
+    void* pixels = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(n->tex, &r, &pixels, &pitch) == 0) {
+      convert_rect(n, w, r, static_cast<uint8_t*>(pixels), pitch, 4);
+      SDL_UnlockTexture(n->tex);
+    }
+  }
+  SDL_SetRenderDrawColor(n->ren, 0, 0, 0, 255);
+  SDL_RenderClear(n->ren);
+  SDL_Rect dst{0, 0, w->width, w->height};
+  SDL_RenderCopy(n->ren, n->tex, nullptr, &dst);
+  SDL_RenderPresent(n->ren);
 }
 
 }  // namespace
@@ -346,15 +532,7 @@ int backend_window_open(PlatWindow* w) {
   }
   std::string title = latin1_to_utf8(w->title);
   n->win = SDL_CreateWindow(title.c_str(), x, y, w->width, w->height, flags);
-  if (n->win) {
-    n->ren = SDL_CreateRenderer(n->win, -1, 0);
-    if (!n->ren) n->ren = SDL_CreateRenderer(n->win, -1, SDL_RENDERER_SOFTWARE);
-  }
-  if (n->ren) {
-    n->tex = SDL_CreateTexture(n->ren, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
-                               w->width, w->height);
-  }
-  if (!n->tex) {
+  if (!n->win || (!open_surface(n) && open_renderer(n, w) != 0)) {
     destroy_native(n);
     return -1;
   }
@@ -400,34 +578,11 @@ bool backend_present(PlatWindow* w, bool force) {
   if (!force && n->presented && now - n->last_present_ms < static_cast<uint32_t>(g_frame_ms)) {
     return false;
   }
-  PlatScreen* s = w->screen;
-  // The flash shows the window in inverted colours.
-  uint32_t serial = s->palette_serial * 2 + (w->flashing ? 1 : 0);
-  if (serial != n->lut_serial) {
-    uint32_t flip = w->flashing ? 0x00FFFFFFu : 0;
-    for (size_t i = 0; i < 256; i++) n->lut[i] = 0xFF000000u | (s->rgb[i] ^ flip);
-    n->lut_serial = serial;
+  if (n->use_surface) {
+    present_surface(n, w);
+  } else {
+    present_renderer(n, w);
   }
-  if (w->dirty) {
-    SDL_Rect r{w->dirty_x0, w->dirty_y0, w->dirty_x1 - w->dirty_x0 + 1,
-               w->dirty_y1 - w->dirty_y0 + 1};
-    void* pixels = nullptr;
-    int pitch = 0;
-    if (SDL_LockTexture(n->tex, &r, &pixels, &pitch) == 0) {
-      for (int y = 0; y < r.h; y++) {
-        auto* dst = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) +
-                                                static_cast<ptrdiff_t>(y) * pitch);
-        const uint8_t* line = plat_shown_row(w, r.y + y) + r.x;
-        for (int x = 0; x < r.w; x++) dst[x] = n->lut[line[x]];
-      }
-      SDL_UnlockTexture(n->tex);
-    }
-  }
-  SDL_SetRenderDrawColor(n->ren, 0, 0, 0, 255);
-  SDL_RenderClear(n->ren);
-  SDL_Rect dst{0, 0, w->width, w->height};
-  SDL_RenderCopy(n->ren, n->tex, nullptr, &dst);
-  SDL_RenderPresent(n->ren);
   n->last_present_ms = now;
   n->presented = true;
   return true;
