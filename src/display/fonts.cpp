@@ -362,6 +362,14 @@ int bitmap_font_load(const char* file, int height, int scale) {
   return 1;
 }
 
+const uint8_t* bitmap_font_cp437_16_glyphs() {
+  size_t index = 0;
+  if (!font_file_spec("cp437.f16", &index)) return nullptr;
+  const FontFileCache* c = font_cache_fetch(index);
+  // A raw file is only cached at its exact size, 256 glyphs of 16 rows.
+  return c && c->bytes.size() == 4096 ? c->bytes.data() : nullptr;
+}
+
 // ---------------------------------------------------------- console text --
 
 static void font_console(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

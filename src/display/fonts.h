@@ -69,6 +69,12 @@ bool c64_bitmap_font_candidate_fits(int scale, int top_bar);
 int bitmap_font_load(const char* file, int height, int scale);
 // Forgets the per-file cache (tests, and after the font drawer changed).
 void bitmap_font_cache_reset();
+// The 256 glyphs of cp437.f16 (16 rows each) as the per-file cache holds
+// them, for text that is always drawn in the 8x16 PC glyphs (the status bar,
+// the dialog boxes) whatever font the terminal has loaded: g_bitmap_font is
+// left alone.  Null when the file cannot be loaded.  Valid until
+// bitmap_font_cache_reset.
+const uint8_t* bitmap_font_cp437_16_glyphs();
 
 // Decodes the glyphs of an AmigaOS disk font (Topaz+1200/14 or /16: a hunk
 // load file holding a DiskFontHeader and a TextFont) of the given glyph

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "display/fonts.h"
 #include "display/modes.h"
@@ -63,12 +62,10 @@ void draw_status_glyph(Terminal* t, const uint8_t* glyphs, int x, int y, uint8_t
 
 void draw_status_run(Terminal* t, int x, int y, const char* text, int len) {
   if (!text || len <= 0) return;
-  auto glyphs = std::make_unique<uint8_t[]>(4096);
-  bool have = cp437_16_glyphs(glyphs.get());
+  const uint8_t* glyphs = bitmap_font_cp437_16_glyphs();
   int step = 8 * status_scale();
   for (int i = 0; i < len; i++)
-    draw_status_glyph(t, have ? glyphs.get() : nullptr, x + i * step, y,
-                      static_cast<uint8_t>(text[i]));
+    draw_status_glyph(t, glyphs, x + i * step, y, static_cast<uint8_t>(text[i]));
 }
 
 // The text before the connected time: "Kavel v0.20 - Connected to NAME for ".
@@ -93,19 +90,6 @@ void restore_drawing_state(Terminal* t) {
 }
 
 }  // namespace
-
-// ------------------------------------------------------------------ glyphs --
-
-bool cp437_16_glyphs(uint8_t out[4096]) {
-  if (!out) return false;
-  // The font loader fills the program's one bitmap font; the terminal's own
-  // glyphs are put back at once.  The file itself is read only once.
-  auto saved = std::make_unique<BitmapFont>(g_bitmap_font);
-  bool ok = bitmap_font_load("cp437.f16", 16, 1) == 1;
-  if (ok) memcpy(out, g_bitmap_font.glyphs, 4096);
-  g_bitmap_font = *saved;
-  return ok;
-}
 
 // ----------------------------------------------------------------- metrics --
 

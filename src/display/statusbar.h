@@ -45,11 +45,6 @@ void term_draw_session_status(Terminal* t);
 // limit; called once a second by the session loop.
 void term_draw_session_elapsed_status(Terminal* t);
 
-// The 256 glyphs of the 8x16 CP437 file (cp437.f16), whatever font the
-// terminal itself uses; false when the file cannot be loaded.  The bar and
-// the in-terminal dialogs draw their text from it.
-bool cp437_16_glyphs(uint8_t out[4096]);
-
 // Tests: read the clock from tm instead of the local time (null: the real
 // local time again).
 void statusbar_test_set_local_time(const std::tm* tm);

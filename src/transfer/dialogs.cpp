@@ -5,11 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
+#include "display/fonts.h"
 #include "display/modes.h"
 #include "display/renderer.h"
-#include "display/statusbar.h"
 #include "display/surface.h"
 #include "platform/display.h"
 #include "session/session.h"
@@ -40,12 +39,6 @@ void draw_glyph_cell(Terminal* t, const uint8_t* glyphs, int x, int y, uint8_t c
   term_fill_rect(t, x, y, x + 8 * scale - 1, y + 16 * scale - 1, bg);
   if (!glyphs || ch == 0x00 || ch == 0x20 || !term_can_draw(t)) return;
   plat_draw_glyph(t->rport, x, y, glyphs + ch * 16, 16, scale, pen_of(t, fg), -1);
-}
-
-std::unique_ptr<uint8_t[]> load_glyphs() {
-  auto glyphs = std::make_unique<uint8_t[]>(4096);
-  if (!cp437_16_glyphs(glyphs.get())) glyphs.reset();
-  return glyphs;
 }
 
 // A text centred in a box of width w starting at x.
@@ -124,18 +117,17 @@ void draw_beveled_box(Terminal* t, int x1, int y1, int x2, int y2) {
 void term_draw_cp437_dialog_glyph_abs(Terminal* t, int x, int y, uint8_t ch, int fg, int bg,
                                       int scale) {
   if (!t) return;
-  auto glyphs = (ch == 0x00 || ch == 0x20) ? nullptr : load_glyphs();
-  draw_glyph_cell(t, glyphs.get(), x, y, ch, fg, bg, scale);
+  draw_glyph_cell(t, bitmap_font_cp437_16_glyphs(), x, y, ch, fg, bg, scale);
 }
 
 void term_dialog_text_bg(Terminal* t, int x, int baseline_y, const char* text, int fg, int bg) {
   if (!t || !text || !*text) return;
   int s = term_dialog_cp437_scale(t);
   int top = baseline_y - 15 * s;
-  auto glyphs = load_glyphs();
+  const uint8_t* glyphs = bitmap_font_cp437_16_glyphs();
   int step = 8 * s;
   for (int i = 0; text[i]; i++)
-    draw_glyph_cell(t, glyphs.get(), x + i * step, top, static_cast<uint8_t>(text[i]), fg, bg, s);
+    draw_glyph_cell(t, glyphs, x + i * step, top, static_cast<uint8_t>(text[i]), fg, bg, s);
 }
 
 void term_dialog_text(Terminal* t, int x, int baseline_y, const char* text, int fg) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -346,6 +347,29 @@ TEST_F(FontDrawer, CachesLoadedAndFailedFiles) {
   EXPECT_EQ(bitmap_font_load("cp437.f14", 14, 1), 0);  // not tried again
   bitmap_font_cache_reset();
   EXPECT_EQ(bitmap_font_load("cp437.f14", 14, 1), 1);
+}
+
+TEST_F(FontDrawer, Cp437SixteenRowGlyphsLeaveTheLoadedFontAlone) {
+  std::vector<uint8_t> pc(4096);
+  for (size_t i = 0; i < pc.size(); ++i) pc[i] = uint8_t(i * 7 + 3);
+  put_bytes("cp437.f16", pc);
+  put("c64_upper.f8", 2048, 0x3C);
+  ASSERT_EQ(bitmap_font_load("c64_upper.f8", 8, 2), 1);
+  auto before = std::make_unique<BitmapFont>(g_bitmap_font);
+
+  const uint8_t* glyphs = bitmap_font_cp437_16_glyphs();
+  ASSERT_NE(glyphs, nullptr);
+  EXPECT_EQ(std::vector<uint8_t>(glyphs, glyphs + 4096), pc);
+  EXPECT_EQ(std::memcmp(before.get(), &g_bitmap_font, sizeof(BitmapFont)), 0);
+  // Read through the cache: the file is not opened again.
+  fs::remove(prog_.path() + "/Fonts/cp437.f16");
+  EXPECT_EQ(bitmap_font_cp437_16_glyphs(), glyphs);
+
+  bitmap_font_cache_reset();
+  EXPECT_EQ(bitmap_font_cp437_16_glyphs(), nullptr);
+  put("cp437.f16", 4097);
+  bitmap_font_cache_reset();
+  EXPECT_EQ(bitmap_font_cp437_16_glyphs(), nullptr);
 }
 
 TEST_F(FontDrawer, DiskFontFilesMustEndWithin32K) {
