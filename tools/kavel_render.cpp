@@ -1,5 +1,6 @@
 // layers: terminal
-// kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw]
+// kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw] [--tall]
+//              [--cells FILE]
 //
 // Feeds an ANSI file (a trailing SAUCE record stripped) through a real
 // Terminal on the headless backend, scrolling as a session would on its 25
@@ -9,6 +10,13 @@
 // Art files stored with bare line feeds are sent by BBS software with CR LF
 // line ends; the tool does the same unless --raw asks for the bytes as they
 // are (a terminal's LF keeps the column).
+//
+// --tall keeps the whole picture instead of the last 25 rows: every row that
+// scrolls off the top is kept as it was drawn, and the PNG shows those rows
+// above the final window.  It is for comparing with renderers that draw a
+// file on an endless canvas; the terminal itself behaves exactly as without
+// it.  --cells FILE writes the same rows as text, one line per row of 80
+// cells, each cell four hex digits: character (two), foreground, background.
 //
 // With a C64 font ("C64 Up/GFX [40]", "C64 Low/Up [80]", ...) the file is a
 // PETSCII stream: it goes, byte for byte, to the PETSCII interpreter of a
@@ -28,13 +36,64 @@
 #include "display/modes.h"
 #include "display/surface.h"
 #include "platform/display.h"
+#include "platform/png.h"
 #include "terminal/sauce.h"
 
 namespace {
 
 int usage() {
-  fprintf(stderr, "usage: kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw]\n");
+  fprintf(stderr,
+          "usage: kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw] [--tall] "
+          "[--cells FILE]\n");
   return 2;
+}
+
+// Rows that left the top of the grid, oldest first, as pixels and as cells.
+struct ScrolledRows {
+  std::vector<uint8_t> rgb;
+  std::vector<Cell> cells;
+  bool keep_pixels = false;
+};
+ScrolledRows g_scrolled;
+
+void append_row_pixels(const Terminal* t, int row, std::vector<uint8_t>* rgb) {
+  const PlatScreen* screen = plat_window_screen(t->window);
+  int width = plat_window_inner_width(t->window);
+  for (int y = cell_y(t, row); y < cell_y(t, row) + t->cell_h; y++) {
+    for (int x = 0; x < width; x++) {
+      uint32_t c = plat_pen_rgb(screen, plat_read_pixel(t->window, x, y));
+      rgb->push_back(static_cast<uint8_t>(c >> 16));
+      rgb->push_back(static_cast<uint8_t>(c >> 8));
+      rgb->push_back(static_cast<uint8_t>(c));
+    }
+  }
+}
+
+void keep_top_row(const Terminal* t) {
+  g_scrolled.cells.insert(g_scrolled.cells.end(), t->cells[0], t->cells[0] + kTermCols);
+  if (g_scrolled.keep_pixels) append_row_pixels(t, 0, &g_scrolled.rgb);
+}
+
+// The scrolled rows (when kept) and then the window's 25 rows.
+int save_tall_png(const Terminal* t, const char* path) {
+  std::vector<uint8_t> rgb = g_scrolled.rgb;
+  for (int r = 0; r < kTermRows; r++) append_row_pixels(t, r, &rgb);
+  int width = plat_window_inner_width(t->window);
+  int rows = static_cast<int>(g_scrolled.cells.size() / kTermCols) + kTermRows;
+  return png_write_rgb(path, width, rows * t->cell_h, rgb.data());
+}
+
+int save_cells(const Terminal* t, const char* path) {
+  FILE* f = fopen(path, "w");
+  if (!f) return -1;
+  auto put_row = [f](const Cell* row) {
+    for (int c = 0; c < kTermCols; c++)
+      fprintf(f, "%02X%X%X", row[c].ch, row[c].fg & 15, row[c].bg & 15);
+    fputc('\n', f);
+  };
+  for (size_t i = 0; i < g_scrolled.cells.size(); i += kTermCols) put_row(&g_scrolled.cells[i]);
+  for (const auto& row : t->cells) put_row(row);
+  return fclose(f) == 0 ? 0 : -1;
 }
 
 bool read_file(const char* path, std::vector<uint8_t>* out) {
@@ -84,10 +143,16 @@ int main(int argc, char** argv) {
   const char* out_path = nullptr;
   const char* font = kFontCP437;
   int scale = 0;
+  const char* cells_path = nullptr;
   bool raw = false;
+  bool tall = false;
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--raw") == 0) {
       raw = true;
+    } else if (strcmp(argv[i], "--tall") == 0) {
+      tall = true;
+    } else if (strcmp(argv[i], "--cells") == 0 && i + 1 < argc) {
+      cells_path = argv[++i];
     } else if (strcmp(argv[i], "--font") == 0 && i + 1 < argc) {
       font = argv[++i];
     } else if (strcmp(argv[i], "--scale") == 0 && i + 1 < argc) {
@@ -114,8 +179,8 @@ int main(int argc, char** argv) {
 
   set_active_font(font);
   if (font_name_looks_c64(g_active_font)) {
-    if (scale > 0) {
-      fprintf(stderr, "kavel-render: --scale does not apply to the C64 fonts\n");
+    if (scale > 0 || tall || cells_path) {
+      fprintf(stderr, "kavel-render: --scale, --tall and --cells do not apply to the C64 fonts\n");
       return 2;
     }
     return render_petscii(data, out_path);
@@ -151,13 +216,23 @@ int main(int argc, char** argv) {
 
   Terminal* t = h.term();
   term_clear_screen(t);
+  if (tall || cells_path) {
+    g_scrolled.keep_pixels = tall;
+    g_term_scroll_observer = keep_top_row;
+  }
   uint8_t previous = 0;
   for (uint8_t b : data) {
     if (!raw && b == '\n' && previous != '\r') term_consume_byte(t, '\r');
     term_consume_byte(t, b);
     previous = b;
   }
-  if (plat_save_window_png(h.window(), out_path) != 0) {
+  g_term_scroll_observer = nullptr;
+  if (cells_path && save_cells(t, cells_path) != 0) {
+    fprintf(stderr, "kavel-render: cannot write %s\n", cells_path);
+    return 1;
+  }
+  int saved = tall ? save_tall_png(t, out_path) : plat_save_window_png(h.window(), out_path);
+  if (saved != 0) {
     fprintf(stderr, "kavel-render: cannot write %s\n", out_path);
     return 1;
   }

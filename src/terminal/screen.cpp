@@ -10,6 +10,8 @@
 #include "terminal/terminal.h"
 #include "util/text.h"
 
+TermScrollObserver g_term_scroll_observer = nullptr;
+
 // The status bar sits above the grid in full screen; everything that clears,
 // scrolls or redraws the grid redraws it too.
 static void redraw_status_bar(Terminal* t) {
@@ -128,6 +130,7 @@ void term_lf(Terminal* t) {
 
 void term_scroll_up(Terminal* t) {
   if (!t) return;
+  if (g_term_scroll_observer) g_term_scroll_observer(t);
   if (t->scrollback) {
     char line[kScrollbackLineBytes];
     cell_row_to_text(t->cells[0], line);

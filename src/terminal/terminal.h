@@ -163,6 +163,12 @@ void term_clear_range(Terminal* t, int row1, int col1, int row2, int col2);
 void term_fill_rect(Terminal* t, int x1, int y1, int x2, int y2, int colour);
 void term_redraw_all(Terminal* t);
 
+// Called by term_scroll_up with the grid as it is just before row 0 leaves
+// it.  Null in the program; a developer tool that keeps the whole picture of
+// a file (kavel-render --tall) sets it.  It changes nothing about the scroll.
+using TermScrollObserver = void (*)(const Terminal* t);
+extern TermScrollObserver g_term_scroll_observer;
+
 int effective_fg(const Terminal* t);
 int effective_bg(const Terminal* t);
 // Pixel y of the top of a grid row (in full screen the origin already
