@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Length of the drawable content: the file without its SAUCE record, its
-// comment block and the 0x1A end-of-file marker.  A file without a record
-// loses only a final 0x1A.
+// Length of the drawable content: the file up to its first DOS end-of-file
+// byte 0x1A, and in any case without a SAUCE record (and its comment block)
+// at the end of the file.
 size_t sauce_content_length(const uint8_t* data, size_t len);
