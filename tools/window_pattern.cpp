@@ -2,7 +2,10 @@
 // Opens a real window (or, with --fullscreen, an own screen covered by a
 // borderless window) and draws a fixed test pattern through the platform
 // layer: the 16 terminal colours as obtained pens, fills, system-font text,
-// a scaled glyph and block copies.  Used by the Xvfb script test, which
+// a scaled glyph and block copies; then, after a first present, scrolls of
+// striped bands (whole rows up and down, a block of most of the width) that
+// the framebuffer does by turning its row table, so the second present has to
+// read every row through that table.  Used by the Xvfb script test, which
 // checks screenshot pixels at the positions listed below, and by hand.
 //
 //   kavel-window-pattern [--fullscreen] [seconds]
@@ -38,6 +41,41 @@ uint32_t frac(uint8_t v) {
 //   the checker copied to 112,96 (plain) and to 208,96 then shifted right by 4
 //   text "Kavel" in yellow on blue at baseline 340,120 (DejaVu Sans Mono 24)
 //   glyph 0x81 rows at scale 4 in white at 340,160 (32 wide, 8 rows x 4)
+//   bands below y 200 (W = window width), drawn as full-width stripes of 8
+//   rows, stripe k (counted from the band's top) in colour kStripe[k]:
+//     A, rows 200..263: rows 216..263 copied up to 200, then rows 248..263
+//        filled white across the width
+//     C, rows 328..399: columns 20..W-21 of rows 344..399 copied up to 328,
+//        then columns 20..W-21 of rows 384..399 filled brown (6)
+//     B, rows 264..327: rows 264..311 copied down to 280, rows 264..279 left
+//        as they were (presented while the copy they are owed is pending)
+constexpr int kStripe[9] = {9, 10, 11, 12, 13, 14, 2, 3, 5};
+
+void draw_band(PlatWindow* w, const int* pen, int top, int stripes) {
+  const int width = plat_window_inner_width(w);
+  for (int k = 0; k < stripes; k++) {
+    plat_set_apen(w, pen[kStripe[k]]);
+    plat_rect_fill(w, 0, top + 8 * k, width - 1, top + 8 * k + 7);
+  }
+}
+
+// The scrolls a terminal makes, with the fills that follow them.  Band C is
+// moved before band B because any block copy first settles the copy an
+// earlier one still owes, and B's is to stay owed until the present.
+void scroll_bands(PlatWindow* w, const int* pen) {
+  const int width = plat_window_inner_width(w);
+  plat_clip_blit(w, 0, 216, 0, 200, width, 48);
+  plat_set_apen(w, pen[15]);
+  plat_rect_fill(w, 0, 248, width - 1, 263);
+
+  plat_clip_blit(w, 20, 344, 20, 328, width - 40, 56);
+  plat_set_apen(w, pen[6]);
+  plat_rect_fill(w, 20, 384, width - 21, 399);
+
+  plat_clip_blit(w, 0, 264, 0, 280, width, 48);
+  plat_present_all();
+}
+
 void draw_pattern(PlatWindow* w, const int* pen) {
   int width = plat_window_inner_width(w), height = plat_window_inner_height(w);
   plat_set_apen(w, pen[0]);
@@ -71,6 +109,9 @@ void draw_pattern(PlatWindow* w, const int* pen) {
   }
   const uint8_t rows[8] = {0x81, 0x81, 0x81, 0x81, 0x81, 0x81, 0x81, 0x81};
   plat_draw_glyph(w, 340, 160, rows, 8, 4, pen[15], pen[0]);
+  draw_band(w, pen, 200, 8);
+  draw_band(w, pen, 264, 8);
+  draw_band(w, pen, 328, 9);
   plat_present_all();
   if (font) {
     plat_set_font(w, nullptr);
@@ -143,6 +184,7 @@ int main(int argc, char** argv) {
     }
   }
   draw_pattern(w, pen);
+  scroll_bands(w, pen);
   printf("pattern ready\n");
   fflush(stdout);
 
