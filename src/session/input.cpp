@@ -497,6 +497,10 @@ void session_handle_window_messages(Session* s, int* running) {
   Terminal* t = s->terminal;
   if (!t || !t->window) return;
   PlatEvent ev;
+  // Once the running flag drops the rest of the queue is left alone: keys
+  // typed behind a hang-up, or behind a key whose send failed, would go to a
+  // connection that is ending, and against a peer that stopped reading every
+  // such send would hold the thread for its second of retries.
   while (*running && plat_get_event(t->window, &ev)) {
     switch (ev.cls) {
       case PLAT_EV_CLOSE:
@@ -518,9 +522,8 @@ void session_handle_window_messages(Session* s, int* running) {
       default:
         break;
     }
-    // A mode change or a hang-up is served by the loop; the rest of the
-    // queue waits for the next call rather than going to a window that is
-    // about to close.
+    // The window stays for the whole call (mode changes are served by the
+    // loop afterwards); this only guards against a terminal without one.
     t = s->terminal;
     if (!t || !t->window) break;
   }

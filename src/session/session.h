@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-struct Terminal;
+#include "terminal/terminal.h"
 
 // Emulation type codes: 5 is PETSCII, every other value is ANSI.
 inline constexpr int kEmulationAnsi = 4;
@@ -45,6 +45,10 @@ struct Session {
   int petscii;  // PETSCII interpreter, key encoding and terminal names
   char login_user[80];
   char login_password[160];
+
+  // The captured lines of this connection: the terminal points to it while
+  // capture is on; lines is null when there is no storage (no capture).
+  ScrollbackRing scrollback;
 
   SessionZmodem zmodem;
   int zdetect_index;     // progress through "**" CAN

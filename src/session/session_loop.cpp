@@ -7,6 +7,7 @@
 #include "display/fonts.h"
 #include "display/modes.h"
 #include "display/renderer.h"
+#include "phonebook/phonebook.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
@@ -95,6 +96,10 @@ void run_loop(LoopState* st, uint8_t* buf) {
     // The ZMODEM pumps run here once the transfer engines exist.
     check_break(st);
     int bytes_read = 0;
+    // Once the session is ending (hang-up, exit, a key that could not be
+    // sent, Ctrl-C) the socket is left alone: a key send fails because the
+    // peer is gone, and reading that close now would put up the
+    // "Disconnected" notice for a session the user or a failed send ended.
     if (st->running) {
       int cap = session_transfer_active(s) ? kRecvChunkTransfer : kRecvChunk;
       int n = connection_recv(s->sock, buf, cap);
@@ -112,37 +117,7 @@ void run_loop(LoopState* st, uint8_t* buf) {
     zmodem_flush_detect(s, 0);
     term_update_cursor_blink(s->terminal);
     if (time_reached(clock_ms(), st->next_tick)) draw_elapsed(st);
-    if (bytes_read == 0 && st->running) dos_delay(1);
-  }
-}
-
-// After the peer hung up: the notice stays until a key, a mouse button or a
-// close request.
-void wait_after_disconnect(Terminal* t) {
-  term_hide_cursor(t);
-  term_draw_disconnected_notice(t);
-  for (;;) {
-    plat_wait_event(t->window, 1000);
-    PlatEvent ev;
-    while (plat_get_event(t->window, &ev)) {
-      switch (ev.cls) {
-        case PLAT_EV_VANILLAKEY:
-        case PLAT_EV_MOUSEBUTTON:
-        case PLAT_EV_CLOSE:
-          return;
-        case PLAT_EV_RAWKEY:
-          if (!(ev.code & PLAT_KEY_UP)) return;
-          break;
-        case PLAT_EV_REFRESH:
-          plat_begin_refresh(t->window);
-          term_redraw_all(t);
-          term_draw_disconnected_notice(t);
-          plat_end_refresh(t->window);
-          break;
-        default:
-          break;
-      }
-    }
+    if (bytes_read == 0) dos_delay(1);
   }
 }
 
@@ -199,11 +174,76 @@ void session_data_byte(Session* s, uint8_t byte) {
   to_terminal(s, byte);
 }
 
+void session_wait_disconnected_notice(Terminal* t) {
+  term_hide_cursor(t);
+  term_draw_disconnected_notice(t);
+  for (;;) {
+    plat_wait_event(t->window, 1000);
+    PlatEvent ev;
+    while (plat_get_event(t->window, &ev)) {
+      switch (ev.cls) {
+        case PLAT_EV_VANILLAKEY:
+        case PLAT_EV_MOUSEBUTTON:
+        case PLAT_EV_CLOSE:
+          return;
+        case PLAT_EV_RAWKEY:
+          if (!(ev.code & PLAT_KEY_UP)) return;
+          break;
+        case PLAT_EV_REFRESH:
+          plat_begin_refresh(t->window);
+          term_redraw_all(t);
+          term_draw_disconnected_notice(t);
+          plat_end_refresh(t->window);
+          break;
+        default:
+          break;
+      }
+    }
+  }
+}
+
+void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, const char* host) {
+  t->reply_socket = s->sock;
+  const char* name = entry && entry->name[0] ? entry->name : host;
+  safe_copy(t->status_text, 80, name);  // at most 79 characters
+  t->connect_start = clock_epoch_seconds();
+
+  term_clear_screen(t);
+  s->scrollback = ScrollbackRing{};
+  s->scrollback.lines = new (std::nothrow) ScrollbackLine[kScrollbackLines]();
+  t->scrollback = s->scrollback.lines ? &s->scrollback : nullptr;
+  s->terminal = t;
+  term_show_cursor(t);
+  term_draw_session_status(t);
+}
+
+void session_release_terminal(Session* s) {
+  if (Terminal* t = s->terminal) {
+    term_hide_cursor(t);
+    term_clear_drawable_area_raw(t);
+    term_close(t);
+    t->scrollback = nullptr;
+  }
+  delete[] s->scrollback.lines;
+  s->scrollback = ScrollbackRing{};
+  s->terminal = nullptr;
+  g_session_shift_down = 0;
+}
+
+int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf) {
+  LoopState st;
+  st.s = s;
+  st.ui = ui;
+  st.title = title;
+  st.next_tick = clock_ms() + 1000;
+  run_loop(&st, buf);
+  return st.closed_by_peer;
+}
+
 int run_session_common(const char* host, int port, int emulation_type, UiContext* ui,
                        const char* font_name, const char* login_user, const char* login_password,
                        PhoneEntry* entry, Phonebook* phonebook, const char* phonebook_path,
                        int* selected_index, int* first_visible_index) {
-  (void)entry;
   (void)phonebook;
   (void)phonebook_path;
   (void)selected_index;
@@ -227,13 +267,15 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   };
   if (!buf) return fail(-1);
 
+  // The repeat filters and held-key flags are process-wide and are not reset
+  // here: an Alt-Enter still held from the dialing display must not switch
+  // the new session's window on its first key repeat.
   auto session = std::make_unique<Session>();
   Session* s = session.get();
   session_init(s);
   s->petscii = (emulation_type == kEmulationPetscii || c64) ? 1 : 0;
   safe_copy(s->login_user, sizeof s->login_user, login_user);
   safe_copy(s->login_password, sizeof s->login_password, login_password);
-  session_input_reset();
 
   // The dialing display and the modem sound belong to calls from the menu.
   set_active_font(font);
@@ -254,30 +296,9 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
     connection_close(&s->sock);
     return fail(-1);
   }
+  session_bind_terminal(s, t, entry, host);
 
-  t->reply_socket = s->sock;
-  ScrollbackRing ring{};
-  t->scrollback = &ring;
-  safe_copy(t->status_text, 80, host);
-  t->connect_start = clock_epoch_seconds();
-
-  term_clear_screen(t);
-  std::unique_ptr<ScrollbackLine[]> lines(new (std::nothrow) ScrollbackLine[kScrollbackLines]());
-  if (lines) {
-    ring.lines = lines.get();
-  } else {
-    t->scrollback = nullptr;  // the session runs without capture
-  }
-  s->terminal = t;
-  term_show_cursor(t);
-  term_draw_session_status(t);
-
-  LoopState st;
-  st.s = s;
-  st.ui = ui;
-  st.title = title;
-  st.next_tick = clock_ms() + 1000;
-  run_loop(&st, buf.get());
+  int closed_by_peer = session_main_loop(s, ui, title, buf.get());
 
   // Transfers still running would be ended here with "interrupted by
   // disconnect" or "cancelled" once the engines exist.
@@ -285,15 +306,10 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   s->xmodem.active = 0;
 
   t = s->terminal;
-  if (st.closed_by_peer && t->window && !(s->menu_quit && *s->menu_quit)) wait_after_disconnect(t);
+  if (closed_by_peer && t->window && !(s->menu_quit && *s->menu_quit))
+    session_wait_disconnected_notice(t);
   connection_close(&s->sock);
-
-  term_hide_cursor(t);
-  term_clear_drawable_area_raw(t);
-  term_close(t);
-  t->scrollback = nullptr;
-  s->terminal = nullptr;
-  g_session_shift_down = 0;
+  session_release_terminal(s);
 
   restore_font(saved_font);
   return 0;

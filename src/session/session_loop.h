@@ -3,6 +3,7 @@
 #include <cstdint>
 
 struct Session;
+struct Terminal;
 struct UiContext;
 struct PhoneEntry;
 struct Phonebook;
@@ -15,6 +16,28 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
                        const char* font_name, const char* login_user, const char* login_password,
                        PhoneEntry* entry, Phonebook* phonebook, const char* phonebook_path,
                        int* selected_index, int* first_visible_index);
+
+// Gives a terminal that term_open bound to a window its session settings: the
+// reply socket, the BBS name of the status bar (the entry's name, or the host
+// when there is no entry or its name is empty), the connect time, a clear
+// screen, the scrollback storage (none when it cannot be had: no capture),
+// the cursor and the status bar.  Sets s->terminal.
+void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, const char* host);
+
+// The other end: hides the cursor, clears the drawable area, closes the
+// terminal's surface, frees the scrollback storage and detaches everything;
+// forgets a Shift press no character used.
+void session_release_terminal(Session* s);
+
+// The main loop of a session whose terminal is bound: window input, the
+// requests it left, the socket read and the timers, until the running flag
+// drops.  Returns 1 when the peer closed the connection (or the socket
+// failed), else 0.  buf holds at least kRecvChunkTransfer bytes.
+int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf);
+
+// The "Disconnected" notice over the terminal, up until a key press, a mouse
+// button or a close request; a refresh meanwhile redraws grid and notice.
+void session_wait_disconnected_notice(Terminal* t);
 
 // Decides who gets one data byte (after Telnet): the transfer engines, the
 // quiet time, ZMODEM start detection or the terminal interpreter.

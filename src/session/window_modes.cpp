@@ -90,7 +90,7 @@ int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int 
   term_clear_drawable_area_raw(t);
   term_redraw_all(t);
   t->reply_socket = s->sock;
-  t->scrollback = saved->scrollback;
+  t->scrollback = s->scrollback.lines ? &s->scrollback : nullptr;
   term_show_cursor(t);
   term_draw_session_status(t);
   return 0;

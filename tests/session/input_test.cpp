@@ -275,14 +275,20 @@ TEST(SessionInput, HotkeysSetRequestsAndAct) {
 
 TEST(SessionInput, DisconnectAndExitQuestions) {
   // The question is answered with keys already queued behind the hotkey.
+  // Keys queued behind a hang-up are not sent to the ending connection.
   struct {
     std::vector<PlatEvent> events;
     int running;
     int quit;
   } cases[] = {
-      {{vanilla('h', ALT), vanilla('n')}, 1, 0}, {{vanilla('h', ALT), vanilla('y')}, 0, 0},
-      {{raw(0x25, ALT), vanilla(27)}, 1, 0},     {{raw(0x25, ALT), vanilla(13)}, 0, 0},
-      {{vanilla('x', ALT), vanilla('n')}, 1, 0}, {{vanilla('x', ALT), vanilla('y')}, 0, 1},
+      {{vanilla('h', ALT), vanilla('n')}, 1, 0},
+      {{vanilla('h', ALT), vanilla('y'), vanilla('a'), raw(0x4C)}, 0, 0},
+      {{raw(0x25, ALT), vanilla(27)}, 1, 0},
+      {{raw(0x25, ALT), vanilla(13)}, 0, 0},
+      {{vanilla('x', ALT), vanilla('n')}, 1, 0},
+      {{vanilla('x', ALT), vanilla('y'), vanilla(13)}, 0, 1},
+      {{vanilla(29), vanilla('a'), vanilla(13)}, 0, 0},
+      {{event(PLAT_EV_CLOSE), vanilla('a')}, 0, 1},
   };
   for (auto& c : cases) {
     InputRig rig;

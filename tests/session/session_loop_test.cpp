@@ -12,15 +12,22 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "display/fonts.h"
+#include "display/surface.h"
+#include "phonebook/phonebook.h"
 #include "platform/clock.h"
+#include "platform/display.h"
 #include "platform/dos.h"
 #include "session/connection.h"
+#include "session/input.h"
 #include "session/session.h"
 #include "session/session_test_util.h"
 #include "session/telnet.h"
 #include "terminal/terminal.h"
+#include "transfer/dialogs.h"
+#include "util/text.h"
 
 namespace {
 
@@ -315,4 +322,217 @@ TEST(SessionRun, C64SessionsAnswerAsACommodore) {
     EXPECT_STREQ(g_active_font, "Topaz (Amiga)");
   }
   set_active_font("CP437");
+}
+
+namespace {
+
+// A session bound, as a direct session binds it, to a terminal in a headless
+// window, with the BBS end of its socket in the test's hands.
+struct LoopRig {
+  SocketPair pair;
+  Session s;
+  std::unique_ptr<Terminal> t = std::make_unique<Terminal>();
+  std::unique_ptr<uint8_t[]> buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
+  bool open = false;
+
+  explicit LoopRig(const PhoneEntry* entry = nullptr, const char* host = "bbs.example") {
+    session_input_reset();
+    session_init(&s);
+    s.sock = pair.ours;
+    term_init_record(t.get());
+    open = term_open(t.get(), "Kavel - bbs.example:23") == 0;
+    if (open) session_bind_terminal(&s, t.get(), entry, host);
+  }
+  ~LoopRig() {
+    session_release_terminal(&s);
+    session_input_reset();
+  }
+  void inject(const std::vector<PlatEvent>& events) {
+    for (const auto& e : events) plat_inject_event(t->window, e);
+  }
+  std::string row(int r) const {
+    std::string out;
+    for (int c = 0; c < kTermCols; c++) {
+      uint8_t ch = t->cells[r][c].ch;
+      out.push_back(static_cast<char>(ch ? ch : ' '));
+    }
+    return out.substr(0, out.find_last_not_of(' ') + 1);
+  }
+  // Whether bytes the BBS sent are still waiting, unread, in the socket.
+  bool unread_data() const {
+    char c;
+    return recv(pair.ours, &c, 1, MSG_PEEK) > 0;
+  }
+};
+
+PlatEvent key(uint32_t cls, int code, uint16_t qualifier = 0) {
+  PlatEvent e;
+  e.cls = cls;
+  e.code = static_cast<uint16_t>(code);
+  e.qualifier = qualifier;
+  return e;
+}
+
+}  // namespace
+
+TEST(SessionLoop, EndsTheWayTheSessionWasEnded) {
+  // Only a close the loop reads itself counts as the peer hanging up (and so
+  // brings up the "Disconnected" notice); a session the user or a failed key
+  // send ended leaves the socket unread.
+  struct {
+    const char* name;
+    std::vector<PlatEvent> events;
+    std::string bbs_text;
+    bool bbs_closes;
+    bool ctrl_c;
+    int closed_by_peer;
+    bool text_shown;
+  } cases[] = {
+      {"the BBS closes after its text", {}, "bye", true, false, 1, true},
+      {"Ctrl-C in the console", {}, "late", false, true, 0, false},
+      {"Ctrl-] with the BBS gone as well",
+       {key(PLAT_EV_VANILLAKEY, 29)},
+       "late",
+       true,
+       false,
+       0,
+       false},
+      {"a key that cannot be sent to a BBS that is gone",
+       {key(PLAT_EV_VANILLAKEY, 'a')},
+       "",
+       true,
+       false,
+       0,
+       false},
+      {"the window's close request", {key(PLAT_EV_CLOSE, 0)}, "late", false, false, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopRig rig;
+    ASSERT_TRUE(rig.open);
+    if (!c.bbs_text.empty()) {
+      ASSERT_EQ(write(rig.pair.peer, c.bbs_text.data(), c.bbs_text.size()),
+                static_cast<ssize_t>(c.bbs_text.size()));
+    }
+    if (c.bbs_closes) {
+      close(rig.pair.peer);
+      rig.pair.peer = -1;
+    }
+    rig.inject(c.events);
+    if (c.ctrl_c) dos_raise_break();
+    EXPECT_EQ(session_main_loop(&rig.s, nullptr, "Kavel - test", rig.buf.get()), c.closed_by_peer);
+    EXPECT_EQ(rig.row(0), c.text_shown ? c.bbs_text : "");
+    EXPECT_EQ(rig.unread_data(), !c.text_shown && !c.bbs_text.empty());
+    EXPECT_EQ(dos_check_break(), 0);  // the break was taken, not left for later
+  }
+}
+
+TEST(SessionLoop, DisconnectedNoticeWaitsForAPressAClickOrAClose) {
+  // Each case queues the events that must not end the wait, then the one
+  // that must, then a marker that has to be left in the queue.
+  const PlatEvent marker = key(PLAT_EV_VANILLAKEY, 'z');
+  const std::vector<PlatEvent> ignored = {key(PLAT_EV_RAWKEY, 0x45 | PLAT_KEY_UP),
+                                          key(PLAT_EV_RAWKEY, 0x60 | PLAT_KEY_UP),
+                                          key(PLAT_EV_MOUSEMOVE, 0), key(PLAT_EV_REFRESH, 0)};
+  struct {
+    const char* name;
+    PlatEvent ends;
+  } cases[] = {
+      {"a translated key", key(PLAT_EV_VANILLAKEY, ' ')},
+      {"a raw key press", key(PLAT_EV_RAWKEY, 0x4C)},
+      {"a select-button press", key(PLAT_EV_MOUSEBUTTON, PLAT_SELECTDOWN)},
+      {"a select-button release", key(PLAT_EV_MOUSEBUTTON, PLAT_SELECTUP)},
+      {"the other button", key(PLAT_EV_MOUSEBUTTON, PLAT_MENUDOWN)},
+      {"a close request", key(PLAT_EV_CLOSE, 0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopRig rig;
+    ASSERT_TRUE(rig.open);
+    for (unsigned char ch : std::string("BBS text")) session_data_byte(&rig.s, ch);
+    rig.inject(ignored);
+    rig.inject({c.ends, marker});
+    session_wait_disconnected_notice(rig.t.get());
+
+    PlatEvent next;
+    ASSERT_EQ(plat_get_event(rig.t->window, &next), 1);
+    EXPECT_EQ(next.cls, marker.cls);
+    EXPECT_EQ(next.code, marker.code);
+    // The refresh redrew the grid and then the notice over it.
+    int x, y, w, h;
+    term_disconnected_box_rect(rig.t.get(), &x, &y, &w, &h);
+    const uint8_t* px = plat_window_pixels(rig.t->window);
+    int stride = plat_window_inner_width(rig.t->window);
+    EXPECT_EQ(px[(y + h / 2) * stride + x + 3], rig.t->pens[7]);  // box face
+    EXPECT_EQ(rig.row(0), "BBS text");
+    EXPECT_EQ(rig.t->cursor_drawn, 0);
+  }
+}
+
+TEST(SessionLoop, BindingGivesTheTerminalTheSessionsSettings) {
+  PhoneEntry named{};
+  safe_copy(named.name, sizeof named.name, "The Named Board");
+  PhoneEntry unnamed{};
+  PhoneEntry long_name{};
+  memset(long_name.name, 'N', sizeof long_name.name - 1);
+  struct {
+    const char* name;
+    const PhoneEntry* entry;
+    std::string shown;  // in the status bar
+  } cases[] = {
+      {"an entry's name", &named, "The Named Board"},
+      {"an entry without a name shows the host", &unnamed, "bbs.example"},
+      {"no entry shows the host", nullptr, "bbs.example"},
+      {"at most 79 characters", &long_name, std::string(79, 'N')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopRig rig(c.entry);
+    ASSERT_TRUE(rig.open);
+    Terminal* t = rig.t.get();
+    EXPECT_EQ(std::string(t->status_text), c.shown);
+    EXPECT_EQ(rig.s.terminal, t);
+    EXPECT_EQ(t->reply_socket, rig.pair.ours);
+    EXPECT_GT(t->connect_start, 0);
+    // Lines that scroll off the grid go to the session's own ring.
+    ASSERT_EQ(t->scrollback, &rig.s.scrollback);
+    ASSERT_NE(rig.s.scrollback.lines, nullptr);
+    for (int i = 0; i < 30; i++) {
+      std::string line = "line " + std::to_string(i) + "\r\n";
+      for (unsigned char ch : line) session_data_byte(&rig.s, ch);
+    }
+    EXPECT_EQ(rig.s.scrollback.count, 6);
+    EXPECT_STREQ(rig.s.scrollback.lines[rig.s.scrollback.start], "line 0");
+
+    g_session_shift_down = 1;
+    session_release_terminal(&rig.s);
+    EXPECT_EQ(rig.s.terminal, nullptr);
+    EXPECT_EQ(rig.s.scrollback.lines, nullptr);
+    EXPECT_EQ(t->scrollback, nullptr);
+    EXPECT_EQ(t->window, nullptr);
+    EXPECT_EQ(g_session_shift_down, 0);
+  }
+}
+
+TEST(SessionRun, HeldKeysFromBeforeTheSessionStayHeld) {
+  // Alt-Enter went down on the dialing display and is still held: its key
+  // repeat must not switch the new session's window.
+  session_input_reset();
+  clock_test_set_ms(777000);
+  ASSERT_EQ(alt_enter_accept_press(), 1);
+  ThreadBbs bbs;
+  bbs.serve("hello\r\n", 100, [](int fd) {
+    dos_raise_break();
+    usleep(100000);
+    close(fd);
+  });
+  EXPECT_EQ(run_session_common("127.0.0.1", bbs.port, kEmulationAnsi, nullptr, "CP437", nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+            0);
+  bbs.th.join();
+  clock_test_set_ms(777100);  // past the 80 ms of a new press, within the held 140
+  EXPECT_EQ(alt_enter_accept_press(), 0);
+  EXPECT_EQ(g_alt_enter_down, 1);
+  clock_test_reset();
+  session_input_reset();
 }
