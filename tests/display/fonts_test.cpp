@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -524,31 +525,116 @@ TEST_F(FontDrawer, SystemFontsOpenAtExactHeights) {
   EXPECT_EQ(try_open_named_font("", 16, 0), nullptr);
 
   int cp437 = -1;
-  set_active_font("DejaVu Sans Mono");
-  g_medium_window = 1;
-  f = open_terminal_font(&cp437);
-  ASSERT_NE(f, nullptr);
-  EXPECT_EQ(plat_font_height(f), 24);  // the medium window starts with the tallest
-  EXPECT_EQ(cp437, 0);
-  int cw, ch, base;
-  terminal_metrics_from_font(f, 0, &cw, &ch, &base);
-  EXPECT_EQ(cw, 10);
-  EXPECT_EQ(ch, 20);
-  set_active_font("C64 Up/GFX [80]");
-  terminal_metrics_from_font(f, 0, &cw, &ch, &base);
-  EXPECT_LE(cw, 16);  // capped at 16 in the medium window
-  EXPECT_EQ(ch, 16);
-  EXPECT_EQ(base, 15);  // a 24-pixel face's baseline, pulled inside the cell
-  plat_close_font(f);
-  g_medium_window = 0;
-
   set_active_font("Topaz (Amiga)");
   EXPECT_EQ(console([&] { f = open_terminal_font(&cp437); }),
             "Kavel font warning: embedded Topaz bitmap backend unavailable for Topaz (Amiga); no "
             "runtime Topaz font fallback used.\n");
   EXPECT_EQ(f, nullptr);
-  set_active_font("C64 Low/Up [40]");
-  EXPECT_EQ(open_terminal_font(&cp437), nullptr);
+}
+
+// DejaVu Sans Mono (fonts-dejavu-core) at a few heights stands in for the
+// system fonts of every kind of name.  The expectations below rest on the
+// metrics the face reports, checked first.
+TEST_F(FontDrawer, SystemFontMetricsForEachKindOfName) {
+  struct Face {
+    int height, width, baseline;
+  };
+  const Face faces[] = {{6, 2, 4}, {8, 4, 6}, {9, 5, 7}, {12, 6, 9}, {24, 12, 19}};
+  std::map<int, PlatFont*> open;
+  for (const Face& f : faces) {
+    PlatFont* font = try_open_font_exact("DejaVu Sans Mono.font", f.height, 0);
+    ASSERT_NE(font, nullptr) << f.height;
+    open[f.height] = font;
+    ASSERT_EQ(plat_font_width(font), f.width) << "face metrics changed at " << f.height;
+    ASSERT_EQ(plat_font_baseline(font), f.baseline) << "face metrics changed at " << f.height;
+  }
+
+  enum Mode { N, M, F_AND_M };
+  struct Case {
+    const char* why;
+    int face;  // 0: no font
+    const char* active;
+    int cp437;
+    Mode mode;
+    int w, h, b;
+  } cases[] = {
+      {"no font", 0, "CP437", 0, N, 10, 20, 16},
+      {"CP437 glyphs come before the C64 rule", 24, "C64 Up/GFX [80]", 1, N, 12, 24, 19},
+      {"CP437 glyphs, tiny face widened", 6, "CP437", 1, N, 8, 16, 4},
+      {"C64 capped at 8", 24, "C64 Up/GFX [80]", 0, N, 8, 8, 7},
+      {"C64 capped at 16 in the medium window", 24, "C64 Low/Up [40]", 0, M, 12, 16, 15},
+      {"C64 cap of 8 when full screen too", 24, "C64 Low/Up [40]", 0, F_AND_M, 8, 8, 7},
+      {"C64 narrow face widened", 8, "C64 Up/GFX [40]", 0, N, 8, 8, 6},
+      {"C64 low baseline: the result stands", 6, "C64 Up/GFX [40]", 0, N, 2, 6, 4},
+      {"Amiga: the face's width", 9, "Topaz (Amiga)", 0, N, 8, 9, 7},
+      {"Amiga: tiny face", 6, "Topaz (1200)", 0, N, 8, 16, 4},
+      {"other: centred in 10 x 20", 12, "DejaVu Sans Mono", 0, N, 10, 20, 13},
+      {"other: taller than the cell", 24, "DejaVu Sans Mono", 0, N, 10, 20, 17},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    g_fullscreen = c.mode == F_AND_M;
+    g_medium_window = c.mode != N;
+    set_active_font(c.active);
+    int w = -1, h = -1, b = -1;
+    terminal_metrics_from_font(c.face ? open[c.face] : nullptr, c.cp437, &w, &h, &b);
+    EXPECT_EQ(w, c.w);
+    EXPECT_EQ(h, c.h);
+    EXPECT_EQ(b, c.b);
+  }
+
+  struct UiCase {
+    int face, w, line_h, b;
+  } ui_cases[] = {{0, 10, 18, 14}, {6, 8, 16, 5}, {8, 8, 16, 7}, {12, 6, 15, 10}, {24, 12, 27, 20}};
+  for (const UiCase& c : ui_cases) {
+    int w = -1, lh = -1, b = -1;
+    ui_metrics_from_font(c.face ? open[c.face] : nullptr, &w, &lh, &b);
+    EXPECT_EQ(w, c.w) << c.face;
+    EXPECT_EQ(lh, c.line_h) << c.face;
+    EXPECT_EQ(b, c.b) << c.face;
+  }
+  for (auto& [height, font] : open) plat_close_font(font);
+}
+
+// Only DejaVu Sans Mono of the names tried is expected to be installed, so
+// the height that opens shows which list was walked.
+TEST_F(FontDrawer, TerminalAndMenuFontListsPerMode) {
+  enum Mode { N, M, F_AND_M };
+  struct Case {
+    const char* active;
+    Mode mode;
+    int height;  // 0: nothing opens
+  } cases[] = {
+      {"CP437", N, 16},
+      {"CP437", M, 24},
+      {"CP437", F_AND_M, 16},  // the medium list is not for full screen
+      {"ibm vga", M, 24},      // CP437-like: the built-in list
+      {"DejaVu Sans Mono", N, 16},
+      {"DejaVu Sans Mono", M, 24},  // the medium window starts with the tallest
+      {"DejaVu Sans Mono.font", N, 16},
+      {"DejaVu Sans Mono", F_AND_M, 16},
+      {"No Such Face Here", N, 0},  // no fall-back to the built-in list
+      {"C64 Up/GFX [80]", N, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.active << " mode " << c.mode);
+    g_fullscreen = c.mode == F_AND_M;
+    g_medium_window = c.mode != N;
+    set_active_font(c.active);
+    int cp437 = -1;
+    PlatFont* f = open_terminal_font(&cp437);
+    EXPECT_EQ(f ? plat_font_height(f) : 0, c.height);
+    EXPECT_EQ(cp437, 0);
+    if (f) plat_close_font(f);
+  }
+  for (Mode mode : {N, M, F_AND_M}) {
+    g_fullscreen = mode == F_AND_M;
+    g_medium_window = mode != N;
+    PlatFont* f = open_ui_font(nullptr);
+    ASSERT_NE(f, nullptr) << mode;
+    EXPECT_EQ(plat_font_height(f), mode == M ? 24 : 14) << mode;
+    plat_close_font(f);
+  }
 }
 
 }  // namespace
