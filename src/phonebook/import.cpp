@@ -216,13 +216,17 @@ int import_read_stream(Phonebook* pb, FILE* in, int* imported, int* updated, int
   char* line = nullptr;
   size_t cap = 0;
   int result = 0;
-  while (phonebook_read_line(in, &line, &cap, kListMaxLine) >= 0) {
+  long len;
+  while ((len = phonebook_read_line(in, &line, &cap, kListMaxLine)) >= 0) {
     if (read_list_line(&r, line) != 0) {
       result = -1;
       break;
     }
   }
   free(line);
+  // A line that could not be held in memory ends the import like a merge
+  // that could not grow the phonebook.
+  if (len == -2) result = -1;
   if (result == 0 && close_section(&r) != 0) result = -1;
   return result;
 }

@@ -34,8 +34,14 @@ using FileHandle = std::unique_ptr<FILE, FileCloser>;
 
 int (*g_rename_fn)(const char*, const char*) = nullptr;
 
+int (*g_link_fn)(const char*, const char*) = nullptr;
+
 int do_rename(const char* from, const char* to) {
   return g_rename_fn ? g_rename_fn(from, to) : rename(from, to);
+}
+
+int do_link(const char* from, const char* to) {
+  return g_link_fn ? g_link_fn(from, to) : link(from, to);
 }
 
 // "ansi", "petscii"/"petascii"/"c64", a single digit kept as it is, else ANSI.
@@ -102,26 +108,34 @@ long phonebook_read_line(FILE* in, char** buf, size_t* cap, size_t max_len) {
   if (!in || !buf || !cap) return -1;
   size_t len = 0;
   bool any = false;
+  bool out_of_memory = false;
   int c;
   while ((c = getc(in)) != EOF) {
     any = true;
     if (c == '\n') break;
-    if (len >= max_len) continue;  // over-long line: the rest is dropped
+    // An over-long line keeps its first max_len bytes.  When the buffer
+    // cannot grow the line is still consumed to its end, so that the next
+    // read starts on the next line, but it is reported rather than returned
+    // cut short: a shortened line would read as a damaged entry.
+    if (len >= max_len || out_of_memory) continue;
     if (len + 1 >= *cap) {
       size_t want = *cap < 256 ? 256 : *cap * 2;
       if (want > max_len + 1) want = max_len + 1;
-      if (want <= len + 1) continue;
       char* p = static_cast<char*>(realloc(*buf, want));
-      if (!p) continue;  // keep what fits; the line is cut like an over-long one
+      if (!p) {
+        out_of_memory = true;
+        continue;
+      }
       *buf = p;
       *cap = want;
     }
     (*buf)[len++] = static_cast<char>(c);
   }
   if (!any) return -1;
+  if (out_of_memory) return -2;
   if (!*buf) {
     char* p = static_cast<char*>(malloc(1));
-    if (!p) return -1;
+    if (!p) return -2;
     *buf = p;
     *cap = 1;
   }
@@ -212,6 +226,9 @@ int phonebook_load_stream(Phonebook* pb, FILE* in) {
     }
   }
   free(line);
+  // A line that could not be held, or a read error part way through, means
+  // the entries after it are missing: that is not a whole phonebook.
+  if (len == -2 || ferror(in)) result = -1;
   return result;
 }
 
@@ -314,6 +331,10 @@ void phonebook_test_set_rename(int (*fn)(const char*, const char*)) {
   g_rename_fn = fn;
 }
 
+void phonebook_test_set_link(int (*fn)(const char*, const char*)) {
+  g_link_fn = fn;
+}
+
 int phonebook_save(const Phonebook* pb, const char* path) {
   if (!pb || !path || !*path) return -1;
   size_t n = strlen(path) + 8;
@@ -328,17 +349,31 @@ int phonebook_save(const Phonebook* pb, const char* path) {
   struct stat st;
   bool existed = lstat(path, &st) == 0;
   remove(bak.get());
-  if (existed) {
-    if (do_rename(path, bak.get()) != 0) {
-      remove(tmp.get());
-      return -1;
-    }
+  if (!existed) {
     if (do_rename(tmp.get(), path) == 0) return 0;
-    do_rename(bak.get(), path);
+    remove(tmp.get());
+    return -1;
+  }
+  // The previous version gets its ".bak" name as a second link, and the new
+  // file then replaces the real name in one rename: at every moment the real
+  // name holds a whole phonebook, the old one or the new one.
+  if (do_link(path, bak.get()) == 0) {
+    if (do_rename(tmp.get(), path) == 0) return 0;
+    // Nothing has moved.  Dropping the extra name leaves what a failed save
+    // always leaves: the previous file under its own name and no ".bak".
+    remove(bak.get());
+    remove(tmp.get());
+    return -1;
+  }
+  // No hard links here (some file systems have none, and the kernel refuses
+  // links to files the user does not own): move the old file aside instead,
+  // and put it back when the new one cannot take its place.
+  if (do_rename(path, bak.get()) != 0) {
     remove(tmp.get());
     return -1;
   }
   if (do_rename(tmp.get(), path) == 0) return 0;
+  do_rename(bak.get(), path);
   remove(tmp.get());
   return -1;
 }

@@ -53,21 +53,23 @@ int phonebook_append(Phonebook* pb, const PhoneEntry* entry);
 // ---------------------------------------------------------------- reading --
 
 // Empties the phonebook (freeing its array: start from a zeroed Phonebook)
-// and reads the file.  0 at end of file; -1 when the
-// file cannot be opened (the phonebook stays empty) or when memory runs out
-// (the entries read so far stay).
+// and reads the file.  0 at end of file; -1 when the file cannot be opened
+// (the phonebook stays empty), when memory runs out or when reading fails
+// part way (the entries read so far stay).
 int phonebook_load(Phonebook* pb, const char* path);
 // The same reading over an open stream (the phonebook is emptied first).
 int phonebook_load_stream(Phonebook* pb, FILE* in);
 // Parses one line of the file (len bytes, need not be terminated; it is
 // cut at an embedded NUL).  1 when it gives an entry (written to *out), 0
-// for a blank line, a comment or a line without a separator.
+// for a blank line, a comment or a line without a separator, -1 when memory
+// runs out.
 int phonebook_parse_line(const char* line, size_t len, PhoneEntry* out);
 
 // Reads one line of any length from in into *buf (grown with realloc, kept up
 // to max_len bytes, the rest of the line skipped), without its line feed and
-// always terminated.  Returns the number of bytes kept, or -1 at end of file.
-// Shared by every line-oriented reader of this subsystem.
+// always terminated.  Returns the number of bytes kept, -1 at end of file, or
+// -2 when the buffer could not grow (the line has been consumed).  Shared by
+// every line-oriented reader of this subsystem.
 long phonebook_read_line(FILE* in, char** buf, size_t* cap, size_t max_len);
 
 // ---------------------------------------------------------------- writing --
@@ -87,8 +89,10 @@ int phonebook_write_to_path(const Phonebook* pb, const char* path);
 // Replaces path through "path.tmp", keeping the previous version as
 // "path.bak".  Every failure returns -1 and leaves the previous file in place.
 int phonebook_save(const Phonebook* pb, const char* path);
-// Test hook: the rename used by phonebook_save (null restores rename(2)).
+// Test hooks: the rename and the hard link used by phonebook_save (null
+// restores rename(2) and link(2)).
 void phonebook_test_set_rename(int (*fn)(const char* from, const char* to));
+void phonebook_test_set_link(int (*fn)(const char* from, const char* to));
 
 // Stamps entry index with today's date and one more call, then saves.
 int phoneentry_mark_last_call(Phonebook* pb, const char* path, int index);

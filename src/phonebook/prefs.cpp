@@ -104,12 +104,10 @@ void transfer_prefs_read_stream(FILE* in) {
   if (!in) return;
   char* line = nullptr;
   size_t cap = 0;
-  long len;
-  while ((len = phonebook_read_line(in, &line, &cap, kPrefsMaxLine)) >= 0) {
-    // A NUL byte ends the line as far as any setting is concerned.
-    (void)len;
-    apply_line(line);
-  }
+  // A NUL byte ends the line as far as any setting is concerned.  Reading
+  // stops at the end of the file or when a line cannot be held in memory;
+  // the settings not read keep their defaults.
+  while (phonebook_read_line(in, &line, &cap, kPrefsMaxLine) >= 0) apply_line(line);
   free(line);
 }
 

@@ -65,6 +65,18 @@ inline ::testing::AssertionResult entries_equal(const PhoneEntry& a, const Phone
                                        << "  terminal " << a.terminal << " vs " << b.terminal;
 }
 
+// Runs fn in a child process and returns its exit status (-1 if it did not
+// exit normally).
+template <class Fn>
+int in_child(Fn fn) {
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 // Runs fn in a child process whose files may not grow beyond limit bytes
 // (which holds for root too); returns fn's result as the child reports it.
 inline int in_child_with_file_limit(rlim_t limit, int (*fn)(void*), void* arg) {

@@ -1,8 +1,12 @@
 // The crash-safe save: real write and rename failures never cost the user
 // the previous phonebook.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <ctime>
 #include <string>
 
@@ -46,6 +50,44 @@ int g_renames = 0;
 int fail_second_rename(const char* from, const char* to) {
   return ++g_renames == 2 ? -1 : rename(from, to);
 }
+int fail_rename_onto_path(const char* from, const char* to) {
+  g_renames++;
+  return strstr(from, ".tmp") ? -1 : rename(from, to);
+}
+int no_hard_links(const char*, const char*) {
+  errno = EPERM;
+  return -1;
+}
+
+// The process "crashes" at the moment the new file would take the real name.
+std::string g_crash_path;
+int crash_before_replacing(const char* from, const char* to) {
+  if (g_crash_path == to) _exit(42);
+  return rename(from, to);
+}
+
+// Sets the append-only attribute of a directory for its lifetime: entries
+// can be added (the temporary file, the ".bak" link) but none replaced, so
+// renaming the new file over the old one fails for real.
+class AppendOnlyDir {
+ public:
+  explicit AppendOnlyDir(const std::string& dir) : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY)) {
+    if (fd_ >= 0 && ioctl(fd_, FS_IOC_GETFLAGS, &old_) == 0) {
+      int flags = old_ | FS_APPEND_FL;
+      set_ = ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+  }
+  ~AppendOnlyDir() {
+    if (set_) ioctl(fd_, FS_IOC_SETFLAGS, &old_);
+    if (fd_ >= 0) close(fd_);
+  }
+  bool active() const { return set_; }
+
+ private:
+  int fd_;
+  int old_ = 0;
+  bool set_ = false;
+};
 
 }  // namespace
 
@@ -120,14 +162,103 @@ TEST(PhonebookSave, RenameFailuresKeepTheOldFile) {
   ASSERT_EQ(remove((path + ".bak/keep").c_str()), 0);
   ASSERT_EQ(remove((path + ".bak").c_str()), 0);
 
-  // The new file cannot be moved into place: the old one is put back.
+  // The new file cannot be moved into place: the extra ".bak" name goes
+  // again, and so does the temporary file.
   g_renames = 0;
-  phonebook_test_set_rename(fail_second_rename);
+  phonebook_test_set_rename(fail_rename_onto_path);
   int rc = phonebook_save(new_book.get(), path.c_str());
+  phonebook_test_set_rename(nullptr);
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(g_renames, 1);
+  EXPECT_EQ(contents(path), before);
+  EXPECT_FALSE(exists(path + ".tmp"));
+  EXPECT_FALSE(exists(path + ".bak"));
+
+  // Without hard links the old file is moved aside, and put back when the
+  // new one cannot take its place.
+  g_renames = 0;
+  phonebook_test_set_link(no_hard_links);
+  phonebook_test_set_rename(fail_second_rename);
+  rc = phonebook_save(new_book.get(), path.c_str());
   phonebook_test_set_rename(nullptr);
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(g_renames, 3);
   EXPECT_EQ(contents(path), before);
+  EXPECT_FALSE(exists(path + ".tmp"));
+  // ... and a save that goes through still leaves the previous version.
+  rc = phonebook_save(new_book.get(), path.c_str());
+  phonebook_test_set_link(nullptr);
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(contents(path + ".bak"), before);
+  EXPECT_NE(contents(path), before);
+}
+
+TEST(PhonebookSave, RealNameNeverMissing) {
+  TempDir dir;
+  std::string path = dir.file("kavel.phonebook");
+  TestBook old_book, new_book;
+  fill_book(&old_book, 2, "old");
+  fill_book(&new_book, 3, "new");
+  ASSERT_EQ(phonebook_save(old_book.get(), path.c_str()), 0);
+  const std::string before = contents(path);
+
+  // A crash just before the new file takes the real name: the user still
+  // has the old phonebook under its own name, and as ".bak".
+  g_crash_path = path;
+  EXPECT_EQ(in_child([&] {
+              phonebook_test_set_rename(crash_before_replacing);
+              return phonebook_save(new_book.get(), path.c_str()) == 0 ? 0 : 1;
+            }),
+            42);
+  EXPECT_EQ(contents(path), before);
+  EXPECT_EQ(contents(path + ".bak"), before);
+  ASSERT_EQ(phonebook_save(new_book.get(), path.c_str()), 0);
+  EXPECT_EQ(contents(path + ".bak"), before);
+  EXPECT_NE(contents(path), before);
+}
+
+TEST(PhonebookSave, ReplacingRefusedByTheFileSystem) {
+  TempDir dir;
+  std::string path = dir.file("kavel.phonebook");
+  TestBook old_book, new_book;
+  fill_book(&old_book, 2, "old");
+  fill_book(&new_book, 3, "new");
+  ASSERT_EQ(phonebook_save(old_book.get(), path.c_str()), 0);
+  const std::string before = contents(path);
+  // In a directory where nothing may be replaced the rename over the real
+  // name really fails, and the save says so.
+  AppendOnlyDir guard(dir.path());
+  if (!guard.active()) GTEST_SKIP() << "the append-only attribute cannot be set here";
+  EXPECT_EQ(phonebook_save(new_book.get(), path.c_str()), -1);
+  EXPECT_EQ(contents(path), before);
+}
+
+TEST(PhonebookSave, FileTheUserMayNotLinkIsMovedAside) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  TempDir dir;
+  std::string shared = dir.file("shared");
+  ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+  std::string path = shared + "/kavel.phonebook";
+  TestBook old_book, new_book;
+  fill_book(&old_book, 2, "old");
+  fill_book(&new_book, 3, "new");
+  ASSERT_EQ(phonebook_save(old_book.get(), path.c_str()), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  const std::string before = contents(path);
+
+  // Another user may not hard-link a file of root's that it cannot write
+  // (protected hard links), but may rename it in a directory open to all.
+  int rc = in_child([&] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) return 10;
+    if (link(path.c_str(), (shared + "/probe").c_str()) == 0 || errno != EPERM) return 11;
+    return phonebook_save(new_book.get(), path.c_str()) == 0 ? 0 : 1;
+  });
+  if (rc == 10 || rc == 11) GTEST_SKIP() << "hard links are not refused here (" << rc << ")";
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(contents(path + ".bak"), before);
+  EXPECT_EQ(contents(path).rfind("# Kavel Phonebook\nnew0|host0|23|", 0), 0u);
   EXPECT_FALSE(exists(path + ".tmp"));
 }
 
