@@ -147,6 +147,10 @@ bool video_ready() {
     // window surface, so it is set before any window exists; the variable
     // SDL_FRAMEBUFFER_ACCELERATION in the environment still overrides it.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    // KAVEL_PRESENT=renderer takes the fall-back path on any driver, so that
+    // it can be tried where window surfaces work.
+    const char* present = getenv("KAVEL_PRESENT");
+    if (present && strcmp(present, "renderer") == 0) g_surface_possible = false;
     // SDL falls back to an invisible "offscreen" display when nothing else
     // opens; for us that is no display at all.  Without an X or Wayland
     // display only the console (KMSDRM) is worth trying, which also keeps

@@ -2,8 +2,8 @@
 # Real windows through the SDL backend on a virtual X server: the test
 # pattern in a normal window and on a full-screen own screen (with scrolls
 # presented through the framebuffer's row table), the font viewer, a key
-# press travelling from X through the key map to the program, and the same
-# pattern on a 16-bit X server.
+# press travelling from X through the key map to the program, the pattern
+# through the fall-back renderer, and the pattern on a 16-bit X server.
 # Pixels are read back from screenshots of the root window.
 # Usage: platform_xvfb_window.sh BUILD_DIR SOURCE_DIR   (exit 77: skipped)
 set -u
@@ -233,7 +233,18 @@ else
   stop_app
 fi
 
-# 4. The font viewer draws a solid test font and lists a malformed file.
+# 4. The fall-back present through an SDL renderer, used where the video
+# driver has no window surface, forced here on X11.
+if start_app "pattern ready" env KAVEL_PRESENT=renderer "$pattern" 20; then
+  shot renderer
+  check_pattern renderer 40 30 640
+  stop_app
+else
+  fail "window pattern through the renderer did not start"
+  stop_app
+fi
+
+# 5. The font viewer draws a solid test font and lists a malformed file.
 mkdir -p "$work/Fonts"
 head -c 2048 /dev/zero | tr '\0' '\377' >"$work/Fonts/solid.f8"
 head -c 100 /dev/zero >"$work/Fonts/short.f16"
@@ -249,7 +260,7 @@ else
   stop_app
 fi
 
-# 5. A 16-bit X server: the window surface is RGB565, filled through the
+# 6. A 16-bit X server: the window surface is RGB565, filled through the
 # colour-map conversion for formats other than XRGB8888.  Five or six bits
 # per component round the palette by up to 8 levels (as xwd reads them back).
 stop_xvfb
