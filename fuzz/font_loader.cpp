@@ -62,8 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bitmap_font_cache_reset();
   // The working directory's Fonts/ may hold a real font that the lookup
   // finds when ours is refused; only a load of our own file is checked.
-  if (bitmap_font_load("cp437.f16", 16, 1) == 1 && fonts + "/cp437.f16" == g_bitmap_font.path &&
+  int loaded = bitmap_font_load("cp437.f16", 16, 1);
+  if (loaded == 1 && fonts + "/cp437.f16" == g_bitmap_font.path &&
       (size != 4096 || memcmp(g_bitmap_font.glyphs, data, 4096) != 0)) {
+    abort();
+  }
+  // The direct glyph view reads the same cached file as the loader.
+  const uint8_t* pc = bitmap_font_cp437_16_glyphs();
+  if ((pc != nullptr) != (loaded == 1) || (pc && memcmp(pc, g_bitmap_font.glyphs, 4096) != 0)) {
     abort();
   }
   bitmap_font_load("Topaz+1200/14", 14, 2);
