@@ -394,6 +394,8 @@ static bool startup_font_ok(const std::string& path, long size) {
   return ftell(f.get()) == size;
 }
 
+// Every spelling the loader accepts counts, not only the name in the report:
+// a drawer whose files the terminal can load must not stop the program.
 static bool startup_font_present(const FontFileSpec& spec) {
   for (const char* dir : kFontDirs) {
     std::string base = expand_font_path(dir);

@@ -151,6 +151,8 @@ void surface_terminal_inner_size(int petscii, int medium, int cell_w, int cell_h
   int h = kTermRows * cell_h;
   if (medium && petscii && is_c64_40_column_font()) {
     // The 40-column picture at scale 3; a smaller scale is centred in it.
+    // Only a PETSCII terminal shows 40 columns: an ANSI terminal with a C64
+    // font draws all 80 at that scale and gets a window that holds them.
     w = 960;
     h = 600;
   }

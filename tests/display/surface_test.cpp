@@ -124,6 +124,9 @@ TEST_F(Surface, WindowSizesAndPlacement) {
        0, 0, 160, 100, 0},
       {"medium C64 80", kMedium, "C64 Low/Up [80]", true, 1920, 1080, 16, 16, 1280, 400, 320, 340,
        0, 0, 1},
+      // An ANSI terminal with a 40-column C64 font shows all 80 columns.
+      {"medium C64 40 in ANSI", kMedium, "C64 Up/GFX [40]", false, 1920, 1080, 24, 24, 1920, 600, 0,
+       240, 0, 0, 0},
       {"normal window larger than the desktop", kNormal, "CP437", false, 600, 300, 8, 16, 640, 400,
        0, 0, 0, 0, 0},
   };
@@ -144,7 +147,7 @@ TEST_F(Surface, WindowSizesAndPlacement) {
     EXPECT_EQ(t()->origin_y, c.origin_y);
     EXPECT_EQ(t()->petscii, c.petscii ? TERM_MODE_PETSCII : TERM_MODE_ANSI);
     EXPECT_EQ(t()->petscii_lower, c.lower);
-    EXPECT_EQ(t()->cp437_font, c.petscii ? 0 : 1);
+    EXPECT_EQ(t()->cp437_font, std::string(c.font) == "CP437" ? 1 : 0);
     // Cleared by the first clear screen.
     EXPECT_EQ(t()->cells[24][79].ch, ' ');
     EXPECT_EQ(t()->cells[24][79].fg, 7);
@@ -212,6 +215,7 @@ TEST_F(Surface, OpenFailsCleanlyWithoutADisplay) {
   // Closing a cleared record is harmless.
   term_close(t());
   EXPECT_EQ(t()->window, nullptr);
+  EXPECT_EQ(t()->reply_socket, -1);
 }
 
 TEST_F(Surface, WindowPensAreObtainedAndReleased) {
