@@ -434,12 +434,13 @@ bool present_rect(const PlatWindow* w, bool full, int tw, int th, SDL_Rect* r) {
   return true;
 }
 
-void present_surface(SdlWindow* n, PlatWindow* w) {
+// False when there was no surface to show the window on; the whole window
+// is then owed to the next present.
+bool present_surface(SdlWindow* n, PlatWindow* w) {
   SDL_Surface* surface = SDL_GetWindowSurface(n->win);
   if (!surface) {
-    // Nothing to draw into right now; everything is owed to the next one.
     n->surface_stale = true;
-    return;
+    return false;
   }
   const bool full = n->surface_stale || surface->w != n->surface_w || surface->h != n->surface_h ||
                     surface->format->format != n->surface_format;
@@ -454,10 +455,10 @@ void present_surface(SdlWindow* n, PlatWindow* w) {
   }
   update_lut(n, w, surface->format);
   SDL_Rect r;
-  if (!present_rect(w, full || !w->dirty, surface->w, surface->h, &r)) return;
+  if (!present_rect(w, full || !w->dirty, surface->w, surface->h, &r)) return true;
   if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) {
     n->surface_stale = true;
-    return;
+    return false;
   }
   const int bpp = surface->format->BytesPerPixel;
   auto* dst = static_cast<uint8_t*>(surface->pixels) +
@@ -469,6 +470,7 @@ void present_surface(SdlWindow* n, PlatWindow* w) {
   } else {
     SDL_UpdateWindowSurfaceRects(n->win, &r, 1);
   }
+  return true;
 }
 
 void present_renderer(SdlWindow* n, PlatWindow* w) {
@@ -582,13 +584,12 @@ bool backend_present(PlatWindow* w, bool force) {
   if (!force && n->presented && now - n->last_present_ms < static_cast<uint32_t>(g_frame_ms)) {
     return false;
   }
-  if (n->use_surface) {
-    present_surface(n, w);
-  } else {
-    present_renderer(n, w);
-  }
+  // A failed present also waits a refresh before the next try, and keeps
+  // the window's dirty state for it.
   n->last_present_ms = now;
   n->presented = true;
+  if (n->use_surface) return present_surface(n, w);
+  present_renderer(n, w);
   return true;
 }
 
