@@ -50,16 +50,20 @@ void term_draw_bitmap_glyph_abs(Terminal* t, int x, int y, uint8_t ch, int fg, i
   int fg_pen = pen_of(t, fg);
   int bg_pen = pen_of(t, bg);
   bool exact_cell = t->cell_w == 8 * scale && t->cell_h == height * scale;
-  if (ch == 0 || ch == 32 || !exact_cell) {
+  bool blank = ch == 0 || ch == 32;
+  if (!exact_cell) {
     plat_set_apen(t->rport, bg_pen);
     plat_rect_fill(t->rport, x, y, x + t->cell_w - 1, y + t->cell_h - 1);
-    if (ch == 0 || ch == 32) return;
+    if (blank) return;
     bg_pen = -1;  // background already painted over the whole cell
   }
   // One call paints the background and every run of set bits of every row:
-  // the same pixels as a fill per run, without a platform call per run.
-  plat_draw_glyph(t->rport, x, y, &g_bitmap_font.glyphs[ch * height], height, scale, fg_pen,
-                  bg_pen);
+  // the same pixels as a fill per run, without a platform call per run.  A
+  // blank cell that the glyph covers exactly is a glyph without set bits:
+  // the same pixels as the background fill, on the glyph's fast path.
+  static constexpr uint8_t kNoBits[16] = {};
+  const uint8_t* rows = blank ? kNoBits : &g_bitmap_font.glyphs[ch * height];
+  plat_draw_glyph(t->rport, x, y, rows, height, scale, fg_pen, bg_pen);
 }
 
 void term_draw_bitmap_text(Terminal* t, int x, int y, const char* text, int len) {

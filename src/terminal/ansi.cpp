@@ -33,23 +33,40 @@ void reply(Terminal* t, const char* bytes, size_t len) {
 }
 
 // The C64 fonts show the PETSCII letter layout, so ASCII case is swapped to
-// look right.  The font-name test is a substring search; remember the answer
-// for the last name seen instead of searching for every printed letter.  The
-// seven font choices fit in 16 bytes, so the usual check is two word loads.
-bool active_font_is_c64() {
-  static char cached_name[sizeof g_active_font];
-  static bool cached_valid = false;
-  static bool cached_result = false;
-  constexpr size_t kQuick = 16;
-  bool same = cached_valid && memcmp(cached_name, g_active_font, kQuick) == 0 &&
-              (memchr(g_active_font, '\0', kQuick) != nullptr ||
-               memcmp(cached_name, g_active_font, sizeof cached_name) == 0);
-  if (!same) {
-    memcpy(cached_name, g_active_font, sizeof cached_name);
-    cached_result = font_name_looks_c64(g_active_font);
-    cached_valid = true;
+// look right.  The font-name test is a substring search, far too slow for
+// every printed letter, so the answer is kept with the name it was found for.
+// The name can change behind set_active_font's back (the session writes the
+// array directly), so the check compares the name itself rather than trusting
+// a change counter: every font choice is shorter than 16 bytes, and when the
+// kept name ends within its first 16 bytes, two equal 8-byte words prove the
+// names equal.  Longer names take the full comparison.
+struct C64FontCache {
+  char name[sizeof g_active_font];
+  uint64_t head[2];
+  bool short_name;
+  bool valid;
+  bool c64;
+};
+C64FontCache g_c64_cache;
+
+bool refresh_c64_cache() {
+  C64FontCache& c = g_c64_cache;
+  if (!c.valid || memcmp(c.name, g_active_font, sizeof c.name) != 0) {
+    memcpy(c.name, g_active_font, sizeof c.name);
+    memcpy(c.head, c.name, sizeof c.head);
+    c.short_name = memchr(c.name, '\0', sizeof c.head) != nullptr;
+    c.c64 = font_name_looks_c64(c.name);
+    c.valid = true;
   }
-  return cached_result;
+  return c.c64;
+}
+
+inline bool active_font_is_c64() {
+  uint64_t head[2];
+  memcpy(head, g_active_font, sizeof head);
+  const C64FontCache& c = g_c64_cache;
+  if (c.valid && c.short_name && head[0] == c.head[0] && head[1] == c.head[1]) return c.c64;
+  return refresh_c64_cache();
 }
 
 void print_byte(Terminal* t, uint8_t b) {
@@ -66,7 +83,7 @@ void print_byte(Terminal* t, uint8_t b) {
     if (t->cp437_font && term_is_displayable_control(b)) term_put_char(t, b);
     return;
   }
-  if (((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z')) && active_font_is_c64()) b ^= 0x20;
+  if (active_font_is_c64() && ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'))) b ^= 0x20;
   term_put_char(t, b);
 }
 
@@ -372,7 +389,9 @@ void term_consume_byte(Terminal* t, uint8_t byte) {
   if (!t) return;
   // Most bytes are plain text in the ground state: print them directly.
   if (t->ansi_state == ANSI_GROUND && byte >= 32 && !t->dec_line_drawing) {
-    if (((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') && active_font_is_c64()) byte ^= 0x20;
+    // The font test comes first: it is the same for every byte and so
+    // predicted, where the letter test on mixed text is not.
+    if (active_font_is_c64() && (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') byte ^= 0x20;
     term_put_char(t, byte);
     return;
   }

@@ -86,7 +86,9 @@ void term_fill_rect(Terminal* t, int x1, int y1, int x2, int y2, int colour) {
 
 void term_put_char(Terminal* t, uint8_t ch) {
   if (!t) return;
-  term_hide_cursor(t);
+  // Most characters arrive with no cursor drawn (the session loop shows it
+  // again only between reads): skip the call then.
+  if (t->cursor_drawn) term_hide_cursor(t);
   if (t->col < 0) t->col = 0;
   if (t->row < 0) {
     t->row = 0;

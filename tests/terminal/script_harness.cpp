@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -205,6 +206,12 @@ std::vector<ScriptFailure> run_terminal_script(const std::string& path, int* cas
       } else if (cmd == "FONT") {
         if (!parse_literal(arg, 0, &lit)) fail("bad literal");
         set_active_font(lit.c_str());
+      } else if (cmd == "FONTRAW") {
+        // Written straight into the array, as the session does when it puts
+        // back an empty name, without set_active_font.
+        if (!parse_literal(arg, 0, &lit)) fail("bad literal");
+        memset(g_active_font, 0, sizeof g_active_font);
+        memcpy(g_active_font, lit.data(), std::min(lit.size(), sizeof g_active_font - 1));
       } else if (cmd == "NOREPLYSOCK") {
         // The peer end stays open, so a reply sent anyway would still show.
         t->reply_socket = -1;
