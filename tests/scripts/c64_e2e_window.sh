@@ -12,31 +12,10 @@ BUILD=${1:?build dir}
 SRC=${2:?source dir}
 C64="$BUILD/kavel-c64"
 BBS="$BUILD/kavel-testbbs"
-for tool in Xvfb xdotool convert import compare; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
-done
+source "$(dirname "$0")/lib/window_harness.sh"
+window_harness_init Xvfb xdotool convert import compare
 for b in "$C64" "$BBS"; do [ -x "$b" ] || { echo "FAIL: $b not built"; exit 1; }; done
-
-work=$(mktemp -d)
-xvfb_pid= bbs_pid= kavel_pid=
-cleanup() {
-  for p in $kavel_pid $bbs_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
-  # KAVEL_E2E_KEEP=DIR keeps the screenshots for a look.
-  [ -n "${KAVEL_E2E_KEEP:-}" ] && cp "$work"/*.png "$KAVEL_E2E_KEEP"/ 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail=0
-expect() {  # description, command...
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; fail=1; fi
-}
-
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "SKIP: Xvfb did not start"; exit 77; }
-export DISPLAY=":$(cat "$work/display")"
+window_harness_start_xvfb
 
 start_bbs() {  # extra board options... -> $port
   rm -f "$work/bbs.out" "$work/keys" "$work/bbs.log"

@@ -1,0 +1,42 @@
+# Shared harness of the end-to-end window tests: sourced, not run.
+#
+#   window_harness_init TOOL...   skips (exit 77) unless the tools exist,
+#                                 makes $work, installs the cleanup trap
+#   window_harness_start_xvfb     starts Xvfb 1920x1080 and exports DISPLAY
+#   expect DESCRIPTION CMD...     runs CMD, prints ok/FAIL, sets fail=1 on failure
+#
+# Every process a test starts is stopped by its pid at exit: the test sets
+# kavel_pid, bbs_pid as it starts them.  KAVEL_E2E_KEEP=DIR keeps the
+# screenshots for a look.
+
+window_harness_init() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
+  done
+  work=$(mktemp -d)
+  xvfb_pid= bbs_pid= kavel_pid=
+  fail=0
+  trap window_harness_cleanup EXIT
+}
+
+window_harness_cleanup() {
+  local p
+  for p in $kavel_pid $bbs_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
+  [ -n "${KAVEL_E2E_KEEP:-}" ] && cp "$work"/*.png "$KAVEL_E2E_KEEP"/ 2>/dev/null
+  rm -rf "$work"
+}
+
+window_harness_start_xvfb() {
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+  xvfb_pid=$!
+  local _
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  [ -s "$work/display" ] || { echo "SKIP: Xvfb did not start"; exit 77; }
+  export DISPLAY=":$(cat "$work/display")"
+}
+
+expect() {  # description, command...
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; fail=1; fi
+}
