@@ -159,7 +159,11 @@ void consume_escape(Terminal* t, uint8_t b) {
       return;
     case '(':
     case ')':
+      // The buffer keeps which set is being designated.
       t->ansi_state = ANSI_DESIGNATE;
+      t->seq_buf[0] = static_cast<char>(b);
+      t->seq_buf[1] = '\0';
+      t->seq_len = 1;
       return;
     case '7':
       t->saved_col = t->col;
@@ -404,11 +408,21 @@ void term_consume_byte(Terminal* t, uint8_t byte) {
       consume_csi(t, byte);
       return;
     case ANSI_DESIGNATE:
-      if (byte == '0')
+      // Only G0 is ever shown: SO and SI are CP437 pictures here, not shifts,
+      // so G1 can never be invoked.  A G1 designation therefore changes
+      // nothing; were it to switch line drawing on, a host's usual VT100
+      // set-up (ESC ( B ESC ) 0) would turn all later lower-case text into
+      // box pieces.
+      if (t->seq_len == 1 && t->seq_buf[0] == ')') {
+        // consumed
+      } else if (byte == '0') {
         t->dec_line_drawing = 1;
-      else if (byte == 'B' || byte == 'b')
+      } else if (byte == 'B' || byte == 'b') {
         t->dec_line_drawing = 0;
+      }
       t->ansi_state = ANSI_GROUND;
+      t->seq_len = 0;
+      t->seq_buf[0] = '\0';
       return;
     default:
       t->ansi_state = ANSI_GROUND;
