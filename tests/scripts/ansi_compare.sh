@@ -2,19 +2,43 @@
 # Our own test card (tests/terminal/data/compare_card.ans) drawn by
 # kavel-render and by ansilove, an independent ANSI renderer, must agree cell
 # by cell: the same character in the same colours everywhere, glyph shapes
-# aside.  Skipped when ansilove or python3 is missing.
+# aside.  Skipped when ansilove or python3 is missing (after the checks of
+# kavel-render's --tall and --cells, which need neither).
 set -euo pipefail
 build=$1
 src=$2
 tool="$build/kavel-render"
 [ -x "$tool" ] || { echo "kavel-render not built"; exit 77; }
 [ -f "$build/Fonts/cp437.f16" ] || { echo "fonts not built"; exit 77; }
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+png_size() {  # prints "W H" of a PNG from its IHDR
+  od -An -tu1 -j16 -N8 "$1" | awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}'
+}
+
+# --tall keeps the rows that scroll off: 30 numbered lines and the empty
+# line after them make 6 scrolled rows and the 25 of the window.
+for i in $(seq 0 29); do printf '\033[3%dmL%02d\033[0m\r\n' $((i % 7 + 1)) "$i"; done > "$tmp/lines.ans"
+"$tool" "$tmp/lines.ans" "$tmp/tall.png" --tall --cells "$tmp/tall.cells"
+[ "$(png_size "$tmp/tall.png")" = "640 496" ] || { echo "tall: $(png_size "$tmp/tall.png")"; exit 1; }
+[ "$(wc -l < "$tmp/tall.cells")" -eq 31 ] || { echo "tall: $(wc -l < "$tmp/tall.cells") cell rows"; exit 1; }
+palette=(0 4 2 6 1 5 3 7)  # SGR colour -> palette index
+for i in $(seq 0 29); do
+  fg=${palette[$((i % 7 + 1))]}
+  want=$(printf 'L%02d' "$i" | od -An -tx1 | awk -v fg="$fg" '{printf "%s%X0%s%X0%s%X0", toupper($1), fg, toupper($2), fg, toupper($3), fg}')
+  row=$(sed -n "$((i + 1))p" "$tmp/tall.cells")
+  [ "${row:0:12}" = "$want" ] || { echo "tall row $i: ${row:0:12}, expected $want"; exit 1; }
+done
+# --cells alone leaves the picture at the window's 25 rows.
+"$tool" "$tmp/lines.ans" "$tmp/window.png" --cells "$tmp/window.cells"
+[ "$(png_size "$tmp/window.png")" = "640 400" ] || { echo "window: $(png_size "$tmp/window.png")"; exit 1; }
+cmp -s "$tmp/tall.cells" "$tmp/window.cells" || { echo "--cells differs with and without --tall"; exit 1; }
+
 command -v ansilove >/dev/null || { echo "ansilove not installed"; exit 77; }
 command -v python3 >/dev/null || { echo "python3 not installed"; exit 77; }
 compare="$src/tests/terminal/ansi_compare.py"
 card="$src/tests/terminal/data/compare_card.ans"
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
 
 # The card is what its generator writes.
 python3 "$src/tests/terminal/data/make_compare_card.py" "$tmp/card.ans"
