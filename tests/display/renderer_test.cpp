@@ -1,10 +1,6 @@
 // The cell renderer: pixel rules checked directly, and golden images of
 // glyph runs, the cursor colours and the pictures built for a system font.
-//
-// A golden image is the RGB crop of the window around the cells under test,
-// compared pixel by pixel with tests/golden/NAME.png.  On a mismatch the
-// actual image and a diff (differing pixels red) are written to
-// BUILD/golden-failures/.  KAVEL_UPDATE_GOLDEN=1 rewrites the golden files.
+// (Golden images: tests/support/golden_image.h.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,6 +11,7 @@
 
 #include "platform/clock.h"
 #include "platform/png.h"
+#include "support/golden_image.h"
 #include "support/test_support.h"
 #include "terminal/headless_terminal.h"
 
@@ -38,57 +35,8 @@ void load_test_font(int height, int scale) {
   g_bitmap_font.valid = 1;
 }
 
-uint32_t rgb_at(PlatWindow* w, int x, int y) {
-  return plat_pen_rgb(plat_window_screen(w), plat_read_pixel(w, x, y));
-}
-
-std::vector<uint8_t> crop_rgb(PlatWindow* w, int x0, int y0, int width, int height) {
-  std::vector<uint8_t> out;
-  out.reserve(static_cast<size_t>(width) * height * 3);
-  for (int y = y0; y < y0 + height; y++)
-    for (int x = x0; x < x0 + width; x++) {
-      uint32_t rgb = rgb_at(w, x, y);
-      out.push_back(static_cast<uint8_t>(rgb >> 16));
-      out.push_back(static_cast<uint8_t>(rgb >> 8));
-      out.push_back(static_cast<uint8_t>(rgb));
-    }
-  return out;
-}
-
-void expect_golden(const std::string& name, PlatWindow* w, int x0, int y0, int width, int height) {
-  std::vector<uint8_t> actual = crop_rgb(w, x0, y0, width, height);
-  std::string golden = source_path("tests/golden/" + name + ".png");
-  const char* update = std::getenv("KAVEL_UPDATE_GOLDEN");
-  if (update && *update == '1') {
-    ASSERT_EQ(png_write_rgb(golden.c_str(), width, height, actual.data()), 0);
-    return;
-  }
-  int gw = 0, gh = 0;
-  std::vector<uint8_t> expected;
-  ASSERT_EQ(png_read_rgb(golden.c_str(), &gw, &gh, &expected), 0) << "cannot read " << golden;
-  bool same = gw == width && gh == height && expected == actual;
-  if (same) return;
-
-  std::string dir = binary_path("golden-failures");
-  std::filesystem::create_directories(dir);
-  std::string actual_path = dir + "/" + name + ".actual.png";
-  png_write_rgb(actual_path.c_str(), width, height, actual.data());
-  std::string diff_path;
-  if (gw == width && gh == height) {
-    std::vector<uint8_t> diff(actual.size());
-    for (size_t i = 0; i < actual.size(); i += 3) {
-      bool differs = std::memcmp(&actual[i], &expected[i], 3) != 0;
-      diff[i] = differs ? 255 : actual[i] / 4;
-      diff[i + 1] = differs ? 0 : actual[i + 1] / 4;
-      diff[i + 2] = differs ? 0 : actual[i + 2] / 4;
-    }
-    diff_path = dir + "/" + name + ".diff.png";
-    png_write_rgb(diff_path.c_str(), width, height, diff.data());
-  }
-  ADD_FAILURE() << name << " differs from " << golden << " (" << gw << "x" << gh << " expected, "
-                << width << "x" << height << " drawn); actual in " << actual_path
-                << (diff_path.empty() ? "" : ", diff in " + diff_path);
-}
+using golden::expect_golden;
+using golden::rgb_at;
 
 void put(Terminal* t, int row, int col, uint8_t ch, int fg, int bg) {
   t->cells[row][col] = Cell{ch, static_cast<uint8_t>(fg), static_cast<uint8_t>(bg), 0};

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "display/fonts.h"
-#include "display/golden_image.h"
+#include "support/golden_image.h"
 #include "display/modes.h"
 #include "display/surface.h"
 #include "platform/clock.h"

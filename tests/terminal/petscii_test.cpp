@@ -27,6 +27,7 @@
 #include "display/surface.h"
 #include "platform/display.h"
 #include "platform/png.h"
+#include "support/golden_image.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 
@@ -390,29 +391,8 @@ std::string golden_stream() {
   return s;
 }
 
-// The whole window against tests/golden/NAME.png; on a mismatch the actual
-// picture goes to BUILD/golden-failures/.  KAVEL_UPDATE_GOLDEN=1 rewrites
-// the golden file instead.
 void expect_window_golden(const std::string& name, PlatWindow* w) {
-  std::string golden = source_path("tests/golden/" + name + ".png");
-  const char* update = std::getenv("KAVEL_UPDATE_GOLDEN");
-  if (update && *update == '1') {
-    ASSERT_EQ(plat_save_window_png(w, golden.c_str()), 0);
-    return;
-  }
-  std::filesystem::create_directories(binary_path("golden-failures"));
-  std::string actual = binary_path("golden-failures/" + name + ".actual.png");
-  ASSERT_EQ(plat_save_window_png(w, actual.c_str()), 0);
-  int ew = 0, eh = 0, aw = 0, ah = 0;
-  std::vector<uint8_t> expected_rgb, actual_rgb;
-  ASSERT_EQ(png_read_rgb(golden.c_str(), &ew, &eh, &expected_rgb), 0) << "cannot read " << golden;
-  ASSERT_EQ(png_read_rgb(actual.c_str(), &aw, &ah, &actual_rgb), 0);
-  if (ew == aw && eh == ah && expected_rgb == actual_rgb) {
-    std::filesystem::remove(actual);
-    return;
-  }
-  ADD_FAILURE() << name << ": the window (" << aw << "x" << ah << ") differs from " << golden
-                << " (" << ew << "x" << eh << "); see " << actual;
+  golden::expect_golden(name, w, 0, 0, plat_window_inner_width(w), plat_window_inner_height(w));
 }
 
 // 40 columns at scale 2 and 80 at scale 1 in the normal window, and 40

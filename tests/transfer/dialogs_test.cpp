@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "display/fonts.h"
-#include "display/golden_image.h"
+#include "support/golden_image.h"
 #include "display/modes.h"
 #include "display/renderer.h"
 #include "display/surface.h"

@@ -1,4 +1,4 @@
-// Golden-image comparison for the surface, status bar and dialog tests.
+// Golden-image comparison for the renderer, PETSCII, surface, status bar and dialog tests.
 //
 // A golden image is the RGB crop of a window, compared pixel by pixel with
 // tests/golden/NAME.png.  On a mismatch the actual image and a diff
