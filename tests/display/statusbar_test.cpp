@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "display/fonts.h"
-#include "support/golden_image.h"
 #include "display/modes.h"
 #include "display/surface.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "support/golden_image.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 #include "util/text.h"

@@ -44,5 +44,9 @@ bool write_file_bytes(const std::string& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
-std::string source_path(const std::string& rel) { return std::string(KAVEL_SOURCE_DIR) + "/" + rel; }
-std::string binary_path(const std::string& rel) { return std::string(KAVEL_BINARY_DIR) + "/" + rel; }
+std::string source_path(const std::string& rel) {
+  return std::string(KAVEL_SOURCE_DIR) + "/" + rel;
+}
+std::string binary_path(const std::string& rel) {
+  return std::string(KAVEL_BINARY_DIR) + "/" + rel;
+}

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "display/fonts.h"
-#include "support/golden_image.h"
 #include "display/modes.h"
 #include "display/renderer.h"
 #include "display/surface.h"
 #include "platform/display.h"
 #include "session/session.h"
+#include "support/golden_image.h"
 #include "terminal/terminal.h"
 
 namespace {
