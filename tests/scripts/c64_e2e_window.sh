@@ -22,15 +22,8 @@ start_bbs() {  # extra board options... -> $port
   "$BBS" --scenario petscii --log "$work/bbs.log" --keys "$work/keys" --max-seconds 90 "$@" \
     >"$work/bbs.out" 2>&1 &
   bbs_pid=$!
-  port=
-  for _ in $(seq 50); do
-    port=$(awk '/^PORT/{print $2}' "$work/bbs.out" 2>/dev/null)
-    [ -n "$port" ] && return 0
-    sleep 0.1
-  done
-  return 1
+  window_harness_wait_port
 }
-stop_bbs() { [ -n "$bbs_pid" ] && { kill "$bbs_pid" 2>/dev/null; wait "$bbs_pid" 2>/dev/null; }; bbs_pid=; }
 
 # kavel-c64 [options] on the board; waits for the window and the screen.
 start_c64() {

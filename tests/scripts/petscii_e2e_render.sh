@@ -23,11 +23,7 @@ session_matches_render() {  # font tag size
   "$BBS" --scenario petscii --welcome "$SEQ" --max-seconds 60 >"$work/bbs.out" 2>&1 &
   bbs_pid=$!
   local port= win=
-  for _ in $(seq 50); do
-    port=$(awk '/^PORT/{print $2}' "$work/bbs.out" 2>/dev/null)
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
+  window_harness_wait_port
   (cd "$BUILD" && exec timeout 60 ./kavel-c64 --font "$font" 127.0.0.1 "$port") >/dev/null 2>&1 &
   kavel_pid=$!
   for _ in $(seq 100); do

@@ -21,15 +21,8 @@ start_bbs() {  # scenario -> $port
   "$BBS" --scenario "$1" --log "$work/bbs.log" --keys "$work/keys" \
     --welcome "$SRC/assets/testbbs/welcome.ans" --max-seconds 60 >"$work/bbs.out" 2>&1 &
   bbs_pid=$!
-  port=
-  for _ in $(seq 50); do
-    port=$(awk '/^PORT/{print $2}' "$work/bbs.out" 2>/dev/null)
-    [ -n "$port" ] && return 0
-    sleep 0.1
-  done
-  return 1
+  window_harness_wait_port
 }
-stop_bbs() { [ -n "$bbs_pid" ] && { kill "$bbs_pid" 2>/dev/null; wait "$bbs_pid" 2>/dev/null; }; bbs_pid=; }
 
 start_kavel() {  # args... -> $kavel_pid, $win
   (cd "$BUILD" && exec timeout 60 ./kavel "$@") >"$work/kavel.out" 2>&1 &

@@ -4,6 +4,9 @@
 #                                 makes $work, installs the cleanup trap
 #   window_harness_start_xvfb     starts Xvfb 1920x1080 and exports DISPLAY
 #   expect DESCRIPTION CMD...     runs CMD, prints ok/FAIL, sets fail=1 on failure
+#   window_harness_wait_port      waits for the test BBS started with its output
+#                                 in $work/bbs.out to print its port; sets $port
+#   stop_bbs                      stops the test BBS started as $bbs_pid
 #
 # Every process a test starts is stopped by its pid at exit: the test sets
 # kavel_pid, bbs_pid as it starts them.  KAVEL_E2E_KEEP=DIR keeps the
@@ -40,3 +43,16 @@ expect() {  # description, command...
   local what=$1; shift
   if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; fail=1; fi
 }
+
+window_harness_wait_port() {
+  port=
+  local _
+  for _ in $(seq 50); do
+    port=$(awk '/^PORT/{print $2}' "$work/bbs.out" 2>/dev/null)
+    [ -n "$port" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+stop_bbs() { [ -n "$bbs_pid" ] && { kill "$bbs_pid" 2>/dev/null; wait "$bbs_pid" 2>/dev/null; }; bbs_pid=; }
