@@ -32,10 +32,9 @@ DGREY, LBLUE, LGREEN, LCYAN, LRED, LMAGENTA, YELLOW, WHITE = range(8, 16)
 # PC palette order to the SGR colour numbers.
 SGR = [0, 4, 2, 6, 1, 5, 3, 7]
 
-# The colour scheme: a white-to-blue logo on a blue shadow, blue frames
-# with light-cyan corners, grey strips with black text, yellow keys.
+# The colour scheme: a white-to-cyan logo on a blue shadow, cyan frames,
+# grey strips with black text, keys as cyan caps with grey meanings.
 FRAME = CYAN
-FRAME_HI = CYAN
 STRIP_BG = GREY
 STRIP_FG = BLACK
 KEY = YELLOW
@@ -62,10 +61,10 @@ class Screen:
     def fill(self, row, col0, col1, ch, fg, bg=BLACK):
         self.put(row, col0, ch * (col1 - col0 + 1), fg, bg)
 
-    def hline(self, row, col0, col1, left, mid, right, fg=FRAME, corner_fg=FRAME_HI):
+    def hline(self, row, col0, col1, left, mid, right, fg=FRAME):
         self.fill(row, col0 + 1, col1 - 1, mid, fg)
-        self.put(row, col0, left, corner_fg)
-        self.put(row, col1, right, corner_fg)
+        self.put(row, col0, left, fg)
+        self.put(row, col1, right, fg)
 
     def box(self, row0, col0, row1, col1, title=None):
         """A double-lined frame; the title sits in the top edge."""
