@@ -1,4 +1,4 @@
-// layers: terminal
+// layers: display
 // kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw] [--tall]
 //              [--cells FILE]
 //
@@ -116,9 +116,7 @@ std::string loaded_font_file() {
 
 // The PETSCII path: a session terminal in a normal window, bytes unchanged.
 int render_petscii(const std::vector<uint8_t>& data, const char* out_path) {
-  g_fullscreen = 0;
-  g_medium_window = 0;
-  g_custom_screen = 0;
+  display_set_window_mode(DISPLAY_MODE_WINDOW);
   g_opening_petscii_terminal = 1;
   auto t = std::make_unique<Terminal>();
   if (term_open(t.get(), "Kavel") != 0) {

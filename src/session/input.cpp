@@ -7,12 +7,13 @@
 #include "display/fonts.h"
 #include "display/modes.h"
 #include "display/renderer.h"
+#include "display/statusbar.h"
 #include "platform/clock.h"
 #include "platform/display.h"
-#include "session/display_calls.h"
 #include "session/session.h"
 #include "session/telnet.h"
 #include "terminal/terminal.h"
+#include "transfer/dialogs.h"
 
 uint32_t g_alt_enter_last_ms = 0;
 int g_alt_enter_down = 0;
@@ -463,6 +464,14 @@ uint8_t petscii_outgoing_key_byte(Session* s, uint8_t ch, uint16_t qualifier) {
   bool lower_set = s->terminal && s->terminal->petscii_lower;
   if (lower_set && shifted) return static_cast<uint8_t>(lower + 96);
   return static_cast<uint8_t>(lower - 32);
+}
+
+void session_confirm_exit_kavel(Session* s, int* running) {
+  if (!s) return;
+  Terminal* t = s->terminal;
+  if (t && t->window && term_confirm_yes_no(t, "Exit Kavel?") == 0) return;
+  if (s->menu_quit) *s->menu_quit = 1;
+  if (running) *running = 0;
 }
 
 int session_send_backspace(Session* s) {

@@ -30,6 +30,11 @@ void session_handle_window_messages(Session* s, int* running);
 // the C64's case rules in PETSCII mode.
 uint8_t petscii_outgoing_key_byte(Session* s, uint8_t ch, uint16_t qualifier);
 
+// Asks "Exit Kavel?" when the session's terminal has a window; on yes (or
+// without a window) sets the menu's quit request, if any, and clears
+// *running.  On no nothing changes.
+void session_confirm_exit_kavel(Session* s, int* running);
+
 // Senders: 0 on success, non-zero when the send failed.
 int session_send_backspace(Session* s);
 int session_send_delete(Session* s);

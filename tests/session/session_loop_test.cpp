@@ -192,7 +192,7 @@ TEST(SessionDispatch, EachSessionKindHasItsInterpreter) {
     EXPECT_EQ(rig.t->cells[0][b].bg, c.bg_b);  // reverse video on the C64
     EXPECT_EQ(rig.t->cells[0][b].fg, c.fg_b);
   }
-  memcpy(g_active_font, saved_font, sizeof saved_font);
+  active_font_restore(saved_font);
 }
 
 namespace {

@@ -39,9 +39,7 @@ class C64Session : public ::testing::Test {
     reset_globals();
   }
   static void reset_globals() {
-    g_fullscreen = 0;
-    g_medium_window = 0;
-    g_custom_screen = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     g_screen_w = 640;
     g_screen_h = 480;
     g_fullscreen_scale = 1;
@@ -57,8 +55,9 @@ class C64Session : public ::testing::Test {
     set_active_font(font);
     bool forty = !c64_font_uses_80_columns(g_active_font);
     if (forty) g_c64_40_dynamic_scale = mode == kMedium ? 3 : 2;
-    g_fullscreen = mode == kFull;
-    g_medium_window = mode == kMedium;
+    display_set_window_mode((mode == kFull)     ? DISPLAY_MODE_FULLSCREEN
+                            : (mode == kMedium) ? DISPLAY_MODE_MEDIUM
+                                                : DISPLAY_MODE_WINDOW);
     g_opening_petscii_terminal = petscii;
     if (term_open(t_.get(), "Kavel - c64") != 0) return false;
     term_clear_screen(t_.get());

@@ -6,14 +6,14 @@
 #include "display/fonts.h"
 #include "phonebook/prefs.h"
 #include "platform/dos.h"
-#include "session/cli.h"
+#include "app/cli.h"
 #include "session/session.h"
 #include "session/session_loop.h"
-#include "session/startup.h"
+#include "app/startup.h"
 
 int main(int argc, char** argv) {
   startup_set_display_defaults();
-  transfer_prefs_load();
+  startup_load_prefs();
 
   CliOptions opts;
   cli_parse(argc, argv, &opts);
