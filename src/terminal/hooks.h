@@ -11,9 +11,11 @@
 //
 // Calls are synchronous: a hook runs before the operation that asked for it
 // goes on, so every changed cell is drawn at once, as before.  The terminal
-// asks only while it can draw (a window and a drawing port, drawing not
-// suppressed), except for the cursor, the bell and the reply, whose hooks
-// decide that themselves.
+// asks for fills, scrolls and the status bar only while it can draw (a
+// window and a drawing port, drawing not suppressed); the cell, cursor and
+// bell hooks decide that themselves (a cell that cannot be drawn still
+// forgets a cursor drawn over it), and a reply is asked for only while the
+// terminal has a peer (reply_socket >= 0).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +23,7 @@
 struct Terminal;
 
 struct TermHooks {
-  // Cell (row, col) as the grid now holds it.
+  // Cell (row, col) as the grid now holds it; asked for every changed cell.
   void (*draw_cell)(Terminal* t, int row, int col);
   // A pixel rectangle (inclusive corners, never empty) in the pen of palette
   // index colour (0..15).

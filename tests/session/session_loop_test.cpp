@@ -25,6 +25,7 @@
 #include "session/session.h"
 #include "session/session_test_util.h"
 #include "session/telnet.h"
+#include "terminal/hooks.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
 #include "util/text.h"
@@ -535,4 +536,16 @@ TEST(SessionRun, HeldKeysFromBeforeTheSessionStayHeld) {
   EXPECT_EQ(g_alt_enter_down, 1);
   clock_test_reset();
   session_input_reset();
+}
+
+TEST(SessionRun, TerminalRepliesGoOutThroughTheTelnetSender) {
+  LoopRig rig;
+  ASSERT_TRUE(rig.open);
+  rig.pair.drain_peer();
+  for (unsigned char c : std::string("\x1b[3;7H\x1b[6n\x05")) session_data_byte(&rig.s, c);
+  EXPECT_EQ(rig.pair.drain_peer(), "\x1b[3;7RANSI\r");
+  // The session's reply hook doubles 255 like every other data byte.
+  ASSERT_NE(g_term_hooks.reply, nullptr);
+  g_term_hooks.reply(rig.t.get(), "a\xff", 2);
+  EXPECT_EQ(rig.pair.drain_peer(), "a\xff\xff");
 }
