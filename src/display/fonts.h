@@ -1,5 +1,9 @@
-// Terminal fonts: the font-choice vocabulary, the bitmap font files of the
-// Fonts drawer, scale selection per window mode, and system-font fall-backs.
+// Terminal fonts: the bitmap font files of the Fonts drawer (font_files.cpp,
+// the disk-font decoder in disk_font.cpp, the start-up check in
+// font_check.cpp), scale selection per window mode (font_scale.cpp) and
+// system-font fall-backs (system_fonts.cpp).  The font-choice vocabulary and
+// name rules (util/font_names.h) and the active font (terminal/active_font.h)
+// come with this header.
 #pragma once
 #include <cstddef>
 #include <cstdint>
