@@ -191,7 +191,7 @@ void session_release_terminal(Session* s) {
   delete[] s->scrollback.lines;
   s->scrollback = ScrollbackRing{};
   s->terminal = nullptr;
-  g_session_shift_down = 0;
+  g_session_keys.shift_down = 0;
 }
 
 void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char* title,

@@ -407,7 +407,7 @@ TEST(SessionInput, RepeatFilters) {
   EXPECT_EQ(rig.s.request_top_bar, 1);
 
   // Alt-S at most every 250 ms, whatever the key state.
-  g_alt_s_last_ms = 0;
+  g_session_keys.alt_s_last_ms = 0;
   EXPECT_EQ(alt_s_accept_press(), 1);
   rig.wait(200);
   EXPECT_EQ(alt_s_accept_press(), 0);
@@ -440,19 +440,4 @@ TEST(SessionInput, ClicksInsideTheGridDoNotHangUp) {
              event(PLAT_EV_MOUSEBUTTON, PLAT_SELECTDOWN, 10, 390),
              event(PLAT_EV_MOUSEBUTTON, PLAT_SELECTUP, 5, 5)});
   EXPECT_EQ(rig.running, 1);
-}
-
-TEST(SessionInput, RawKeyMap) {
-  struct {
-    uint16_t code, qualifier;
-    uint8_t ch;
-  } cases[] = {
-      {0x00, 0, '`'},     {0x00, SHIFT, '~'}, {0x0D, 0, '\\'},    {0x0D, SHIFT, '|'},
-      {0x10, 0, 'q'},     {0x1B, SHIFT, '}'}, {0x2A, SHIFT, '"'}, {0x31, 0, 'z'},
-      {0x3A, SHIFT, '?'}, {0x33, CAPS, 'C'},  {0x40, SHIFT, ' '}, {0x46, 0, 127},
-      {0x2B, 0, 0},       {0x30, 0, 0},       {0x47, 0, 0},       {0xFF, 0, 0},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(session_rawkey_char(c.code, c.qualifier), c.ch) << std::hex << c.code;
-  }
 }

@@ -505,13 +505,13 @@ TEST(SessionLoop, BindingGivesTheTerminalTheSessionsSettings) {
     EXPECT_EQ(rig.s.scrollback.count, 6);
     EXPECT_STREQ(rig.s.scrollback.lines[rig.s.scrollback.start], "line 0");
 
-    g_session_shift_down = 1;
+    g_session_keys.shift_down = 1;
     session_release_terminal(&rig.s);
     EXPECT_EQ(rig.s.terminal, nullptr);
     EXPECT_EQ(rig.s.scrollback.lines, nullptr);
     EXPECT_EQ(t->scrollback, nullptr);
     EXPECT_EQ(t->window, nullptr);
-    EXPECT_EQ(g_session_shift_down, 0);
+    EXPECT_EQ(g_session_keys.shift_down, 0);
   }
 }
 
@@ -533,7 +533,7 @@ TEST(SessionRun, HeldKeysFromBeforeTheSessionStayHeld) {
   bbs.th.join();
   clock_test_set_ms(777100);  // past the 80 ms of a new press, within the held 140
   EXPECT_EQ(alt_enter_accept_press(), 0);
-  EXPECT_EQ(g_alt_enter_down, 1);
+  EXPECT_EQ(g_session_keys.alt_enter_down, 1);
   clock_test_reset();
   session_input_reset();
 }
