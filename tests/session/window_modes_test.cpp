@@ -116,6 +116,52 @@ TEST_F(C64Session, CharacterSetTheBbsChoseSurvivesEveryModeChange) {
   EXPECT_TRUE(glyphs_are("c64_upper.f8"));
 }
 
+TEST_F(C64Session, ModeChangeKeepsEverythingButTheSurface) {
+  s_.petscii = 0;
+  ASSERT_TRUE(open(kWindow, kFontCP437, 0));
+  Terminal* t = t_.get();
+  // State that term_open would reset, each field with a value of its own.
+  feed({'x', 27, '7', 27, '(', '0', 27, '[', '3', '1'});  // saved cursor, DEC set, ESC [ 31 pending
+  t->cursor_enabled = 1;
+  t->bold = 1;
+  t->last_bell_ms = 4242;
+  t->bell_rung = 1;
+  t->reply_socket = 17;
+  ScrollbackRing ring{};
+  t->scrollback = &ring;
+  t->connect_start = 1234567;
+  strcpy(t->status_text, "Board");
+  auto before = std::make_unique<Terminal>();
+  memcpy(static_cast<void*>(before.get()), static_cast<const void*>(t), sizeof *t);
+
+  for (Mode mode : {kMedium, kFull, kWindow}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(session_apply_window_mode(&s_, nullptr, "Kavel - ansi", mode), 0);
+    EXPECT_EQ(t->fullscreen, mode == kFull ? 1 : 0);
+    EXPECT_EQ(t->medium_window, mode == kMedium ? 1 : 0);
+    EXPECT_NE(t->window, nullptr);
+    // Everything that is not the binding came through unchanged, field by
+    // field and, for fields a test does not name, byte for byte.
+    EXPECT_EQ(t->saved_col, 1);
+    EXPECT_EQ(t->bold, 1);
+    EXPECT_EQ(t->cursor_enabled, 1);
+    EXPECT_EQ(t->dec_line_drawing, 1);
+    EXPECT_EQ(t->ansi_state, ANSI_CSI);
+    EXPECT_EQ(std::string(t->seq_buf, t->seq_len), "31");
+    EXPECT_EQ(t->last_bell_ms, 4242u);
+    EXPECT_EQ(t->reply_socket, 17);
+    EXPECT_EQ(t->scrollback, &ring);
+    EXPECT_EQ(t->connect_start, 1234567);
+    EXPECT_STREQ(t->status_text, "Board");
+    const auto* now = reinterpret_cast<const unsigned char*>(t);
+    const auto* was = reinterpret_cast<const unsigned char*>(before.get());
+    EXPECT_EQ(memcmp(now + sizeof(TermBinding), was + sizeof(TermBinding),
+                     sizeof(Terminal) - sizeof(TermBinding)),
+              0);
+  }
+  t->scrollback = nullptr;
+}
+
 TEST_F(C64Session, FortyColumnScaleToggleInFullScreen) {
   plat_headless_set_desktop(1920, 1080, 24);
   ASSERT_TRUE(open(kFull, kFontC64LowUp40));
