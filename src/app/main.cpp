@@ -3,13 +3,12 @@
 // either the phonebook menu or one direct session.
 #include <cstdio>
 
-#include "display/fonts.h"
-#include "phonebook/prefs.h"
-#include "platform/dos.h"
 #include "app/cli.h"
+#include "app/startup.h"
+#include "display/fonts.h"
+#include "platform/dos.h"
 #include "session/session.h"
 #include "session/session_loop.h"
-#include "app/startup.h"
 
 int main(int argc, char** argv) {
   startup_set_display_defaults();

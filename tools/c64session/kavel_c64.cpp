@@ -14,7 +14,6 @@
 #include "app/cli.h"
 #include "app/startup.h"
 #include "display/fonts.h"
-#include "phonebook/prefs.h"
 #include "platform/dos.h"
 #include "session/session.h"
 #include "session/session_loop.h"
