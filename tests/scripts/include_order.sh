@@ -10,7 +10,9 @@ src="${2:?source directory}"
 cd "$src" || exit 1
 
 # Rank of each folder; folders of equal rank may not include each other.
-declare -A rank=([util]=0 [platform]=1 [terminal]=2 [display]=3 [phonebook]=4
+# "assets/..." is the generated header of the embedded data (kavel_assets,
+# cmake/extra-assets.cmake): data below every layer that uses it.
+declare -A rank=([util]=0 [assets]=0 [platform]=1 [terminal]=2 [display]=3 [phonebook]=4
                  [menu]=5 [transfer]=5 [scrollback]=5 [session]=6 [app]=7)
 pattern='^[[:space:]]*#[[:space:]]*include[[:space:]]*"([a-z_]+)/[^"]+"'
 
