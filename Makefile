@@ -5,6 +5,9 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 15
 CMAKE_GEN  := -G Ninja
+# Every build make runs treats warnings as errors; a plain cmake configure
+# (what a packager runs) does not.
+DEV_FLAGS  := -DKAVEL_WERROR=ON
 
 .PHONY: all deps build run test test-release test-asan test-fuzz demo bench clean format
 
@@ -13,10 +16,10 @@ all: build
 deps:
 	@bash scripts/install-deps.sh
 
-$(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-
-build: deps $(BUILD)/build.ninja
+# Configured every time (a quick step when nothing changed), so a build
+# directory made by hand without the developer flags gets them.
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(DEV_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 # With ARGS, kavel is started with them (e.g. ARGS="bbs.example.org 23");
@@ -38,7 +41,7 @@ test-release: build
 # The same unit tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 # the script tests (real windows, real peers) run once, in the release build.
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DKAVEL_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DKAVEL_SANITIZE=ON $(DEV_FLAGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure -LE script
@@ -46,7 +49,7 @@ test-asan: deps
 # Every fuzz target for a short while; run one longer by hand with
 #   $(FUZZ_BUILD)/fuzz_NAME -max_total_time=600 CORPUS_DIR
 test-fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_FUZZ=ON
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_FUZZ=ON $(DEV_FLAGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
 	@set -e; for f in $(FUZZ_BUILD)/fuzz_*; do \
 	  [ -x "$$f" ] || continue; \

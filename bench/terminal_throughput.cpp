@@ -1,4 +1,4 @@
-// layers: terminal
+// layers: display
 // Throughput of the whole receive path below Telnet: a typical BBS stream
 // through the ANSI interpreter and the cell renderer into a headless window,
 // every cell drawn, with the CP437 8x16 font at scale 1 and at scale 2.

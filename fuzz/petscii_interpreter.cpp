@@ -1,4 +1,4 @@
-// layers: terminal
+// layers: display
 // Arbitrary bytes through the PETSCII interpreter of a terminal bound to a
 // headless window (so every drawing path runs, the side strips of the
 // 40-column picture included), with a scrollback ring.  The terminal draws

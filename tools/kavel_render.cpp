@@ -1,15 +1,15 @@
-// layers: terminal
+// layers: display
 // kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw] [--tall]
 //              [--cells FILE]
 //
-// Feeds an ANSI file (a trailing SAUCE record stripped) through a real
+// Feeds an ANSI file (a SAUCE record stripped) through a real
 // Terminal on the headless backend, scrolling as a session would on its 25
 // rows, and saves the window as a PNG: a way to look at what a BBS screen
 // becomes without a BBS.
 //
 // Art files stored with bare line feeds are sent by BBS software with CR LF
 // line ends; the tool does the same unless --raw asks for the bytes as they
-// are (a terminal's LF keeps the column).
+// are (a terminal's LF keeps the column; no SAUCE record is stripped either).
 //
 // --tall keeps the whole picture instead of the last 25 rows: every row that
 // scrolls off the top is kept as it was drawn, and the PNG shows those rows
@@ -116,9 +116,7 @@ std::string loaded_font_file() {
 
 // The PETSCII path: a session terminal in a normal window, bytes unchanged.
 int render_petscii(const std::vector<uint8_t>& data, const char* out_path) {
-  g_fullscreen = 0;
-  g_medium_window = 0;
-  g_custom_screen = 0;
+  display_set_window_mode(DISPLAY_MODE_WINDOW);
   g_opening_petscii_terminal = 1;
   auto t = std::make_unique<Terminal>();
   if (term_open(t.get(), "Kavel") != 0) {
@@ -175,7 +173,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "kavel-render: cannot read %s\n", in_path);
     return 1;
   }
-  data.resize(sauce_content_length(data.data(), data.size()));
+  if (!raw) data.resize(sauce_content_length(data.data(), data.size()));
 
   set_active_font(font);
   if (font_name_looks_c64(g_active_font)) {

@@ -1,4 +1,4 @@
-// layers: session
+// layers: app
 // kavel-telnet-probe: connects to a Telnet server with the program's own
 // connection and Telnet layer, without a window, and reports what happened.
 //
@@ -22,7 +22,7 @@
 #include <cstring>
 #include <string>
 
-#include "session/cli.h"
+#include "app/cli.h"
 #include "session/connection.h"
 #include "session/session.h"
 #include "session/telnet.h"

@@ -363,7 +363,7 @@ void echo_petscii(Run* r) {
         break;
       case 0x51:  // Q, unshifted in either set
         log_event("QUIT");
-        send_bytes(c, "\r" + petscii_text("Bye.") + "\r");
+        send_bytes(c, std::string("\r").append(petscii_text("Bye.")).append("\r"));
         c->closing = true;
         break;
       case pet::STOP:

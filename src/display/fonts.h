@@ -1,22 +1,19 @@
-// Terminal fonts: the font-choice vocabulary, the bitmap font files of the
-// Fonts drawer, scale selection per window mode, and system-font fall-backs.
+// Terminal fonts: the bitmap font files of the Fonts drawer (font_files.cpp,
+// the disk-font decoder in disk_font.cpp, the start-up check in
+// font_check.cpp), scale selection per window mode (font_scale.cpp) and
+// system-font fall-backs (system_fonts.cpp).  The font-choice vocabulary and
+// name rules (util/font_names.h) and the active font (terminal/active_font.h)
+// come with this header.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+// The name rules and the active font come with this header: everything
+// that picks glyphs needs them.
+#include "terminal/active_font.h"
+#include "util/font_names.h"
+
 struct PlatFont;
-
-// The seven font choices as stored in the phonebook.
-inline constexpr const char* kFontCP437 = "CP437";
-inline constexpr const char* kFontTopaz1200 = "Topaz (1200)";
-inline constexpr const char* kFontTopazAmiga = "Topaz (Amiga)";
-inline constexpr const char* kFontC64UpGfx40 = "C64 Up/GFX [40]";
-inline constexpr const char* kFontC64LowUp40 = "C64 Low/Up [40]";
-inline constexpr const char* kFontC64UpGfx80 = "C64 Up/GFX [80]";
-inline constexpr const char* kFontC64LowUp80 = "C64 Low/Up [80]";
-
-// The active font name (normalised, at most 79 characters).
-extern char g_active_font[80];
 
 // The one loaded bitmap font of the program.
 struct BitmapFont {
@@ -36,19 +33,6 @@ enum : int {
   BITMAP_KIND_TOPAZ_AMIGA = 3,
   BITMAP_KIND_C64 = 4,
 };
-
-void normalize_font_choice(const char* name, char out[80]);
-void set_active_font(const char* name);
-
-bool font_name_looks_cp437(const char* name);
-bool font_name_looks_topaz_1200_font(const char* name);
-bool font_name_looks_topaz_amiga_font(const char* name);
-bool font_name_looks_amiga_font(const char* name);
-bool font_name_looks_c64(const char* name);
-bool font_name_looks_c64_upper_font_local(const char* name);
-bool font_name_looks_c64_lower_font_local(const char* name);
-bool c64_font_uses_80_columns(const char* name);
-int c64_visible_cols_for_font();
 
 // 0 when every required font file is present with its size; otherwise prints
 // the console report, waits for Return on standard input and returns -1.

@@ -6,9 +6,15 @@
 #include "display/fonts.h"
 #include "platform/display.h"
 
-int g_fullscreen = 0;
-int g_medium_window = 0;
-int g_custom_screen = 0;
+namespace {
+int g_mode_fullscreen = 0;
+int g_mode_medium = 0;
+int g_mode_custom_screen = 0;
+}  // namespace
+
+const int& g_fullscreen = g_mode_fullscreen;
+const int& g_medium_window = g_mode_medium;
+const int& g_custom_screen = g_mode_custom_screen;
 int g_screen_w = 640;
 int g_screen_h = 480;
 int g_screen_depth = 4;
@@ -19,6 +25,18 @@ int g_next_window_top = 0;
 int g_next_window_pos_valid = 0;
 int g_runtime_top_bar_enabled = 1;
 int g_opening_petscii_terminal = 0;
+
+void display_set_window_mode(int mode) {
+  g_mode_fullscreen = mode == DISPLAY_MODE_FULLSCREEN ? 1 : 0;
+  g_mode_medium = mode == DISPLAY_MODE_MEDIUM ? 1 : 0;
+  g_mode_custom_screen = 0;
+}
+
+int display_window_mode() {
+  if (g_mode_fullscreen) return DISPLAY_MODE_FULLSCREEN;
+  if (g_mode_medium) return DISPLAY_MODE_MEDIUM;
+  return DISPLAY_MODE_WINDOW;
+}
 
 // The full-screen layout is a 640x400 picture multiplied by an integer.
 static constexpr int kLayoutW = 640;
@@ -40,7 +58,7 @@ void prepare_borderless_fullscreen_layout() {
   int sx = g_screen_w > 0 ? g_screen_w / kLayoutW : 1;
   int sy = g_screen_h > 0 ? g_screen_h / kLayoutH : 1;
   g_fullscreen_scale = std::max(1, std::min(sx, sy));
-  g_custom_screen = 1;
+  g_mode_custom_screen = 1;
 }
 
 bool prepare_fixed_fullscreen_screen(int cell_w, int cell_h, int top_bar) {

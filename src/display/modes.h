@@ -5,10 +5,23 @@
 
 struct PlatScreen;
 
-extern int g_fullscreen;     // full-screen mode selected
-extern int g_medium_window;  // medium (scaled) window selected
-extern int g_custom_screen;  // full-screen layout prepared, own screen in use
-extern int g_screen_w;       // own-screen size and depth, refreshed from the desktop
+// The window mode the next surface opens in.  display_set_window_mode is
+// its one writer; everyone else reads it through display_window_mode or the
+// read-only flags below.
+enum DisplayWindowMode : int {
+  DISPLAY_MODE_WINDOW = 0,
+  DISPLAY_MODE_MEDIUM = 1,
+  DISPLAY_MODE_FULLSCREEN = 2,
+};
+// Selects a mode (any other value selects the normal window) and forgets a
+// prepared full-screen layout.
+void display_set_window_mode(int mode);
+int display_window_mode();
+
+extern const int& g_fullscreen;     // full-screen mode selected
+extern const int& g_medium_window;  // medium (scaled) window selected
+extern const int& g_custom_screen;  // full-screen layout prepared, own screen in use
+extern int g_screen_w;              // own-screen size and depth, refreshed from the desktop
 extern int g_screen_h;
 extern int g_screen_depth;
 extern int g_fullscreen_scale;      // integer scale of the 640x400 layout on the own screen

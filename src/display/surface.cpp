@@ -7,6 +7,7 @@
 #include "display/modes.h"
 #include "display/renderer.h"
 #include "display/statusbar.h"
+#include "display/term_hooks.h"
 #include "platform/display.h"
 #include "terminal/terminal.h"
 
@@ -123,9 +124,7 @@ PlatWindow* surface_open_fullscreen_window(const char* title, PlatScreen** scree
 }
 
 void surface_fall_back_to_window() {
-  g_fullscreen = 0;
-  g_medium_window = 0;
-  g_custom_screen = 0;
+  display_set_window_mode(DISPLAY_MODE_WINDOW);
 }
 
 PlatWindow* surface_open_desktop_window(const char* title, int inner_w, int inner_h) {
@@ -164,6 +163,7 @@ void surface_terminal_inner_size(int petscii, int medium, int cell_w, int cell_h
 
 int term_open(Terminal* t, const char* title) {
   if (!t) return -1;
+  display_install_term_hooks();
   term_init_record(t);
   t->fullscreen = g_fullscreen ? 1 : 0;
   t->medium_window = g_medium_window ? 1 : 0;

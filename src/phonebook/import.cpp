@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "display/fonts.h"
 #include "phonebook/text_fields.h"
 #include "platform/dos.h"
+#include "util/font_names.h"
 #include "util/text.h"
 
 namespace {

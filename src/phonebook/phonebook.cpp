@@ -10,9 +10,9 @@
 #include <ctime>
 #include <memory>
 
-#include "display/fonts.h"
 #include "phonebook/text_fields.h"
 #include "platform/clock.h"
+#include "util/font_names.h"
 #include "util/text.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <initializer_list>
 #include <string>
 
-#include "display/modes.h"
 #include "phonebook/phonebook.h"
 #include "phonebook/text_fields.h"
+#include "terminal/terminal.h"
 #include "util/text.h"
 
 char g_download_path[256] = "PROGDIR:Transfers";
@@ -30,13 +30,6 @@ namespace {
 // Long enough for any line the writer produces (a 255-byte path and its key);
 // longer hand-edited lines are cut, never read as two lines.
 constexpr size_t kPrefsMaxLine = 4096;
-
-void apply_window_mode(int mode) {
-  if (mode < 0 || mode > 2) mode = 0;
-  g_fullscreen = mode == 2 ? 1 : 0;
-  g_medium_window = mode == 1 ? 1 : 0;
-  g_custom_screen = 0;
-}
 
 bool key_is(const char* key, std::initializer_list<const char*> names) {
   for (const char* n : names) {
@@ -62,7 +55,6 @@ void apply_setting(const char* key, const char* value) {
   } else if (key_is(key, {"startup_mode", "window_mode"})) {
     int mode = prefs_window_mode_from_text(value);
     if (mode >= 0) g_startup_window_mode = mode;
-    apply_window_mode(g_startup_window_mode);
   }
 }
 
@@ -85,7 +77,6 @@ void transfer_prefs_set_defaults() {
   safe_copy(g_download_path, sizeof g_download_path, kDefaultTransferPath);
   safe_copy(g_upload_path, sizeof g_upload_path, kDefaultTransferPath);
   g_session_top_bar_enabled = 1;
-  g_runtime_top_bar_enabled = 1;
   g_beep_sound_enabled = 1;
   g_modem_sound_enabled = 1;
   safe_copy(g_modem_sound_path, sizeof g_modem_sound_path, g_modem_sound_choices[0].id);
@@ -117,7 +108,6 @@ void transfer_prefs_load_path(const char* path) {
   if (!f) return;
   transfer_prefs_read_stream(f);
   fclose(f);
-  g_runtime_top_bar_enabled = g_session_top_bar_enabled;
   normalize_transfer_path(g_download_path);
   normalize_transfer_path(g_upload_path);
   normalize_modem_sound_path();

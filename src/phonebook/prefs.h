@@ -6,12 +6,13 @@
 inline constexpr const char* kPrefsFileName = "kavel.prefs";
 inline constexpr const char* kDefaultTransferPath = "PROGDIR:Transfers";
 
-// The settings, one global each (g_runtime_top_bar_enabled, the display-mode
-// flags and g_custom_screen live with the display modes in display/modes.h).
+// The settings, one global each.  They are only read and written here: the
+// start-up (app/startup) puts the window mode and the status bar into effect
+// (the display's g_runtime_top_bar_enabled and window mode).
 extern char g_download_path[256];
 extern char g_upload_path[256];
 extern int g_session_top_bar_enabled;
-extern int g_beep_sound_enabled;
+extern int g_beep_sound_enabled;  // defined beside the bell that obeys it (terminal/bell.cpp)
 extern int g_modem_sound_enabled;
 extern char g_modem_sound_path[256];  // "modem01" or "modem02" once normalised
 extern int g_startup_window_mode;     // 0 window, 1 medium window, 2 full screen

@@ -29,63 +29,67 @@ struct KeyInfo {
 struct Entry {
   int scancode;
   KeyInfo info;
+  // The key's characters on the US keyboard, plain and shifted, for raw key
+  // codes that reach the program without a character (0: none).
+  char us_plain = 0;
+  char us_shifted = 0;
 };
 
 constexpr Entry kKeys[] = {
     // Digits row: ` 1..9 0 - = \ (0x00..0x0D).
-    {KM_SC_GRAVE, {ROLE_CHAR, 0x00}},
-    {KM_SC_1, {ROLE_CHAR, 0x01}},
-    {KM_SC_1 + 1, {ROLE_CHAR, 0x02}},
-    {KM_SC_1 + 2, {ROLE_CHAR, 0x03}},
-    {KM_SC_1 + 3, {ROLE_CHAR, 0x04}},
-    {KM_SC_1 + 4, {ROLE_CHAR, 0x05}},
-    {KM_SC_1 + 5, {ROLE_CHAR, 0x06}},
-    {KM_SC_1 + 6, {ROLE_CHAR, 0x07}},
-    {KM_SC_1 + 7, {ROLE_CHAR, 0x08}},
-    {KM_SC_1 + 8, {ROLE_CHAR, 0x09}},
-    {KM_SC_0, {ROLE_CHAR, 0x0A}},
-    {KM_SC_MINUS, {ROLE_CHAR, 0x0B}},
-    {KM_SC_EQUALS, {ROLE_CHAR, 0x0C}},
-    {KM_SC_BACKSLASH, {ROLE_CHAR, 0x0D}},
+    {KM_SC_GRAVE, {ROLE_CHAR, 0x00}, '`', '~'},
+    {KM_SC_1, {ROLE_CHAR, 0x01}, '1', '!'},
+    {KM_SC_1 + 1, {ROLE_CHAR, 0x02}, '2', '@'},
+    {KM_SC_1 + 2, {ROLE_CHAR, 0x03}, '3', '#'},
+    {KM_SC_1 + 3, {ROLE_CHAR, 0x04}, '4', '$'},
+    {KM_SC_1 + 4, {ROLE_CHAR, 0x05}, '5', '%'},
+    {KM_SC_1 + 5, {ROLE_CHAR, 0x06}, '6', '^'},
+    {KM_SC_1 + 6, {ROLE_CHAR, 0x07}, '7', '&'},
+    {KM_SC_1 + 7, {ROLE_CHAR, 0x08}, '8', '*'},
+    {KM_SC_1 + 8, {ROLE_CHAR, 0x09}, '9', '('},
+    {KM_SC_0, {ROLE_CHAR, 0x0A}, '0', ')'},
+    {KM_SC_MINUS, {ROLE_CHAR, 0x0B}, '-', '_'},
+    {KM_SC_EQUALS, {ROLE_CHAR, 0x0C}, '=', '+'},
+    {KM_SC_BACKSLASH, {ROLE_CHAR, 0x0D}, '\\', '|'},
     // QWERTY row (0x10..0x1B).
-    {KM_SC_A + 'q' - 'a', {ROLE_CHAR, 0x10}},
-    {KM_SC_A + 'w' - 'a', {ROLE_CHAR, 0x11}},
-    {KM_SC_A + 'e' - 'a', {ROLE_CHAR, 0x12}},
-    {KM_SC_A + 'r' - 'a', {ROLE_CHAR, 0x13}},
-    {KM_SC_A + 't' - 'a', {ROLE_CHAR, 0x14}},
-    {KM_SC_A + 'y' - 'a', {ROLE_CHAR, 0x15}},
-    {KM_SC_A + 'u' - 'a', {ROLE_CHAR, 0x16}},
-    {KM_SC_A + 'i' - 'a', {ROLE_CHAR, 0x17}},
-    {KM_SC_A + 'o' - 'a', {ROLE_CHAR, 0x18}},
-    {KM_SC_A + 'p' - 'a', {ROLE_CHAR, 0x19}},
-    {KM_SC_LEFTBRACKET, {ROLE_CHAR, 0x1A}},
-    {KM_SC_RIGHTBRACKET, {ROLE_CHAR, 0x1B}},
+    {KM_SC_A + 'q' - 'a', {ROLE_CHAR, 0x10}, 'q', 'Q'},
+    {KM_SC_A + 'w' - 'a', {ROLE_CHAR, 0x11}, 'w', 'W'},
+    {KM_SC_A + 'e' - 'a', {ROLE_CHAR, 0x12}, 'e', 'E'},
+    {KM_SC_A + 'r' - 'a', {ROLE_CHAR, 0x13}, 'r', 'R'},
+    {KM_SC_A + 't' - 'a', {ROLE_CHAR, 0x14}, 't', 'T'},
+    {KM_SC_A + 'y' - 'a', {ROLE_CHAR, 0x15}, 'y', 'Y'},
+    {KM_SC_A + 'u' - 'a', {ROLE_CHAR, 0x16}, 'u', 'U'},
+    {KM_SC_A + 'i' - 'a', {ROLE_CHAR, 0x17}, 'i', 'I'},
+    {KM_SC_A + 'o' - 'a', {ROLE_CHAR, 0x18}, 'o', 'O'},
+    {KM_SC_A + 'p' - 'a', {ROLE_CHAR, 0x19}, 'p', 'P'},
+    {KM_SC_LEFTBRACKET, {ROLE_CHAR, 0x1A}, '[', '{'},
+    {KM_SC_RIGHTBRACKET, {ROLE_CHAR, 0x1B}, ']', '}'},
     // ASDF row (0x20..0x2B).
-    {KM_SC_A + 'a' - 'a', {ROLE_CHAR, 0x20}},
-    {KM_SC_A + 's' - 'a', {ROLE_CHAR, 0x21}},
-    {KM_SC_A + 'd' - 'a', {ROLE_CHAR, 0x22}},
-    {KM_SC_A + 'f' - 'a', {ROLE_CHAR, 0x23}},
-    {KM_SC_A + 'g' - 'a', {ROLE_CHAR, 0x24}},
-    {KM_SC_A + 'h' - 'a', {ROLE_CHAR, 0x25}},
-    {KM_SC_A + 'j' - 'a', {ROLE_CHAR, 0x26}},
-    {KM_SC_A + 'k' - 'a', {ROLE_CHAR, 0x27}},
-    {KM_SC_A + 'l' - 'a', {ROLE_CHAR, 0x28}},
-    {KM_SC_SEMICOLON, {ROLE_CHAR, 0x29}},
-    {KM_SC_APOSTROPHE, {ROLE_CHAR, 0x2A}},
+    {KM_SC_A + 'a' - 'a', {ROLE_CHAR, 0x20}, 'a', 'A'},
+    {KM_SC_A + 's' - 'a', {ROLE_CHAR, 0x21}, 's', 'S'},
+    {KM_SC_A + 'd' - 'a', {ROLE_CHAR, 0x22}, 'd', 'D'},
+    {KM_SC_A + 'f' - 'a', {ROLE_CHAR, 0x23}, 'f', 'F'},
+    {KM_SC_A + 'g' - 'a', {ROLE_CHAR, 0x24}, 'g', 'G'},
+    {KM_SC_A + 'h' - 'a', {ROLE_CHAR, 0x25}, 'h', 'H'},
+    {KM_SC_A + 'j' - 'a', {ROLE_CHAR, 0x26}, 'j', 'J'},
+    {KM_SC_A + 'k' - 'a', {ROLE_CHAR, 0x27}, 'k', 'K'},
+    {KM_SC_A + 'l' - 'a', {ROLE_CHAR, 0x28}, 'l', 'L'},
+    {KM_SC_SEMICOLON, {ROLE_CHAR, 0x29}, ';', ':'},
+    {KM_SC_APOSTROPHE, {ROLE_CHAR, 0x2A}, '\'', '"'},
     {KM_SC_NONUSHASH, {ROLE_CHAR, 0x2B}},
     // ZXCV row (0x30..0x3A).
     {KM_SC_NONUSBACKSLASH, {ROLE_CHAR, 0x30}},
-    {KM_SC_A + 'z' - 'a', {ROLE_CHAR, 0x31}},
-    {KM_SC_A + 'x' - 'a', {ROLE_CHAR, 0x32}},
-    {KM_SC_A + 'c' - 'a', {ROLE_CHAR, 0x33}},
-    {KM_SC_A + 'v' - 'a', {ROLE_CHAR, 0x34}},
-    {KM_SC_A + 'b' - 'a', {ROLE_CHAR, 0x35}},
-    {KM_SC_A + 'n' - 'a', {ROLE_CHAR, 0x36}},
-    {KM_SC_A + 'm' - 'a', {ROLE_CHAR, 0x37}},
-    {KM_SC_COMMA, {ROLE_CHAR, 0x38}},
-    {KM_SC_PERIOD, {ROLE_CHAR, 0x39}},
-    {KM_SC_SLASH, {ROLE_CHAR, 0x3A}},
-    {KM_SC_SPACE, {ROLE_CHAR, 0x40}},
+    {KM_SC_A + 'z' - 'a', {ROLE_CHAR, 0x31}, 'z', 'Z'},
+    {KM_SC_A + 'x' - 'a', {ROLE_CHAR, 0x32}, 'x', 'X'},
+    {KM_SC_A + 'c' - 'a', {ROLE_CHAR, 0x33}, 'c', 'C'},
+    {KM_SC_A + 'v' - 'a', {ROLE_CHAR, 0x34}, 'v', 'V'},
+    {KM_SC_A + 'b' - 'a', {ROLE_CHAR, 0x35}, 'b', 'B'},
+    {KM_SC_A + 'n' - 'a', {ROLE_CHAR, 0x36}, 'n', 'N'},
+    {KM_SC_A + 'm' - 'a', {ROLE_CHAR, 0x37}, 'm', 'M'},
+    {KM_SC_COMMA, {ROLE_CHAR, 0x38}, ',', '<'},
+    {KM_SC_PERIOD, {ROLE_CHAR, 0x39}, '.', '>'},
+    {KM_SC_SLASH, {ROLE_CHAR, 0x3A}, '/', '?'},
+    {KM_SC_SPACE, {ROLE_CHAR, 0x40}, ' ', ' '},
     // Editing keys that arrive as vanilla keys.
     {KM_SC_BACKSPACE, {ROLE_VANILLA, RAWKEY_BACKSPACE, 8}},
     {KM_SC_TAB, {ROLE_VANILLA, RAWKEY_TAB, 9}},
@@ -150,6 +154,28 @@ constexpr std::array<KeyInfo, KM_SC_COUNT> make_table() {
   return t;
 }
 constexpr std::array<KeyInfo, KM_SC_COUNT> kTable = make_table();
+
+// Raw code to US character: the character keys of the table, and the
+// editing keys that arrive as vanilla keys with their fixed code.
+struct RawChars {
+  std::array<uint8_t, 0x80> plain{};
+  std::array<uint8_t, 0x80> shifted{};
+};
+
+constexpr RawChars make_raw_chars() {
+  RawChars m{};
+  for (const Entry& e : kKeys) {
+    uint8_t raw = e.info.raw;
+    if (e.info.role == ROLE_CHAR && e.us_plain) {
+      m.plain[raw] = static_cast<uint8_t>(e.us_plain);
+      m.shifted[raw] = static_cast<uint8_t>(e.us_shifted);
+    } else if (e.info.role == ROLE_VANILLA) {
+      m.plain[raw] = m.shifted[raw] = e.info.code;
+    }
+  }
+  return m;
+}
+constexpr RawChars kRawChars = make_raw_chars();
 
 const KeyInfo& info_for(int scancode) {
   static const KeyInfo none{};
@@ -303,6 +329,19 @@ uint16_t keymap_qualifier(int mods) {
   if (mods & KM_MOD_LGUI) q |= PLAT_QUAL_LCOMMAND;
   if (mods & KM_MOD_RGUI) q |= PLAT_QUAL_RCOMMAND;
   return q;
+}
+
+uint8_t keymap_raw_char(uint16_t code, uint16_t qualifier) {
+  if (code >= kRawChars.plain.size()) return 0;
+  bool shift = (qualifier & (PLAT_QUAL_LSHIFT | PLAT_QUAL_RSHIFT)) != 0;
+  uint8_t ch = shift ? kRawChars.shifted[code] : kRawChars.plain[code];
+  if (ch >= 'a' && ch <= 'z') ch = static_cast<uint8_t>(ch - 'a' + 'A');
+  if (ch >= 'A' && ch <= 'Z') {
+    bool caps = (qualifier & PLAT_QUAL_CAPSLOCK) != 0;
+    bool upper = shift != caps;
+    if (!upper) ch = static_cast<uint8_t>(ch - 'A' + 'a');
+  }
+  return ch;
 }
 
 int keymap_raw_code(int scancode) {

@@ -121,5 +121,10 @@ enum : int {
 int keymap_translate(const KeyInput& in, PlatEvent* out, int max);
 // The qualifier bits (PLAT_QUAL_*) of a set of SDL modifier bits.
 uint16_t keymap_qualifier(int mods);
+// The character an Amiga raw key code types on the US keyboard with these
+// qualifiers (Shift, Caps Lock for letters); 0 for a code without one.  The
+// editing keys give their vanilla codes (Backspace 8, Tab 9, Return and
+// Enter 13, Escape 27, Delete 127).
+uint8_t keymap_raw_char(uint16_t code, uint16_t qualifier);
 // The Amiga raw key code of a scancode on the US keyboard; -1 for none.
 int keymap_raw_code(int scancode);

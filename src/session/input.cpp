@@ -7,34 +7,22 @@
 #include "display/fonts.h"
 #include "display/modes.h"
 #include "display/renderer.h"
+#include "display/statusbar.h"
 #include "platform/clock.h"
 #include "platform/display.h"
-#include "session/display_calls.h"
+#include "platform/keymap.h"
 #include "session/session.h"
 #include "session/telnet.h"
 #include "terminal/terminal.h"
+#include "transfer/dialogs.h"
 
-uint32_t g_alt_enter_last_ms = 0;
-int g_alt_enter_down = 0;
-uint32_t g_alt_t_last_ms = 0;
-int g_alt_t_down = 0;
-uint32_t g_alt_s_last_ms = 0;
-int g_session_edit_key_last_kind = 0;
-uint32_t g_session_edit_key_last_ms = 0;
-uint32_t g_petscii_stop_last_ms = 0;
-int g_session_shift_down = 0;
+SessionKeyState g_session_keys = {};
 
 namespace {
 
-// Presses of a held Enter or T seen last (accepted or not): key repeat keeps
-// refreshing it, so a held key changes the mode once, not every 140 ms.
-uint32_t g_alt_enter_seen_ms = 0;
-uint32_t g_alt_t_seen_ms = 0;
-bool g_alt_enter_has_last = false;
-bool g_alt_t_has_last = false;
-bool g_alt_s_has_last = false;
-bool g_edit_has_last = false;
-bool g_stop_has_last = false;
+SessionKeyState& keys() {
+  return g_session_keys;
+}
 
 constexpr uint16_t kHotkeyQualifiers = 0xF0;  // left/right Alt, left/right Amiga
 constexpr uint16_t kShiftQualifiers = PLAT_QUAL_LSHIFT | PLAT_QUAL_RSHIFT;
@@ -54,32 +42,6 @@ int send_seq(Session* s, const char* seq) {
 void end_if_failed(int result, int* running) {
   if (result != 0) *running = 0;
 }
-
-// The built-in US QWERTY map of the Amiga raw codes 0x00..0x46: plain and
-// shifted characters, 0 where a code has no character.
-struct RawKeyChars {
-  std::array<uint8_t, 0x47> plain{};
-  std::array<uint8_t, 0x47> shifted{};
-};
-
-constexpr RawKeyChars make_raw_map() {
-  RawKeyChars m{};
-  auto row = [&m](int first, const char* plain, const char* shifted) {
-    for (int i = 0; plain[i]; i++) {
-      m.plain[first + i] = static_cast<uint8_t>(plain[i]);
-      m.shifted[first + i] = static_cast<uint8_t>(shifted[i]);
-    }
-  };
-  row(0x00, "`1234567890-=\\", "~!@#$%^&*()_+|");
-  row(0x10, "qwertyuiop[]", "QWERTYUIOP{}");
-  row(0x20, "asdfghjkl;'", "ASDFGHJKL:\"");
-  row(0x31, "zxcvbnm,./", "ZXCVBNM<>?");
-  const std::pair<int, uint8_t> specials[] = {{0x40, ' '}, {0x41, 8},  {0x42, 9},  {0x43, 13},
-                                              {0x44, 13},  {0x45, 27}, {0x46, 127}};
-  for (auto [code, ch] : specials) m.plain[code] = m.shifted[code] = ch;
-  return m;
-}
-constexpr RawKeyChars kRawMap = make_raw_map();
 
 void cancel_xmodem_by_key(Session* s) {
   // The XMODEM engine ends the transfer with "XMODEM canceled" and starts its
@@ -264,13 +226,13 @@ int send_cursor_key(Session* s, uint16_t code) {
 void handle_raw(Session* s, int* running, uint16_t code, uint16_t qualifier) {
   if (code & PLAT_KEY_UP) {
     uint16_t key = code & 0x7F;
-    if (key == RAWKEY_LSHIFT || key == RAWKEY_RSHIFT) g_session_shift_down = 0;
-    if (key == RAWKEY_KP_ENTER || key == RAWKEY_RETURN) g_alt_enter_down = 0;
-    if (key == 0x14) g_alt_t_down = 0;
+    if (key == RAWKEY_LSHIFT || key == RAWKEY_RSHIFT) keys().shift_down = 0;
+    if (key == RAWKEY_KP_ENTER || key == RAWKEY_RETURN) keys().alt_enter_down = 0;
+    if (key == 0x14) keys().alt_t_down = 0;
     return;
   }
   if (code == RAWKEY_LSHIFT || code == RAWKEY_RSHIFT) {
-    g_session_shift_down = 1;
+    keys().shift_down = 1;
     return;
   }
   if (s->xmodem.active) {
@@ -317,7 +279,7 @@ void handle_raw(Session* s, int* running, uint16_t code, uint16_t qualifier) {
     default:
       break;
   }
-  uint8_t ch = session_rawkey_char(code, qualifier);
+  uint8_t ch = keymap_raw_char(code, qualifier);
   if (ch == 0) return;
   if (hot && isalpha(ch) && hotkey_letter(s, running, static_cast<uint8_t>(toupper(ch)), true))
     return;
@@ -378,91 +340,83 @@ void handle_refresh(Session* s) {
 }  // namespace
 
 void session_input_reset() {
-  g_alt_enter_last_ms = g_alt_t_last_ms = g_alt_s_last_ms = 0;
-  g_alt_enter_down = g_alt_t_down = 0;
-  g_session_edit_key_last_kind = 0;
-  g_session_edit_key_last_ms = g_petscii_stop_last_ms = 0;
-  g_session_shift_down = 0;
-  g_alt_enter_seen_ms = g_alt_t_seen_ms = 0;
-  g_alt_enter_has_last = g_alt_t_has_last = g_alt_s_has_last = false;
-  g_edit_has_last = g_stop_has_last = false;
+  g_session_keys = SessionKeyState{};
 }
 
 int alt_enter_accept_press() {
+  SessionKeyState& k = keys();
   uint32_t now = clock_ms();
-  bool refuse = g_alt_enter_has_last && within(now, g_alt_enter_last_ms, 80);
-  if (g_alt_enter_down && within(now, g_alt_enter_seen_ms, 140)) refuse = true;
-  g_alt_enter_seen_ms = now;
+  bool refuse = k.alt_enter_has_last && within(now, k.alt_enter_last_ms, 80);
+  // A held key changes the mode once, not every 140 ms of key repeat.
+  if (k.alt_enter_down && within(now, k.alt_enter_seen_ms, 140)) refuse = true;
+  k.alt_enter_seen_ms = now;
   if (refuse) return 0;
-  g_alt_enter_last_ms = now;
-  g_alt_enter_has_last = true;
-  g_alt_enter_down = 1;
+  k.alt_enter_last_ms = now;
+  k.alt_enter_has_last = true;
+  k.alt_enter_down = 1;
   return 1;
 }
 
 int alt_t_accept_press() {
+  SessionKeyState& k = keys();
   uint32_t now = clock_ms();
   bool refuse;
-  if (g_alt_t_down) {
-    refuse = within(now, g_alt_t_seen_ms, 250);
+  if (k.alt_t_down) {
+    refuse = within(now, k.alt_t_seen_ms, 250);
   } else {
-    refuse = g_alt_t_has_last && within(now, g_alt_t_last_ms, 80);
+    refuse = k.alt_t_has_last && within(now, k.alt_t_last_ms, 80);
   }
-  g_alt_t_seen_ms = now;
+  k.alt_t_seen_ms = now;
   if (refuse) return 0;
-  g_alt_t_last_ms = now;
-  g_alt_t_has_last = true;
-  g_alt_t_down = 1;
+  k.alt_t_last_ms = now;
+  k.alt_t_has_last = true;
+  k.alt_t_down = 1;
   return 1;
 }
 
 int alt_s_accept_press() {
+  SessionKeyState& k = keys();
   uint32_t now = clock_ms();
-  if (g_alt_s_has_last && within(now, g_alt_s_last_ms, 250)) return 0;
-  g_alt_s_last_ms = now;
-  g_alt_s_has_last = true;
+  if (k.alt_s_has_last && within(now, k.alt_s_last_ms, 250)) return 0;
+  k.alt_s_last_ms = now;
+  k.alt_s_has_last = true;
   return 1;
 }
 
 int session_edit_key_accept(int kind) {
+  SessionKeyState& k = keys();
   uint32_t now = clock_ms();
-  if (g_edit_has_last && g_session_edit_key_last_kind == kind &&
-      within(now, g_session_edit_key_last_ms, 80))
-    return 0;
-  g_session_edit_key_last_kind = kind;
-  g_session_edit_key_last_ms = now;
-  g_edit_has_last = true;
+  if (k.edit_has_last && k.edit_last_kind == kind && within(now, k.edit_last_ms, 80)) return 0;
+  k.edit_last_kind = kind;
+  k.edit_last_ms = now;
+  k.edit_has_last = true;
   return 1;
-}
-
-uint8_t session_rawkey_char(uint16_t code, uint16_t qualifier) {
-  if (code >= kRawMap.plain.size()) return 0;
-  bool shift = (qualifier & kShiftQualifiers) != 0;
-  uint8_t ch = shift ? kRawMap.shifted[code] : kRawMap.plain[code];
-  if (isalpha(ch)) {
-    bool caps = (qualifier & PLAT_QUAL_CAPSLOCK) != 0;
-    uint8_t lower = static_cast<uint8_t>(tolower(ch));
-    ch = shift != caps ? static_cast<uint8_t>(toupper(lower)) : lower;
-  }
-  return ch;
 }
 
 uint8_t petscii_outgoing_key_byte(Session* s, uint8_t ch, uint16_t qualifier) {
   if (!s->petscii) return ch;
   bool shifted;
   if (ch >= 'a' && ch <= 'z') {
-    shifted = (qualifier & kShiftQualifiers) != 0 || g_session_shift_down;
+    shifted = (qualifier & kShiftQualifiers) != 0 || keys().shift_down;
   } else if (ch >= 'A' && ch <= 'Z') {
     shifted = true;
   } else {
-    if (ch >= 32 && ch <= 126 && g_session_shift_down) g_session_shift_down = 0;
+    if (ch >= 32 && ch <= 126 && keys().shift_down) keys().shift_down = 0;
     return ch;
   }
-  g_session_shift_down = 0;
+  keys().shift_down = 0;
   uint8_t lower = static_cast<uint8_t>(tolower(ch));
   bool lower_set = s->terminal && s->terminal->petscii_lower;
   if (lower_set && shifted) return static_cast<uint8_t>(lower + 96);
   return static_cast<uint8_t>(lower - 32);
+}
+
+void session_confirm_exit_kavel(Session* s, int* running) {
+  if (!s) return;
+  Terminal* t = s->terminal;
+  if (t && t->window && term_confirm_yes_no(t, "Exit Kavel?") == 0) return;
+  if (s->menu_quit) *s->menu_quit = 1;
+  if (running) *running = 0;
 }
 
 int session_send_backspace(Session* s) {
@@ -474,10 +428,11 @@ int session_send_delete(Session* s) {
 }
 
 int session_send_petscii_stop(Session* s) {
+  SessionKeyState& k = keys();
   uint32_t now = clock_ms();
-  if (g_stop_has_last && within(now, g_petscii_stop_last_ms, 250)) return 0;
-  g_petscii_stop_last_ms = now;
-  g_stop_has_last = true;
+  if (k.stop_has_last && within(now, k.stop_last_ms, 250)) return 0;
+  k.stop_last_ms = now;
+  k.stop_has_last = true;
   return send_key_byte(s->sock, kPetsciiStop);
 }
 

@@ -7,16 +7,35 @@
 struct Session;
 struct UiContext;
 
-// Repeat-filter and key state (milliseconds on the program clock).
-extern uint32_t g_alt_enter_last_ms;
-extern int g_alt_enter_down;
-extern uint32_t g_alt_t_last_ms;
-extern int g_alt_t_down;
-extern uint32_t g_alt_s_last_ms;
-extern int g_session_edit_key_last_kind;  // 1 Backspace, 2 Delete
-extern uint32_t g_session_edit_key_last_ms;
-extern uint32_t g_petscii_stop_last_ms;
-extern int g_session_shift_down;  // a Shift went down and no character used it yet
+// The repeat filters and held-key flags (milliseconds on the program clock).
+// One record for the whole process, not one per Session: a key still held
+// from the dialing display must not act again in the session that follows,
+// so the state outlives each connection.
+struct SessionKeyState {
+  // Alt+Enter: the last accepted press, the last press seen (accepted or
+  // not: key repeat keeps refreshing it) and whether the key is held.
+  bool alt_enter_has_last;
+  uint32_t alt_enter_last_ms;
+  uint32_t alt_enter_seen_ms;
+  int alt_enter_down;
+  // Alt+T, the same.
+  bool alt_t_has_last;
+  uint32_t alt_t_last_ms;
+  uint32_t alt_t_seen_ms;
+  int alt_t_down;
+  // Alt+S: the last accepted press.
+  bool alt_s_has_last;
+  uint32_t alt_s_last_ms;
+  // Backspace and Delete: the last accepted kind (1 Backspace, 2 Delete).
+  bool edit_has_last;
+  int edit_last_kind;
+  uint32_t edit_last_ms;
+  // RUN/STOP in a PETSCII session.
+  bool stop_has_last;
+  uint32_t stop_last_ms;
+  int shift_down;  // a Shift went down and no character used it yet
+};
+extern SessionKeyState g_session_keys;
 
 // Forgets every repeat-filter time and held-key flag (a new session, tests).
 void session_input_reset();
@@ -30,6 +49,11 @@ void session_handle_window_messages(Session* s, int* running);
 // the C64's case rules in PETSCII mode.
 uint8_t petscii_outgoing_key_byte(Session* s, uint8_t ch, uint16_t qualifier);
 
+// Asks "Exit Kavel?" when the session's terminal has a window; on yes (or
+// without a window) sets the menu's quit request, if any, and clears
+// *running.  On no nothing changes.
+void session_confirm_exit_kavel(Session* s, int* running);
+
 // Senders: 0 on success, non-zero when the send failed.
 int session_send_backspace(Session* s);
 int session_send_delete(Session* s);
@@ -41,9 +65,6 @@ int alt_enter_accept_press();
 int alt_t_accept_press();
 int alt_s_accept_press();
 int session_edit_key_accept(int kind);
-
-// The US QWERTY character of an Amiga raw key code (0 when unmapped).
-uint8_t session_rawkey_char(uint16_t code, uint16_t qualifier);
 
 // Window modes: cycle window -> medium -> full screen -> window, or switch
 // to one (0 window, 1 medium, 2 full screen, 3 as window) keeping the grid.

@@ -7,17 +7,20 @@
 #include "display/fonts.h"
 #include "display/modes.h"
 #include "display/renderer.h"
+#include "display/statusbar.h"
+#include "display/surface.h"
 #include "phonebook/phonebook.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
 #include "session/connection.h"
-#include "session/display_calls.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "session/telnet.h"
+#include "terminal/hooks.h"
 #include "terminal/petscii.h"
 #include "terminal/terminal.h"
+#include "transfer/dialogs.h"
 #include "util/text.h"
 
 namespace {
@@ -39,17 +42,8 @@ bool time_reached(uint32_t now, uint32_t when) {
   return static_cast<int32_t>(now - when) >= 0;
 }
 
-struct LoopState {
-  Session* s;
-  UiContext* ui;
-  const char* title;
-  int running = 1;
-  int closed_by_peer = 0;
-  uint32_t next_tick = 0;
-};
-
 // Window input, then the requests it left, in their fixed order.
-void service_input(LoopState* st) {
+void service_input(SessionLoop* st) {
   Session* s = st->s;
   session_handle_window_messages(s, &st->running);
   if (s->request_top_bar) {
@@ -66,18 +60,18 @@ void service_input(LoopState* st) {
   }
 }
 
-void check_break(LoopState* st) {
+void check_break(SessionLoop* st) {
   if (dos_check_break()) st->running = 0;
 }
 
-void draw_elapsed(LoopState* st) {
+void draw_elapsed(SessionLoop* st) {
   term_draw_session_elapsed_status(st->s->terminal);
   st->next_tick = clock_ms() + 1000;
 }
 
 // Hands one read's bytes to the Telnet layer, serving the keyboard between
 // chunks so that a long burst does not starve it.
-void consume_read(LoopState* st, const uint8_t* buf, int n) {
+void consume_read(SessionLoop* st, const uint8_t* buf, int n) {
   Session* s = st->s;
   for (int i = 0; i < n && st->running; i++) {
     telnet_consume_byte(s, buf[i]);
@@ -89,49 +83,18 @@ void consume_read(LoopState* st, const uint8_t* buf, int n) {
   }
 }
 
-void run_loop(LoopState* st, uint8_t* buf) {
-  Session* s = st->s;
-  while (st->running) {
-    service_input(st);
-    // The ZMODEM pumps run here once the transfer engines exist.
-    check_break(st);
-    int bytes_read = 0;
-    // Once the session is ending (hang-up, exit, a key that could not be
-    // sent, Ctrl-C) the socket is left alone: a key send fails because the
-    // peer is gone, and reading that close now would put up the
-    // "Disconnected" notice for a session the user or a failed send ended.
-    if (st->running) {
-      int cap = session_transfer_active(s) ? kRecvChunkTransfer : kRecvChunk;
-      int n = connection_recv(s->sock, buf, cap);
-      if (n > 0) {
-        bytes_read = n;
-        consume_read(st, buf, n);
-        zmodem_flush_detect(s, 0);
-        service_input(st);
-        draw_elapsed(st);
-      } else if (n < 0) {
-        st->closed_by_peer = 1;
-        st->running = 0;
-      }
-    }
-    zmodem_flush_detect(s, 0);
-    term_update_cursor_blink(s->terminal);
-    if (time_reached(clock_ms(), st->next_tick)) draw_elapsed(st);
-    if (bytes_read == 0) dos_delay(1);
-  }
-}
-
 void restore_font(const char* saved) {
   if (saved[0]) {
     set_active_font(saved);
   } else {
-    g_active_font[0] = '\0';
+    active_font_restore(saved);
   }
 }
 
-void restore_mode(int mode) {
-  g_fullscreen = mode == 2 ? 1 : 0;
-  g_medium_window = mode == 1 ? 1 : 0;
+// The terminal's answers go out through the Telnet sender, so that a 255
+// would go out doubled like any other data byte.
+void reply_to_bbs(Terminal* t, const char* bytes, size_t len) {
+  send_key_string(t->reply_socket, reinterpret_cast<const uint8_t*>(bytes), static_cast<int>(len));
 }
 
 }  // namespace
@@ -203,6 +166,7 @@ void session_wait_disconnected_notice(Terminal* t) {
 }
 
 void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, const char* host) {
+  g_term_hooks.reply = reply_to_bbs;
   t->reply_socket = s->sock;
   const char* name = entry && entry->name[0] ? entry->name : host;
   safe_copy(t->status_text, 80, name);  // at most 79 characters
@@ -227,17 +191,57 @@ void session_release_terminal(Session* s) {
   delete[] s->scrollback.lines;
   s->scrollback = ScrollbackRing{};
   s->terminal = nullptr;
-  g_session_shift_down = 0;
+  g_session_keys.shift_down = 0;
+}
+
+void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char* title,
+                       uint8_t* buf) {
+  *loop = SessionLoop{};
+  loop->s = s;
+  loop->ui = ui;
+  loop->title = title;
+  loop->buf = buf;
+  loop->running = 1;
+  loop->next_tick = clock_ms() + 1000;
+}
+
+int session_pump_turn(SessionLoop* st) {
+  Session* s = st->s;
+  service_input(st);
+  // The ZMODEM pumps run here once the transfer engines exist.
+  check_break(st);
+  int bytes_read = 0;
+  // Once the session is ending (hang-up, exit, a key that could not be
+  // sent, Ctrl-C) the socket is left alone: a key send fails because the
+  // peer is gone, and reading that close now would put up the
+  // "Disconnected" notice for a session the user or a failed send ended.
+  if (st->running) {
+    int cap = session_transfer_active(s) ? kRecvChunkTransfer : kRecvChunk;
+    int n = connection_recv(s->sock, st->buf, cap);
+    if (n > 0) {
+      bytes_read = n;
+      consume_read(st, st->buf, n);
+      zmodem_flush_detect(s, 0);
+      service_input(st);
+      draw_elapsed(st);
+    } else if (n < 0) {
+      st->closed_by_peer = 1;
+      st->running = 0;
+    }
+  }
+  zmodem_flush_detect(s, 0);
+  term_update_cursor_blink(s->terminal);
+  if (time_reached(clock_ms(), st->next_tick)) draw_elapsed(st);
+  if (bytes_read == 0) dos_delay(1);
+  return st->running;
 }
 
 int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf) {
-  LoopState st;
-  st.s = s;
-  st.ui = ui;
-  st.title = title;
-  st.next_tick = clock_ms() + 1000;
-  run_loop(&st, buf);
-  return st.closed_by_peer;
+  SessionLoop loop;
+  session_loop_init(&loop, s, ui, title, buf);
+  while (session_pump_turn(&loop)) {
+  }
+  return loop.closed_by_peer;
 }
 
 int run_session_common(const char* host, int port, int emulation_type, UiContext* ui,
@@ -256,12 +260,12 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   bool c64 = font_name_looks_c64(g_active_font);
   bool c64_80 = c64 && c64_font_uses_80_columns(g_active_font);
 
-  int entry_mode = g_fullscreen ? 2 : g_medium_window ? 1 : 0;
-  if (c64 && !c64_80) g_c64_40_dynamic_scale = entry_mode == 1 ? 3 : 2;
+  int entry_mode = display_window_mode();
+  if (c64 && !c64_80) g_c64_40_dynamic_scale = entry_mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
 
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kRecvChunkTransfer]);
   auto fail = [&](int code) {
-    restore_mode(entry_mode);
+    display_set_window_mode(entry_mode);
     restore_font(saved_font);
     return code;
   };

@@ -29,10 +29,42 @@ void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, con
 // forgets a Shift press no character used.
 void session_release_terminal(Session* s);
 
-// The main loop of a session whose terminal is bound: window input, the
-// requests it left, the socket read and the timers, until the running flag
-// drops.  Returns 1 when the peer closed the connection (or the socket
-// failed), else 0.  buf holds at least kRecvChunkTransfer bytes.
+// The state of a running session loop, kept between turns.
+struct SessionLoop {
+  Session* s;
+  UiContext* ui;
+  const char* title;   // the terminal window's title (mode changes reopen it)
+  uint8_t* buf;        // receive buffer of at least kRecvChunkTransfer bytes
+  int running;         // cleared to end the session
+  int closed_by_peer;  // the peer closed the connection (or the socket failed)
+  uint32_t next_tick;  // when the status bar's connected time is drawn next
+};
+
+void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char* title,
+                       uint8_t* buf);
+
+// One turn of the session loop, for the loop itself and for modal pieces
+// that must keep the connection served while they wait (the in-session
+// phonebook, the file-exists prompt).  In order:
+//   1. the window's input (keys, mouse, refresh, close) and the requests it
+//      left: top bar, phonebook, full screen;
+//   2. the Ctrl-C break flag;
+//   3. unless the session is ending, one read of at most kRecvChunk bytes
+//      (kRecvChunkTransfer during a transfer), each byte through Telnet to
+//      session_data_byte, with the window's input served again every 16
+//      bytes (256 during a transfer); a read that finds the peer gone sets
+//      closed_by_peer;
+//   4. ZMODEM start-detection bytes held too long go to the terminal;
+//   5. the cursor blink, and the status bar's connected time once a second
+//      (and after every read);
+//   6. a pause of one tick (20 ms) when nothing was read.
+// Returns the running flag: 0 once the session is to end.
+int session_pump_turn(SessionLoop* loop);
+
+// The main loop of a session whose terminal is bound: session_pump_turn
+// until the running flag drops.  Returns 1 when the peer closed the
+// connection (or the socket failed), else 0.  buf holds at least
+// kRecvChunkTransfer bytes.
 int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf);
 
 // The "Disconnected" notice over the terminal, up until a key press, a mouse

@@ -3,9 +3,9 @@
 #include <array>
 #include <cstring>
 
-#include "display/fonts.h"
 #include "session/connection.h"
 #include "session/session.h"
+#include "terminal/active_font.h"
 
 namespace {
 

@@ -8,7 +8,8 @@
 #include "display/fonts.h"
 #include "display/modes.h"
 #include "display/renderer.h"
-#include "session/display_calls.h"
+#include "display/statusbar.h"
+#include "display/surface.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "terminal/petscii.h"
@@ -16,42 +17,13 @@
 
 namespace {
 
-int current_mode() {
-  return g_fullscreen ? 2 : g_medium_window ? 1 : 0;
-}
-
-void set_mode_globals(Session* s, int mode) {
+// The mode the next term_open uses, with the 40-column C64 scale that goes
+// with it.
+void select_mode(Session* s, int mode) {
   if (s->petscii && font_name_looks_c64(g_active_font) && !c64_font_uses_80_columns(g_active_font))
-    g_c64_40_dynamic_scale = mode == 1 ? 3 : 2;
-  g_fullscreen = mode == 2 ? 1 : 0;
-  g_medium_window = mode == 1 ? 1 : 0;
-  g_custom_screen = 0;
+    g_c64_40_dynamic_scale = mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
+  display_set_window_mode(mode);
   g_opening_petscii_terminal = s->petscii;
-}
-
-// Everything of the terminal that is not its binding to a surface.
-void restore_state(Terminal* t, const Terminal& saved) {
-  t->col = saved.col;
-  t->row = saved.row;
-  t->saved_col = saved.saved_col;
-  t->saved_row = saved.saved_row;
-  t->fg = saved.fg;
-  t->bg = saved.bg;
-  t->bold = saved.bold;
-  t->reverse = saved.reverse;
-  t->petscii = saved.petscii;
-  t->petscii_lower = saved.petscii_lower;
-  t->petscii_after_cr = saved.petscii_after_cr;
-  t->ansi_state = saved.ansi_state;
-  t->dec_line_drawing = saved.dec_line_drawing;
-  memcpy(t->seq_buf, saved.seq_buf, sizeof t->seq_buf);
-  t->seq_len = saved.seq_len;
-  t->cursor_enabled = saved.cursor_enabled;
-  t->last_bell_ms = saved.last_bell_ms;
-  t->bell_rung = saved.bell_rung;
-  memcpy(t->status_text, saved.status_text, sizeof t->status_text);
-  t->connect_start = saved.connect_start;
-  memcpy(t->cells, saved.cells, sizeof t->cells);
 }
 
 }  // namespace
@@ -60,44 +32,40 @@ int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int 
   (void)ui;  // the menu's window takes this path once the menu exists
   Terminal* t = s->terminal;
   if (!t) return -1;
-  if (mode == 3) mode = 0;
+  if (mode == 3) mode = DISPLAY_MODE_WINDOW;
   auto saved = std::make_unique<Terminal>(*t);
-  int saved_fullscreen = g_fullscreen, saved_medium = g_medium_window,
-      saved_custom = g_custom_screen, saved_scale = g_c64_40_dynamic_scale;
-  int previous = current_mode();
+  int previous = display_window_mode();
+  int saved_scale = g_c64_40_dynamic_scale;
 
-  set_mode_globals(s, mode);
+  select_mode(s, mode);
   term_close(t);
   if (term_open(t, title) != 0) {
-    set_mode_globals(s, previous);
+    select_mode(s, previous);
     if (term_open(t, title) != 0) {
-      g_fullscreen = saved_fullscreen;
-      g_medium_window = saved_medium;
-      g_custom_screen = saved_custom;
+      display_set_window_mode(previous);
       g_c64_40_dynamic_scale = saved_scale;
       return -1;
     }
   }
-  restore_state(t, *saved);
+  // The grid, cursor, attributes and interpreter state as they were, on the
+  // new surface.
+  TermBinding bound = *t;
+  *t = *saved;
+  static_cast<TermBinding&>(*t) = bound;
   // The new surface loaded the glyphs its font name names; the BBS may have
   // switched to the other character set since.
   if (t->petscii == TERM_MODE_PETSCII) petscii_load_charset_glyphs(t);
-  t->cursor_drawn = 0;
-  t->cursor_blink_visible = 0;
-  t->cursor_last_blink_ms = 0;
   t->top_bar = t->fullscreen ? g_runtime_top_bar_enabled : 0;
   term_update_origin(t);
   term_clear_drawable_area_raw(t);
   term_redraw_all(t);
-  t->reply_socket = s->sock;
-  t->scrollback = s->scrollback.lines ? &s->scrollback : nullptr;
   term_show_cursor(t);
   term_draw_session_status(t);
   return 0;
 }
 
 int session_toggle_fullscreen(Session* s, UiContext* ui, const char* title) {
-  int next = (current_mode() + 1) % 3;
+  int next = (display_window_mode() + 1) % 3;
   return session_apply_window_mode(s, ui, title, next);
 }
 

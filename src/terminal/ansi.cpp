@@ -5,9 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "display/fonts.h"
-#include "display/renderer.h"
-#include "session/connection.h"
+#include "terminal/active_font.h"
+#include "terminal/hooks.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -28,45 +27,30 @@ constexpr uint8_t kDecLineDrawing[31] = {
 };
 
 void reply(Terminal* t, const char* bytes, size_t len) {
-  if (t->reply_socket < 0) return;
-  send_all(t->reply_socket, bytes, len);
+  if (t->reply_socket < 0 || !g_term_hooks.reply) return;
+  g_term_hooks.reply(t, bytes, len);
 }
 
 // The C64 fonts show the PETSCII letter layout, so ASCII case is swapped to
 // look right.  The font-name test is a substring search, far too slow for
-// every printed letter, so the answer is kept with the name it was found for.
-// The name can change behind set_active_font's back (the session writes the
-// array directly), so the check compares the name itself rather than trusting
-// a change counter: every font choice is shorter than 16 bytes, and when the
-// kept name ends within its first 16 bytes, two equal 8-byte words prove the
-// names equal.  Longer names take the full comparison.
+// every printed letter, so the answer is kept until the active font is
+// written again.
 struct C64FontCache {
-  char name[sizeof g_active_font];
-  uint64_t head[2];
-  bool short_name;
+  uint32_t serial;
   bool valid;
   bool c64;
 };
 C64FontCache g_c64_cache;
 
-bool refresh_c64_cache() {
+inline bool active_font_is_c64() {
   C64FontCache& c = g_c64_cache;
-  if (!c.valid || memcmp(c.name, g_active_font, sizeof c.name) != 0) {
-    memcpy(c.name, g_active_font, sizeof c.name);
-    memcpy(c.head, c.name, sizeof c.head);
-    c.short_name = memchr(c.name, '\0', sizeof c.head) != nullptr;
-    c.c64 = font_name_looks_c64(c.name);
+  uint32_t serial = active_font_serial();
+  if (!c.valid || c.serial != serial) {
+    c.c64 = font_name_looks_c64(g_active_font);
+    c.serial = serial;
     c.valid = true;
   }
   return c.c64;
-}
-
-inline bool active_font_is_c64() {
-  uint64_t head[2];
-  memcpy(head, g_active_font, sizeof head);
-  const C64FontCache& c = g_c64_cache;
-  if (c.valid && c.short_name && head[0] == c.head[0] && head[1] == c.head[1]) return c.c64;
-  return refresh_c64_cache();
 }
 
 void print_byte(Terminal* t, uint8_t b) {
@@ -107,18 +91,18 @@ void consume_ground(Terminal* t, uint8_t b) {
       t->seq_buf[0] = '\0';
       return;
     case 13:
-      term_hide_cursor(t);
+      term_hook_hide_cursor(t);
       t->col = 0;
       return;
     case 10:
       term_lf(t);
       return;
     case 8:
-      term_hide_cursor(t);
+      term_hook_hide_cursor(t);
       if (t->col > 0) t->col--;
       return;
     case 9: {
-      term_hide_cursor(t);
+      term_hook_hide_cursor(t);
       int next = (t->col + 8) / 8 * 8;
       if (next > kTermCols - 1) {
         t->col = 0;
@@ -399,7 +383,7 @@ void term_consume_byte(Terminal* t, uint8_t byte) {
     term_put_char(t, byte);
     return;
   }
-  if (t->ansi_state != ANSI_GROUND) term_hide_cursor(t);
+  if (t->ansi_state != ANSI_GROUND) term_hook_hide_cursor(t);
   switch (t->ansi_state) {
     case ANSI_ESCAPE:
       consume_escape(t, byte);

@@ -1,7 +1,7 @@
 // The terminal bell: a flash of the window, rate-limited so that a BBS that
 // sends a burst of BEL bytes does not turn the window into a strobe.
 #include "platform/clock.h"
-#include "platform/display.h"
+#include "terminal/hooks.h"
 #include "terminal/terminal.h"
 
 int g_beep_sound_enabled = 1;
@@ -17,5 +17,5 @@ void term_bell(Terminal* t) {
   if (t->bell_rung && now - t->last_bell_ms < kBellMinIntervalMs) return;
   t->last_bell_ms = now;
   t->bell_rung = 1;
-  plat_display_beep(t->window);
+  if (g_term_hooks.flash) g_term_hooks.flash(t);
 }

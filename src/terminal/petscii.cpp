@@ -6,8 +6,7 @@
 #include <array>
 #include <cstdio>
 
-#include "display/fonts.h"
-#include "display/renderer.h"
+#include "terminal/hooks.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -49,7 +48,6 @@ constexpr std::array<int8_t, 256> make_colour_table() {
 }
 constexpr std::array<int8_t, 256> kColourTable = make_colour_table();
 
-constexpr const char* kCharsetFile[2] = {"c64_upper.f8", "c64_lower.f8"};
 constexpr const char* kCharsetName[2] = {"upper/graphics", "lower/upper"};
 
 // Written by insert and delete: the current foreground on the (always
@@ -70,13 +68,13 @@ void scroll_if_below(Terminal* t) {
 }
 
 void new_line(Terminal* t) {
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   t->col = 0;
   term_lf(t);
 }
 
 void cursor_right(Terminal* t) {
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   if (++t->col >= term_visible_cols(t)) {
     t->col = 0;
     t->row++;
@@ -85,7 +83,7 @@ void cursor_right(Terminal* t) {
 }
 
 void print_char(Terminal* t, uint8_t ch) {
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   int visible = term_visible_cols(t);
   if (t->col < 0) t->col = 0;
   if (t->row < 0) {
@@ -110,7 +108,7 @@ void print_char(Terminal* t, uint8_t ch) {
   }
   cell.ch = ch;
   cell.flags = t->bold ? 1 : 0;
-  draw_cell(t, t->row, t->col);
+  term_hook_draw_cell(t, t->row, t->col);
 
   // The C64 wraps at once: the cursor never rests beyond the last column.
   if (++t->col >= visible) {
@@ -121,7 +119,7 @@ void print_char(Terminal* t, uint8_t ch) {
 }
 
 void draw_span(Terminal* t, int row, int from, int to) {
-  for (int c = from; c <= to; c++) draw_cell(t, row, c);
+  for (int c = from; c <= to; c++) term_hook_draw_cell(t, row, c);
 }
 
 // DEL: the character left of the cursor goes, the rest of the line closes up.
@@ -144,7 +142,7 @@ void insert_char(Terminal* t) {
   int row = t->row;
   int col = t->col;
   if (col < 0 || col >= visible || !row_in_grid(row)) return;
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   Cell* line = t->cells[row];
   for (int c = visible - 1; c > col; c--) line[c] = line[c - 1];
   line[col] = blank_cell(t);
@@ -154,12 +152,7 @@ void insert_char(Terminal* t) {
 // -1: the terminal does not draw with the C64 bitmap font (nothing to load);
 // 1 loaded; 0 the file could not be loaded.
 int load_charset_glyphs(Terminal* t) {
-  if (!t->bitmap_renderer || t->bitmap_kind != BITMAP_KIND_C64) return -1;
-  int scale = t->bitmap_scale > 0 ? t->bitmap_scale : g_bitmap_font.scale;
-  if (!bitmap_font_load(kCharsetFile[t->petscii_lower ? 1 : 0], 8, scale)) return 0;
-  t->bitmap_glyph_height = g_bitmap_font.height;
-  t->bitmap_scale = g_bitmap_font.scale;
-  return 1;
+  return g_term_hooks.load_charset ? g_term_hooks.load_charset(t) : -1;
 }
 
 }  // namespace
@@ -170,7 +163,7 @@ int petscii_colour_index(uint8_t code) {
 
 void petscii_set_cursor(Terminal* t, int row, int col) {
   if (!t) return;
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   int visible = term_visible_cols(t);
   if (row < 0) row = 0;
   if (row > kTermRows - 1) row = kTermRows - 1;
@@ -183,7 +176,7 @@ void petscii_set_cursor(Terminal* t, int row, int col) {
 
 int petscii_cursor_left(Terminal* t) {
   if (!t) return 0;
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   if (t->col > 0) {
     t->col--;
     return 1;

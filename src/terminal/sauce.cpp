@@ -10,22 +10,41 @@ constexpr size_t kCommentIdBytes = 5;  // "COMNT"
 constexpr uint8_t kDosEof = 0x1A;
 }  // namespace
 
+// The first DOS end-of-file byte in data[0..end), or end when there is none.
+static size_t first_eof(const uint8_t* data, size_t end) {
+  const void* eof = memchr(data, kDosEof, end);
+  return eof ? static_cast<size_t>(static_cast<const uint8_t*>(eof) - data) : end;
+}
+
+// Whether a whole record ("SAUCE00" and 128 bytes) starts anywhere in
+// data[from..len).
+static bool record_after(const uint8_t* data, size_t from, size_t len) {
+  static constexpr char kId[] = "SAUCE00";
+  static constexpr size_t kIdLen = sizeof kId - 1;
+  for (size_t i = from; i + kRecordBytes <= len; i++) {
+    if (data[i] == 'S' && memcmp(data + i, kId, kIdLen) == 0) return true;
+  }
+  return false;
+}
+
 size_t sauce_content_length(const uint8_t* data, size_t len) {
   if (!data) return 0;
-  size_t end = len;
   // The record is found by its place, not by an EOF marker: some editors
   // write none, and the record's own fields may hold the byte 0x1A.
   if (len >= kRecordBytes && memcmp(data + len - kRecordBytes, "SAUCE", 5) == 0) {
-    end = len - kRecordBytes;
+    size_t end = len - kRecordBytes;
     size_t comments = data[end + kCommentsField];
     size_t block = kCommentIdBytes + comments * kCommentLineBytes;
     if (comments > 0 && end >= block && memcmp(data + end - block, "COMNT", 5) == 0) end -= block;
+    // What lies between the EOF byte that ends the art and the record is
+    // not art either.
+    return first_eof(data, end);
   }
-  // Nothing after the DOS end-of-file byte is art, as every viewer and BBS
-  // that types the file knows: what follows may be a record that is not at
-  // the very end (a file padded to a block size by an XMODEM transfer) or
-  // the padding itself.  Drawn, each of those bytes would show as an arrow.
-  const void* eof = memchr(data, kDosEof, end);
-  if (eof) end = static_cast<size_t>(static_cast<const uint8_t*>(eof) - data);
-  return end;
+  // A record that is not at the very end (a file padded to a block size by
+  // an XMODEM transfer): the art ends at the EOF byte before it.  Without a
+  // record the byte 0x1A is content like any other: a PETSCII stream may
+  // hold it, and a CP437 font shows it as a picture.
+  size_t eof = first_eof(data, len);
+  if (eof < len && record_after(data, eof + 1, len)) return eof;
+  return len;
 }

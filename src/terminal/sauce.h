@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Length of the drawable content: the file up to its first DOS end-of-file
-// byte 0x1A, and in any case without a SAUCE record (and its comment block)
-// at the end of the file.
+// Length of the drawable content: the file without a SAUCE record (and its
+// comment block) and without what follows the DOS end-of-file byte 0x1A
+// before such a record.  A file without a record is content to its last
+// byte, 0x1A included.
 size_t sauce_content_length(const uint8_t* data, size_t len);

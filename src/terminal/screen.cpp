@@ -3,19 +3,19 @@
 // fill per erased row span, one block copy and one fill per scroll).
 #include <cstring>
 
-#include "display/fonts.h"
-#include "display/renderer.h"
-#include "display/statusbar.h"
 #include "platform/display.h"
+#include "terminal/active_font.h"
+#include "terminal/hooks.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
 
 TermScrollObserver g_term_scroll_observer = nullptr;
+TermHooks g_term_hooks = {};
 
 // The status bar sits above the grid in full screen; everything that clears,
 // scrolls or redraws the grid redraws it too.
 static void redraw_status_bar(Terminal* t) {
-  if (t->top_bar) term_draw_session_status(t);
+  if (t->top_bar && g_term_hooks.draw_status) g_term_hooks.draw_status(t);
 }
 
 int effective_fg(const Terminal* t) {
@@ -80,15 +80,14 @@ void term_fill_rect(Terminal* t, int x1, int y1, int x2, int y2, int colour) {
   if (!t || !t->rport || t->drawing_suppressed) return;
   if (x2 < x1 || y2 < y1) return;
   int index = (colour >= 0 && colour < kTermPalette) ? colour : 7;
-  plat_set_apen(t->rport, t->pens[index]);
-  plat_rect_fill(t->rport, x1, y1, x2, y2);
+  if (g_term_hooks.fill) g_term_hooks.fill(t, x1, y1, x2, y2, index);
 }
 
 void term_put_char(Terminal* t, uint8_t ch) {
   if (!t) return;
   // Most characters arrive with no cursor drawn (the session loop shows it
   // again only between reads): skip the call then.
-  if (t->cursor_drawn) term_hide_cursor(t);
+  if (t->cursor_drawn) term_hook_hide_cursor(t);
   if (t->col < 0) t->col = 0;
   if (t->row < 0) {
     t->row = 0;
@@ -109,7 +108,7 @@ void term_put_char(Terminal* t, uint8_t ch) {
   cell = blank_cell(t);
   cell.ch = ch;
   cell.flags = t->bold ? 1 : 0;
-  draw_cell(t, t->row, t->col);
+  term_hook_draw_cell(t, t->row, t->col);
 
   // Immediate wrap: there is no pending-wrap state.
   if (++t->col >= kTermCols) {
@@ -123,7 +122,7 @@ void term_put_char(Terminal* t, uint8_t ch) {
 
 void term_lf(Terminal* t) {
   if (!t) return;
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   if (++t->row >= kTermRows) {
     term_scroll_up(t);
     t->row = kTermRows - 1;
@@ -138,7 +137,7 @@ void term_scroll_up(Terminal* t) {
     cell_row_to_text(t->cells[0], line);
     scrollback_add_line(t->scrollback, line);
   }
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
 
   int n = term_visible_cols(t);
   if (n == kTermCols) {
@@ -152,8 +151,7 @@ void term_scroll_up(Terminal* t) {
 
   if (!term_can_draw(t)) return;
   int top = cell_y(t, 0);
-  plat_clip_blit(t->rport, t->origin_x, top + t->cell_h, t->origin_x, top, n * t->cell_w,
-                 (kTermRows - 1) * t->cell_h);
+  if (g_term_hooks.scroll_up) g_term_hooks.scroll_up(t, n);
   term_fill_rect(t, t->origin_x, top + (kTermRows - 1) * t->cell_h, t->origin_x + n * t->cell_w - 1,
                  top + kTermRows * t->cell_h - 1, blank.bg);
   term_clear_side_gutters(t);
@@ -169,7 +167,7 @@ void term_clear_screen(Terminal* t) {
       scrollback_add_line(t->scrollback, line);
     }
   }
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   Cell blank = blank_cell_for_screen(t);
 
   if (term_can_draw(t)) {
@@ -191,7 +189,7 @@ void term_clear_screen(Terminal* t) {
 
 void term_clear_range(Terminal* t, int row1, int col1, int row2, int col2) {
   if (!t) return;
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   bool col2_given_in_grid = col2 <= kTermCols - 1;
   if (row2 > kTermRows - 1) row2 = kTermRows - 1;
   if (row1 < 0) row1 = 0;
@@ -216,11 +214,11 @@ void term_clear_range(Terminal* t, int row1, int col1, int row2, int col2) {
 
 void term_redraw_all(Terminal* t) {
   if (!t) return;
-  term_hide_cursor(t);
+  term_hook_hide_cursor(t);
   term_blank_hidden_columns(t);
   int n = term_visible_cols(t);
   for (int r = 0; r < kTermRows; r++)
-    for (int c = 0; c < n; c++) draw_cell(t, r, c);
+    for (int c = 0; c < n; c++) term_hook_draw_cell(t, r, c);
   term_clear_side_gutters(t);
   redraw_status_bar(t);
 }

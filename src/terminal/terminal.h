@@ -3,7 +3,8 @@
 // window the grid is drawn in.
 //
 // There is no off-screen frame buffer: every operation here changes the grid
-// and draws the changed cells at once (display/renderer), so after each call
+// and has the changed cells drawn at once (through the hooks of
+// terminal/hooks.h, which the display layer fills in), so after each call
 // the window shows exactly the grid.  Without a window, or while drawing is
 // suppressed, only the grid changes.
 #pragma once
@@ -59,8 +60,13 @@ struct ScrollbackRing {
   int32_t start;          // index of the oldest line
 };
 
-struct Terminal {
-  // --- display binding (filled by term_open / term_close) ---
+// The terminal's binding to the surface it is drawn on: what term_open
+// fills in for a new window or own screen and term_close releases.  A
+// window-mode change opens a new surface and keeps everything else of the
+// Terminal, so it copies exactly this part: a field whose value comes from
+// the surface belongs here, every other field belongs to Terminal and
+// survives the change by itself.
+struct TermBinding {
   PlatWindow* window;
   PlatScreen* screen;               // own full-screen screen, null in windowed modes
   PlatWindow* rport;                // drawing target: the window, null when it cannot be drawn in
@@ -78,6 +84,7 @@ struct Terminal {
   int32_t bitmap_scale;         // 0: use the loaded font's scale
   int32_t fullscreen;
   int32_t medium_window;
+  int32_t top_bar;  // status bar strip above the grid (full screen only)
 
   // --- geometry in pixels ---
   int32_t origin_x;  // top-left pixel of cell (0, 0)
@@ -86,6 +93,19 @@ struct Terminal {
   int32_t cell_h;
   int32_t baseline;
 
+  // --- the cursor as drawn on this surface ---
+  int32_t cursor_drawn;
+  int32_t cursor_drawn_col;
+  int32_t cursor_drawn_row;
+  int32_t cursor_blink_visible;
+  uint32_t cursor_last_blink_ms;  // 0: no change recorded yet
+
+  // While set, the grid is updated but nothing is drawn and the cursor is
+  // not shown (in-session phonebook menu, top-bar switch).
+  int32_t drawing_suppressed;
+};
+
+struct Terminal : TermBinding {
   // --- cursor ---
   int32_t col;  // 0..79
   int32_t row;  // 0..24
@@ -109,19 +129,10 @@ struct Terminal {
   char seq_buf[kTermSeqBuf];
   int32_t seq_len;
 
-  // --- cursor display ---
-  int32_t cursor_enabled;
-  int32_t cursor_drawn;
-  int32_t cursor_drawn_col;
-  int32_t cursor_drawn_row;
-  int32_t cursor_blink_visible;
-  uint32_t cursor_last_blink_ms;  // 0: no change recorded yet
+  int32_t cursor_enabled;  // the cursor is shown at all
 
-  // While set, the grid is updated but nothing is drawn and the cursor is
-  // not shown (in-session phonebook menu, top-bar switch).
-  int32_t drawing_suppressed;
-
-  // Socket for the interpreter's replies, -1 when there is none.
+  // Where the interpreter's replies go (the reply hook of terminal/hooks.h
+  // sends them), -1 when there is no peer: then nothing is answered.
   int32_t reply_socket;
 
   // Last bell, on the millisecond clock; valid only when bell_rung is set.
@@ -129,7 +140,6 @@ struct Terminal {
   int32_t bell_rung;
 
   // --- session status bar ---
-  int32_t top_bar;        // bar strip above the grid (full screen only)
   char status_text[81];   // the BBS name
   int64_t connect_start;  // seconds since the epoch, 0 when unknown
 

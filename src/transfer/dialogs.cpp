@@ -11,7 +11,6 @@
 #include "display/renderer.h"
 #include "display/surface.h"
 #include "platform/display.h"
-#include "session/session.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -252,14 +251,6 @@ int term_confirm_yes_no(Terminal* t, const char* question) {
   if (!t->drawing_suppressed) term_redraw_all(t);
   term_show_cursor(t);
   return answer;
-}
-
-void session_confirm_exit_kavel(Session* s, int* running) {
-  if (!s) return;
-  Terminal* t = s->terminal;
-  if (t && t->window && term_confirm_yes_no(t, "Exit Kavel?") == 0) return;
-  if (s->menu_quit) *s->menu_quit = 1;
-  if (running) *running = 0;
 }
 
 // -------------------------------------------------------------- disconnected --

@@ -11,7 +11,6 @@
 #include <cstdint>
 
 struct Terminal;
-struct Session;
 
 // Dialog scale s: the full-screen scale in full screen, 2 in the medium
 // window, 1 otherwise (and without a terminal).  Text cells are 8s x 16s with
@@ -50,11 +49,6 @@ void term_draw_yes_no_confirm(Terminal* t, const char* question, int selection);
 // y and n answer directly, Escape answers no and closing the window yes.
 // Without a window there is nobody to ask and the answer is no.
 int term_confirm_yes_no(Terminal* t, const char* question);
-
-// Asks "Exit Kavel?" when the session's terminal has a window; on yes (or
-// without a window) sets the menu's quit request, if any, and clears
-// *running.  On no nothing changes.
-void session_confirm_exit_kavel(Session* s, int* running);
 
 // The "Disconnected" notice with its "Press any key" hint; the session waits
 // for the key itself.

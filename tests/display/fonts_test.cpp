@@ -242,7 +242,7 @@ class FontDrawer : public ::testing::Test {
     fs::current_path(cwd_.path());
     fonts_test_set_progdir_override(prog_.path().c_str());
     bitmap_font_cache_reset();
-    g_fullscreen = g_medium_window = g_custom_screen = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     g_c64_40_dynamic_scale = 1;
     plat_headless_set_desktop(1920, 1080, 24);
   }
@@ -250,7 +250,7 @@ class FontDrawer : public ::testing::Test {
     fs::current_path(old_cwd_);
     fonts_test_set_progdir_override(nullptr);
     bitmap_font_cache_reset();
-    g_fullscreen = g_medium_window = g_custom_screen = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     plat_headless_set_desktop(1920, 1080, 24);
   }
 
@@ -459,8 +459,9 @@ TEST_F(FontDrawer, ChoosesHeightAndScaleForEachWindowMode) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.font << " " << c.dw << "x" << c.dh << " mode " << c.mode);
     plat_headless_set_desktop(c.dw, c.dh, 24);
-    g_fullscreen = c.mode == F;
-    g_medium_window = c.mode == M;
+    display_set_window_mode((c.mode == F)   ? DISPLAY_MODE_FULLSCREEN
+                            : (c.mode == M) ? DISPLAY_MODE_MEDIUM
+                                            : DISPLAY_MODE_WINDOW);
     g_c64_40_dynamic_scale = c.dyn;
     set_active_font(c.font);
     int cw = -1, ch = -1, base = -1, gh = -1, scale = -1, kind = -1;
@@ -492,11 +493,12 @@ TEST_F(FontDrawer, MissingFilesWarnAndFallBack) {
   EXPECT_EQ(console(prepare),
             "Kavel font warning: external Topaz+1200/14 unavailable in PROGDIR:Fonts/.\n");
   EXPECT_EQ(ok, 0);
-  g_fullscreen = 1;  // full screen wants the 16-row file, which is there
+  display_set_window_mode(
+      DISPLAY_MODE_FULLSCREEN);  // full screen wants the 16-row file, which is there
   EXPECT_EQ(console(prepare), "");
   EXPECT_EQ(ok, 1);
   EXPECT_EQ(gh, 16);
-  g_fullscreen = 0;
+  display_set_window_mode(DISPLAY_MODE_WINDOW);
 
   set_active_font("Topaz (Amiga)");
   EXPECT_EQ(console(prepare),
@@ -573,8 +575,9 @@ TEST_F(FontDrawer, SystemFontMetricsForEachKindOfName) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
-    g_fullscreen = c.mode == F_AND_M;
-    g_medium_window = c.mode != N;
+    display_set_window_mode((c.mode == F_AND_M) ? DISPLAY_MODE_FULLSCREEN
+                            : (c.mode != N)     ? DISPLAY_MODE_MEDIUM
+                                                : DISPLAY_MODE_WINDOW);
     set_active_font(c.active);
     int w = -1, h = -1, b = -1;
     terminal_metrics_from_font(c.face ? open[c.face] : nullptr, c.cp437, &w, &h, &b);
@@ -618,8 +621,9 @@ TEST_F(FontDrawer, TerminalAndMenuFontListsPerMode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.active << " mode " << c.mode);
-    g_fullscreen = c.mode == F_AND_M;
-    g_medium_window = c.mode != N;
+    display_set_window_mode((c.mode == F_AND_M) ? DISPLAY_MODE_FULLSCREEN
+                            : (c.mode != N)     ? DISPLAY_MODE_MEDIUM
+                                                : DISPLAY_MODE_WINDOW);
     set_active_font(c.active);
     int cp437 = -1;
     PlatFont* f = open_terminal_font(&cp437);
@@ -628,8 +632,9 @@ TEST_F(FontDrawer, TerminalAndMenuFontListsPerMode) {
     if (f) plat_close_font(f);
   }
   for (Mode mode : {N, M, F_AND_M}) {
-    g_fullscreen = mode == F_AND_M;
-    g_medium_window = mode != N;
+    display_set_window_mode((mode == F_AND_M) ? DISPLAY_MODE_FULLSCREEN
+                            : (mode != N)     ? DISPLAY_MODE_MEDIUM
+                                              : DISPLAY_MODE_WINDOW);
     PlatFont* f = open_ui_font(nullptr);
     ASSERT_NE(f, nullptr) << mode;
     EXPECT_EQ(plat_font_height(f), mode == M ? 24 : 14) << mode;

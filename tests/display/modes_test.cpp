@@ -13,7 +13,7 @@ class Modes : public ::testing::Test {
     plat_headless_set_desktop(1920, 1080, 24);
     g_next_window_pos_valid = 0;
     g_opening_petscii_terminal = 0;
-    g_custom_screen = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     set_active_font("CP437");
   }
 };
@@ -30,7 +30,7 @@ TEST_F(Modes, FullScreenLayoutScalesTheDesktop) {
   };
   for (const Case& c : cases) {
     plat_headless_set_desktop(c.w, c.h, c.depth);
-    g_custom_screen = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     prepare_borderless_fullscreen_layout();
     EXPECT_EQ(g_screen_w, c.w);
     EXPECT_EQ(g_screen_h, c.h);

@@ -99,8 +99,7 @@ TEST(StatusTexts, TitleCutsTheNameTo23Characters) {
 class StatusBar : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_fullscreen = 1;
-    g_medium_window = 0;
+    display_set_window_mode(DISPLAY_MODE_FULLSCREEN);
     g_runtime_top_bar_enabled = 1;
     g_opening_petscii_terminal = 0;
     set_active_font("CP437");
@@ -114,8 +113,7 @@ class StatusBar : public ::testing::Test {
     statusbar_test_set_local_time(nullptr);
     clock_test_reset();
     plat_headless_set_desktop(1920, 1080, 24);
-    g_fullscreen = 0;
-    g_custom_screen = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     g_runtime_top_bar_enabled = 1;
     set_active_font("CP437");
   }
@@ -181,7 +179,7 @@ TEST_F(StatusBar, GoldenBarAtScaleOneAndIconAtScaleTwo) {
 }
 
 TEST_F(StatusBar, DrawingLeavesTheTerminalFontAlone) {
-  g_fullscreen = 1;
+  display_set_window_mode(DISPLAY_MODE_FULLSCREEN);
   set_active_font("C64 Up/GFX [80]");
   g_opening_petscii_terminal = 1;
   open(1920, 1080, "BBS", 10);

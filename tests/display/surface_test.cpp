@@ -34,9 +34,7 @@ class Surface : public ::testing::Test {
   }
 
   static void reset_globals() {
-    g_fullscreen = 0;
-    g_medium_window = 0;
-    g_custom_screen = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     g_screen_w = 640;
     g_screen_h = 480;
     g_screen_depth = 4;
@@ -49,8 +47,9 @@ class Surface : public ::testing::Test {
   }
 
   int open(Mode mode, const char* font, bool petscii = false, bool top_bar = false) {
-    g_fullscreen = mode == kFull;
-    g_medium_window = mode == kMedium;
+    display_set_window_mode((mode == kFull)     ? DISPLAY_MODE_FULLSCREEN
+                            : (mode == kMedium) ? DISPLAY_MODE_MEDIUM
+                                                : DISPLAY_MODE_WINDOW);
     g_runtime_top_bar_enabled = top_bar ? 1 : 0;
     g_opening_petscii_terminal = petscii ? 1 : 0;
     set_active_font(font);

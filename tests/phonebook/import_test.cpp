@@ -186,7 +186,8 @@ TEST(Import, ListsLstFilesInOrder) {
   ASSERT_EQ(mkdir(dir.file("dir.lst").c_str(), 0755), 0);
   ASSERT_TRUE(write_file_bytes(dir.file(std::string(200, 'n') + ".lst"), ""));  // too long to keep
   for (int i = 40; i > 0; i--)
-    ASSERT_TRUE(write_file_bytes(dir.file("f" + std::to_string(i + 100) + ".lst"), ""));
+    ASSERT_TRUE(write_file_bytes(
+        dir.file(std::string("f").append(std::to_string(i + 100)).append(".lst")), ""));
   ImportFileList list{};
   ASSERT_EQ(import_scan_directory(dir.path().c_str(), &list), 0);
   std::vector<std::string> got;

@@ -40,7 +40,8 @@ TEST(PhonebookFile, AnyBytesReadBackUnchanged) {
   PhoneEntry full =
       make_entry(std::string(79, '|'), std::string(159, '\\'), 65535, "C64 Low/Up [80]");
   full.terminal = kTerminalPetscii;
-  safe_copy(full.username, sizeof full.username, ("u" + std::string(77, '\n') + "v").c_str());
+  safe_copy(full.username, sizeof full.username,
+            std::string("u").append(77, '\n').append("v").c_str());
   safe_copy(full.password, sizeof full.password, std::string(159, '\r').c_str());
   safe_copy(full.software, sizeof full.software, std::string(79, '|').c_str());
   safe_copy(full.last_call, sizeof full.last_call, std::string(31, '\\').c_str());
@@ -50,7 +51,7 @@ TEST(PhonebookFile, AnyBytesReadBackUnchanged) {
   in.push_back(full);
   // A name starting with "#" must not turn into a comment line.
   in.push_back(make_entry("#1 BBS", "one.example"));
-  in.push_back(make_entry("#" + std::string(78, '\\'), "two.example"));
+  in.push_back(make_entry(std::string("#").append(78, '\\'), "two.example"));
   PhoneEntry pw = make_entry("X|Y\\Z", "h|b");
   safe_copy(pw.password, sizeof pw.password, "  pass word  ");
   in.push_back(pw);

@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "display/modes.h"
 #include "pb_test_util.h"
 #include "support/test_support.h"
 
@@ -30,16 +29,15 @@ int save_in_child(void* path) {
 }  // namespace
 
 TEST(Prefs, KeysAndValues) {
-  g_session_top_bar_enabled = g_runtime_top_bar_enabled = 0;
+  g_session_top_bar_enabled = 0;
   g_beep_sound_enabled = 0;
   safe_copy(g_download_path, sizeof g_download_path, "junk");
   load_prefs("");
   EXPECT_STREQ(g_download_path, "PROGDIR:Transfers");
-  EXPECT_EQ(g_runtime_top_bar_enabled + g_beep_sound_enabled + g_modem_sound_enabled, 3);
+  EXPECT_EQ(g_session_top_bar_enabled + g_beep_sound_enabled + g_modem_sound_enabled, 3);
 
   load_prefs("top_bar=0\n");
   EXPECT_EQ(g_session_top_bar_enabled, 0);
-  EXPECT_EQ(g_runtime_top_bar_enabled, 0);
   EXPECT_STREQ(g_upload_path, "PROGDIR:Transfers");
 
   load_prefs(
@@ -77,16 +75,12 @@ TEST(Prefs, WindowModesAndSounds) {
                {"startup_mode=normal", 0},
                {"startup_mode=Windowed", 0}};
   for (const auto& c : modes) {
-    g_custom_screen = 1;
     load_prefs(std::string(c.line) + "\n");
     EXPECT_EQ(g_startup_window_mode, c.mode) << c.line;
-    EXPECT_EQ(g_fullscreen * 2 + g_medium_window, c.mode) << c.line;
-    EXPECT_EQ(g_custom_screen, 0);
   }
-  // An unknown word keeps the mode and sets the flags from it.
+  // An unknown word keeps the mode.
   load_prefs("startup_mode=medium\nwindow_mode=sideways\n");
   EXPECT_EQ(g_startup_window_mode, 1);
-  EXPECT_EQ(g_medium_window, 1);
 
   const char* sounds[][2] = {
       {"Sound 02", "modem02"}, {"2", "modem02"},        {"my_MODEM02.wav", "modem02"},

@@ -260,3 +260,40 @@ TEST(Keymap, OutputIsBoundedByTheCallersArray) {
 }
 
 }  // namespace
+
+TEST(Keymap, RawCodesGiveTheirUsCharacters) {
+  // The characters of raw codes that arrive without one (tests and other
+  // sources of raw presses); keypad codes and codes without a key give 0.
+  struct {
+    uint16_t code, qualifier;
+    uint8_t ch;
+  } cases[] = {
+      {0x00, 0, '`'},
+      {0x00, PLAT_QUAL_LSHIFT, '~'},
+      {0x0D, 0, '\\'},
+      {0x0D, PLAT_QUAL_LSHIFT, '|'},
+      {0x10, 0, 'q'},
+      {0x1B, PLAT_QUAL_LSHIFT, '}'},
+      {0x2A, PLAT_QUAL_LSHIFT, '"'},
+      {0x31, 0, 'z'},
+      {0x3A, PLAT_QUAL_LSHIFT, '?'},
+      {0x33, PLAT_QUAL_CAPSLOCK, 'C'},
+      {0x40, PLAT_QUAL_LSHIFT, ' '},
+      {0x46, 0, 127},
+      {0x2B, 0, 0},
+      {0x30, 0, 0},
+      {0x47, 0, 0},
+      {0xFF, 0, 0},
+      {0x41, 0, 8},
+      {0x42, PLAT_QUAL_LSHIFT, 9},
+      {0x43, 0, 13},
+      {0x45, PLAT_QUAL_CAPSLOCK, 27},
+      {0x4A, 0, 0},
+      {0x0F, 0, 0},
+      {0x80, 0, 0},
+      {0x10, PLAT_QUAL_RSHIFT | PLAT_QUAL_CAPSLOCK, 'q'},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(keymap_raw_char(c.code, c.qualifier), c.ch) << std::hex << c.code;
+  }
+}

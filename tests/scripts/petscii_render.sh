@@ -35,6 +35,16 @@ same "$tmp/low40.png" "$tmp/switched40.png" || { echo "Low/Up differs from a swi
 if "$tool" "$tmp/a.seq" "$tmp/x.png" --font "C64 Up/GFX [40]" --scale 2 2>/dev/null; then
   echo "--scale accepted with a C64 font"; exit 1
 fi
+# 0x1A is an ordinary (ignored) PETSCII code: what follows it is drawn.
+printf '\236A\022\032\301\015' > "$tmp/sub.seq"
+"$tool" "$tmp/sub.seq" "$tmp/sub40.png" --font "C64 Up/GFX [40]"
+same "$tmp/up40.png" "$tmp/sub40.png" || { echo "the stream was cut at 0x1A"; exit 1; }
+# A SAUCE record and the EOF byte before it are not drawn; --raw keeps them.
+{ cat "$tmp/a.seq"; printf '\032'; printf 'SAUCE00%0121d' 0; } > "$tmp/sauce.seq"
+"$tool" "$tmp/sauce.seq" "$tmp/sauce40.png" --font "C64 Up/GFX [40]"
+same "$tmp/up40.png" "$tmp/sauce40.png" || { echo "the SAUCE record was drawn"; exit 1; }
+"$tool" "$tmp/sauce.seq" "$tmp/sauce-raw40.png" --font "C64 Up/GFX [40]" --raw
+if same "$tmp/up40.png" "$tmp/sauce-raw40.png"; then echo "--raw cut the record"; exit 1; fi
 # Our welcome screen for the test BBS renders in the 40-column window.
 "$tool" "$src/assets/testbbs/welcome.seq" "$tmp/welcome.png" --font "C64 Up/GFX [40]"
 [ "$(png_size "$tmp/welcome.png")" = "640 400" ] || { echo "welcome.seq: $(png_size "$tmp/welcome.png")"; exit 1; }

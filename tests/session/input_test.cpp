@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "display/fonts.h"
+#include "display/modes.h"
+#include "display/surface.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "session/session.h"
@@ -104,6 +107,46 @@ void run_cases(const std::vector<KeyCase>& cases, int petscii) {
     InputRig rig(petscii);
     EXPECT_EQ(rig.press(c.events), c.sent);
     EXPECT_EQ(rig.running, c.running);
+  }
+}
+
+TEST(ExitConfirm, AsksOverTheTerminalAndEndsOnYes) {
+  struct Case {
+    const char* name;
+    bool window;
+    bool menu;
+    std::vector<PlatEvent> events;
+    int running, quit;
+  };
+  const Case cases[] = {
+      {"Escape stays", true, true, {vanilla(27)}, 1, 0},
+      {"no stays", true, false, {vanilla('n')}, 1, 0},
+      {"closing the window exits", true, true, {event(PLAT_EV_CLOSE, 0)}, 0, 1},
+      {"yes exits", true, true, {vanilla('y')}, 0, 1},
+      {"yes without a menu", true, false, {vanilla('\r')}, 0, 0},
+      {"no window: exit at once", false, true, {}, 0, 1},
+  };
+  display_set_window_mode(DISPLAY_MODE_WINDOW);
+  g_opening_petscii_terminal = 0;
+  set_active_font(kFontCP437);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session s;
+    session_init(&s);
+    auto t = std::make_unique<Terminal>();
+    term_init_record(t.get());
+    if (c.window) {
+      ASSERT_EQ(term_open(t.get(), "Kavel"), 0);
+    }
+    s.terminal = t.get();
+    int quit = 0;
+    s.menu_quit = c.menu ? &quit : nullptr;
+    int running = 1;
+    for (const PlatEvent& ev : c.events) plat_inject_event(t->window, ev);
+    session_confirm_exit_kavel(&s, &running);
+    EXPECT_EQ(running, c.running);
+    EXPECT_EQ(quit, c.quit);
+    term_close(t.get());
   }
 }
 
@@ -364,7 +407,7 @@ TEST(SessionInput, RepeatFilters) {
   EXPECT_EQ(rig.s.request_top_bar, 1);
 
   // Alt-S at most every 250 ms, whatever the key state.
-  g_alt_s_last_ms = 0;
+  g_session_keys.alt_s_last_ms = 0;
   EXPECT_EQ(alt_s_accept_press(), 1);
   rig.wait(200);
   EXPECT_EQ(alt_s_accept_press(), 0);
@@ -397,19 +440,4 @@ TEST(SessionInput, ClicksInsideTheGridDoNotHangUp) {
              event(PLAT_EV_MOUSEBUTTON, PLAT_SELECTDOWN, 10, 390),
              event(PLAT_EV_MOUSEBUTTON, PLAT_SELECTUP, 5, 5)});
   EXPECT_EQ(rig.running, 1);
-}
-
-TEST(SessionInput, RawKeyMap) {
-  struct {
-    uint16_t code, qualifier;
-    uint8_t ch;
-  } cases[] = {
-      {0x00, 0, '`'},     {0x00, SHIFT, '~'}, {0x0D, 0, '\\'},    {0x0D, SHIFT, '|'},
-      {0x10, 0, 'q'},     {0x1B, SHIFT, '}'}, {0x2A, SHIFT, '"'}, {0x31, 0, 'z'},
-      {0x3A, SHIFT, '?'}, {0x33, CAPS, 'C'},  {0x40, SHIFT, ' '}, {0x46, 0, 127},
-      {0x2B, 0, 0},       {0x30, 0, 0},       {0x47, 0, 0},       {0xFF, 0, 0},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(session_rawkey_char(c.code, c.qualifier), c.ch) << std::hex << c.code;
-  }
 }

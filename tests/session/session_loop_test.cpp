@@ -25,6 +25,7 @@
 #include "session/session.h"
 #include "session/session_test_util.h"
 #include "session/telnet.h"
+#include "terminal/hooks.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
 #include "util/text.h"
@@ -192,7 +193,7 @@ TEST(SessionDispatch, EachSessionKindHasItsInterpreter) {
     EXPECT_EQ(rig.t->cells[0][b].bg, c.bg_b);  // reverse video on the C64
     EXPECT_EQ(rig.t->cells[0][b].fg, c.fg_b);
   }
-  memcpy(g_active_font, saved_font, sizeof saved_font);
+  active_font_restore(saved_font);
 }
 
 namespace {
@@ -504,13 +505,13 @@ TEST(SessionLoop, BindingGivesTheTerminalTheSessionsSettings) {
     EXPECT_EQ(rig.s.scrollback.count, 6);
     EXPECT_STREQ(rig.s.scrollback.lines[rig.s.scrollback.start], "line 0");
 
-    g_session_shift_down = 1;
+    g_session_keys.shift_down = 1;
     session_release_terminal(&rig.s);
     EXPECT_EQ(rig.s.terminal, nullptr);
     EXPECT_EQ(rig.s.scrollback.lines, nullptr);
     EXPECT_EQ(t->scrollback, nullptr);
     EXPECT_EQ(t->window, nullptr);
-    EXPECT_EQ(g_session_shift_down, 0);
+    EXPECT_EQ(g_session_keys.shift_down, 0);
   }
 }
 
@@ -532,7 +533,19 @@ TEST(SessionRun, HeldKeysFromBeforeTheSessionStayHeld) {
   bbs.th.join();
   clock_test_set_ms(777100);  // past the 80 ms of a new press, within the held 140
   EXPECT_EQ(alt_enter_accept_press(), 0);
-  EXPECT_EQ(g_alt_enter_down, 1);
+  EXPECT_EQ(g_session_keys.alt_enter_down, 1);
   clock_test_reset();
   session_input_reset();
+}
+
+TEST(SessionRun, TerminalRepliesGoOutThroughTheTelnetSender) {
+  LoopRig rig;
+  ASSERT_TRUE(rig.open);
+  rig.pair.drain_peer();
+  for (unsigned char c : std::string("\x1b[3;7H\x1b[6n\x05")) session_data_byte(&rig.s, c);
+  EXPECT_EQ(rig.pair.drain_peer(), "\x1b[3;7RANSI\r");
+  // The session's reply hook doubles 255 like every other data byte.
+  ASSERT_NE(g_term_hooks.reply, nullptr);
+  g_term_hooks.reply(rig.t.get(), "a\xff", 2);
+  EXPECT_EQ(rig.pair.drain_peer(), "a\xff\xff");
 }

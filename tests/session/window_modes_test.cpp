@@ -39,9 +39,7 @@ class C64Session : public ::testing::Test {
     reset_globals();
   }
   static void reset_globals() {
-    g_fullscreen = 0;
-    g_medium_window = 0;
-    g_custom_screen = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     g_screen_w = 640;
     g_screen_h = 480;
     g_fullscreen_scale = 1;
@@ -57,8 +55,9 @@ class C64Session : public ::testing::Test {
     set_active_font(font);
     bool forty = !c64_font_uses_80_columns(g_active_font);
     if (forty) g_c64_40_dynamic_scale = mode == kMedium ? 3 : 2;
-    g_fullscreen = mode == kFull;
-    g_medium_window = mode == kMedium;
+    display_set_window_mode((mode == kFull)     ? DISPLAY_MODE_FULLSCREEN
+                            : (mode == kMedium) ? DISPLAY_MODE_MEDIUM
+                                                : DISPLAY_MODE_WINDOW);
     g_opening_petscii_terminal = petscii;
     if (term_open(t_.get(), "Kavel - c64") != 0) return false;
     term_clear_screen(t_.get());
@@ -115,6 +114,52 @@ TEST_F(C64Session, CharacterSetTheBbsChoseSurvivesEveryModeChange) {
   // Back to the font's own set: the glyph file follows again.
   feed({142});
   EXPECT_TRUE(glyphs_are("c64_upper.f8"));
+}
+
+TEST_F(C64Session, ModeChangeKeepsEverythingButTheSurface) {
+  s_.petscii = 0;
+  ASSERT_TRUE(open(kWindow, kFontCP437, 0));
+  Terminal* t = t_.get();
+  // State that term_open would reset, each field with a value of its own.
+  feed({'x', 27, '7', 27, '(', '0', 27, '[', '3', '1'});  // saved cursor, DEC set, ESC [ 31 pending
+  t->cursor_enabled = 1;
+  t->bold = 1;
+  t->last_bell_ms = 4242;
+  t->bell_rung = 1;
+  t->reply_socket = 17;
+  ScrollbackRing ring{};
+  t->scrollback = &ring;
+  t->connect_start = 1234567;
+  strcpy(t->status_text, "Board");
+  auto before = std::make_unique<Terminal>();
+  memcpy(static_cast<void*>(before.get()), static_cast<const void*>(t), sizeof *t);
+
+  for (Mode mode : {kMedium, kFull, kWindow}) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(session_apply_window_mode(&s_, nullptr, "Kavel - ansi", mode), 0);
+    EXPECT_EQ(t->fullscreen, mode == kFull ? 1 : 0);
+    EXPECT_EQ(t->medium_window, mode == kMedium ? 1 : 0);
+    EXPECT_NE(t->window, nullptr);
+    // Everything that is not the binding came through unchanged, field by
+    // field and, for fields a test does not name, byte for byte.
+    EXPECT_EQ(t->saved_col, 1);
+    EXPECT_EQ(t->bold, 1);
+    EXPECT_EQ(t->cursor_enabled, 1);
+    EXPECT_EQ(t->dec_line_drawing, 1);
+    EXPECT_EQ(t->ansi_state, ANSI_CSI);
+    EXPECT_EQ(std::string(t->seq_buf, t->seq_len), "31");
+    EXPECT_EQ(t->last_bell_ms, 4242u);
+    EXPECT_EQ(t->reply_socket, 17);
+    EXPECT_EQ(t->scrollback, &ring);
+    EXPECT_EQ(t->connect_start, 1234567);
+    EXPECT_STREQ(t->status_text, "Board");
+    const auto* now = reinterpret_cast<const unsigned char*>(t);
+    const auto* was = reinterpret_cast<const unsigned char*>(before.get());
+    EXPECT_EQ(memcmp(now + sizeof(TermBinding), was + sizeof(TermBinding),
+                     sizeof(Terminal) - sizeof(TermBinding)),
+              0);
+  }
+  t->scrollback = nullptr;
 }
 
 TEST_F(C64Session, FortyColumnScaleToggleInFullScreen) {

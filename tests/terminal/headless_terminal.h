@@ -8,6 +8,7 @@
 
 #include "display/fonts.h"
 #include "display/renderer.h"
+#include "display/term_hooks.h"
 #include "platform/display.h"
 #include "terminal/terminal.h"
 
@@ -68,6 +69,7 @@ class HeadlessTerminal {
  private:
   bool open_window(int margin) {
     Terminal* t = term_.get();
+    display_install_term_hooks();
     desktop_ = plat_lock_desktop_screen();
     PlatWindowSpec spec;
     spec.title = "Kavel";

@@ -238,14 +238,9 @@ TEST(PetsciiInterpreter, ClearHomesButKeepsColourReverseAndCharacterSet) {
 class SessionTerminal {
  public:
   explicit SessionTerminal(const char* font, bool fullscreen = false)
-      : saved_{g_fullscreen,
-               g_medium_window,
-               g_custom_screen,
-               g_opening_petscii_terminal,
-               g_runtime_top_bar_enabled,
-               g_c64_40_dynamic_scale} {
-    g_fullscreen = fullscreen ? 1 : 0;
-    g_medium_window = 0;
+      : saved_mode_(display_window_mode()),
+        saved_{g_opening_petscii_terminal, g_runtime_top_bar_enabled, g_c64_40_dynamic_scale} {
+    display_set_window_mode(fullscreen ? DISPLAY_MODE_FULLSCREEN : DISPLAY_MODE_WINDOW);
     g_runtime_top_bar_enabled = 0;
     g_opening_petscii_terminal = 1;
     g_c64_40_dynamic_scale = 2;  // as a session sets it outside the medium window
@@ -255,13 +250,10 @@ class SessionTerminal {
   }
   ~SessionTerminal() {
     if (opened_) term_close(t_.get());
-    int* globals[] = {&g_fullscreen,
-                      &g_medium_window,
-                      &g_custom_screen,
-                      &g_opening_petscii_terminal,
-                      &g_runtime_top_bar_enabled,
+    display_set_window_mode(saved_mode_);
+    int* globals[] = {&g_opening_petscii_terminal, &g_runtime_top_bar_enabled,
                       &g_c64_40_dynamic_scale};
-    for (int i = 0; i < 6; i++) *globals[i] = saved_[i];
+    for (int i = 0; i < 3; i++) *globals[i] = saved_[i];
     plat_headless_set_desktop(1920, 1080, 24);
     fonts_test_set_progdir_override(nullptr);
     bitmap_font_cache_reset();
@@ -271,7 +263,8 @@ class SessionTerminal {
   Terminal* t() { return t_.get(); }
 
  private:
-  int saved_[6];
+  int saved_mode_;
+  int saved_[3];
   std::unique_ptr<Terminal> t_ = std::make_unique<Terminal>();
   bool opened_ = false;
 };

@@ -9,7 +9,7 @@
 //   PUSHREP n "bytes"          feeds the bytes n times
 //   CP437 0|1                  the font has CP437 pictures for 1..31
 //   FONT "name"                makes name the active font
-//   FONTRAW "name"             writes name into g_active_font directly
+//   FONTRAW "name"             puts name back as the active font, not normalised
 //   NOREPLYSOCK                the terminal has no reply socket
 //   PETSCII                    sets the terminal's PETSCII flag
 //   SCROLLBACK                 attaches a scrollback ring

@@ -1,6 +1,6 @@
 // Boxes over the terminal: metrics, centring and clamping, the beveled box,
-// CP437 text, the yes/no confirm answering injected window events, the exit
-// confirm, and golden images of the confirm box and the disconnected notice.
+// CP437 text, the yes/no confirm answering injected window events, and
+// golden images of the confirm box and the disconnected notice.
 #include "transfer/dialogs.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include "display/renderer.h"
 #include "display/surface.h"
 #include "platform/display.h"
-#include "session/session.h"
 #include "support/golden_image.h"
 #include "terminal/terminal.h"
 
@@ -115,8 +114,7 @@ TEST(DialogPlacement, PetsciiCentresOnTheVisibleColumns) {
 class Dialogs : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_fullscreen = 0;
-    g_medium_window = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     g_opening_petscii_terminal = 0;
     g_next_window_pos_valid = 0;
     set_active_font("CP437");
@@ -125,14 +123,12 @@ class Dialogs : public ::testing::Test {
   }
   void TearDown() override {
     term_close(t_.get());
-    g_fullscreen = 0;
-    g_medium_window = 0;
-    g_custom_screen = 0;
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
     plat_headless_set_desktop(1920, 1080, 24);
   }
 
   void open(bool medium = false) {
-    g_medium_window = medium ? 1 : 0;
+    display_set_window_mode(medium ? DISPLAY_MODE_MEDIUM : DISPLAY_MODE_WINDOW);
     ASSERT_EQ(term_open(t_.get(), "Kavel"), 0);
     t_->cursor_enabled = 1;
     const char* text = "Welcome to the Kavel test board. Type HELP for the menu.";
@@ -288,41 +284,6 @@ TEST_F(Dialogs, ConfirmWithoutAWindowSaysNo) {
   term_init_record(&bare);
   EXPECT_EQ(term_confirm_yes_no(&bare, "Disconnect?"), 0);
   EXPECT_EQ(term_confirm_yes_no(nullptr, "Disconnect?"), 0);
-}
-
-TEST_F(Dialogs, ExitConfirm) {
-  struct Case {
-    const char* name;
-    bool window;
-    bool menu;
-    std::vector<PlatEvent> events;
-    int running, quit;
-  };
-  const Case cases[] = {
-      {"Escape stays", true, true, {vanilla(27)}, 1, 0},
-      {"no stays", true, false, {vanilla('n')}, 1, 0},
-      {"closing the window exits", true, true, {close_request()}, 0, 1},
-      {"yes exits", true, true, {vanilla('y')}, 0, 1},
-      {"yes without a menu", true, false, {vanilla('\r')}, 0, 0},
-      {"no window: exit at once", false, true, {}, 0, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Session s;
-    session_init(&s);
-    Terminal bare{};
-    term_init_record(&bare);
-    if (c.window) open();
-    s.terminal = c.window ? t() : &bare;
-    int quit = 0;
-    s.menu_quit = c.menu ? &quit : nullptr;
-    int running = 1;
-    for (const PlatEvent& ev : c.events) plat_inject_event(w(), ev);
-    session_confirm_exit_kavel(&s, &running);
-    EXPECT_EQ(running, c.running);
-    EXPECT_EQ(quit, c.quit);
-    term_close(t());
-  }
 }
 
 }  // namespace

@@ -11,13 +11,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/cli.h"
+#include "app/startup.h"
 #include "display/fonts.h"
-#include "phonebook/prefs.h"
 #include "platform/dos.h"
-#include "session/cli.h"
 #include "session/session.h"
 #include "session/session_loop.h"
-#include "session/startup.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ void c64_usage(const char* me) {
 
 int main(int argc, char** argv) {
   startup_set_display_defaults();
-  transfer_prefs_load();
+  startup_load_prefs();
 
   const char* me = argc > 0 && argv[0] ? argv[0] : "kavel-c64";
   const char* font = kFontC64UpGfx40;

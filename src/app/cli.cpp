@@ -1,4 +1,4 @@
-#include "session/cli.h"
+#include "app/cli.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -3,17 +3,16 @@
 // either the phonebook menu or one direct session.
 #include <cstdio>
 
+#include "app/cli.h"
+#include "app/startup.h"
 #include "display/fonts.h"
-#include "phonebook/prefs.h"
 #include "platform/dos.h"
-#include "session/cli.h"
 #include "session/session.h"
 #include "session/session_loop.h"
-#include "session/startup.h"
 
 int main(int argc, char** argv) {
   startup_set_display_defaults();
-  transfer_prefs_load();
+  startup_load_prefs();
 
   CliOptions opts;
   cli_parse(argc, argv, &opts);

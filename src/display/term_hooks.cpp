@@ -1,0 +1,49 @@
+#include "display/term_hooks.h"
+
+#include "display/fonts.h"
+#include "display/renderer.h"
+#include "display/statusbar.h"
+#include "platform/display.h"
+#include "terminal/hooks.h"
+#include "terminal/terminal.h"
+
+namespace {
+
+constexpr const char* kCharsetFile[2] = {"c64_upper.f8", "c64_lower.f8"};
+
+void fill(Terminal* t, int x1, int y1, int x2, int y2, int colour) {
+  plat_set_apen(t->rport, t->pens[colour]);
+  plat_rect_fill(t->rport, x1, y1, x2, y2);
+}
+
+void scroll_up(Terminal* t, int cols) {
+  int top = cell_y(t, 0);
+  plat_clip_blit(t->rport, t->origin_x, top + t->cell_h, t->origin_x, top, cols * t->cell_w,
+                 (kTermRows - 1) * t->cell_h);
+}
+
+void flash(Terminal* t) {
+  plat_display_beep(t->window);
+}
+
+int load_charset(Terminal* t) {
+  if (!t->bitmap_renderer || t->bitmap_kind != BITMAP_KIND_C64) return -1;
+  int scale = t->bitmap_scale > 0 ? t->bitmap_scale : g_bitmap_font.scale;
+  if (!bitmap_font_load(kCharsetFile[t->petscii_lower ? 1 : 0], 8, scale)) return 0;
+  t->bitmap_glyph_height = g_bitmap_font.height;
+  t->bitmap_scale = g_bitmap_font.scale;
+  return 1;
+}
+
+}  // namespace
+
+void display_install_term_hooks() {
+  g_term_hooks.draw_cell = draw_cell;
+  g_term_hooks.fill = fill;
+  g_term_hooks.scroll_up = scroll_up;
+  g_term_hooks.hide_cursor = term_hide_cursor;
+  g_term_hooks.show_cursor = term_show_cursor;
+  g_term_hooks.draw_status = term_draw_session_status;
+  g_term_hooks.flash = flash;
+  g_term_hooks.load_charset = load_charset;
+}
