@@ -107,8 +107,9 @@ int main(int argc, char** argv) {
     }
     if (stop_after >= 0 && spent >= stop_after) {
       plat_audio_stop(audio);
-      printf("stopped after %u ms with %zu bytes queued (%zu consumed); %zu queued after the stop\n",
-             spent, left, samples.size() - left, plat_audio_queued(audio));
+      printf(
+          "stopped after %u ms with %zu bytes queued (%zu consumed); %zu queued after the stop\n",
+          spent, left, samples.size() - left, plat_audio_queued(audio));
       break;
     }
     sleep_ms(20);
