@@ -1,5 +1,6 @@
 #include "phonebook/phonebook.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <ctime>
 #include <memory>
 
+#include "phonebook/private_file.h"
 #include "phonebook/text_fields.h"
 #include "platform/clock.h"
 #include "util/font_names.h"
@@ -32,12 +34,10 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<FILE, FileCloser>;
 
-int (*g_rename_fn)(const char*, const char*) = nullptr;
-
 int (*g_link_fn)(const char*, const char*) = nullptr;
 
 int do_rename(const char* from, const char* to) {
-  return g_rename_fn ? g_rename_fn(from, to) : rename(from, to);
+  return file_replace_rename(from, to);
 }
 
 int do_link(const char* from, const char* to) {
@@ -308,16 +308,29 @@ int phonebook_write_entry(FILE* out, const PhoneEntry* e) {
   return n < 0 ? -1 : 0;
 }
 
-int phonebook_write_to_path(const Phonebook* pb, const char* path) {
-  if (!pb || !path || !*path) return -1;
-  FILE* f = fopen(path, "w");
-  if (!f) return -1;
+namespace {
+
+bool write_book(FILE* f, const Phonebook* pb) {
   bool ok = fprintf(f, "%s\n", kPhonebookHeader) >= 0;
   for (uint32_t i = 0; ok && i < pb->count; i++)
     ok = phonebook_write_entry(f, &pb->entries[i]) == 0;
+  return ok;
+}
+
+}  // namespace
+
+int phonebook_write_to_path(const Phonebook* pb, const char* path) {
+  if (!pb || !path || !*path) return -1;
+  // A phonebook written here holds passwords: a file this creates is the
+  // owner's alone (an existing one keeps its bits).
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  FILE* f = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (!f) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  bool ok = write_book(f, pb);
   if (ok) ok = fflush(f) == 0 && !ferror(f);
-  // The file is renamed over the user's phonebook next: its bytes must be on
-  // disk before that, or a crash could leave an empty file under the real name.
   if (ok) ok = fsync(fileno(f)) == 0;
   if (fclose(f) != 0) ok = false;
   if (!ok) {
@@ -328,53 +341,62 @@ int phonebook_write_to_path(const Phonebook* pb, const char* path) {
 }
 
 void phonebook_test_set_rename(int (*fn)(const char*, const char*)) {
-  g_rename_fn = fn;
+  file_replace_test_set_rename(fn);
 }
 
 void phonebook_test_set_link(int (*fn)(const char*, const char*)) {
   g_link_fn = fn;
 }
 
+const char* phonebook_save_message(int rc) {
+  if (rc == 0) return nullptr;
+  return rc == kSaveReadOnly ? kPhonebookMsgReadOnly : kPhonebookMsgSaveFailed;
+}
+
 int phonebook_save(const Phonebook* pb, const char* path) {
   if (!pb || !path || !*path) return -1;
-  size_t n = strlen(path) + 8;
-  CharBuffer tmp(static_cast<char*>(malloc(n)));
-  CharBuffer bak(static_cast<char*>(malloc(n)));
-  if (!tmp || !bak) return -1;
-  snprintf(tmp.get(), n, "%s.tmp", path);
-  snprintf(bak.get(), n, "%s.bak", path);
+  // Everything happens beside the real file: behind a symbolic link that is
+  // the link's target, so the link itself stays.
+  FileReplace r;
+  int rc = file_replace_begin(path, NewFileAccess::kOwnerOnly, &r);
+  if (rc != 0) return rc;
+  const char* real = r.target.c_str();
+  const char* tmp = r.tmp.c_str();
+  const char* bak = r.bak.c_str();
 
-  if (phonebook_write_to_path(pb, tmp.get()) != 0) return -1;
+  FILE* f = file_replace_create_tmp(&r);
+  if (!f) return -1;
+  if (file_replace_close_tmp(f, &r, write_book(f, pb)) != 0) return -1;
 
   struct stat st;
-  bool existed = lstat(path, &st) == 0;
-  remove(bak.get());
+  bool existed = lstat(real, &st) == 0;
+  remove(bak);
   if (!existed) {
-    if (do_rename(tmp.get(), path) == 0) return 0;
-    remove(tmp.get());
+    if (do_rename(tmp, real) == 0) return 0;
+    remove(tmp);
     return -1;
   }
   // The previous version gets its ".bak" name as a second link, and the new
   // file then replaces the real name in one rename: at every moment the real
   // name holds a whole phonebook, the old one or the new one.
-  if (do_link(path, bak.get()) == 0) {
-    if (do_rename(tmp.get(), path) == 0) return 0;
+  if (do_link(real, bak) == 0) {
+    if (do_rename(tmp, real) == 0) return 0;
     // Nothing has moved.  Dropping the extra name leaves what a failed save
     // always leaves: the previous file under its own name and no ".bak".
-    remove(bak.get());
-    remove(tmp.get());
+    remove(bak);
+    remove(tmp);
     return -1;
   }
   // No hard links here (some file systems have none, and the kernel refuses
   // links to files the user does not own): move the old file aside instead,
   // and put it back when the new one cannot take its place.
-  if (do_rename(path, bak.get()) != 0) {
-    remove(tmp.get());
+  if (do_rename(real, bak) != 0) {
+    remove(tmp);
     return -1;
   }
-  if (do_rename(tmp.get(), path) == 0) return 0;
-  do_rename(bak.get(), path);
-  remove(tmp.get());
+  if (do_rename(tmp, real) == 0) return 0;
+  do_rename(bak, real);
+  remove(tmp);
   return -1;
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "phonebook/private_file.h"
+
 inline constexpr const char* kPhonebookDefaultPath = "kavel.phonebook";
 inline constexpr const char* kPhonebookHeader = "# Kavel Phonebook";
 
@@ -83,18 +85,31 @@ void phonebook_field_for_save(const char* text, char* out, size_t out_cap, bool 
 // Formats one entry as its file line, line feed included.  0, or -1 on a
 // write error.
 int phonebook_write_entry(FILE* out, const PhoneEntry* entry);
-// Writes the header and every entry to path (truncating).  -1 on any failure,
-// after which a partly written path has been removed.
+// Writes the header and every entry to path (truncating; a new file is
+// created owner-only).  -1 on any failure, after which a partly written path
+// has been removed.
 int phonebook_write_to_path(const Phonebook* pb, const char* path);
 // Replaces path through "path.tmp", keeping the previous version as
-// "path.bak".  Every failure returns -1 and leaves the previous file in place.
+// "path.bak".  The file holds passwords: a new one is owner-only (0600), a
+// replaced one keeps its permission bits (the ".bak" is the previous file
+// itself), and the new contents are never in a file others could read.  A
+// symbolic link at path is saved through to its target, with ".tmp" and
+// ".bak" beside the target.  0 on success; kSaveReadOnly (-2) when the user
+// made the file read-only (nothing is written); -1 on any other failure.
+// Every failure leaves the previous file in place.
 int phonebook_save(const Phonebook* pb, const char* path);
+// What the user is told about a save's result: null for success, else
+// kPhonebookMsgReadOnly or kPhonebookMsgSaveFailed.
+const char* phonebook_save_message(int rc);
+inline constexpr const char* kPhonebookMsgSaveFailed = "Could not save phone book.";
+inline constexpr const char* kPhonebookMsgReadOnly = "Phone book is read-only; changes not saved.";
 // Test hooks: the rename and the hard link used by phonebook_save (null
 // restores rename(2) and link(2)).
 void phonebook_test_set_rename(int (*fn)(const char* from, const char* to));
 void phonebook_test_set_link(int (*fn)(const char* from, const char* to));
 
-// Stamps entry index with today's date and one more call, then saves.
+// Stamps entry index with today's date and one more call, then saves; the
+// save's result (the stamp stays in memory when the save fails).
 int phoneentry_mark_last_call(Phonebook* pb, const char* path, int index);
 
 // --------------------------------------------------------------- matching --

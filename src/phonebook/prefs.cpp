@@ -1,13 +1,11 @@
 #include "phonebook/prefs.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <string>
 
 #include "phonebook/phonebook.h"
+#include "phonebook/private_file.h"
 #include "phonebook/text_fields.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
@@ -126,10 +124,14 @@ int transfer_prefs_save_path(const char* path) {
   normalize_transfer_path(g_download_path);
   normalize_transfer_path(g_upload_path);
   normalize_modem_sound_path();
-  // Written beside the real file and renamed over it, so that a failed or
-  // interrupted write never leaves the user with truncated settings.
-  std::string tmp = std::string(path) + ".tmp";
-  FILE* f = fopen(tmp.c_str(), "w");
+  // Written beside the real file (behind a symbolic link, beside its
+  // target) and renamed over it, so that a failed or interrupted write never
+  // leaves the user with truncated settings, and the file keeps the bits the
+  // user gave it.
+  FileReplace r;
+  int rc = file_replace_begin(path, NewFileAccess::kUmask, &r);
+  if (rc != 0) return rc;
+  FILE* f = file_replace_create_tmp(&r);
   if (!f) return -1;
   const char* mode = g_startup_window_mode == 1   ? "Window Medium"
                      : g_startup_window_mode == 2 ? "Fullscreen"
@@ -140,13 +142,17 @@ int transfer_prefs_save_path(const char* path) {
                     g_download_path, g_upload_path, g_session_top_bar_enabled > 0 ? 1 : 0,
                     g_beep_sound_enabled ? 1 : 0, g_modem_sound_enabled ? 1 : 0, g_modem_sound_path,
                     mode) >= 0;
-  if (ok) ok = fflush(f) == 0 && !ferror(f) && fsync(fileno(f)) == 0;
-  if (fclose(f) != 0) ok = false;
-  if (!ok || rename(tmp.c_str(), path) != 0) {
-    remove(tmp.c_str());
+  if (file_replace_close_tmp(f, &r, ok) != 0) return -1;
+  if (file_replace_rename(r.tmp.c_str(), r.target.c_str()) != 0) {
+    remove(r.tmp.c_str());
     return -1;
   }
   return 0;
+}
+
+const char* transfer_prefs_save_message(int rc) {
+  if (rc == 0) return nullptr;
+  return rc == kSaveReadOnly ? kPrefsMsgReadOnly : kPrefsMsgSaveFailed;
 }
 
 int transfer_prefs_save() {

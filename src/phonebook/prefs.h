@@ -30,9 +30,17 @@ extern const ModemSoundChoice g_modem_sound_choices[kModemSoundChoiceCount];
 // Sets every default, then reads kavel.prefs from the current directory when
 // it can be opened.
 void transfer_prefs_load();
-// Writes kavel.prefs.  0, or -1 when it could not be written completely; the
-// previous file is then left as it was.
+// Writes kavel.prefs through a temporary file renamed over it.  A symbolic
+// link at the name is saved through to its target; an existing file keeps
+// its permission bits, a new one gets the umask's.  0; kSaveReadOnly (-2)
+// when the user made the file read-only; -1 when it could not be written
+// completely.  On failure the previous file is left as it was.
 int transfer_prefs_save();
+// What the user is told about a save's result: null for success, else
+// kPrefsMsgReadOnly or kPrefsMsgSaveFailed.
+const char* transfer_prefs_save_message(int rc);
+inline constexpr const char* kPrefsMsgSaveFailed = "Could not save kavel.prefs.";
+inline constexpr const char* kPrefsMsgReadOnly = "kavel.prefs is read-only; settings not saved.";
 // The same with an explicit file name.
 void transfer_prefs_load_path(const char* path);
 int transfer_prefs_save_path(const char* path);
