@@ -124,9 +124,9 @@ void dispatch_header(ZmodemState* z) {
   z->hunt = 0;
   z->hex_count = z->bin_count = 0;
   z->escape_pending = 0;
+  z->parse_state = 1;
   if (!header_crc_ok(z->header, z->header_crc_len)) return;  // the peer's repeats recover
   z->last_progress_ms = zm_now(z);
-  z->parse_state = 1;
   if (zmodem_handle_header(z) != 0 && z->active) zm_end(z, "ZMODEM aborted", kZmodemFailed);
 }
 
