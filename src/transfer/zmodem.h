@@ -223,6 +223,7 @@ struct ZmodemState {
   int32_t send_stalls;
   int32_t rx_seen;           // a byte arrived since the last poll (the line is not silent)
   int32_t incomplete;        // received files closed before their end arrived
+  int32_t zrpos_pending;     // we asked for a position and no data has come since
   uint32_t stop_poll_count;  // bytes since stop_requested was last polled
   char open_info_name[kTransferNameCap];  // the offered name behind the open file
   ZmodemEnding ending;

@@ -33,6 +33,7 @@ int count_failure(ZmodemState* z, const char* why) {
 
 // Asks the sender to go on from the last byte we hold.
 int request_position(ZmodemState* z) {
+  z->zrpos_pending = 1;
   z->data_kind = 0;
   z->parse_state = 1;
   zm_reset_parser(z);
@@ -139,6 +140,7 @@ int commit_data(ZmodemState* z) {
   z->fallback_zrinit = 0;
   z->eof_seen = z->zfin_seen = z->recv_o_count = 0;
   z->failures = 0;
+  z->zrpos_pending = 0;
   if (z->byte_count - z->last_flush_count >= 0x40000) {
     fflush(z->file);
     z->last_flush_count = z->byte_count;
@@ -376,6 +378,19 @@ int zmodem_handle_header(ZmodemState* z) {
       zm_set_status(z, "Finishing transfer");
       break;
     case ZDATA: {
+      if (!z->file && z->eof_seen) {
+        // A frame of the file we already closed, sent again on a request
+        // that crossed its ZEOF: it must not start a new file.
+        z->data_kind = 0;
+        return 0;
+      }
+      if (!z->file && z->info_len == 0) {
+        // Data with no file offered in this transfer: we came in during a
+        // frame (a detection in mid-stream after an earlier end).  There is
+        // no name to save it under; the sender is told to skip the file.
+        z->data_kind = 0;
+        return zmodem_send_hex_header_with_crc(z, ZSKIP, 0);
+      }
       if (!z->file) {
         int r = zmodem_open_receive_file(z);
         if (r == 1) {
@@ -390,7 +405,11 @@ int zmodem_handle_header(ZmodemState* z) {
       if (z->header_value != z->position) {
         // Data for another place than the next byte we need (a frame sent
         // before our last ZRPOS arrived, or one after a lost header):
-        // writing it would shift the file.  Ask again for our position.
+        // writing it would shift the file.  Ask for our position, unless we
+        // already did: each extra request would restart the sender once
+        // more and send yet more frames for the wrong place.
+        z->data_kind = 0;
+        if (z->zrpos_pending) return 0;
         if (count_failure(z, "Out of step")) return 0;
         return request_position(z);
       }
@@ -402,8 +421,10 @@ int zmodem_handle_header(ZmodemState* z) {
     }
     case ZEOF:
       if (z->file && z->header_value != z->position) {
-        // The end of a stream we did not fully get (our ZRPOS may be on its
-        // way): the sender goes on from our position.
+        // The end of a stream we did not fully get.  When our ZRPOS is on
+        // its way the sender restarts anyway; otherwise it now waits, and
+        // the request goes out at once.
+        if (z->zrpos_pending) return 0;
         if (count_failure(z, "Out of step")) return 0;
         return request_position(z);
       }
