@@ -179,7 +179,8 @@ struct ZmodemState {
   int32_t active;       // a transfer runs
   int32_t direction;    // 0 receiving, 1 sending
   int32_t send_state;   // 1 ZRQINIT sent, 2 ZFILE/data, 3 waiting for ZACK, 4 ZEOF (then ZFIN) sent
-  int32_t parse_state;  // 1 waiting for a header, 2 binary header, 3 data subpackets
+  int32_t parse_state;  // 1 waiting for a header, 2 binary header, 3 data subpackets,
+                        // 4 the end of a hex header before data
   int32_t data_kind;    // 0 nothing to keep, 1 ZFILE information, 2 file data
   int32_t detect_index;
   uint32_t detect_ms;
@@ -214,6 +215,7 @@ struct ZmodemState {
 
   // Beyond the classic record: what makes damage survivable.
   int32_t hunt;      // header lead-in: 0 want ZPAD, 1 want ZDLE, 2 want format, 3 hex digits
+  int32_t hex_tail;  // how much of a hex header's CR LF XON has gone by (parse_state 4)
   int32_t can_run;   // consecutive CAN bytes (five: the other side cancelled)
   int32_t failures;  // bad subpackets / stalls in a row without progress
   uint32_t last_progress_ms;  // last good header or subpacket (stall timer)
@@ -223,6 +225,7 @@ struct ZmodemState {
   int32_t send_stalls;
   int32_t rx_seen;           // a byte arrived since the last poll (the line is not silent)
   int32_t incomplete;        // received files closed before their end arrived
+  int32_t last_was_upload;   // the transfer that ended last was an upload (kept across starts)
   int32_t zrpos_pending;     // we asked for a position and no data has come since
   uint32_t stop_poll_count;  // bytes since stop_requested was last polled
   char open_info_name[kTransferNameCap];  // the offered name behind the open file

@@ -121,6 +121,7 @@ void detect_byte(ZmodemState* z, uint8_t b) {
 }
 
 void dispatch_header(ZmodemState* z) {
+  bool hex = z->hunt == 3;
   z->hunt = 0;
   z->hex_count = z->bin_count = 0;
   z->escape_pending = 0;
@@ -128,6 +129,23 @@ void dispatch_header(ZmodemState* z) {
   if (!header_crc_ok(z->header, z->header_crc_len)) return;  // the peer's repeats recover
   z->last_progress_ms = zm_now(z);
   if (zmodem_handle_header(z) != 0 && z->active) zm_end(z, "ZMODEM aborted", kZmodemFailed);
+  // A hex header that data follows (ZSINIT) still has its CR, LF and XON
+  // to come: they are not data.
+  if (hex && z->active && z->parse_state == 3) {
+    z->parse_state = 4;
+    z->hex_tail = 0;
+  }
+}
+
+// After a hex header that data follows: CR, LF and XON, each optional and
+// in that order (with or without the high bit), then the data.
+bool hex_tail_byte(ZmodemState* z, uint8_t b) {
+  static constexpr uint8_t kTail[3] = {0x0D, 0x0A, XON};
+  while (z->hex_tail < 3) {
+    if ((b & 0x7F) == kTail[z->hex_tail++]) return true;
+  }
+  z->parse_state = 3;
+  return false;
 }
 
 // Waiting for a header: ZPAD (one or more), ZDLE, then the format byte.
@@ -273,6 +291,9 @@ void active_byte(ZmodemState* z, uint8_t b) {
       if (z->bin_count >= z->bin_len) dispatch_header(z);
       return;
     }
+    case 4:
+      if (hex_tail_byte(z, b)) return;
+      [[fallthrough]];
     case 3: {
       int v = unescape(z, b);
       if (v < 0) return;
@@ -528,11 +549,13 @@ void zm_clear_transfer(ZmodemState* z) {
   if (z->file) fclose(z->file);
   ZmodemHooks hooks = z->hooks;
   uint32_t deadline = z->finish_deadline_ms;
+  int32_t last_was_upload = z->last_was_upload;
   // The record is large (the subpacket buffer); clearing it field by field
   // would be easy to get wrong when fields are added.
   memset(static_cast<void*>(z), 0, sizeof *z);
   z->hooks = hooks;
   z->finish_deadline_ms = deadline;
+  z->last_was_upload = last_was_upload;
   z->crc32 = 0xFFFFFFFFu;
 }
 
@@ -564,6 +587,7 @@ void zm_end(ZmodemState* z, const char* message, ZmodemEnding ending) {
   z->crc16 = 0;
   z->crc32 = 0xFFFFFFFFu;
   z->finish_deadline_ms = zm_now(z) + kZmodemTrailingMs;
+  z->last_was_upload = z->direction == 1;
   z->ending = ending;
   if (ending == kZmodemSilent) {
     z->zfin_seen = 0;

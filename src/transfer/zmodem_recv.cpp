@@ -305,6 +305,12 @@ int zmodem_handle_header(ZmodemState* z) {
   if (z->direction == 1) return zm_handle_send_header(z);
 
   if (z->trailing) {
+    // Right after our upload, the receiver we served may still repeat its
+    // ZRINIT: that is no new request for a file.
+    if (type == ZRINIT && z->last_was_upload) {
+      zmodem_finish_silent(z);
+      return 0;
+    }
     if (type == ZFIN) {
       // The previous sender repeats its ZFIN: answer it, show nothing.
       int r = zmodem_send_hex_header_with_crc(z, ZFIN, 0);

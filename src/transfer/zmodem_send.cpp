@@ -243,6 +243,14 @@ int zm_handle_send_header(ZmodemState* z) {
       else
         zm_set_status(z, "Receiver mode 0x%02lx", static_cast<unsigned long>(z->peer_flags));
       zm_draw(z);
+      if (z->send_state == 2 && z->byte_count == 0 && !z->frame_open &&
+          zm_now(z) - z->last_send_ms < kZmodemResendMs) {
+        // A receiver that was already waiting sends ZRINIT on its own and
+        // again for our ZRQINIT: the second one crosses our ZFILE.  Offering
+        // the file twice would double every later step; the repeat timer
+        // offers it again if this ZFILE was really lost.
+        return 0;
+      }
       if (z->send_state == 1 || z->send_state == 2) return zmodem_send_upload_file_info(z);
       if (z->send_state == 4) return send_zfin(z, "Finishing upload");
       return 0;

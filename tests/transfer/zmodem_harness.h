@@ -23,7 +23,8 @@ struct ZEndpoint {
   int draws = 0;
   int restores = 0;
   int hides = 0;
-  int fail_sends = 0;  // the next sends fail
+  int fail_sends = 0;     // the next sends fail
+  void* owner = nullptr;  // for a test that wraps the endpoint
 
   explicit ZEndpoint(uint32_t* clk) : clock(clk) {
     z.hooks.ctx = this;
