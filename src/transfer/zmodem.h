@@ -23,7 +23,7 @@
 //  * Once per loop turn: zmodem_poll(z).  It releases stale detection bytes
 //    and does the timer work of both directions (ZRINIT and ZRQINIT/ZFILE
 //    repeats, the ZFIN wait, retries of a stalled transfer) and the upload
-//    streaming: a streaming upload sends one slice (about 64 KiB) per call
+//    streaming: a streaming upload sends one slice (16 KiB) per call
 //    and sets z->streaming, which tells the session not to pause before the
 //    next turn.  Reading the socket between slices is what lets a ZRPOS from
 //    the receiver stop a stream early.  A result other than 0 means a send
@@ -46,7 +46,8 @@
 // Every ending clears z->active, closes the file (whatever was written stays
 // on disk) and sets z->ending and z->status_text:
 //  * kZmodemSucceeded: "ZMODEM finished" (download; after the sender's ZFIN
-//    with no file left half-received) or "Upload finished";
+//    with no file left half-received) or "Upload finished" (the receiver
+//    answered our ZFIN and did not skip the file);
 //  * kZmodemFailed: any other text (aborted, cancelled by either side,
 //    given up after repeated errors, disconnect, file not found, ...);
 //  * kZmodemSilent: a sender repeating its ZFIN after the previous transfer
@@ -113,7 +114,7 @@ inline constexpr int kZmodemMaxFailures =
     10;  // failures in a row without progress before giving up
 inline constexpr int kZmodemMaxSendStalls = 5;
 inline constexpr int kZmodemMaxSubpacket = 8192;  // longest data subpacket accepted (ZMODEM-8K)
-inline constexpr uint32_t kZmodemStreamSlice = 64 * 1024;    // upload bytes sent per zmodem_poll
+inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;    // upload bytes sent per zmodem_poll
 inline constexpr uint32_t kZmodemStopPollBytes = 16 * 1024;  // stop_requested polled this often
 
 // What a transfer's end reported (z->ending).
@@ -223,8 +224,10 @@ struct ZmodemState {
   int32_t frame_open;         // sending: a ZDATA frame continues (its last subpacket was ZCRCG)
   int32_t zfin_sent;          // sending: our ZFIN went out (a ZFIN back means success)
   int32_t send_stalls;
-  int32_t rx_seen;           // a byte arrived since the last poll (the line is not silent)
-  int32_t incomplete;        // received files closed before their end arrived
+  int32_t rx_seen;                   // a byte arrived since the last poll (the line is not silent)
+  int32_t incomplete;                // received files closed before their end arrived
+  uint32_t restart_pos, restart_ms;  // sending: where and when the last ZRPOS restarted us
+  int32_t skipped;                   // sending: the receiver declined the file (ZSKIP)
   int32_t last_was_upload;   // the transfer that ended last was an upload (kept across starts)
   int32_t zrpos_pending;     // we asked for a position and no data has come since
   uint32_t stop_poll_count;  // bytes since stop_requested was last polled

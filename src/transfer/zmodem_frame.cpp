@@ -251,7 +251,11 @@ void active_byte(ZmodemState* z, uint8_t b) {
   if (z->direction == 1 && z->send_state == 4) {
     if (b == 'O') {
       if (++z->send_o_count >= 2 && z->zfin_sent) {
-        zm_end(z, "Upload finished", kZmodemSucceeded);
+        // A skipped file went nowhere: that is no finished upload.
+        if (z->skipped)
+          zm_end(z, "Upload skipped by the receiver", kZmodemFailed);
+        else
+          zm_end(z, "Upload finished", kZmodemSucceeded);
         if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
       }
       return;

@@ -262,6 +262,7 @@ int zm_handle_send_header(ZmodemState* z) {
         z->position = z->byte_count = value < z->file_size ? value : z->file_size;
       return zmodem_send_upload_chunk(z);
     case ZSKIP:
+      z->skipped = 1;
       return send_zfin(z, "Upload skipped; finishing");
     case ZNAK:
       // Our last header arrived damaged: say it again.
@@ -272,8 +273,10 @@ int zm_handle_send_header(ZmodemState* z) {
     case ZFIN: {
       int r = zm_send(z, kOO, sizeof kOO);
       // Only an answer to our own ZFIN means the receiver has the file.
-      if (z->zfin_sent)
+      if (z->zfin_sent && !z->skipped)
         zm_end(z, "Upload finished", kZmodemSucceeded);
+      else if (z->skipped)
+        zm_end(z, "Upload skipped by the receiver", kZmodemFailed);
       else
         zm_end(z, "Receiver ended the transfer", kZmodemFailed);
       if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
@@ -281,6 +284,15 @@ int zm_handle_send_header(ZmodemState* z) {
       return 0;
     }
     case ZRPOS:
+      if (z->send_state == 3 && value == z->restart_pos && zm_now(z) - z->restart_ms < 2000) {
+        // The same request again while the restart it asked for waits for
+        // its ZACK: a receiver still reading the stream we sent before
+        // repeats itself.  Restarting again would only put more stale data
+        // in its way; if our restart was lost, the time-outs repeat it.
+        return 0;
+      }
+      z->restart_pos = value;
+      z->restart_ms = zm_now(z);
       z->position = z->byte_count = value < z->file_size ? value : z->file_size;
       if (!(z->send_state == 2 && value == 0)) ++z->error_count;
       z->send_state = 2;

@@ -142,8 +142,6 @@ struct PeerSession {
       }
       if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
         if (real_ms() - start > 20000) return -1;
-        // While the peer is full, keep reading it, as the session loop would.
-        pump_input(0);
         pollfd pf{fd, POLLOUT, 0};
         poll(&pf, 1, 10);
         continue;
