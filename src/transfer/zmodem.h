@@ -51,8 +51,8 @@
 //  * kZmodemFailed: any other text (aborted, cancelled by either side,
 //    given up after repeated errors, disconnect, file not found, ...);
 //  * kZmodemSilent: a sender repeating its ZFIN after the previous transfer
-//    ended was answered without showing anything; z->status_text keeps the
-//    previous transfer's text.
+//    ended was answered without showing anything (status_text "Header: ZFIN";
+//    the status box was not drawn).
 // Through hooks.status_changed the status box sees every ending; endings that
 // remove the box call hooks.restore_terminal afterwards.
 #pragma once
