@@ -92,7 +92,14 @@ int main(int argc, char** argv) {
   zmodem_consume(&tx, zrinit, n);
   n = zmodem_build_hex_header(zrinit, sizeof zrinit, ZACK, 1024);
   zmodem_consume(&tx, zrinit, n);
-  while (tx.streaming) zmodem_poll(&tx);
+  while (tx.streaming || tx.window_wait) {
+    if (tx.window_wait) {  // the receiver's ZACK for the last ZCRCQ
+      n = zmodem_build_hex_header(zrinit, sizeof zrinit, ZACK, tx.position);
+      zmodem_consume(&tx, zrinit, n);
+    } else {
+      zmodem_poll(&tx);
+    }
+  }
   double ws = wall() - w0, cs = cpu() - c0;
   g_capture = nullptr;
 

@@ -114,7 +114,14 @@ inline constexpr int kZmodemMaxFailures =
     10;  // failures in a row without progress before giving up
 inline constexpr int kZmodemMaxSendStalls = 5;
 inline constexpr int kZmodemMaxSubpacket = 8192;  // longest data subpacket accepted (ZMODEM-8K)
-inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;    // upload bytes sent per zmodem_poll
+inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;  // upload bytes sent per zmodem_poll
+// A streaming upload asks for a ZACK (ZCRCQ) every kZmodemAckEvery bytes and
+// keeps at most kZmodemWindow bytes unacknowledged, so that after a damaged
+// subpacket the receiver does not have to wade through a whole socket
+// buffer of data it can no longer use (which makes receivers such as rz give
+// up), while a fast line still streams without waiting.
+inline constexpr uint32_t kZmodemAckEvery = 32 * 1024;
+inline constexpr uint32_t kZmodemWindow = 128 * 1024;
 inline constexpr uint32_t kZmodemStopPollBytes = 16 * 1024;  // stop_requested polled this often
 
 // What a transfer's end reported (z->ending).
@@ -227,6 +234,8 @@ struct ZmodemState {
   int32_t rx_seen;                   // a byte arrived since the last poll (the line is not silent)
   int32_t incomplete;                // received files closed before their end arrived
   uint32_t restart_pos, restart_ms;  // sending: where and when the last ZRPOS restarted us
+  uint32_t acked;                    // sending: the receiver has confirmed everything before this
+  int32_t window_wait;               // sending: the window is full; a ZACK resumes the stream
   int32_t skipped;                   // sending: the receiver declined the file (ZSKIP)
   int32_t last_was_upload;   // the transfer that ended last was an upload (kept across starts)
   int32_t zrpos_pending;     // we asked for a position and no data has come since

@@ -168,6 +168,7 @@ int zmodem_send_upload_chunk(ZmodemState* z) {
     }
     uint8_t end = ZCRCE;
     if (n == sizeof buf && z->position + n < z->file_size) end = force_wait ? ZCRCW : cont;
+    if (end == ZCRCG && (z->position + n) % kZmodemAckEvery == 0) end = ZCRCQ;
     force_wait = false;
     if (!z->frame_open) {
       if (zmodem_send_binary_header(z, ZDATA, z->position) != 0) return -1;
@@ -193,6 +194,11 @@ int zmodem_send_upload_chunk(ZmodemState* z) {
     if (end == ZCRCE) {
       z->frame_open = 0;
       return send_eof(z);
+    }
+    if (end == ZCRCQ && z->position - z->acked >= kZmodemWindow) {
+      z->window_wait = 1;  // the frame stays open; a ZACK resumes it
+      z->last_progress_ms = zm_now(z);
+      return 0;
     }
     z->stop_poll_count += static_cast<uint32_t>(n);
     if (z->stop_poll_count >= kZmodemStopPollBytes) {
@@ -257,7 +263,17 @@ int zm_handle_send_header(ZmodemState* z) {
     case ZACK:
       zm_set_status(z, "Receiver ACK %lu", static_cast<unsigned long>(value));
       zm_draw(z);
+      if (z->send_state == 2 && z->frame_open) {
+        uint32_t confirmed = value < z->position ? value : z->position;
+        if (confirmed > z->acked) z->acked = confirmed;
+        if (z->window_wait && z->position - z->acked < kZmodemWindow) {
+          z->window_wait = 0;
+          z->streaming = 1;
+        }
+        return 0;
+      }
       if (z->send_state != 3) return 0;
+      if (value > z->acked) z->acked = value;
       if (value > z->position)
         z->position = z->byte_count = value < z->file_size ? value : z->file_size;
       return zmodem_send_upload_chunk(z);
@@ -293,7 +309,9 @@ int zm_handle_send_header(ZmodemState* z) {
       }
       z->restart_pos = value;
       z->restart_ms = zm_now(z);
+      z->window_wait = 0;
       z->position = z->byte_count = value < z->file_size ? value : z->file_size;
+      z->acked = z->position;
       if (!(z->send_state == 2 && value == 0)) ++z->error_count;
       z->send_state = 2;
       z->frame_open = 0;
@@ -334,7 +352,7 @@ int zmodem_upload_pump(ZmodemState* z) {
     if (now - z->last_send_ms >= kZmodemSendStallMs) zmodem_cancel(z, "No response from receiver");
     return 0;
   }
-  if (z->send_state != 3 && z->send_state != 4) return 0;
+  if (z->send_state != 3 && z->send_state != 4 && !z->window_wait) return 0;
   if (now - z->last_progress_ms < kZmodemSendStallMs) return 0;
   // Waiting for a ZACK or for the end, and the line has been silent: our
   // last words were probably lost.  Say them again a few times.
@@ -342,6 +360,15 @@ int zmodem_upload_pump(ZmodemState* z) {
   if (++z->send_stalls > kZmodemMaxSendStalls) {
     zmodem_cancel(z, "No response from receiver");
     return 0;
+  }
+  if (z->window_wait) {
+    // The ZACK that would open the window was lost: go on from what the
+    // receiver confirmed (it asks for its own position if it has more).
+    z->window_wait = 0;
+    z->position = z->byte_count = z->acked;
+    z->send_state = 2;
+    z->frame_open = 0;
+    return zmodem_send_upload_chunk(z);
   }
   if (z->send_state == 3) {
     z->send_state = 2;
