@@ -497,4 +497,27 @@ TEST_F(ZmodemPeer, Campaign) {
   }
 }
 
+// Rates for reports: KAVEL_ZMODEM_RATE_MIB=64 moves that many MiB each way
+// through the relay with the core driven as the session drives it.
+TEST_F(ZmodemPeer, Rate) {
+  const char* env = getenv("KAVEL_ZMODEM_RATE_MIB");
+  if (!env) GTEST_SKIP() << "set KAVEL_ZMODEM_RATE_MIB=N to measure";
+  size_t mib = strtoul(env, nullptr, 10);
+  TempDir src, dst, back;
+  auto data = random_bytes(mib << 20, 77);
+  write_bytes(src.file("big.bin"), data);
+  uint32_t t0 = real_ms();
+  Outcome d = download(src.path(), dst.path(), "sz -b -q big.bin", {}, {}, 600000);
+  uint32_t t1 = real_ms();
+  Outcome u = upload(src.file("big.bin"), back.path(), "rz -b -q", {}, 600000);
+  uint32_t t2 = real_ms();
+  EXPECT_EQ(d.ending, kZmodemSucceeded);
+  EXPECT_EQ(u.ending, kZmodemSucceeded);
+  EXPECT_EQ(read_file_bytes(dst.file("big.bin")), as_file(data));
+  EXPECT_EQ(read_file_bytes(back.file("big.bin")), as_file(data));
+  printf("download from sz: %.1f MiB/s; upload to rz: %.1f MiB/s\n",
+         static_cast<double>(mib) * 1000.0 / (t1 - t0),
+         static_cast<double>(mib) * 1000.0 / (t2 - t1));
+}
+
 }  // namespace
