@@ -1,0 +1,48 @@
+// File-name rules for received and sent files, shared by the ZMODEM and
+// XMODEM code: what a name offered by the other side may become on our disk,
+// where it goes, and which free name a download takes when the user does not
+// want an existing file overwritten.  Pure functions over fixed-capacity
+// text, apart from the existence tests and the file creation at the end.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+
+inline constexpr size_t kTransferNameCap = 160;  // names: at most 159 characters
+inline constexpr size_t kTransferPathCap = 416;  // paths: at most 415 characters
+inline constexpr const char* kTransferDefaultName = "kavel-zmodem.dat";
+
+// Makes a safe file name from a name the other side sent: the part after the
+// last "/", "\" or ":", up to the first white space; control bytes and "/",
+// "\", "*", ":" become "_"; at most cap - 1 characters.  A name that would be
+// empty, or made only of dots ("." and ".." would leave the directory),
+// becomes kTransferDefaultName.  The result never holds a path separator.
+void transfer_sanitize_name(char* dest, size_t cap, const char* src);
+
+// dir + "/" + name (no "/" when dir is empty or already ends in ":", "/" or
+// "\").  Returns 0, or -1 when the whole path does not fit in cap - 1
+// characters: a cut path could name another directory or file, so the caller
+// must not use it (dest is then empty).
+int transfer_join_path(char* dest, size_t cap, const char* dir, const char* name);
+
+// 1 when something (a file, a directory, a dangling link) has this path.
+int transfer_path_exists(const char* path);
+
+// The rename rule for a received name that exists: "stem-N.ext" for N = 1,
+// 2, ... 999, the first whose path in dir is free.  The extension is the
+// part from the last "." when that dot is not the first character and the
+// extension is shorter than 48 characters; otherwise the whole name is the
+// stem (so ".profile" becomes ".profile-1").  On success name is replaced
+// and 0 returned; -1 when the name is empty or all 999 are taken.
+int transfer_rename_free(char* name, size_t cap, const char* dir);
+
+// Opens path for writing a received file.  overwrite 0 creates it only if
+// nothing has that name (O_EXCL), so a file that appeared after the user's
+// decision is never clobbered; overwrite 1 truncates an existing regular
+// file.  Links are never followed (O_NOFOLLOW), so a planted link cannot
+// send the data out of the download directory.  The stream is fully
+// buffered with a 64 KiB buffer.  Null on failure.
+FILE* transfer_create_file(const char* path, int overwrite);
+
+// Creates the directory when it is missing (one level; failures ignored:
+// opening the file reports them).
+void transfer_make_dir(const char* dir);

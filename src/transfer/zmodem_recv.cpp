@@ -1,0 +1,493 @@
+// The ZMODEM receiver: answers the sender's headers, opens each announced
+// file in the download directory (asking before an existing file is touched),
+// writes data only after its CRC held, and finishes after the sender's ZFIN.
+#include <cstring>
+
+#include "transfer/zmodem.h"
+#include "util/text.h"
+
+namespace {
+
+const char* download_dir(ZmodemState* z) {
+  const char* dir = z->hooks.download_dir ? z->hooks.download_dir(z->hooks.ctx) : nullptr;
+  return dir ? dir : "";
+}
+
+void close_incomplete(ZmodemState* z) {
+  if (!z->file) return;
+  fclose(z->file);
+  z->file = nullptr;
+  ++z->incomplete;
+}
+
+// A subpacket that failed (bad CRC, too long) or a stall: one more failure
+// without progress.  Past the limit the transfer is given up; returns 1 then.
+int count_failure(ZmodemState* z, const char* why) {
+  if (++z->failures <= kZmodemMaxFailures) return 0;
+  char message[96];
+  snprintf(message, sizeof message, "%s at %lu; given up", why,
+           static_cast<unsigned long>(z->position));
+  zmodem_cancel(z, message);
+  return 1;
+}
+
+// Asks the sender to go on from the last byte we hold.
+int request_position(ZmodemState* z) {
+  z->zrpos_pending = 1;
+  z->data_kind = 0;
+  z->parse_state = 1;
+  zm_reset_parser(z);
+  return zmodem_send_hex_header_with_crc(z, ZRPOS, z->position);
+}
+
+// Local trouble (no file, write error): the sender is told to stop, so it
+// does not go on streaming into the terminal.
+void abort_transfer(ZmodemState* z) {
+  zmodem_cancel(z, "ZMODEM aborted");
+}
+
+void parse_file_numbers(ZmodemState* z) {
+  size_t name_len = strnlen(z->info, static_cast<size_t>(z->info_len));
+  const char* p = z->info + name_len + 1;
+  const char* end = z->info + z->info_len;
+  for (int index = 0; p < end; ++index) {
+    while (p < end &&
+           (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f'))
+      ++p;
+    if (p >= end || *p < '0' || *p > '9') break;
+    unsigned long long value = 0;
+    while (p < end && *p >= '0' && *p <= '9') {
+      if (value < 0xFFFFFFFFull) value = value * 10 + static_cast<unsigned>(*p - '0');
+      ++p;
+    }
+    if (value > 0xFFFFFFFFull) value = 0xFFFFFFFFull;
+    if (index == 0) z->announced_size = static_cast<uint32_t>(value);
+    if (index == 4)
+      z->files_total = z->files_done + static_cast<int32_t>(value > 32767 ? 32767 : value);
+  }
+}
+
+void finish_download(ZmodemState* z) {
+  if (z->trailing) {
+    zmodem_finish_silent(z);
+    return;
+  }
+  if (z->file || z->incomplete) {
+    close_incomplete(z);
+    char message[96];
+    snprintf(message, sizeof message, "ZMODEM ended with %d incomplete file%s", z->incomplete,
+             z->incomplete == 1 ? "" : "s");
+    zm_end(z, message, kZmodemFailed);
+  } else {
+    zm_end(z, "ZMODEM finished", kZmodemSucceeded);
+  }
+  if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
+}
+
+// The file information of a ZFILE is complete.
+void file_info_done(ZmodemState* z) {
+  size_t n = static_cast<size_t>(z->packet_len);
+  if (n > sizeof z->info - 1) n = sizeof z->info - 1;
+  memcpy(z->info, z->packet, n);
+  z->info[n] = '\0';
+  z->info_len = static_cast<int32_t>(n);
+  z->data_kind = 0;
+  z->parse_state = 1;
+  zm_reset_parser(z);
+  if (z->file) {
+    // The sender offers a file again while one is open: the same one goes
+    // on from where we are; another one closes the first, which is then
+    // incomplete (its data never goes into the wrong file).
+    char offered[kTransferNameCap];
+    zmodem_sanitize_name(offered, z->info_len ? z->info : kTransferDefaultName);
+    if (strcmp(offered, z->open_info_name) == 0) {
+      if (request_position(z) != 0) zm_end(z, "ZMODEM aborted", kZmodemFailed);
+      return;
+    }
+    close_incomplete(z);
+  }
+  int r = zmodem_open_receive_file(z);
+  if (r == 1) {
+    if (zmodem_send_hex_header_with_crc(z, ZSKIP, 0) != 0)
+      zm_end(z, "ZMODEM aborted", kZmodemFailed);
+    return;
+  }
+  if (r < 0) {
+    abort_transfer(z);
+    return;
+  }
+  z->failures = 0;
+  if (zmodem_send_hex_header_with_crc(z, ZRPOS, 0) != 0) {
+    zm_end(z, "ZMODEM aborted", kZmodemFailed);
+    return;
+  }
+  zm_set_status(z, "Requested file data");
+  zm_draw(z);
+}
+
+// File data whose CRC held.  0, or -1 after the transfer ended.
+int commit_data(ZmodemState* z) {
+  size_t n = static_cast<size_t>(z->packet_len);
+  if (!z->file || n == 0) return 0;
+  if (fwrite(z->packet, 1, n, z->file) != n) {
+    zm_set_status(z, "Write failed");
+    zm_draw(z);
+    abort_transfer(z);
+    return -1;
+  }
+  z->position += static_cast<uint32_t>(n);
+  z->byte_count += static_cast<uint32_t>(n);
+  z->fallback_zrinit = 0;
+  z->eof_seen = z->zfin_seen = z->recv_o_count = 0;
+  z->failures = 0;
+  z->zrpos_pending = 0;
+  if (z->byte_count - z->last_flush_count >= 0x40000) {
+    fflush(z->file);
+    z->last_flush_count = z->byte_count;
+    zm_draw(z);
+  }
+  z->stop_poll_count += static_cast<uint32_t>(n);
+  if (z->stop_poll_count >= kZmodemStopPollBytes) {
+    z->stop_poll_count = 0;
+    if (z->hooks.stop_requested && z->hooks.stop_requested(z->hooks.ctx)) {
+      zmodem_cancel(z, "Download cancelled");
+      return -1;
+    }
+  }
+  return 0;
+}
+
+void bad_subpacket(ZmodemState* z) {
+  ++z->error_count;
+  int kind = z->data_kind;
+  z->packet_len = 0;
+  if (kind == 2) {
+    if (count_failure(z, "Too many CRC errors")) return;
+    if (z->start_ms == 0) z->start_ms = zm_now(z);
+    zm_set_status(z, "%s; retry at %lu", "CRC error", static_cast<unsigned long>(z->position));
+    zm_draw(z);
+    if (request_position(z) != 0) zm_end(z, "ZMODEM aborted", kZmodemFailed);
+    return;
+  }
+  if (kind == 1) {
+    // A damaged file name must not open a file: ask for the ZFILE again.
+    if (count_failure(z, "Too many CRC errors")) return;
+    z->data_kind = 0;
+    z->parse_state = 1;
+    zm_reset_parser(z);
+    zm_set_status(z, "CRC error in file information");
+    zm_draw(z);
+    if (zmodem_send_hex_header_with_crc(z, ZNAK, 0) != 0)
+      zm_end(z, "ZMODEM aborted", kZmodemFailed);
+    return;
+  }
+  z->parse_state = 1;
+  zm_reset_parser(z);
+}
+
+}  // namespace
+
+void zmodem_sanitize_name(char* dest, const char* src) {
+  transfer_sanitize_name(dest, kTransferNameCap, src);
+}
+
+int zmodem_build_receive_path(ZmodemState* z, char* dest, const char* name) {
+  return transfer_join_path(dest, kTransferPathCap, download_dir(z), name);
+}
+
+int zmodem_send_recv_init(ZmodemState* z, const char* message) {
+  // P0..P3 = 00 00 00 23: buffer size 0 (a continuous stream), flags in P3.
+  uint32_t value = (kZmodemCanFdx | kZmodemCanOvio | kZmodemCanFc32) << 24;
+  if (zmodem_send_hex_header_with_crc(z, ZRINIT, value) != 0) return -1;
+  ++z->zrinit_count;
+  z->last_zrinit_ms = zm_now(z);
+  zm_set_status(z, "%s%s", message, z->fallback_zrinit ? " 8K" : "");
+  return 0;
+}
+
+int zmodem_open_receive_file(ZmodemState* z) {
+  if (z->file) return 0;
+  const char* offered = z->info_len > 0 && z->info[0] ? z->info : kTransferDefaultName;
+  zmodem_sanitize_name(z->file_name, offered);
+  safe_copy(z->open_info_name, sizeof z->open_info_name, z->file_name);
+  const char* dir = download_dir(z);
+  transfer_make_dir(dir);
+  if (zmodem_build_receive_path(z, z->file_path, z->file_name) != 0) {
+    zm_set_status(z, "Could not open %s", z->file_name);
+    zm_draw(z);
+    return -1;
+  }
+  if (z->skip_name[0]) {
+    if (strcmp(z->skip_name, z->file_name) == 0) {
+      zm_set_status(z, "Skipped %s", z->file_name);
+      zm_draw(z);
+      return 1;
+    }
+    z->skip_name[0] = '\0';
+  }
+  int overwrite = 0;
+  if (transfer_path_exists(z->file_path)) {
+    int answer =
+        z->hooks.file_exists ? z->hooks.file_exists(z->hooks.ctx, z->file_name) : kZmodemRename;
+    // The question may have kept the user a while: that was no stall.
+    z->last_progress_ms = zm_now(z);
+    if (answer == kZmodemSkip) {
+      safe_copy(z->skip_name, sizeof z->skip_name, z->file_name);
+      zm_set_status(z, "Skipped %s", z->file_name);
+      zm_draw(z);
+      return 1;
+    }
+    if (answer == kZmodemOverwrite) {
+      overwrite = 1;
+    } else {
+      if (transfer_rename_free(z->file_name, sizeof z->file_name, dir) != 0 ||
+          zmodem_build_receive_path(z, z->file_path, z->file_name) != 0) {
+        zm_set_status(z, "Could not rename incoming file");
+        zm_draw(z);
+        return -1;
+      }
+    }
+  }
+  z->file = transfer_create_file(z->file_path, overwrite);
+  if (!z->file) {
+    zm_set_status(z, "Could not open %s", z->file_name);
+    zm_draw(z);
+    return -1;
+  }
+  ++z->files_done;
+  parse_file_numbers(z);
+  z->position = z->byte_count = z->last_flush_count = 0;
+  z->start_ms = zm_now(z);
+  zm_set_status(z, "Receiving %s", z->file_name);
+  zm_draw(z);
+  return 0;
+}
+
+void zm_subpacket_done(ZmodemState* z, int crc_ok) {
+  if (!crc_ok) {
+    bad_subpacket(z);
+    return;
+  }
+  z->last_progress_ms = zm_now(z);
+  if (z->data_kind == 1) {
+    file_info_done(z);
+    return;
+  }
+  if (z->data_kind == 2 && commit_data(z) != 0) return;
+  z->packet_len = 0;
+  int end = z->frame_end;
+  if (end == ZCRCQ || end == ZCRCW) {
+    if (zmodem_send_hex_header_with_crc(z, ZACK, z->position) != 0) {
+      zm_end(z, "ZMODEM aborted", kZmodemFailed);
+      return;
+    }
+  }
+  if (end == ZCRCW || end == ZCRCE) {
+    z->parse_state = 1;
+    z->data_kind = 0;
+    zm_reset_parser(z);
+    return;
+  }
+  // ZCRCG, ZCRCQ: the next subpacket follows.
+  z->parse_state = 3;
+  z->subpacket_start = z->position;
+  z->crc_remaining = 0;
+  z->crc16 = 0;
+  z->crc32 = 0xFFFFFFFFu;
+}
+
+int zmodem_handle_header(ZmodemState* z) {
+  int type = z->header[0];
+  z->header_value = static_cast<uint32_t>(z->header[1]) | static_cast<uint32_t>(z->header[2]) << 8 |
+                    static_cast<uint32_t>(z->header[3]) << 16 |
+                    static_cast<uint32_t>(z->header[4]) << 24;
+  zm_set_status(z, "Header: %s", zmodem_frame_name(type));
+  if (z->direction == 1) return zm_handle_send_header(z);
+
+  if (z->trailing) {
+    // Right after our upload, the receiver we served may still repeat its
+    // ZRINIT: that is no new request for a file.
+    if (type == ZRINIT && z->last_was_upload) {
+      zmodem_finish_silent(z);
+      return 0;
+    }
+    if (type == ZFIN) {
+      // The previous sender repeats its ZFIN: answer it, show nothing.
+      int r = zmodem_send_hex_header_with_crc(z, ZFIN, 0);
+      z->active = 1;
+      z->parse_state = 1;
+      z->zfin_seen = 1;
+      z->data_kind = z->detect_index = 0;
+      z->detect_ms = 0;
+      z->recv_o_count = 0;
+      z->zfin_ms = zm_now(z);
+      return r;
+    }
+    z->trailing = 0;
+  }
+
+  uint32_t now = zm_now(z);
+  switch (type) {
+    case ZRQINIT:
+      close_incomplete(z);
+      z->file_name[0] = z->file_path[0] = z->info[0] = '\0';
+      z->info_len = 0;
+      z->position = z->header_value = z->byte_count = z->announced_size = 0;
+      z->last_flush_count = z->subpacket_start = z->start_ms = 0;
+      z->error_count = 0;
+      zm_reset_parser(z);
+      if (zmodem_send_recv_init(z, "Sent ZRINIT") != 0) return -1;
+      break;
+    case ZRINIT: {
+      if (z->file || z->byte_count || z->file_name[0] || z->info_len || z->data_kind) {
+        zm_set_status(z, "Ignored receiver init");
+        break;
+      }
+      // The other side wants to receive: it gets a file from us.
+      char path[kTransferPathCap] = "";
+      if (!z->hooks.pick_upload || !z->hooks.pick_upload(z->hooks.ctx, path, sizeof path) ||
+          !path[0]) {
+        zmodem_cancel(z, "Upload cancelled");
+        return 0;
+      }
+      return zmodem_start_upload(z, path);
+    }
+    case ZSINIT:
+      // Its data subpacket (the attention string) is read and acknowledged,
+      // so a sender that insists on it is not left waiting.
+      z->data_kind = 0;
+      zm_reset_parser(z);
+      z->parse_state = 3;
+      return 0;
+    case ZFILE:
+      if (!z->file) {
+        z->file_name[0] = z->file_path[0] = '\0';
+        z->position = z->header_value = z->byte_count = z->announced_size = 0;
+        z->last_flush_count = z->start_ms = 0;
+        z->error_count = 0;
+      }
+      z->data_kind = 1;
+      z->info_len = 0;
+      z->info[0] = '\0';
+      z->subpacket_start = 0;
+      zm_reset_parser(z);
+      z->parse_state = 3;
+      return 0;
+    case ZFIN:
+      // A file still open has not reached its ZEOF: it is incomplete.
+      close_incomplete(z);
+      if (zmodem_send_hex_header_with_crc(z, ZFIN, 0) != 0) return -1;
+      z->eof_seen = 0;
+      z->recv_o_count = 0;
+      z->zfin_seen = 1;
+      z->zfin_ms = now;
+      zm_set_status(z, "Finishing transfer");
+      break;
+    case ZDATA: {
+      if (!z->file && z->eof_seen) {
+        // A frame of the file we already closed, sent again on a request
+        // that crossed its ZEOF: it must not start a new file.
+        z->data_kind = 0;
+        return 0;
+      }
+      if (!z->file && z->info_len == 0) {
+        // Data with no file offered in this transfer: we came in during a
+        // frame (a detection in mid-stream after an earlier end).  There is
+        // no name to save it under; the sender is told to skip the file.
+        z->data_kind = 0;
+        return zmodem_send_hex_header_with_crc(z, ZSKIP, 0);
+      }
+      if (!z->file) {
+        int r = zmodem_open_receive_file(z);
+        if (r == 1) {
+          z->data_kind = 0;
+          return zmodem_send_hex_header_with_crc(z, ZSKIP, 0);
+        }
+        if (r < 0) {
+          abort_transfer(z);
+          return 0;
+        }
+      }
+      if (z->header_value != z->position) {
+        // Data for another place than the next byte we need (a frame sent
+        // before our last ZRPOS arrived, or one after a lost header):
+        // writing it would shift the file.  Ask for our position, unless we
+        // already did: each extra request would restart the sender once
+        // more and send yet more frames for the wrong place.
+        z->data_kind = 0;
+        if (z->zrpos_pending) return 0;
+        if (count_failure(z, "Out of step")) return 0;
+        return request_position(z);
+      }
+      z->subpacket_start = z->position;
+      z->data_kind = 2;
+      zm_reset_parser(z);
+      z->parse_state = 3;
+      return 0;
+    }
+    case ZEOF:
+      if (z->file && z->header_value != z->position) {
+        // The end of a stream we did not fully get.  When our ZRPOS is on
+        // its way the sender restarts anyway; otherwise it now waits, and
+        // the request goes out at once.
+        if (z->zrpos_pending) return 0;
+        if (count_failure(z, "Out of step")) return 0;
+        return request_position(z);
+      }
+      if (z->file) {
+        bool failed = fflush(z->file) != 0 || ferror(z->file);
+        failed = fclose(z->file) != 0 || failed;
+        z->file = nullptr;
+        if (failed) {
+          zm_set_status(z, "Write failed");
+          zm_draw(z);
+          abort_transfer(z);
+          return 0;
+        }
+      }
+      z->failures = 0;
+      z->fallback_zrinit = 0;
+      z->zrinit_count = 0;
+      z->eof_seen = 1;
+      if (zmodem_send_recv_init(z, "Ready for next file") != 0) return -1;
+      break;
+    default:
+      break;
+  }
+  z->parse_state = z->parse_state == 3 ? 3 : 1;
+  zm_draw(z);
+  return 0;
+}
+
+int zmodem_receive_pump(ZmodemState* z) {
+  if (!z->active || z->direction != 0) return 0;
+  uint32_t now = zm_now(z);
+  if (z->zfin_seen) {
+    if (z->zfin_ms == 0 || now - z->zfin_ms >= kZmodemZfinWaitMs) finish_download(z);
+    return 0;
+  }
+  if (z->rx_seen) {
+    z->rx_seen = 0;
+    z->last_progress_ms = now;
+  }
+  if (z->zrinit_count > 0 && now - z->last_zrinit_ms > kZmodemZrinitRepeatMs - 1) {
+    if (z->eof_seen && z->zrinit_count <= 3) return zmodem_send_recv_init(z, "Ready for finish");
+    if (!z->file && z->data_kind != 2 && z->byte_count == 0 && z->fallback_zrinit) {
+      z->fallback_zrinit = 0;
+      return zmodem_send_recv_init(z, "Fallback ZRINIT");
+    }
+  }
+  if (now - z->last_progress_ms < kZmodemRecvStallMs) return 0;
+  // Nothing at all has come for a while: a header or the end of a stream
+  // was lost.  Ask again, a bounded number of times.
+  z->last_progress_ms = now;
+  if (count_failure(z, "No response from sender")) return 0;
+  if (z->file) return request_position(z);
+  if (!z->eof_seen) {
+    zm_reset_parser(z);
+    z->parse_state = 1;
+    z->data_kind = 0;
+    return zmodem_send_recv_init(z, "Sent ZRINIT");
+  }
+  return 0;
+}

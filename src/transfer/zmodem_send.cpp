@@ -1,0 +1,380 @@
+// The ZMODEM sender: one file per upload.  It wakes the remote receiver,
+// offers the file, streams it (ZCRCG subpackets to a receiver that takes a
+// continuous stream, ZCRCW and a wait for ZACK otherwise), restarts wherever
+// the receiver asks, and ends with the ZEOF / ZFIN / "OO" exchange.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "transfer/zmodem.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr uint8_t kRzInit[3] = {'r', 'z', 0x0D};
+constexpr uint8_t kOO[2] = {'O', 'O'};
+
+void fail_start(ZmodemState* z, const char* name, const char* why) {
+  zm_set_status(z, "%s: %s", why, name);
+  zm_draw(z);
+  zm_end(z, why, kZmodemFailed);
+  if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
+}
+
+int send_zfin(ZmodemState* z, const char* message) {
+  if (zmodem_send_binary_header(z, ZFIN, 0) != 0) return -1;
+  zm_reset_parser(z);
+  z->send_o_count = 0;
+  z->data_kind = 0;
+  z->send_state = 4;
+  z->zfin_sent = 1;
+  z->streaming = 0;
+  z->frame_open = 0;
+  z->parse_state = 1;
+  z->last_progress_ms = zm_now(z);
+  zm_set_status(z, "%s", message);
+  zm_draw(z);
+  return 0;
+}
+
+int send_eof(ZmodemState* z) {
+  if (zmodem_send_binary_header(z, ZEOF, z->position) != 0) return -1;
+  z->data_kind = 0;
+  zm_reset_parser(z);
+  z->send_state = 4;
+  z->parse_state = 1;
+  z->streaming = 0;
+  z->frame_open = 0;
+  z->last_progress_ms = zm_now(z);
+  zm_set_status(z, "Sent EOF");
+  zm_draw(z);
+  return 0;
+}
+
+// The end character for a subpacket that is not the file's last.
+uint8_t continuing_end(const ZmodemState* z) {
+  return (z->peer_flags & kZmodemCanOvio) && z->peer_buffer == 0 ? ZCRCG : ZCRCW;
+}
+
+}  // namespace
+
+int zmodem_start_upload(ZmodemState* z, const char* path) {
+  if (z->active && z->direction == 1) return 0;
+  bool receiver_ready = z->active && z->direction == 0;
+  uint32_t kept = receiver_ready ? z->header_value : 0;
+  zm_clear_transfer(z);
+  z->active = 1;
+  z->direction = 1;
+  z->parse_state = 1;
+  z->send_state = 1;
+  z->peer_flags = kept >> 24;
+  z->peer_buffer = kept & 0xFFFF;
+  // A receiver that did not say it checks CRC-32 gets CRC-16, which every
+  // receiver must take.
+  z->use_crc32 = receiver_ready ? (z->peer_flags & kZmodemCanFc32) != 0 : 1;
+  z->data_crc_len = z->header_crc_len = 4;
+  z->ending = kZmodemRunning;
+  if (z->hooks.hide_cursor) z->hooks.hide_cursor(z->hooks.ctx);
+
+  char picked[kTransferPathCap];
+  safe_copy(picked, sizeof picked, path);
+  trim(picked);
+  const char* base = strrchr(picked, '/');
+  base = base ? base + 1 : picked;
+  if (!base[0]) {
+    fail_start(z, picked, "Upload file not found");
+    return 0;
+  }
+  zmodem_sanitize_name(z->file_name, base);
+  safe_copy(z->file_path, sizeof z->file_path, picked);
+  FILE* f = fopen(z->file_path, "rb");
+  struct stat st;
+  if (!f || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (f) fclose(f);
+    fail_start(z, z->file_name, "Upload file not found");
+    return 0;
+  }
+  // Positions on the wire are 32 bits: a larger file would wrap and corrupt.
+  if (st.st_size > 0xFFFFFFFFll) {
+    fclose(f);
+    fail_start(z, z->file_name, "File too large for ZMODEM");
+    return 0;
+  }
+  setvbuf(f, nullptr, _IOFBF, 65536);
+  z->file = f;
+  z->file_size = static_cast<uint32_t>(st.st_size);
+  z->start_ms = z->last_progress_ms = zm_now(z);
+  if (receiver_ready) {
+    zm_set_status(z, "Receiver ready; sending file");
+    z->send_state = 2;
+    return zmodem_send_upload_file_info(z);
+  }
+  zm_set_status(z, "Waiting for receiver");
+  zm_draw(z);
+  return zmodem_send_upload_init(z);
+}
+
+int zmodem_send_upload_init(ZmodemState* z) {
+  if (zm_send(z, kRzInit, sizeof kRzInit) != 0) return -1;
+  if (zmodem_send_hex_header_with_crc(z, ZRQINIT, 0) != 0) return -1;
+  z->last_send_ms = zm_now(z);
+  zm_reset_parser(z);
+  z->parse_state = 1;
+  zm_set_status(z, "Sent ZRQINIT; waiting for ZRINIT");
+  zm_draw(z);
+  return 0;
+}
+
+int zmodem_send_upload_file_info(ZmodemState* z) {
+  char text[256];
+  size_t name_len = strlen(z->file_name);
+  int n = snprintf(text, sizeof text, "%s%c%lu 0 0 0 0 0%c", z->file_name, 0,
+                   static_cast<unsigned long>(z->file_size), 0);
+  if (n < 0 || n > 223 || name_len == 0) return -1;
+  if (zmodem_send_binary_header(z, ZFILE, 0x01020000u) != 0) return -1;
+  if (zmodem_send_data_packet(z, reinterpret_cast<const uint8_t*>(text), static_cast<size_t>(n),
+                              ZCRCW) != 0)
+    return -1;
+  z->send_state = 2;
+  z->frame_open = 0;
+  z->streaming = 0;
+  z->last_send_ms = zm_now(z);
+  zm_reset_parser(z);
+  z->parse_state = 1;
+  zm_set_status(z, z->resend_count > 0 ? "Resent file: %s" : "Sending file: %s", z->file_name);
+  zm_draw(z);
+  return 0;
+}
+
+// Sends from position on: one subpacket ending ZCRCW (then the receiver's
+// ZACK continues), or a stream of ZCRCG subpackets of at most
+// kZmodemStreamSlice bytes per call (z->streaming asks for the next call),
+// or the rest of the file followed by ZEOF.
+int zmodem_send_upload_chunk(ZmodemState* z) {
+  if (!z->file) return -1;
+  uint8_t cont = continuing_end(z);
+  bool force_wait = z->send_state == 2 && !z->frame_open;  // the first data after ZFILE or ZRPOS
+  z->send_state = 2;
+  z->streaming = 0;
+  if (fseek(z->file, static_cast<long>(z->position), SEEK_SET) != 0) return -1;
+  if (!z->frame_open) zm_set_status(z, "Uploading: %s", z->file_name);
+  uint32_t sent = 0;
+  uint8_t buf[1024];
+  for (;;) {
+    size_t n = fread(buf, 1, sizeof buf, z->file);
+    if (n == 0) {
+      if (ferror(z->file)) return -1;
+      return send_eof(z);
+    }
+    uint8_t end = ZCRCE;
+    if (n == sizeof buf && z->position + n < z->file_size) end = force_wait ? ZCRCW : cont;
+    if (end == ZCRCG && (z->position + n) % kZmodemAckEvery == 0) end = ZCRCQ;
+    force_wait = false;
+    if (!z->frame_open) {
+      if (zmodem_send_binary_header(z, ZDATA, z->position) != 0) return -1;
+      z->frame_open = 1;
+    }
+    if (zmodem_send_data_packet(z, buf, n, end) != 0) return -1;
+    z->position += static_cast<uint32_t>(n);
+    z->byte_count += static_cast<uint32_t>(n);
+    sent += static_cast<uint32_t>(n);
+    if (end != ZCRCG || z->byte_count - z->last_flush_count > 32767) {
+      z->last_flush_count = z->byte_count;
+      zm_draw(z);
+    }
+    if (end == ZCRCW) {
+      z->frame_open = 0;
+      z->send_state = 3;
+      z->parse_state = 1;
+      z->data_kind = 0;
+      zm_reset_parser(z);
+      z->last_progress_ms = zm_now(z);
+      return 0;
+    }
+    if (end == ZCRCE) {
+      z->frame_open = 0;
+      return send_eof(z);
+    }
+    if (end == ZCRCQ && z->position - z->acked >= kZmodemWindow) {
+      z->window_wait = 1;  // the frame stays open; a ZACK resumes it
+      z->last_progress_ms = zm_now(z);
+      return 0;
+    }
+    z->stop_poll_count += static_cast<uint32_t>(n);
+    if (z->stop_poll_count >= kZmodemStopPollBytes) {
+      z->stop_poll_count = 0;
+      if (z->hooks.stop_requested && z->hooks.stop_requested(z->hooks.ctx)) {
+        zmodem_cancel(z, "Upload cancelled");
+        return 0;
+      }
+    }
+    if (sent >= kZmodemStreamSlice) {
+      z->streaming = 1;  // the session reads the line, then calls again
+      return 0;
+    }
+  }
+}
+
+uint32_t zmodem_upload_file_crc32(ZmodemState* z) {
+  if (!z->file) return 0;
+  long saved = ftell(z->file);
+  if (saved < 0) saved = 0;
+  if (fseek(z->file, 0, SEEK_SET) != 0) return 0;
+  uint32_t crc = 0xFFFFFFFFu;
+  uint8_t buf[1024];
+  size_t total = 0;
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, z->file)) > 0) {
+    crc = zmodem_crc32(buf, n, crc);
+    total += n;
+  }
+  fseek(z->file, saved, SEEK_SET);
+  return total ? ~crc : 0;
+}
+
+int zm_handle_send_header(ZmodemState* z) {
+  int type = z->header[0];
+  uint32_t value = z->header_value;
+  z->last_progress_ms = zm_now(z);
+  z->send_stalls = 0;
+  switch (type) {
+    case ZRINIT:
+      z->peer_buffer = value & 0xFFFF;
+      z->peer_flags = value >> 24;
+      z->use_crc32 = (z->peer_flags & kZmodemCanFc32) != 0;
+      z->data_crc_len = z->header_crc_len = 4;
+      if (z->peer_buffer)
+        zm_set_status(z, "Receiver mode 0x%02lx buf %lu", static_cast<unsigned long>(z->peer_flags),
+                      static_cast<unsigned long>(z->peer_buffer));
+      else
+        zm_set_status(z, "Receiver mode 0x%02lx", static_cast<unsigned long>(z->peer_flags));
+      zm_draw(z);
+      if (z->send_state == 2 && z->byte_count == 0 && !z->frame_open &&
+          zm_now(z) - z->last_send_ms < kZmodemResendMs) {
+        // A receiver that was already waiting sends ZRINIT on its own and
+        // again for our ZRQINIT: the second one crosses our ZFILE.  Offering
+        // the file twice would double every later step; the repeat timer
+        // offers it again if this ZFILE was really lost.
+        return 0;
+      }
+      if (z->send_state == 1 || z->send_state == 2) return zmodem_send_upload_file_info(z);
+      if (z->send_state == 4) return send_zfin(z, "Finishing upload");
+      return 0;
+    case ZACK:
+      zm_set_status(z, "Receiver ACK %lu", static_cast<unsigned long>(value));
+      zm_draw(z);
+      if (z->send_state == 2 && z->frame_open) {
+        uint32_t confirmed = value < z->position ? value : z->position;
+        if (confirmed > z->acked) z->acked = confirmed;
+        if (z->window_wait && z->position - z->acked < kZmodemWindow) {
+          z->window_wait = 0;
+          z->streaming = 1;
+        }
+        return 0;
+      }
+      if (z->send_state != 3) return 0;
+      if (value > z->acked) z->acked = value;
+      if (value > z->position)
+        z->position = z->byte_count = value < z->file_size ? value : z->file_size;
+      return zmodem_send_upload_chunk(z);
+    case ZSKIP:
+      z->skipped = 1;
+      return send_zfin(z, "Upload skipped; finishing");
+    case ZNAK:
+      // Our last header arrived damaged: say it again.
+      if (z->send_state == 1) return zmodem_send_upload_init(z);
+      if (z->send_state == 2 && z->byte_count == 0 && !z->frame_open)
+        return zmodem_send_upload_file_info(z);
+      return 0;
+    case ZFIN: {
+      int r = zm_send(z, kOO, sizeof kOO);
+      // Only an answer to our own ZFIN means the receiver has the file.
+      if (z->zfin_sent && !z->skipped)
+        zm_end(z, "Upload finished", kZmodemSucceeded);
+      else if (z->skipped)
+        zm_end(z, "Upload skipped by the receiver", kZmodemFailed);
+      else
+        zm_end(z, "Receiver ended the transfer", kZmodemFailed);
+      if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
+      (void)r;  // the transfer has ended either way
+      return 0;
+    }
+    case ZRPOS:
+      if (z->send_state == 3 && value == z->restart_pos && zm_now(z) - z->restart_ms < 2000) {
+        // The same request again while the restart it asked for waits for
+        // its ZACK: a receiver still reading the stream we sent before
+        // repeats itself.  Restarting again would only put more stale data
+        // in its way; if our restart was lost, the time-outs repeat it.
+        return 0;
+      }
+      z->restart_pos = value;
+      z->restart_ms = zm_now(z);
+      z->window_wait = 0;
+      z->position = z->byte_count = value < z->file_size ? value : z->file_size;
+      z->acked = z->position;
+      if (!(z->send_state == 2 && value == 0)) ++z->error_count;
+      z->send_state = 2;
+      z->frame_open = 0;
+      z->streaming = 0;
+      z->zfin_sent = 0;
+      zm_set_status(z, "Receiver requested ZRPOS %lu", static_cast<unsigned long>(value));
+      zm_draw(z);
+      return zmodem_send_upload_chunk(z);
+    case ZCRC:
+      if (zmodem_send_binary_header(z, ZCRC, zmodem_upload_file_crc32(z)) != 0) return -1;
+      zm_set_status(z, "Sent file CRC");
+      z->send_state = 2;
+      zm_draw(z);
+      return 0;
+    default:
+      zm_set_status(z, "Upload header: %s", zmodem_frame_name(type));
+      zm_draw(z);
+      return 0;
+  }
+}
+
+int zmodem_upload_pump(ZmodemState* z) {
+  if (!z->active || z->direction != 1) return 0;
+  uint32_t now = zm_now(z);
+  if (z->rx_seen) {
+    z->rx_seen = 0;
+    z->last_progress_ms = now;
+  }
+  if (z->streaming) return zmodem_send_upload_chunk(z);
+  bool offering =
+      z->send_state == 1 || (z->send_state == 2 && z->byte_count == 0 && !z->frame_open);
+  if (offering) {
+    if (z->last_send_ms != 0 && now - z->last_send_ms < kZmodemResendMs) return 0;
+    if (z->resend_count <= 5) {
+      ++z->resend_count;
+      return z->send_state == 1 ? zmodem_send_upload_init(z) : zmodem_send_upload_file_info(z);
+    }
+    if (now - z->last_send_ms >= kZmodemSendStallMs) zmodem_cancel(z, "No response from receiver");
+    return 0;
+  }
+  if (z->send_state != 3 && z->send_state != 4 && !z->window_wait) return 0;
+  if (now - z->last_progress_ms < kZmodemSendStallMs) return 0;
+  // Waiting for a ZACK or for the end, and the line has been silent: our
+  // last words were probably lost.  Say them again a few times.
+  z->last_progress_ms = now;
+  if (++z->send_stalls > kZmodemMaxSendStalls) {
+    zmodem_cancel(z, "No response from receiver");
+    return 0;
+  }
+  if (z->window_wait) {
+    // The ZACK that would open the window was lost: go on from what the
+    // receiver confirmed (it asks for its own position if it has more).
+    z->window_wait = 0;
+    z->position = z->byte_count = z->acked;
+    z->send_state = 2;
+    z->frame_open = 0;
+    return zmodem_send_upload_chunk(z);
+  }
+  if (z->send_state == 3) {
+    z->send_state = 2;
+    z->frame_open = 0;
+    return zmodem_send_upload_chunk(z);
+  }
+  if (z->zfin_sent) return send_zfin(z, "Finishing upload");
+  return send_eof(z);
+}

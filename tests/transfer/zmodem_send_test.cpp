@@ -1,0 +1,353 @@
+// The ZMODEM sender against a scripted receiver: what goes on the wire for
+// each kind of receiver, restarts, repeats, the endings and the stop request.
+#include <gtest/gtest.h>
+
+#include "transfer/zmodem_harness.h"
+
+namespace {
+
+struct Tx {
+  uint32_t clock = 1000;
+  TempDir dir;
+  ZEndpoint e{&clock};
+  std::vector<uint8_t> data;
+
+  explicit Tx(size_t size, uint32_t seed = 9) : data(random_bytes(size, seed)) {
+    write_file_bytes(dir.file("up.bin"), std::string(data.begin(), data.end()));
+  }
+  void start() { zmodem_start_upload(&e.z, dir.file("up.bin").c_str()); }
+  std::vector<WireItem> sent() { return decode_wire(e.take(), e.z.use_crc32); }
+  // Starts, answers ZRQINIT with a ZRINIT of these flags and ZFILE with ZRPOS 0.
+  std::vector<WireItem> to_first_data(uint8_t flags, uint16_t buffer = 0) {
+    start();
+    e.take();
+    e.feed(hex_header(ZRINIT, static_cast<uint32_t>(flags) << 24 | buffer));
+    e.take();
+    e.feed(hex_header(ZRPOS, 0));
+    return sent();
+  }
+  // Everything the next polls send while streaming.
+  std::vector<WireItem> drain() {
+    std::vector<uint8_t> all;
+    for (int i = 0; i < 1000; ++i) {
+      auto s = e.take();
+      all.insert(all.end(), s.begin(), s.end());
+      if (!e.z.streaming) break;
+      zmodem_poll(&e.z);
+    }
+    auto s = e.take();
+    all.insert(all.end(), s.begin(), s.end());
+    return decode_wire(all, e.z.use_crc32);
+  }
+};
+
+// "ZDATA@0 W1024 ..." summaries of what was sent.
+std::string summary(const std::vector<WireItem>& items) {
+  std::string s;
+  for (const auto& i : items) {
+    if (!s.empty()) s += " ";
+    if (i.kind == WireItem::kData) {
+      s += std::string(1, static_cast<char>(i.type == ZCRCW   ? 'W'
+                                            : i.type == ZCRCG ? 'G'
+                                            : i.type == ZCRCE ? 'E'
+                                                              : 'Q')) +
+           std::to_string(i.data.size());
+      if (!i.crc_ok) s += "!crc";
+    } else if (i.kind == WireItem::kCancel) {
+      s += "CANCEL";
+    } else if (i.kind == WireItem::kText) {
+      s += "text";
+    } else {
+      s += std::string(zmodem_frame_name(i.type)) + "@" + std::to_string(i.value);
+      if (!i.crc_ok) s += "!crc";
+    }
+  }
+  return s;
+}
+
+TEST(ZmodemSender, WakesTheReceiver) {
+  Tx tx(10);
+  tx.start();
+  std::vector<uint8_t> out = tx.e.take();
+  std::vector<uint8_t> want = bytes_of("rz\r");
+  std::vector<uint8_t> zrqinit = hex_header(ZRQINIT, 0);
+  want.insert(want.end(), zrqinit.begin(), zrqinit.end());
+  EXPECT_EQ(out, want);
+  EXPECT_STREQ(tx.e.z.status_text, "Sent ZRQINIT; waiting for ZRINIT");
+  EXPECT_EQ(tx.e.z.file_size, 10u);
+}
+
+TEST(ZmodemSender, OffersTheFile) {
+  Tx tx(2500);
+  tx.start();
+  tx.e.take();
+  tx.e.feed(hex_header(ZRINIT, 0x23000000));
+  auto s = tx.sent();
+  ASSERT_EQ(s.size(), 2u);
+  EXPECT_EQ(s[0].kind, WireItem::kBin32);
+  EXPECT_EQ(s[0].type, ZFILE);
+  EXPECT_EQ(s[0].value, 0x01020000u);
+  EXPECT_EQ(s[1].type, ZCRCW);
+  EXPECT_EQ(std::string(s[1].data.begin(), s[1].data.end()), file_info("up.bin", "2500 0 0 0 0 0"));
+  EXPECT_STREQ(tx.e.z.status_text, "Sending file: up.bin");
+}
+
+TEST(ZmodemSender, WhatGoesOutForEachKindOfReceiver) {
+  struct Case {
+    const char* name;
+    size_t size;
+    uint8_t flags;
+    const char* first;      // after ZRPOS 0
+    const char* after_ack;  // after ZACK of the first subpacket
+  } cases[] = {
+      {"streaming receiver", 2500, 0x23, "ZDATA@0 W1024", "ZDATA@1024 G1024 E452 ZEOF@2500"},
+      {"no overlapped I/O", 2500, 0x21, "ZDATA@0 W1024", "ZDATA@1024 W1024"},
+      {"a multiple of 1024", 2048, 0x23, "ZDATA@0 W1024", "ZDATA@1024 E1024 ZEOF@2048"},
+      {"empty file", 0, 0x23, "ZEOF@0", ""},
+      {"short file", 1, 0x23, "ZDATA@0 E1 ZEOF@1", ""},
+  };
+  for (const auto& c : cases) {
+    Tx tx(c.size);
+    EXPECT_EQ(summary(tx.to_first_data(c.flags)), c.first) << c.name;
+    if (!*c.after_ack) continue;
+    tx.e.feed(hex_header(ZACK, 1024));
+    EXPECT_EQ(summary(tx.drain()), c.after_ack) << c.name;
+  }
+}
+
+TEST(ZmodemSender, NonStreamingReceiverGetsThreeFrames) {
+  Tx tx(2500);
+  std::string all = summary(tx.to_first_data(0x21));
+  tx.e.feed(hex_header(ZACK, 1024));
+  all += " " + summary(tx.drain());
+  tx.e.feed(hex_header(ZACK, 2048));
+  all += " " + summary(tx.drain());
+  EXPECT_EQ(all, "ZDATA@0 W1024 ZDATA@1024 W1024 ZDATA@2048 E452 ZEOF@2500");
+}
+
+TEST(ZmodemSender, CrcFollowsTheReceiversCapability) {
+  Tx tx(100);
+  tx.start();
+  tx.e.take();
+  tx.e.feed(hex_header(ZRINIT, 0x03000000));  // no CANFC32
+  auto s = decode_wire(tx.e.take(), 0);
+  ASSERT_FALSE(s.empty());
+  EXPECT_EQ(s[0].kind, WireItem::kBin16);
+  EXPECT_TRUE(s[1].crc_ok);
+}
+
+TEST(ZmodemSender, AckAndRposMovePositions) {
+  Tx tx(5000);
+  tx.to_first_data(0x21);
+  EXPECT_EQ(tx.e.z.error_count, 0);  // ZRPOS 0 right after ZFILE is the normal start
+  tx.e.feed(hex_header(ZACK, 500));  // below our position: no step back
+  auto s = tx.drain();
+  EXPECT_EQ(summary(s), "ZDATA@1024 W1024");
+  tx.e.feed(hex_header(ZRPOS, 1024));
+  EXPECT_EQ(summary(tx.drain()), "ZDATA@1024 W1024");
+  EXPECT_EQ(tx.e.z.error_count, 1);
+  EXPECT_STREQ(tx.e.z.status_text, "Uploading: up.bin");
+  // The same ZRPOS again while that restart waits for its ZACK: not obeyed twice.
+  tx.e.feed(hex_header(ZRPOS, 1024));
+  EXPECT_TRUE(tx.sent().empty());
+  // A ZRPOS past the end is held at the end.
+  tx.e.feed(hex_header(ZRPOS, 999999));
+  EXPECT_EQ(summary(tx.drain()), "ZEOF@5000");
+}
+
+TEST(ZmodemSender, RepeatsZrqinitSixTimesThenGivesUp) {
+  Tx tx(10);
+  tx.start();
+  std::vector<uint32_t> at = {0};
+  tx.e.take();
+  for (int t = 0; t < 3000 && tx.e.z.active; ++t) {
+    tx.clock += 10;
+    zmodem_poll(&tx.e.z);
+    for (auto& i : tx.sent())
+      if (i.type == ZRQINIT && i.kind == WireItem::kHex) at.push_back(tx.clock - 1000);
+  }
+  ASSERT_EQ(at.size(), 7u);
+  for (size_t i = 1; i < at.size(); ++i) EXPECT_EQ(at[i], 1500u * i);
+  EXPECT_EQ(tx.e.z.active, 0);
+  EXPECT_STREQ(tx.e.z.status_text, "No response from receiver");
+}
+
+TEST(ZmodemSender, DuplicateZrinitOffersTheFileOnce) {
+  Tx tx(10);
+  tx.start();
+  tx.e.take();
+  tx.e.feed(cat({hex_header(ZRINIT, 0x23000000), hex_header(ZRINIT, 0x23000000)}));
+  int zfiles = 0;
+  for (auto& i : tx.sent()) zfiles += i.type == ZFILE && i.kind != WireItem::kData;
+  EXPECT_EQ(zfiles, 1);
+  tx.clock += 1500;  // unanswered: offered again by the repeat timer
+  zmodem_poll(&tx.e.z);
+  EXPECT_STREQ(tx.e.z.status_text, "Resent file: up.bin");
+}
+
+TEST(ZmodemSender, Endings) {
+  struct Case {
+    const char* name;
+    std::vector<std::vector<uint8_t>> replies;  // after ZEOF
+    ZmodemEnding ending;
+    const char* text;
+  } cases[] = {
+      {"ZRINIT, ZFIN",
+       {hex_header(ZRINIT, 0x23000000), hex_header(ZFIN, 0)},
+       kZmodemSucceeded,
+       "Upload finished"},
+      {"ZRINIT, OO",
+       {hex_header(ZRINIT, 0x23000000), bytes_of("OO")},
+       kZmodemSucceeded,
+       "Upload finished"},
+      {"ZFIN without ours", {hex_header(ZFIN, 0)}, kZmodemFailed, "Receiver ended the transfer"},
+      {"OO without our ZFIN", {bytes_of("OO")}, kZmodemRunning, ""},
+      {"skipped",
+       {hex_header(ZSKIP, 0), hex_header(ZFIN, 0)},
+       kZmodemFailed,
+       "Upload skipped by the receiver"},
+      {"cancelled by rz",
+       {bytes_of(std::string(8, '\x18') + std::string(8, '\b'))},
+       kZmodemFailed,
+       "Cancelled by the other side"},
+  };
+  for (const auto& c : cases) {
+    Tx tx(100);
+    tx.to_first_data(0x23);
+    for (const auto& r : c.replies) tx.e.feed(r);
+    EXPECT_EQ(tx.e.z.ending, c.ending) << c.name;
+    if (c.ending != kZmodemRunning) {
+      EXPECT_STREQ(tx.e.z.status_text, c.text) << c.name;
+      EXPECT_EQ(tx.e.z.active, 0) << c.name;
+    }
+  }
+}
+
+TEST(ZmodemSender, ZfinIsAnsweredWithOO) {
+  Tx tx(100);
+  tx.to_first_data(0x23);
+  tx.e.feed(hex_header(ZRINIT, 0x23000000));
+  EXPECT_EQ(summary(tx.sent()), "ZFIN@0");
+  tx.e.feed(hex_header(ZFIN, 0));
+  auto out = tx.e.take();
+  EXPECT_EQ(std::string(out.begin(), out.end()), "OO");
+  EXPECT_EQ(tx.e.restores, 1);
+}
+
+TEST(ZmodemSender, FileCrc) {
+  Tx tx(3000);
+  tx.to_first_data(0x23);
+  tx.e.feed(hex_header(ZCRC, 0));
+  auto s = tx.sent();
+  ASSERT_EQ(s.size(), 1u);
+  EXPECT_EQ(s[0].type, ZCRC);
+  EXPECT_EQ(s[0].value, ~zmodem_crc32(tx.data.data(), tx.data.size()));
+}
+
+TEST(ZmodemSender, StreamsInSlicesAndStopsOnRequest) {
+  Tx tx(400 * 1024);
+  tx.to_first_data(0x23);
+  tx.e.feed(hex_header(ZACK, 1024));
+  EXPECT_EQ(tx.e.z.streaming, 1);
+  EXPECT_LE(tx.e.z.position, 1024u + kZmodemStreamSlice);
+  tx.e.stop = 1;
+  for (int i = 0; i < 10 && tx.e.z.active; ++i) zmodem_poll(&tx.e.z);
+  EXPECT_EQ(tx.e.z.active, 0);
+  EXPECT_STREQ(tx.e.z.status_text, "Upload cancelled");
+  std::vector<uint8_t> out = tx.e.take();
+  ASSERT_GE(out.size(), 10u);
+  EXPECT_TRUE(std::equal(out.end() - 10, out.end(), kZmodemCancelSeq));
+  EXPECT_LT(tx.e.z.position, 400u * 1024);
+}
+
+TEST(ZmodemSender, StreamingKeepsAWindow) {
+  Tx tx(600 * 1024);
+  tx.to_first_data(0x23);
+  tx.e.feed(hex_header(ZACK, 1024));
+  std::vector<WireItem> all = tx.drain();
+  EXPECT_EQ(tx.e.z.window_wait, 1);
+  // ZACK 1024 confirmed the first subpacket: the stream stops at the first
+  // ZCRCQ at least a window beyond it.
+  EXPECT_EQ(tx.e.z.position, 5 * kZmodemAckEvery);
+  int zcrcq = 0;
+  for (const auto& i : all) zcrcq += i.kind == WireItem::kData && i.type == ZCRCQ;
+  EXPECT_EQ(zcrcq, 5);
+  // A ZACK for the second ZCRCQ opens the window again.
+  tx.e.feed(hex_header(ZACK, 2 * kZmodemAckEvery));
+  EXPECT_EQ(tx.e.z.window_wait, 0);
+  EXPECT_EQ(tx.e.z.streaming, 1);
+  zmodem_poll(&tx.e.z);
+  EXPECT_GT(tx.e.z.position, 5 * kZmodemAckEvery);
+  // A lost ZACK: after the stall time the stream goes on from what was confirmed.
+  tx.drain();
+  ASSERT_EQ(tx.e.z.window_wait, 1);
+  tx.clock += kZmodemSendStallMs;
+  zmodem_poll(&tx.e.z);
+  auto s = tx.sent();
+  ASSERT_FALSE(s.empty());
+  EXPECT_EQ(s[0].type, ZDATA);
+  EXPECT_EQ(s[0].value, 2 * kZmodemAckEvery);
+}
+
+TEST(ZmodemSender, RposStopsAStreamEarly) {
+  Tx tx(400 * 1024);
+  tx.to_first_data(0x23);
+  tx.e.feed(hex_header(ZACK, 1024));
+  tx.e.take();
+  tx.e.feed(hex_header(ZRPOS, 2048));
+  EXPECT_EQ(summary(tx.sent()), "ZDATA@2048 W1024");
+  EXPECT_EQ(tx.e.z.streaming, 0);
+  EXPECT_EQ(tx.e.z.send_state, 3);
+}
+
+TEST(ZmodemSender, StartFailures) {
+  uint32_t clock = 1000;
+  TempDir d;
+  struct Case {
+    std::string path;
+    const char* text;
+  } cases[] = {{d.file("missing.bin"), "Upload file not found"},
+               {d.path(), "Upload file not found"},
+               {"", "Upload file not found"}};
+  for (const auto& c : cases) {
+    ZEndpoint e(&clock);
+    EXPECT_EQ(zmodem_start_upload(&e.z, c.path.c_str()), 0);
+    EXPECT_EQ(e.z.active, 0);
+    EXPECT_EQ(e.z.ending, kZmodemFailed);
+    EXPECT_STREQ(e.z.status_text, c.text) << c.path;
+    EXPECT_TRUE(e.out.empty());
+  }
+}
+
+TEST(ZmodemSender, ReceiverThatAsksFirst) {
+  // A BBS waiting to receive sends ZRINIT: it looks like a start and the
+  // user is asked for a file, which then goes at once.
+  uint32_t clock = 1000;
+  TempDir d;
+  write_file_bytes(d.file("pick.txt"), "picked");
+  ZEndpoint e(&clock);
+  e.upload_path = d.file("pick.txt");
+  e.feed(hex_header(ZRINIT, 0x23000000));
+  EXPECT_EQ(e.z.direction, 1);
+  auto s = decode_wire(e.take(), 1);
+  ASSERT_GE(s.size(), 2u);
+  EXPECT_EQ(s[0].type, ZFILE);
+  EXPECT_STREQ(e.z.status_text, "Sending file: pick.txt");
+  // Nothing picked: the receiver is told to stop.
+  ZEndpoint none(&clock);
+  none.feed(hex_header(ZRINIT, 0x23000000));
+  EXPECT_EQ(none.z.active, 0);
+  EXPECT_STREQ(none.z.status_text, "Upload cancelled");
+  EXPECT_EQ(decode_wire(none.take(), 0).back().kind, WireItem::kCancel);
+}
+
+TEST(ZmodemSender, FailedSendEndsTheTransfer) {
+  Tx tx(5000);
+  tx.to_first_data(0x23);
+  tx.e.fail_sends = 100;
+  tx.e.feed(hex_header(ZACK, 1024));
+  EXPECT_EQ(tx.e.z.active, 0);
+  EXPECT_STREQ(tx.e.z.status_text, "ZMODEM aborted");
+}
+
+}  // namespace
