@@ -121,7 +121,7 @@ void ui_draw_import_picker(UiContext* ui, const ImportFileList* list, int select
     int baseline = first_row + r * 16 * s;
     bool sel = i == selected;
     int bg = sel ? UI_BLUE : UI_GREY;
-    if (sel) ui_fill(ui, left, baseline - 15 * s, x + w - 24 * s - 1, baseline + s, UI_BLUE);
+    if (sel) ui_fill(ui, left, baseline - 15 * s, x + w - 24 * s - 1, baseline + s - 1, UI_BLUE);
     ui_dialog_text_abs(ui, left, baseline, line, sel ? UI_WHITE : UI_BLACK, bg);
   }
 }
