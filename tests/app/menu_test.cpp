@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "display/modes.h"
+#include "menu/entry_list.h"
 #include "menu/popups.h"
 #include "menu/ui_input.h"
 #include "phonebook/phonebook.h"
@@ -423,6 +424,73 @@ TEST_F(MenuController, ConsoleTellsAboutAPartlyReadPhonebook) {
   struct stat st;
   ASSERT_EQ(stat(p.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------- bad input --
+
+TEST_F(MenuController, TenThousandEntriesDrawScrollAndSave) {
+  write_book(10000);
+  m.call = fake_session;
+  menu_load(&m, path.c_str());
+  ASSERT_EQ(m.pb.count, 10000u);
+  ASSERT_EQ(menu_open_display(&m), 0);
+  for (int code : {int{MENU_KEY_END}, int{MENU_KEY_PAGE_UP}, int{MENU_KEY_UP}, int{MENU_KEY_HOME},
+                   int{MENU_KEY_PAGE_DOWN}}) {
+    key(code);
+    menu_clamp_view(&m);
+    ui_draw_entry_list(&m.ui, &m.pb, m.selected, m.offset);
+  }
+  EXPECT_EQ(m.selected, 7);
+  EXPECT_EQ(m.offset, 1);
+  plat_inject_event(m.ui.window, vanilla('y'));
+  key(127);
+  Phonebook pb = reload();
+  EXPECT_EQ(pb.count, 9999u);
+  EXPECT_STREQ(pb.entries[7].name, "Board 08");
+  phonebook_free(&pb);
+}
+
+TEST_F(MenuController, OddFilesDrawAndSaveWithoutLosingEntries) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    unsigned entries;
+  };
+  std::string long_fields = std::string(5000, 'N') + "|" + std::string(3000, 'h') + "|99999|" +
+                            std::string(400, '\\') + "|" + std::string(2000, '|') + "\n";
+  std::string garbage;
+  for (int i = 0; i < 4096; i++) garbage.push_back(static_cast<char>((i * 7919) % 256));
+  std::string control_names = std::string("Bell\a\x1b[2J|host\x01|23\n", 22);
+  const Case cases[] = {
+      {"very long fields", long_fields + "Ok|ok.example|23\n", 2},
+      {"binary garbage", garbage + "\nOk|ok.example|23\n", 0},
+      {"control bytes in the fields", control_names, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(write_file_bytes(path, c.bytes));
+    MenuState s{};
+    s.call = fake_session;
+    menu_load(&s, path.c_str());
+    EXPECT_FALSE(s.save_refused);
+    unsigned loaded = s.pb.count;
+    if (c.entries) {
+      EXPECT_EQ(loaded, c.entries);
+    }
+    ASSERT_EQ(menu_open_display(&s), 0);
+    for (int sel = 0; sel < static_cast<int>(loaded) + 1; sel++)
+      ui_draw_entry_list(&s.ui, &s.pb, sel, 0);
+    EXPECT_EQ(menu_save(&s), 0);
+    Phonebook back{};
+    EXPECT_EQ(phonebook_load(&back, path.c_str()), 0);
+    EXPECT_EQ(back.count, loaded);
+    phonebook_free(&back);
+    menu_finish(&s);
+  }
 }
 
 }  // namespace
