@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/cli.h"
+#include "app/menu.h"
 #include "app/startup.h"
 #include "display/fonts.h"
 #include "platform/dos.h"
@@ -30,12 +31,7 @@ int main(int argc, char** argv) {
   if (startup_validate_runtime_fonts() != 0) return 1;
   dos_install_break_handler();
 
-  if (opts.action == CLI_MENU) {
-    // The phonebook menu is a later part of the program; until it exists the
-    // program can only connect directly.
-    printf("%s: the phonebook menu is not available yet; use %s host [port]\n", kProgramName, me);
-    return 1;
-  }
+  if (opts.action == CLI_MENU) return menu_loop(opts.phonebook_path);
   int r = run_session_common(opts.host, opts.port, kEmulationAnsi, nullptr, kFontCP437, nullptr,
                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
   return r == 0 ? 0 : 1;

@@ -9,6 +9,8 @@
 #include "display/renderer.h"
 #include "display/statusbar.h"
 #include "display/surface.h"
+#include "display/ui_surface.h"
+#include "menu/popups.h"
 #include "phonebook/phonebook.h"
 #include "platform/clock.h"
 #include "platform/display.h"
@@ -95,6 +97,77 @@ void restore_font(const char* saved) {
 // would go out doubled like any other data byte.
 void reply_to_bbs(Terminal* t, const char* bytes, size_t len) {
   send_key_string(t->reply_socket, reinterpret_cast<const uint8_t*>(bytes), static_cast<int>(len));
+}
+
+// Where the window now stands, so that the next one opens there.
+void remember_window_position(const UiContext* ui) {
+  PlatWindowGeometry g = plat_window_geometry(ui->window);
+  g_next_window_left = g.left;
+  g_next_window_top = g.top;
+  g_next_window_pos_valid = 1;
+}
+
+// A session called from the menu draws in the menu's display: in full screen
+// it keeps the menu's own screen and switches it to the BBS font; in a
+// window it replaces the menu window by one of the terminal's size, where
+// the menu window stood.  The UiContext owns the window throughout and the
+// terminal only borrows it.  0 on success; -1 after telling the user why.
+int bind_menu_window(UiContext* ui, Terminal* t, const char* title, const char* font_label) {
+  char text[160];
+  if (ui->fullscreen && ui->window) {
+    plat_set_window_title(ui->window, title);
+    plat_activate_window(ui->window);
+    int bar = g_runtime_top_bar_enabled ? 1 : 0;
+    bool fits = ui_use_bbs_font(ui, bar) == 0;
+    if (fits) {
+      int cols = t->petscii == TERM_MODE_PETSCII ? c64_visible_cols_for_font() : kTermCols;
+      if (cols < 1 || cols > kTermCols) cols = kTermCols;
+      fits = cols * ui->cell_w <= plat_window_inner_width(ui->window) &&
+             (bar ? 26 : 25) * ui->cell_h <= plat_window_inner_height(ui->window);
+    }
+    if (!fits) {
+      ui_use_menu_font(ui);
+      plat_set_window_title(ui->window, "Kavel");
+      snprintf(text, sizeof text, "Could not use BBS font in fullscreen: %s", font_label);
+      ui_message(ui, text);
+      return -1;
+    }
+  } else {
+    if (ui->window) remember_window_position(ui);
+    ui_close(ui);
+    g_ui_use_bbs_font = 1;
+    if (ui_open(ui, title) != 0) {
+      g_ui_use_bbs_font = 0;
+      if (ui_open_menu(ui, "Kavel") == 0) {
+        snprintf(text, sizeof text, "Could not open BBS font: %s", font_label);
+        ui_message(ui, text);
+      }
+      return -1;
+    }
+    plat_set_window_title(ui->window, title);
+    plat_activate_window(ui->window);
+  }
+  if (t->petscii == TERM_MODE_PETSCII)
+    t->petscii_lower = font_name_looks_c64_lower_font_local(g_active_font) ? 1 : 0;
+  if (term_attach_ui(t, ui) != 0) return -1;
+  ui_invalidate_menu_caches();
+  return 0;
+}
+
+// The session is over: the menu gets its display back, on the same screen in
+// full screen, else as a menu window where the session window stood.
+void give_back_menu_window(UiContext* ui) {
+  set_active_font(kFontCP437);
+  g_ui_use_bbs_font = 0;
+  if (ui->fullscreen && ui->window) {
+    plat_set_window_title(ui->window, "Kavel");
+    if (ui_use_menu_font(ui) != 0) ui_close(ui);
+  } else {
+    if (ui->window) remember_window_position(ui);
+    ui_close(ui);
+    ui_open_menu(ui, "Kavel");
+  }
+  ui_invalidate_menu_caches();
 }
 
 }  // namespace
@@ -296,9 +369,18 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   auto terminal = std::make_unique<Terminal>();
   Terminal* t = terminal.get();
   term_init_record(t);
-  if (term_open(t, title) != 0) {
-    connection_close(&s->sock);
-    return fail(-1);
+  if (!ui) {
+    if (term_open(t, title) != 0) {
+      connection_close(&s->sock);
+      return fail(-1);
+    }
+  } else {
+    s->menu_quit = &ui->close_requested;
+    t->petscii = s->petscii ? TERM_MODE_PETSCII : TERM_MODE_ANSI;
+    if (bind_menu_window(ui, t, title, font) != 0) {
+      connection_close(&s->sock);
+      return fail(-1);
+    }
   }
   session_bind_terminal(s, t, entry, host);
 
@@ -314,6 +396,7 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
     session_wait_disconnected_notice(t);
   connection_close(&s->sock);
   session_release_terminal(s);
+  if (ui && !ui->close_requested) give_back_menu_window(ui);
 
   restore_font(saved_font);
   return 0;

@@ -10,6 +10,7 @@
 #include "display/renderer.h"
 #include "display/statusbar.h"
 #include "display/surface.h"
+#include "display/ui_surface.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "terminal/petscii.h"
@@ -29,7 +30,6 @@ void select_mode(Session* s, int mode) {
 }  // namespace
 
 int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int mode) {
-  (void)ui;  // the menu's window takes this path once the menu exists
   Terminal* t = s->terminal;
   if (!t) return -1;
   if (mode == 3) mode = DISPLAY_MODE_WINDOW;
@@ -37,11 +37,21 @@ int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int 
   int previous = display_window_mode();
   int saved_scale = g_c64_40_dynamic_scale;
 
+  // A session called from the menu draws in the menu's display, which owns
+  // the window: the display is reopened in the new mode and lent again.
+  bool borrowed = ui && ui->window && t->window == ui->window;
+  auto reopen = [&]() {
+    if (!borrowed) return term_open(t, title);
+    g_ui_use_bbs_font = 1;
+    if (ui_open(ui, title) != 0) return -1;
+    return term_attach_ui(t, ui);
+  };
   select_mode(s, mode);
   term_close(t);
-  if (term_open(t, title) != 0) {
+  if (borrowed) ui_close(ui);
+  if (reopen() != 0) {
     select_mode(s, previous);
-    if (term_open(t, title) != 0) {
+    if (reopen() != 0) {
       display_set_window_mode(previous);
       g_c64_40_dynamic_scale = saved_scale;
       return -1;

@@ -1,0 +1,276 @@
+// The phonebook menu's controller: start, the main loop and its dispatch,
+// calling an entry, delete and sort.
+#include "app/menu.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "display/modes.h"
+#include "menu/entry_list.h"
+#include "menu/import_picker.h"
+#include "menu/popups.h"
+#include "menu/ui_draw.h"
+#include "menu/ui_input.h"
+#include "session/session_loop.h"
+#include "util/font_names.h"
+
+namespace {
+
+constexpr const char* kTitle = "Kavel";
+
+int count_of(const MenuState* m) {
+  return static_cast<int>(m->pb.count);
+}
+
+// The forms for entries and settings are a later part of the program.
+void not_yet(MenuState* m, const char* what) {
+  char text[128];
+  snprintf(text, sizeof text, "The %s is not available in this version yet.", what);
+  ui_message(&m->ui, text);
+}
+
+void remove_entry(Phonebook* pb, int index) {
+  if (index < 0 || index >= static_cast<int>(pb->count)) return;
+  memmove(&pb->entries[index], &pb->entries[index + 1],
+          (pb->count - static_cast<uint32_t>(index) - 1) * sizeof(PhoneEntry));
+  pb->count--;
+}
+
+int qsort_name(const void* a, const void* b) {
+  return phoneentry_name_compare(static_cast<const PhoneEntry*>(a),
+                                 static_cast<const PhoneEntry*>(b));
+}
+int qsort_type(const void* a, const void* b) {
+  return phoneentry_type_compare(static_cast<const PhoneEntry*>(a),
+                                 static_cast<const PhoneEntry*>(b));
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------- start --
+
+void menu_load(MenuState* m, const char* path) {
+  m->path = path ? path : kPhonebookDefaultPath;
+  m->selected = 0;
+  m->offset = 0;
+  m->save_refused = false;
+  if (!m->call) m->call = run_session_common;
+  int r = phonebook_load(&m->pb, m->path.c_str());
+  // A file that is not there is a new, empty phonebook.  One that is there
+  // but could not be read to its end (a read error, memory, a directory, no
+  // permission) must not be replaced by what was read of it.
+  struct stat st;
+  if (r != 0 && stat(m->path.c_str(), &st) == 0) m->save_refused = true;
+}
+
+int menu_open_display(MenuState* m) {
+  m->ui = UiContext{};
+  ui_invalidate_menu_caches();
+  if (ui_open_menu(&m->ui, kTitle) != 0) return -1;
+  if (m->save_refused && !m->ui.close_requested) ui_message(&m->ui, kMenuMsgPartialLoad);
+  return 0;
+}
+
+void menu_finish(MenuState* m) {
+  ui_close(&m->ui);
+  phonebook_free(&m->pb);
+}
+
+int menu_save(MenuState* m) {
+  if (m->save_refused) return -1;
+  return phonebook_save(&m->pb, m->path.c_str());
+}
+
+// -------------------------------------------------------------- the loop --
+
+void menu_clamp_view(MenuState* m) {
+  int count = count_of(m);
+  if (count == 0) {
+    m->selected = 0;
+    m->offset = 0;
+    return;
+  }
+  if (m->selected < 0) m->selected = 0;
+  if (m->selected >= count) m->selected = count - 1;
+  if (m->offset > m->selected) m->offset = m->selected;
+  if (m->offset + kMenuListRows <= m->selected) m->offset = m->selected - (kMenuListRows - 1);
+  if (m->offset < 0) m->offset = 0;
+}
+
+int menu_turn(MenuState* m) {
+  menu_clamp_view(m);
+  ui_draw_entry_list(&m->ui, &m->pb, m->selected, m->offset);
+  g_main_menu_time_active = 1;
+  int code = ui_wait_key_timeout(&m->ui, 1, 0);
+  g_main_menu_time_active = 0;
+  return menu_dispatch(m, code);
+}
+
+int menu_dispatch(MenuState* m, int code) {
+  int count = count_of(m);
+  if (code < 0) return 1;
+  switch (code) {
+    case MENU_KEY_REDRAW:
+      ui_invalidate_menu_caches();
+      break;
+    case MENU_KEY_TICK:
+      g_main_menu_time_active = 1;
+      ui_draw_main_menu_time(&m->ui);
+      g_main_menu_time_active = 0;
+      break;
+    case MENU_KEY_ALT_RETURN:
+      if (ui_reopen_for_fullscreen(&m->ui, kTitle) != 0) return 1;
+      break;
+    case MENU_KEY_ALT_T:
+      if (m->ui.fullscreen) ui_toggle_menu_top_bar(&m->ui);
+      break;
+    case MENU_KEY_ALT_X:
+      if (ui_confirm(&m->ui, "Exit Kavel?")) return 1;
+      ui_invalidate_menu_caches();
+      break;
+    case MENU_KEY_UP:
+    case 'K':
+    case 'k':
+      if (m->selected >= 1) m->selected--;
+      break;
+    case MENU_KEY_DOWN:
+    case 'J':
+    case 'j':
+      if (count > 0 && m->selected + 1 < count) m->selected++;
+      break;
+    case MENU_KEY_LEFT:
+    case MENU_KEY_PAGE_UP:
+      m->selected = m->selected - kMenuListRows < 0 ? 0 : m->selected - kMenuListRows;
+      break;
+    case MENU_KEY_RIGHT:
+    case MENU_KEY_PAGE_DOWN:
+      m->selected += kMenuListRows;
+      if (count > 0 && m->selected >= count) m->selected = count - 1;
+      break;
+    case MENU_KEY_HOME:
+      m->selected = 0;
+      m->offset = 0;
+      break;
+    case MENU_KEY_END:
+      if (count > 0) m->selected = count - 1;
+      break;
+    case 13:
+    case 10:
+      menu_call_selected(m);
+      break;
+    case MENU_KEY_ALT_Z:
+      if (m->ui.window) ui_show_help_screen(&m->ui);
+      if (m->ui.close_requested) return 1;
+      break;
+    case MENU_KEY_ALT_I:
+      if (ui_import_syncterm_list(&m->ui, &m->pb, m->save_refused ? nullptr : m->path.c_str(),
+                                  &m->imported, &m->updated, &m->skipped) != 0)
+        return 1;
+      if (count_of(m) > 0 && m->selected >= count_of(m)) m->selected = count_of(m) - 1;
+      ui_invalidate_menu_caches();
+      break;
+    case MENU_KEY_ALT_G:
+      not_yet(m, "settings form");
+      ui_invalidate_menu_caches();
+      break;
+    case MENU_KEY_ALT_S:
+      menu_sort(m);
+      ui_invalidate_menu_caches();
+      break;
+    case MENU_KEY_ALT_E:
+      if (count > 0) {
+        not_yet(m, "entry editor");
+        ui_invalidate_menu_caches();
+      }
+      break;
+    case MENU_KEY_ALT_A:
+      not_yet(m, "entry editor");
+      ui_invalidate_menu_caches();
+      break;
+    case 127:
+      if (count > 0) menu_delete_selected(m);
+      break;
+    default:
+      break;
+  }
+  return m->ui.close_requested ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- actions --
+
+void menu_call_selected(MenuState* m) {
+  if (count_of(m) == 0) return;
+  int index = m->selected < 0 ? 0 : m->selected;
+  if (index >= count_of(m)) index = count_of(m) - 1;
+  PhoneEntry called = m->pb.entries[index];
+  const char* font = called.font[0] ? called.font : kFontCP437;
+  int r = m->call(called.address, called.port, called.terminal, &m->ui, font, called.username,
+                  called.password, &called, &m->pb, m->path.c_str(), &m->selected, &m->offset);
+  if (r == 0) {
+    // The in-session phonebook may have edited, sorted or deleted entries:
+    // find the one that was called.  When it is gone nothing is stamped; an
+    // entry that merely sits at the old index is another BBS.
+    int found = phonebook_find_entry_identity(&m->pb, &called);
+    if (found < 0) {
+      ui_message(&m->ui, "Could not find dialed entry to update last call.");
+    } else if (m->save_refused || phoneentry_mark_last_call(&m->pb, m->path.c_str(), found) != 0) {
+      ui_message(&m->ui, "Could not update last call date.");
+    }
+  } else if (r != -2) {
+    ui_popup_timed(&m->ui);
+  }
+  ui_invalidate_menu_caches();
+}
+
+void menu_delete_selected(MenuState* m) {
+  if (!ui_confirm(&m->ui, "Delete entry?")) {
+    ui_invalidate_menu_caches();
+    return;
+  }
+  remove_entry(&m->pb, m->selected);
+  if (menu_save(m) != 0) ui_message(&m->ui, "Could not save phone book.");
+  int count = count_of(m);
+  if (count > 0) {
+    if (m->selected >= count) m->selected = count - 1;
+    if (m->selected < 0) m->selected = 0;
+  }
+  ui_invalidate_menu_caches();
+}
+
+void menu_sort(MenuState* m) {
+  if (count_of(m) == 0) return;
+  int mode = ui_choose_sort_mode(&m->ui);
+  if (mode < 0) return;
+  int index = m->selected < 0 ? 0 : m->selected;
+  if (index >= count_of(m)) index = count_of(m) - 1;
+  PhoneEntry kept = m->pb.entries[index];
+  if (m->pb.count > 1)
+    qsort(m->pb.entries, m->pb.count, sizeof(PhoneEntry), mode == 0 ? qsort_name : qsort_type);
+  for (int i = 0; i < count_of(m); i++) {
+    if (phoneentry_same_identity(&m->pb.entries[i], &kept)) {
+      m->selected = i;
+      break;
+    }
+  }
+  if (menu_save(m) != 0) ui_message(&m->ui, "Could not save sorted phone book.");
+  m->offset = m->selected > kMenuListRows - 1 ? m->selected - (kMenuListRows - 1) : 0;
+}
+
+// -------------------------------------------------------------- menu_loop --
+
+int menu_loop(const char* path) {
+  MenuState m{};
+  menu_load(&m, path);
+  if (menu_open_display(&m) != 0) {
+    menu_console(&m, stdin, stdout);
+    phonebook_free(&m.pb);
+    return 0;
+  }
+  while (!m.ui.close_requested) {
+    if (menu_turn(&m)) break;
+  }
+  menu_finish(&m);
+  return 0;
+}

@@ -1,0 +1,189 @@
+// The menu's popups, messages and help screen.
+#include "menu/popups.h"
+
+#include <algorithm>
+
+#include "assets/embedded.h"
+#include "menu/entry_list.h"
+#include "menu/ui_draw.h"
+#include "menu/ui_input.h"
+#include "platform/dos.h"
+
+int g_ui_popup_timed_ticks = 100;
+
+namespace {
+
+constexpr const char* kDefaultQuestion = "Continue?";
+
+void confirm_rect(const UiContext* ui, int* x, int* y, int* w, int* h) {
+  int s = ui_dialog_cp437_scale(ui);
+  *w = std::max(176 * s, 188);
+  *h = 80 * s;
+  ui_popup_place(ui, *w, *h, x, y);
+}
+
+void sort_rect(const UiContext* ui, int* x, int* y, int* w, int* h) {
+  int s = ui_dialog_cp437_scale(ui);
+  *w = std::max(176 * s, 196);
+  *h = 96 * s;
+  ui_popup_place(ui, *w, *h, x, y);
+}
+
+// A button: a blue bar with a white label when selected, else a blue label
+// on the box face.
+void draw_button(UiContext* ui, int x, int y, int w, int h, const char* label, bool selected) {
+  int s = ui_dialog_cp437_scale(ui);
+  int bg = selected ? UI_BLUE : UI_GREY;
+  ui_fill(ui, x, y, x + w - 1, y + h - 1, bg);
+  ui_dialog_text_centred(ui, x, w, y + 15 * s + 1, label, selected ? UI_WHITE : UI_BLUE, bg);
+}
+
+}  // namespace
+
+void ui_draw_confirm(UiContext* ui, const char* question, int yes_selected) {
+  if (!ui_can_draw(ui)) return;
+  int x, y, w, h;
+  confirm_rect(ui, &x, &y, &w, &h);
+  int s = ui_dialog_cp437_scale(ui);
+  ui_draw_beveled_box(ui, x, y, x + w - 1, y + h - 1);
+  ui_dialog_text_centred(ui, x, w, y + 15 * s + 5, "Info", UI_BLUE, UI_GREY);
+  const char* q = question && *question ? question : kDefaultQuestion;
+  ui_dialog_text_centred(ui, x, w, y + 47 * s - 3, q, UI_BLACK, UI_GREY);
+  int bw = 48 * s;
+  int bh = 16 * s + 2;
+  int by = y + 48 * s + 3;
+  int centre = x + w / 2;
+  draw_button(ui, centre - 4 * s - bw, by, bw, bh, "YES", yes_selected != 0);
+  draw_button(ui, centre + 4 * s, by, bw, bh, "NO", yes_selected == 0);
+}
+
+int ui_confirm(UiContext* ui, const char* question) {
+  int yes = 0;
+  ui_draw_confirm(ui, question, yes);
+  for (;;) {
+    int code = ui_wait_key(ui);
+    if (code < 0) return 0;
+    switch (code) {
+      case MENU_KEY_LEFT:
+      case MENU_KEY_UP:
+        yes = 1;
+        break;
+      case MENU_KEY_RIGHT:
+      case MENU_KEY_DOWN:
+        yes = 0;
+        break;
+      case 13:
+      case 10:
+        return yes;
+      case 'y':
+      case 'Y':
+        return 1;
+      case 27:
+      case 'n':
+      case 'N':
+        return 0;
+      case MENU_KEY_REDRAW:
+        break;
+      default:
+        continue;
+    }
+    ui_draw_confirm(ui, question, yes);
+  }
+}
+
+void ui_draw_sort_popup(UiContext* ui, int selected) {
+  if (!ui_can_draw(ui)) return;
+  int x, y, w, h;
+  sort_rect(ui, &x, &y, &w, &h);
+  int s = ui_dialog_cp437_scale(ui);
+  ui_draw_beveled_box(ui, x, y, x + w - 1, y + h - 1);
+  ui_dialog_text_centred(ui, x, w, y + 15 * s + 8, "Sort Entries", UI_BLUE, UI_GREY);
+  static constexpr const char* kOptions[2] = {"Sort by Name", "Sort by Software"};
+  int bar_w = std::max(128 * s, w - 48 * s);
+  for (int i = 0; i < 2; i++) {
+    int top = y + 32 * s + 2 + i * (16 * s + 4);
+    bool sel = i == selected;
+    int bg = sel ? UI_BLUE : UI_GREY;
+    ui_fill(ui, x + 24 * s, top, x + 24 * s + bar_w - 1, top + 16 * s + 1, bg);
+    ui_dialog_text_abs(ui, x + 32 * s, top + 15 * s + 1, kOptions[i], sel ? UI_WHITE : UI_BLUE, bg);
+  }
+}
+
+int ui_choose_sort_mode(UiContext* ui) {
+  int selected = 0;
+  ui_draw_sort_popup(ui, selected);
+  for (;;) {
+    int code = ui_wait_key(ui);
+    if (code < 0) return -1;
+    switch (code) {
+      case MENU_KEY_UP:
+      case MENU_KEY_LEFT:
+      case 'N':
+      case 'n':
+        selected = 0;
+        break;
+      case MENU_KEY_DOWN:
+      case MENU_KEY_RIGHT:
+      case 'S':
+      case 's':
+        selected = 1;
+        break;
+      case 13:
+      case 10:
+        return selected;
+      case 27:
+        return -1;
+      case MENU_KEY_REDRAW:
+        break;
+      default:
+        continue;
+    }
+    ui_draw_sort_popup(ui, selected);
+  }
+}
+
+void ui_popup_timed(UiContext* ui) {
+  if (ui_can_draw(ui)) {
+    int s = ui_dialog_cp437_scale(ui);
+    int w = std::max(208 * s, 220);
+    int h = 64 * s;
+    int x, y;
+    ui_popup_place(ui, w, h, &x, &y);
+    ui_draw_beveled_box(ui, x, y, x + w - 1, y + h - 1);
+    ui_dialog_text_centred(ui, x, w, y + 15 * s + 5, "Info", UI_BLUE, UI_GREY);
+    ui_dialog_text_centred(ui, x, w, y + 47 * s + 1, "Unable to connect", UI_BLACK, UI_GREY);
+  }
+  dos_delay(g_ui_popup_timed_ticks);
+}
+
+int ui_message(UiContext* ui, const char* text) {
+  ui_invalidate_menu_caches();
+  for (;;) {
+    ui_clear_drawable_area_raw(ui);
+    ui_text(ui, 3, text ? text : "", UI_WHITE);
+    ui_text(ui, 6, "Press any key to continue.", UI_DARK_GREY);
+    int code = ui_wait_key(ui);
+    if (code != MENU_KEY_REDRAW) {
+      ui_invalidate_menu_caches();
+      return code;
+    }
+  }
+}
+
+int ui_show_help_screen(UiContext* ui) {
+  ui_invalidate_menu_caches();
+  for (;;) {
+    if (!ui_draw_ansi_buffer(ui, kavel_menu_help_ans, kavel_menu_help_ans_len)) {
+      ui_clear_drawable_area_raw(ui);
+      ui_text(ui, 2, "Kavel Help", UI_WHITE);
+      ui_text(ui, 4, "Help ANSI could not be drawn.", UI_GREY);
+      ui_text(ui, 6, "Press any key to return.", UI_DARK_GREY);
+    }
+    ui_draw_main_menu_time(ui);
+    int code = ui_wait_key(ui);
+    if (code != MENU_KEY_REDRAW) {
+      ui_invalidate_menu_caches();
+      return code;
+    }
+  }
+}

@@ -1,0 +1,31 @@
+// The menu's small modal pieces: the yes/no question, the sort choice, the
+// two-second "Unable to connect" notice, the full-screen message and the
+// help screen.  Each draws over the current screen and leaves the repaint
+// to its caller (the menu caches are invalidated where the screen changes).
+#pragma once
+
+#include "display/ui_surface.h"
+
+// One drawing of the yes/no box with YES (selected 1) or NO (0) on the bar.
+void ui_draw_confirm(UiContext* ui, const char* question, int yes_selected);
+// Asks a question: 1 yes, 0 no.  Starts on NO; Left/Up select YES,
+// Right/Down NO; Return answers the selection, y yes, n or Escape no; a
+// closed window answers no.
+int ui_confirm(UiContext* ui, const char* question);
+
+// One drawing of the sort choice (0 by name, 1 by software).
+void ui_draw_sort_popup(UiContext* ui, int selected);
+// 0 sort by name, 1 sort by software, -1 cancelled.
+int ui_choose_sort_mode(UiContext* ui);
+
+// "Unable to connect" in a box, then two seconds' pause.
+void ui_popup_timed(UiContext* ui);
+// How long ui_popup_timed pauses, in ticks of 1/50 s (tests shorten it).
+extern int g_ui_popup_timed_ticks;
+
+// A message on a cleared screen with "Press any key to continue."; returns
+// the key that dismissed it (a redraw request repaints and waits on).
+int ui_message(UiContext* ui, const char* text);
+
+// The help screen until a key; returns that key.
+int ui_show_help_screen(UiContext* ui);

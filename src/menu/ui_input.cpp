@@ -1,0 +1,295 @@
+// Menu input: translating window events into menu key codes, and waiting.
+#include "menu/ui_input.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "display/modes.h"
+#include "menu/entry_list.h"
+#include "menu/ui_draw.h"
+#include "platform/clock.h"
+#include "platform/display.h"
+
+int g_ui_nav_last_key = 0;
+uint32_t g_ui_nav_last_ms = 0;
+int g_ui_wait_idle_limit = 0;
+
+namespace {
+
+constexpr uint16_t kAltQualifiers =
+    PLAT_QUAL_LALT | PLAT_QUAL_RALT | PLAT_QUAL_LCOMMAND | PLAT_QUAL_RCOMMAND;
+constexpr uint16_t kShiftQualifiers = PLAT_QUAL_LSHIFT | PLAT_QUAL_RSHIFT;
+constexpr uint32_t kNavRepeatMs = 40;
+
+// One key's press filter: the last accepted press, the last press seen and
+// whether the key is held.
+struct PressFilter {
+  bool has_last;
+  uint32_t last_ms;
+  uint32_t seen_ms;
+  bool down;
+};
+PressFilter g_alt_return;
+PressFilter g_alt_t;
+
+bool within(uint32_t now, uint32_t then, uint32_t ms) {
+  return now - then < ms;
+}
+
+int accept_press(PressFilter* f) {
+  uint32_t now = clock_ms();
+  bool refuse = f->has_last && within(now, f->last_ms, 80);
+  // A held key acts once, not on every key repeat.
+  if (f->down && within(now, f->seen_ms, 140)) refuse = true;
+  f->seen_ms = now;
+  if (refuse) return 0;
+  f->last_ms = now;
+  f->has_last = true;
+  f->down = true;
+  return 1;
+}
+
+// The code of an Alt (or Amiga) letter; 0 for other letters.
+int alt_letter_code(int upper) {
+  switch (upper) {
+    case 'E':
+      return MENU_KEY_ALT_E;
+    case 'A':
+      return MENU_KEY_ALT_A;
+    case 'D':
+      return MENU_KEY_ALT_D;
+    case 'X':
+      return MENU_KEY_ALT_X;
+    case 'S':
+      return MENU_KEY_ALT_S;
+    case 'Z':
+      return MENU_KEY_ALT_Z;
+    case 'I':
+      return MENU_KEY_ALT_I;
+    case 'G':
+      return MENU_KEY_ALT_G;
+    case 'V':
+      return MENU_KEY_ALT_V;
+    case 'T':
+      return ui_alt_t_accept() ? MENU_KEY_ALT_T : 0;
+    default:
+      return 0;
+  }
+}
+
+int raw_letter(uint16_t code) {
+  switch (code) {
+    case 0x12:
+      return 'E';
+    case 0x20:
+      return 'A';
+    case 0x22:
+      return 'D';
+    case 0x32:
+      return 'X';
+    case 0x21:
+      return 'S';
+    case 0x31:
+      return 'Z';
+    case 0x17:
+      return 'I';
+    case 0x24:
+      return 'G';
+    case 0x34:
+      return 'V';
+    case 0x14:
+      return 'T';
+    default:
+      return 0;
+  }
+}
+
+int raw_plain(uint16_t code, uint16_t qualifier) {
+  switch (code) {
+    case RAWKEY_UP:
+      return MENU_KEY_UP;
+    case RAWKEY_DOWN:
+      return MENU_KEY_DOWN;
+    case RAWKEY_RIGHT:
+      return MENU_KEY_RIGHT;
+    case RAWKEY_LEFT:
+      return MENU_KEY_LEFT;
+    case 0x48:
+    case 0x5A:
+    case 0x6F:
+      return MENU_KEY_PAGE_UP;
+    case 0x49:
+    case 0x5B:
+    case 0x6E:
+      return MENU_KEY_PAGE_DOWN;
+    case 0x4A:
+    case 0x5C:
+    case 0x70:
+      return MENU_KEY_HOME;
+    case 0x4B:
+    case 0x5D:
+    case 0x71:
+      return MENU_KEY_END;
+    case RAWKEY_ESCAPE:
+      return 27;
+    case RAWKEY_TAB:
+      return (qualifier & kShiftQualifiers) ? MENU_KEY_SHIFT_TAB : 9;
+    case RAWKEY_BACKSPACE:
+      return 8;
+    case RAWKEY_DELETE:
+      return 127;
+    case RAWKEY_RETURN:
+      return 13;
+    default:
+      return 0;
+  }
+}
+
+int translate_raw(const PlatEvent& ev) {
+  uint16_t code = ev.code;
+  if (code & PLAT_KEY_UP) {
+    uint16_t key = code & 0x7F;
+    if (key == RAWKEY_RETURN || key == RAWKEY_KP_ENTER) g_alt_return.down = false;
+    if (key == 0x14) g_alt_t.down = false;
+    return 0;
+  }
+  if (ev.qualifier & kAltQualifiers) {
+    if (code == RAWKEY_RETURN || code == RAWKEY_KP_ENTER)
+      return ui_alt_return_accept() ? MENU_KEY_ALT_RETURN : 0;
+    if (int letter = raw_letter(code)) return alt_letter_code(letter);
+  }
+  return raw_plain(code, ev.qualifier);
+}
+
+int translate_vanilla(const PlatEvent& ev) {
+  int ch = ev.code & 0xFF;
+  if (ch == 9) return (ev.qualifier & kShiftQualifiers) ? MENU_KEY_SHIFT_TAB : 9;
+  if (ev.qualifier & kAltQualifiers) {
+    if (ch == 13 || ch == 10) return ui_alt_return_accept() ? MENU_KEY_ALT_RETURN : 0;
+    if (ch < 128 && isalpha(ch) && strchr("EADXSZIGVT", toupper(ch)))
+      return alt_letter_code(toupper(ch));
+  }
+  return ch;
+}
+
+bool is_nav(int code) {
+  return code == 9 || (code >= MENU_KEY_UP && code <= MENU_KEY_SHIFT_TAB);
+}
+
+// A click on the depth button (the top bar's, or the own screen's) sends the
+// display back and redraws the clock; the wait goes on.
+int filter_wait_code(UiContext* ui, int code) {
+  if (code == MENU_KEY_DEPTH) {
+    ui_send_to_back(ui);
+    ui_draw_main_menu_time(ui);
+    return 0;
+  }
+  return ui_filter_duplicate_nav_key(code);
+}
+
+bool top_bar_shown(const UiContext* ui) {
+  return ui->fullscreen && ui->top_bar_height > 0 && g_runtime_top_bar_enabled;
+}
+
+}  // namespace
+
+int ui_alt_return_accept() {
+  return accept_press(&g_alt_return);
+}
+
+int ui_alt_t_accept() {
+  return accept_press(&g_alt_t);
+}
+
+void ui_input_reset() {
+  g_alt_return = PressFilter{};
+  g_alt_t = PressFilter{};
+  g_ui_nav_last_key = 0;
+  g_ui_nav_last_ms = 0;
+}
+
+int ui_filter_duplicate_nav_key(int code) {
+  if (code == 0 || code == MENU_KEY_REDRAW || code == MENU_KEY_TICK) return code;
+  if (!is_nav(code)) {
+    g_ui_nav_last_key = 0;
+    g_ui_nav_last_ms = 0;
+    return code;
+  }
+  uint32_t now = clock_ms();
+  if (code == g_ui_nav_last_key && g_ui_nav_last_ms != 0 &&
+      within(now, g_ui_nav_last_ms, kNavRepeatMs))
+    return 0;
+  g_ui_nav_last_key = code;
+  // 0 stands for "no time": a press at clock 0 is remembered as 1 ms.
+  g_ui_nav_last_ms = now ? now : 1;
+  return code;
+}
+
+int ui_poll_key(UiContext* ui) {
+  if (!ui || !ui->window) return -1;
+  PlatEvent ev;
+  while (plat_get_event(ui->window, &ev)) {
+    int code = 0;
+    switch (ev.cls) {
+      case PLAT_EV_CLOSE:
+        ui->close_requested = 1;
+        return -1;
+      case PLAT_EV_REFRESH:
+        plat_begin_refresh(ui->window);
+        plat_end_refresh(ui->window);
+        ui_invalidate_menu_caches();
+        return MENU_KEY_REDRAW;
+      case PLAT_EV_MOUSEBUTTON:
+        if (ev.code == PLAT_SELECTDOWN && ui->fullscreen) {
+          int title_h = plat_screen_title_height(ui->screen);
+          if (fullscreen_screen_depth_hit(plat_window_inner_width(ui->window), title_h, ev.x,
+                                          ev.y) ||
+              ui_menu_status_button_hit(ui, ev.x, ev.y))
+            return MENU_KEY_DEPTH;
+        }
+        break;
+      case PLAT_EV_RAWKEY:
+        code = translate_raw(ev);
+        break;
+      case PLAT_EV_VANILLAKEY:
+        code = translate_vanilla(ev);
+        break;
+      default:
+        break;
+    }
+    if (code != 0) return code;
+  }
+  return 0;
+}
+
+int ui_wait_key(UiContext* ui) {
+  if (!ui || !ui->window) return -1;
+  int idle = 0;
+  for (;;) {
+    int code = filter_wait_code(ui, ui_poll_key(ui));
+    if (code != 0) return code;
+    if (!ui->window) return -1;
+    if (!plat_wait_event(ui->window, 1000)) {
+      // A second without input: the top bar's clock moves on.
+      if (top_bar_shown(ui)) ui_draw_main_menu_time(ui);
+      if (g_ui_wait_idle_limit > 0 && ++idle >= g_ui_wait_idle_limit) return -1;
+    }
+  }
+}
+
+int ui_wait_key_timeout(UiContext* ui, int seconds, int microseconds) {
+  if (!ui || !ui->window) return -1;
+  int code = filter_wait_code(ui, ui_poll_key(ui));
+  if (code != 0) return code;
+  uint32_t total =
+      static_cast<uint32_t>(seconds) * 1000u + static_cast<uint32_t>(microseconds) / 1000u;
+  uint32_t start = clock_ms();
+  for (;;) {
+    uint32_t elapsed = clock_ms() - start;
+    if (elapsed >= total) return MENU_KEY_TICK;
+    plat_wait_event(ui->window, static_cast<int>(total - elapsed));
+    code = filter_wait_code(ui, ui_poll_key(ui));
+    if (code != 0) return code;
+    if (!ui->window) return -1;
+  }
+}
