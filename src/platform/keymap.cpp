@@ -15,7 +15,7 @@ enum Role : uint8_t {
   ROLE_VANILLA,   // fixed vanilla code whatever the modifiers
   ROLE_RAW,       // press is a raw key
   ROLE_SHIFT,     // press is a raw key too; the session tracks Shift
-  ROLE_MODIFIER,  // press says nothing; release is a raw key
+  ROLE_MODIFIER,  // press and release are raw keys the session ignores
   ROLE_KEYPAD,    // a character with Num Lock, else a cursor/page key
 };
 
@@ -272,7 +272,7 @@ void text_keys(const char* text, uint16_t qual, Out* o) {
   }
 }
 
-void key_down(const KeyInput& in, uint16_t qual, Out* o) {
+void key_down(const KeyInput& in, int mods, uint16_t qual, Out* o) {
   const KeyInfo& k = info_for(in.scancode);
   switch (k.role) {
     case ROLE_VANILLA:
@@ -280,9 +280,10 @@ void key_down(const KeyInput& in, uint16_t qual, Out* o) {
       return;
     case ROLE_RAW:
     case ROLE_SHIFT:
-      o->add(PLAT_EV_RAWKEY, k.raw, qual);
-      return;
     case ROLE_MODIFIER:
+      // A modifier's press matters only where any key will do (the
+      // "Disconnected" notice); the session ignores it.
+      o->add(PLAT_EV_RAWKEY, k.raw, qual);
       return;
     case ROLE_KEYPAD:
       if (!in.text[0]) {
@@ -298,19 +299,26 @@ void key_down(const KeyInput& in, uint16_t qual, Out* o) {
   }
   // A character key (or one the table does not know).
   int base = (in.keycode > 0 && in.keycode <= 0xFF) ? in.keycode : -1;
-  if (in.mods & kAltMods) {
+  if (mods & kAltMods) {
     if (base >= 32 && base != 127)
       o->add(PLAT_EV_VANILLAKEY, static_cast<uint16_t>(base), qual);
     else
       text_keys(in.text, qual, o);
     return;
   }
-  if (in.mods & kCtrlMods) {
-    int c = control_char(base);
-    if (c >= 0)
+  if (mods & kCtrlMods) {
+    // The hang-up key is bound to its place beside P: on many layouts that
+    // key is no ']' and ']' needs AltGr, which Ctrl cannot combine with.
+    int c = in.scancode == KM_SC_RIGHTBRACKET ? 29 : control_char(base);
+    if (c >= 0) {
       o->add(PLAT_EV_VANILLAKEY, static_cast<uint16_t>(c), qual);
-    else
+    } else if (base > 32 && base < 127) {
+      // No control character: the key itself with the Control qualifier
+      // (the C64's Ctrl+digit colour keys).
+      o->add(PLAT_EV_VANILLAKEY, static_cast<uint16_t>(base), qual);
+    } else {
       text_keys(in.text, qual, o);
+    }
     return;
   }
   text_keys(in.text, qual, o);
@@ -352,10 +360,12 @@ int keymap_raw_code(int scancode) {
 int keymap_translate(const KeyInput& in, PlatEvent* out, int max) {
   if (!out || max <= 0) return 0;
   Out o{out, max};
-  const uint16_t qual = keymap_qualifier(in.mods);
+  // AltGr selects characters: it is neither a hotkey qualifier nor Alt.
+  const int mods = in.altgr ? (in.mods & ~KM_MOD_RALT) : in.mods;
+  const uint16_t qual = keymap_qualifier(mods);
   switch (in.kind) {
     case KEYIN_DOWN:
-      key_down(in, qual, &o);
+      key_down(in, mods, qual, &o);
       break;
     case KEYIN_UP: {
       const KeyInfo& k = info_for(in.scancode);
@@ -390,6 +400,13 @@ int keymap_translate(const KeyInput& in, PlatEvent* out, int max) {
       break;
     default:
       break;
+  }
+  if (in.kind == KEYIN_DOWN || in.kind == KEYIN_UP) {
+    const KeyInfo& k = info_for(in.scancode);
+    for (int i = 0; i < o.n; i++) {
+      if (k.role != ROLE_NONE) out[i].key = k.raw;
+      out[i].repeat = in.kind == KEYIN_DOWN && in.repeat;
+    }
   }
   return o.n;
 }
