@@ -3,6 +3,12 @@
 // so that code with time-outs behaves as it would on a desktop.
 #include <time.h>
 
+#include <new>
+#include <string>
+
+#include "platform/audio.h"
+#include "platform/clipboard.h"
+#include "platform/clock.h"
 #include "platform/internal.h"
 
 namespace {
@@ -88,4 +94,129 @@ void backend_wait(PlatWindow* window, int timeout_ms) {
     timespec step{0, left_ns < kPollStepNs ? static_cast<long>(left_ns) : kPollStepNs};
     nanosleep(&step, nullptr);
   }
+}
+
+// ------------------------------------------------------------- clipboard --
+// The desktop clipboard of a desktop that exists only in memory: text (any
+// bytes, as another program may put there) or nothing.
+
+namespace {
+
+std::string g_clip_text;
+
+}  // namespace
+
+bool backend_clipboard_ready() {
+  return true;
+}
+
+int backend_clipboard_put(const std::string& utf8) {
+  g_clip_text = utf8;
+  return 0;
+}
+
+int backend_clipboard_get(std::string* utf8) {
+  *utf8 = g_clip_text;
+  return 0;
+}
+
+void plat_headless_clipboard_set_text(const char* utf8, size_t len) {
+  g_clip_text.assign(utf8 ? utf8 : "", utf8 ? len : 0);
+}
+
+void plat_headless_clipboard_set_nontext() {
+  g_clip_text.clear();
+}
+
+bool plat_headless_clipboard_text(std::string* utf8) {
+  if (g_clip_text.empty()) return false;
+  *utf8 = g_clip_text;
+  return true;
+}
+
+// ----------------------------------------------------------------- audio --
+// Nothing is heard.  The queue drains at the stream's rate by clock_ms(), so
+// a test moves playback on by setting the clock; each frame counts as played
+// once its time has passed.
+
+namespace {
+
+PlatAudioRecord g_audio_record;
+
+struct HeadlessAudio {
+  size_t pending = 0;     // bytes queued and not played yet
+  uint32_t last_ms = 0;   // when the queue was last brought up to date
+  uint64_t frame_ms = 0;  // frames x 1000 of playing time not yet used up
+};
+
+HeadlessAudio* sim(PlatAudio* audio) {
+  return static_cast<HeadlessAudio*>(audio->native);
+}
+
+// Plays what the time since the last look allows.
+void drain(PlatAudio* audio) {
+  HeadlessAudio* s = sim(audio);
+  const uint32_t now = clock_ms();
+  const uint32_t elapsed = now - s->last_ms;
+  s->last_ms = now;
+  if (s->pending == 0) {
+    s->frame_ms = 0;  // an idle output saves up no time
+    return;
+  }
+  s->frame_ms += static_cast<uint64_t>(elapsed) * audio->rate;
+  const uint64_t frames = s->frame_ms / 1000;
+  s->frame_ms %= 1000;
+  const uint64_t can = frames * static_cast<uint64_t>(audio->frame_bytes);
+  const size_t n = can < s->pending ? static_cast<size_t>(can) : s->pending;
+  s->pending -= n;
+  g_audio_record.played += n;
+  if (s->pending == 0) s->frame_ms = 0;
+}
+
+}  // namespace
+
+int backend_audio_open(PlatAudio* audio) {
+  auto* s = new (std::nothrow) HeadlessAudio();
+  if (!s) return -1;
+  s->last_ms = clock_ms();
+  audio->native = s;
+  g_audio_record.opens++;
+  g_audio_record.rate = audio->rate;
+  g_audio_record.format = audio->format;
+  return 0;
+}
+
+int backend_audio_queue(PlatAudio* audio, const uint8_t* bytes, size_t len) {
+  drain(audio);
+  g_audio_record.queued.insert(g_audio_record.queued.end(), bytes, bytes + len);
+  sim(audio)->pending += len;
+  return 0;
+}
+
+size_t backend_audio_queued(PlatAudio* audio) {
+  drain(audio);
+  return sim(audio)->pending;
+}
+
+void backend_audio_stop(PlatAudio* audio) {
+  drain(audio);
+  g_audio_record.stops++;
+  g_audio_record.dropped += sim(audio)->pending;
+  sim(audio)->pending = 0;
+}
+
+void backend_audio_close(PlatAudio* audio) {
+  drain(audio);
+  g_audio_record.closes++;
+  g_audio_record.dropped += sim(audio)->pending;
+  delete sim(audio);
+  audio->native = nullptr;
+}
+
+const PlatAudioRecord& plat_headless_audio_record() {
+  return g_audio_record;
+}
+
+void plat_headless_audio_reset() {
+  g_audio_record = PlatAudioRecord();
 }

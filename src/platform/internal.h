@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/display.h"
@@ -27,6 +28,15 @@ struct PlatScreen {
   std::array<bool, 256> reserved{};  // never handed out as a shared pen
   uint32_t palette_serial = 0;       // bumped on every colour change
   void* native = nullptr;            // backend data
+};
+
+struct PlatAudio {
+  uint32_t rate = 0;
+  int format = 0;  // PlatAudioFormat
+  int channels = 1;
+  int sample_bytes = 1;
+  int frame_bytes = 1;
+  void* native = nullptr;  // backend data
 };
 
 struct PlatWindow {
@@ -167,3 +177,20 @@ void backend_wait(PlatWindow* window, int timeout_ms);
 // Runs the handler given to plat_set_display_lost_handler (once); the backend
 // calls it when its display connection is gone and then ends the program.
 void plat_run_display_lost_handler();
+
+// The desktop clipboard as UTF-8 text (clipboard.cpp does the rest).
+// Whether it can be reached at all.
+bool backend_clipboard_ready();
+// Puts the text on the desktop clipboard ("" empties it); 0 on success.
+int backend_clipboard_put(const std::string& utf8);
+// The desktop clipboard's text, "" when it holds none (or only an image);
+// 0, or -1 when it cannot be reached.
+int backend_clipboard_get(std::string* utf8);
+
+// Audio output (audio.cpp has checked the rate, format and frame sizes).
+int backend_audio_open(PlatAudio* audio);  // 0 on success
+// Queues whole frames and plays them; 0 on success.
+int backend_audio_queue(PlatAudio* audio, const uint8_t* bytes, size_t len);
+size_t backend_audio_queued(PlatAudio* audio);  // bytes not yet played
+void backend_audio_stop(PlatAudio* audio);      // drops the queue at once
+void backend_audio_close(PlatAudio* audio);

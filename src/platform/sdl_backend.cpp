@@ -22,9 +22,12 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "platform/audio.h"
+#include "platform/clipboard.h"
 #include "platform/clock.h"
 #include "platform/internal.h"
 #include "platform/keymap.h"
@@ -737,3 +740,117 @@ void backend_wait(PlatWindow* window, int timeout_ms) {
     plat_present_all();
   }
 }
+
+// ------------------------------------------------------------- clipboard --
+// SDL's clipboard is the desktop's (the CLIPBOARD selection on X11, which SDL
+// also sets as PRIMARY); it needs the video subsystem but no window.  On X11
+// the text stays available to other programs while this one pumps events.
+
+bool backend_clipboard_ready() {
+  return video_ready();
+}
+
+int backend_clipboard_put(const std::string& utf8) {
+  if (!video_ready()) return -1;
+  return SDL_SetClipboardText(utf8.c_str()) == 0 ? 0 : -1;
+}
+
+int backend_clipboard_get(std::string* utf8) {
+  if (!video_ready()) return -1;
+  // An owner holding no text (an image) gives "", as does one that does not
+  // answer within SDL's own time-out.
+  char* text = SDL_GetClipboardText();
+  if (!text) return -1;
+  utf8->assign(text);
+  SDL_free(text);
+  return 0;
+}
+
+void plat_headless_clipboard_set_text(const char*, size_t) {}
+void plat_headless_clipboard_set_nontext() {}
+bool plat_headless_clipboard_text(std::string*) {
+  return false;
+}
+
+// ----------------------------------------------------------------- audio --
+// The converted samples go to SDL's queue as they are (SDL converts for the
+// device when it needs another format).  The device buffer is about one tick
+// long, so a stop is heard within a tick or two.
+
+namespace {
+
+struct SdlAudio {
+  SDL_AudioDeviceID device = 0;
+};
+
+SdlAudio* sdl_audio(PlatAudio* audio) {
+  return static_cast<SdlAudio*>(audio->native);
+}
+
+uint16_t device_buffer_frames(uint32_t rate) {
+  uint32_t frames = 64;
+  while (frames < rate / 50 && frames < 4096) frames *= 2;
+  return static_cast<uint16_t>(frames);
+}
+
+}  // namespace
+
+int backend_audio_open(PlatAudio* audio) {
+  // Audio brings up SDL's event subsystem, which must leave SIGINT to the
+  // program's own break flag.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return -1;
+  SDL_AudioSpec want{};
+  want.freq = static_cast<int>(audio->rate);
+  want.format = audio->sample_bytes == 2 ? AUDIO_S16MSB : AUDIO_S8;
+  want.channels = static_cast<Uint8>(audio->channels);
+  want.samples = device_buffer_frames(audio->rate);
+  want.callback = nullptr;  // queued, not pulled
+  SDL_AudioSpec have{};
+  const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  auto* n = device ? new (std::nothrow) SdlAudio() : nullptr;
+  if (!n) {
+    if (device) SDL_CloseAudioDevice(device);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return -1;
+  }
+  n->device = device;
+  audio->native = n;
+  SDL_PauseAudioDevice(device, 0);
+  return 0;
+}
+
+int backend_audio_queue(PlatAudio* audio, const uint8_t* bytes, size_t len) {
+  SdlAudio* n = sdl_audio(audio);
+  // SDL takes 32-bit lengths.
+  while (len > 0) {
+    const Uint32 piece = len > (1u << 30) ? (1u << 30) : static_cast<Uint32>(len);
+    if (SDL_QueueAudio(n->device, bytes, piece) != 0) return -1;
+    bytes += piece;
+    len -= piece;
+  }
+  return 0;
+}
+
+size_t backend_audio_queued(PlatAudio* audio) {
+  return SDL_GetQueuedAudioSize(sdl_audio(audio)->device);
+}
+
+void backend_audio_stop(PlatAudio* audio) {
+  SDL_ClearQueuedAudio(sdl_audio(audio)->device);
+}
+
+void backend_audio_close(PlatAudio* audio) {
+  SdlAudio* n = sdl_audio(audio);
+  SDL_CloseAudioDevice(n->device);
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  delete n;
+  audio->native = nullptr;
+}
+
+const PlatAudioRecord& plat_headless_audio_record() {
+  static const PlatAudioRecord nothing;
+  return nothing;
+}
+
+void plat_headless_audio_reset() {}
