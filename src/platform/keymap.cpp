@@ -200,7 +200,7 @@ int control_char(int base) {
     case '\\':
       return 28;
     case ']':
-      return 29;
+      return -1;  // 29 is the key beside P, wherever ']' is (key_down)
     case '^':
     case '6':
       return 30;
@@ -228,8 +228,9 @@ struct Out {
   }
 };
 
-// Every ISO-8859-1 character of a UTF-8 text as a vanilla key; characters
-// beyond Latin-1 and broken sequences are dropped.
+// Every character of a UTF-8 text as a vanilla key whose code is the
+// Unicode character (the session turns it into its own character set);
+// characters beyond the 16 bits of a code and broken sequences are dropped.
 void text_keys(const char* text, uint16_t qual, Out* o) {
   const auto* s = reinterpret_cast<const unsigned char*>(text);
   size_t i = 0;
@@ -267,7 +268,7 @@ void text_keys(const char* text, uint16_t qual, Out* o) {
       continue;
     }
     i += static_cast<size_t>(len);
-    if (cp <= 0xFF && (len == 1 || cp >= 0x80))
+    if (cp <= 0xFFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && (len == 1 || cp >= 0x80))
       o->add(PLAT_EV_VANILLAKEY, static_cast<uint16_t>(cp), qual);
   }
 }

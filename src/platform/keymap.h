@@ -6,7 +6,7 @@
 // compile time that they agree), so the mapping is tested without a display.
 //
 // Rules: a key that produces a character arrives as a vanilla key with that
-// character (ISO-8859-1) and the current qualifiers; with Ctrl as the control
+// character (Unicode, 16 bits) and the current qualifiers; with Ctrl as the control
 // character (a key without one gives its base character with the Control
 // qualifier); with the left Alt or Super as the plain base character, so
 // hotkeys compare letters.  AltGr (the right Alt key on layouts that give it

@@ -15,6 +15,7 @@
 #include "session/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
+#include "util/charset.h"
 
 SessionKeyState g_session_keys = {};
 
@@ -141,17 +142,20 @@ void send_character(Session* s, int* running, uint8_t ch, uint16_t qualifier) {
   end_if_failed(send_key_byte(s->sock, petscii_outgoing_key_byte(s, ch, qualifier)), running);
 }
 
-// A typed character (Unicode) in the session's character set; nothing is
-// sent for one the set cannot show.
+// A typed character (Unicode) in the session's character set: CP437 for an
+// ANSI board, PETSCII for a C64 one.  Nothing is sent for a character the
+// set cannot show.
 void send_typed(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
   int byte = session_typed_char_byte(s, ch);
   if (byte < 0) return;
-  if (ch < 128) {
-    send_character(s, running, static_cast<uint8_t>(byte), qualifier);
-  } else {
-    if (s->petscii) g_session_keys.shift_down = 0;
-    end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(byte)), running);
+  if (s->petscii && ch < 128 && isalpha(static_cast<int>(ch))) {
+    send_character(s, running, static_cast<uint8_t>(ch), qualifier);
+    return;
   }
+  // A printable key uses up a Shift press, as petscii_outgoing_key_byte
+  // does for the characters it sees.
+  if (s->petscii && ch >= 32 && ch != 127) g_session_keys.shift_down = 0;
+  end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(byte)), running);
 }
 
 // The C64's colour keys, by their place on the keyboard: Ctrl+1..8 the
@@ -444,7 +448,7 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
   if (ch == 0) return;
   if (hot && isalpha(ch) && hotkey_letter(s, running, static_cast<uint8_t>(toupper(ch)), true))
     return;
-  send_character(s, running, ch, qualifier);
+  send_typed(s, running, ch, qualifier);
 }
 
 }  // namespace
@@ -606,9 +610,16 @@ uint8_t petscii_outgoing_key_byte(Session* s, uint8_t ch, uint16_t qualifier) {
 }
 
 int session_typed_char_byte(const Session* s, uint32_t ch) {
-  if (ch < 128) return static_cast<int>(ch);
-  (void)s;
-  return ch <= 0xFF ? static_cast<int>(ch) : -1;
+  // Control characters (Ctrl+letter) are codes, not characters: they go out
+  // as they are in both sets.
+  if (ch < 32 || ch == 127) return static_cast<int>(ch);
+  if (!s->petscii) return unicode_to_cp437(static_cast<char32_t>(ch));
+  // Letters follow the C64's case rules (petscii_outgoing_key_byte), digits
+  // and the space are the same codes; everything else is the code that shows
+  // it in the set on screen (a pound sign is 0x5C, a backslash has none).
+  if (ch < 128 && (isalnum(static_cast<int>(ch)) || ch == ' ')) return static_cast<int>(ch);
+  bool lower = s->terminal && s->terminal->petscii_lower;
+  return unicode_to_petscii(static_cast<char32_t>(ch), lower);
 }
 
 void session_confirm_exit_kavel(Session* s, int* running) {
