@@ -5,7 +5,8 @@
 // answered, and then plays a scenario chosen on the command line.
 //
 //   kavel-testbbs [--port N] [--scenario NAME] [--log FILE] [--keys FILE]
-//                 [--welcome FILE] [--max-seconds N] [--ttype-asks N]
+//                 [--welcome FILE] [--welcome80 FILE] [--max-seconds N]
+//                 [--ttype-asks N]
 //
 // --port 0 (the default) picks a free port; the port is printed as
 // "PORT <n>" on the first line of standard output.  The log gets one line per
@@ -53,6 +54,7 @@ struct Options {
   std::string log_path;
   std::string keys_path;
   std::string welcome_path;
+  std::string welcome80_path;  // the C64 board's screen for 80 columns
   int max_seconds = 120;
   int ttype_asks = 3;
 };
@@ -91,6 +93,7 @@ struct Caller {
   int ttype_asked = 0;
   std::string last_ttype;
   std::string typed;  // data bytes typed by the caller
+  int naws_cols = 0;  // the width the caller reported (0: not yet)
   int esc_state = 0;  // PETSCII echo: 1 after ESC, 2 inside ESC [ ... (swallowed)
 };
 
@@ -137,6 +140,7 @@ void end_subneg(Caller* c, const Options& o) {
   } else if (opt == OPT_NAWS && c->sb.size() >= 5) {
     auto u = [&](size_t i) { return static_cast<unsigned char>(c->sb[i]); };
     log_event("NAWS %d %d", u(1) * 256 + u(2), u(3) * 256 + u(4));
+    c->naws_cols = u(1) * 256 + u(2);
   } else {
     log_event("SB %d len %zu", opt, c->sb.size() - 1);
   }
@@ -208,7 +212,9 @@ struct Run {
   long flood_started_ms = 0;
   bool endless_sb = false;
   long close_at_ms = -1;
-  EchoFn echo = nullptr;  // null: the ANSI line echo
+  EchoFn echo = nullptr;         // null: the ANSI line echo
+  bool petscii_waiting = false;  // the C64 screen waits for the caller's width
+  long petscii_wait_until_ms = 0;
 };
 
 std::string read_welcome(const Options& o) {
@@ -277,6 +283,12 @@ std::string petscii_text(std::string_view ascii) {
   return out;
 }
 
+std::string pad(std::string_view text, size_t width) {
+  std::string out(text);
+  if (out.size() < width) out.append(width - out.size(), ' ');
+  return out;
+}
+
 std::string repeat(unsigned char c, int n) {
   return std::string(static_cast<size_t>(n), static_cast<char>(c));
 }
@@ -311,7 +323,7 @@ std::string builtin_petscii_welcome() {
   w += repeat(HLINE, 30);
   add({TOP_RIGHT, CR, VLINE});
   add({WHITE});
-  w += petscii_text(" Type away; Q hangs up.       ");
+  w += petscii_text(pad(" Type away; Q hangs up.", 30));
   add({YELLOW, VLINE, CR, VLINE});
   add({LIGHT_GREEN});
   w += petscii_text(" Ctrl-N lower, Ctrl-O upper   ");
@@ -327,6 +339,54 @@ std::string builtin_petscii_welcome() {
   w += repeat(LOWER_HALF, 10);
   add({CR, CR});
   // The case switch: from here on the screen shows the lower/upper set.
+  add({LIGHT_BLUE, LOWER});
+  w += petscii_text("Ready.") + "\r";
+  return w;
+}
+
+// The same board for an 80-column C64 terminal: the bar, the banner, the
+// colours and the box laid out for 80 columns, so that nothing is torn
+// apart.  Rows of exactly 80 characters wrap by themselves.
+std::string builtin_petscii_welcome80() {
+  using namespace pet;
+  std::string w;
+  auto add = [&w](std::initializer_list<unsigned char> codes) {
+    for (unsigned char c : codes) w.push_back(static_cast<char>(c));
+  };
+  add({CLEAR, UPPER});
+  add({BLUE, RVS_ON});
+  w += repeat(' ', 80);
+  w += repeat(' ', 25) + petscii_text("Kavel Test BBS - 80 columns") + repeat(' ', 28);
+  w += repeat(' ', 80);
+  add({RVS_OFF, CR});
+  add({LIGHT_BLUE});
+  w += repeat(' ', 20) + petscii_text("**** Commodore 64 Basic V2 - 80 columns ****") + "\r";
+  w += repeat(' ', 20) + petscii_text(" 64K RAM SYSTEM  38911 BASIC BYTES FREE") + "\r\r";
+  // The sixteen colours, four cells each: one full row.
+  for (unsigned char c : {BLACK, WHITE, RED, CYAN, PURPLE, GREEN, BLUE, YELLOW, ORANGE, BROWN,
+                          LIGHT_RED, DARK_GREY, GREY, LIGHT_GREEN, LIGHT_BLUE, LIGHT_GREY}) {
+    add({c, RVS_ON, ' ', ' ', ' ', ' ', ' '});
+  }
+  add({RVS_OFF, CR});
+  // A yellow box of line graphics across the width.
+  add({YELLOW, TOP_LEFT});
+  w += repeat(HLINE, 70);
+  add({TOP_RIGHT, CR, VLINE});
+  add({WHITE});
+  w += petscii_text(pad(" Type away; Q hangs up.", 70));
+  add({YELLOW, VLINE, CR, VLINE});
+  add({LIGHT_GREEN});
+  w += petscii_text(pad(" Ctrl-N lower, Ctrl-O upper; Ctrl+1..8 and Alt+1..8 change colours.", 70));
+  add({YELLOW, VLINE, CR, BOTTOM_LEFT});
+  w += repeat(HLINE, 70);
+  add({BOTTOM_RIGHT, CR, CR});
+  add({CYAN});
+  w += repeat(CHECKER, 26);
+  add({LIGHT_RED});
+  w += repeat(HALF_LEFT, 27);
+  add({PURPLE});
+  w += repeat(LOWER_HALF, 27);
+  add({CR});
   add({LIGHT_BLUE, LOWER});
   w += petscii_text("Ready.") + "\r";
   return w;
@@ -392,13 +452,20 @@ void echo_petscii(Run* r) {
   c->typed.clear();
 }
 
-void start_petscii(Run* r) {
+// The C64 screen goes out once the caller said how wide it is (Telnet
+// NAWS), or after a second without an answer: an 80-column terminal gets
+// the 80-column screen (--welcome80 FILE, else the built-in one).
+void send_petscii_welcome(Run* r) {
+  r->petscii_waiting = false;
+  bool cols80 = r->c->naws_cols >= 80;
+  log_event("PETSCII SCREEN %d", cols80 ? 80 : 40);
+  const std::string& path = cols80 ? r->o->welcome80_path : r->o->welcome_path;
   std::string screen;
-  if (!r->o->welcome_path.empty()) {
-    std::ifstream in(r->o->welcome_path, std::ios::binary);
+  if (!path.empty()) {
+    std::ifstream in(path, std::ios::binary);
     if (in) screen.assign(std::istreambuf_iterator<char>(in), {});
   }
-  if (screen.empty()) screen = builtin_petscii_welcome();
+  if (screen.empty()) screen = cols80 ? builtin_petscii_welcome80() : builtin_petscii_welcome();
   // A 255 in a screen file is a character, not a Telnet command.
   std::string escaped;
   for (char ch : screen) {
@@ -406,6 +473,11 @@ void start_petscii(Run* r) {
     if (static_cast<unsigned char>(ch) == IAC) escaped.push_back(ch);
   }
   send_bytes(r->c, escaped);
+}
+
+void start_petscii(Run* r) {
+  r->petscii_waiting = true;
+  r->petscii_wait_until_ms = elapsed_ms() + 1000;
   r->echo = echo_petscii;
 }
 
@@ -567,6 +639,8 @@ bool parse_args(int argc, char** argv, Options* o) {
       o->keys_path = v;
     } else if (a == "--welcome" && (v = value())) {
       o->welcome_path = v;
+    } else if (a == "--welcome80" && (v = value())) {
+      o->welcome80_path = v;
     } else if (a == "--max-seconds" && (v = value())) {
       o->max_seconds = atoi(v);
     } else if (a == "--ttype-asks" && (v = value())) {
@@ -595,7 +669,7 @@ int main(int argc, char** argv) {
   if (!parse_args(argc, argv, &o)) {
     fprintf(stderr,
             "usage: %s [--port N] [--scenario NAME[:ARG]] [--log FILE] [--keys FILE]\n"
-            "          [--welcome FILE] [--max-seconds N] [--ttype-asks N]\n"
+            "          [--welcome FILE] [--welcome80 FILE] [--max-seconds N] [--ttype-asks N]\n"
             "scenarios:",
             argv[0]);
     for (const auto& s : kScenarios) fprintf(stderr, " %s", s.name);
@@ -656,6 +730,8 @@ int main(int argc, char** argv) {
       status = 1;
       break;
     }
+    if (run.petscii_waiting && (caller.naws_cols > 0 || elapsed_ms() >= run.petscii_wait_until_ms))
+      send_petscii_welcome(&run);
     if (run.flood_left > 0) pump_flood(&run);
     if (run.endless_sb) pump_endless_sb(&run);
     if (run.close_at_ms >= 0 && elapsed_ms() >= run.close_at_ms) {

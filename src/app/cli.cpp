@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "session/connection.h"
+
 const char kVersionString[] = "$VER: Kavel 0.20";
 
 int parse_int_default(const char* text, int default_value) {
@@ -18,7 +20,7 @@ int parse_int_default(const char* text, int default_value) {
 
 void usage_to(FILE* out, const char* invocation) {
   const char* me = invocation ? invocation : "kavel";
-  fprintf(out, "%s %s - MorphOS BBS Terminal client\n", kProgramName, kProgramVersion);
+  fprintf(out, "%s %s - Linux BBS Terminal client\n", kProgramName, kProgramVersion);
   fprintf(out, "%s\n", "Usage:");
   fprintf(out, "  %s                         Start phone book menu\n", me);
   fprintf(out, "  %s host [port]              Direct connect\n", me);
@@ -30,7 +32,8 @@ void usage_to(FILE* out, const char* invocation) {
   fprintf(out, "  %s -w | --windowed          Force normal windowed mode\n", me);
   fprintf(out, "  %s -p phonebook             Use alternate phone book file\n", me);
   fprintf(out, "  %s -h                       Show help\n", me);
-  fprintf(out, "%s\n", "  <A>-Enter cycles normal window -> scaled medium window -> fullscreen.");
+  fprintf(out, "  %s --version                Show the version\n", me);
+  fprintf(out, "%s\n", "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen.");
 }
 
 void usage(const char* invocation) {
@@ -48,11 +51,16 @@ void cli_parse(int argc, char** argv, CliOptions* out) {
   out->phonebook_path = kDefaultPhonebookPath;
   out->host = nullptr;
   out->port = kDefaultPort;
+  out->bad_arg = nullptr;
   for (int i = 1; i < argc; i++) {
     const char* arg = argv[i];
     if (!arg) break;
     if (is(arg, "-h", "--help")) {
       out->action = CLI_HELP;
+      return;
+    }
+    if (is(arg, "--version")) {
+      out->action = CLI_VERSION;
       return;
     }
     if (is(arg, "-f", "--fullscreen", "--fullscreen-screen")) {
@@ -64,17 +72,34 @@ void cli_parse(int argc, char** argv, CliOptions* out) {
     } else if (is(arg, "-p", "--phonebook")) {
       if (i + 1 >= argc || !argv[i + 1]) {
         out->action = CLI_USAGE_ERROR;
+        out->bad_arg = arg;
         return;
       }
       out->phonebook_path = argv[++i];
     } else if (arg[0] == '-') {
       out->action = CLI_USAGE_ERROR;
+      out->bad_arg = arg;
       return;
     } else {
       out->action = CLI_DIRECT;
       out->host = arg;
       if (i + 1 < argc) out->port = parse_int_default(argv[i + 1], kDefaultPort);
+      // "host:port", "[v6addr]:port", "telnet://host:port": the address's
+      // own port wins over an argument after it.
+      char name[kMaxHostNameLength + 1];
+      int own_port = 0;
+      if (connection_parse_address(arg, name, sizeof name, &own_port) == 0 && own_port > 0)
+        out->port = own_port;
       return;  // anything after the port is ignored
     }
   }
+}
+
+void cli_usage_error_text(const CliOptions& o, char* out, size_t cap) {
+  if (!out || cap == 0) return;
+  const char* arg = o.bad_arg ? o.bad_arg : "";
+  if (is(arg, "-p", "--phonebook"))
+    snprintf(out, cap, "%s needs the path of a phone book file", arg);
+  else
+    snprintf(out, cap, "unknown option %.200s", arg);
 }

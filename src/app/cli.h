@@ -15,6 +15,7 @@ enum CliAction : int {
   CLI_DIRECT = 1,       // a host: one session
   CLI_HELP = 2,         // -h / --help: the help text, status 0
   CLI_USAGE_ERROR = 3,  // unknown option or -p without a path: the help text, status 1
+  CLI_VERSION = 4,      // --version: "Kavel 0.20", status 0
 };
 
 // Window mode chosen on the command line; CLI_MODE_UNCHANGED keeps what the
@@ -31,8 +32,13 @@ struct CliOptions {
   int window_mode;             // CLI_MODE_*; the last window option wins
   const char* phonebook_path;  // default "kavel.phonebook"
   const char* host;            // points into argv; null on the menu path
-  int port;                    // 23 unless a valid port follows the host
+  int port;                    // 23 unless the address or the argument after it names one
+  const char* bad_arg;         // CLI_USAGE_ERROR: the argument at fault
 };
+
+// The one line that says what was wrong with the command line (without the
+// program name or a line feed), e.g. "unknown option -x".
+void cli_usage_error_text(const CliOptions& o, char* out, size_t cap);
 
 // Reads the arguments in order (argv[0] is the invocation name).
 void cli_parse(int argc, char** argv, CliOptions* out);

@@ -7,9 +7,23 @@
 #include "app/menu.h"
 #include "app/startup.h"
 #include "display/fonts.h"
+#include "platform/display.h"
 #include "platform/dos.h"
+#include "session/connection.h"
 #include "session/session.h"
 #include "session/session_loop.h"
+
+namespace {
+
+// Whether a window can be opened at all; asked before connecting, so that a
+// missing display does not cost the BBS a call.
+bool display_reachable() {
+  PlatScreen* desk = plat_lock_desktop_screen();
+  plat_unlock_screen(desk);
+  return desk != nullptr;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   startup_set_display_defaults();
@@ -22,7 +36,14 @@ int main(int argc, char** argv) {
     usage(me);
     return 0;
   }
+  if (opts.action == CLI_VERSION) {
+    printf("%s %s\n", kProgramName, kProgramVersion);
+    return 0;
+  }
   if (opts.action == CLI_USAGE_ERROR) {
+    char why[256];
+    cli_usage_error_text(opts, why, sizeof why);
+    fprintf(stderr, "%s: %s\n", me, why);
     usage(me);
     return 1;
   }
@@ -32,7 +53,19 @@ int main(int argc, char** argv) {
   dos_install_break_handler();
 
   if (opts.action == CLI_MENU) return menu_loop(opts.phonebook_path);
+  if (!display_reachable()) {
+    fprintf(stderr, "%s: cannot open a window: no display could be reached (is DISPLAY set?)\n",
+            me);
+    return 1;
+  }
   int r = run_session_common(opts.host, opts.port, kEmulationAnsi, nullptr, kFontCP437, nullptr,
                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (r != 0) {
+    const char* why = connection_error();
+    if (why[0])
+      fprintf(stderr, "%s: %s\n", me, why);
+    else
+      fprintf(stderr, "%s: cannot open the session's window\n", me);
+  }
   return r == 0 ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 // its size, or a console report and a wait for Return before the program
 // ends.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -36,15 +37,22 @@ static bool startup_font_present(const FontFileSpec& spec) {
 
 int startup_validate_runtime_fonts() {
   int failures = 0;
+  // The report names the real place of the files: the Fonts directory
+  // beside the executable.
+  const std::string dir = expand_font_path(kFontDirs[0]);
   for (const FontFileSpec& spec : kFontFiles) {
     if (startup_font_present(spec)) continue;
     if (failures == 0) font_console("\nRequired runtime font missing or invalid:\n");
-    font_console("  PROGDIR:Fonts/%s\n", spec.name);
+    font_console("  %s%s\n", dir.c_str(), spec.name);
     ++failures;
   }
   if (failures == 0) return 0;
-  font_console("\nPlease reinstall the Kavel Fonts drawer.\n");
-  font_console("\nPress Return to exit...");
-  (void)getchar();
+  font_console("\nPlease reinstall the Kavel Fonts directory.\n");
+  // Only a person at a terminal can press Return; a script or a desktop
+  // launcher would wait for ever.
+  if (isatty(STDIN_FILENO)) {
+    font_console("\nPress Return to exit...");
+    (void)getchar();
+  }
   return -1;
 }

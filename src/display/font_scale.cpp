@@ -20,13 +20,13 @@ static WindowMode current_window_mode() {
   return WindowMode::Normal;
 }
 
-// Whether the desktop screen holds w x h pixels; true when there is none to ask.
+// Whether a desktop window of w x h inner pixels fits beside the panels and
+// docks, frame included; true when there is no display to ask.  A window
+// larger than that is cut by the window manager, hiding the last rows.
 static bool desktop_holds(int64_t w, int64_t h) {
-  PlatScreen* desk = plat_lock_desktop_screen();
-  if (!desk) return true;
-  bool fits = w <= plat_screen_width(desk) && h <= plat_screen_height(desk);
-  plat_unlock_screen(desk);
-  return fits;
+  int uw = 0, uh = 0;
+  if (!plat_desktop_usable_area(&uw, &uh)) return true;
+  return w <= uw && h <= uh;
 }
 
 bool bitmap_font_candidate_fits(int height, int scale, int top_bar) {

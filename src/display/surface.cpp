@@ -62,6 +62,19 @@ bool prepare_glyphs(Terminal* t) {
 // cursor home and the status bar drawn.  Done here rather than through the
 // screen model, which sits above this layer; with no scrollback attached,
 // no cursor drawn and the initial attributes, the two are the same.
+// Whether a medium window is worth opening: larger than the normal window
+// (a bitmap font at scale 2 or more, or the fixed 40-column C64 picture) and
+// small enough for the usable desktop, frame included.
+bool medium_window_fits(const Terminal* t) {
+  int w = 0, h = 0;
+  surface_terminal_inner_size(t->petscii == TERM_MODE_PETSCII, 1, t->cell_w, t->cell_h, &w, &h);
+  bool c64_40 = t->petscii == TERM_MODE_PETSCII && is_c64_40_column_font();
+  if (!c64_40 && t->bitmap_renderer && t->bitmap_scale <= 1) return false;
+  int uw = 0, uh = 0;
+  if (!plat_desktop_usable_area(&uw, &uh)) return true;
+  return w <= uw && h <= uh;
+}
+
 void clear_fresh_screen(Terminal* t) {
   term_clear_drawable_area_raw(t);
   for (auto& row : t->cells)
@@ -186,7 +199,17 @@ int term_open(Terminal* t, const char* title) {
   }
   if (t->fullscreen) prepare_borderless_fullscreen_layout();
 
-  if (!prepare_glyphs(t)) {
+  bool glyphs = prepare_glyphs(t);
+  if (t->medium_window && (!glyphs || !medium_window_fits(t))) {
+    // No medium window fits this desktop: the normal window, as a full
+    // screen that cannot be had falls back to it.
+    if (glyphs && t->font) plat_close_font(t->font);
+    t->font = nullptr;
+    t->medium_window = 0;
+    surface_fall_back_to_window();
+    glyphs = prepare_glyphs(t);
+  }
+  if (!glyphs) {
     term_init_record(t);
     return -1;
   }

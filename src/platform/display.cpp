@@ -433,6 +433,28 @@ bool plat_window_flash_showing(PlatWindow* window, uint32_t now) {
 
 // -------------------------------------------------------------- screens --
 
+bool plat_desktop_usable_area(int* width, int* height) {
+  int w = 0, h = 0;
+  if (!backend_usable_area(&w, &h) || w <= 0 || h <= 0) return false;
+  if (width) *width = w;
+  if (height) *height = h;
+  return true;
+}
+
+namespace {
+void (*g_display_lost_handler)() = nullptr;
+}
+
+void plat_set_display_lost_handler(void (*handler)()) {
+  g_display_lost_handler = handler;
+}
+
+void plat_run_display_lost_handler() {
+  void (*handler)() = g_display_lost_handler;
+  g_display_lost_handler = nullptr;  // once, even if it fails on the way
+  if (handler) handler();
+}
+
 PlatScreen* plat_lock_desktop_screen() {
   PlatScreen* s = plat_desktop_screen_record();
   if (s) s->lock_count++;

@@ -31,6 +31,15 @@ int plat_screen_depth(const PlatScreen* screen);  // bitmap depth in bits
 // Height of the screen's title bar (what the depth gadget area is derived
 // from); 0 for screens without one.
 int plat_screen_title_height(const PlatScreen* screen);
+// The inner size a window on the desktop screen may have so that it and its
+// frame fit the desktop beside panels and docks; false without a display.
+bool plat_desktop_usable_area(int* width, int* height);
+
+// What happens when the connection to the display is lost for good (the X
+// server went away or killed the program's connection): the handler runs
+// once, then the program ends with status 1, without the clean-up that
+// would talk to the dead display.  Null: just the message and the exit.
+void plat_set_display_lost_handler(void (*handler)());
 
 // An own screen: a desktop-sized full-screen surface with its own colour map.
 // Null when it cannot be opened (no display, depth not 1..8 or 24/32...).
@@ -200,6 +209,13 @@ struct PlatEvent {
   uint16_t qualifier = 0;
   int16_t x = 0;  // pointer position relative to the window
   int16_t y = 0;
+  // Key presses: the keyboard's auto-repeat of a key still held, not a new
+  // press (hotkeys act once per physical press; typing repeats).
+  bool repeat = false;
+  // Key events: the raw code of the physical key that made the event (vanilla
+  // keys too), so that keys can be bound by position whatever the layout;
+  // -1 when there is none (text from an input method, injected events).
+  int16_t key = -1;
 };
 
 // Takes the window's next pending event (after presenting pending drawing and
@@ -217,6 +233,10 @@ void plat_present_all();
 
 // The desktop size the headless backend reports (default 1920 x 1080, depth 24).
 void plat_headless_set_desktop(int width, int height, int depth);
+// The part of the desktop a window may use (without panels and docks, less
+// the window manager's frame); headless: the desktop unless set.  A size of
+// 0 or less goes back to the whole desktop.
+void plat_headless_set_usable_area(int width, int height);
 // The headless backend's waits pass real time; a wait "for ever" gives up
 // after one second there, so a test that forgot its input does not hang.
 // Whether windows may open (false simulates a missing display).

@@ -17,6 +17,8 @@ int g_width = 1920;
 int g_height = 1080;
 int g_depth = 24;
 bool g_available = true;
+int g_usable_w = 0;  // 0: the whole desktop
+int g_usable_h = 0;
 
 // A wait "for ever" would hang a test that forgot to inject its input; the
 // headless backend gives up after this long instead (the caller sees no
@@ -34,6 +36,18 @@ void plat_headless_set_desktop(int width, int height, int depth) {
 
 void plat_headless_set_display_available(bool available) {
   g_available = available;
+}
+
+void plat_headless_set_usable_area(int width, int height) {
+  g_usable_w = width > 0 ? width : 0;
+  g_usable_h = height > 0 ? height : 0;
+}
+
+bool backend_usable_area(int* width, int* height) {
+  if (!g_available) return false;
+  *width = g_usable_w > 0 ? g_usable_w : g_width;
+  *height = g_usable_h > 0 ? g_usable_h : g_height;
+  return true;
 }
 
 bool backend_desktop(int* width, int* height, int* depth) {

@@ -154,6 +154,8 @@ bool plat_window_flash_showing(PlatWindow* window, uint32_t now);
 
 // False when no display can be reached; otherwise the desktop's size.
 bool backend_desktop(int* width, int* height, int* depth);
+// The inner size a desktop window may have (plat_desktop_usable_area).
+bool backend_usable_area(int* width, int* height);
 int backend_screen_open(PlatScreen* screen);  // own screen; 0 on success
 void backend_screen_close(PlatScreen* screen);
 void backend_screen_to_back(PlatScreen* screen);
@@ -171,6 +173,10 @@ void backend_pump();
 // Blocks until the window has an event or timeout_ms passed (negative: no
 // limit other than the backend's own).
 void backend_wait(PlatWindow* window, int timeout_ms);
+
+// Runs the handler given to plat_set_display_lost_handler (once); the backend
+// calls it when its display connection is gone and then ends the program.
+void plat_run_display_lost_handler();
 
 // The desktop clipboard as UTF-8 text (clipboard.cpp does the rest).
 // Whether it can be reached at all.

@@ -15,7 +15,7 @@ enum Role : uint8_t {
   ROLE_VANILLA,   // fixed vanilla code whatever the modifiers
   ROLE_RAW,       // press is a raw key
   ROLE_SHIFT,     // press is a raw key too; the session tracks Shift
-  ROLE_MODIFIER,  // press says nothing; release is a raw key
+  ROLE_MODIFIER,  // press and release are raw keys the session ignores
   ROLE_KEYPAD,    // a character with Num Lock, else a cursor/page key
 };
 
@@ -200,7 +200,7 @@ int control_char(int base) {
     case '\\':
       return 28;
     case ']':
-      return 29;
+      return -1;  // 29 is the key beside P, wherever ']' is (key_down)
     case '^':
     case '6':
       return 30;
@@ -228,8 +228,9 @@ struct Out {
   }
 };
 
-// Every ISO-8859-1 character of a UTF-8 text as a vanilla key; characters
-// beyond Latin-1 and broken sequences are dropped.
+// Every character of a UTF-8 text as a vanilla key whose code is the
+// Unicode character (the session turns it into its own character set);
+// characters beyond the 16 bits of a code and broken sequences are dropped.
 void text_keys(const char* text, uint16_t qual, Out* o) {
   const auto* s = reinterpret_cast<const unsigned char*>(text);
   size_t i = 0;
@@ -267,12 +268,12 @@ void text_keys(const char* text, uint16_t qual, Out* o) {
       continue;
     }
     i += static_cast<size_t>(len);
-    if (cp <= 0xFF && (len == 1 || cp >= 0x80))
+    if (cp <= 0xFFFF && !(cp >= 0xD800 && cp <= 0xDFFF) && (len == 1 || cp >= 0x80))
       o->add(PLAT_EV_VANILLAKEY, static_cast<uint16_t>(cp), qual);
   }
 }
 
-void key_down(const KeyInput& in, uint16_t qual, Out* o) {
+void key_down(const KeyInput& in, int mods, uint16_t qual, Out* o) {
   const KeyInfo& k = info_for(in.scancode);
   switch (k.role) {
     case ROLE_VANILLA:
@@ -280,9 +281,10 @@ void key_down(const KeyInput& in, uint16_t qual, Out* o) {
       return;
     case ROLE_RAW:
     case ROLE_SHIFT:
-      o->add(PLAT_EV_RAWKEY, k.raw, qual);
-      return;
     case ROLE_MODIFIER:
+      // A modifier's press matters only where any key will do (the
+      // "Disconnected" notice); the session ignores it.
+      o->add(PLAT_EV_RAWKEY, k.raw, qual);
       return;
     case ROLE_KEYPAD:
       if (!in.text[0]) {
@@ -298,19 +300,26 @@ void key_down(const KeyInput& in, uint16_t qual, Out* o) {
   }
   // A character key (or one the table does not know).
   int base = (in.keycode > 0 && in.keycode <= 0xFF) ? in.keycode : -1;
-  if (in.mods & kAltMods) {
+  if (mods & kAltMods) {
     if (base >= 32 && base != 127)
       o->add(PLAT_EV_VANILLAKEY, static_cast<uint16_t>(base), qual);
     else
       text_keys(in.text, qual, o);
     return;
   }
-  if (in.mods & kCtrlMods) {
-    int c = control_char(base);
-    if (c >= 0)
+  if (mods & kCtrlMods) {
+    // The hang-up key is bound to its place beside P: on many layouts that
+    // key is no ']' and ']' needs AltGr, which Ctrl cannot combine with.
+    int c = in.scancode == KM_SC_RIGHTBRACKET ? 29 : control_char(base);
+    if (c >= 0) {
       o->add(PLAT_EV_VANILLAKEY, static_cast<uint16_t>(c), qual);
-    else
+    } else if (base > 32 && base < 127) {
+      // No control character: the key itself with the Control qualifier
+      // (the C64's Ctrl+digit colour keys).
+      o->add(PLAT_EV_VANILLAKEY, static_cast<uint16_t>(base), qual);
+    } else {
       text_keys(in.text, qual, o);
+    }
     return;
   }
   text_keys(in.text, qual, o);
@@ -352,10 +361,12 @@ int keymap_raw_code(int scancode) {
 int keymap_translate(const KeyInput& in, PlatEvent* out, int max) {
   if (!out || max <= 0) return 0;
   Out o{out, max};
-  const uint16_t qual = keymap_qualifier(in.mods);
+  // AltGr selects characters: it is neither a hotkey qualifier nor Alt.
+  const int mods = in.altgr ? (in.mods & ~KM_MOD_RALT) : in.mods;
+  const uint16_t qual = keymap_qualifier(mods);
   switch (in.kind) {
     case KEYIN_DOWN:
-      key_down(in, qual, &o);
+      key_down(in, mods, qual, &o);
       break;
     case KEYIN_UP: {
       const KeyInfo& k = info_for(in.scancode);
@@ -390,6 +401,13 @@ int keymap_translate(const KeyInput& in, PlatEvent* out, int max) {
       break;
     default:
       break;
+  }
+  if (in.kind == KEYIN_DOWN || in.kind == KEYIN_UP) {
+    const KeyInfo& k = info_for(in.scancode);
+    for (int i = 0; i < o.n; i++) {
+      if (k.role != ROLE_NONE) out[i].key = k.raw;
+      out[i].repeat = in.kind == KEYIN_DOWN && in.repeat;
+    }
   }
   return o.n;
 }

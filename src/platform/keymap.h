@@ -6,12 +6,18 @@
 // compile time that they agree), so the mapping is tested without a display.
 //
 // Rules: a key that produces a character arrives as a vanilla key with that
-// character (ISO-8859-1) and the current qualifiers; with Ctrl as the control
-// character; with Alt or Super as the plain base character, so hotkeys
-// compare letters.  Return, Backspace, Tab, Escape and Delete are vanilla
-// keys 13, 8, 9, 27, 127; cursor and page keys, Home, End, Insert, F-keys and
-// Help are raw keys.  A key press is delivered once, in one form; every key
-// release is a raw key with bit 0x80; Shift presses are raw 0x60 / 0x61.
+// character (Unicode, 16 bits) and the current qualifiers; with Ctrl as the control
+// character (a key without one gives its base character with the Control
+// qualifier); with the left Alt or Super as the plain base character, so
+// hotkeys compare letters.  AltGr (the right Alt key on layouts that give it
+// that role) is no Alt: the key types what AltGr makes of it, and the event
+// carries no Alt qualifier.  Ctrl with the key beside P is 29 (the hang-up
+// key) on every layout.  Return, Backspace, Tab, Escape and Delete are
+// vanilla keys 13, 8, 9, 27, 127; cursor and page keys, Home, End, Insert,
+// F-keys and Help are raw keys.  A key press is delivered once, in one form;
+// every key release is a raw key with bit 0x80; Shift presses are raw 0x60 /
+// 0x61, the other modifiers' presses raw 0x62..0x67.  Every key event carries
+// the raw code of its physical key and whether it is an auto-repeat.
 #pragma once
 #include <cstdint>
 
@@ -37,6 +43,8 @@ struct KeyInput {
   int wheel_y = 0;
   int x = 0;
   int y = 0;
+  bool repeat = false;  // KEYIN_DOWN: the keyboard's auto-repeat of a held key
+  bool altgr = false;   // the right Alt held is AltGr on the current layout
 };
 
 // SDL2 modifier bits.

@@ -11,6 +11,11 @@
 // stale while the program is idle.
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
+#include <unistd.h>
+#if defined(SDL_VIDEO_DRIVER_X11)
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -131,6 +136,55 @@ bool g_available = true;  // plat_headless_set_display_available
 int g_frame_ms = 16;
 uint32_t g_last_pump_ms = 0;
 std::vector<SDL_Event> g_events;
+// Whether the right Alt key held now is AltGr on the layout in use (asked
+// of the X server at each press of it).
+bool g_ralt_is_altgr = false;
+// The window manager's frame around a desktop window, as last seen; the
+// usable area leaves room for it.
+int g_frame_w = 0;
+int g_frame_h = 0;
+
+#if defined(SDL_VIDEO_DRIVER_X11)
+// Xlib ends the process when the display connection breaks (the server went
+// away, or `xdotool windowkill` / xkill cut the program off).  Its own
+// handler calls exit(), and the exit handlers (SDL_Quit among them) then
+// talk to the dead connection and abort in libX11.  This one lets the
+// program close its connection to the BBS, says what happened and ends
+// without them.
+int on_display_lost(Display*) {
+  static const char kMsg[] = "Kavel: the connection to the display was lost; session ended.\n";
+  ssize_t ignored = write(STDERR_FILENO, kMsg, sizeof kMsg - 1);
+  (void)ignored;
+  plat_run_display_lost_handler();
+  _exit(1);
+}
+
+Display* x11_display(SDL_Window* win) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!win || !SDL_GetWindowWMInfo(win, &info) || info.subsystem != SDL_SYSWM_X11) return nullptr;
+  return info.info.x11.display;
+}
+#endif
+
+// Whether the right Alt key is AltGr on the current layout: its keysym is
+// ISO_Level3_Shift or Mode_switch rather than Alt_R.  X servers with evdev
+// key codes (every current one, Xvfb and XWayland included) give that key
+// the code 108.  Other video drivers: right Alt stays Alt.
+bool right_alt_is_altgr(SDL_Window* win) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+  Display* dpy = x11_display(win);
+  if (!dpy) return false;
+  XkbStateRec state{};
+  unsigned group = XkbGetState(dpy, XkbUseCoreKbd, &state) == Success ? state.group : 0;
+  KeySym sym = XkbKeycodeToKeysym(dpy, 108, static_cast<int>(group), 0);
+  if (sym == NoSymbol) sym = XkbKeycodeToKeysym(dpy, 108, 0, 0);
+  return sym == XK_ISO_Level3_Shift || sym == XK_Mode_switch;
+#else
+  (void)win;
+  return false;
+#endif
+}
 
 bool is_invisible_driver(const char* name) {
   if (!name) return true;
@@ -175,6 +229,9 @@ bool video_ready() {
       }
       SDL_StartTextInput();
       atexit(SDL_Quit);
+#if defined(SDL_VIDEO_DRIVER_X11)
+      if (strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) XSetIOErrorHandler(on_display_lost);
+#endif
     }
   }
   return g_video == Video::ready;
@@ -190,6 +247,21 @@ PlatWindow* window_by_id(uint32_t id) {
     if (n && n->window_id == id) return w;
   }
   return nullptr;
+}
+
+// The window a key belongs to.  Keys typed while one window replaces
+// another (a window-mode change) can arrive for the window that is gone, or
+// for none: they go to the active window, else the newest one, rather than
+// being lost.
+PlatWindow* key_window(uint32_t id) {
+  if (PlatWindow* w = window_by_id(id)) return w;
+  PlatWindow* newest = nullptr;
+  for (PlatWindow* w = plat_window_list(); w; w = w->next) {
+    if (!native(w)) continue;
+    if (w->active) return w;
+    newest = w;
+  }
+  return newest;
 }
 
 // Titles are ISO-8859-1; SDL wants UTF-8.
@@ -213,6 +285,15 @@ void queue_translated(PlatWindow* w, const KeyInput& in) {
   for (int i = 0; i < n; i++) plat_queue_event(w, evs[i]);
 }
 
+void note_frame(SdlWindow* n) {
+  int top = 0, left = 0, bottom = 0, right = 0;
+  if (!n || SDL_GetWindowBordersSize(n->win, &top, &left, &bottom, &right) != 0) return;
+  if (top + bottom > 0 || left + right > 0) {
+    g_frame_w = left + right;
+    g_frame_h = top + bottom;
+  }
+}
+
 void on_window_event(const SDL_WindowEvent& e) {
   PlatWindow* w = window_by_id(e.windowID);
   if (!w) return;
@@ -234,6 +315,7 @@ void on_window_event(const SDL_WindowEvent& e) {
       if (!w->screen->own) {
         w->left = e.data1;
         w->top = e.data2;
+        note_frame(native(w));
       }
       break;
     case SDL_WINDOWEVENT_FOCUS_GAINED:
@@ -251,6 +333,7 @@ void on_window_event(const SDL_WindowEvent& e) {
     case SDL_WINDOWEVENT_RESTORED:
     case SDL_WINDOWEVENT_SHOWN:
       if (w->screen->own) w->screen->minimized = false;
+      if (!w->screen->own) note_frame(native(w));
       plat_mark_all_dirty(w);
       break;
     default:
@@ -275,11 +358,15 @@ void dispatch(std::vector<SDL_Event>& evs) {
         continue;
       case SDL_KEYDOWN:
       case SDL_KEYUP:
-        w = window_by_id(e.key.windowID);
+        w = key_window(e.key.windowID);
         in.kind = e.type == SDL_KEYDOWN ? KEYIN_DOWN : KEYIN_UP;
         in.scancode = e.key.keysym.scancode;
         in.keycode = e.key.keysym.sym;
         in.mods = e.key.keysym.mod;
+        in.repeat = e.key.repeat != 0;
+        if (e.type == SDL_KEYDOWN && e.key.keysym.scancode == SDL_SCANCODE_RALT && !e.key.repeat)
+          g_ralt_is_altgr = right_alt_is_altgr(SDL_GetWindowFromID(e.key.windowID));
+        in.altgr = (in.mods & KMOD_MODE) || (g_ralt_is_altgr && (in.mods & KMOD_RALT));
         // The text a key typed follows its key event directly.
         if (e.type == SDL_KEYDOWN && i + 1 < evs.size() && evs[i + 1].type == SDL_TEXTINPUT &&
             evs[i + 1].text.windowID == e.key.windowID) {
@@ -288,9 +375,10 @@ void dispatch(std::vector<SDL_Event>& evs) {
         }
         break;
       case SDL_TEXTINPUT:
-        w = window_by_id(e.text.windowID);
+        w = key_window(e.text.windowID);
         in.kind = KEYIN_TEXT;
         in.mods = SDL_GetModState();
+        in.altgr = (in.mods & KMOD_MODE) || (g_ralt_is_altgr && (in.mods & KMOD_RALT));
         copy_text(&in, e.text.text);
         break;
       case SDL_MOUSEBUTTONDOWN:
@@ -500,8 +588,26 @@ void plat_headless_set_desktop(int, int, int) {
   // The SDL backend always reports the real desktop.
 }
 
+void plat_headless_set_usable_area(int, int) {
+  // The SDL backend asks the desktop.
+}
+
 void plat_headless_set_display_available(bool available) {
   g_available = available;
+}
+
+bool backend_usable_area(int* width, int* height) {
+  if (!video_ready()) return false;
+  SDL_Rect r{};
+  if (SDL_GetDisplayUsableBounds(0, &r) != 0) {
+    SDL_DisplayMode mode{};
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return false;
+    r.w = mode.w;
+    r.h = mode.h;
+  }
+  *width = r.w - g_frame_w;
+  *height = r.h - g_frame_h;
+  return true;
 }
 
 bool backend_desktop(int* width, int* height, int* depth) {
@@ -547,8 +653,11 @@ int backend_window_open(PlatWindow* w) {
   }
   n->window_id = SDL_GetWindowID(n->win);
   w->native = n;
-  // A new window takes the input focus, as the program expects.
+  // A new window takes the input focus, as the program expects: also when it
+  // replaces the window that had it, so that keys typed right after a
+  // window-mode change reach it.
   SDL_RaiseWindow(n->win);
+  SDL_SetWindowInputFocus(n->win);
   return 0;
 }
 

@@ -5,12 +5,17 @@
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string_view>
 
 #include "platform/dos.h"
 
@@ -32,7 +37,19 @@ int connection_resolve_ipv4(const char* host, in_addr* out) {
   return 0;
 }
 
-static int make_nonblocking(int sock) {
+namespace {
+
+char g_error[320];
+
+void set_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void set_error(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(g_error, sizeof g_error, fmt, ap);
+  va_end(ap);
+}
+
+int make_nonblocking(int sock) {
   int on = 1;
   if (ioctl(sock, FIONBIO, &on) == 0) return 0;
   int flags = fcntl(sock, F_GETFL);
@@ -40,11 +57,13 @@ static int make_nonblocking(int sock) {
   return fcntl(sock, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : -1;
 }
 
-static bool cancelled(const ConnectOptions* opts) {
+// The user's cancel: the dialing display's poll, or Ctrl-C in the console.
+bool cancelled(const ConnectOptions* opts) {
+  if (dos_check_break()) return true;
   return opts && opts->poll_cancel && opts->poll_cancel(opts->cancel_ctx) != 0;
 }
 
-static void pause_one_tick(const ConnectOptions* opts) {
+void pause_one_tick(const ConnectOptions* opts) {
   if (opts && opts->pause) {
     opts->pause();
   } else {
@@ -52,18 +71,18 @@ static void pause_one_tick(const ConnectOptions* opts) {
   }
 }
 
-static int fail_closed(int sock, int code) {
+int fail_closed(int sock, int code) {
   int saved = errno;
   close(sock);
   errno = saved;
   return code;
 }
 
-// Waits for the connect in progress: 1 connected (or failed: SO_ERROR says
-// which), or a negative outcome.  Writability is tested with poll rather than
-// a fixed-size descriptor set, so a descriptor number of any size is safe.
-static int wait_for_connect(int sock, const ConnectOptions* opts) {
-  int budget = opts ? opts->budget_turns : kConnectBudgetTurns;
+// Waits for the connect in progress: 1 when it finished (SO_ERROR says how),
+// or a negative outcome.  *budget is shared by every address tried.
+// Writability is tested with poll rather than a fixed-size descriptor set,
+// so a descriptor number of any size is safe.
+int wait_for_connect(int sock, const ConnectOptions* opts, int* budget) {
   for (;;) {
     if (cancelled(opts)) return CONNECT_CANCELLED;
     pollfd pfd{};
@@ -73,43 +92,163 @@ static int wait_for_connect(int sock, const ConnectOptions* opts) {
     if (r > 0 && (pfd.revents & (POLLOUT | POLLERR | POLLHUP))) return 1;
     if (r < 0 && errno != EINTR) return CONNECT_FAILED;
     pause_one_tick(opts);
-    if (--budget <= 0) return CONNECT_TIMED_OUT;
+    if (--*budget <= 0) return CONNECT_TIMED_OUT;
   }
 }
 
-int connection_open(const char* host, int port, const ConnectOptions* opts, int* out_sock) {
-  if (!out_sock) return CONNECT_FAILED;
-  *out_sock = -1;
-  if (cancelled(opts)) return CONNECT_CANCELLED;
-  in_addr addr{};
-  if (port < 1 || port > 65535 || connection_resolve_ipv4(host, &addr) != 0) return CONNECT_FAILED;
-  if (cancelled(opts)) return CONNECT_CANCELLED;
-
-  int sock = socket(AF_INET, SOCK_STREAM, 0);
+// One address: CONNECT_OK with *out set, or an outcome with errno saying why
+// a failure failed.
+int connect_one(const addrinfo* ai, const ConnectOptions* opts, int* budget, int* out) {
+  int sock = socket(ai->ai_family, SOCK_STREAM, 0);
   if (sock < 0) return CONNECT_FAILED;
   if (make_nonblocking(sock) != 0) return fail_closed(sock, CONNECT_FAILED);
-
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<uint16_t>(port));
-  sa.sin_addr = addr;
-  if (connect(sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+  if (connect(sock, ai->ai_addr, ai->ai_addrlen) != 0) {
     if (errno != EWOULDBLOCK && errno != EAGAIN && errno != EINPROGRESS && errno != EALREADY)
       return fail_closed(sock, CONNECT_FAILED);
-    int w = wait_for_connect(sock, opts);
+    int w = wait_for_connect(sock, opts, budget);
     if (w < 0) return fail_closed(sock, w);
     int err = 0;
     socklen_t len = sizeof err;
-    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return fail_closed(sock, -1);
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+      return fail_closed(sock, CONNECT_FAILED);
     if (err != 0) {
       errno = err;
       return fail_closed(sock, CONNECT_FAILED);
     }
   }
-  int one = 1;
-  setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  *out_sock = sock;
+  *out = sock;
   return CONNECT_OK;
+}
+
+// "host", "[v6]" or "v6" as the user wrote it for messages.
+void show_host(char* out, size_t cap, const char* host, int port) {
+  if (strchr(host, ':'))
+    snprintf(out, cap, "[%s]:%d", host, port);
+  else
+    snprintf(out, cap, "%s:%d", host, port);
+}
+
+}  // namespace
+
+const char* connection_error() {
+  return g_error;
+}
+
+int connection_parse_address(const char* text, char* host, size_t cap, int* port) {
+  if (!text || !host || cap == 0) return -1;
+  host[0] = '\0';
+  std::string_view t(text);
+  constexpr std::string_view kScheme = "telnet://";
+  if (t.size() >= kScheme.size() && strncasecmp(text, kScheme.data(), kScheme.size()) == 0) {
+    t.remove_prefix(kScheme.size());
+    // A path or a trailing slash after the address means nothing to Telnet.
+    size_t slash = t.find('/');
+    if (slash != std::string_view::npos) t = t.substr(0, slash);
+  }
+  std::string_view name = t;
+  std::string_view port_text;
+  if (!t.empty() && t.front() == '[') {
+    size_t close = t.find(']');
+    if (close == std::string_view::npos) return -1;
+    name = t.substr(1, close - 1);
+    std::string_view rest = t.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return -1;
+      port_text = rest.substr(1);
+      if (port_text.empty()) return -1;
+    }
+  } else {
+    size_t colon = t.find(':');
+    // One colon separates a port; more are an IPv6 address without one.
+    if (colon != std::string_view::npos && t.find(':', colon + 1) == std::string_view::npos) {
+      name = t.substr(0, colon);
+      port_text = t.substr(colon + 1);
+      if (port_text.empty()) return -1;
+    }
+  }
+  if (name.empty() || name.size() > kMaxHostNameLength || name.size() >= cap) return -1;
+  if (!port_text.empty()) {
+    if (port_text.size() > 5) return -1;
+    int value = 0;
+    for (char c : port_text) {
+      if (c < '0' || c > '9') return -1;
+      value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 65535) return -1;
+    if (port) *port = value;
+  }
+  memcpy(host, name.data(), name.size());
+  host[name.size()] = '\0';
+  return 0;
+}
+
+int connection_open(const char* address, int port, const ConnectOptions* opts, int* out_sock) {
+  if (!out_sock) return CONNECT_FAILED;
+  *out_sock = -1;
+  g_error[0] = '\0';
+  if (cancelled(opts)) {
+    set_error("connection cancelled");
+    return CONNECT_CANCELLED;
+  }
+  char host[kMaxHostNameLength + 1];
+  if (connection_parse_address(address, host, sizeof host, &port) != 0) {
+    set_error("not a host address: \"%.200s\"", address ? address : "");
+    return CONNECT_FAILED;
+  }
+  char shown[kMaxHostNameLength + 16];
+  if (port < 1 || port > 65535) {
+    set_error("port %d is outside 1 to 65535", port);
+    return CONNECT_FAILED;
+  }
+  show_host(shown, sizeof shown, host, port);
+
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  char service[8];
+  snprintf(service, sizeof service, "%d", port);
+  addrinfo* list = nullptr;
+  int gai = getaddrinfo(host, service, &hints, &list);
+  if (gai != 0) {
+    set_error("cannot find host %s: %s", host,
+              gai == EAI_SYSTEM ? strerror(errno) : gai_strerror(gai));
+    return CONNECT_FAILED;
+  }
+  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(list, freeaddrinfo);
+  if (cancelled(opts)) {
+    set_error("connection cancelled");
+    return CONNECT_CANCELLED;
+  }
+
+  // Each address in turn (IPv6 and IPv4 as the resolver orders them), all
+  // within the one time budget.
+  int budget = opts ? opts->budget_turns : kConnectBudgetTurns;
+  int last_errno = 0;
+  for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
+    if (ai->ai_family != AF_INET && ai->ai_family != AF_INET6) continue;
+    int sock = -1;
+    int r = connect_one(ai, opts, &budget, &sock);
+    if (r == CONNECT_OK) {
+      int one = 1;
+      setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      *out_sock = sock;
+      return CONNECT_OK;
+    }
+    if (r == CONNECT_CANCELLED) {
+      set_error("connection to %s cancelled", shown);
+      return r;
+    }
+    if (r == CONNECT_TIMED_OUT) {
+      set_error("no answer from %s within %d seconds", shown,
+                (opts ? opts->budget_turns : kConnectBudgetTurns) / 50);
+      return r;
+    }
+    last_errno = errno;
+  }
+  set_error("cannot connect to %s: %s", shown,
+            last_errno ? strerror(last_errno) : "no usable address");
+  return CONNECT_FAILED;
 }
 
 int send_all(int sock, const void* buf, size_t len) {

@@ -1,7 +1,8 @@
 // TCP: name resolution, the non-blocking connect, sending and closing.
 //
-// Everything here is IPv4 and non-blocking: the program has one thread, and
-// after the connect nothing may wait on the network.
+// Names resolve to IPv6 and IPv4 addresses alike; every socket is
+// non-blocking: the program has one thread, and after the connect nothing
+// may wait on the network.
 #pragma once
 #include <netinet/in.h>
 
@@ -38,10 +39,25 @@ struct ConnectOptions {
 // network-order address; 0 on success, -1 on failure.
 int connection_resolve_ipv4(const char* host, in_addr* out);
 
-// The whole connect step: resolve, socket, non-blocking, connect and wait for
-// the budget.  On CONNECT_OK *out_sock holds the connected descriptor with
-// TCP_NODELAY on; otherwise *out_sock is -1 and no descriptor is left open.
-int connection_open(const char* host, int port, const ConnectOptions* opts, int* out_sock);
+// Splits an address as users write it: "host", "host:port", "[v6addr]",
+// "[v6addr]:port", a bare IPv6 address, each optionally as
+// "telnet://...[/]".  Copies the host into host (cap bytes) and sets *port
+// only when the text names one (1 to 65535).  0 on success, -1 for a text
+// that is no address (empty host, bad port, unclosed bracket).
+int connection_parse_address(const char* text, char* host, size_t cap, int* port);
+
+// The whole connect step: split the address (a port in it wins over port),
+// resolve it (getaddrinfo: IPv6 and IPv4), then try each address in turn,
+// non-blocking, all within the one budget.  The user's cancel (the options'
+// poll, or Ctrl-C through the break flag) ends it at once.  On CONNECT_OK
+// *out_sock holds the connected descriptor with TCP_NODELAY on; otherwise
+// *out_sock is -1, no descriptor is left open and connection_error() says
+// what failed and why.
+int connection_open(const char* address, int port, const ConnectOptions* opts, int* out_sock);
+
+// One line saying why the last connection_open did not connect ("" after a
+// success), e.g. "cannot connect to example.org:23: Connection refused".
+const char* connection_error();
 
 // Sends every byte of buf; 0 when all went out, -1 on failure.  EINTR retries
 // at once; EWOULDBLOCK pauses one tick and retries, at most 50 times per call.

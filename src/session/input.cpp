@@ -15,6 +15,7 @@
 #include "session/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
+#include "util/charset.h"
 
 SessionKeyState g_session_keys = {};
 
@@ -28,7 +29,8 @@ constexpr uint16_t kHotkeyQualifiers = 0xF0;  // left/right Alt, left/right Amig
 constexpr uint16_t kShiftQualifiers = PLAT_QUAL_LSHIFT | PLAT_QUAL_RSHIFT;
 
 constexpr uint8_t kPetsciiUp = 0x91, kPetsciiDown = 0x11, kPetsciiRight = 0x1D, kPetsciiLeft = 0x9D,
-                  kPetsciiStop = 0x03, kPetsciiDel = 0x14;
+                  kPetsciiStop = 0x03, kPetsciiDel = 0x14, kPetsciiInst = 0x94, kPetsciiHome = 0x13,
+                  kPetsciiClear = 0x93;
 
 bool within(uint32_t now, uint32_t then, uint32_t ms) {
   return now - then < ms;
@@ -62,6 +64,11 @@ void handle_escape(Session* s, int* running) {
 void hang_up_question(Session* s, int* running) {
   Terminal* t = s->terminal;
   if (!t || !t->window || term_confirm_yes_no(t, "Disconnect?") == 1) *running = 0;
+}
+
+// Whether an upper-case letter is in the hotkey table.
+bool hotkey_letter_known(uint8_t letter) {
+  return strchr("ETSBLUDVXH", letter) != nullptr && letter != 0;
 }
 
 // The hotkey table by letter (upper case); true when the letter is a hotkey.
@@ -135,8 +142,37 @@ void send_character(Session* s, int* running, uint8_t ch, uint16_t qualifier) {
   end_if_failed(send_key_byte(s->sock, petscii_outgoing_key_byte(s, ch, qualifier)), running);
 }
 
+// A typed character (Unicode) in the session's character set: CP437 for an
+// ANSI board, PETSCII for a C64 one.  Nothing is sent for a character the
+// set cannot show.
+void send_typed(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
+  int byte = session_typed_char_byte(s, ch);
+  if (byte < 0) return;
+  if (s->petscii && ch < 128 && isalpha(static_cast<int>(ch))) {
+    send_character(s, running, static_cast<uint8_t>(ch), qualifier);
+    return;
+  }
+  // A printable key uses up a Shift press, as petscii_outgoing_key_byte
+  // does for the characters it sees.
+  if (s->petscii && ch >= 32 && ch != 127) g_session_keys.shift_down = 0;
+  end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(byte)), running);
+}
+
+// The C64's colour keys, by their place on the keyboard: Ctrl+1..8 the
+// first eight colours, the Commodore key (Alt here) with 1..8 the second
+// eight, Ctrl+9 and Ctrl+0 reverse on and off.  -1: not one of them.
+int petscii_colour_key(int key, uint16_t qualifier) {
+  static constexpr uint8_t kCtrl[10] = {0x90, 0x05, 0x1C, 0x9F, 0x9C, 0x1E, 0x1F, 0x9E, 0x12, 0x92};
+  static constexpr uint8_t kCommodore[8] = {0x81, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9A, 0x9B};
+  if (key < 0x01 || key > 0x0A) return -1;
+  if (qualifier & PLAT_QUAL_CONTROL) return kCtrl[key - 1];
+  if ((qualifier & kHotkeyQualifiers) && key <= 0x08) return kCommodore[key - 1];
+  return -1;
+}
+
 // Plain (not hotkey) translated keys, in their fixed order.
-void plain_key(Session* s, int* running, uint8_t ch, uint16_t qualifier) {
+void plain_key(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
+  bool shifted = (qualifier & kShiftQualifiers) != 0;
   if (ch == 3 && s->petscii) {
     end_if_failed(session_send_petscii_stop(s), running);
   } else if (ch == 29) {
@@ -145,28 +181,58 @@ void plain_key(Session* s, int* running, uint8_t ch, uint16_t qualifier) {
     handle_escape(s, running);
   } else if (ch == 13 || ch == 10) {
     end_if_failed(send_key_byte(s->sock, 13), running);
+  } else if ((ch == 8 || ch == 127) && s->petscii && shifted) {
+    // Shift with INST/DEL inserts on a C64.
+    end_if_failed(send_key_byte(s->sock, kPetsciiInst), running);
   } else if (ch == 8) {
-    if (session_edit_key_accept(1)) end_if_failed(session_send_backspace(s), running);
+    if (session_edit_key_accept(1, 0)) end_if_failed(session_send_backspace(s), running);
   } else if (ch == 127) {
-    if (session_edit_key_accept(2)) end_if_failed(session_send_delete(s), running);
+    if (session_edit_key_accept(2, 0)) end_if_failed(session_send_delete(s), running);
   } else if (ch != 0) {
-    send_character(s, running, ch, qualifier);
+    send_typed(s, running, ch, qualifier);
   }
 }
 
-void handle_vanilla(Session* s, int* running, uint8_t ch, uint16_t qualifier) {
+// Remembers the physical key a hotkey took.
+void took_key(const PlatEvent& ev) {
+  g_session_keys.hotkey_held = ev.key >= 0;
+  g_session_keys.hotkey_key = ev.key;
+}
+
+// A repeat of the key a hotkey took: it belongs to that hotkey.
+bool repeat_of_hotkey(const PlatEvent& ev) {
+  return ev.repeat && g_session_keys.hotkey_held && ev.key == g_session_keys.hotkey_key;
+}
+
+void handle_vanilla(Session* s, int* running, const PlatEvent& ev) {
+  const uint32_t ch = ev.code;
+  const uint16_t qualifier = ev.qualifier;
   if (s->xmodem.active) {
     if (ch == 27) cancel_xmodem_by_key(s);
     return;
   }
+  if (repeat_of_hotkey(ev)) return;
   if (qualifier & kHotkeyQualifiers) {
+    // Hotkeys act once per physical press: the keyboard's repeat of a held
+    // Alt+Enter or Alt+T is no new request.
     if (ch == 13 || ch == 10) {
-      if (alt_enter_accept_press()) s->request_fullscreen = 1;
+      took_key(ev);
+      if (!ev.repeat && alt_enter_accept_press()) s->request_fullscreen = 1;
       return;
     }
-    if (isalpha(ch) && ch < 128 &&
-        hotkey_letter(s, running, static_cast<uint8_t>(toupper(ch)), false))
+    if (ch < 128 && isalpha(static_cast<int>(ch))) {
+      auto letter = static_cast<uint8_t>(toupper(static_cast<int>(ch)));
+      if (ev.repeat && hotkey_letter_known(letter)) return;
+      if (hotkey_letter_known(letter)) took_key(ev);
+      if (hotkey_letter(s, running, letter, false)) return;
+    }
+  }
+  if (s->petscii) {
+    int colour = petscii_colour_key(ev.key, qualifier);
+    if (colour >= 0) {
+      end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(colour)), running);
       return;
+    }
   }
   plain_key(s, running, ch, qualifier);
 }
@@ -223,9 +289,77 @@ int send_cursor_key(Session* s, uint16_t code) {
   return 1;  // not a cursor key
 }
 
-void handle_raw(Session* s, int* running, uint16_t code, uint16_t qualifier) {
+// Function keys and Insert.  ANSI boards get the xterm / VT220 sequences
+// that BBS software reads (ESC O P..S for F1-F4, ESC [ n ~ beyond, ESC [ 2 ~
+// for Insert); C64 boards the C64's own codes (F1 0x85, F3 0x86, F5 0x87,
+// F7 0x88, F2 0x89 .. F8 0x8C, INST 0x94).  Null / 0: the key sends nothing.
+struct FunctionKey {
+  uint16_t code;
+  const char* ansi;
+  uint8_t petscii;
+};
+constexpr FunctionKey kFunctionKeys[] = {
+    {RAWKEY_F1, "\x1bOP", 0x85},
+    {RAWKEY_F1 + 1, "\x1bOQ", 0x89},
+    {RAWKEY_F1 + 2, "\x1bOR", 0x86},
+    {RAWKEY_F1 + 3, "\x1bOS", 0x8A},
+    {RAWKEY_F1 + 4, "\x1b[15~", 0x87},
+    {RAWKEY_F1 + 5, "\x1b[17~", 0x8B},
+    {RAWKEY_F1 + 6, "\x1b[18~", 0x88},
+    {RAWKEY_F1 + 7, "\x1b[19~", 0x8C},
+    {RAWKEY_F1 + 8, "\x1b[20~", 0},
+    {RAWKEY_F1 + 9, "\x1b[21~", 0},
+    {RAWKEY_F11, "\x1b[23~", 0},
+    {RAWKEY_F12, "\x1b[24~", 0},
+    {RAWKEY_INSERT, "\x1b[2~", kPetsciiInst},
+    {RAWKEY_HELP, nullptr, 0},
+};
+
+// 1 when the code is a function key (sent or not), else 0; -1 on a failed send.
+int send_function_key(Session* s, uint16_t code) {
+  for (const FunctionKey& k : kFunctionKeys) {
+    if (k.code != code) continue;
+    if (s->petscii) return k.petscii ? (send_key_byte(s->sock, k.petscii) == 0 ? 1 : -1) : 1;
+    return k.ansi ? (send_seq(s, k.ansi) == 0 ? 1 : -1) : 1;
+  }
+  return 0;
+}
+
+// The page and position keys of a C64 board: CLR/HOME (Home; with Shift
+// CLR), End clears as well; Page Up and Page Down have no C64 key and send
+// nothing; Shift with a cursor key is just that cursor key (the C64's own
+// cursor keys are shifted for up and left).  1 handled, 0 not such a key,
+// -1 a failed send.
+int send_petscii_position_key(Session* s, uint16_t code, bool shifted) {
+  uint8_t byte = 0;
+  switch (code) {
+    case 0x70:
+    case 0x4A:
+    case 0x5C:
+      byte = shifted ? kPetsciiClear : kPetsciiHome;
+      break;
+    case 0x71:
+    case 0x5D:
+      byte = kPetsciiClear;
+      break;
+    case 0x48:
+    case 0x49:
+    case 0x5A:
+    case 0x5B:
+    case 0x6E:
+      return 1;
+    default:
+      return 0;
+  }
+  return send_key_byte(s->sock, byte) == 0 ? 1 : -1;
+}
+
+void handle_raw(Session* s, int* running, const PlatEvent& ev) {
+  const uint16_t code = ev.code;
+  const uint16_t qualifier = ev.qualifier;
   if (code & PLAT_KEY_UP) {
     uint16_t key = code & 0x7F;
+    if (keys().hotkey_held && keys().hotkey_key == key) keys().hotkey_held = false;
     if (key == RAWKEY_LSHIFT || key == RAWKEY_RSHIFT) keys().shift_down = 0;
     if (key == RAWKEY_KP_ENTER || key == RAWKEY_RETURN) keys().alt_enter_down = 0;
     if (key == 0x14) keys().alt_t_down = 0;
@@ -240,8 +374,15 @@ void handle_raw(Session* s, int* running, uint16_t code, uint16_t qualifier) {
     return;
   }
   bool hot = (qualifier & kHotkeyQualifiers) != 0;
+  // A held hotkey acts once: its repeats are ignored (a repeated Alt with a
+  // key outside the table types, as any held key does).
+  if (repeat_of_hotkey(ev)) return;
+  bool hot_code = hotkey_rawcode_known(code) || code == RAWKEY_KP_ENTER || code == RAWKEY_RETURN;
+  if (hot && ev.repeat && hot_code) return;
+  if (hot && hot_code) took_key(ev);
   if (hot && hotkey_rawcode(s, running, code)) return;
   bool control = (qualifier & PLAT_QUAL_CONTROL) != 0;
+  bool shifted = (qualifier & kShiftQualifiers) != 0;
   if (control && code == 0x33 && s->petscii) {
     end_if_failed(session_send_petscii_stop(s), running);
     return;
@@ -250,7 +391,27 @@ void handle_raw(Session* s, int* running, uint16_t code, uint16_t qualifier) {
     *running = 0;
     return;
   }
-  if (const char* seq = page_key_sequence(code, (qualifier & kShiftQualifiers) != 0)) {
+  if (s->petscii) {
+    int colour = petscii_colour_key(code, qualifier);
+    if (colour >= 0) {
+      end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(colour)), running);
+      return;
+    }
+  }
+  // F11 and F12 share their codes with keys of the page table (0x4B, 0x6F):
+  // on this keyboard they are the function keys.
+  int fkey = send_function_key(s, code);
+  if (fkey != 0) {
+    end_if_failed(fkey < 0 ? -1 : 0, running);
+    return;
+  }
+  if (s->petscii) {
+    int pos = send_petscii_position_key(s, code, shifted);
+    if (pos != 0) {
+      end_if_failed(pos < 0 ? -1 : 0, running);
+      return;
+    }
+  } else if (const char* seq = page_key_sequence(code, shifted)) {
     end_if_failed(send_seq(s, seq), running);
     return;
   }
@@ -268,10 +429,14 @@ void handle_raw(Session* s, int* running, uint16_t code, uint16_t qualifier) {
       end_if_failed(send_key_byte(s->sock, 13), running);
       return;
     case RAWKEY_DELETE:
-      if (session_edit_key_accept(2)) end_if_failed(session_send_delete(s), running);
-      return;
     case RAWKEY_BACKSPACE:
-      if (session_edit_key_accept(1)) end_if_failed(session_send_backspace(s), running);
+      if (s->petscii && shifted) {
+        end_if_failed(send_key_byte(s->sock, kPetsciiInst), running);
+      } else if (code == RAWKEY_DELETE) {
+        if (session_edit_key_accept(2, 1)) end_if_failed(session_send_delete(s), running);
+      } else {
+        if (session_edit_key_accept(1, 1)) end_if_failed(session_send_backspace(s), running);
+      }
       return;
     case RAWKEY_TAB:
       end_if_failed(send_key_byte(s->sock, 9), running);
@@ -283,8 +448,30 @@ void handle_raw(Session* s, int* running, uint16_t code, uint16_t qualifier) {
   if (ch == 0) return;
   if (hot && isalpha(ch) && hotkey_letter(s, running, static_cast<uint8_t>(toupper(ch)), true))
     return;
-  send_character(s, running, ch, qualifier);
+  send_typed(s, running, ch, qualifier);
 }
+
+}  // namespace
+
+bool hotkey_rawcode_known(uint16_t code) {
+  switch (code) {
+    case 0x12:
+    case 0x14:
+    case 0x21:
+    case 0x35:
+    case 0x28:
+    case 0x16:
+    case 0x22:
+    case 0x34:
+    case 0x32:
+    case 0x25:
+      return true;
+    default:
+      return false;
+  }
+}
+
+namespace {
 
 void send_to_back(Terminal* t) {
   if (t->screen) {
@@ -383,11 +570,17 @@ int alt_s_accept_press() {
   return 1;
 }
 
-int session_edit_key_accept(int kind) {
+int session_edit_key_accept(int kind, int form) {
   SessionKeyState& k = keys();
   uint32_t now = clock_ms();
-  if (k.edit_has_last && k.edit_last_kind == kind && within(now, k.edit_last_ms, 80)) return 0;
+  // One press that reached the program twice, once in each form, is dropped
+  // the second time.  Presses that arrive in the same form are real presses
+  // (or the keyboard's repeat of a held key), however fast they come.
+  if (k.edit_has_last && k.edit_last_kind == kind && k.edit_last_form != form &&
+      within(now, k.edit_last_ms, 80))
+    return 0;
   k.edit_last_kind = kind;
+  k.edit_last_form = form;
   k.edit_last_ms = now;
   k.edit_has_last = true;
   return 1;
@@ -395,20 +588,38 @@ int session_edit_key_accept(int kind) {
 
 uint8_t petscii_outgoing_key_byte(Session* s, uint8_t ch, uint16_t qualifier) {
   if (!s->petscii) return ch;
+  bool lower_set = s->terminal && s->terminal->petscii_lower;
+  bool shift_key = (qualifier & kShiftQualifiers) != 0 || keys().shift_down;
   bool shifted;
   if (ch >= 'a' && ch <= 'z') {
-    shifted = (qualifier & kShiftQualifiers) != 0 || keys().shift_down;
+    shifted = shift_key;
   } else if (ch >= 'A' && ch <= 'Z') {
-    shifted = true;
+    // Caps Lock gives capitals; in the upper-case set every letter already
+    // is one, so there only the Shift key makes the graphics characters.
+    shifted = lower_set || shift_key;
   } else {
     if (ch >= 32 && ch <= 126 && keys().shift_down) keys().shift_down = 0;
     return ch;
   }
   keys().shift_down = 0;
   uint8_t lower = static_cast<uint8_t>(tolower(ch));
-  bool lower_set = s->terminal && s->terminal->petscii_lower;
-  if (lower_set && shifted) return static_cast<uint8_t>(lower + 96);
+  // Shift with a letter is 0xC1..0xDA as on the C64: a capital in the
+  // lower-case set, the graphics character on the key in the upper-case set.
+  if (shifted) return static_cast<uint8_t>(lower + 96);
   return static_cast<uint8_t>(lower - 32);
+}
+
+int session_typed_char_byte(const Session* s, uint32_t ch) {
+  // Control characters (Ctrl+letter) are codes, not characters: they go out
+  // as they are in both sets.
+  if (ch < 32 || ch == 127) return static_cast<int>(ch);
+  if (!s->petscii) return unicode_to_cp437(static_cast<char32_t>(ch));
+  // Letters follow the C64's case rules (petscii_outgoing_key_byte), digits
+  // and the space are the same codes; everything else is the code that shows
+  // it in the set on screen (a pound sign is 0x5C, a backslash has none).
+  if (ch < 128 && (isalnum(static_cast<int>(ch)) || ch == ' ')) return static_cast<int>(ch);
+  bool lower = s->terminal && s->terminal->petscii_lower;
+  return unicode_to_petscii(static_cast<char32_t>(ch), lower);
 }
 
 void session_confirm_exit_kavel(Session* s, int* running) {
@@ -469,10 +680,10 @@ void session_handle_window_messages(Session* s, int* running) {
         if (ev.code == PLAT_SELECTDOWN) handle_click(s, running, ev.x, ev.y);
         break;
       case PLAT_EV_VANILLAKEY:
-        handle_vanilla(s, running, static_cast<uint8_t>(ev.code & 0xFF), ev.qualifier);
+        handle_vanilla(s, running, ev);
         break;
       case PLAT_EV_RAWKEY:
-        handle_raw(s, running, ev.code, ev.qualifier);
+        handle_raw(s, running, ev);
         break;
       default:
         break;

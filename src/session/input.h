@@ -26,14 +26,20 @@ struct SessionKeyState {
   // Alt+S: the last accepted press.
   bool alt_s_has_last;
   uint32_t alt_s_last_ms;
-  // Backspace and Delete: the last accepted kind (1 Backspace, 2 Delete).
+  // Backspace and Delete: the last accepted kind (1 Backspace, 2 Delete)
+  // and the form it came in (0 translated, 1 raw).
   bool edit_has_last;
   int edit_last_kind;
+  int edit_last_form;
   uint32_t edit_last_ms;
   // RUN/STOP in a PETSCII session.
   bool stop_has_last;
   uint32_t stop_last_ms;
   int shift_down;  // a Shift went down and no character used it yet
+  // The physical key (raw code) whose press a hotkey took, while it is
+  // held: its repeats stay with the hotkey, also after Alt is let go.
+  bool hotkey_held;
+  int hotkey_key;
 };
 extern SessionKeyState g_session_keys;
 
@@ -48,6 +54,13 @@ void session_handle_window_messages(Session* s, int* running);
 // The byte a character goes out as: unchanged in ANSI mode; letters follow
 // the C64's case rules in PETSCII mode.
 uint8_t petscii_outgoing_key_byte(Session* s, uint8_t ch, uint16_t qualifier);
+
+// The byte a typed character (Unicode) goes out as in the session's
+// character set; -1 when the set has no such character (nothing is sent).
+int session_typed_char_byte(const Session* s, uint32_t ch);
+
+// Whether a raw key code is one of the hotkey letters' keys.
+bool hotkey_rawcode_known(uint16_t code);
 
 // Asks "Exit Kavel?" when the session's terminal has a window; on yes (or
 // without a window) sets the menu's quit request, if any, and clears
@@ -64,7 +77,10 @@ int session_send_login(Session* s);
 int alt_enter_accept_press();
 int alt_t_accept_press();
 int alt_s_accept_press();
-int session_edit_key_accept(int kind);
+// Backspace (kind 1) and Delete (kind 2) in translated (form 0) or raw (form
+// 1) form: refuses only the same key arriving again in the other form within
+// 80 ms, the one press a desktop may deliver twice.
+int session_edit_key_accept(int kind, int form = 0);
 
 // Window modes: cycle window -> medium -> full screen -> window, or switch
 // to one (0 window, 1 medium, 2 full screen, 3 as window) keeping the grid.

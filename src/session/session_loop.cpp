@@ -1,6 +1,7 @@
 #include "session/session_loop.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -91,6 +92,14 @@ void restore_font(const char* saved) {
   } else {
     active_font_restore(saved);
   }
+}
+
+// The socket of the session in progress, for the one thing that must still
+// happen when the display is lost for good: hanging up properly.
+int* g_live_socket = nullptr;
+
+void hang_up_on_display_loss() {
+  if (g_live_socket) connection_close(g_live_socket);
 }
 
 // The terminal's answers go out through the Telnet sender, so that a 255
@@ -250,6 +259,8 @@ void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, con
   s->scrollback.lines = new (std::nothrow) ScrollbackLine[kScrollbackLines]();
   t->scrollback = s->scrollback.lines ? &s->scrollback : nullptr;
   s->terminal = t;
+  // A fresh terminal starts with its cursor off; a session shows it.
+  t->cursor_enabled = 1;
   term_show_cursor(t);
   term_draw_session_status(t);
 }
@@ -362,8 +373,15 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
 
   telnet_send_opening_offers(s->sock);
 
-  char title[256];
-  snprintf(title, sizeof title, "%s - %s:%d", "Kavel", host, port);
+  // The title names the address as it was split ("host:port" in the host
+  // text gives the port).
+  char shown_host[kMaxHostNameLength + 1];
+  int shown_port = port;
+  if (connection_parse_address(host, shown_host, sizeof shown_host, &shown_port) != 0)
+    safe_copy(shown_host, sizeof shown_host, host);
+  char title[320];
+  snprintf(title, sizeof title, strchr(shown_host, ':') ? "%s - [%s]:%d" : "%s - %s:%d", "Kavel",
+           shown_host, shown_port);
   g_opening_petscii_terminal = s->petscii;
 
   auto terminal = std::make_unique<Terminal>();
@@ -383,6 +401,8 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
     }
   }
   session_bind_terminal(s, t, entry, host);
+  g_live_socket = &s->sock;
+  plat_set_display_lost_handler(hang_up_on_display_loss);
 
   int closed_by_peer = session_main_loop(s, ui, title, buf.get());
 
@@ -394,6 +414,8 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   t = s->terminal;
   if (closed_by_peer && t->window && !(s->menu_quit && *s->menu_quit))
     session_wait_disconnected_notice(t);
+  plat_set_display_lost_handler(nullptr);
+  g_live_socket = nullptr;
   connection_close(&s->sock);
   session_release_terminal(s);
   if (ui && !ui->close_requested) give_back_menu_window(ui);

@@ -69,6 +69,7 @@ int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int 
   term_update_origin(t);
   term_clear_drawable_area_raw(t);
   term_redraw_all(t);
+  t->cursor_enabled = 1;  // the new surface shows the session's cursor too
   term_show_cursor(t);
   term_draw_session_status(t);
   return 0;
@@ -76,7 +77,12 @@ int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int 
 
 int session_toggle_fullscreen(Session* s, UiContext* ui, const char* title) {
   int next = (display_window_mode() + 1) % 3;
-  return session_apply_window_mode(s, ui, title, next);
+  int r = session_apply_window_mode(s, ui, title, next);
+  // A medium window that does not fit the desktop falls back to the normal
+  // window; the cycle then goes on to full screen rather than stopping there.
+  if (r == 0 && next == DISPLAY_MODE_MEDIUM && display_window_mode() == DISPLAY_MODE_WINDOW)
+    r = session_apply_window_mode(s, ui, title, DISPLAY_MODE_FULLSCREEN);
+  return r;
 }
 
 void session_toggle_top_bar(Session* s) {

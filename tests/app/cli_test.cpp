@@ -73,6 +73,18 @@ TEST(Cli, ArgumentTable) {
       {{"--help"}, CLI_HELP, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
       // -h after the host is the port text.
       {{"host", "-h"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "host", 23},
+      {{"--version", "host"}, CLI_VERSION, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      // An address with its own port: that port, over an argument after it.
+      {{"bbs:2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs:2323", 2323},
+      {{"bbs:2323", "24"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs:2323", 2323},
+      {{"telnet://bbs:6400/"},
+       CLI_DIRECT,
+       CLI_MODE_UNCHANGED,
+       "kavel.phonebook",
+       "telnet://bbs:6400/",
+       6400},
+      {{"[::1]:2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "[::1]:2323", 2323},
+      {{"::1", "64"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "::1", 64},
   };
   for (const auto& c : cases) {
     std::string trace;
@@ -88,6 +100,25 @@ TEST(Cli, ArgumentTable) {
       EXPECT_EQ(o.host, nullptr);
     }
     EXPECT_EQ(o.port, c.port);
+  }
+}
+
+TEST(Cli, UsageErrorsNameTheArgument) {
+  struct {
+    std::vector<std::string> args;
+    const char* text;
+  } cases[] = {
+      {{"-x"}, "unknown option -x"},
+      {{"-m", "--bogus", "host"}, "unknown option --bogus"},
+      {{"-p"}, "-p needs the path of a phone book file"},
+      {{"-w", "--phonebook"}, "--phonebook needs the path of a phone book file"},
+  };
+  for (const auto& c : cases) {
+    CliOptions o = parse(c.args);
+    ASSERT_EQ(o.action, CLI_USAGE_ERROR);
+    char text[256];
+    cli_usage_error_text(o, text, sizeof text);
+    EXPECT_STREQ(text, c.text);
   }
 }
 
@@ -140,7 +171,7 @@ TEST(Cli, UsageText) {
   std::string text(buf, len);
   free(buf);
   const std::string expected =
-      "Kavel 0.20 - MorphOS BBS Terminal client\n"
+      "Kavel 0.20 - Linux BBS Terminal client\n"
       "Usage:\n"
       "  ./kavel                         Start phone book menu\n"
       "  ./kavel host [port]              Direct connect\n"
@@ -150,7 +181,8 @@ TEST(Cli, UsageText) {
       "  ./kavel -w | --windowed          Force normal windowed mode\n"
       "  ./kavel -p phonebook             Use alternate phone book file\n"
       "  ./kavel -h                       Show help\n"
-      "  <A>-Enter cycles normal window -> scaled medium window -> fullscreen.\n";
+      "  ./kavel --version                Show the version\n"
+      "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen.\n";
   EXPECT_EQ(text, expected);
   EXPECT_STREQ(kVersionString, "$VER: Kavel 0.20");
 }

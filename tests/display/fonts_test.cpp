@@ -391,25 +391,21 @@ TEST_F(FontDrawer, StartupCheckReportsEveryBadFile) {
   EXPECT_EQ(console([&] { rc = startup_validate_runtime_fonts(); }), "");
   EXPECT_EQ(rc, 0);
 
-  const char* report_tail =
-      "\nPlease reinstall the Kavel Fonts drawer.\n"
-      "\nPress Return to exit...";
+  // The report names the real directory; standard input here is a file,
+  // not a terminal, so nothing waits for Return and nothing is read.
+  const std::string dir = prog_.path() + "/Fonts/";
+  const char* report_tail = "\nPlease reinstall the Kavel Fonts directory.\n";
   for (size_t n : {4095u, 4097u}) {
     put("cp437.f16", n);
-    int next = 0;
-    std::string out = console([&] { rc = startup_validate_runtime_fonts(); }, "\nX", &next);
-    EXPECT_EQ(out, std::string("\nRequired runtime font missing or invalid:\n"
-                               "  PROGDIR:Fonts/cp437.f16\n") +
-                       report_tail);
+    std::string out = console([&] { rc = startup_validate_runtime_fonts(); }, "\nX");
+    EXPECT_EQ(
+        out, "\nRequired runtime font missing or invalid:\n  " + dir + "cp437.f16\n" + report_tail);
     EXPECT_EQ(rc, -1);
-    EXPECT_EQ(next, 'X');  // exactly one character was read
   }
   fs::remove(prog_.path() + "/Fonts/c64_lower.f8");
   std::string out = console([&] { rc = startup_validate_runtime_fonts(); }, "\n");
-  EXPECT_EQ(out, std::string("\nRequired runtime font missing or invalid:\n"
-                             "  PROGDIR:Fonts/cp437.f16\n"
-                             "  PROGDIR:Fonts/c64_lower.f8\n") +
-                     report_tail);
+  EXPECT_EQ(out, "\nRequired runtime font missing or invalid:\n  " + dir + "cp437.f16\n  " + dir +
+                     "c64_lower.f8\n" + report_tail);
 
   // Good copies in the working directory's drawer satisfy the check.
   put("cp437.f16", 4096, 0, cwd_.path() + "/fonts");

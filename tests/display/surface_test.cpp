@@ -108,6 +108,8 @@ TEST_F(Surface, WindowSizesAndPlacement) {
     bool petscii;
     int desk_w, desk_h;
     int cell_w, cell_h, inner_w, inner_h, left, top, origin_x, origin_y, lower;
+    int usable_w = 0, usable_h = 0;  // the desktop beside panels (0: all of it)
+    int medium = -1;                 // the medium flag expected (-1: as asked)
   };
   const Case cases[] = {
       {"normal CP437", kNormal, "CP437", false, 1920, 1080, 8, 16, 640, 400, 640, 340, 0, 0, 0},
@@ -116,11 +118,20 @@ TEST_F(Surface, WindowSizesAndPlacement) {
        0, 1},
       {"medium C64 40", kMedium, "C64 Up/GFX [40]", true, 1920, 1080, 24, 24, 960, 600, 480, 240, 0,
        0, 0},
-      // Scale 3 does not fit 800x600, scale 2 does: the window stays 960x600
-      // with the smaller grid centred in it, and the window too large for
-      // the desktop is placed at 0,0.
-      {"medium C64 40 small desktop", kMedium, "C64 Up/GFX [40]", true, 800, 600, 16, 16, 960, 600,
-       0, 0, 160, 100, 0},
+      // The 960x600 medium window does not fit 800x600: the normal window.
+      {"medium C64 40 small desktop", kMedium, "C64 Up/GFX [40]", true, 800, 600, 16, 16, 640, 400,
+       80, 100, 0, 0, 0, 0, 0, 0},
+      // A panel leaves 780 rows: 1280x800 would be cut by the window
+      // manager, the 14-row font at scale 2 (1280x700) fits.
+      {"medium CP437 beside a panel", kMedium, "CP437", false, 1920, 1080, 16, 28, 1280, 700, 320,
+       190, 0, 0, 0, 1920, 780},
+      // A 1366x768 laptop whose panel and frame leave 1366x690: the 8-row
+      // font at scale 2.
+      {"medium CP437 on a laptop", kMedium, "CP437", false, 1366, 768, 16, 16, 1280, 400, 43, 184,
+       0, 0, 0, 1366, 690},
+      // Less than 1280 columns: no medium window fits, the normal one opens.
+      {"medium CP437 that fits nowhere", kMedium, "CP437", false, 1200, 800, 8, 16, 640, 400, 280,
+       200, 0, 0, 0, 1200, 700, 0},
       {"medium C64 80", kMedium, "C64 Low/Up [80]", true, 1920, 1080, 16, 16, 1280, 400, 320, 340,
        0, 0, 1},
       // An ANSI terminal with a 40-column C64 font shows all 80 columns.
@@ -132,8 +143,12 @@ TEST_F(Surface, WindowSizesAndPlacement) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     plat_headless_set_desktop(c.desk_w, c.desk_h, 24);
+    plat_headless_set_usable_area(c.usable_w, c.usable_h);
     ASSERT_EQ(open(c.mode, c.font, c.petscii, true), 0);
-    EXPECT_EQ(t()->medium_window, c.mode == kMedium ? 1 : 0);
+    plat_headless_set_usable_area(0, 0);
+    int medium = c.medium >= 0 ? c.medium : (c.mode == kMedium ? 1 : 0);
+    EXPECT_EQ(t()->medium_window, medium);
+    EXPECT_EQ(display_window_mode(), medium ? DISPLAY_MODE_MEDIUM : DISPLAY_MODE_WINDOW);
     EXPECT_EQ(t()->top_bar, 0);  // the bar exists only in full screen
     EXPECT_EQ(t()->cell_w, c.cell_w);
     EXPECT_EQ(t()->cell_h, c.cell_h);

@@ -60,7 +60,10 @@ TEST(Keymap, KeysBecomeTheEventsTheSessionExpects) {
        key(KEYIN_DOWN, kLetter + 'a', 'a', KM_MOD_CAPS, "A"),
        {{V, 'A', PLAT_QUAL_CAPSLOCK}}},
       {"e acute", key(KEYIN_DOWN, kLetter + 'e', 'e', 0, "\xC3\xA9"), {{V, 0xE9, 0}}},
-      {"euro sign: not Latin-1", key(KEYIN_DOWN, kLetter + 'e', 'e', 0, "\xE2\x82\xAC"), {}},
+      {"euro sign: Unicode",
+       key(KEYIN_DOWN, kLetter + 'e', 'e', 0, "\xE2\x82\xAC"),
+       {{V, 0x20AC, 0}}},
+      {"beyond 16 bits: dropped", key(KEYIN_TEXT, 0, 0, 0, "\xF0\x9F\x98\x80"), {}},
       {"AltGr-q types @", key(KEYIN_DOWN, kLetter + 'q', 'q', KM_MOD_MODE, "@"), {{V, '@', 0}}},
       {"Ctrl-C", key(KEYIN_DOWN, kLetter + 'c', 'c', CTRL), {{V, 3, PLAT_QUAL_CONTROL}}},
       {"Ctrl-]",
@@ -107,8 +110,17 @@ TEST(Keymap, KeysBecomeTheEventsTheSessionExpects) {
       {"right Shift press",
        key(KEYIN_DOWN, KM_SC_RSHIFT, 0, KM_MOD_RSHIFT),
        {{R, RAWKEY_RSHIFT, PLAT_QUAL_RSHIFT}}},
-      {"Ctrl press says nothing", key(KEYIN_DOWN, KM_SC_LCTRL, 0, CTRL), {}},
-      {"Alt press says nothing", key(KEYIN_DOWN, KM_SC_LALT, 0, ALT), {}},
+      // Modifier presses are raw keys (any key ends the "Disconnected" notice).
+      {"Ctrl press",
+       key(KEYIN_DOWN, KM_SC_LCTRL, 0, CTRL),
+       {{R, RAWKEY_CONTROL, PLAT_QUAL_CONTROL}}},
+      {"Alt press", key(KEYIN_DOWN, KM_SC_LALT, 0, ALT), {{R, RAWKEY_LALT, PLAT_QUAL_LALT}}},
+      {"Caps Lock press",
+       key(KEYIN_DOWN, KM_SC_CAPSLOCK, 0, KM_MOD_CAPS),
+       {{R, RAWKEY_CAPSLOCK, PLAT_QUAL_CAPSLOCK}}},
+      {"Super press",
+       key(KEYIN_DOWN, KM_SC_LGUI, 0, KM_MOD_LGUI),
+       {{R, RAWKEY_LAMIGA, PLAT_QUAL_LCOMMAND}}},
       {"left Shift release", key(KEYIN_UP, KM_SC_LSHIFT, 0, 0), {{R, RAWKEY_LSHIFT | 0x80, 0}}},
       {"T release", key(KEYIN_UP, kLetter + 't', 't', ALT), {{R, 0x14 | 0x80, PLAT_QUAL_LALT}}},
       {"Return release", key(KEYIN_UP, KM_SC_RETURN, 13, 0), {{R, RAWKEY_RETURN | 0x80, 0}}},
@@ -129,6 +141,7 @@ TEST(Keymap, KeysBecomeTheEventsTheSessionExpects) {
   for (const Case& c : cases) {
     std::vector<PlatEvent> got = run(c.in);
     ASSERT_EQ(got.size(), c.want.size()) << c.what;
+    for (const PlatEvent& e : got) EXPECT_FALSE(e.repeat) << c.what;
     for (size_t i = 0; i < got.size(); i++) {
       EXPECT_EQ(got[i].cls, c.want[i].cls) << c.what;
       EXPECT_EQ(got[i].code, c.want[i].code) << c.what;
@@ -296,4 +309,97 @@ TEST(Keymap, RawCodesGiveTheirUsCharacters) {
   for (const auto& c : cases) {
     EXPECT_EQ(keymap_raw_char(c.code, c.qualifier), c.ch) << std::hex << c.code;
   }
+}
+
+// Layouts with AltGr: what the desktop delivers for a German, Polish and
+// French keyboard (keycode = the unshifted key, text = what the key typed).
+KeyInput altgr_key(int scancode, int keycode, const char* text, int more_mods = 0) {
+  KeyInput in = key(KEYIN_DOWN, scancode, keycode, KM_MOD_RALT | more_mods, text);
+  in.altgr = true;
+  return in;
+}
+
+TEST(Keymap, AltGrTypesAndLeftAltIsTheHotkeyKey) {
+  struct Case {
+    const char* what;
+    KeyInput in;
+    std::vector<Want> want;
+  } cases[] = {
+      {"de AltGr+Q: @", altgr_key(kLetter + 'q', 'q', "@"), {{V, '@', 0}}},
+      {"de AltGr+8: [", altgr_key(KM_SC_1 + 7, '8', "["), {{V, '[', 0}}},
+      {"de AltGr+7: {", altgr_key(KM_SC_1 + 6, '7', "{"), {{V, '{', 0}}},
+      {"de AltGr+sharp s: backslash", altgr_key(KM_SC_MINUS, 0xDF, "\\"), {{V, '\\', 0}}},
+      {"de AltGr+<: |", altgr_key(KM_SC_NONUSBACKSLASH, '<', "|"), {{V, '|', 0}}},
+      {"de AltGr++: ~", altgr_key(KM_SC_RIGHTBRACKET, '+', "~"), {{V, '~', 0}}},
+      {"de AltGr+E: euro", altgr_key(kLetter + 'e', 'e', "\xE2\x82\xAC"), {{V, 0x20AC, 0}}},
+      {"de AltGr+X: guillemet, no hotkey",
+       altgr_key(kLetter + 'x', 'x', "\xC2\xAB"),
+       {{V, 0xAB, 0}}},
+      {"de AltGr+H: h-bar, no hotkey", altgr_key(kLetter + 'h', 'h', "\xC4\xA7"), {{V, 0x127, 0}}},
+      {"pl AltGr+X: z acute", altgr_key(kLetter + 'x', 'x', "\xC5\xBA"), {{V, 0x17A, 0}}},
+      {"fr AltGr+0: @", altgr_key(KM_SC_0, 0xE0, "@"), {{V, '@', 0}}},
+      {"AltGr+Shift keeps Shift",
+       altgr_key(kLetter + 'a', 'a', "\xC3\x86", SHIFT),
+       {{V, 0xC6, PLAT_QUAL_LSHIFT}}},
+      {"AltGr with a key that types nothing", altgr_key(KM_SC_RETURN, 13, ""), {{V, 13, 0}}},
+      {"AltGr press itself", altgr_key(KM_SC_RALT, 0, ""), {{R, RAWKEY_RALT, 0}}},
+      // The left Alt key stays the hotkey key on every layout.
+      {"de left Alt+X", key(KEYIN_DOWN, kLetter + 'x', 'x', ALT, "x"), {{V, 'x', PLAT_QUAL_LALT}}},
+      {"left Alt with AltGr held",
+       altgr_key(kLetter + 'x', 'x', "\xC2\xAB", ALT),
+       {{V, 'x', PLAT_QUAL_LALT}}},
+      // A US keyboard's right Alt is no AltGr: it is Alt.
+      {"us right Alt+X",
+       key(KEYIN_DOWN, kLetter + 'x', 'x', KM_MOD_RALT, "x"),
+       {{V, 'x', PLAT_QUAL_RALT}}},
+      {"Mode switch is no hotkey qualifier",
+       key(KEYIN_DOWN, kLetter + 'q', 'q', KM_MOD_MODE, "@"),
+       {{V, '@', 0}}},
+      // Ctrl+] is the key beside P, whatever that key types.
+      {"de Ctrl with the key beside P (+)",
+       key(KEYIN_DOWN, KM_SC_RIGHTBRACKET, '+', CTRL),
+       {{V, 29, PLAT_QUAL_CONTROL}}},
+      {"fr Ctrl with the key beside P ($)",
+       key(KEYIN_DOWN, KM_SC_RIGHTBRACKET, '$', CTRL),
+       {{V, 29, PLAT_QUAL_CONTROL}}},
+      {"Ctrl with ] elsewhere is no hang-up",
+       key(KEYIN_DOWN, KM_SC_1 + 8, ']', CTRL),
+       {{V, ']', PLAT_QUAL_CONTROL}}},
+      // Ctrl with a key without a control character: the key, with Control.
+      {"Ctrl+1", key(KEYIN_DOWN, KM_SC_1, '1', CTRL), {{V, '1', PLAT_QUAL_CONTROL}}},
+      {"fr Ctrl+& (the 1 key)", key(KEYIN_DOWN, KM_SC_1, '&', CTRL), {{V, '&', PLAT_QUAL_CONTROL}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<PlatEvent> got = run(c.in);
+    ASSERT_EQ(got.size(), c.want.size()) << c.what;
+    for (size_t i = 0; i < got.size(); i++) {
+      EXPECT_EQ(got[i].cls, c.want[i].cls) << c.what;
+      EXPECT_EQ(got[i].code, c.want[i].code) << c.what;
+      EXPECT_EQ(got[i].qualifier, c.want[i].qual) << c.what;
+    }
+  }
+}
+
+TEST(Keymap, EventsCarryThePhysicalKeyAndTheRepeatMark) {
+  KeyInput held = key(KEYIN_DOWN, KM_SC_RETURN, 13, ALT);
+  held.repeat = true;
+  std::vector<PlatEvent> got = run(held);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_TRUE(got[0].repeat);
+  EXPECT_EQ(got[0].key, RAWKEY_RETURN);
+
+  got = run(key(KEYIN_DOWN, kLetter + 'x', 'x', 0, "x"));
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_FALSE(got[0].repeat);
+  EXPECT_EQ(got[0].key, 0x32);  // the X key's raw code, on a vanilla key
+
+  // A release is never a repeat; text without a key has no key.
+  KeyInput up = key(KEYIN_UP, KM_SC_RETURN, 13, 0);
+  up.repeat = true;
+  got = run(up);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_FALSE(got[0].repeat);
+  got = run(key(KEYIN_TEXT, 0, 0, 0, "a"));
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].key, -1);
 }

@@ -20,7 +20,7 @@ session_matches_render() {  # font tag size
   local font=$1 tag=$2 size=$3
   "$RENDER" "$SEQ" "$work/$tag-render.png" --font "$font" || { echo "FAIL: kavel-render $font"; fail=1; return; }
   rm -f "$work/bbs.out"
-  "$BBS" --scenario petscii --welcome "$SEQ" --max-seconds 60 >"$work/bbs.out" 2>&1 &
+  "$BBS" --scenario petscii --welcome "$SEQ" --welcome80 "$SEQ" --max-seconds 60 >"$work/bbs.out" 2>&1 &
   bbs_pid=$!
   local port= win=
   window_harness_wait_port

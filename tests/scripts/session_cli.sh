@@ -34,7 +34,7 @@ run() {
 }
 
 usage_text() {  # invocation name
-  printf '%s\n' "Kavel 0.20 - MorphOS BBS Terminal client" "Usage:" \
+  printf '%s\n' "Kavel 0.20 - Linux BBS Terminal client" "Usage:" \
     "  $1                         Start phone book menu" \
     "  $1 host [port]              Direct connect" \
     "  $1 -f | --fullscreen        Start own-screen fullscreen at current resolution; scale 640x400" \
@@ -42,7 +42,8 @@ usage_text() {  # invocation name
     "  $1 -w | --windowed          Force normal windowed mode" \
     "  $1 -p phonebook             Use alternate phone book file" \
     "  $1 -h                       Show help" \
-    "  <A>-Enter cycles normal window -> scaled medium window -> fullscreen."
+    "  $1 --version                Show the version" \
+    "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen."
 }
 usage_text "$KAVEL" >"$work/usage.expected"
 

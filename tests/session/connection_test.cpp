@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <vector>
 
+#include "platform/dos.h"
 #include "session/session_test_util.h"
 
 namespace {
@@ -242,4 +244,135 @@ TEST(ConnectionClose, ResetsTheFieldAndTheConnection) {
   close(peer);
   connection_close(&sock);  // a second close is harmless
   EXPECT_EQ(sock, -1);
+}
+
+TEST(ConnectionAddress, TheFormsUsersWrite) {
+  struct Case {
+    const char* text;
+    int result;
+    const char* host;
+    int port;  // 0: the text names none (the given port stays)
+  } cases[] = {
+      {"bbs.example.org", 0, "bbs.example.org", 0},
+      {"bbs.example.org:2323", 0, "bbs.example.org", 2323},
+      {"telnet://bbs.example.org", 0, "bbs.example.org", 0},
+      {"telnet://bbs.example.org:6400/", 0, "bbs.example.org", 6400},
+      {"TELNET://Bbs:23", 0, "Bbs", 23},
+      {"127.0.0.1:65535", 0, "127.0.0.1", 65535},
+      {"::1", 0, "::1", 0},
+      {"2001:db8::7", 0, "2001:db8::7", 0},
+      {"[2001:db8::7]", 0, "2001:db8::7", 0},
+      {"[::1]:2323", 0, "::1", 2323},
+      {"telnet://[::1]:2323/", 0, "::1", 2323},
+      {"", -1, "", 0},
+      {"telnet://", -1, "", 0},
+      {":23", -1, "", 0},
+      {"host:", -1, "", 0},
+      {"host:0", -1, "", 0},
+      {"host:65536", -1, "", 0},
+      {"host:23x", -1, "", 0},
+      {"host:-1", -1, "", 0},
+      {"[::1", -1, "", 0},
+      {"[::1]x", -1, "", 0},
+      {"[]:23", -1, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    char host[300] = "unchanged";
+    int port = 0;
+    EXPECT_EQ(connection_parse_address(c.text, host, sizeof host, &port), c.result);
+    if (c.result == 0) {
+      EXPECT_STREQ(host, c.host);
+    }
+    EXPECT_EQ(port, c.port);
+  }
+  // A host that does not fit the caller's buffer is refused, not cut.
+  char small[4];
+  EXPECT_EQ(connection_parse_address("abcd", small, sizeof small, nullptr), -1);
+  std::string too_long(kMaxHostNameLength + 1, 'h');
+  char big[1024];
+  EXPECT_EQ(connection_parse_address(too_long.c_str(), big, sizeof big, nullptr), -1);
+}
+
+TEST(ConnectionOpen, AddressFormsAndIpv6) {
+  Listener l;
+  std::string forms[] = {"127.0.0.1:" + std::to_string(l.port),
+                         "telnet://localhost:" + std::to_string(l.port) + "/"};
+  for (const std::string& text : forms) {
+    SCOPED_TRACE(text);
+    int sock = -1;
+    // The port in the address wins over the one given.
+    ASSERT_EQ(connection_open(text.c_str(), 1, nullptr, &sock), CONNECT_OK);
+    EXPECT_STREQ(connection_error(), "");
+    int peer = accept(l.fd, nullptr, nullptr);
+    EXPECT_GE(peer, 0);
+    close(peer);
+    connection_close(&sock);
+  }
+
+  int fd6 = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_addr = in6addr_loopback;
+  if (fd6 < 0 || bind(fd6, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    if (fd6 >= 0) close(fd6);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  listen(fd6, 4);
+  socklen_t len = sizeof sa;
+  getsockname(fd6, reinterpret_cast<sockaddr*>(&sa), &len);
+  int port6 = ntohs(sa.sin6_port);
+  for (const std::string& text : {std::string("::1"), "[::1]:" + std::to_string(port6)}) {
+    SCOPED_TRACE(text);
+    int sock = -1;
+    ASSERT_EQ(connection_open(text.c_str(), port6, nullptr, &sock), CONNECT_OK);
+    sockaddr_storage peer_addr{};
+    socklen_t plen = sizeof peer_addr;
+    getpeername(sock, reinterpret_cast<sockaddr*>(&peer_addr), &plen);
+    EXPECT_EQ(peer_addr.ss_family, AF_INET6);
+    int peer = accept(fd6, nullptr, nullptr);
+    EXPECT_GE(peer, 0);
+    close(peer);
+    connection_close(&sock);
+  }
+  close(fd6);
+}
+
+TEST(ConnectionOpen, EveryFailureSaysWhatAndWhy) {
+  int refused = closed_port();
+  struct Case {
+    std::string text;
+    int port;
+    const char* says;
+  } cases[] = {
+      {"127.0.0.1", refused, "cannot connect to 127.0.0.1:"},
+      {"127.0.0.1", refused, "Connection refused"},
+      {"no-such-host.invalid", 23, "cannot find host no-such-host.invalid: "},
+      {"host:99999", 23, "not a host address: \"host:99999\""},
+      {"127.0.0.1", 70000, "port 70000 is outside 1 to 65535"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int sock = 0;
+    EXPECT_EQ(connection_open(c.text.c_str(), c.port, nullptr, &sock), CONNECT_FAILED);
+    EXPECT_NE(std::string(connection_error()).find(c.says), std::string::npos)
+        << connection_error();
+    EXPECT_EQ(std::string(connection_error()).find('\n'), std::string::npos);
+  }
+}
+
+TEST(ConnectionOpen, CtrlCStopsTheWaitAtOnce) {
+  // Ctrl-C sets the break flag; the connect step takes it as the user's
+  // cancel on its next turn instead of waiting out the budget.
+  Listener l;
+  dos_install_break_handler();
+  raise(SIGINT);
+  int sock = 0;
+  ConnectOptions opts;
+  opts.pause = count_pause;
+  g_pauses = 0;
+  EXPECT_EQ(connection_open("127.0.0.1", l.port, &opts, &sock), CONNECT_CANCELLED);
+  EXPECT_EQ(sock, -1);
+  EXPECT_EQ(g_pauses, 0);
+  EXPECT_NE(std::string(connection_error()).find("cancelled"), std::string::npos);
 }

@@ -38,6 +38,13 @@ PlatEvent raw(int code, uint16_t q = 0) {
   e.qualifier = q;
   return e;
 }
+// A key as the desktop delivers it: with the raw code of its physical key,
+// and marked when it is the keyboard's auto-repeat.
+PlatEvent keyed(PlatEvent e, int key, bool repeat = false) {
+  e.key = static_cast<int16_t>(key);
+  e.repeat = repeat;
+  return e;
+}
 PlatEvent event(uint32_t cls, uint16_t code = 0, int x = 0, int y = 0) {
   PlatEvent e;
   e.cls = cls;
@@ -162,7 +169,24 @@ TEST(SessionInput, AnsiKeys) {
           {"Delete", {vanilla(127)}, "\x1b[3~"},
           {"Escape", {vanilla(27)}, "\x1b"},
           {"Ctrl-C is an ordinary byte", {vanilla(3)}, "\x03"},
-          {"byte 255 is doubled", {vanilla(255)}, bytes({255, 255})},
+          {"byte 255 (a no-break space) is doubled", {vanilla(0xA0)}, bytes({255, 255})},
+          // Typed characters go out in CP437, what an ANSI board shows.
+          {"u umlaut is CP437 0x81", {vanilla(0xFC)}, "\x81"},
+          {"o and a umlaut, sharp s",
+           {vanilla(0xF6), vanilla(0xE4), vanilla(0xDF)},
+           "\x94\x84\xe1"},
+          {"y diaeresis is 0x98, not 255", {vanilla(0xFF)}, "\x98"},
+          {"box drawing and pound", {vanilla(0x2554), vanilla(0xA3)}, "\xc9\x9c"},
+          {"a character CP437 lacks is not sent",
+           {vanilla(0x20AC), vanilla(0x17A), vanilla('x')},
+           "x"},
+          {"function keys (xterm / VT220)",
+           {raw(RAWKEY_F1), raw(RAWKEY_F1 + 1), raw(RAWKEY_F1 + 2), raw(RAWKEY_F1 + 3),
+            raw(RAWKEY_F1 + 4), raw(RAWKEY_F1 + 5), raw(RAWKEY_F1 + 6), raw(RAWKEY_F1 + 7),
+            raw(RAWKEY_F1 + 8), raw(RAWKEY_F1 + 9), raw(RAWKEY_F11), raw(RAWKEY_F12)},
+           "\x1bOP\x1bOQ\x1bOR\x1bOS\x1b[15~\x1b[17~\x1b[18~\x1b[19~\x1b[20~\x1b[21~\x1b[23~"
+           "\x1b[24~"},
+          {"Insert", {raw(RAWKEY_INSERT)}, "\x1b[2~"},
           {"NUL is ignored", {vanilla(0)}, ""},
           {"Ctrl-] hangs up at once", {vanilla(29), vanilla('a')}, "", 0},
           {"cursor keys", {raw(0x4C), raw(0x4D), raw(0x4E), raw(0x4F)}, "\x1b[A\x1b[B\x1b[C\x1b[D"},
@@ -188,7 +212,11 @@ TEST(SessionInput, AnsiKeys) {
           {"raw Ctrl-] hangs up", {raw(0x1B, CTRL)}, "", 0},
           {"raw ] without Control is a character", {raw(0x1B)}, "]"},
           {"releases and unmapped codes send nothing",
-           {raw(0x20 | PLAT_KEY_UP), raw(0x50), raw(0x2B), raw(0x7A)},
+           {raw(0x20 | PLAT_KEY_UP), raw(RAWKEY_HELP), raw(0x2B), raw(0x7A)},
+           ""},
+          {"modifier presses send nothing",
+           {raw(RAWKEY_CONTROL, CTRL), raw(RAWKEY_LALT, ALT), raw(RAWKEY_CAPSLOCK, CAPS),
+            raw(RAWKEY_LAMIGA, PLAT_QUAL_LCOMMAND)},
            ""},
           {"Alt with a letter outside the table is sent", {vanilla('q', ALT)}, "q"},
           {"Alt with a digit is sent", {vanilla('7', ALT)}, "7"},
@@ -211,15 +239,45 @@ TEST(SessionInput, PetsciiKeys) {
           {"cursor keys are single bytes",
            {raw(0x4C), raw(0x4D), raw(0x4E), raw(0x4F)},
            bytes({0x91, 0x11, 0x1D, 0x9D})},
-          {"Page Up is still the ANSI sequence", {raw(0x48)}, "\x1b[5~"},
+          {"Page Up and Page Down: no C64 key", {raw(0x48), raw(0x49)}, ""},
+          {"CLR/HOME: Home, Shift+Home clears, End clears",
+           {raw(RAWKEY_HOME), raw(RAWKEY_HOME, SHIFT), raw(RAWKEY_END)},
+           bytes({0x13, 0x93, 0x93})},
+          {"INST: Insert, Shift with Backspace or Delete",
+           {raw(RAWKEY_INSERT), vanilla(8, SHIFT), vanilla(127, SHIFT), raw(0x41, SHIFT)},
+           bytes({0x94, 0x94, 0x94, 0x94})},
+          {"F1..F8 are the C64's function keys",
+           {raw(RAWKEY_F1), raw(RAWKEY_F1 + 1), raw(RAWKEY_F1 + 2), raw(RAWKEY_F1 + 3),
+            raw(RAWKEY_F1 + 4), raw(RAWKEY_F1 + 5), raw(RAWKEY_F1 + 6), raw(RAWKEY_F1 + 7),
+            raw(RAWKEY_F1 + 8), raw(RAWKEY_F12)},
+           bytes({0x85, 0x89, 0x86, 0x8A, 0x87, 0x8B, 0x88, 0x8C})},
+          {"Ctrl+1..8: the first eight colours (by key, whatever it types)",
+           {keyed(vanilla('1', CTRL), 0x01), keyed(vanilla(0, CTRL), 0x02),
+            keyed(vanilla('3', CTRL), 0x03), keyed(vanilla('4', CTRL), 0x04),
+            keyed(vanilla('5', CTRL), 0x05), keyed(vanilla(30, CTRL), 0x06),
+            keyed(vanilla('7', CTRL), 0x07), keyed(vanilla('8', CTRL), 0x08)},
+           bytes({0x90, 0x05, 0x1C, 0x9F, 0x9C, 0x1E, 0x1F, 0x9E})},
+          {"Ctrl+9 and Ctrl+0: reverse on and off",
+           {keyed(vanilla('9', CTRL), 0x09), keyed(raw(0x0A, CTRL), 0x0A)},
+           bytes({0x12, 0x92})},
+          {"Alt (the Commodore key) +1..8: the second eight colours",
+           {keyed(vanilla('1', ALT), 0x01), keyed(vanilla('2', ALT), 0x02),
+            keyed(vanilla('3', ALT), 0x03), keyed(vanilla('4', ALT), 0x04),
+            keyed(vanilla('5', ALT), 0x05), keyed(vanilla('6', ALT), 0x06),
+            keyed(vanilla('7', ALT), 0x07), keyed(vanilla('8', ALT), 0x08)},
+           bytes({0x81, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9A, 0x9B})},
+          {"typed characters in PETSCII: pound, arrows; none for a backslash or euro",
+           {vanilla(0xA3), vanilla(0x2191), vanilla(0x2190), vanilla('\\'), vanilla(0x20AC),
+            vanilla('@')},
+           bytes({0x5C, 0x5E, 0x5F, 0x40})},
           {"Backspace and Delete send DEL", {vanilla(8), vanilla(127)}, bytes({0x14, 0x14})},
           {"Ctrl-C sends RUN/STOP once per 250 ms", {vanilla(3), vanilla(3)}, "\x03"},
           {"raw Ctrl with C sends RUN/STOP", {raw(0x33, CTRL)}, "\x03"},
           {"upper-case set: letters go out as 0x41..", {vanilla('a'), vanilla('Z')}, "AZ"},
           {"digits and punctuation unchanged", {vanilla('1'), vanilla('@')}, "1@"},
-          {"Shift with cursor keys still pages",
+          {"Shift with cursor keys is the cursor key (the C64's own are shifted)",
            {raw(0x4C, SHIFT), raw(0x4D, SHIFT), raw(0x4F, SHIFT), raw(0x4E, SHIFT)},
-           "\x1b[5~\x1b[6~\x1b[1~\x1b[4~"},
+           bytes({0x91, 0x11, 0x9D, 0x1D})},
           {"raw Backspace and Delete send DEL", {raw(0x41), raw(0x46)}, bytes({0x14, 0x14})},
       },
       1);
@@ -235,14 +293,17 @@ TEST(SessionInput, PetsciiLettersFollowTheSetTheBbsShows) {
     std::string lower, upper;
   } cases[] = {
       {"a", {vanilla('a')}, "A", "A"},
-      {"Shift-a", {raw(0x60), vanilla('A', SHIFT), raw(0x60 | PLAT_KEY_UP)}, "\xc1", "A"},
-      {"right Shift-z", {vanilla('Z', PLAT_QUAL_RSHIFT)}, "\xda", "Z"},
+      // Shift with a letter is 0xC1..0xDA in both sets, as on a C64: in the
+      // upper-case set that is the graphics character on the key.
+      {"Shift-a", {raw(0x60), vanilla('A', SHIFT), raw(0x60 | PLAT_KEY_UP)}, "\xc1", "\xc1"},
+      {"right Shift-z", {vanilla('Z', PLAT_QUAL_RSHIFT)}, "\xda", "\xda"},
+      // Caps Lock gives capitals: in the upper-case set letters are capitals.
       {"Caps Lock A", {vanilla('A', CAPS)}, "\xc1", "A"},
-      {"raw a, raw Shift-a", {raw(0x20), raw(0x20, SHIFT)}, "A\xc1", "AA"},
+      {"raw a, raw Shift-a", {raw(0x20), raw(0x20, SHIFT)}, "A\xc1", "A\xc1"},
       {"a Shift press shifts the next letter only",
        {raw(0x61), vanilla('m'), vanilla('n')},
        "\xcdN",
-       "MN"},
+       "\xcdN"},
       {"Shift pressed and released, then d",
        {raw(0x60), raw(0x60 | PLAT_KEY_UP), vanilla('d')},
        "D",
@@ -366,45 +427,65 @@ TEST(SessionInput, TransfersLimitTheKeys) {
 
 TEST(SessionInput, RepeatFilters) {
   InputRig rig;
-  // Backspace repeats faster than every 80 ms are dropped...
-  EXPECT_EQ(rig.press({vanilla(8), vanilla(8), vanilla(8)}, 50), "\x08\x08");
-  // ... alternating Backspace and Delete are not.
+  // Every real press of Backspace or Delete goes out, however fast (10
+  // presses 30 ms apart), and so does the keyboard's repeat of a held key.
+  std::vector<PlatEvent> ten(10, keyed(vanilla(8), RAWKEY_BACKSPACE));
+  EXPECT_EQ(rig.press(ten, 30), std::string(10, '\x08'));
+  std::vector<PlatEvent> held = {keyed(vanilla(127), RAWKEY_DELETE)};
+  for (int i = 0; i < 5; i++) held.push_back(keyed(vanilla(127), RAWKEY_DELETE, true));
+  rig.wait(100);
+  EXPECT_EQ(rig.press(held, 40), "\x1b[3~\x1b[3~\x1b[3~\x1b[3~\x1b[3~\x1b[3~");
+  // One press that arrives twice (translated and raw) goes out once...
+  rig.wait(100);
+  EXPECT_EQ(rig.press({vanilla(8), raw(RAWKEY_BACKSPACE)}, 5), "\x08");
+  rig.wait(100);
+  EXPECT_EQ(rig.press({raw(RAWKEY_DELETE), vanilla(127)}, 5), "\x1b[3~");
+  // ... alternating Backspace and Delete are two keys.
   rig.wait(100);
   EXPECT_EQ(rig.press({vanilla(8), vanilla(127), vanilla(8)}, 30), "\x08\x1b[3~\x08");
-  rig.wait(100);
-  EXPECT_EQ(rig.press({vanilla(8), vanilla(8)}, 100), "\x08\x08");
 
-  // Alt-Enter held down with key repeat: one mode change.
+  // Alt+Enter held as an X server repeats it: the press, the first repeat
+  // after 660 ms, then one every 40 ms for three seconds; Alt let go before
+  // Enter.  One mode change, and no carriage return reaches the BBS.
+  rig.wait(500);
   int changes = 0;
-  for (int i = 0; i < 30; i++) {
-    rig.s.request_fullscreen = 0;
-    rig.press({vanilla(13, ALT)}, 33);
-    changes += rig.s.request_fullscreen;
-  }
+  std::string sent;
+  auto hold = [&](PlatEvent press, uint16_t release, int* count, int* flag) {
+    *flag = 0;
+    sent += rig.press({keyed(press, release)}, 660);
+    *count += *flag;
+    for (int i = 0; i < 60; i++) {
+      *flag = 0;
+      PlatEvent rep = keyed(press, release, true);
+      if (i >= 50) rep.qualifier = 0;  // Alt released, the key still held
+      sent += rig.press({rep}, 40);
+      *count += *flag;
+    }
+    sent += rig.press({raw(release | PLAT_KEY_UP)}, 100);
+  };
+  hold(vanilla(13, ALT), RAWKEY_RETURN, &changes, &rig.s.request_fullscreen);
   EXPECT_EQ(changes, 1);
   // Released, then pressed again after 80 ms: the next change.
+  rig.s.request_fullscreen = 0;
+  rig.press({keyed(vanilla(13, ALT), RAWKEY_RETURN)});
+  EXPECT_EQ(rig.s.request_fullscreen, 1);
   rig.press({raw(0x44 | PLAT_KEY_UP)}, 100);
-  rig.s.request_fullscreen = 0;
-  rig.press({vanilla(13, ALT)});
-  EXPECT_EQ(rig.s.request_fullscreen, 1);
-  // A release that never arrived does not block the key for long.
-  rig.wait(500);
-  rig.s.request_fullscreen = 0;
-  rig.press({vanilla(13, ALT)});
-  EXPECT_EQ(rig.s.request_fullscreen, 1);
 
-  // Alt-T: the same for the top bar, with its 250 ms hold.
+  // Alt+T the same for the top bar.
   int toggles = 0;
-  for (int i = 0; i < 20; i++) {
-    rig.s.request_top_bar = 0;
-    rig.press({vanilla('t', ALT)}, 40);
-    toggles += rig.s.request_top_bar;
-  }
+  hold(vanilla('t', ALT), 0x14, &toggles, &rig.s.request_top_bar);
   EXPECT_EQ(toggles, 1);
-  rig.press({raw(0x14 | PLAT_KEY_UP)}, 100);
+  EXPECT_EQ(sent, "");
   rig.s.request_top_bar = 0;
-  rig.press({vanilla('t', ALT)});
+  rig.press({keyed(vanilla('t', ALT), 0x14)});
   EXPECT_EQ(rig.s.request_top_bar, 1);
+  rig.press({raw(0x14 | PLAT_KEY_UP)}, 100);
+
+  // A held key that is no hotkey types on: Alt with a letter outside the
+  // table, and plain letters.
+  EXPECT_EQ(rig.press({keyed(vanilla('q', ALT), 0x10), keyed(vanilla('q', ALT), 0x10, true),
+                       keyed(vanilla('k'), 0x27), keyed(vanilla('k'), 0x27, true)}),
+            "qqkk");
 
   // Alt-S at most every 250 ms, whatever the key state.
   g_session_keys.alt_s_last_ms = 0;

@@ -441,6 +441,8 @@ TEST(SessionLoop, DisconnectedNoticeWaitsForAPressAClickOrAClose) {
   } cases[] = {
       {"a translated key", key(PLAT_EV_VANILLAKEY, ' ')},
       {"a raw key press", key(PLAT_EV_RAWKEY, 0x4C)},
+      {"Ctrl alone", key(PLAT_EV_RAWKEY, RAWKEY_CONTROL)},
+      {"Caps Lock alone", key(PLAT_EV_RAWKEY, RAWKEY_CAPSLOCK)},
       {"a select-button press", key(PLAT_EV_MOUSEBUTTON, PLAT_SELECTDOWN)},
       {"a select-button release", key(PLAT_EV_MOUSEBUTTON, PLAT_SELECTUP)},
       {"the other button", key(PLAT_EV_MOUSEBUTTON, PLAT_MENUDOWN)},
@@ -495,6 +497,9 @@ TEST(SessionLoop, BindingGivesTheTerminalTheSessionsSettings) {
     EXPECT_EQ(rig.s.terminal, t);
     EXPECT_EQ(t->reply_socket, rig.pair.ours);
     EXPECT_GT(t->connect_start, 0);
+    // The session shows its cursor (a fresh terminal has it off).
+    EXPECT_EQ(t->cursor_enabled, 1);
+    EXPECT_EQ(t->cursor_drawn, 1);
     // Lines that scroll off the grid go to the session's own ring.
     ASSERT_EQ(t->scrollback, &rig.s.scrollback);
     ASSERT_NE(rig.s.scrollback.lines, nullptr);

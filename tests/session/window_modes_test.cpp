@@ -145,6 +145,7 @@ TEST_F(C64Session, ModeChangeKeepsEverythingButTheSurface) {
     EXPECT_EQ(t->saved_col, 1);
     EXPECT_EQ(t->bold, 1);
     EXPECT_EQ(t->cursor_enabled, 1);
+    EXPECT_EQ(t->cursor_drawn, 1);  // shown on the new surface at once
     EXPECT_EQ(t->dec_line_drawing, 1);
     EXPECT_EQ(t->ansi_state, ANSI_CSI);
     EXPECT_EQ(std::string(t->seq_buf, t->seq_len), "31");

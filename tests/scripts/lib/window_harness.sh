@@ -2,7 +2,10 @@
 #
 #   window_harness_init TOOL...   skips (exit 77) unless the tools exist,
 #                                 makes $work, installs the cleanup trap
-#   window_harness_start_xvfb     starts Xvfb 1920x1080 and exports DISPLAY
+#   window_harness_start_xvfb [WxH]  starts Xvfb (1920x1080 by default), exports DISPLAY
+#   harness_start_kavel ARGS...   starts $KAVEL (stdout/stderr in $work/kavel.out/.err),
+#                                 waits for its window; sets $kavel_pid, $win
+#   harness_wait_kavel SECS       waits for kavel to end; sets $status (124: it did not)
 #   expect DESCRIPTION CMD...     runs CMD, prints ok/FAIL, sets fail=1 on failure
 #   window_harness_wait_port      waits for the test BBS started with its output
 #                                 in $work/bbs.out to print its port; sets $port
@@ -31,7 +34,8 @@ window_harness_cleanup() {
 }
 
 window_harness_start_xvfb() {
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+  # -noreset: atoms the clients interned (such as _NET_WORKAREA) outlive them.
+  Xvfb -displayfd 3 -screen 0 "${1:-1920x1080}x24" -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
   xvfb_pid=$!
   local _
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
@@ -56,3 +60,29 @@ window_harness_wait_port() {
 }
 
 stop_bbs() { [ -n "$bbs_pid" ] && { kill "$bbs_pid" 2>/dev/null; wait "$bbs_pid" 2>/dev/null; }; bbs_pid=; }
+
+harness_start_kavel() {
+  (cd "$(dirname "$KAVEL")" && exec timeout 60 "$KAVEL" "$@") >"$work/kavel.out" 2>"$work/kavel.err" &
+  kavel_pid=$!
+  win=
+  local _
+  for _ in $(seq 100); do
+    win=$(xdotool search --name "^Kavel - " 2>/dev/null | head -1)
+    [ -n "$win" ] && break
+    sleep 0.1
+  done
+  [ -n "$win" ] || return 1
+  xdotool windowfocus --sync "$win" 2>/dev/null
+  sleep 0.5
+}
+
+harness_wait_kavel() {
+  status=124
+  local _
+  for _ in $(seq $(($1 * 10))); do
+    if ! kill -0 "$kavel_pid" 2>/dev/null; then
+      wait "$kavel_pid"; status=$?; kavel_pid=; return
+    fi
+    sleep 0.1
+  done
+}
