@@ -1,6 +1,7 @@
 // The XMODEM engine.  See xmodem.h for how a host drives it.
 #include "transfer/xmodem.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -21,6 +22,23 @@ constexpr int kMaxRetries = 9;  // the tenth retry fails
 // Once the remaining bytes fit in seven 128-byte blocks, 128-byte blocks
 // waste less padding than one 1K block.
 constexpr uint32_t kSmallTail = 896;
+
+// The CRC one byte at a time: entry i is the bit-by-bit CRC of the byte i
+// shifted through the polynomial 0x1021, so the result is the same as
+// shifting every bit, at an eighth of the work on a fast line.
+constexpr std::array<uint16_t, 256> make_crc_table() {
+  std::array<uint16_t, 256> t{};
+  for (int i = 0; i < 256; i++) {
+    uint16_t crc = static_cast<uint16_t>(i << 8);
+    for (int bit = 0; bit < 8; bit++) {
+      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
+                           : static_cast<uint16_t>(crc << 1);
+    }
+    t[static_cast<size_t>(i)] = crc;
+  }
+  return t;
+}
+constexpr std::array<uint16_t, 256> kCrcTable = make_crc_table();
 
 uint32_t xm_now(const XmodemState* s) {
   return s->callbacks.now ? s->callbacks.now(s->callbacks.context) : 0;
@@ -397,11 +415,7 @@ int xm_send_pump(XmodemState* s, uint32_t now) {
 uint16_t xmodem_crc16(const uint8_t* data, size_t len) {
   uint16_t crc = 0;
   for (size_t i = 0; i < len; i++) {
-    crc ^= static_cast<uint16_t>(data[i] << 8);
-    for (int bit = 0; bit < 8; bit++) {
-      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
-                           : static_cast<uint16_t>(crc << 1);
-    }
+    crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
   }
   return crc;
 }

@@ -92,6 +92,16 @@ TEST(XmodemChecks, CrcAndChecksumOfKnownData) {
   EXPECT_EQ(xmodem_checksum(digits, 0), 0);
   Bytes pad(128, kXmPad);
   EXPECT_EQ(xmodem_checksum(pad.data(), pad.size()), static_cast<uint8_t>(128 * 0x1A));
+  // Against the CRC shifted bit by bit, on every length up to a 1K block.
+  Bytes data = xmtest::random_bytes(1024, 12);
+  uint16_t bitwise = 0;
+  for (size_t n = 0; n < data.size(); n++) {
+    ASSERT_EQ(xmodem_crc16(data.data(), n), bitwise) << n;
+    bitwise ^= static_cast<uint16_t>(data[n] << 8);
+    for (int bit = 0; bit < 8; bit++) {
+      bitwise = static_cast<uint16_t>(bitwise & 0x8000 ? (bitwise << 1) ^ 0x1021 : bitwise << 1);
+    }
+  }
 }
 
 // ---- engine to engine in memory -------------------------------------------------
