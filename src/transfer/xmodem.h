@@ -135,8 +135,10 @@ int xmodem_start_receive(XmodemState* s, const char* file_name, int start_mode);
 // unknown).  A null or empty name means "upload.bin".  -1 without a state.
 int xmodem_start_send(XmodemState* s, const char* file_name, uint32_t file_size);
 
-// One received byte.  0; or the failing write entry's result; or -1 when the
-// transfer failed on a retry limit or a file error.
+// One received byte.  0 (also when two CAN from the other side ended the
+// transfer: check `active`); or the failing write entry's result; or -1
+// when the transfer failed on a retry limit or a file error.  Either failure
+// has already ended the transfer.
 int xmodem_consume(XmodemState* s, uint8_t byte);
 
 // Time-outs, for each idle pass while active.  Same results as consume.
