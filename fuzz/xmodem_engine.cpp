@@ -7,8 +7,9 @@
 // failing store, bits 5-7 the size of each read; the second byte how many
 // writes succeed before the link fails (0: never); the next two the size of
 // the file being sent.  After that every byte goes to the engine, except
-// 0xF5 n: n = 0 stands for the byte 0xF5 itself, any other n moves the clock
-// on by n x 20 ms and pumps.
+// 0xF5 n: n = 0 stands for the byte 0xF5 itself, 0xFE aborts and 0xFF
+// cancels the transfer as the host would, any other n moves the clock on by
+// n x 20 ms and pumps.
 //
 // Checked on every step: the frame never outgrows its buffer, the figures
 // stay in range, an ending closes the file exactly once, and after the close
@@ -135,6 +136,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t b = data[i];
     if (b == kEscape && i + 1 < size) {
       uint8_t n = data[++i];
+      if (n == 0xFE || n == 0xFF) {
+        if (n == 0xFE) {
+          xmodem_abort(&h.st, nullptr);
+        } else {
+          xmodem_cancel(&h.st, nullptr);
+        }
+        check(h);
+        continue;
+      }
       if (n != 0) {
         h.now += n * 20u;
         xmodem_pump(&h.st);
