@@ -1,0 +1,527 @@
+// The XMODEM engine.  See xmodem.h for how a host drives it.
+#include "transfer/xmodem.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "util/text.h"
+
+namespace {
+
+// Time-outs, compared as "more than" with unsigned subtraction.
+constexpr uint32_t kRequestGapMs = 1999;    // between start requests, and the sender's wait
+constexpr uint32_t kBlockSilenceMs = 9999;  // a block that stops part way
+constexpr uint32_t kLoneEotMs = 1999;       // one EOT and then silence still ends the file
+constexpr uint32_t kPurgeQuietMs = 250;     // the line settled after a damaged block
+// The most a purge discards before it answers anyway: the rest of a damaged
+// block and one whole retransmission.  A line that never falls quiet is
+// still asked, and a transfer under way reaches its retry limit.
+constexpr int32_t kPurgeMaxBytes = 2 * kXmFrameMax;
+constexpr int kMaxRetries = 9;  // the tenth retry fails
+// Once the remaining bytes fit in seven 128-byte blocks, 128-byte blocks
+// waste less padding than one 1K block.
+constexpr uint32_t kSmallTail = 896;
+
+// The CRC one byte at a time: entry i is the bit-by-bit CRC of the byte i
+// shifted through the polynomial 0x1021, so the result is the same as
+// shifting every bit, at an eighth of the work on a fast line.
+constexpr std::array<uint16_t, 256> make_crc_table() {
+  std::array<uint16_t, 256> t{};
+  for (int i = 0; i < 256; i++) {
+    uint16_t crc = static_cast<uint16_t>(i << 8);
+    for (int bit = 0; bit < 8; bit++) {
+      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
+                           : static_cast<uint16_t>(crc << 1);
+    }
+    t[static_cast<size_t>(i)] = crc;
+  }
+  return t;
+}
+constexpr std::array<uint16_t, 256> kCrcTable = make_crc_table();
+
+uint32_t xm_now(const XmodemState* s) {
+  return s->callbacks.now ? s->callbacks.now(s->callbacks.context) : 0;
+}
+
+void xm_report(XmodemState* s, int kind, const char* text) {
+  safe_copy(s->status_text, sizeof s->status_text, text);
+  if (!s->callbacks.status) return;
+  s->callbacks.status(s->callbacks.context, kind, s->status_text, s->bytes_done, s->bytes_total,
+                      s->blocks_done, static_cast<uint32_t>(s->retries),
+                      static_cast<uint32_t>(s->use_crc), s->file_name);
+}
+
+void xm_report_number(XmodemState* s, int kind, const char* format, unsigned long n) {
+  char text[sizeof s->status_text];
+  snprintf(text, sizeof text, format, n);
+  xm_report(s, kind, text);
+}
+
+// The one way a transfer ends: the host's file is closed first, and nothing
+// but the final report reaches the callbacks afterwards.
+void xm_end(XmodemState* s, int kind, const char* text) {
+  if (!s->active) return;
+  if (s->callbacks.close) s->callbacks.close(s->callbacks.context);
+  s->active = 0;
+  s->state = XM_IDLE;
+  xm_report(s, kind, text);
+}
+
+// Every write stamps the time, so the time-outs count from the last thing
+// we said.  A failed write means the link is gone: the transfer ends there,
+// and the write's result goes back to the host.
+int xm_write(XmodemState* s, const uint8_t* bytes, size_t count) {
+  s->last_io_ms = xm_now(s);
+  int rc = s->callbacks.write ? s->callbacks.write(s->callbacks.context, bytes, count) : -1;
+  if (rc != 0) xm_end(s, XM_REPORT_FAILED, "XMODEM failed");
+  return rc;
+}
+
+int xm_write_byte(XmodemState* s, uint8_t byte) {
+  return xm_write(s, &byte, 1);
+}
+
+// A receiver's answer (ACK, NAK or a start request).
+int xm_answer(XmodemState* s, uint8_t byte) {
+  int rc = xm_write_byte(s, byte);
+  if (rc == 0) s->answered = 1;
+  return rc;
+}
+
+// Eight CAN to stop the other side, then ten backspaces to rub them out of a
+// command line that was not in a transfer after all.  One byte per write;
+// the first failure ends the sequence, since the rest would fail too.
+void xm_send_cancel_sequence(XmodemState* s) {
+  if (!s->callbacks.write) return;
+  for (int i = 0; i < 18; i++) {
+    uint8_t byte = i < 8 ? kXmCan : 0x08;
+    s->last_io_ms = xm_now(s);
+    if (s->callbacks.write(s->callbacks.context, &byte, 1) != 0) return;
+  }
+}
+
+// We give up (retry limit, file error): tell the other side, so that it
+// stops too instead of running into its own time-outs, then end as failed.
+int xm_fail(XmodemState* s) {
+  xm_send_cancel_sequence(s);
+  xm_end(s, XM_REPORT_FAILED, "XMODEM failed");
+  return -1;
+}
+
+// ---- receiving ----------------------------------------------------------------
+
+// A block went wrong.  When the line may still carry the rest of it (a
+// block that failed its check, a retransmission already under way), the NAK
+// waits until the line has been quiet for kPurgeQuietMs and everything until
+// then is discarded.  Answering at once would let those bytes be read as new
+// blocks: one lost byte would then shift every later frame against the
+// sender's retransmissions, and no retry could ever succeed.
+int xm_recv_retry(XmodemState* s, bool line_quiet) {
+  s->state = XM_RECV_WAIT;
+  s->frame_count = 0;
+  s->frame_len = 0;
+  s->retries++;
+  // Before the first good block the sender may simply not have started yet,
+  // so we keep asking; once blocks flowed, ten misses in a row end it.
+  if (s->blocks_done > 0 && s->retries > kMaxRetries) return xm_fail(s);
+  xm_report(s, XM_REPORT_RETRY, "XMODEM receive: retry");
+  if (!line_quiet) {
+    s->purging = 1;
+    s->purged = 0;
+    s->last_io_ms = xm_now(s);
+    return 0;
+  }
+  return xm_answer(s, kXmNak);
+}
+
+// A start request, or after the first good block a request to resend.
+int xm_recv_request(XmodemState* s) {
+  if (s->blocks_done > 0) {
+    // The block mode is settled by now: a "C" or a switch to checksum
+    // blocks would only make the sender's next block fail to verify.
+    s->retries++;
+    if (s->retries > kMaxRetries) return xm_fail(s);
+    xm_report(s, XM_REPORT_RETRY, "XMODEM receive: sent NAK");
+    return xm_answer(s, kXmNak);
+  }
+  if (s->start_mode == 2) {
+    s->start_polls++;
+    s->use_crc = s->start_polls & 1;
+  } else if (s->use_crc) {
+    s->start_polls++;
+  } else {
+    s->retries++;
+  }
+  if (s->use_crc) {
+    xm_report(s, XM_REPORT_PROGRESS, "XMODEM receive: sent C");
+    return xm_answer(s, kXmCrcRequest);
+  }
+  xm_report(s, s->start_mode == 2 ? XM_REPORT_PROGRESS : XM_REPORT_RETRY,
+            "XMODEM receive: sent NAK");
+  return xm_answer(s, kXmNak);
+}
+
+int xm_recv_complete(XmodemState* s) {
+  int rc = xm_write_byte(s, kXmAck);
+  if (rc != 0) return rc;
+  xm_end(s, XM_REPORT_COMPLETE, "XMODEM complete");
+  return 0;
+}
+
+// A byte while waiting for a block.  at_answer: nothing arrived between our
+// last answer and this byte.
+int xm_recv_lead(XmodemState* s, uint8_t byte, bool at_answer) {
+  if (byte == kXmSoh || byte == kXmStx) {
+    s->eot_seen = 0;
+    s->recv_frame[0] = byte;
+    s->frame_count = 1;
+    s->block_size = byte == kXmSoh ? 128 : 1024;
+    s->frame_len = s->block_size + 3 + (s->use_crc ? 2 : 1);
+    s->state = XM_RECV_BLOCK;
+    s->last_io_ms = xm_now(s);
+    xm_report(s, XM_REPORT_PROGRESS,
+              byte == kXmSoh ? "XMODEM receive: block" : "XMODEM receive: 1K block");
+    return 0;
+  }
+  // A sender sends EOT only when it has our answer to its last block, so an
+  // EOT that follows other bytes is a data byte of a block whose lead byte
+  // was lost, not the end of the file.
+  if (byte == kXmEot && at_answer) {
+    if (s->eot_seen) return xm_recv_complete(s);
+    s->eot_seen = 1;
+    s->last_io_ms = xm_now(s);
+    xm_report(s, XM_REPORT_PROGRESS, "XMODEM receive: EOT");
+    return xm_answer(s, kXmNak);  // a real sender repeats its EOT
+  }
+  s->eot_seen = 0;
+  return 0;
+}
+
+bool xm_frame_valid(const XmodemState* s) {
+  const uint8_t* f = s->recv_frame;
+  if (f[1] + f[2] != 255) return false;
+  const uint8_t* data = f + 3;
+  int n = s->block_size;
+  // The frame's length says which check it carries.
+  if (s->frame_len == n + 5) return xmodem_crc16(data, n) == ((f[3 + n] << 8) | f[4 + n]);
+  return xmodem_checksum(data, n) == f[3 + n];
+}
+
+int xm_recv_block_done(XmodemState* s) {
+  s->state = XM_RECV_WAIT;
+  if (!xm_frame_valid(s)) {
+    s->eot_seen = 0;
+    return xm_recv_retry(s, false);
+  }
+  s->frame_count = 0;
+  uint8_t number = s->recv_frame[1];
+  if (number == s->expected_block) {
+    const XmodemCallbacks& cb = s->callbacks;
+    if (!cb.store || cb.store(cb.context, s->recv_frame + 3, s->block_size) != 0) return xm_fail(s);
+    s->eot_seen = 0;
+    s->retries = 0;
+    s->blocks_done++;
+    s->expected_block++;
+    s->bytes_done += s->block_size;
+    xm_report_number(s, XM_REPORT_PROGRESS, "XMODEM receive: block %lu", s->blocks_done);
+    return xm_answer(s, kXmAck);
+  }
+  if (number == static_cast<uint8_t>(s->expected_block - 1)) {
+    // Our ACK of it was lost; the data is already in the file.
+    s->eot_seen = 0;
+    s->retries = 0;
+    return xm_answer(s, kXmAck);
+  }
+  // A valid block with the wrong number: the sender is elsewhere in the file.
+  // It is answered at once, since nothing else of that block is on the way.
+  s->eot_seen = 0;
+  return xm_recv_retry(s, true);
+}
+
+int xm_recv_byte(XmodemState* s, uint8_t byte, bool at_answer) {
+  if (s->purging) {
+    s->last_io_ms = xm_now(s);
+    if (++s->purged < kPurgeMaxBytes) return 0;
+    s->purging = 0;
+    return xm_answer(s, kXmNak);
+  }
+  if (s->state == XM_RECV_WAIT) return xm_recv_lead(s, byte, at_answer);
+  // The frame never holds more than its largest size, whatever is sent.
+  if (s->frame_count < kXmFrameMax) s->recv_frame[s->frame_count++] = byte;
+  s->last_io_ms = xm_now(s);
+  if (s->frame_count >= s->frame_len) return xm_recv_block_done(s);
+  return 0;
+}
+
+int xm_recv_pump(XmodemState* s, uint32_t now) {
+  if (s->purging) {
+    if (now - s->last_io_ms <= kPurgeQuietMs) return 0;
+    s->purging = 0;
+    return xm_answer(s, kXmNak);
+  }
+  if (s->state == XM_RECV_BLOCK) {
+    if (now - s->last_io_ms > kBlockSilenceMs) return xm_recv_retry(s, true);
+    return 0;
+  }
+  if (s->eot_seen) {
+    if (now - s->last_io_ms > kLoneEotMs) return xm_recv_complete(s);
+    return 0;
+  }
+  if (now - s->last_io_ms > kRequestGapMs) return xm_recv_request(s);
+  return 0;
+}
+
+// ---- sending ------------------------------------------------------------------
+
+int xm_send_eot(XmodemState* s) {
+  s->eof = 1;
+  s->state = XM_SEND_EOT;
+  s->retries = 0;
+  return xm_write_byte(s, kXmEot);
+}
+
+// Fills up to want bytes from the read entry.  Reads are repeated until the
+// block is full or the file ends, so a reader that returns less than asked
+// does not end the file early.  -1 on a read error.
+int xm_read_data(XmodemState* s, uint8_t* data, int want) {
+  const XmodemCallbacks& cb = s->callbacks;
+  int got = 0;
+  while (got < want) {
+    int n = cb.read(cb.context, data + got, static_cast<size_t>(want - got));
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += n < want - got ? n : want - got;
+  }
+  return got;
+}
+
+int xm_send_next_block(XmodemState* s) {
+  if (s->eof) return xm_send_eot(s);
+  int size = s->preferred_block == 1024 ? 1024 : 128;
+  if (s->bytes_total > 0 && s->bytes_total - s->bytes_done <= kSmallTail) size = 128;
+
+  uint8_t* f = s->send_frame;
+  uint8_t* data = f + 3;
+  int got = 0;
+  if (!s->callbacks.read) {
+    if (s->bytes_total == 0 || s->bytes_done >= s->bytes_total) return xm_send_eot(s);
+  } else {
+    got = xm_read_data(s, data, size);
+    if (got < 0) return xm_fail(s);
+    if (got == 0 && s->bytes_done >= s->bytes_total) return xm_send_eot(s);
+  }
+  if (got < size) {
+    memset(data + got, kXmPad, static_cast<size_t>(size - got));
+    s->eof = 1;
+  }
+  f[0] = size == 1024 ? kXmStx : kXmSoh;
+  f[1] = s->send_block;
+  f[2] = static_cast<uint8_t>(255 - s->send_block);
+  if (s->use_crc) {
+    uint16_t crc = xmodem_crc16(data, static_cast<size_t>(size));
+    f[3 + size] = static_cast<uint8_t>(crc >> 8);
+    f[4 + size] = static_cast<uint8_t>(crc);
+    s->send_frame_len = size + 5;
+  } else {
+    f[3 + size] = xmodem_checksum(data, static_cast<size_t>(size));
+    s->send_frame_len = size + 4;
+  }
+  s->send_data_len = got;
+  s->state = XM_SEND_BLOCK;
+  s->blocks_done = s->send_block;
+  xm_report_number(s, XM_REPORT_PROGRESS,
+                   size == 1024 ? "XMODEM send: 1K block %lu" : "XMODEM send: block %lu",
+                   s->send_block);
+  return xm_write(s, f, static_cast<size_t>(s->send_frame_len));
+}
+
+int xm_send_byte(XmodemState* s, uint8_t byte) {
+  switch (s->state) {
+    case XM_SEND_START:
+      if (byte != kXmCrcRequest && byte != kXmNak) return 0;
+      s->use_crc = byte == kXmCrcRequest;
+      s->retries = 0;
+      xm_report(s, XM_REPORT_PROGRESS,
+                s->use_crc ? "XMODEM send: CRC mode" : "XMODEM send: checksum mode");
+      return xm_send_next_block(s);
+    case XM_SEND_BLOCK: {
+      // A NAK that arrives first after a time-out resend most likely crossed
+      // it: the receiver asked for the block while it was already on its way
+      // again.  Resending once more would put a second copy on the line, the
+      // receiver would acknowledge both, and the second ACK would be taken
+      // for the next block, which the receiver then never gets.  Its answer
+      // to the copy under way follows; if that copy was damaged, its NAK
+      // comes next, or our time-out resends.
+      bool crossed = s->timeout_resent != 0;
+      s->timeout_resent = 0;
+      if (byte == kXmNak && crossed) {
+        s->last_io_ms = xm_now(s);
+        return 0;
+      }
+      if (byte == kXmAck) {
+        if (s->send_data_len > 0) {
+          s->bytes_done += static_cast<uint32_t>(s->send_data_len);
+          if (s->bytes_total > 0 && s->bytes_done > s->bytes_total) s->bytes_done = s->bytes_total;
+        }
+        s->retries = 0;
+        s->send_block++;
+        return xm_send_next_block(s);
+      }
+      if (byte == kXmNak) {
+        s->retries++;
+        xm_report(s, XM_REPORT_RETRY, "XMODEM retry");
+        if (s->retries > kMaxRetries) return xm_fail(s);
+        return xm_write(s, s->send_frame, static_cast<size_t>(s->send_frame_len));
+      }
+      return 0;
+    }
+    case XM_SEND_EOT:
+      if (byte == kXmAck) {
+        xm_end(s, XM_REPORT_COMPLETE, "XMODEM complete");
+        return 0;
+      }
+      if (byte == kXmNak) {
+        s->retries++;
+        xm_report(s, XM_REPORT_RETRY, "XMODEM send: EOT");
+        if (s->retries > kMaxRetries) return xm_fail(s);
+        return xm_write_byte(s, kXmEot);
+      }
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+int xm_send_pump(XmodemState* s, uint32_t now) {
+  if (now - s->last_io_ms <= kRequestGapMs) return 0;
+  s->retries++;
+  xm_report(s, XM_REPORT_RETRY, "XMODEM retry");
+  if (s->retries > kMaxRetries) return xm_fail(s);
+  switch (s->state) {
+    case XM_SEND_BLOCK:
+      s->timeout_resent = 1;
+      return xm_write(s, s->send_frame, static_cast<size_t>(s->send_frame_len));
+    case XM_SEND_EOT:
+      return xm_write_byte(s, kXmEot);
+    default:  // still waiting for the receiver's "C" or NAK
+      s->last_io_ms = now;
+      return 0;
+  }
+}
+
+}  // namespace
+
+uint16_t xmodem_crc16(const uint8_t* data, size_t len) {
+  uint16_t crc = 0;
+  for (size_t i = 0; i < len; i++) {
+    crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
+  }
+  return crc;
+}
+
+uint8_t xmodem_checksum(const uint8_t* data, size_t len) {
+  uint8_t sum = 0;
+  for (size_t i = 0; i < len; i++) sum = static_cast<uint8_t>(sum + data[i]);
+  return sum;
+}
+
+void xmodem_init(XmodemState* s, const XmodemCallbacks* callbacks) {
+  if (!s) return;
+  memset(s, 0, sizeof *s);
+  if (callbacks) s->callbacks = *callbacks;
+}
+
+int xmodem_start_receive(XmodemState* s, const char* file_name, int start_mode) {
+  if (!s) return -1;
+  s->active = 1;
+  s->mode = 1;
+  s->state = XM_RECV_WAIT;
+  s->start_mode = (start_mode == 0 || start_mode == 2) ? start_mode : 1;
+  s->use_crc = start_mode != 0;
+  s->start_polls = 0;
+  s->retries = 0;
+  s->bytes_done = 0;
+  s->bytes_total = 0;
+  s->blocks_done = 0;
+  s->frame_count = 0;
+  s->frame_len = 0;
+  s->expected_block = 1;
+  s->block_size = 128;
+  s->eot_seen = 0;
+  s->can_count = 0;
+  s->answered = 0;
+  s->purging = 0;
+  // Dated two seconds back, so the first pump asks at once whatever the
+  // clock reads (a clock at 0 included).
+  s->last_io_ms = xm_now(s) - (kRequestGapMs + 1);
+  safe_copy(s->file_name, sizeof s->file_name,
+            file_name && file_name[0] ? file_name : "xmodem.prg");
+  xm_report(s, XM_REPORT_STARTED, "XMODEM receive: waiting");
+  return 0;
+}
+
+int xmodem_start_send(XmodemState* s, const char* file_name, uint32_t file_size) {
+  if (!s) return -1;
+  s->bytes_total = file_size;
+  s->active = 1;
+  s->use_crc = 1;
+  s->send_block = 1;
+  s->mode = 2;
+  s->state = XM_SEND_START;
+  s->retries = 0;
+  s->bytes_done = 0;
+  s->blocks_done = 0;
+  s->eof = 0;
+  s->send_data_len = 0;
+  s->send_frame_len = 0;
+  s->eot_seen = 0;
+  s->can_count = 0;
+  s->timeout_resent = 0;
+  s->preferred_block = 1024;
+  s->last_io_ms = xm_now(s);
+  safe_copy(s->file_name, sizeof s->file_name,
+            file_name && file_name[0] ? file_name : "upload.bin");
+  xm_report(s, XM_REPORT_STARTED, "XMODEM send: waiting for receiver");
+  return 0;
+}
+
+int xmodem_consume(XmodemState* s, uint8_t byte) {
+  if (!s || !s->active) return 0;
+  bool receiving = s->mode == 1;
+  bool at_answer = s->answered != 0;
+  s->answered = 0;
+  // Inside a block (or what is left of a damaged one) a CAN is data;
+  // everywhere else two in a row stop us.
+  if (byte == kXmCan && !(receiving && (s->state == XM_RECV_BLOCK || s->purging))) {
+    if (++s->can_count >= 2) {
+      xm_end(s, XM_REPORT_FAILED, "XMODEM canceled");
+      return 0;
+    }
+    if (receiving) s->eot_seen = 0;
+    return 0;
+  }
+  s->can_count = 0;
+  return receiving ? xm_recv_byte(s, byte, at_answer) : xm_send_byte(s, byte);
+}
+
+int xmodem_pump(XmodemState* s) {
+  if (!s || !s->active) return 0;
+  uint32_t now = xm_now(s);
+  return s->mode == 1 ? xm_recv_pump(s, now) : xm_send_pump(s, now);
+}
+
+void xmodem_cancel(XmodemState* s, const char* message) {
+  if (!s || !s->active) return;
+  xm_send_cancel_sequence(s);
+  xm_end(s, XM_REPORT_CANCELLED, message && message[0] ? message : "XMODEM canceled");
+}
+
+void xmodem_abort(XmodemState* s, const char* message) {
+  if (!s || !s->active) return;
+  xm_end(s, XM_REPORT_FAILED, message && message[0] ? message : "XMODEM failed");
+}
+
+int xmodem_is_active(const XmodemState* s) {
+  return s && s->active > 0 ? 1 : 0;
+}
