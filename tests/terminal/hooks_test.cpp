@@ -37,6 +37,13 @@ void fake_fill(Terminal*, int x1, int y1, int x2, int y2, int colour) {
 void fake_scroll_up(Terminal*, int cols) {
   log_call("scroll %d", cols);
 }
+void fake_move_cells(Terminal*, int src_row, int src_col, int dst_row, int dst_col, int rows,
+                     int cols) {
+  char buf[96];
+  snprintf(buf, sizeof buf, "move %d,%d-%d,%d %dx%d", src_row, src_col, dst_row, dst_col, rows,
+           cols);
+  g_calls.push_back(buf);
+}
 void fake_hide_cursor(Terminal*) {
   log_call("hide");
 }
@@ -63,9 +70,9 @@ class HookFake : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = g_term_hooks;
-    g_term_hooks = TermHooks{fake_draw_cell,   fake_fill,         fake_scroll_up,
-                             fake_hide_cursor, fake_show_cursor,  fake_draw_status,
-                             fake_flash,       fake_load_charset, fake_reply};
+    g_term_hooks = TermHooks{fake_draw_cell,    fake_fill,        fake_scroll_up,   fake_move_cells,
+                             fake_hide_cursor,  fake_show_cursor, fake_draw_status, fake_flash,
+                             fake_load_charset, fake_reply};
     set_active_font(kFontCP437);
     term_init_record(t_.get());
     PlatWindowSpec spec;
