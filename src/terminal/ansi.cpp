@@ -1,8 +1,9 @@
 // The ANSI/CP437 interpreter: a byte-at-a-time state machine with no
 // time-outs, implementing what BBS software, doors and Unix hosts that take
 // "ANSI", "ANSI-BBS" or "VT100" at its word send: cursor movement, erase,
-// colours, insert and delete of characters and lines, a scrolling region,
-// cursor visibility and autowrap.  Everything else is consumed and ignored.
+// colours, insert and delete of characters and lines, a scrolling region
+// with origin mode, insert mode, cursor visibility and autowrap.  Everything
+// else is consumed and ignored.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -136,13 +137,16 @@ void restore_cursor(Terminal* t) {
   t->col = clamp(t->saved_col, 0, kTermCols - 1);
 }
 
-// What ESC c puts back besides the screen: the whole screen scrolls, the
-// cursor shows, autowrap is on, nothing is there to repeat.
+// What ESC c puts back besides the screen: the whole screen scrolls, rows
+// count from the top of the screen, characters overwrite, the cursor shows,
+// autowrap is on, nothing is there to repeat.
 void reset_modes(Terminal* t) {
   t->scroll_top = 0;
   t->scroll_bottom = 0;
   t->autowrap_off = 0;
   t->cursor_hidden = 0;
+  t->origin_mode = 0;
+  t->insert_mode = 0;
   t->last_printed = 0;
 }
 
@@ -278,7 +282,10 @@ void device_status_report(Terminal* t, PrivateMarker mark, int64_t p1) {
     reply(t, "\x1b[0n", 4);
   } else if (p1 == 6) {
     char out[32];
-    int row = clamp(static_cast<int64_t>(t->row) + 1, 1, kTermRows);
+    // In origin mode the row counts from the top of the region.
+    int top = 0, bottom;
+    if (t->origin_mode) term_scroll_region(t, &top, &bottom);
+    int row = clamp(static_cast<int64_t>(t->row) - top + 1, 1, kTermRows);
     int col = clamp(static_cast<int64_t>(t->col) + 1, 1, kTermCols);
     int n = snprintf(out, sizeof out, mark == MARK_DEC ? "\x1b[?%d;%dR" : "\x1b[%d;%dR", row, col);
     if (n > 0) reply(t, out, static_cast<size_t>(n));
@@ -307,6 +314,14 @@ int bounded(int64_t n, int max) {
   return clamp(n, 0, max);
 }
 
+// Row 0 (the region's top in origin mode), column 0.
+void home_cursor(Terminal* t) {
+  int top = 0, bottom;
+  if (t->origin_mode) term_scroll_region(t, &top, &bottom);
+  t->row = top;
+  t->col = 0;
+}
+
 // ESC [ top ; bottom r.  A region needs two rows at least; anything else is
 // ignored, as on a VT100.  A missing or out-of-range bottom is row 25.
 void set_scroll_region(Terminal* t, const Params& p) {
@@ -316,18 +331,27 @@ void set_scroll_region(Terminal* t, const Params& p) {
   if (top >= bottom) return;
   t->scroll_top = static_cast<int32_t>(top - 1);
   t->scroll_bottom = static_cast<int32_t>(bottom - 1);
-  t->row = 0;
-  t->col = 0;
+  home_cursor(t);
 }
 
 // ESC [ ? Pm h / l: the modes a host switches.
 void set_dec_modes(Terminal* t, const Params& p, bool on) {
   for (int i = 0; i < p.count; i++) {
-    if (p.v[i] == 25)
+    if (p.v[i] == 25) {
       t->cursor_hidden = on ? 0 : 1;
-    else if (p.v[i] == 7)
+    } else if (p.v[i] == 7) {
       t->autowrap_off = on ? 0 : 1;
+    } else if (p.v[i] == 6) {
+      t->origin_mode = on ? 1 : 0;
+      home_cursor(t);
+    }
   }
+}
+
+// ESC [ Pm h / l without a marker: only insert mode (4) is kept.
+void set_ansi_modes(Terminal* t, const Params& p, bool on) {
+  for (int i = 0; i < p.count; i++)
+    if (p.v[i] == 4) t->insert_mode = on ? 1 : 0;
 }
 
 // ESC [ n S: the region's content moves up; lines leaving the top of the
@@ -393,6 +417,7 @@ void execute_csi(Terminal* t, uint8_t final) {
   int64_t row = t->row;
   int64_t col = t->col;
   bool moved = false;
+  bool absolute_row = false;  // a row given as a position, which origin mode offsets
   const bool plain = is_plain(t->seq_buf);
 
   switch (final) {
@@ -421,6 +446,7 @@ void execute_csi(Terminal* t, uint8_t final) {
       row = p1 <= 0 ? 0 : p1 - 1;
       col = (p.count >= 2 && p.v[1] > 0) ? p.v[1] - 1 : 0;
       moved = true;
+      absolute_row = true;
       break;
     case 'J':
       if (p1 == 1)
@@ -492,12 +518,16 @@ void execute_csi(Terminal* t, uint8_t final) {
       break;
     case 'h':
     case 'l':
-      if (mark == MARK_DEC && !has_intermediate(t->seq_buf)) set_dec_modes(t, p, final == 'h');
+      if (mark == MARK_DEC && !has_intermediate(t->seq_buf))
+        set_dec_modes(t, p, final == 'h');
+      else if (plain)
+        set_ansi_modes(t, p, final == 'h');
       break;
     case 'd':
       if (!plain) break;
       row = p1 == 0 ? 0 : p1 - 1;
       moved = true;
+      absolute_row = true;
       break;
     case 'E':
     case 'F':
@@ -523,7 +553,14 @@ void execute_csi(Terminal* t, uint8_t final) {
       break;
   }
   if (moved) {
-    t->row = clamp(row, 0, kTermRows - 1);
+    int top = 0, bottom = kTermRows - 1;
+    if (t->origin_mode) {
+      // The cursor stays inside the region, and the rows of a position
+      // count from its top.
+      term_scroll_region(t, &top, &bottom);
+      if (absolute_row) row += top;
+    }
+    t->row = clamp(row, top, bottom);
     t->col = clamp(col, 0, kTermCols - 1);
   }
 }
@@ -625,6 +662,7 @@ void term_consume_byte(Terminal* t, uint8_t byte) {
       if (byte == '8') {
         t->scroll_top = 0;
         t->scroll_bottom = 0;
+        t->origin_mode = 0;
         term_fill_screen(t, 'E');
         t->row = 0;
         t->col = 0;

@@ -276,6 +276,7 @@ void term_put_char(Terminal* t, uint8_t ch) {
     term_scroll_up(t);
     t->row = kTermRows - 1;
   }
+  if (t->insert_mode) term_insert_chars(t, 1);
 
   Cell& cell = t->cells[t->row][t->col];
   cell = blank_cell(t);

@@ -144,6 +144,8 @@ struct Terminal : TermBinding {
   int32_t scroll_bottom;
   int32_t autowrap_off;   // ESC [ ? 7 l: a character written in column 79 leaves the cursor there
   int32_t cursor_hidden;  // ESC [ ? 25 l: the host does not want the cursor shown
+  int32_t origin_mode;    // ESC [ ? 6 h: cursor rows count from the region's top and stay in it
+  int32_t insert_mode;    // ESC [ 4 h: a written character pushes the rest of the row right
   int32_t last_printed;   // the last character printed (what ESC [ b repeats), 0 for none
   // What ESC [ M held back while it could be music (ANSI_MUSIC).
   uint8_t music_buf[kTermMusicBuf];
@@ -185,7 +187,8 @@ inline void term_init_record(Terminal* t) {
 
 // Writes ch at the cursor and advances; past column 79 the cursor goes to
 // column 0 of the next row at once (or stays in column 79 while autowrap is
-// off), scrolling the region when it leaves its bottom row.
+// off), scrolling the region when it leaves its bottom row.  In insert mode
+// the rest of the row moves right first.
 void term_put_char(Terminal* t, uint8_t ch);
 // One row down, the column kept: at the bottom row of the scrolling region
 // the region scrolls up; at row 24 below the region nothing moves.
