@@ -177,6 +177,7 @@ void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, con
   s->scrollback.lines = new (std::nothrow) ScrollbackLine[kScrollbackLines]();
   t->scrollback = s->scrollback.lines ? &s->scrollback : nullptr;
   s->terminal = t;
+  t->cursor_enabled = 1;
   term_show_cursor(t);
   term_draw_session_status(t);
 }

@@ -14,7 +14,8 @@
 #          order;
 #   top    refreshes in place: its header and column titles stay where they
 #          are, every process row is a process row;
-#   vttest the cursor-movement frame and the insert/delete screens.
+#   vttest the cursor-movement frame and the insert/delete screens;
+#   and the cursor, which the host hides and shows again.
 #
 # KAVEL_E2E_KEEP=DIR keeps the screenshots (and the text read from them).
 set -u
@@ -173,6 +174,35 @@ same() {
 }
 
 keep() { [ -n "${KAVEL_E2E_KEEP:-}" ] && cp "$work/$1.png" "$KAVEL_E2E_KEEP/" 2>/dev/null; return 0; }
+
+# --- the cursor: shown, hidden by the host, shown again ----------------------------------------
+# The cursor is the only white (#FFFFFF) in the window here; it blinks
+# (half a second on, half off), so each look takes five screenshots over
+# about 1.5 s and counts the white afterwards.
+start_host sh -c 'printf "shown "; sleep 6; printf "\033[?25lhidden "; sleep 6; printf "\033[?25hagain"; sleep 60' &&
+  start_kavel || { echo "FAIL: could not start the cursor host"; exit 1; }
+cursor_seen() {  # 1 when any of the screenshots shows the cursor
+  local i
+  for i in 1 2 3 4 5; do
+    import -window "$win" "$work/cursor$i.png" 2>/dev/null
+    sleep 0.15
+  done
+  for i in 1 2 3 4 5; do
+    convert "$work/cursor$i.png" -depth 8 "rgb:$work/cursor$i.raw"
+  done
+  python3 -c 'import sys
+print(int(any(b"\xff\xff\xff" in [d[i:i + 3] for i in range(0, len(d), 3)]
+              for d in (open(f, "rb").read() for f in sys.argv[1:]))))' "$work"/cursor?.raw
+}
+# Six seconds per phase; each look falls inside one.
+sleep_until() { [ "$SECONDS" -lt "$1" ] && sleep $(($1 - SECONDS)); return 0; }
+SECONDS=0
+expect "the cursor shows in a session" test "$(cursor_seen)" = 1
+sleep_until 7
+expect "ESC [ ? 25 l hides it" test "$(cursor_seen)" = 0
+sleep_until 13
+expect "ESC [ ? 25 h shows it again" test "$(cursor_seen)" = 1
+stop_kavel
 
 # --- less ----------------------------------------------------------------------------------
 for i in $(seq 1 300); do printf 'line %03d\n' "$i"; done >"$work/numbers.txt"
