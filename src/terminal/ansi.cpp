@@ -418,7 +418,9 @@ void execute_csi(Terminal* t, uint8_t final) {
   int64_t col = t->col;
   bool moved = false;
   bool absolute_row = false;  // a row given as a position, which origin mode offsets
-  const bool plain = is_plain(t->seq_buf);
+  // Read only by the functions that need it (not by the colours and
+  // positions that make up most sequences).
+  auto plain = [t] { return is_plain(t->seq_buf); };
 
   switch (final) {
     case 'A':
@@ -487,19 +489,20 @@ void execute_csi(Terminal* t, uint8_t final) {
       restore_cursor(t);
       break;
     case '@':
-      if (plain) term_insert_chars(t, bounded(n, kTermCols));
+      if (plain()) term_insert_chars(t, bounded(n, kTermCols));
       break;
     case 'P':
-      if (plain) term_delete_chars(t, bounded(n, kTermCols));
+      if (plain()) term_delete_chars(t, bounded(n, kTermCols));
       break;
     case 'X':
-      if (plain) term_clear_range(t, t->row, t->col, t->row, clamp(col + n - 1, 0, kTermCols - 1));
+      if (plain())
+        term_clear_range(t, t->row, t->col, t->row, clamp(col + n - 1, 0, kTermCols - 1));
       break;
     case 'L':
-      if (plain) term_insert_lines(t, bounded(n, kTermRows));
+      if (plain()) term_insert_lines(t, bounded(n, kTermRows));
       break;
     case 'M':
-      if (!plain) break;
+      if (!plain()) break;
       term_delete_lines(t, bounded(n, kTermRows));
       if (t->seq_len == 0) start_music(t);
       break;
@@ -507,47 +510,47 @@ void execute_csi(Terminal* t, uint8_t final) {
       if (t->seq_len == 0) start_music(t);
       break;
     case 'S':
-      if (plain) scroll_up_lines(t, bounded(n, kTermRows));
+      if (plain()) scroll_up_lines(t, bounded(n, kTermRows));
       break;
     case 'T':
       // With more parameters this is a mouse-tracking request of xterm's.
-      if (plain && p.count == 1) scroll_down_lines(t, bounded(n, kTermRows));
+      if (plain() && p.count == 1) scroll_down_lines(t, bounded(n, kTermRows));
       break;
     case 'r':
-      if (plain) set_scroll_region(t, p);
+      if (plain()) set_scroll_region(t, p);
       break;
     case 'h':
     case 'l':
       if (mark == MARK_DEC && !has_intermediate(t->seq_buf))
         set_dec_modes(t, p, final == 'h');
-      else if (plain)
+      else if (plain())
         set_ansi_modes(t, p, final == 'h');
       break;
     case 'd':
-      if (!plain) break;
+      if (!plain()) break;
       row = p1 == 0 ? 0 : p1 - 1;
       moved = true;
       absolute_row = true;
       break;
     case 'E':
     case 'F':
-      if (!plain) break;
+      if (!plain()) break;
       row = final == 'E' ? row + n : row - n;
       col = 0;
       moved = true;
       break;
     case 'I':
-      if (!plain) break;
+      if (!plain()) break;
       col = forward_tab(col, n);
       moved = true;
       break;
     case 'Z':
-      if (!plain) break;
+      if (!plain()) break;
       col = back_tab(col, n);
       moved = true;
       break;
     case 'b':
-      if (plain) repeat_last(t, bounded(n, kTermRows * kTermCols));
+      if (plain()) repeat_last(t, bounded(n, kTermRows * kTermCols));
       break;
     default:
       break;
@@ -609,18 +612,9 @@ void consume_music(Terminal* t, uint8_t b) {
   term_consume_byte(t, b);
 }
 
-}  // namespace
-
-void term_consume_byte(Terminal* t, uint8_t byte) {
-  if (!t) return;
-  // Most bytes are plain text in the ground state: print them directly.
-  if (t->ansi_state == ANSI_GROUND && byte >= 32 && !t->dec_line_drawing) {
-    // The font test comes first: it is the same for every byte and so
-    // predicted, where the letter test on mixed text is not.
-    if (active_font_is_c64() && (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') byte ^= 0x20;
-    print_char(t, byte);
-    return;
-  }
+// Everything but plain text in the ground state.  Kept out of line, so that
+// term_consume_byte stays small enough to need no frame of its own.
+[[gnu::noinline]] void consume_control(Terminal* t, uint8_t byte) {
   if (t->ansi_state != ANSI_GROUND) term_hook_hide_cursor(t);
   switch (t->ansi_state) {
     case ANSI_ESCAPE:
@@ -672,4 +666,19 @@ void term_consume_byte(Terminal* t, uint8_t byte) {
       t->ansi_state = ANSI_GROUND;
       consume_ground(t, byte);
   }
+}
+
+}  // namespace
+
+void term_consume_byte(Terminal* t, uint8_t byte) {
+  if (!t) return;
+  // Most bytes are plain text in the ground state: print them directly.
+  if (t->ansi_state == ANSI_GROUND && byte >= 32 && !t->dec_line_drawing) {
+    // The font test comes first: it is the same for every byte and so
+    // predicted, where the letter test on mixed text is not.
+    if (active_font_is_c64() && (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') byte ^= 0x20;
+    print_char(t, byte);
+    return;
+  }
+  consume_control(t, byte);
 }

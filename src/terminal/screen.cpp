@@ -30,7 +30,8 @@ int effective_bg(const Terminal* t) {
 
 // Colours of a blank cell written by erase (and by scroll and clear in ANSI
 // mode): the same reverse-aware choice as for a written character.
-static Cell blank_cell(const Terminal* t) {
+// Inlined everywhere: term_put_char builds every written cell from it.
+[[gnu::always_inline]] static inline Cell blank_cell(const Terminal* t) {
   Cell c{' ', 0, 0, 0};
   if (t->reverse) {
     c.fg = static_cast<uint8_t>(t->bg);
