@@ -25,7 +25,7 @@ KAVEL="$BUILD/kavel"
 TELNETD=/usr/sbin/telnetd
 FONT="$BUILD/Fonts/cp437.f16"
 source "$(dirname "$0")/lib/window_harness.sh"
-window_harness_init Xvfb xdotool convert import socat python3
+window_harness_init Xvfb xdotool convert import identify socat python3 tmux less nano top vttest
 [ -x "$TELNETD" ] || { echo "SKIP: $TELNETD not installed"; exit 77; }
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: telnetd needs root for its pseudo-terminal"; exit 77; }
 [ -x "$KAVEL" ] || { echo "FAIL: $KAVEL not built"; exit 1; }
