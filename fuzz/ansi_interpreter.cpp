@@ -3,7 +3,9 @@
 // headless window (so every drawing path runs), with a scrollback ring and a
 // reply hook that checks every reply.  The first byte picks the set-up: CP437 pictures or not, a
 // C64 font name (case swap), a margin around the grid, a scale of 1 or 2.
-// Afterwards the cursor must be inside the grid and the parser state valid.
+// Afterwards the cursor must be inside the grid, the parser state valid and
+// any scrolling region inside the grid.  fuzz/ansi_interpreter.dict holds the
+// sequences worth combining (run with -dict=fuzz/ansi_interpreter.dict).
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -52,8 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (i % 64 == 0) term_update_cursor_blink(t);
   }
   if (t->row < 0 || t->row >= kTermRows || t->col < 0 || t->col >= kTermCols) abort();
-  if (t->ansi_state < ANSI_GROUND || t->ansi_state > ANSI_DESIGNATE) abort();
+  if (t->ansi_state < ANSI_GROUND || t->ansi_state > ANSI_HASH) abort();
   if (t->seq_len < 0 || t->seq_len >= kTermSeqBuf) abort();
+  if (t->music_len < 0 || t->music_len > kTermMusicBuf) abort();
+  // A region the host set is two rows or more inside the grid.
+  int top, bottom;
+  term_scroll_region(t, &top, &bottom);
+  if (top < 0 || bottom >= kTermRows || top >= bottom) abort();
+  if ((t->scroll_top != 0 || t->scroll_bottom != 0) &&
+      (top != t->scroll_top || bottom != t->scroll_bottom))
+    abort();
   if (ring.count < 0 || ring.count > kScrollbackLines) abort();
   return 0;
 }

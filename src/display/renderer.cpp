@@ -233,7 +233,8 @@ static bool cursor_in_grid(const Terminal* t) {
 }
 
 static bool cursor_can_show(const Terminal* t) {
-  return !t->drawing_suppressed && t->cursor_enabled && t->window && t->rport && cursor_in_grid(t);
+  return !t->drawing_suppressed && t->cursor_enabled && !t->cursor_hidden && t->window &&
+         t->rport && cursor_in_grid(t);
 }
 
 void term_show_cursor(Terminal* t) {

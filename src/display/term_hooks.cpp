@@ -22,6 +22,13 @@ void scroll_up(Terminal* t, int cols) {
                  (kTermRows - 1) * t->cell_h);
 }
 
+void move_cells(Terminal* t, int src_row, int src_col, int dst_row, int dst_col, int rows,
+                int cols) {
+  plat_clip_blit(t->rport, t->origin_x + src_col * t->cell_w, cell_y(t, src_row),
+                 t->origin_x + dst_col * t->cell_w, cell_y(t, dst_row), cols * t->cell_w,
+                 rows * t->cell_h);
+}
+
 void flash(Terminal* t) {
   plat_display_beep(t->window);
 }
@@ -41,6 +48,7 @@ void display_install_term_hooks() {
   g_term_hooks.draw_cell = draw_cell;
   g_term_hooks.fill = fill;
   g_term_hooks.scroll_up = scroll_up;
+  g_term_hooks.move_cells = move_cells;
   g_term_hooks.hide_cursor = term_hide_cursor;
   g_term_hooks.show_cursor = term_show_cursor;
   g_term_hooks.draw_status = term_draw_session_status;

@@ -1,6 +1,9 @@
 // The ANSI/CP437 interpreter: a byte-at-a-time state machine with no
-// look-ahead and no time-outs, implementing the subset of VT100/ANSI that BBS
-// software uses.  Everything else is consumed and ignored.
+// time-outs, implementing what BBS software, doors and Unix hosts that take
+// "ANSI", "ANSI-BBS" or "VT100" at its word send: cursor movement, erase,
+// colours, insert and delete of characters and lines, a scrolling region
+// with origin mode, insert mode, cursor visibility and autowrap.  Everything
+// else is consumed and ignored.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -53,22 +56,28 @@ inline bool active_font_is_c64() {
   return c.c64;
 }
 
+// Prints one character and keeps it for ESC [ b (repeat).
+inline void print_char(Terminal* t, uint8_t ch) {
+  t->last_printed = ch;
+  term_put_char(t, ch);
+}
+
 void print_byte(Terminal* t, uint8_t b) {
   if (t->dec_line_drawing) {
     if (b < 32) {
-      if (t->cp437_font && term_is_displayable_control(b)) term_put_char(t, b);
+      if (t->cp437_font && term_is_displayable_control(b)) print_char(t, b);
       return;
     }
     if (b >= 96 && b <= 126) b = kDecLineDrawing[b - 96];
-    term_put_char(t, b);
+    print_char(t, b);
     return;
   }
   if (b < 32) {
-    if (t->cp437_font && term_is_displayable_control(b)) term_put_char(t, b);
+    if (t->cp437_font && term_is_displayable_control(b)) print_char(t, b);
     return;
   }
   if (active_font_is_c64() && ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'))) b ^= 0x20;
-  term_put_char(t, b);
+  print_char(t, b);
 }
 
 void consume_ground(Terminal* t, uint8_t b) {
@@ -128,6 +137,19 @@ void restore_cursor(Terminal* t) {
   t->col = clamp(t->saved_col, 0, kTermCols - 1);
 }
 
+// What ESC c puts back besides the screen: the whole screen scrolls, rows
+// count from the top of the screen, characters overwrite, the cursor shows,
+// autowrap is on, nothing is there to repeat.
+void reset_modes(Terminal* t) {
+  t->scroll_top = 0;
+  t->scroll_bottom = 0;
+  t->autowrap_off = 0;
+  t->cursor_hidden = 0;
+  t->origin_mode = 0;
+  t->insert_mode = 0;
+  t->last_printed = 0;
+}
+
 void consume_escape(Terminal* t, uint8_t b) {
   t->ansi_state = ANSI_GROUND;
   switch (b) {
@@ -140,6 +162,9 @@ void consume_escape(Terminal* t, uint8_t b) {
       t->ansi_state = ANSI_CSI;
       t->seq_len = 0;
       t->seq_buf[0] = '\0';
+      return;
+    case '#':
+      t->ansi_state = ANSI_HASH;
       return;
     case '(':
     case ')':
@@ -160,7 +185,7 @@ void consume_escape(Terminal* t, uint8_t b) {
       term_lf(t);
       return;
     case 'M':
-      if (t->row > 0) t->row--;
+      term_reverse_index(t);
       return;
     case 'Z':
       reply(t, "\x1b[?1;2c", 7);
@@ -168,6 +193,7 @@ void consume_escape(Terminal* t, uint8_t b) {
     case 'c':
       term_clear_screen(t);
       t->dec_line_drawing = 0;
+      reset_modes(t);
       return;
     default:
       return;
@@ -256,11 +282,129 @@ void device_status_report(Terminal* t, PrivateMarker mark, int64_t p1) {
     reply(t, "\x1b[0n", 4);
   } else if (p1 == 6) {
     char out[32];
-    int row = clamp(static_cast<int64_t>(t->row) + 1, 1, kTermRows);
+    // In origin mode the row counts from the top of the region.
+    int top = 0, bottom;
+    if (t->origin_mode) term_scroll_region(t, &top, &bottom);
+    int row = clamp(static_cast<int64_t>(t->row) - top + 1, 1, kTermRows);
     int col = clamp(static_cast<int64_t>(t->col) + 1, 1, kTermCols);
     int n = snprintf(out, sizeof out, mark == MARK_DEC ? "\x1b[?%d;%dR" : "\x1b[%d;%dR", row, col);
     if (n > 0) reply(t, out, static_cast<size_t>(n));
   }
+}
+
+// The functions beyond the first subset act only on plain sequences: no
+// private marker and no intermediate byte.  Their final bytes have other
+// meanings with them (ESC [ ? r restores private modes, ESC [ 1 SP @
+// scrolls left, ESC [ = 1 M on some BBS software is music).
+bool is_plain(const char* buf) {
+  if (buf[0] == '<' || buf[0] == '=' || buf[0] == '>' || buf[0] == '?') return false;
+  for (const char* s = buf; *s; s++)
+    if (*s >= 0x20 && *s <= 0x2F) return false;
+  return true;
+}
+
+bool has_intermediate(const char* buf) {
+  for (const char* s = buf; *s; s++)
+    if (*s >= 0x20 && *s <= 0x2F) return true;
+  return false;
+}
+
+// A count for an operation on at most max things: huge values do not loop.
+int bounded(int64_t n, int max) {
+  return clamp(n, 0, max);
+}
+
+// Row 0 (the region's top in origin mode), column 0.
+void home_cursor(Terminal* t) {
+  int top = 0, bottom;
+  if (t->origin_mode) term_scroll_region(t, &top, &bottom);
+  t->row = top;
+  t->col = 0;
+}
+
+// ESC [ top ; bottom r.  A region needs two rows at least; anything else is
+// ignored, as on a VT100.  A missing or out-of-range bottom is row 25.
+void set_scroll_region(Terminal* t, const Params& p) {
+  int64_t top = p.v[0] == 0 ? 1 : p.v[0];
+  int64_t bottom = (p.count >= 2 && p.v[1] > 0) ? p.v[1] : kTermRows;
+  if (bottom > kTermRows) bottom = kTermRows;
+  if (top >= bottom) return;
+  t->scroll_top = static_cast<int32_t>(top - 1);
+  t->scroll_bottom = static_cast<int32_t>(bottom - 1);
+  home_cursor(t);
+}
+
+// ESC [ ? Pm h / l: the modes a host switches.
+void set_dec_modes(Terminal* t, const Params& p, bool on) {
+  for (int i = 0; i < p.count; i++) {
+    if (p.v[i] == 25) {
+      t->cursor_hidden = on ? 0 : 1;
+    } else if (p.v[i] == 7) {
+      t->autowrap_off = on ? 0 : 1;
+    } else if (p.v[i] == 6) {
+      t->origin_mode = on ? 1 : 0;
+      home_cursor(t);
+    }
+  }
+}
+
+// ESC [ Pm h / l without a marker: only insert mode (4) is kept.
+void set_ansi_modes(Terminal* t, const Params& p, bool on) {
+  for (int i = 0; i < p.count; i++)
+    if (p.v[i] == 4) t->insert_mode = on ? 1 : 0;
+}
+
+// ESC [ n S: the region's content moves up; lines leaving the top of the
+// screen go to the scrollback as with line feeds.
+void scroll_up_lines(Terminal* t, int n) {
+  int top, bottom;
+  term_scroll_region(t, &top, &bottom);
+  if (top == 0 && bottom == kTermRows - 1) {
+    for (int i = 0; i < n; i++) term_scroll_up(t);
+  } else {
+    term_scroll_rows_up(t, top, bottom, n, true);
+  }
+}
+
+void scroll_down_lines(Terminal* t, int n) {
+  int top, bottom;
+  term_scroll_region(t, &top, &bottom);
+  term_scroll_rows_down(t, top, bottom, n);
+}
+
+// Tab stops are fixed every eight columns.
+int64_t back_tab(int64_t col, int64_t n) {
+  for (int64_t i = 0; i < n && col > 0; i++) col = (col - 1) / 8 * 8;
+  return col;
+}
+
+int64_t forward_tab(int64_t col, int64_t n) {
+  for (int64_t i = 0; i < n && col < kTermCols - 1; i++) col = (col / 8 + 1) * 8;
+  return col;
+}
+
+void repeat_last(Terminal* t, int n) {
+  if (!t->last_printed) return;
+  uint8_t ch = static_cast<uint8_t>(t->last_printed);
+  for (int i = 0; i < n; i++) term_put_char(t, ch);
+}
+
+// ESC [ M and ESC [ N introduce "ANSI music" on some BBSes: a string of
+// note letters, digits and a few signs ended by SO.  ESC [ M is delete line
+// first (it has been done already); what follows is held back while it
+// could be music, dropped when SO ends it, and printed after all when any
+// other byte shows it was text.
+void start_music(Terminal* t) {
+  t->ansi_state = ANSI_MUSIC;
+  t->music_len = 0;
+}
+
+// The letters and signs of a music string (the PLAY language: notes A-G
+// with #, + and -, lengths, dots, octaves O, < and >, pauses P, tempo T,
+// note numbers N, modes MF MB MN ML MS), digits and spaces.
+bool is_music_byte(uint8_t b) {
+  if (b >= 'a' && b <= 'z') b = static_cast<uint8_t>(b - 32);
+  return b != 0 && strchr("ABCDEFGLMNOPST0123456789#+-.<> ", b) != nullptr;
 }
 
 void execute_csi(Terminal* t, uint8_t final) {
@@ -273,6 +417,10 @@ void execute_csi(Terminal* t, uint8_t final) {
   int64_t row = t->row;
   int64_t col = t->col;
   bool moved = false;
+  bool absolute_row = false;  // a row given as a position, which origin mode offsets
+  // Read only by the functions that need it (not by the colours and
+  // positions that make up most sequences).
+  auto plain = [t] { return is_plain(t->seq_buf); };
 
   switch (final) {
     case 'A':
@@ -300,6 +448,7 @@ void execute_csi(Terminal* t, uint8_t final) {
       row = p1 <= 0 ? 0 : p1 - 1;
       col = (p.count >= 2 && p.v[1] > 0) ? p.v[1] - 1 : 0;
       moved = true;
+      absolute_row = true;
       break;
     case 'J':
       if (p1 == 1)
@@ -339,11 +488,82 @@ void execute_csi(Terminal* t, uint8_t final) {
     case 'u':
       restore_cursor(t);
       break;
+    case '@':
+      if (plain()) term_insert_chars(t, bounded(n, kTermCols));
+      break;
+    case 'P':
+      if (plain()) term_delete_chars(t, bounded(n, kTermCols));
+      break;
+    case 'X':
+      if (plain())
+        term_clear_range(t, t->row, t->col, t->row, clamp(col + n - 1, 0, kTermCols - 1));
+      break;
+    case 'L':
+      if (plain()) term_insert_lines(t, bounded(n, kTermRows));
+      break;
+    case 'M':
+      if (!plain()) break;
+      term_delete_lines(t, bounded(n, kTermRows));
+      if (t->seq_len == 0) start_music(t);
+      break;
+    case 'N':
+      if (t->seq_len == 0) start_music(t);
+      break;
+    case 'S':
+      if (plain()) scroll_up_lines(t, bounded(n, kTermRows));
+      break;
+    case 'T':
+      // With more parameters this is a mouse-tracking request of xterm's.
+      if (plain() && p.count == 1) scroll_down_lines(t, bounded(n, kTermRows));
+      break;
+    case 'r':
+      if (plain()) set_scroll_region(t, p);
+      break;
+    case 'h':
+    case 'l':
+      if (mark == MARK_DEC && !has_intermediate(t->seq_buf))
+        set_dec_modes(t, p, final == 'h');
+      else if (plain())
+        set_ansi_modes(t, p, final == 'h');
+      break;
+    case 'd':
+      if (!plain()) break;
+      row = p1 == 0 ? 0 : p1 - 1;
+      moved = true;
+      absolute_row = true;
+      break;
+    case 'E':
+    case 'F':
+      if (!plain()) break;
+      row = final == 'E' ? row + n : row - n;
+      col = 0;
+      moved = true;
+      break;
+    case 'I':
+      if (!plain()) break;
+      col = forward_tab(col, n);
+      moved = true;
+      break;
+    case 'Z':
+      if (!plain()) break;
+      col = back_tab(col, n);
+      moved = true;
+      break;
+    case 'b':
+      if (plain()) repeat_last(t, bounded(n, kTermRows * kTermCols));
+      break;
     default:
       break;
   }
   if (moved) {
-    t->row = clamp(row, 0, kTermRows - 1);
+    int top = 0, bottom = kTermRows - 1;
+    if (t->origin_mode) {
+      // The cursor stays inside the region, and the rows of a position
+      // count from its top.
+      term_scroll_region(t, &top, &bottom);
+      if (absolute_row) row += top;
+    }
+    t->row = clamp(row, top, bottom);
     t->col = clamp(col, 0, kTermCols - 1);
   }
 }
@@ -356,8 +576,8 @@ void consume_csi(Terminal* t, uint8_t b) {
     return;
   }
   if (b >= 64 && b <= 126) {
-    execute_csi(t, b);
     t->ansi_state = ANSI_GROUND;
+    execute_csi(t, b);  // may go on to hold a music string
     t->seq_len = 0;
     return;
   }
@@ -371,18 +591,30 @@ void consume_csi(Terminal* t, uint8_t b) {
   t->seq_buf[t->seq_len] = '\0';
 }
 
-}  // namespace
-
-void term_consume_byte(Terminal* t, uint8_t byte) {
-  if (!t) return;
-  // Most bytes are plain text in the ground state: print them directly.
-  if (t->ansi_state == ANSI_GROUND && byte >= 32 && !t->dec_line_drawing) {
-    // The font test comes first: it is the same for every byte and so
-    // predicted, where the letter test on mixed text is not.
-    if (active_font_is_c64() && (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') byte ^= 0x20;
-    term_put_char(t, byte);
+void consume_music(Terminal* t, uint8_t b) {
+  if (b == 14) {
+    // SO ends the music string: none of it is shown.
+    t->ansi_state = ANSI_GROUND;
+    t->music_len = 0;
     return;
   }
+  if (is_music_byte(b)) {
+    // A run longer than the buffer is music: it is dropped up to its end.
+    if (t->music_len >= 0 && t->music_len < kTermMusicBuf) t->music_buf[t->music_len++] = b;
+    return;
+  }
+  // Text after all: print what was held, then go on with this byte.
+  int held = t->music_len;
+  t->ansi_state = ANSI_GROUND;
+  t->music_len = 0;
+  if (held > 0 && held < kTermMusicBuf)
+    for (int i = 0; i < held; i++) term_consume_byte(t, t->music_buf[i]);
+  term_consume_byte(t, b);
+}
+
+// Everything but plain text in the ground state.  Kept out of line, so that
+// term_consume_byte stays small enough to need no frame of its own.
+[[gnu::noinline]] void consume_control(Terminal* t, uint8_t byte) {
   if (t->ansi_state != ANSI_GROUND) term_hook_hide_cursor(t);
   switch (t->ansi_state) {
     case ANSI_ESCAPE:
@@ -408,8 +640,45 @@ void term_consume_byte(Terminal* t, uint8_t byte) {
       t->seq_len = 0;
       t->seq_buf[0] = '\0';
       return;
+    case ANSI_MUSIC:
+      consume_music(t, byte);
+      return;
+    case ANSI_HASH:
+      // ESC # and one byte: line attributes (double width and height, not
+      // shown here) and the screen alignment pattern of E's.
+      if (byte == 27) {
+        t->ansi_state = ANSI_ESCAPE;
+        t->seq_len = 0;
+        t->seq_buf[0] = '\0';
+        return;
+      }
+      t->ansi_state = ANSI_GROUND;
+      if (byte == '8') {
+        t->scroll_top = 0;
+        t->scroll_bottom = 0;
+        t->origin_mode = 0;
+        term_fill_screen(t, 'E');
+        t->row = 0;
+        t->col = 0;
+      }
+      return;
     default:
       t->ansi_state = ANSI_GROUND;
       consume_ground(t, byte);
   }
+}
+
+}  // namespace
+
+void term_consume_byte(Terminal* t, uint8_t byte) {
+  if (!t) return;
+  // Most bytes are plain text in the ground state: print them directly.
+  if (t->ansi_state == ANSI_GROUND && byte >= 32 && !t->dec_line_drawing) {
+    // The font test comes first: it is the same for every byte and so
+    // predicted, where the letter test on mixed text is not.
+    if (active_font_is_c64() && (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') byte ^= 0x20;
+    print_char(t, byte);
+    return;
+  }
+  consume_control(t, byte);
 }

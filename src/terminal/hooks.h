@@ -31,6 +31,12 @@ struct TermHooks {
   // The pixels of grid rows 1..24 in the first cols columns, one row up; the
   // terminal fills the freed bottom row itself.
   void (*scroll_up)(Terminal* t, int cols);
+  // The pixels of a block of rows x cols cells at (src_row, src_col) copied
+  // to (dst_row, dst_col); the two may overlap.  Region scrolls, inserted
+  // and deleted lines and characters use it; the terminal fills what the
+  // move uncovers itself.  Without it the moved cells are drawn one by one.
+  void (*move_cells)(Terminal* t, int src_row, int src_col, int dst_row, int dst_col, int rows,
+                     int cols);
   void (*hide_cursor)(Terminal* t);
   void (*show_cursor)(Terminal* t);
   // The status bar above the grid; asked for only while t->top_bar is set.

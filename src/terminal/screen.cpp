@@ -30,7 +30,8 @@ int effective_bg(const Terminal* t) {
 
 // Colours of a blank cell written by erase (and by scroll and clear in ANSI
 // mode): the same reverse-aware choice as for a written character.
-static Cell blank_cell(const Terminal* t) {
+// Inlined everywhere: term_put_char builds every written cell from it.
+[[gnu::always_inline]] static inline Cell blank_cell(const Terminal* t) {
   Cell c{' ', 0, 0, 0};
   if (t->reverse) {
     c.fg = static_cast<uint8_t>(t->bg);
@@ -83,6 +84,179 @@ void term_fill_rect(Terminal* t, int x1, int y1, int x2, int y2, int colour) {
   if (g_term_hooks.fill) g_term_hooks.fill(t, x1, y1, x2, y2, index);
 }
 
+// --- the scrolling region ----------------------------------------------------------
+
+void term_scroll_region(const Terminal* t, int* top, int* bottom) {
+  *top = 0;
+  *bottom = kTermRows - 1;
+  if (!t) return;
+  // Anything but a valid region of two rows or more is the whole screen:
+  // the zeroed record and a damaged pair alike.
+  if (t->scroll_top >= 0 && t->scroll_top < t->scroll_bottom && t->scroll_bottom < kTermRows) {
+    *top = t->scroll_top;
+    *bottom = t->scroll_bottom;
+  }
+}
+
+static bool region_is_whole_screen(const Terminal* t) {
+  int top, bottom;
+  term_scroll_region(t, &top, &bottom);
+  return top == 0 && bottom == kTermRows - 1;
+}
+
+// Line feed with a region set: the region scrolls when the cursor is on its
+// bottom row; below the region the cursor stops at row 24 without a scroll.
+static void line_down_in_region(Terminal* t) {
+  int top, bottom;
+  term_scroll_region(t, &top, &bottom);
+  if (t->row == bottom) {
+    term_scroll_rows_up(t, top, bottom, 1, true);
+  } else if (t->row < kTermRows - 1) {
+    t->row = t->row < 0 ? 0 : t->row + 1;
+  } else {
+    t->row = kTermRows - 1;
+  }
+}
+
+// The pixels of moved cells follow the grid: one block copy through the
+// display, or each cell drawn again when the display offers no copy.
+static void move_cell_pixels(Terminal* t, int src_row, int src_col, int dst_row, int dst_col,
+                             int rows, int cols) {
+  if (rows <= 0 || cols <= 0 || !term_can_draw(t)) return;
+  if (g_term_hooks.move_cells) {
+    g_term_hooks.move_cells(t, src_row, src_col, dst_row, dst_col, rows, cols);
+    return;
+  }
+  for (int r = dst_row; r < dst_row + rows; r++)
+    for (int c = dst_col; c < dst_col + cols; c++) term_hook_draw_cell(t, r, c);
+}
+
+// Fills the pixels of a block of blank cells with their background.
+static void fill_cells(Terminal* t, int row1, int col1, int row2, int col2, int colour) {
+  if (row2 < row1 || col2 < col1 || !term_can_draw(t)) return;
+  term_fill_rect(t, t->origin_x + col1 * t->cell_w, cell_y(t, row1),
+                 t->origin_x + (col2 + 1) * t->cell_w - 1, cell_y(t, row2 + 1) - 1, colour);
+}
+
+// Clamps a row range into the grid and a count to the rows in it; false
+// when nothing is left to move.
+static bool clamp_rows(int* top, int* bottom, int* n) {
+  if (*top < 0) *top = 0;
+  if (*bottom > kTermRows - 1) *bottom = kTermRows - 1;
+  if (*top > *bottom || *n <= 0) return false;
+  if (*n > *bottom - *top + 1) *n = *bottom - *top + 1;
+  return true;
+}
+
+void term_scroll_rows_up(Terminal* t, int top, int bottom, int n, bool capture) {
+  if (!t || !clamp_rows(&top, &bottom, &n)) return;
+  if (capture && top == 0 && t->scrollback) {
+    char line[kScrollbackLineBytes];
+    for (int r = 0; r < n; r++) {
+      cell_row_to_text(t->cells[r], line);
+      scrollback_add_line(t->scrollback, line);
+    }
+  }
+  term_hook_hide_cursor(t);
+  int kept = bottom - top + 1 - n;
+  if (kept > 0) memmove(t->cells[top], t->cells[top + n], kept * sizeof t->cells[0]);
+  Cell blank = blank_cell(t);
+  for (int r = bottom - n + 1; r <= bottom; r++)
+    for (auto& cell : t->cells[r]) cell = blank;
+  move_cell_pixels(t, top + n, 0, top, 0, kept, kTermCols);
+  fill_cells(t, bottom - n + 1, 0, bottom, kTermCols - 1, blank.bg);
+}
+
+void term_scroll_rows_down(Terminal* t, int top, int bottom, int n) {
+  if (!t || !clamp_rows(&top, &bottom, &n)) return;
+  term_hook_hide_cursor(t);
+  int kept = bottom - top + 1 - n;
+  if (kept > 0) memmove(t->cells[top + n], t->cells[top], kept * sizeof t->cells[0]);
+  Cell blank = blank_cell(t);
+  for (int r = top; r < top + n; r++)
+    for (auto& cell : t->cells[r]) cell = blank;
+  move_cell_pixels(t, top, 0, top + n, 0, kept, kTermCols);
+  fill_cells(t, top, 0, top + n - 1, kTermCols - 1, blank.bg);
+}
+
+void term_reverse_index(Terminal* t) {
+  if (!t) return;
+  term_hook_hide_cursor(t);
+  int top, bottom;
+  term_scroll_region(t, &top, &bottom);
+  if (t->row == top)
+    term_scroll_rows_down(t, top, bottom, 1);
+  else if (t->row > 0)
+    t->row--;
+}
+
+// Whether the cursor row lies in the region (insert and delete line act
+// only there).
+static bool cursor_in_region(const Terminal* t, int* bottom) {
+  int top;
+  term_scroll_region(t, &top, bottom);
+  return t->row >= top && t->row <= *bottom;
+}
+
+void term_insert_lines(Terminal* t, int n) {
+  int bottom;
+  if (!t || !cursor_in_region(t, &bottom)) return;
+  term_scroll_rows_down(t, t->row, bottom, n);
+}
+
+void term_delete_lines(Terminal* t, int n) {
+  int bottom;
+  if (!t || !cursor_in_region(t, &bottom)) return;
+  // Deleted lines are not captured: they do not scroll off the screen.
+  term_scroll_rows_up(t, t->row, bottom, n, false);
+}
+
+// Characters move within the cursor row only.
+static bool cursor_row_span(const Terminal* t, int* n) {
+  if (t->row < 0 || t->row >= kTermRows || t->col < 0 || t->col >= kTermCols || *n <= 0)
+    return false;
+  if (*n > kTermCols - t->col) *n = kTermCols - t->col;
+  return true;
+}
+
+void term_insert_chars(Terminal* t, int n) {
+  if (!t || !cursor_row_span(t, &n)) return;
+  term_hook_hide_cursor(t);
+  Cell* row = t->cells[t->row];
+  int kept = kTermCols - t->col - n;
+  if (kept > 0) memmove(row + t->col + n, row + t->col, kept * sizeof(Cell));
+  Cell blank = blank_cell(t);
+  for (int c = t->col; c < t->col + n; c++) row[c] = blank;
+  move_cell_pixels(t, t->row, t->col, t->row, t->col + n, 1, kept);
+  fill_cells(t, t->row, t->col, t->row, t->col + n - 1, blank.bg);
+}
+
+void term_delete_chars(Terminal* t, int n) {
+  if (!t || !cursor_row_span(t, &n)) return;
+  term_hook_hide_cursor(t);
+  Cell* row = t->cells[t->row];
+  int kept = kTermCols - t->col - n;
+  if (kept > 0) memmove(row + t->col, row + t->col + n, kept * sizeof(Cell));
+  Cell blank = blank_cell(t);
+  for (int c = kTermCols - n; c < kTermCols; c++) row[c] = blank;
+  move_cell_pixels(t, t->row, t->col + n, t->row, t->col, 1, kept);
+  fill_cells(t, t->row, kTermCols - n, t->row, kTermCols - 1, blank.bg);
+}
+
+void term_fill_screen(Terminal* t, uint8_t ch) {
+  if (!t) return;
+  term_hook_hide_cursor(t);
+  Cell written = blank_cell(t);
+  written.ch = ch;
+  written.flags = t->bold ? 1 : 0;
+  for (int r = 0; r < kTermRows; r++) {
+    for (int c = 0; c < kTermCols; c++) {
+      t->cells[r][c] = written;
+      term_hook_draw_cell(t, r, c);
+    }
+  }
+}
+
 void term_put_char(Terminal* t, uint8_t ch) {
   if (!t) return;
   // Most characters arrive with no cursor drawn (the session loop shows it
@@ -103,6 +277,7 @@ void term_put_char(Terminal* t, uint8_t ch) {
     term_scroll_up(t);
     t->row = kTermRows - 1;
   }
+  if (t->insert_mode) term_insert_chars(t, 1);
 
   Cell& cell = t->cells[t->row][t->col];
   cell = blank_cell(t);
@@ -112,10 +287,19 @@ void term_put_char(Terminal* t, uint8_t ch) {
 
   // Immediate wrap: there is no pending-wrap state.
   if (++t->col >= kTermCols) {
+    if (t->autowrap_off) {
+      // Later characters overwrite the last column, as on a VT100.
+      t->col = kTermCols - 1;
+      return;
+    }
     t->col = 0;
-    if (++t->row >= kTermRows) {
-      term_scroll_up(t);
-      t->row = kTermRows - 1;
+    if (region_is_whole_screen(t)) {
+      if (++t->row >= kTermRows) {
+        term_scroll_up(t);
+        t->row = kTermRows - 1;
+      }
+    } else {
+      line_down_in_region(t);
     }
   }
 }
@@ -123,9 +307,13 @@ void term_put_char(Terminal* t, uint8_t ch) {
 void term_lf(Terminal* t) {
   if (!t) return;
   term_hook_hide_cursor(t);
-  if (++t->row >= kTermRows) {
-    term_scroll_up(t);
-    t->row = kTermRows - 1;
+  if (region_is_whole_screen(t)) {
+    if (++t->row >= kTermRows) {
+      term_scroll_up(t);
+      t->row = kTermRows - 1;
+    }
+  } else {
+    line_down_in_region(t);
   }
 }
 

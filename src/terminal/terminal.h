@@ -29,6 +29,10 @@ inline constexpr int kScrollbackLineBytes = 81;  // 80 characters and a NUL
 // intermediate bytes and a terminating NUL.
 inline constexpr int kTermSeqBuf = 96;
 
+// Bytes held back after ESC [ M (or ESC [ N) while they could still be an
+// "ANSI music" string; a longer run of music letters is taken for music.
+inline constexpr int kTermMusicBuf = 256;
+
 enum TermMode : int32_t {
   TERM_MODE_ANSI = 0,
   TERM_MODE_PETSCII = 1,
@@ -40,6 +44,8 @@ enum : int32_t {
   ANSI_ESCAPE = 1,
   ANSI_CSI = 2,
   ANSI_DESIGNATE = 3,
+  ANSI_MUSIC = 4,  // after ESC [ M: holding what may be a music string
+  ANSI_HASH = 5,   // after ESC #: one byte names a line-attribute function
 };
 
 struct Cell {
@@ -129,6 +135,22 @@ struct Terminal : TermBinding {
   char seq_buf[kTermSeqBuf];
   int32_t seq_len;
 
+  // --- modes and the scrolling region, as the host set them ---
+  // Rows scroll_top..scroll_bottom (inclusive) are what line feed, index,
+  // reverse index, insert and delete line and scroll up and down move.  A
+  // pair with top >= bottom, as in a zeroed record, means the whole screen
+  // (term_scroll_region reads it).
+  int32_t scroll_top;
+  int32_t scroll_bottom;
+  int32_t autowrap_off;   // ESC [ ? 7 l: a character written in column 79 leaves the cursor there
+  int32_t cursor_hidden;  // ESC [ ? 25 l: the host does not want the cursor shown
+  int32_t origin_mode;    // ESC [ ? 6 h: cursor rows count from the region's top and stay in it
+  int32_t insert_mode;    // ESC [ 4 h: a written character pushes the rest of the row right
+  int32_t last_printed;   // the last character printed (what ESC [ b repeats), 0 for none
+  // What ESC [ M held back while it could be music (ANSI_MUSIC).
+  uint8_t music_buf[kTermMusicBuf];
+  int32_t music_len;
+
   int32_t cursor_enabled;  // the cursor is shown at all
 
   // Where the interpreter's replies go (the reply hook of terminal/hooks.h
@@ -163,7 +185,13 @@ inline void term_init_record(Terminal* t) {
 // --- screen model --------------------------------------------------------------
 // Every operation is a no-op on a null terminal.
 
+// Writes ch at the cursor and advances; past column 79 the cursor goes to
+// column 0 of the next row at once (or stays in column 79 while autowrap is
+// off), scrolling the region when it leaves its bottom row.  In insert mode
+// the rest of the row moves right first.
 void term_put_char(Terminal* t, uint8_t ch);
+// One row down, the column kept: at the bottom row of the scrolling region
+// the region scrolls up; at row 24 below the region nothing moves.
 void term_lf(Terminal* t);
 void term_scroll_up(Terminal* t);
 void term_clear_screen(Terminal* t);
@@ -172,6 +200,36 @@ void term_clear_range(Terminal* t, int row1, int col1, int row2, int col2);
 // indices of 16 and above use the pen of 7.
 void term_fill_rect(Terminal* t, int x1, int y1, int x2, int y2, int colour);
 void term_redraw_all(Terminal* t);
+
+// --- the scrolling region and the editing functions ----------------------------------
+// All keep the cursor where it is unless said otherwise and draw every changed
+// cell at once (a block copy of the moved cells and one fill of the new
+// blanks, which take the current colours as erased cells do).
+
+// The rows that scroll, 0-based and inclusive: the host's region, or the
+// whole screen (0, 24).
+void term_scroll_region(const Terminal* t, int* top, int* bottom);
+// Rows top..bottom move up n rows (n clamped to the rows there are); blank
+// rows come in at the bottom.  With capture set and top at row 0, the rows
+// that leave the screen go to the scrollback first, oldest first.
+void term_scroll_rows_up(Terminal* t, int top, int bottom, int n, bool capture);
+// Rows top..bottom move down n rows; blank rows come in at the top.
+void term_scroll_rows_down(Terminal* t, int top, int bottom, int n);
+// Reverse index: at the top row of the region the region scrolls down one
+// row; elsewhere the cursor goes up one row, and nothing happens at row 0.
+void term_reverse_index(Terminal* t);
+// n blank lines at the cursor row, or the cursor row and n-1 below removed,
+// within the region; nothing when the cursor is outside it.
+void term_insert_lines(Terminal* t, int n);
+void term_delete_lines(Terminal* t, int n);
+// n blanks at the cursor, the rest of the row moving right (what passes
+// column 79 is lost), or n cells removed at the cursor with the rest of the
+// row moving left and blanks coming in at the right.
+void term_insert_chars(Terminal* t, int n);
+void term_delete_chars(Terminal* t, int n);
+// Every cell becomes ch in the current colours, as if written there (the
+// screen alignment pattern); the cursor does not move.
+void term_fill_screen(Terminal* t, uint8_t ch);
 
 // Called by term_scroll_up with the grid as it is just before row 0 leaves
 // it.  Null in the program; a developer tool that keeps the whole picture of

@@ -15,7 +15,8 @@ TEST_P(TerminalScript, AllCasesHold) {
   EXPECT_GT(cases, 0) << "no cases in " << path;
 }
 
-INSTANTIATE_TEST_SUITE_P(Scripts, TerminalScript, ::testing::Values("screen.test", "ansi.test"),
+INSTANTIATE_TEST_SUITE_P(Scripts, TerminalScript,
+                         ::testing::Values("screen.test", "ansi.test", "editing.test"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            return name.substr(0, name.find('.'));

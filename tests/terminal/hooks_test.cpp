@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -37,6 +38,13 @@ void fake_fill(Terminal*, int x1, int y1, int x2, int y2, int colour) {
 void fake_scroll_up(Terminal*, int cols) {
   log_call("scroll %d", cols);
 }
+void fake_move_cells(Terminal*, int src_row, int src_col, int dst_row, int dst_col, int rows,
+                     int cols) {
+  char buf[96];
+  snprintf(buf, sizeof buf, "move %d,%d-%d,%d %dx%d", src_row, src_col, dst_row, dst_col, rows,
+           cols);
+  g_calls.push_back(buf);
+}
 void fake_hide_cursor(Terminal*) {
   log_call("hide");
 }
@@ -63,9 +71,9 @@ class HookFake : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = g_term_hooks;
-    g_term_hooks = TermHooks{fake_draw_cell,   fake_fill,         fake_scroll_up,
-                             fake_hide_cursor, fake_show_cursor,  fake_draw_status,
-                             fake_flash,       fake_load_charset, fake_reply};
+    g_term_hooks = TermHooks{fake_draw_cell,    fake_fill,        fake_scroll_up,   fake_move_cells,
+                             fake_hide_cursor,  fake_show_cursor, fake_draw_status, fake_flash,
+                             fake_load_charset, fake_reply};
     set_active_font(kFontCP437);
     term_init_record(t_.get());
     PlatWindowSpec spec;
@@ -121,6 +129,26 @@ TEST_F(HookFake, EachOperationAsksForItsDrawing) {
       {"the bell flashes", 0, 0, 0, "\a", "flash"},
       {"a status report is answered", 4, 9, 0, "\x1b[6n", "reply \x1b[5;10R"},
       {"device attributes are answered", 0, 0, 0, "\x1b[c", "reply \x1b[?1;2c"},
+      {"inserted characters: one copy of the rest of the row, one fill", 3, 5, 0, "\x1b[2@",
+       "move 3,5-3,7 1x73; fill 40,48-55,63 0"},
+      {"deleted characters: one copy, the fill at the right end", 3, 5, 0, "\x1b[2P",
+       "move 3,7-3,5 1x73; fill 624,48-639,63 0"},
+      {"a delete at column 79 only fills", 3, 79, 0, "\x1b[P", "fill 632,48-639,63 0"},
+      {"erased characters: one fill, nothing moves", 3, 5, 0, "\x1b[3X", "fill 40,48-63,63 0"},
+      {"an inserted line: the rows below move down in one copy", 0, 0, 0, "\x1b[L",
+       "move 0,0-1,0 24x80; fill 0,0-639,15 0"},
+      {"deleted lines: the rows below move up in one copy", 20, 0, 0, "\x1b[2M",
+       "move 22,0-20,0 3x80; fill 0,368-639,399 0"},
+      {"deleting every line only fills", 0, 0, 0, "\x1b[25M", "fill 0,0-639,399 0"},
+      {"a region's line feed moves the region only", 3, 0, 0, "\x1b[2;4r\x1b[4;1H\n",
+       "move 2,0-1,0 2x80; fill 0,48-639,63 0"},
+      {"reverse index at the top scrolls the screen down", 0, 0, 0, "\x1bM",
+       "move 0,0-1,0 24x80; fill 0,0-639,15 0"},
+      {"scroll up by two is two whole-screen scrolls", 0, 0, 0, "\x1b[2S",
+       "scroll 80; fill 0,384-639,399 0; scroll 80; fill 0,384-639,399 0"},
+      {"scroll down in a region", 0, 0, 0, "\x1b[5;10r\x1b[2T",
+       "move 4,0-6,0 4x80; fill 0,64-639,95 0"},
+      {"the alignment pattern draws every cell", 0, 0, 0, "\x1b#8", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -131,8 +159,32 @@ TEST_F(HookFake, EachOperationAsksForItsDrawing) {
     t->reply_socket = 0;
     g_calls.clear();
     push(c.bytes);
-    EXPECT_EQ(calls(), c.calls);
+    if (c.bytes == "\x1b#8")
+      EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "cell 24,79 E"), 1);
+    else
+      EXPECT_EQ(calls(), c.calls);
+    t->scroll_top = t->scroll_bottom = 0;
   }
+}
+
+TEST_F(HookFake, WithoutTheCopyHookMovedCellsAreDrawnOneByOne) {
+  g_term_hooks.move_cells = nullptr;
+  Terminal* t = t_.get();
+  for (int c = 70; c < kTermCols; c++)
+    t->cells[3][c] = Cell{static_cast<uint8_t>('A' + c - 70), 7, 0, 0};
+  t->row = 3;
+  t->col = 70;
+  push("\x1b[2@");
+  // Columns 72..79 now hold what 70..77 held; the two blanks are one fill.
+  EXPECT_EQ(calls(),
+            "cell 3,72 A; cell 3,73 B; cell 3,74 C; cell 3,75 D; cell 3,76 E; cell 3,77 F; "
+            "cell 3,78 G; cell 3,79 H; fill 560,48-575,63 0");
+}
+
+TEST_F(HookFake, HidingTheCursorRemovesItAtOnce) {
+  push("\x1b[?25l");
+  EXPECT_EQ(calls(true), "hide; hide; hide; hide; hide");
+  EXPECT_EQ(t_->cursor_hidden, 1);
 }
 
 TEST_F(HookFake, NoFillScrollOrReplyWhileTheTerminalCannotDraw) {

@@ -284,6 +284,16 @@ std::vector<ScriptFailure> run_terminal_script(const std::string& path, int* cas
       if (t->ansi_state != v[0] || t->dec_line_drawing != v[1])
         fail("state is " + std::to_string(t->ansi_state) + "," +
              std::to_string(t->dec_line_drawing) + ", expected " + rhs);
+    } else if (s.rfind("?region", 0) == 0 && parse_ints(rhs, &v, 2)) {
+      int top, bottom;
+      term_scroll_region(t, &top, &bottom);
+      if (top != v[0] || bottom != v[1])
+        fail("region is " + std::to_string(top) + "," + std::to_string(bottom) + ", expected " +
+             rhs);
+    } else if (s.rfind("?modes", 0) == 0 && parse_ints(rhs, &v, 2)) {
+      if (t->autowrap_off != v[0] || t->cursor_hidden != v[1])
+        fail("modes are " + std::to_string(t->autowrap_off) + "," +
+             std::to_string(t->cursor_hidden) + ", expected " + rhs);
     } else if (s.rfind("?scrollback", 0) == 0 && parse_ints(rhs, &v, 1)) {
       if (h.ring.count != v[0])
         fail("scrollback holds " + std::to_string(h.ring.count) + ", expected " + rhs);

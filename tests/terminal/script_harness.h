@@ -21,6 +21,8 @@
 //     ?cell R,C = ch,fg,bg,flags   (ch as a number or 'c')
 //     ?attrs = fg,bg,bold,reverse
 //     ?state = parser,decgraphics
+//     ?region = top,bottom       the rows that scroll (0,24: the whole screen)
+//     ?modes = autowrap_off,cursor_hidden
 //     ?scrollback = count        then ?sb N = "text" (N logical, 0 oldest)
 //     reply "bytes"            the next reply bytes sent on the socket
 //   (replies not matched by a "reply" expectation fail the case)

@@ -70,29 +70,87 @@ std::string busy_stream() {
   return s;
 }
 
+// The editing functions and the scrolling region, mixed with coloured text,
+// reverse video and cursor jumps: every block copy and fill they make must
+// leave the pixels the grid describes.
+std::string editing_stream() {
+  std::mt19937 rng(4242);
+  auto num = [&](int n) { return std::to_string(rng() % n); };
+  std::string s;
+  for (int i = 0; i < 600; i++) {
+    switch (rng() % 12) {
+      case 0:
+        s += "\x1b[" + num(27) + ";" + num(82) + "H";
+        break;
+      case 1:
+        s += "\x1b[" + num(2) + ";3" + num(8) + ";4" + num(8) + (rng() % 4 ? "m" : ";7m");
+        break;
+      case 2: {
+        static const char kFinals[] = "@PXLMST";
+        s += "\x1b[" + num(30) + kFinals[rng() % 7];
+        break;
+      }
+      case 3:
+        s += rng() % 3 ? "\x1b[" + num(26) + ";" + num(26) + "r" : "\x1b[r";
+        break;
+      case 4:
+        s += rng() % 2 ? "\x1b"
+                         "M"
+                       : "\x1b"
+                         "D";
+        break;
+      case 5:
+        s += "\n\n\n";
+        break;
+      case 6:
+        s += "x\x1b[" + num(200) + "b";
+        break;
+      case 7:
+        s += rng() % 2 ? "\x1b[?7l" : "\x1b[?7h";
+        break;
+      default:
+        for (int k = 0, n = rng() % 100; k < n; k++)
+          s.push_back(static_cast<char>(32 + rng() % 224));
+    }
+  }
+  return s;
+}
+
+// Pixels of the grid area that differ between the live window and one
+// painted from the live grid alone.
+size_t diff_from_full_redraw(HeadlessTerminal& live, HeadlessTerminal& fresh) {
+  std::memcpy(fresh.term()->cells, live.term()->cells, sizeof live.term()->cells);
+  term_redraw_all(fresh.term());
+  // Only the grid: a clear screen also paints the margins in its colour.
+  const Terminal* t = live.term();
+  size_t diffs = 0;
+  for (int y = t->origin_y; y < t->origin_y + kTermRows * t->cell_h; y++)
+    for (int x = t->origin_x; x < t->origin_x + kTermCols * t->cell_w; x++)
+      diffs += plat_read_pixel(live.window(), x, y) != plat_read_pixel(fresh.window(), x, y);
+  return diffs;
+}
+
 TEST(TerminalWindow, IncrementalDrawingEqualsFullRedraw) {
   struct Geometry {
     int height, scale, margin;
   } cases[] = {{16, 1, 0}, {8, 2, 0}, {16, 1, 7}, {14, 2, 3}};
+  const std::string streams[] = {busy_stream(), editing_stream()};
   for (const Geometry& g : cases) {
-    SCOPED_TRACE("glyph height " + std::to_string(g.height) + " scale " + std::to_string(g.scale) +
-                 " margin " + std::to_string(g.margin));
-    load_noise_font(g.height, g.scale);
-    HeadlessTerminal live, fresh;
-    ASSERT_TRUE(live.open_bitmap(g.height, g.scale, true, g.margin));
-    ASSERT_TRUE(fresh.open_bitmap(g.height, g.scale, true, g.margin));
-    feed(live.term(), busy_stream());
-
-    // Paint the other window from the grid alone.
-    std::memcpy(fresh.term()->cells, live.term()->cells, sizeof live.term()->cells);
-    term_redraw_all(fresh.term());
-    // Only the grid: a clear screen also paints the margins in its colour.
-    const Terminal* t = live.term();
-    size_t diffs = 0;
-    for (int y = t->origin_y; y < t->origin_y + kTermRows * t->cell_h; y++)
-      for (int x = t->origin_x; x < t->origin_x + kTermCols * t->cell_w; x++)
-        diffs += plat_read_pixel(live.window(), x, y) != plat_read_pixel(fresh.window(), x, y);
-    EXPECT_EQ(diffs, 0u);
+    for (const std::string& stream : streams) {
+      SCOPED_TRACE("glyph height " + std::to_string(g.height) + " scale " +
+                   std::to_string(g.scale) + " margin " + std::to_string(g.margin) +
+                   (&stream == &streams[0] ? ", busy stream" : ", editing stream"));
+      load_noise_font(g.height, g.scale);
+      HeadlessTerminal live, fresh;
+      ASSERT_TRUE(live.open_bitmap(g.height, g.scale, true, g.margin));
+      ASSERT_TRUE(fresh.open_bitmap(g.height, g.scale, true, g.margin));
+      // Compared along the way too: a late clear would hide an earlier fault.
+      const size_t step = stream.size() / 16 + 1;
+      for (size_t at = 0; at < stream.size(); at += step) {
+        feed(live.term(), stream.substr(at, step));
+        ASSERT_EQ(diff_from_full_redraw(live, fresh), 0u) << "after byte " << at + step;
+      }
+    }
   }
 }
 
@@ -150,6 +208,18 @@ TEST(TerminalWindow, CursorFollowsMovesAndBlinks) {
   term_update_cursor_blink(t);
   EXPECT_FALSE(t->cursor_drawn);
   clock_test_advance_ms(1);
+  term_update_cursor_blink(t);
+  EXPECT_TRUE(t->cursor_drawn);
+
+  // The host hides the cursor: it goes at once and stays away until shown.
+  feed(t, "\x1b[?25l");
+  EXPECT_FALSE(t->cursor_drawn);
+  EXPECT_EQ(pixels(h.window()), blank);
+  clock_test_advance_ms(5000);
+  term_update_cursor_blink(t);
+  term_show_cursor(t);
+  EXPECT_FALSE(t->cursor_drawn);
+  feed(t, "\x1b[?25h");
   term_update_cursor_blink(t);
   EXPECT_TRUE(t->cursor_drawn);
 
