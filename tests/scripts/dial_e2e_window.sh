@@ -147,7 +147,13 @@ wait_named '^Kavel - Phonebook$' 30 || { echo "FAIL: Alt+E opened no phonebook";
 overlay=$win
 xdotool windowfocus --sync "$overlay" 2>/dev/null
 opened_at=$(ticks)
+t0=$(cpu_ticks "$program")
 sleep 3
+t1=$(cpu_ticks "$program")
+cpu=$(awk -v a="$t0" -v b="$t1" -v hz="$hz" 'BEGIN { printf "%.1f", (b - a) * 100 / hz / 3 }')
+echo "  kavel used $cpu% of one core over 3 s with the phonebook open and the BBS sending"
+expect "the phonebook over a live session stays light (under 5% of a core)" \
+  awk -v c="$cpu" 'BEGIN { exit !(c < 5) }'
 png=$(shot overlay)
 expect "the phonebook is drawn over the session" [ "$(count_colour "$png" "$cyan")" -gt 5000 ]
 keys Escape
