@@ -383,18 +383,25 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
 
   // The dialing display and the modem sound belong to calls from the menu.
   ConnectOptions opts;
+  // Alt+Enter on the dialing box reopens the menu window in the next mode,
+  // with the menu's font: the session starts in that mode (and a failure
+  // leaves the flags as that window is), with its own font.
+  auto follow_dialing_mode = [&]() {
+    set_active_font(font);
+    if (display_window_mode() == entry_mode) return;
+    entry_mode = display_window_mode();
+    if (c64 && !c64_80) g_c64_40_dynamic_scale = entry_mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
+  };
   if (ui) {
     ui_begin_dialing_status(ui, entry);
-    if (g_modem_sound_enabled && ui->window && modem_sound_step(ui) != 0)
-      return fail(CONNECT_CANCELLED);
+    int cancelled = g_modem_sound_enabled && ui->window && modem_sound_step(ui) != 0;
+    follow_dialing_mode();
+    if (cancelled) return fail(CONNECT_CANCELLED);
     opts.poll_cancel = poll_dialing_cancel;
     opts.cancel_ctx = ui;
   }
-  set_active_font(font);
   int r = connection_open(host, port, &opts, &s->sock);
-  // Alt+Enter on the dialing box reopens the menu window, which makes the
-  // menu's font active.
-  set_active_font(font);
+  follow_dialing_mode();
   if (r != CONNECT_OK) return fail(r);
   ui_end_dialing_status();
 

@@ -31,6 +31,7 @@
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/wave.h"
+#include "terminal/active_font.h"
 #include "util/text.h"
 
 namespace {
@@ -301,4 +302,29 @@ TEST_F(ModemSound, WithoutAnAudioDeviceTheCallConnectsAtOnce) {
   // The menu has its window back.
   EXPECT_NE(ui.window, nullptr);
   EXPECT_STREQ(plat_window_title(ui.window), "Kavel");
+}
+
+TEST_F(ModemSound, AModeChosenWhileDialingIsTheMenusAfterAFailedCall) {
+  clock_test_reset();
+  g_modem_sound_enabled = 1;
+  plat_headless_set_audio_available(false);
+  int port;
+  {
+    Listener gone;  // a port that was free a moment ago: the call is refused
+    port = gone.port;
+  }
+  PlatEvent alt_enter;
+  alt_enter.cls = PLAT_EV_VANILLAKEY;
+  alt_enter.code = 13;
+  alt_enter.qualifier = PLAT_QUAL_LALT;
+  plat_inject_event(ui.window, alt_enter);
+  EXPECT_EQ(run_session_common("127.0.0.1", port, kEmulationAnsi, &ui, "CP437", nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr),
+            CONNECT_FAILED);
+  // The menu window went medium on the dialing box, and the mode flags say
+  // so: the menu's next Alt+Enter goes on to full screen.
+  EXPECT_EQ(ui.medium_window, 1);
+  EXPECT_EQ(display_window_mode(), DISPLAY_MODE_MEDIUM);
+  EXPECT_STREQ(g_active_font, "CP437");
+  display_set_window_mode(DISPLAY_MODE_WINDOW);
 }
