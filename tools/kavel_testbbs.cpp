@@ -215,6 +215,9 @@ struct Run {
   EchoFn echo = nullptr;         // null: the ANSI line echo
   bool petscii_waiting = false;  // the C64 screen waits for the caller's width
   long petscii_wait_until_ms = 0;
+  long tick_every_ms = 0;  // "ticker": a green cell this often
+  long next_tick_ms = 0;
+  int ticks = 0;
 };
 
 std::string read_welcome(const Options& o) {
@@ -530,6 +533,23 @@ void start_close_mid(Run* r) {
   r->c->closing = true;
 }
 
+// A board that keeps talking: one green cell every ARG ms (200 by default),
+// each logged as "TICK n", so a test can count what reached the screen
+// while the client was busy elsewhere.  Stops after 1500 cells (a screen
+// that has not scrolled).
+void start_ticker(Run* r) {
+  send_bytes(r->c, "\x1b[0m\x1b[2J\x1b[HTICKER\r\n");
+  r->tick_every_ms = r->arg > 0 ? r->arg : 200;
+  r->next_tick_ms = elapsed_ms() + r->tick_every_ms;
+}
+
+void pump_ticker(Run* r) {
+  if (r->ticks >= 1500 || elapsed_ms() < r->next_tick_ms) return;
+  send_bytes(r->c, "\x1b[42m \x1b[0m");
+  log_event("TICK %d", ++r->ticks);
+  r->next_tick_ms += r->tick_every_ms;
+}
+
 void start_zdetect(Run* r) {
   // "**" CAN followed by a letter that starts nothing, then "**" and silence:
   // every byte must reach the screen.
@@ -546,7 +566,7 @@ constexpr Scenario kScenarios[] = {
     {"flood", start_flood},         {"close-after", start_close_after},
     {"garbage", start_garbage},     {"endless-sb", start_endless_sb},
     {"close-mid", start_close_mid}, {"zdetect", start_zdetect},
-    {"petscii", start_petscii},
+    {"petscii", start_petscii},     {"ticker", start_ticker},
 };
 
 const Scenario* find_scenario(const std::string& spec, long* arg) {
@@ -734,6 +754,7 @@ int main(int argc, char** argv) {
       send_petscii_welcome(&run);
     if (run.flood_left > 0) pump_flood(&run);
     if (run.endless_sb) pump_endless_sb(&run);
+    if (run.tick_every_ms > 0) pump_ticker(&run);
     if (run.close_at_ms >= 0 && elapsed_ms() >= run.close_at_ms) {
       log_event("CLOSE AFTER %ld", run.arg);
       break;

@@ -13,6 +13,7 @@
 #include "menu/popups.h"
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
+#include "session/dialing.h"
 #include "session/session_loop.h"
 #include "util/font_names.h"
 
@@ -206,8 +207,11 @@ void menu_call_selected(MenuState* m) {
   if (index >= count_of(m)) index = count_of(m) - 1;
   PhoneEntry called = m->pb.entries[index];
   const char* font = called.font[0] ? called.font : kFontCP437;
+  // The in-session phonebook saves to the path it is given: none while
+  // saving is refused.
+  const char* path = m->save_refused ? nullptr : m->path.c_str();
   int r = m->call(called.address, called.port, called.terminal, &m->ui, font, called.username,
-                  called.password, &called, &m->pb, m->path.c_str(), &m->selected, &m->offset);
+                  called.password, &called, &m->pb, path, &m->selected, &m->offset);
   if (r == 0) {
     // The in-session phonebook may have edited, sorted or deleted entries:
     // find the one that was called.  When it is gone nothing is stamped; an
@@ -219,6 +223,7 @@ void menu_call_selected(MenuState* m) {
       ui_message(&m->ui, "Could not update last call date.");
     }
   } else if (r != -2) {
+    ui_clear_connecting_status(&m->ui);
     ui_popup_timed(&m->ui);
   }
   ui_invalidate_menu_caches();

@@ -370,34 +370,50 @@ int phonebook_save(const Phonebook* pb, const char* path) {
 
   struct stat st;
   bool existed = lstat(real, &st) == 0;
-  remove(bak);
   if (!existed) {
     if (do_rename(tmp, real) == 0) return 0;
     remove(tmp);
     return -1;
   }
+  // The backup there now stays, under a name of its own, until the new file
+  // has taken the real name: a save that fails leaves both the phonebook and
+  // its backup as they were.  (A name left by a crash is dropped first.)
+  std::string kept_name = r.bak + ".prev";
+  const char* kept = kept_name.c_str();
+  remove(kept);
+  bool have_kept = false;
+  if (lstat(bak, &st) == 0) {
+    if (S_ISREG(st.st_mode)) {
+      have_kept = rename(bak, kept) == 0;
+    } else {
+      remove(bak);
+    }
+  }
+  auto give_up = [&]() {
+    if (have_kept) rename(kept, bak);
+    remove(tmp);
+    return -1;
+  };
+  auto done = [&]() {
+    if (have_kept) remove(kept);
+    return 0;
+  };
   // The previous version gets its ".bak" name as a second link, and the new
   // file then replaces the real name in one rename: at every moment the real
   // name holds a whole phonebook, the old one or the new one.
   if (do_link(real, bak) == 0) {
-    if (do_rename(tmp, real) == 0) return 0;
-    // Nothing has moved.  Dropping the extra name leaves what a failed save
-    // always leaves: the previous file under its own name and no ".bak".
+    if (do_rename(tmp, real) == 0) return done();
+    // Nothing has moved: the extra name goes again.
     remove(bak);
-    remove(tmp);
-    return -1;
+    return give_up();
   }
   // No hard links here (some file systems have none, and the kernel refuses
   // links to files the user does not own): move the old file aside instead,
   // and put it back when the new one cannot take its place.
-  if (do_rename(real, bak) != 0) {
-    remove(tmp);
-    return -1;
-  }
-  if (do_rename(tmp, real) == 0) return 0;
+  if (do_rename(real, bak) != 0) return give_up();
+  if (do_rename(tmp, real) == 0) return done();
   do_rename(bak, real);
-  remove(tmp);
-  return -1;
+  return give_up();
 }
 
 int phoneentry_mark_last_call(Phonebook* pb, const char* path, int index) {

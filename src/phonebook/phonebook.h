@@ -96,7 +96,7 @@ int phonebook_write_to_path(const Phonebook* pb, const char* path);
 // symbolic link at path is saved through to its target, with ".tmp" and
 // ".bak" beside the target.  0 on success; kSaveReadOnly (-2) when the user
 // made the file read-only (nothing is written); -1 on any other failure.
-// Every failure leaves the previous file in place.
+// Every failure leaves the previous file, and the ".bak" there was, in place.
 int phonebook_save(const Phonebook* pb, const char* path);
 // What the user is told about a save's result: null for success, else
 // kPhonebookMsgReadOnly or kPhonebookMsgSaveFailed.

@@ -72,8 +72,9 @@ bool hotkey_letter_known(uint8_t letter) {
 }
 
 // The hotkey table by letter (upper case); true when the letter is a hotkey.
-// Alt+E (phonebook overlay), Alt+B (scrollback), Alt+U / Alt+D (transfers)
-// and Alt+V (paste) are reserved: the features behind them are not built yet.
+// Alt+E leaves the phonebook request, which the session loop serves (the
+// in-session phonebook).  Alt+B (scrollback), Alt+U / Alt+D (transfers) and
+// Alt+V (paste) are reserved: the features behind them are not built yet.
 bool hotkey_letter(Session* s, int* running, uint8_t letter, bool raw_path) {
   switch (letter) {
     case 'E':

@@ -13,11 +13,15 @@
 #include "display/ui_surface.h"
 #include "menu/popups.h"
 #include "phonebook/phonebook.h"
+#include "phonebook/prefs.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
 #include "session/connection.h"
+#include "session/dialing.h"
 #include "session/input.h"
+#include "session/modem_sound.h"
+#include "session/phonebook_overlay.h"
 #include "session/session.h"
 #include "session/telnet.h"
 #include "terminal/hooks.h"
@@ -45,19 +49,28 @@ bool time_reached(uint32_t now, uint32_t when) {
   return static_cast<int32_t>(now - when) >= 0;
 }
 
-// Window input, then the requests it left, in their fixed order.
+int open_phonebook(SessionLoop* st) {
+  int* selected = st->selected_index ? st->selected_index : &st->overlay_selected;
+  int* first = st->first_visible_index ? st->first_visible_index : &st->overlay_first_visible;
+  return session_open_phonebook_menu(st->s, st->ui, st->phonebook, st->phonebook_path, selected,
+                                     first, &st->running, &st->closed_by_peer, st->title);
+}
+
+// Window input, then the requests it left, in their fixed order.  Under the
+// in-session phonebook the terminal is covered: its top bar and phonebook
+// requests are dropped and a mode change waits until the phonebook closes.
 void service_input(SessionLoop* st) {
   Session* s = st->s;
   session_handle_window_messages(s, &st->running);
   if (s->request_top_bar) {
     s->request_top_bar = 0;
-    if (st->running) session_toggle_top_bar(s);
+    if (st->running && !st->nested) session_toggle_top_bar(s);
   }
   if (s->request_phonebook) {
-    // The in-session phonebook is a later part of the program.
     s->request_phonebook = 0;
+    if (st->running && !st->nested && open_phonebook(st) != 0) st->running = 0;
   }
-  if (s->request_fullscreen) {
+  if (s->request_fullscreen && !st->nested) {
     s->request_fullscreen = 0;
     if (session_toggle_fullscreen(s, st->ui, st->title) != 0) st->running = 0;
   }
@@ -80,7 +93,7 @@ void consume_read(SessionLoop* st, const uint8_t* buf, int n) {
     telnet_consume_byte(s, buf[i]);
     int every = session_transfer_active(s) ? kInputEveryBytesTransfer : kInputEveryBytes;
     if ((i + 1) % every == 0 && i + 1 < n) {
-      service_input(st);
+      if (!st->nested) service_input(st);
       check_break(st);
     }
   }
@@ -177,6 +190,13 @@ void give_back_menu_window(UiContext* ui) {
     ui_open_menu(ui, "Kavel");
   }
   ui_invalidate_menu_caches();
+}
+
+// The connect step's cancel poll: the dialing box's keys, while the menu
+// window is open.
+int poll_dialing_cancel(void* ctx) {
+  auto* ui = static_cast<UiContext*>(ctx);
+  return ui && ui->window ? ui_poll_connect_cancel(ui) : 0;
 }
 
 }  // namespace
@@ -306,7 +326,7 @@ int session_pump_turn(SessionLoop* st) {
       bytes_read = n;
       consume_read(st, st->buf, n);
       zmodem_flush_detect(s, 0);
-      service_input(st);
+      if (!st->nested) service_input(st);
       draw_elapsed(st);
     } else if (n < 0) {
       st->closed_by_peer = 1;
@@ -332,11 +352,6 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
                        const char* font_name, const char* login_user, const char* login_password,
                        PhoneEntry* entry, Phonebook* phonebook, const char* phonebook_path,
                        int* selected_index, int* first_visible_index) {
-  (void)phonebook;
-  (void)phonebook_path;
-  (void)selected_index;
-  (void)first_visible_index;
-
   char saved_font[80];
   safe_copy(saved_font, sizeof saved_font, g_active_font);
   const char* font = font_name && font_name[0] ? font_name : kFontCP437;
@@ -349,6 +364,7 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
 
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kRecvChunkTransfer]);
   auto fail = [&](int code) {
+    ui_end_dialing_status();
     display_set_window_mode(entry_mode);
     restore_font(saved_font);
     return code;
@@ -366,10 +382,28 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   safe_copy(s->login_password, sizeof s->login_password, login_password);
 
   // The dialing display and the modem sound belong to calls from the menu.
-  set_active_font(font);
   ConnectOptions opts;
+  // Alt+Enter on the dialing box reopens the menu window in the next mode,
+  // with the menu's font: the session starts in that mode (and a failure
+  // leaves the flags as that window is), with its own font.
+  auto follow_dialing_mode = [&]() {
+    set_active_font(font);
+    if (display_window_mode() == entry_mode) return;
+    entry_mode = display_window_mode();
+    if (c64 && !c64_80) g_c64_40_dynamic_scale = entry_mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
+  };
+  if (ui) {
+    ui_begin_dialing_status(ui, entry);
+    int cancelled = g_modem_sound_enabled && ui->window && modem_sound_step(ui) != 0;
+    follow_dialing_mode();
+    if (cancelled) return fail(CONNECT_CANCELLED);
+    opts.poll_cancel = poll_dialing_cancel;
+    opts.cancel_ctx = ui;
+  }
   int r = connection_open(host, port, &opts, &s->sock);
+  follow_dialing_mode();
   if (r != CONNECT_OK) return fail(r);
+  ui_end_dialing_status();
 
   telnet_send_opening_offers(s->sock);
 
@@ -404,7 +438,15 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   g_live_socket = &s->sock;
   plat_set_display_lost_handler(hang_up_on_display_loss);
 
-  int closed_by_peer = session_main_loop(s, ui, title, buf.get());
+  SessionLoop loop;
+  session_loop_init(&loop, s, ui, title, buf.get());
+  loop.phonebook = phonebook;
+  loop.phonebook_path = phonebook_path;
+  loop.selected_index = selected_index;
+  loop.first_visible_index = first_visible_index;
+  while (session_pump_turn(&loop)) {
+  }
+  int closed_by_peer = loop.closed_by_peer;
 
   // Transfers still running would be ended here with "interrupted by
   // disconnect" or "cancelled" once the engines exist.

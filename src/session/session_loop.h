@@ -38,6 +38,23 @@ struct SessionLoop {
   int running;         // cleared to end the session
   int closed_by_peer;  // the peer closed the connection (or the socket failed)
   uint32_t next_tick;  // when the status bar's connected time is drawn next
+
+  // What the in-session phonebook works on: the menu's phonebook, its path
+  // and list position (all null on the direct path, where the phonebook is
+  // read from the file and the position kept in overlay_selected and
+  // overlay_first_visible, so that it survives reopening).
+  Phonebook* phonebook;
+  const char* phonebook_path;
+  int* selected_index;
+  int* first_visible_index;
+  int overlay_selected;
+  int overlay_first_visible;
+
+  // Set for the turns the in-session phonebook runs while it covers the
+  // terminal's window: the top bar and phonebook requests are dropped, a
+  // full-screen request waits for the session loop, and the window's input
+  // is read once per turn (the break flag still every 16 or 256 bytes).
+  int nested;
 };
 
 void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char* title,

@@ -193,6 +193,52 @@ TEST(PhonebookSave, RenameFailuresKeepTheOldFile) {
   EXPECT_NE(contents(path), before);
 }
 
+TEST(PhonebookSave, FailuresKeepTheBackupThatWasThere) {
+  TempDir dir;
+  std::string path = dir.file("kavel.phonebook");
+  TestBook v1, v2, v3;
+  fill_book(&v1, 1, "one");
+  fill_book(&v2, 2, "two");
+  fill_book(&v3, 3, "three");
+  ASSERT_EQ(phonebook_save(v1.get(), path.c_str()), 0);
+  ASSERT_EQ(phonebook_save(v2.get(), path.c_str()), 0);
+  const std::string file = contents(path);
+  const std::string bak = contents(path + ".bak");
+  ASSERT_NE(file, bak);
+
+  struct {
+    const char* name;
+    int (*link_fn)(const char*, const char*);
+    int (*rename_fn)(const char*, const char*);
+  } cases[] = {
+      {"the new file cannot take the name", nullptr, fail_rename_onto_path},
+      {"no hard links, and the new file cannot take the name", no_hard_links, fail_second_rename},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_renames = 0;
+    phonebook_test_set_link(c.link_fn);
+    phonebook_test_set_rename(c.rename_fn);
+    EXPECT_EQ(phonebook_save(v3.get(), path.c_str()), -1);
+    phonebook_test_set_rename(nullptr);
+    phonebook_test_set_link(nullptr);
+    EXPECT_EQ(contents(path), file);
+    EXPECT_EQ(contents(path + ".bak"), bak);
+    EXPECT_FALSE(exists(path + ".tmp"));
+    EXPECT_FALSE(exists(path + ".bak.prev"));
+  }
+  // A name left by a crash is dropped, and a save that goes through moves
+  // the backup on by one version.
+  ASSERT_TRUE(write_file_bytes(path + ".bak.prev", "left by a crash"));
+  ASSERT_EQ(phonebook_save(v3.get(), path.c_str()), 0);
+  EXPECT_EQ(contents(path + ".bak"), file);
+  EXPECT_FALSE(exists(path + ".bak.prev"));
+  // Without a phonebook file the backup is all the user has: it stays.
+  ASSERT_EQ(remove(path.c_str()), 0);
+  ASSERT_EQ(phonebook_save(v1.get(), path.c_str()), 0);
+  EXPECT_EQ(contents(path + ".bak"), file);
+}
+
 TEST(PhonebookSave, RealNameNeverMissing) {
   TempDir dir;
   std::string path = dir.file("kavel.phonebook");
