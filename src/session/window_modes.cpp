@@ -12,6 +12,7 @@
 #include "display/surface.h"
 #include "session/input.h"
 #include "session/session.h"
+#include "session/session_transfer.h"
 #include "terminal/petscii.h"
 #include "terminal/terminal.h"
 
@@ -59,6 +60,7 @@ int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int 
   term_update_origin(t);
   term_clear_drawable_area_raw(t);
   term_redraw_all(t);
+  session_transfer_redraw_status(s);
   term_show_cursor(t);
   term_draw_session_status(t);
   return 0;
@@ -79,6 +81,7 @@ void session_toggle_top_bar(Session* s) {
   term_update_origin(t);
   term_clear_drawable_area_raw(t);
   if (!t->drawing_suppressed) term_redraw_all(t);
+  session_transfer_redraw_status(s);
   term_show_cursor(t);
 }
 
@@ -116,5 +119,6 @@ void session_toggle_c64_40_scale(Session* s) {
   term_update_origin(t);
   term_clear_drawable_area_raw(t);
   term_redraw_all(t);
+  session_transfer_redraw_status(s);
   term_show_cursor(t);
 }

@@ -61,6 +61,7 @@
 #include <cstdio>
 
 #include "transfer/transfer_files.h"
+#include "transfer/transfer_status.h"
 
 // --- protocol bytes and frame types -------------------------------------------
 inline constexpr uint8_t ZPAD = 0x2A;
@@ -171,15 +172,7 @@ struct ZmodemHooks {
 
 // The status box's drawing cache, kept with the transfer so that a new
 // transfer starts with a full draw.  Filled by the status box only.
-struct ZmodemStatusCache {
-  int32_t drawn;
-  int32_t box_x, box_y, box_w, box_h, cell_w, cell_h;
-  int32_t direction;
-  uint32_t last_draw_ms;
-  uint32_t bytes;
-  int32_t errors;
-  char text[96];
-};
+using ZmodemStatusCache = TransferBoxCache;
 
 struct ZmodemState {
   ZmodemHooks hooks;  // kept across transfers
@@ -283,6 +276,10 @@ int zmodem_receive_pump(ZmodemState* z);
 void zmodem_finish(ZmodemState* z, const char* message);  // null: "ZMODEM finished"
 void zmodem_finish_silent(ZmodemState* z);
 void zmodem_cancel(ZmodemState* z, const char* message);
+// The connection closed while a download waited out its ending after the
+// sender's ZFIN (for "OO" or two seconds): the ending that wait would have
+// given ("ZMODEM finished" unless a file was left incomplete).
+void zmodem_finish_received(ZmodemState* z);
 
 // --- sender -----------------------------------------------------------------------
 int zmodem_start_upload(ZmodemState* z, const char* path);

@@ -459,6 +459,11 @@ int zmodem_handle_header(ZmodemState* z) {
   return 0;
 }
 
+void zmodem_finish_received(ZmodemState* z) {
+  if (!z->active || z->direction != 0) return;
+  finish_download(z);
+}
+
 int zmodem_receive_pump(ZmodemState* z) {
   if (!z->active || z->direction != 0) return 0;
   uint32_t now = zm_now(z);
