@@ -23,6 +23,10 @@
 
 namespace {
 
+// How long after the user cancelled a download the data still arriving is
+// dropped.
+constexpr uint32_t kCancelQuietMs = 2000;
+
 constexpr const char* kXmodemMissing = "X-Modem is not available in this version.";
 
 Session* session_of(void* ctx) {
@@ -195,7 +199,11 @@ bool session_transfer_streaming(const Session* s) {
 
 void session_transfer_escape(Session* s) {
   if (!s->zmodem.active) return;
-  zmodem_cancel(&s->zmodem, s->zmodem.direction == 1 ? "Upload cancelled" : "Download cancelled");
+  bool receiving = s->zmodem.direction == 0;
+  zmodem_cancel(&s->zmodem, receiving ? "Download cancelled" : "Upload cancelled");
+  // The sender does not stop at once: what it had already sent (subpackets
+  // in flight, socket buffers) would otherwise be shown as text.
+  if (receiving) s->discard_until_ms = clock_ms() + kCancelQuietMs;
 }
 
 void session_transfer_end(Session* s, int closed_by_peer) {

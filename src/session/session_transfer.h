@@ -32,7 +32,8 @@ int session_transfer_poll(Session* s);
 bool session_transfer_streaming(const Session* s);
 
 // Escape while ZMODEM runs: "Download cancelled" or "Upload cancelled", with
-// the cancel sequence to the other side.
+// the cancel sequence to the other side.  After a download the data still
+// under way is dropped for two seconds instead of being shown as text.
 void session_transfer_escape(Session* s);
 
 // The session is closing: an unfinished transfer ends with "ZMODEM
