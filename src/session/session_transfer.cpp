@@ -23,7 +23,7 @@
 
 namespace {
 
-// How long after the user cancelled a download the data still arriving is
+// How long after the user cancelled a transfer the data still arriving is
 // dropped.
 constexpr uint32_t kCancelQuietMs = 2000;
 
@@ -201,9 +201,10 @@ void session_transfer_escape(Session* s) {
   if (!s->zmodem.active) return;
   bool receiving = s->zmodem.direction == 0;
   zmodem_cancel(&s->zmodem, receiving ? "Download cancelled" : "Upload cancelled");
-  // The sender does not stop at once: what it had already sent (subpackets
-  // in flight, socket buffers) would otherwise be shown as text.
-  if (receiving) s->discard_until_ms = clock_ms() + kCancelQuietMs;
+  // The other side does not stop at once: what it had already sent (a
+  // sender's subpackets in flight, a receiver's acknowledgements) would be
+  // shown as text, or its headers taken for the start of a new transfer.
+  s->discard_until_ms = clock_ms() + kCancelQuietMs;
 }
 
 void session_transfer_end(Session* s, int closed_by_peer) {

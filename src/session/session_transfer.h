@@ -32,8 +32,9 @@ int session_transfer_poll(Session* s);
 bool session_transfer_streaming(const Session* s);
 
 // Escape while ZMODEM runs: "Download cancelled" or "Upload cancelled", with
-// the cancel sequence to the other side.  After a download the data still
-// under way is dropped for two seconds instead of being shown as text.
+// the cancel sequence to the other side.  The data still under way is then
+// dropped for two seconds rather than shown as text (or taken for the start
+// of another transfer).
 void session_transfer_escape(Session* s);
 
 // The session is closing: an unfinished transfer ends with "ZMODEM
