@@ -2,7 +2,9 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -88,14 +90,37 @@ void draw_elapsed(SessionLoop* st) {
 
 // Hands one read's bytes to the Telnet layer, serving the keyboard between
 // chunks so that a long burst does not starve it.
-// While a transfer prompt holds the session (held) the window is the
-// prompt's and is not served here.
+// Data bytes of a running ZMODEM transfer, up to the next Telnet command,
+// go to the engine in one piece: the same bytes session_data_byte would give
+// it one at a time, while nothing else (XMODEM, a prompt, a quiet time)
+// claims them.  0 when the next byte must take the byte-by-byte road.
+int transfer_run(Session* s, const uint8_t* bytes, int len) {
+  if (s->telnet_state != 0 || !s->zmodem.active || s->xmodem.active || s->transfer_hold ||
+      s->discard_until_ms != 0 || !s->terminal)
+    return 0;
+  const void* iac = memchr(bytes, TELNET_IAC, static_cast<size_t>(len));
+  int run = iac ? static_cast<int>(static_cast<const uint8_t*>(iac) - bytes) : len;
+  if (run == 0) return 0;
+  return static_cast<int>(zmodem_consume_active(&s->zmodem, bytes, static_cast<size_t>(run)));
+}
+
+// Hands one read's bytes to the Telnet layer, serving the keyboard between
+// chunks so that a long burst does not starve it.  While a transfer prompt
+// holds the session (held) the window is the prompt's and is not served
+// here.
 void consume_read(SessionLoop* st, const uint8_t* buf, int n, bool held) {
   Session* s = st->s;
-  for (int i = 0; i < n && st->running; i++) {
-    telnet_consume_byte(s, buf[i]);
+  int i = 0;
+  while (i < n && st->running) {
     int every = session_transfer_active(s) ? kInputEveryBytesTransfer : kInputEveryBytes;
-    if (!held && (i + 1) % every == 0 && i + 1 < n) {
+    int chunk_end = std::min(n, (i / every + 1) * every);
+    int taken = transfer_run(s, buf + i, chunk_end - i);
+    if (taken == 0) {
+      telnet_consume_byte(s, buf[i]);
+      taken = 1;
+    }
+    i += taken;
+    if (!held && i % every == 0 && i < n) {
       service_input(st);
       check_break(st);
     }

@@ -122,7 +122,7 @@ inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;  // upload bytes sent 
 // buffer of data it can no longer use (which makes receivers such as rz give
 // up), while a fast line still streams without waiting.
 inline constexpr uint32_t kZmodemAckEvery = 32 * 1024;
-inline constexpr uint32_t kZmodemWindow = 128 * 1024;
+inline constexpr uint32_t kZmodemWindow = 512 * 1024;
 inline constexpr uint32_t kZmodemStopPollBytes = 16 * 1024;  // stop_requested polled this often
 
 // What a transfer's end reported (z->ending).
@@ -263,6 +263,10 @@ const char* zmodem_frame_name(int type);
 // --- receiving path and detection ------------------------------------------------
 void zmodem_consume_byte(ZmodemState* z, uint8_t byte);
 void zmodem_consume(ZmodemState* z, const uint8_t* bytes, size_t len);
+// The same for bytes of a running transfer, faster: stops where the transfer
+// ends and returns how many bytes it took (the rest is no longer the
+// transfer's: idle detection, or the terminal).
+size_t zmodem_consume_active(ZmodemState* z, const uint8_t* bytes, size_t len);
 void zmodem_flush_detect(ZmodemState* z, int force);
 int zmodem_poll(ZmodemState* z);
 

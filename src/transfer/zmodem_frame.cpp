@@ -1,6 +1,7 @@
 // ZMODEM wire format and the receiving parser: CRCs, escaping, headers, data
 // subpackets, start detection, the byte path of a running transfer and the
 // three endings.
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstring>
@@ -506,6 +507,31 @@ void zmodem_consume_byte(ZmodemState* z, uint8_t b) {
     return;
   }
   active_byte(z, b);
+}
+
+size_t zmodem_consume_active(ZmodemState* z, const uint8_t* bytes, size_t len) {
+  size_t i = 0;
+  while (i < len && z->active) {
+    if (z->parse_state == 3 && z->crc_remaining == 0 && !z->escape_pending) {
+      // Subpacket data up to the next ZDLE, copied in one piece: the bytes
+      // zmodem_consume_byte's first case would take one at a time.
+      size_t room = static_cast<size_t>(kZmodemMaxSubpacket - z->packet_len);
+      size_t limit = std::min(len - i, room);
+      const void* zdle = memchr(bytes + i, ZDLE, limit);
+      size_t run =
+          zdle ? static_cast<size_t>(static_cast<const uint8_t*>(zdle) - (bytes + i)) : limit;
+      if (run > 0) {
+        z->rx_seen = 1;
+        z->can_run = 0;
+        memcpy(z->packet + z->packet_len, bytes + i, run);
+        z->packet_len += static_cast<int32_t>(run);
+        i += run;
+        continue;
+      }
+    }
+    zmodem_consume_byte(z, bytes[i++]);
+  }
+  return i;
 }
 
 void zmodem_consume(ZmodemState* z, const uint8_t* bytes, size_t len) {

@@ -37,7 +37,7 @@ start_relay() {
   relay_pid=$!
   port=
   for _ in $(seq 100); do
-    port=$(head -1 "$work/port" 2>/dev/null)
+    port=$(sed -n '1{/^[0-9][0-9]*$/p}' "$work/port" 2>/dev/null)
     [ -n "$port" ] && return 0
     sleep 0.05
   done
