@@ -122,11 +122,6 @@ int hook_file_exists(void* ctx, const char* name) {
   return term_prompt_receive_exists(s->terminal, name, &wait);
 }
 
-int hook_stop_requested(void* ctx) {
-  Session* s = session_of(ctx);
-  return s->loop && !s->loop->running;
-}
-
 const char* hook_download_dir(void*) {
   return session_download_dir();
 }
@@ -166,7 +161,9 @@ void session_transfer_init(Session* s) {
   h.restore_terminal = hook_restore_terminal;
   h.status_changed = hook_status_changed;
   h.file_exists = hook_file_exists;
-  h.stop_requested = hook_stop_requested;
+  // No stop_requested: the loop serves the window between runs of received
+  // bytes and between upload slices, and acts on Escape and a closed window
+  // itself (with the session's own ending texts).
   h.download_dir = hook_download_dir;
   h.pick_upload = hook_pick_upload;
 }
