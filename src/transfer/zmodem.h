@@ -120,7 +120,9 @@ inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;  // upload bytes sent 
 // keeps at most kZmodemWindow bytes unacknowledged, so that after a damaged
 // subpacket the receiver does not have to wade through a whole socket
 // buffer of data it can no longer use (which makes receivers such as rz give
-// up), while a fast line still streams without waiting.
+// up), while a fast line still streams without waiting: the buffers of a
+// Telnet server in front of rz hold more than 128 KiB, and a smaller window
+// left the stream waiting for acknowledgements still queued behind them.
 inline constexpr uint32_t kZmodemAckEvery = 32 * 1024;
 inline constexpr uint32_t kZmodemWindow = 512 * 1024;
 inline constexpr uint32_t kZmodemStopPollBytes = 16 * 1024;  // stop_requested polled this often
