@@ -9,7 +9,7 @@
 # burst of garbage or the connection cut, or two of them at once.  A run
 # passes when it delivers an identical file and says so, or ends with a
 # failure text and exit status 1; a success with a different file, a crash
-# (status above 1) or a run past its idle time plus a margin fails the
+# (status above 1) or a run the relay's time limit had to end fails the
 # campaign.  The idle time is 30 s, longer than the sender's 10-second stall
 # timer, so that a run which recovers by that timer is seen doing so.  Build
 # with -DKAVEL_SANITIZE=ON to run it under the sanitizers.
@@ -81,7 +81,9 @@ for dir in down up; do
     else
       bad=$((bad + 1)); verdict="CRASH (status $status)"
     fi
-    if (( ms > (IDLE + 20) * 1000 )); then bad=$((bad + 1)); verdict="$verdict, TOO LONG"; fi
+    # A run may recover through several of the sender's 10-second stall
+    # timers; one that the relay's time limit had to end hung.
+    if (( ms > 110000 )); then bad=$((bad + 1)); verdict="$verdict, TOO LONG"; fi
     printf '%-4s seed %3d %-28s %-16s %6d ms  %s\n' "$dir" "$seed" "$damage" "$verdict" "$ms" "$last"
     rm -rf "$out"
   done
