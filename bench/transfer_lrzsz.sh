@@ -53,51 +53,62 @@ report() {  # label mib "seconds user sys rss"
     printf "%-34s %7.2f s %8.1f MiB/s  CPU %6.1f ms/MiB  peak RSS %6.1f MiB\n",
       l, s, m / s, (u + y) * 1000 / m, r / 1024 }'
 }
-rate() { awk -v m="$1" -v s="$2" 'BEGIN{printf "%.1f", m / s}'; }
 
 clean() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 wait_relays() { for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done; pids=(); }
 
-echo "== ${MIB} MiB through kavel-relay, $(nproc) cores"
+# One measurement each; each prints "seconds user sys maxrss_kb".
+k_down_once() {
+  clean
+  relay "$work/src" "$work/p1" sz -q big.bin
+  timed "$XFER" 127.0.0.1 "$port" --recv "$work/out"
+  wait_relays
+  cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: kavel download differs" >&2
+}
+l_down_once() {
+  clean
+  relay "$work/src" "$work/p1" sz -q big.bin
+  local p1=$port
+  relay "$work/out" "$work/p2" /usr/bin/time -f "%e %U %S %M" -o "$work/rztime" rz -q -y
+  socat TCP:127.0.0.1:"$p1" TCP:127.0.0.1:"$port" 2>/dev/null
+  wait_relays
+  cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: rz download differs" >&2
+  cat "$work/rztime"
+}
+k_up_once() {
+  clean
+  relay "$work/out" "$work/p1" rz -q -y
+  timed "$XFER" 127.0.0.1 "$port" --zsend "$work/src/big.bin"
+  wait_relays
+  cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: kavel upload differs" >&2
+}
+l_up_once() {
+  clean
+  relay "$work/out" "$work/p1" rz -q -y
+  local p1=$port
+  relay "$work/src" "$work/p2" /usr/bin/time -f "%e %U %S %M" -o "$work/sztime" sz -q big.bin
+  socat TCP:127.0.0.1:"$port" TCP:127.0.0.1:"$p1" 2>/dev/null
+  wait_relays
+  cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: sz upload differs" >&2
+  cat "$work/sztime"
+}
+# The median (by seconds) of ROUNDS results, one per line on stdin.
+median() { sort -n | awk '{l[NR] = $0} END{print l[int((NR + 1) / 2)]}'; }
 
-# --- download ---------------------------------------------------------------
-clean
-relay "$work/src" "$work/p1" sz -q big.bin
-k_down=$(timed "$XFER" 127.0.0.1 "$port" --recv "$work/out")
-wait_relays
-cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: kavel download differs"
+ROUNDS=${ROUNDS:-3}
+echo "== ${MIB} MiB through kavel-relay, $(nproc) cores, median of $ROUNDS rounds (kavel and lrzsz alternating)"
+: >"$work/kd"; : >"$work/ld"; : >"$work/ku"; : >"$work/lu"
+for _ in $(seq "$ROUNDS"); do
+  k_down_once >>"$work/kd"
+  l_down_once >>"$work/ld"
+  k_up_once >>"$work/ku"
+  l_up_once >>"$work/lu"
+done
+k_down=$(median <"$work/kd"); l_down=$(median <"$work/ld")
+k_up=$(median <"$work/ku"); l_up=$(median <"$work/lu")
 report "download, kavel-transfer" "$MIB" "$k_down"
-
-clean
-relay "$work/src" "$work/p1" sz -q big.bin
-p1=$port
-relay "$work/out" "$work/p2" /usr/bin/time -f "%e %U %S %M" -o "$work/rztime" rz -q -y
-port2=$port
-port=$p1
-socat TCP:127.0.0.1:"$port" TCP:127.0.0.1:"$port2" 2>/dev/null
-wait_relays
-cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: rz download differs"
-l_down=$(cat "$work/rztime")
 report "download, lrzsz rz" "$MIB" "$l_down"
-
-# --- upload -------------------------------------------------------------------
-clean
-relay "$work/out" "$work/p1" rz -q -y
-k_up=$(timed "$XFER" 127.0.0.1 "$port" --zsend "$work/src/big.bin")
-wait_relays
-cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: kavel upload differs"
 report "upload, kavel-transfer" "$MIB" "$k_up"
-
-clean
-relay "$work/out" "$work/p1" rz -q -y
-p1=$port
-relay "$work/src" "$work/p2" /usr/bin/time -f "%e %U %S %M" -o "$work/sztime" sz -q big.bin
-port2=$port
-port=$p1
-socat TCP:127.0.0.1:"$port2" TCP:127.0.0.1:"$port" 2>/dev/null
-wait_relays
-cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: sz upload differs"
-l_up=$(cat "$work/sztime")
 report "upload, lrzsz sz" "$MIB" "$l_up"
 
 down_ratio=$(awk -v a="${k_down%% *}" -v b="${l_down%% *}" 'BEGIN{printf "%.2f", b / a}')
@@ -118,20 +129,25 @@ if [ -x "$BUILD/kavel" ] && command -v Xvfb >/dev/null; then
   xvfb=$!
   for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
   export DISPLAY=":$(cat "$work/display")"
-  clean
   printf 'download_path=%s\n' "$work/out" >"$work/kavel.prefs"
-  relay "$work/src" "$work/p1" sz -q big.bin
-  start=$(date +%s.%N)
-  (cd "$work" && exec "$BUILD/kavel" 127.0.0.1 "$port") >/dev/null 2>&1 &
-  kavel=$!
-  wait "$relay_pid" 2>/dev/null
-  end=$(date +%s.%N)
-  sleep 0.3
-  cpu=$(awk '{print ($14 + $15) / 100}' "/proc/$kavel/stat" 2>/dev/null || echo 0)
-  rss=$(awk '/VmHWM/{print $2}' "/proc/$kavel/status" 2>/dev/null || echo 0)
-  kill "$kavel" 2>/dev/null
-  cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: window download differs"
-  secs=$(awk -v a="$start" -v b="$end" 'BEGIN{print b - a}')
-  report "download, kavel window (Xvfb)" "$MIB" "$secs $cpu 0 $rss"
+  : >"$work/kw"
+  for _ in $(seq "$ROUNDS"); do
+    clean
+    relay "$work/src" "$work/p1" sz -q big.bin
+    start=$(date +%s.%N)
+    (cd "$work" && exec "$BUILD/kavel" 127.0.0.1 "$port") >/dev/null 2>&1 &
+    kavel=$!
+    wait "$relay_pid" 2>/dev/null
+    end=$(date +%s.%N)
+    sleep 0.3
+    cpu=$(awk '{print ($14 + $15) / 100}' "/proc/$kavel/stat" 2>/dev/null || echo 0)
+    rss=$(awk '/VmHWM/{print $2}' "/proc/$kavel/status" 2>/dev/null || echo 0)
+    kill "$kavel" 2>/dev/null
+    wait "$kavel" 2>/dev/null
+    cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: window download differs"
+    echo "$(awk -v a="$start" -v b="$end" 'BEGIN{print b - a}') $cpu 0 $rss" >>"$work/kw"
+  done
+  report "download, kavel window (Xvfb)" "$MIB" "$(median <"$work/kw")"
+  report "download, kavel-transfer (again)" "$MIB" "$k_down"
   kill "$xvfb" 2>/dev/null
 fi
