@@ -532,10 +532,14 @@ void term_draw_receive_exists(Terminal* t, const char* name, int selection) {
   draw_beveled_box(t, x, y, x + w - 1, y + h - 1);
   draw_title(t, x, y, w, "File Exists");
 
+  // A long name is cut to 36 characters and "...", and further when the
+  // whole line would otherwise run out of the box.
+  static constexpr int kSuffix = 16;  // " already exists."
+  int fit = std::min(39, std::max(4, (w - 4 * cw) / cw - kSuffix));
   char shown[48];
   const char* n = name && name[0] ? name : "File";
-  if (strlen(n) > 39) {
-    snprintf(shown, sizeof shown, "%.36s...", n);
+  if (static_cast<int>(strlen(n)) > fit) {
+    snprintf(shown, sizeof shown, "%.*s...", fit - 3, n);
   } else {
     safe_copy(shown, sizeof shown, n);
   }

@@ -74,9 +74,17 @@ void draw_lines(Terminal* t, int x, int y, int w, const TransferBoxContent* c) {
   int cw = term_dialog_cell_w(t);
   int ch = term_dialog_cell_h(t);
   int bl = term_dialog_baseline(t);
+  // A line longer than the box (a long file name) ends in "..." at its
+  // inner edge instead of running over the frame.
+  size_t room = static_cast<size_t>(std::max(4, (w - 4 * cw) / cw));
   int line = 2;
   for (const char* text : c->lines) {
     if (!text) break;
+    char cut[256];
+    if (strlen(text) > room && room < sizeof cut) {
+      snprintf(cut, sizeof cut, "%.*s...", static_cast<int>(room - 3), text);
+      text = cut;
+    }
     term_dialog_text(t, x + 2 * cw, y + line * ch + bl, text, kBlack);
     ++line;
   }
