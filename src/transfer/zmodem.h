@@ -126,6 +126,10 @@ inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;  // upload bytes sent 
 inline constexpr uint32_t kZmodemAckEvery = 32 * 1024;
 inline constexpr uint32_t kZmodemWindow = 512 * 1024;
 inline constexpr uint32_t kZmodemStopPollBytes = 16 * 1024;  // stop_requested polled this often
+// An upload slice goes to the wire in writes of this size rather than one
+// per 1 KiB subpacket: fewer, larger writes keep a Telnet server in between
+// (and the kernel) from waking for every subpacket.
+inline constexpr uint32_t kZmodemBatch = 16 * 1024;
 
 // What a transfer's end reported (z->ending).
 enum ZmodemEnding : int32_t {
@@ -239,6 +243,11 @@ struct ZmodemState {
   ZmodemEnding ending;
   int32_t packet_len;
   uint8_t packet[kZmodemMaxSubpacket];  // data of the current subpacket until its CRC holds
+  // Sending: while a slice of an upload is built, its subpackets gather here
+  // and go to hooks.send in pieces of up to kZmodemBatch bytes.
+  int32_t batching;
+  uint32_t batch_len;
+  uint8_t batch[kZmodemBatch];
 };
 
 // --- wire format ------------------------------------------------------------------
@@ -306,4 +315,5 @@ inline uint32_t zm_now(ZmodemState* z) {
   return z->hooks.now_ms ? z->hooks.now_ms(z->hooks.ctx) : 0;
 }
 int zm_send(ZmodemState* z, const uint8_t* bytes, size_t len);
+int zm_flush_batch(ZmodemState* z);  // what batching gathered goes out; 0 or -1
 void zm_clear_transfer(ZmodemState* z);

@@ -441,8 +441,23 @@ size_t zmodem_build_data_packet(uint8_t* out, size_t cap, const uint8_t* data, s
   return n;
 }
 
+int zm_flush_batch(ZmodemState* z) {
+  if (z->batch_len == 0) return 0;
+  uint32_t n = z->batch_len;
+  z->batch_len = 0;
+  if (!z->hooks.send) return -1;
+  return z->hooks.send(z->hooks.ctx, z->batch, n) == 0 ? 0 : -1;
+}
+
 int zm_send(ZmodemState* z, const uint8_t* bytes, size_t len) {
   if (!z->hooks.send) return -1;
+  if (z->batching && len <= sizeof z->batch) {
+    if (z->batch_len + len > sizeof z->batch && zm_flush_batch(z) != 0) return -1;
+    memcpy(z->batch + z->batch_len, bytes, len);
+    z->batch_len += static_cast<uint32_t>(len);
+    return 0;
+  }
+  if (zm_flush_batch(z) != 0) return -1;
   return z->hooks.send(z->hooks.ctx, bytes, len) == 0 ? 0 : -1;
 }
 
