@@ -88,8 +88,6 @@ void draw_elapsed(SessionLoop* st) {
   st->next_tick = clock_ms() + 1000;
 }
 
-// Hands one read's bytes to the Telnet layer, serving the keyboard between
-// chunks so that a long burst does not starve it.
 // Data bytes of a running ZMODEM transfer, up to the next Telnet command,
 // go to the engine in one piece: the same bytes session_data_byte would give
 // it one at a time, while nothing else (XMODEM, a prompt, a quiet time)
