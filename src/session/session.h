@@ -60,6 +60,9 @@ struct Session {
   // Non-zero while a transfer prompt waits for the user: the turns it runs
   // only keep the connection served (data bytes are dropped).
   int transfer_hold;
+  // A failed transfer's box stays up with its reason until this time (0:
+  // none); then the terminal is redrawn.
+  uint32_t transfer_box_until_ms;
 };
 
 // Zero-fills the record and marks it as having no socket.

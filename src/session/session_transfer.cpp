@@ -27,6 +27,9 @@ namespace {
 // dropped.
 constexpr uint32_t kCancelQuietMs = 2000;
 
+// How long a failed transfer's box stays up with its reason.
+constexpr uint32_t kFailureShownMs = 3000;
+
 constexpr const char* kXmodemMissing = "X-Modem is not available in this version.";
 
 Session* session_of(void* ctx) {
@@ -88,16 +91,28 @@ void hook_hide_cursor(void* ctx) {
   term_hide_cursor(session_of(ctx)->terminal);
 }
 
-void hook_restore_terminal(void* ctx) {
-  Terminal* t = session_of(ctx)->terminal;
+void restore_terminal(Terminal* t) {
   if (!t) return;
   if (t->window && !t->drawing_suppressed) term_redraw_all(t);
   term_show_cursor(t);
 }
 
+// While a failed transfer's reason is on show, the terminal is redrawn when
+// that time is over (session_transfer_poll), not at once.
+void hook_restore_terminal(void* ctx) {
+  Session* s = session_of(ctx);
+  if (s->transfer_box_until_ms == 0) restore_terminal(s->terminal);
+}
+
 void hook_status_changed(void* ctx) {
   Session* s = session_of(ctx);
-  zmodem_draw_status(s->terminal, &s->zmodem);
+  ZmodemState* z = &s->zmodem;
+  zmodem_draw_status(s->terminal, z);
+  if (!z->active && z->ending == kZmodemFailed && z->status.drawn) {
+    // The box now gives the reason: leave it up a moment to be read.
+    uint32_t until = clock_ms() + kFailureShownMs;
+    s->transfer_box_until_ms = until ? until : 1;  // 0 means none
+  }
 }
 
 // One turn of the session while the file-exists prompt waits.  The byte path
@@ -186,6 +201,15 @@ int session_transfer_send(Session* s, const uint8_t* bytes, size_t len) {
 }
 
 int session_transfer_poll(Session* s) {
+  if (s->transfer_box_until_ms != 0) {
+    // A new transfer draws its own box over the old one.
+    if (s->zmodem.active || s->xmodem.active) {
+      s->transfer_box_until_ms = 0;
+    } else if (static_cast<int32_t>(clock_ms() - s->transfer_box_until_ms) >= 0) {
+      s->transfer_box_until_ms = 0;
+      restore_terminal(s->terminal);
+    }
+  }
   if (s->xmodem.active) return 0;
   return zmodem_poll(&s->zmodem);
 }

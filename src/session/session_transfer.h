@@ -24,8 +24,10 @@ int session_transfer_send(Session* s, const uint8_t* bytes, size_t len);
 inline constexpr uint32_t kTransferSendStallMs = 30000;
 
 // The transfer work of one loop turn: detection bytes held too long go to
-// the terminal, the engines' timers, the next slice of a streaming upload.
-// Non-zero when a send failed: the connection is gone.
+// the terminal, the engines' timers, the next slice of a streaming upload,
+// and the terminal redrawn once a failed transfer's box (which gives the
+// reason) has been up for three seconds.  Non-zero when a send failed: the
+// connection is gone.
 int session_transfer_poll(Session* s);
 
 // An upload is streaming: the loop must not pause between turns.

@@ -17,6 +17,7 @@ namespace {
 enum : int {
   kBlack = 0,
   kBlue = 1,
+  kRed = 4,
   kGrey = 7,
   kDarkGrey = 8,
   kWhite = 15,
@@ -78,14 +79,15 @@ void draw_lines(Terminal* t, int x, int y, int w, const TransferBoxContent* c) {
   // inner edge instead of running over the frame.
   size_t room = static_cast<size_t>(std::max(4, (w - 4 * cw) / cw));
   int line = 2;
-  for (const char* text : c->lines) {
+  for (int i = 0; i < 5; ++i) {
+    const char* text = c->lines[i];
     if (!text) break;
     char cut[256];
     if (strlen(text) > room && room < sizeof cut) {
       snprintf(cut, sizeof cut, "%.*s...", static_cast<int>(room - 3), text);
       text = cut;
     }
-    term_dialog_text(t, x + 2 * cw, y + line * ch + bl, text, kBlack);
+    term_dialog_text(t, x + 2 * cw, y + line * ch + bl, text, i == c->warning_line ? kRed : kBlack);
     ++line;
   }
   if (c->speed) term_dialog_text(t, x + 2 * cw, y + line * ch + bl, c->speed, kBlue);
@@ -180,7 +182,8 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
   }
   bool crc32 = sending ? z->use_crc32 != 0 : (z->data_crc_len == 4 || z->header_crc_len == 4);
   snprintf(crc_line, sizeof crc_line, "CRC: %s", crc32 ? "CRC-32" : "CRC-16");
-  if (strncmp(z->status_text, "CRC mismatch", 12) == 0) {
+  bool failed = !z->active && z->ending == kZmodemFailed;
+  if (failed || strncmp(z->status_text, "CRC mismatch", 12) == 0) {
     safe_copy(error_line, sizeof error_line, z->status_text);
   } else {
     snprintf(error_line, sizeof error_line, "CRC mismatch: %d", z->error_count);
@@ -194,6 +197,7 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
   content.lines[1] = bytes_line;
   content.lines[2] = crc_line;
   content.lines[3] = error_line;
+  content.warning_line = failed ? 3 : -1;
   if (!sending && z->files_total > 0) {
     snprintf(count_line, sizeof count_line, "File Count: %d/%d", z->files_done, z->files_total);
     content.lines[4] = count_line;

@@ -33,6 +33,7 @@ struct TransferBoxContent {
   uint32_t bytes, total;         // the bar; total 0 means the size is not known
   int moving_segment;            // no total: a segment that moves one step per KiB (XMODEM)
   const char* no_total_percent;  // the percentage text without a total
+  int warning_line = -1;         // index into lines drawn in red (a failure's text); -1 none
 };
 
 // Box geometry: max(46 cells, 360) by max(10 cells, 148) pixels, centred on
@@ -57,5 +58,6 @@ uint32_t transfer_percent(uint32_t bytes, uint32_t total);
 // Draws or updates the ZMODEM box for the state of z.  While a transfer runs
 // and the box is up, a change of the byte count alone is drawn at most every
 // 200 ms; every other change is drawn at once.  A repeated ZFIN answered
-// quietly (z->trailing) draws nothing.
+// quietly (z->trailing) draws nothing.  After a failed ending the line of
+// the error count gives the reason instead, in red.
 void zmodem_draw_status(Terminal* t, ZmodemState* z);

@@ -6,7 +6,8 @@
 # same file again: the file-exists prompt is up, and left alone it renames
 # after 5 s while the connection stays served.  Alt+U, Z-Modem and a file
 # from the picker upload into rz, identical.  Escape during a download
-# cancels it: the box goes, the partial file stays, the session goes on.
+# cancels it: the box says so for a moment and goes, the partial file
+# stays, the session goes on.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 SRC=${2:?source dir}
@@ -100,11 +101,13 @@ sleep 1.5
 keys Escape
 sleep 1
 size1=$(stat -c %s "$work/dl/board.bin" 2>/dev/null || echo 0)
+reason=$(count_colour "$(shot cancel-reason)" "$grey")
+sleep 2.5
 cancelled=$(count_colour "$(shot cancelled)" "$grey")
-sleep 2
 size2=$(stat -c %s "$work/dl/board.bin" 2>/dev/null || echo 0)
 expect "the session goes on after the cancel" kill -0 "$kavel_pid"
-expect "the box is gone after Escape ($cancelled grey pixels)" test "$cancelled" -lt $((before + 5000))
+expect "the box says why for a moment ($reason grey pixels)" test "$reason" -gt $((before + 20000))
+expect "then the box is gone ($cancelled grey pixels)" test "$cancelled" -lt $((before + 5000))
 expect "the partial file stays and stops growing ($size1, $size2 bytes)" \
   test "$size1" -gt 0 -a "$size1" -lt 1048576 -a "$size1" = "$size2"
 

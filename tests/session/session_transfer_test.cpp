@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "display/term_hooks.h"
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
 #include "platform/display.h"
@@ -112,6 +113,7 @@ struct SessionRig {
     term_init_record(t.get());
     term_clear_screen(t.get());
     if (window) {
+      display_install_term_hooks();  // the box is drawn through them
       PlatWindowSpec spec;
       spec.inner_width = 640;
       spec.inner_height = 400;
@@ -119,6 +121,7 @@ struct SessionRig {
       t->rport = t->window;
       t->cell_w = 8;
       t->cell_h = 16;
+      for (int i = 0; i < kTermPalette; i++) t->pens[i] = i;  // palette index = pen
     }
     s.terminal = t.get();
     session_loop_init(&loop, &s, nullptr, "Kavel - test", buf.data());
@@ -370,4 +373,24 @@ TEST(SessionTransfer, TransferSendsDoubleIacAndReportFailure) {
   rig.s.sock = -1;
   EXPECT_EQ(session_transfer_send(&rig.s, with_iac, 3), -1);
   rig.s.sock = rig.pair.ours;
+}
+
+TEST(SessionTransfer, AFailedTransfersReasonStaysUpThreeSeconds) {
+  SessionRig rig(true);
+  uint32_t now = 500000;
+  clock_test_set_ms(now);
+  ASSERT_EQ(zmodem_start_upload(&rig.s.zmodem, (rig.up + "/missing.bin").c_str()), 0);
+  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload file not found");
+  ASSERT_EQ(rig.s.zmodem.status.drawn, 1);
+  int x = rig.s.zmodem.status.box_x, y = rig.s.zmodem.status.box_y;
+  int bevel = rig.t->pens[15];
+  EXPECT_EQ(plat_read_pixel(rig.t->window, x, y), bevel);
+  clock_test_set_ms(now + 2999);
+  session_transfer_poll(&rig.s);
+  EXPECT_EQ(plat_read_pixel(rig.t->window, x, y), bevel);  // still there to be read
+  clock_test_set_ms(now + 3000);
+  session_transfer_poll(&rig.s);
+  EXPECT_NE(plat_read_pixel(rig.t->window, x, y), bevel);  // the terminal is back
+  EXPECT_EQ(rig.s.transfer_box_until_ms, 0u);
+  clock_test_reset();
 }

@@ -259,4 +259,15 @@ TEST_F(StatusBox, Pictures) {
     zmodem_draw_status(t(), z());
     golden::expect_golden(c.golden, t()->window, 0, 0, 640, 400);
   }
+
+  // A failed ending gives its reason, in red, where the error count was.
+  term_clear_screen(t());
+  term_redraw_all(t());
+  z()->status = ZmodemStatusCache{};
+  z()->active = 0;
+  z()->ending = kZmodemFailed;
+  z()->error_count = 11;
+  snprintf(z()->status_text, sizeof z()->status_text, "Too many CRC errors at 4096; given up");
+  zmodem_draw_status(t(), z());
+  golden::expect_golden("transfer_status_failed", t()->window, 0, 0, 640, 400);
 }
