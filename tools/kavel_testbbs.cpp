@@ -21,14 +21,22 @@
 // ("KEYS 41 c1"); RUN/STOP (3) is answered with BREAK; Ctrl-N (14) and Ctrl-O
 // (15) come back as the C64's lower-case (14) and upper-case (142) switches;
 // an unshifted Q (0x51) hangs up.
+//
+// The scenario "zmodem" runs lrzsz for file transfers: "d" typed starts
+// `sz` with the --sz-file files, and "rz" with Return (which Kavel sends
+// before it wakes a receiver) starts `rz` in --rz-dir.  --rate limits the
+// bytes per second from the program to the caller, so that a test can
+// watch a transfer under way.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdarg>
@@ -40,6 +48,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -57,6 +66,9 @@ struct Options {
   std::string welcome80_path;  // the C64 board's screen for 80 columns
   int max_seconds = 120;
   int ttype_asks = 3;
+  std::vector<std::string> sz_files;  // the "zmodem" board's downloads
+  std::string rz_dir = ".";           // where its uploads land
+  long rate = 0;                      // bytes per second from sz/rz to the caller; 0: no limit
 };
 
 FILE* g_log = nullptr;
@@ -218,6 +230,12 @@ struct Run {
   long tick_every_ms = 0;  // "ticker": a green cell this often
   long next_tick_ms = 0;
   int ticks = 0;
+  // The "zmodem" board's transfer program (sz or rz) while it runs.
+  pid_t child = -1;
+  int child_in = -1, child_out = -1;
+  std::string to_child;
+  long rate_window_ms = 0;
+  long rate_sent = 0;
 };
 
 std::string read_welcome(const Options& o) {
@@ -556,6 +574,111 @@ void start_zdetect(Run* r) {
   send_bytes(r->c, std::string("A**\x18xB\r\nSTARS:**", 16));
 }
 
+// ------------------------------------------------------------ ZMODEM board
+// "d" runs sz with the --sz-file files; "rz" and Return (what Kavel sends
+// before its ZRQINIT when an upload starts) runs rz in --rz-dir.  While the
+// program runs, the caller's data bytes are its input and its output goes
+// to the caller with 0xFF doubled, as a BBS's Telnet server does; --rate
+// slows that output so that a test can watch the transfer.
+
+void start_child(Run* r, std::vector<std::string> argv, const std::string& dir) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    int null_fd = open("/dev/null", O_WRONLY);
+    if (null_fd >= 0) dup2(null_fd, 2);
+    close(in[1]);
+    close(out[0]);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  fcntl(in[1], F_SETFL, fcntl(in[1], F_GETFL) | O_NONBLOCK);
+  fcntl(out[0], F_SETFL, fcntl(out[0], F_GETFL) | O_NONBLOCK);
+  r->child = pid;
+  r->child_in = in[1];
+  r->child_out = out[0];
+  r->to_child.clear();
+  log_event("CHILD START %s", argv[0].c_str());
+}
+
+void echo_zmodem(Run* r) {
+  Caller* c = r->c;
+  if (r->child > 0) {
+    r->to_child += c->typed;
+    c->typed.clear();
+    return;
+  }
+  size_t rz = c->typed.find("rz\r");
+  if (rz != std::string::npos) {
+    std::string rest = c->typed.substr(rz + 3);
+    c->typed.clear();
+    start_child(r, {"rz", "-q", "-y"}, r->o->rz_dir);
+    r->to_child = rest;
+    return;
+  }
+  size_t d = c->typed.find('d');
+  if (d != std::string::npos && !r->o->sz_files.empty()) {
+    c->typed.clear();
+    std::vector<std::string> argv = {"sz", "-q"};
+    argv.insert(argv.end(), r->o->sz_files.begin(), r->o->sz_files.end());
+    start_child(r, argv, ".");
+    return;
+  }
+  echo_typed(r);
+}
+
+// Moves bytes between the caller and the running program; ends it when it
+// has exited and said everything.
+void pump_child(Run* r) {
+  Caller* c = r->c;
+  while (!r->to_child.empty()) {
+    ssize_t n = write(r->child_in, r->to_child.data(), r->to_child.size());
+    if (n <= 0) break;
+    r->to_child.erase(0, static_cast<size_t>(n));
+  }
+  long now = elapsed_ms();
+  if (now - r->rate_window_ms >= 100) {
+    r->rate_window_ms = now;
+    r->rate_sent = 0;
+  }
+  bool eof = false;
+  while (c->out.size() < 262144) {
+    long budget = r->o->rate > 0 ? r->o->rate / 10 - r->rate_sent : 65536;
+    if (budget <= 0) break;
+    unsigned char buf[65536];
+    ssize_t n = read(r->child_out, buf, static_cast<size_t>(std::min<long>(budget, sizeof buf)));
+    if (n == 0) eof = true;
+    if (n <= 0) break;
+    r->rate_sent += n;
+    for (ssize_t i = 0; i < n; i++) {
+      c->out.push_back(static_cast<char>(buf[i]));
+      if (buf[i] == IAC) c->out.push_back(static_cast<char>(IAC));
+    }
+  }
+  if (!eof) return;
+  int status = 0;
+  waitpid(r->child, &status, 0);
+  log_event("CHILD EXIT %d", WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  close(r->child_in);
+  close(r->child_out);
+  r->child = -1;
+  send_bytes(c, "\r\nTRANSFER DONE\r\n");
+}
+
+void start_zmodem(Run* r) {
+  send_bytes(r->c, "ZMODEM BOARD: d downloads, an upload is taken\r\n");
+  r->echo = echo_zmodem;
+}
+
 struct Scenario {
   const char* name;
   void (*start)(Run* r);
@@ -567,6 +690,7 @@ constexpr Scenario kScenarios[] = {
     {"garbage", start_garbage},     {"endless-sb", start_endless_sb},
     {"close-mid", start_close_mid}, {"zdetect", start_zdetect},
     {"petscii", start_petscii},     {"ticker", start_ticker},
+    {"zmodem", start_zmodem},
 };
 
 const Scenario* find_scenario(const std::string& spec, long* arg) {
@@ -665,6 +789,12 @@ bool parse_args(int argc, char** argv, Options* o) {
       o->max_seconds = atoi(v);
     } else if (a == "--ttype-asks" && (v = value())) {
       o->ttype_asks = atoi(v);
+    } else if (a == "--sz-file" && (v = value())) {
+      o->sz_files.push_back(v);
+    } else if (a == "--rz-dir" && (v = value())) {
+      o->rz_dir = v;
+    } else if (a == "--rate" && (v = value())) {
+      o->rate = atol(v);
     } else {
       return false;
     }
@@ -690,6 +820,7 @@ int main(int argc, char** argv) {
     fprintf(stderr,
             "usage: %s [--port N] [--scenario NAME[:ARG]] [--log FILE] [--keys FILE]\n"
             "          [--welcome FILE] [--welcome80 FILE] [--max-seconds N] [--ttype-asks N]\n"
+            "          [--sz-file FILE]... [--rz-dir DIR] [--rate BYTES_PER_SECOND]\n"
             "scenarios:",
             argv[0]);
     for (const auto& s : kScenarios) fprintf(stderr, " %s", s.name);
@@ -755,6 +886,7 @@ int main(int argc, char** argv) {
     if (run.flood_left > 0) pump_flood(&run);
     if (run.endless_sb) pump_endless_sb(&run);
     if (run.tick_every_ms > 0) pump_ticker(&run);
+    if (run.child > 0) pump_child(&run);
     if (run.close_at_ms >= 0 && elapsed_ms() >= run.close_at_ms) {
       log_event("CLOSE AFTER %ld", run.arg);
       break;
@@ -800,6 +932,10 @@ int main(int argc, char** argv) {
     }
   }
   close(caller.fd);
+  if (run.child > 0) {
+    kill(run.child, SIGTERM);
+    waitpid(run.child, nullptr, 0);
+  }
   if (g_keys) fclose(g_keys);
   log_event("EXIT %d", status);
   if (g_log) fclose(g_log);

@@ -12,6 +12,7 @@
 #include "platform/display.h"
 #include "platform/keymap.h"
 #include "session/session.h"
+#include "session/session_transfer.h"
 #include "session/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
@@ -53,9 +54,7 @@ void cancel_xmodem_by_key(Session* s) {
 
 void handle_escape(Session* s, int* running) {
   if (s->zmodem.active) {
-    // "Download cancelled" / "Upload cancelled" through the ZMODEM engine;
-    // until it exists, stopping the transfer is clearing its flag.
-    s->zmodem.active = 0;
+    session_transfer_escape(s);  // "Download cancelled" / "Upload cancelled"
     return;
   }
   end_if_failed(send_key_byte(s->sock, 27), running);
@@ -73,8 +72,9 @@ bool hotkey_letter_known(uint8_t letter) {
 
 // The hotkey table by letter (upper case); true when the letter is a hotkey.
 // Alt+E leaves the phonebook request, which the session loop serves (the
-// in-session phonebook).  Alt+B (scrollback), Alt+U / Alt+D (transfers) and
-// Alt+V (paste) are reserved: the features behind them are not built yet.
+// in-session phonebook); Alt+U / Alt+D open the transfer menus.  Alt+B
+// (scrollback) and Alt+V (paste) are reserved: the features behind them are
+// not built yet.
 bool hotkey_letter(Session* s, int* running, uint8_t letter, bool raw_path) {
   switch (letter) {
     case 'E':
@@ -94,7 +94,11 @@ bool hotkey_letter(Session* s, int* running, uint8_t letter, bool raw_path) {
       end_if_failed(session_send_login(s), running);
       return true;
     case 'U':
+      end_if_failed(session_open_upload_menu(s), running);
+      return true;
     case 'D':
+      end_if_failed(session_open_download_menu(s), running);
+      return true;
     case 'V':
       return true;
     case 'X':
@@ -520,6 +524,7 @@ void handle_refresh(Session* s) {
   Terminal* t = s->terminal;
   plat_begin_refresh(t->window);
   if (t->window) term_redraw_all(t);
+  session_transfer_redraw_status(s);
   plat_end_refresh(t->window);
   term_show_cursor(t);
   term_draw_session_status(t);

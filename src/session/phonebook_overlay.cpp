@@ -507,6 +507,9 @@ int session_open_phonebook_menu(Session* s, UiContext* ui, Phonebook* phonebook,
 
   // The session's own turn, nested: socket, Telnet, ZMODEM detection, the
   // transfer pumps and the break flag, with the terminal's drawing held.
+  // The file-exists prompt of a transfer running underneath runs the turns
+  // of whichever loop is current; the session's own is put back on closing.
+  SessionLoop* outer = s->loop;
   SessionLoop nested;
   session_loop_init(&nested, s, ui, title, buf.get());
   nested.running = *running;
@@ -534,6 +537,8 @@ int session_open_phonebook_menu(Session* s, UiContext* ui, Phonebook* phonebook,
     session_pump_turn(&nested);
     g_term_hooks.load_charset = load_charset;
   }
+
+  s->loop = outer;
 
   // Closing: the terminal gets its window back, in the mode the user chose.
   int mode_now = display_window_mode();

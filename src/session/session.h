@@ -1,9 +1,10 @@
 // One connection's record, shared by the connection, the Telnet layer, the
-// session loop, the key input and (later) the transfer engines.
+// session loop, the key input and the transfer engines.
 #pragma once
 #include <cstdint>
 
 #include "terminal/terminal.h"
+#include "transfer/zmodem.h"
 
 // Emulation type codes: 5 is PETSCII, every other value is ANSI.
 inline constexpr int kEmulationAnsi = 4;
@@ -11,17 +12,13 @@ inline constexpr int kEmulationPetscii = 5;
 
 inline constexpr int kTelnetSubnegMax = 512;
 
-// Stand-ins for the transfer records until the transfer engines exist: the
-// session loop, the Telnet layer and the key input only need to know whether
-// a transfer is running, in which direction, and whether a file is open.
-struct SessionZmodem {
-  int32_t active;     // a ZMODEM transfer is running
-  int32_t direction;  // 0 receiving, 1 sending
-  void* file;         // receive file still open
-};
+// Stand-in for the XMODEM engine's record until it exists: the session loop,
+// the Telnet layer and the key input only need to know whether it runs.
 struct SessionXmodem {
   int32_t active;  // first field, as the engine's record will have it
 };
+
+struct SessionLoop;
 
 struct Session {
   int sock;
@@ -50,12 +47,22 @@ struct Session {
   // capture is on; lines is null when there is no storage (no capture).
   ScrollbackRing scrollback;
 
-  SessionZmodem zmodem;
-  int zdetect_index;     // progress through "**" CAN
-  uint32_t zdetect_ms;   // when its first byte came
+  // The ZMODEM engine, its start detection included; its hooks reach this
+  // Session (session_transfer.cpp).
+  ZmodemState zmodem;
   SessionXmodem xmodem;  // XMODEM engine; its first field is the active flag
 
   uint32_t discard_until_ms;  // 0 = none: drop data bytes until this time
+
+  // The loop serving this session (null outside it): modal pieces that must
+  // keep the connection served run its turns.
+  SessionLoop* loop;
+  // Non-zero while a transfer prompt waits for the user: the turns it runs
+  // only keep the connection served (data bytes are dropped).
+  int transfer_hold;
+  // A failed transfer's box stays up with its reason until this time (0:
+  // none); then the terminal is redrawn.
+  uint32_t transfer_box_until_ms;
 };
 
 // Zero-fills the record and marks it as having no socket.

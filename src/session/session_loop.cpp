@@ -1,5 +1,8 @@
 #include "session/session_loop.h"
 
+#include <poll.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,27 +26,17 @@
 #include "session/modem_sound.h"
 #include "session/phonebook_overlay.h"
 #include "session/session.h"
+#include "session/session_transfer.h"
 #include "session/telnet.h"
 #include "terminal/hooks.h"
-#include "terminal/petscii.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
 #include "util/text.h"
 
 namespace {
 
-constexpr uint8_t kDetectPattern[3] = {0x2A, 0x2A, 0x18};  // "**" CAN
 constexpr int kInputEveryBytes = 16;
 constexpr int kInputEveryBytesTransfer = 256;
-
-// The interpreter of the session's mode, fixed for the whole connection.
-void to_terminal(Session* s, uint8_t byte) {
-  if (s->petscii) {
-    petscii_consume_byte(s->terminal, byte);
-  } else {
-    term_consume_byte(s->terminal, byte);
-  }
-}
 
 bool time_reached(uint32_t now, uint32_t when) {
   return static_cast<int32_t>(now - when) >= 0;
@@ -80,19 +73,67 @@ void check_break(SessionLoop* st) {
   if (dos_check_break()) st->running = 0;
 }
 
+// The transfer engines' timers and upload streaming.  A failed send means the
+// connection is gone: the session ends as when the peer closes.
+void run_transfer_pumps(SessionLoop* st) {
+  if (!st->running) return;
+  if (session_transfer_poll(st->s) != 0) {
+    st->closed_by_peer = 1;
+    st->running = 0;
+  }
+}
+
+// A turn that read nothing.  While a transfer runs the pause ends as soon
+// as data arrives (the other side waits for our answers), and a streaming
+// upload does not pause at all; otherwise one tick.
+void idle_pause(SessionLoop* st) {
+  Session* s = st->s;
+  if (session_transfer_streaming(s)) return;
+  if (session_transfer_active(s) && s->sock >= 0) {
+    plat_present_all();
+    pollfd p{s->sock, POLLIN, 0};
+    poll(&p, 1, 20);
+    return;
+  }
+  dos_delay(1);
+}
+
 void draw_elapsed(SessionLoop* st) {
   term_draw_session_elapsed_status(st->s->terminal);
   st->next_tick = clock_ms() + 1000;
 }
 
+// Data bytes of a running ZMODEM transfer, up to the next Telnet command,
+// go to the engine in one piece: the same bytes session_data_byte would give
+// it one at a time, while nothing else (XMODEM, a prompt, a quiet time)
+// claims them.  0 when the next byte must take the byte-by-byte road.
+int transfer_run(Session* s, const uint8_t* bytes, int len) {
+  if (s->telnet_state != 0 || !s->zmodem.active || s->xmodem.active || s->transfer_hold ||
+      s->discard_until_ms != 0 || !s->terminal)
+    return 0;
+  const void* iac = memchr(bytes, TELNET_IAC, static_cast<size_t>(len));
+  int run = iac ? static_cast<int>(static_cast<const uint8_t*>(iac) - bytes) : len;
+  if (run == 0) return 0;
+  return static_cast<int>(zmodem_consume_active(&s->zmodem, bytes, static_cast<size_t>(run)));
+}
+
 // Hands one read's bytes to the Telnet layer, serving the keyboard between
-// chunks so that a long burst does not starve it.
-void consume_read(SessionLoop* st, const uint8_t* buf, int n) {
+// chunks so that a long burst does not starve it.  While a transfer prompt
+// holds the session (held) the window is the prompt's and is not served
+// here.
+void consume_read(SessionLoop* st, const uint8_t* buf, int n, bool held) {
   Session* s = st->s;
-  for (int i = 0; i < n && st->running; i++) {
-    telnet_consume_byte(s, buf[i]);
+  int i = 0;
+  while (i < n && st->running) {
     int every = session_transfer_active(s) ? kInputEveryBytesTransfer : kInputEveryBytes;
-    if ((i + 1) % every == 0 && i + 1 < n) {
+    int chunk_end = std::min(n, (i / every + 1) * every);
+    int taken = transfer_run(s, buf + i, chunk_end - i);
+    if (taken == 0) {
+      telnet_consume_byte(s, buf[i]);
+      taken = 1;
+    }
+    i += taken;
+    if (!held && i % every == 0 && i < n) {
       if (!st->nested) service_input(st);
       check_break(st);
     }
@@ -206,37 +247,23 @@ void telnet_consume_byte(Session* s, uint8_t byte) {
 }
 
 void zmodem_flush_detect(Session* s, int force) {
-  if (session_transfer_active(s) || s->zdetect_index == 0) return;
-  if (!force && s->zdetect_ms != 0 && clock_ms() - s->zdetect_ms <= kZmodemDetectHoldMs) return;
-  int held = s->zdetect_index > 3 ? 3 : s->zdetect_index;
-  s->zdetect_index = 0;
-  s->zdetect_ms = 0;
-  if (!s->terminal) return;
-  for (int i = 0; i < held; i++) to_terminal(s, kDetectPattern[i]);
+  if (s->xmodem.active) return;
+  zmodem_flush_detect(&s->zmodem, force);
 }
 
 void session_data_byte(Session* s, uint8_t byte) {
   if (!s->terminal) return;
   if (s->xmodem.active) return;  // the XMODEM engine's byte once it exists
+  // A transfer prompt is up: what the other side sends meanwhile (repeats
+  // of the header being answered) is thrown away.
+  if (s->transfer_hold) return;
   if (s->discard_until_ms != 0) {
     if (!time_reached(clock_ms(), s->discard_until_ms)) return;
     s->discard_until_ms = 0;
   }
-  if (s->zmodem.active) return;  // the ZMODEM parser's byte once it exists
-
-  if (s->zdetect_index == 3) {
-    // A complete start pattern would start the ZMODEM receiver on 'A', 'B' or
-    // 'C'.  Without a receiver the pattern is shown like any mismatch.
-    zmodem_flush_detect(s, 1);
-  }
-  int index = s->zdetect_index;
-  if (byte == kDetectPattern[index]) {
-    if (index == 0) s->zdetect_ms = clock_ms();
-    s->zdetect_index = index + 1;
-    return;
-  }
-  if (index != 0) zmodem_flush_detect(s, 1);
-  to_terminal(s, byte);
+  // Start detection while idle (other bytes go on to the terminal through
+  // the engine's hook), the parser while a transfer runs.
+  zmodem_consume_byte(&s->zmodem, byte);
 }
 
 void session_wait_disconnected_notice(Terminal* t) {
@@ -307,12 +334,16 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
   loop->buf = buf;
   loop->running = 1;
   loop->next_tick = clock_ms() + 1000;
+  s->loop = loop;
 }
 
 int session_pump_turn(SessionLoop* st) {
   Session* s = st->s;
-  service_input(st);
-  // The ZMODEM pumps run here once the transfer engines exist.
+  bool held = s->transfer_hold != 0;
+  if (!held) {
+    service_input(st);
+    run_transfer_pumps(st);
+  }
   check_break(st);
   int bytes_read = 0;
   // Once the session is ending (hang-up, exit, a key that could not be
@@ -320,23 +351,33 @@ int session_pump_turn(SessionLoop* st) {
   // peer is gone, and reading that close now would put up the
   // "Disconnected" notice for a session the user or a failed send ended.
   if (st->running) {
-    int cap = session_transfer_active(s) ? kRecvChunkTransfer : kRecvChunk;
-    int n = connection_recv(s->sock, st->buf, cap);
+    // A held turn runs inside an outer one that is still working through
+    // st->buf: it reads into a buffer of its own.
+    uint8_t scratch[kRecvChunk];
+    uint8_t* buf = held ? scratch : st->buf;
+    int cap = held ? kRecvChunk : session_transfer_active(s) ? kRecvChunkTransfer : kRecvChunk;
+    int n = connection_recv(s->sock, buf, cap);
     if (n > 0) {
       bytes_read = n;
-      consume_read(st, st->buf, n);
-      zmodem_flush_detect(s, 0);
-      if (!st->nested) service_input(st);
+      st->bytes_received += static_cast<uint64_t>(n);
+      consume_read(st, buf, n, held);
+      if (!held) {
+        zmodem_flush_detect(s, 0);
+        if (!st->nested) service_input(st);
+        run_transfer_pumps(st);
+      }
       draw_elapsed(st);
     } else if (n < 0) {
       st->closed_by_peer = 1;
       st->running = 0;
     }
   }
-  zmodem_flush_detect(s, 0);
-  term_update_cursor_blink(s->terminal);
+  if (!held) {
+    zmodem_flush_detect(s, 0);
+    term_update_cursor_blink(s->terminal);
+  }
   if (time_reached(clock_ms(), st->next_tick)) draw_elapsed(st);
-  if (bytes_read == 0) dos_delay(1);
+  if (bytes_read == 0) idle_pause(st);
   return st->running;
 }
 
@@ -345,6 +386,7 @@ int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf
   session_loop_init(&loop, s, ui, title, buf);
   while (session_pump_turn(&loop)) {
   }
+  s->loop = nullptr;
   return loop.closed_by_peer;
 }
 
@@ -448,10 +490,9 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   }
   int closed_by_peer = loop.closed_by_peer;
 
-  // Transfers still running would be ended here with "interrupted by
-  // disconnect" or "cancelled" once the engines exist.
-  s->zmodem.active = 0;
-  s->xmodem.active = 0;
+  session_transfer_end(s, closed_by_peer);
+  s->xmodem.active = 0;  // the XMODEM engine's own ending once it exists
+  s->loop = nullptr;
 
   t = s->terminal;
   if (closed_by_peer && t->window && !(s->menu_quit && *s->menu_quit))

@@ -33,11 +33,12 @@ void session_release_terminal(Session* s);
 struct SessionLoop {
   Session* s;
   UiContext* ui;
-  const char* title;   // the terminal window's title (mode changes reopen it)
-  uint8_t* buf;        // receive buffer of at least kRecvChunkTransfer bytes
-  int running;         // cleared to end the session
-  int closed_by_peer;  // the peer closed the connection (or the socket failed)
-  uint32_t next_tick;  // when the status bar's connected time is drawn next
+  const char* title;        // the terminal window's title (mode changes reopen it)
+  uint8_t* buf;             // receive buffer of at least kRecvChunkTransfer bytes
+  int running;              // cleared to end the session
+  int closed_by_peer;       // the peer closed the connection (or the socket failed)
+  uint32_t next_tick;       // when the status bar's connected time is drawn next
+  uint64_t bytes_received;  // everything read from the socket (tools time idleness by it)
 
   // What the in-session phonebook works on: the menu's phonebook, its path
   // and list position (all null on the direct path, where the phonebook is
@@ -57,6 +58,7 @@ struct SessionLoop {
   int nested;
 };
 
+// Also points s->loop at the loop, for the modal pieces that run its turns.
 void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char* title,
                        uint8_t* buf);
 
@@ -64,17 +66,23 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 // that must keep the connection served while they wait (the in-session
 // phonebook, the file-exists prompt).  In order:
 //   1. the window's input (keys, mouse, refresh, close) and the requests it
-//      left: top bar, phonebook, full screen;
+//      left: top bar, phonebook, full screen; then the transfer pumps
+//      (timers, the next slice of a streaming upload);
 //   2. the Ctrl-C break flag;
 //   3. unless the session is ending, one read of at most kRecvChunk bytes
 //      (kRecvChunkTransfer during a transfer), each byte through Telnet to
 //      session_data_byte, with the window's input served again every 16
-//      bytes (256 during a transfer); a read that finds the peer gone sets
-//      closed_by_peer;
+//      bytes (256 during a transfer), then input and pumps once more; a
+//      read that finds the peer gone sets closed_by_peer, and so does a
+//      transfer whose send failed;
 //   4. ZMODEM start-detection bytes held too long go to the terminal;
 //   5. the cursor blink, and the status bar's connected time once a second
 //      (and after every read);
-//   6. a pause of one tick (20 ms) when nothing was read.
+//   6. when nothing was read, a pause: one tick (20 ms); during a transfer
+//      at most one tick, ended early by arriving data; none while an upload
+//      streams.
+// While s->transfer_hold is set (a transfer prompt runs the turn) steps 1,
+// 4 and the blink are left out, and the data read is dropped.
 // Returns the running flag: 0 once the session is to end.
 int session_pump_turn(SessionLoop* loop);
 
@@ -95,6 +103,3 @@ void session_data_byte(Session* s, uint8_t byte);
 // Releases the bytes held by ZMODEM start detection to the terminal: with
 // force 0 only once they are older than 74 ms, with force 1 at once.
 void zmodem_flush_detect(Session* s, int force);
-
-// How long held detection bytes wait before they are shown.
-inline constexpr uint32_t kZmodemDetectHoldMs = 74;

@@ -13,6 +13,7 @@
 #include "display/ui_surface.h"
 #include "session/input.h"
 #include "session/session.h"
+#include "session/session_transfer.h"
 #include "terminal/petscii.h"
 #include "terminal/terminal.h"
 
@@ -70,6 +71,7 @@ int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int 
   term_clear_drawable_area_raw(t);
   term_redraw_all(t);
   t->cursor_enabled = 1;  // the new surface shows the session's cursor too
+  session_transfer_redraw_status(s);
   term_show_cursor(t);
   term_draw_session_status(t);
   return 0;
@@ -95,6 +97,7 @@ void session_toggle_top_bar(Session* s) {
   term_update_origin(t);
   term_clear_drawable_area_raw(t);
   if (!t->drawing_suppressed) term_redraw_all(t);
+  session_transfer_redraw_status(s);
   term_show_cursor(t);
 }
 
@@ -132,5 +135,6 @@ void session_toggle_c64_40_scale(Session* s) {
   term_update_origin(t);
   term_clear_drawable_area_raw(t);
   term_redraw_all(t);
+  session_transfer_redraw_status(s);
   term_show_cursor(t);
 }

@@ -61,6 +61,7 @@
 #include <cstdio>
 
 #include "transfer/transfer_files.h"
+#include "transfer/transfer_status.h"
 
 // --- protocol bytes and frame types -------------------------------------------
 inline constexpr uint8_t ZPAD = 0x2A;
@@ -119,10 +120,16 @@ inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;  // upload bytes sent 
 // keeps at most kZmodemWindow bytes unacknowledged, so that after a damaged
 // subpacket the receiver does not have to wade through a whole socket
 // buffer of data it can no longer use (which makes receivers such as rz give
-// up), while a fast line still streams without waiting.
+// up), while a fast line still streams without waiting: the buffers of a
+// Telnet server in front of rz hold more than 128 KiB, and a smaller window
+// left the stream waiting for acknowledgements still queued behind them.
 inline constexpr uint32_t kZmodemAckEvery = 32 * 1024;
-inline constexpr uint32_t kZmodemWindow = 128 * 1024;
+inline constexpr uint32_t kZmodemWindow = 512 * 1024;
 inline constexpr uint32_t kZmodemStopPollBytes = 16 * 1024;  // stop_requested polled this often
+// An upload slice goes to the wire in writes of this size rather than one
+// per 1 KiB subpacket: fewer, larger writes keep a Telnet server in between
+// (and the kernel) from waking for every subpacket.
+inline constexpr uint32_t kZmodemBatch = 16 * 1024;
 
 // What a transfer's end reported (z->ending).
 enum ZmodemEnding : int32_t {
@@ -171,15 +178,7 @@ struct ZmodemHooks {
 
 // The status box's drawing cache, kept with the transfer so that a new
 // transfer starts with a full draw.  Filled by the status box only.
-struct ZmodemStatusCache {
-  int32_t drawn;
-  int32_t box_x, box_y, box_w, box_h, cell_w, cell_h;
-  int32_t direction;
-  uint32_t last_draw_ms;
-  uint32_t bytes;
-  int32_t errors;
-  char text[96];
-};
+using ZmodemStatusCache = TransferBoxCache;
 
 struct ZmodemState {
   ZmodemHooks hooks;  // kept across transfers
@@ -244,6 +243,11 @@ struct ZmodemState {
   ZmodemEnding ending;
   int32_t packet_len;
   uint8_t packet[kZmodemMaxSubpacket];  // data of the current subpacket until its CRC holds
+  // Sending: while a slice of an upload is built, its subpackets gather here
+  // and go to hooks.send in pieces of up to kZmodemBatch bytes.
+  int32_t batching;
+  uint32_t batch_len;
+  uint8_t batch[kZmodemBatch];
 };
 
 // --- wire format ------------------------------------------------------------------
@@ -270,6 +274,10 @@ const char* zmodem_frame_name(int type);
 // --- receiving path and detection ------------------------------------------------
 void zmodem_consume_byte(ZmodemState* z, uint8_t byte);
 void zmodem_consume(ZmodemState* z, const uint8_t* bytes, size_t len);
+// The same for bytes of a running transfer, faster: stops where the transfer
+// ends and returns how many bytes it took (the rest is no longer the
+// transfer's: idle detection, or the terminal).
+size_t zmodem_consume_active(ZmodemState* z, const uint8_t* bytes, size_t len);
 void zmodem_flush_detect(ZmodemState* z, int force);
 int zmodem_poll(ZmodemState* z);
 
@@ -283,6 +291,10 @@ int zmodem_receive_pump(ZmodemState* z);
 void zmodem_finish(ZmodemState* z, const char* message);  // null: "ZMODEM finished"
 void zmodem_finish_silent(ZmodemState* z);
 void zmodem_cancel(ZmodemState* z, const char* message);
+// The connection closed while a download waited out its ending after the
+// sender's ZFIN (for "OO" or two seconds): the ending that wait would have
+// given ("ZMODEM finished" unless a file was left incomplete).
+void zmodem_finish_received(ZmodemState* z);
 
 // --- sender -----------------------------------------------------------------------
 int zmodem_start_upload(ZmodemState* z, const char* path);
@@ -303,4 +315,5 @@ inline uint32_t zm_now(ZmodemState* z) {
   return z->hooks.now_ms ? z->hooks.now_ms(z->hooks.ctx) : 0;
 }
 int zm_send(ZmodemState* z, const uint8_t* bytes, size_t len);
+int zm_flush_batch(ZmodemState* z);  // what batching gathered goes out; 0 or -1
 void zm_clear_transfer(ZmodemState* z);

@@ -1,6 +1,7 @@
 // ZMODEM wire format and the receiving parser: CRCs, escaping, headers, data
 // subpackets, start detection, the byte path of a running transfer and the
 // three endings.
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstring>
@@ -440,8 +441,23 @@ size_t zmodem_build_data_packet(uint8_t* out, size_t cap, const uint8_t* data, s
   return n;
 }
 
+int zm_flush_batch(ZmodemState* z) {
+  if (z->batch_len == 0) return 0;
+  uint32_t n = z->batch_len;
+  z->batch_len = 0;
+  if (!z->hooks.send) return -1;
+  return z->hooks.send(z->hooks.ctx, z->batch, n) == 0 ? 0 : -1;
+}
+
 int zm_send(ZmodemState* z, const uint8_t* bytes, size_t len) {
   if (!z->hooks.send) return -1;
+  if (z->batching && len <= sizeof z->batch) {
+    if (z->batch_len + len > sizeof z->batch && zm_flush_batch(z) != 0) return -1;
+    memcpy(z->batch + z->batch_len, bytes, len);
+    z->batch_len += static_cast<uint32_t>(len);
+    return 0;
+  }
+  if (zm_flush_batch(z) != 0) return -1;
   return z->hooks.send(z->hooks.ctx, bytes, len) == 0 ? 0 : -1;
 }
 
@@ -506,6 +522,31 @@ void zmodem_consume_byte(ZmodemState* z, uint8_t b) {
     return;
   }
   active_byte(z, b);
+}
+
+size_t zmodem_consume_active(ZmodemState* z, const uint8_t* bytes, size_t len) {
+  size_t i = 0;
+  while (i < len && z->active) {
+    if (z->parse_state == 3 && z->crc_remaining == 0 && !z->escape_pending) {
+      // Subpacket data up to the next ZDLE, copied in one piece: the bytes
+      // zmodem_consume_byte's first case would take one at a time.
+      size_t room = static_cast<size_t>(kZmodemMaxSubpacket - z->packet_len);
+      size_t limit = std::min(len - i, room);
+      const void* zdle = memchr(bytes + i, ZDLE, limit);
+      size_t run =
+          zdle ? static_cast<size_t>(static_cast<const uint8_t*>(zdle) - (bytes + i)) : limit;
+      if (run > 0) {
+        z->rx_seen = 1;
+        z->can_run = 0;
+        memcpy(z->packet + z->packet_len, bytes + i, run);
+        z->packet_len += static_cast<int32_t>(run);
+        i += run;
+        continue;
+      }
+    }
+    zmodem_consume_byte(z, bytes[i++]);
+  }
+  return i;
 }
 
 void zmodem_consume(ZmodemState* z, const uint8_t* bytes, size_t len) {

@@ -62,8 +62,12 @@ void parse_file_numbers(ZmodemState* z) {
     }
     if (value > 0xFFFFFFFFull) value = 0xFFFFFFFFull;
     if (index == 0) z->announced_size = static_cast<uint32_t>(value);
-    if (index == 4)
-      z->files_total = z->files_done + static_cast<int32_t>(value > 32767 ? 32767 : value);
+    // The count of files remaining includes the one being offered (sz sends
+    // 1 for a single file), so the batch is the files before it plus that.
+    if (index == 4) {
+      int32_t remaining = static_cast<int32_t>(value > 32767 ? 32767 : value);
+      z->files_total = z->files_done - 1 + (remaining > 0 ? remaining : 1);
+    }
   }
 }
 
@@ -457,6 +461,11 @@ int zmodem_handle_header(ZmodemState* z) {
   z->parse_state = z->parse_state == 3 ? 3 : 1;
   zm_draw(z);
   return 0;
+}
+
+void zmodem_finish_received(ZmodemState* z) {
+  if (!z->active || z->direction != 0) return;
+  finish_download(z);
 }
 
 int zmodem_receive_pump(ZmodemState* z) {

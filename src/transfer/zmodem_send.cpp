@@ -150,7 +150,9 @@ int zmodem_send_upload_file_info(ZmodemState* z) {
 // ZACK continues), or a stream of ZCRCG subpackets of at most
 // kZmodemStreamSlice bytes per call (z->streaming asks for the next call),
 // or the rest of the file followed by ZEOF.
-int zmodem_send_upload_chunk(ZmodemState* z) {
+namespace {
+
+int upload_chunk(ZmodemState* z) {
   if (!z->file) return -1;
   uint8_t cont = continuing_end(z);
   bool force_wait = z->send_state == 2 && !z->frame_open;  // the first data after ZFILE or ZRPOS
@@ -213,6 +215,19 @@ int zmodem_send_upload_chunk(ZmodemState* z) {
       return 0;
     }
   }
+}
+
+}  // namespace
+
+int zmodem_send_upload_chunk(ZmodemState* z) {
+  // Everything this call sends (headers, subpackets, ZEOF, a cancel) goes
+  // out in order, gathered into few writes; a write that fails fails the
+  // call.
+  z->batching = 1;
+  int r = upload_chunk(z);
+  z->batching = 0;
+  if (zm_flush_batch(z) != 0) r = -1;
+  return r;
 }
 
 uint32_t zmodem_upload_file_crc32(ZmodemState* z) {

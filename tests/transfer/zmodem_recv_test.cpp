@@ -267,8 +267,14 @@ TEST(ZmodemReceiver, FileInformationNumbers) {
   rx.offer("n.bin", "1234 0 0 0 3");
   EXPECT_EQ(rx.e.z.announced_size, 1234u);
   EXPECT_EQ(rx.e.z.files_done, 1);
-  EXPECT_EQ(rx.e.z.files_total, 4);
+  // Three remaining, this one included.
+  EXPECT_EQ(rx.e.z.files_total, 3);
   EXPECT_STREQ(rx.e.z.status_text, "Requested file data");
+
+  Rx single;  // what sz sends for one file: 1 remaining
+  single.offer("one.bin", "10 14 644 0 1 10");
+  EXPECT_EQ(single.e.z.files_done, 1);
+  EXPECT_EQ(single.e.z.files_total, 1);
 }
 
 TEST(ZmodemReceiver, DamagedFileInformationAsksAgain) {

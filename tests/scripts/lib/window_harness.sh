@@ -33,6 +33,7 @@ window_harness_cleanup() {
   local p
   for p in $kavel_pid $bbs_pid $xvfb_pid; do kill "$p" 2>/dev/null; done
   [ -n "${KAVEL_E2E_KEEP:-}" ] && cp "$work"/*.png "$KAVEL_E2E_KEEP"/ 2>/dev/null
+  [ -n "${KAVEL_E2E_KEEP:-}" ] && cp "$work"/*.log "$KAVEL_E2E_KEEP"/ 2>/dev/null
   rm -rf "$work"
 }
 

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Transfer benchmark (run by hand; not a test): Kavel's ZMODEM through the
+# Telnet relay side by side with lrzsz on the same relay path, in one run.
+#
+#   bash bench/transfer_lrzsz.sh BUILD_DIR [MIB]      (default 64 MiB)
+#
+# Download: sz behind kavel-relay, received by kavel-transfer --recv, then by
+# rz.  rz speaks no Telnet, so it sits behind a second kavel-relay (which
+# undoubles 0xFF and strips Telnet as Kavel's own Telnet layer does), joined
+# to the first by socat: rz's path has one hop more than Kavel's.
+# Upload: kavel-transfer --zsend into rz behind the relay, then sz (behind
+# its own relay and socat) into the same.
+# For each: seconds, MiB/s, CPU seconds of the client per MiB, peak resident
+# size; the ratio Kavel/lrzsz of the rates; Kavel's peak resident size with
+# a 1 MiB file for comparison.  With Xvfb installed, also the real kavel
+# window downloading the same file (status box drawn) against headless.
+set -u
+BUILD=$(cd "${1:?build dir}" && pwd)
+MIB=${2:-64}
+XFER="$BUILD/kavel-transfer"
+RELAY="$BUILD/kavel-relay"
+for tool in sz rz socat /usr/bin/time cmp; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool"; exit 1; }
+done
+work=$(mktemp -d)
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
+mkdir -p "$work/src" "$work/out"
+head -c $((MIB << 20)) /dev/urandom >"$work/src/big.bin"
+head -c 1048576 /dev/urandom >"$work/src/one.bin"
+
+relay() {  # dir outfile command... -> sets $port and $relay_pid
+  local dir=$1 out=$2; shift 2
+  rm -f "$out"
+  (cd "$dir" && exec "$RELAY" --timeout 600 --quiet 0 "$@") >"$out" &
+  relay_pid=$!
+  pids+=($!)
+  port=
+  for _ in $(seq 100); do
+    port=$(sed -n '1{/^[0-9][0-9]*$/p}' "$out" 2>/dev/null)
+    [ -n "$port" ] && break
+    sleep 0.05
+  done
+}
+# Runs a timed client; prints "seconds user sys maxrss_kb".
+timed() {
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>&1
+  cat "$work/time"
+}
+report() {  # label mib "seconds user sys rss"
+  read -r secs user sys rss <<<"$3"
+  awk -v l="$1" -v m="$2" -v s="$secs" -v u="$user" -v y="$sys" -v r="$rss" 'BEGIN{
+    printf "%-34s %7.2f s %8.1f MiB/s  CPU %6.1f ms/MiB  peak RSS %6.1f MiB\n",
+      l, s, m / s, (u + y) * 1000 / m, r / 1024 }'
+}
+
+clean() { rm -rf "$work/out" && mkdir -p "$work/out"; }
+wait_relays() { for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done; pids=(); }
+
+# One measurement each; each prints "seconds user sys maxrss_kb".
+k_down_once() {
+  clean
+  relay "$work/src" "$work/p1" sz -q big.bin
+  timed "$XFER" 127.0.0.1 "$port" --recv "$work/out"
+  wait_relays
+  cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: kavel download differs" >&2
+}
+l_down_once() {
+  clean
+  relay "$work/src" "$work/p1" sz -q big.bin
+  local p1=$port
+  relay "$work/out" "$work/p2" /usr/bin/time -f "%e %U %S %M" -o "$work/rztime" rz -q -y
+  socat TCP:127.0.0.1:"$p1" TCP:127.0.0.1:"$port" 2>/dev/null
+  wait_relays
+  cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: rz download differs" >&2
+  cat "$work/rztime"
+}
+k_up_once() {
+  clean
+  relay "$work/out" "$work/p1" rz -q -y
+  timed "$XFER" 127.0.0.1 "$port" --zsend "$work/src/big.bin"
+  wait_relays
+  cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: kavel upload differs" >&2
+}
+l_up_once() {
+  clean
+  relay "$work/out" "$work/p1" rz -q -y
+  local p1=$port
+  relay "$work/src" "$work/p2" /usr/bin/time -f "%e %U %S %M" -o "$work/sztime" sz -q big.bin
+  socat TCP:127.0.0.1:"$port" TCP:127.0.0.1:"$p1" 2>/dev/null
+  wait_relays
+  cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: sz upload differs" >&2
+  cat "$work/sztime"
+}
+# The median (by seconds) of ROUNDS results, one per line on stdin.
+median() { sort -n | awk '{l[NR] = $0} END{print l[int((NR + 1) / 2)]}'; }
+
+ROUNDS=${ROUNDS:-3}
+echo "== ${MIB} MiB through kavel-relay, $(nproc) cores, median of $ROUNDS rounds (kavel and lrzsz alternating)"
+: >"$work/kd"; : >"$work/ld"; : >"$work/ku"; : >"$work/lu"
+for _ in $(seq "$ROUNDS"); do
+  k_down_once >>"$work/kd"
+  l_down_once >>"$work/ld"
+  k_up_once >>"$work/ku"
+  l_up_once >>"$work/lu"
+done
+k_down=$(median <"$work/kd"); l_down=$(median <"$work/ld")
+k_up=$(median <"$work/ku"); l_up=$(median <"$work/lu")
+report "download, kavel-transfer" "$MIB" "$k_down"
+report "download, lrzsz rz" "$MIB" "$l_down"
+report "upload, kavel-transfer" "$MIB" "$k_up"
+report "upload, lrzsz sz" "$MIB" "$l_up"
+
+down_ratio=$(awk -v a="${k_down%% *}" -v b="${l_down%% *}" 'BEGIN{printf "%.2f", b / a}')
+up_ratio=$(awk -v a="${k_up%% *}" -v b="${l_up%% *}" 'BEGIN{printf "%.2f", b / a}')
+echo "ratio kavel/lrzsz: download ${down_ratio}x, upload ${up_ratio}x"
+
+# --- resident size with a small file ----------------------------------------------
+clean
+relay "$work/src" "$work/p1" sz -q one.bin
+small=$(timed "$XFER" 127.0.0.1 "$port" --recv "$work/out")
+wait_relays
+report "download 1 MiB, kavel-transfer" 1 "$small"
+
+# --- the real window against headless -------------------------------------------------
+if [ -x "$BUILD/kavel" ] && command -v Xvfb >/dev/null; then
+  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+  pids+=($!)
+  xvfb=$!
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(cat "$work/display")"
+  printf 'download_path=%s\n' "$work/out" >"$work/kavel.prefs"
+  : >"$work/kw"
+  for _ in $(seq "$ROUNDS"); do
+    clean
+    relay "$work/src" "$work/p1" sz -q big.bin
+    start=$(date +%s.%N)
+    (cd "$work" && exec "$BUILD/kavel" 127.0.0.1 "$port") >/dev/null 2>&1 &
+    kavel=$!
+    wait "$relay_pid" 2>/dev/null
+    end=$(date +%s.%N)
+    sleep 0.3
+    cpu=$(awk '{print ($14 + $15) / 100}' "/proc/$kavel/stat" 2>/dev/null || echo 0)
+    rss=$(awk '/VmHWM/{print $2}' "/proc/$kavel/status" 2>/dev/null || echo 0)
+    kill "$kavel" 2>/dev/null
+    wait "$kavel" 2>/dev/null
+    cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: window download differs"
+    echo "$(awk -v a="$start" -v b="$end" 'BEGIN{print b - a}') $cpu 0 $rss" >>"$work/kw"
+  done
+  report "download, kavel window (Xvfb)" "$MIB" "$(median <"$work/kw")"
+  report "download, kavel-transfer (again)" "$MIB" "$k_down"
+  kill "$xvfb" 2>/dev/null
+fi

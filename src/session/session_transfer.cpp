@@ -1,0 +1,292 @@
+// The session's side of file transfers (see session_transfer.h).
+#include "session/session_transfer.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "display/renderer.h"
+#include "phonebook/prefs.h"
+#include "platform/clock.h"
+#include "platform/dos.h"
+#include "session/session.h"
+#include "session/session_loop.h"
+#include "terminal/petscii.h"
+#include "terminal/terminal.h"
+#include "transfer/transfer_menus.h"
+#include "transfer/transfer_status.h"
+#include "transfer/zmodem.h"
+#include "util/text.h"
+
+namespace {
+
+// How long after the user cancelled a transfer the data still arriving is
+// dropped.
+constexpr uint32_t kCancelQuietMs = 2000;
+
+// How long a failed transfer's box stays up with its reason.
+constexpr uint32_t kFailureShownMs = 3000;
+
+constexpr const char* kXmodemMissing = "X-Modem is not available in this version.";
+
+Session* session_of(void* ctx) {
+  return static_cast<Session*>(ctx);
+}
+
+// Writes all of buf, waiting for room on the socket as long as the peer
+// keeps taking bytes at least every kTransferSendStallMs.
+int send_raw(int sock, const uint8_t* buf, size_t len) {
+  uint32_t stalled_since = 0;
+  bool stalled = false;
+  while (len > 0) {
+    ssize_t n = send(sock, buf, len, MSG_NOSIGNAL);
+    if (n > 0) {
+      buf += n;
+      len -= static_cast<size_t>(n);
+      stalled = false;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
+      uint32_t now = clock_ms();
+      if (!stalled) {
+        stalled = true;
+        stalled_since = now;
+      } else if (now - stalled_since >= kTransferSendStallMs) {
+        return -1;
+      }
+      pollfd p{sock, POLLOUT, 0};
+      poll(&p, 1, 20);
+      continue;
+    }
+    return -1;
+  }
+  return 0;
+}
+
+// --- the engine's hooks ------------------------------------------------------------
+
+int hook_send(void* ctx, const uint8_t* bytes, size_t len) {
+  return session_transfer_send(session_of(ctx), bytes, len);
+}
+
+uint32_t hook_now(void*) {
+  return clock_ms();
+}
+
+void hook_terminal_byte(void* ctx, uint8_t byte) {
+  Session* s = session_of(ctx);
+  if (!s->terminal) return;
+  if (s->petscii) {
+    petscii_consume_byte(s->terminal, byte);
+  } else {
+    term_consume_byte(s->terminal, byte);
+  }
+}
+
+void hook_hide_cursor(void* ctx) {
+  term_hide_cursor(session_of(ctx)->terminal);
+}
+
+void restore_terminal(Terminal* t) {
+  if (!t) return;
+  if (t->window && !t->drawing_suppressed) term_redraw_all(t);
+  term_show_cursor(t);
+}
+
+// While a failed transfer's reason is on show, the terminal is redrawn when
+// that time is over (session_transfer_poll), not at once.
+void hook_restore_terminal(void* ctx) {
+  Session* s = session_of(ctx);
+  if (s->transfer_box_until_ms == 0) restore_terminal(s->terminal);
+}
+
+void hook_status_changed(void* ctx) {
+  Session* s = session_of(ctx);
+  ZmodemState* z = &s->zmodem;
+  zmodem_draw_status(s->terminal, z);
+  if (!z->active && z->ending == kZmodemFailed && z->status.drawn) {
+    // The box now gives the reason: leave it up a moment to be read.
+    uint32_t until = clock_ms() + kFailureShownMs;
+    s->transfer_box_until_ms = until ? until : 1;  // 0 means none
+  }
+}
+
+// One turn of the session while the file-exists prompt waits.  The byte path
+// is below us on the stack (the engine asked from inside a header), so the
+// turn must not hand data to the engine nor read into the buffer the outer
+// turn is still working through: transfer_hold makes the turn read into a
+// buffer of its own, serve no window input (the prompt owns the window), run
+// no transfer timers, and drop the data bytes (the other side's repeats).
+int serve_prompt_turn(void* ctx) {
+  Session* s = session_of(ctx);
+  if (!s->loop) return 1;
+  ++s->transfer_hold;
+  int running = session_pump_turn(s->loop);
+  --s->transfer_hold;
+  return running;
+}
+
+int hook_file_exists(void* ctx, const char* name) {
+  Session* s = session_of(ctx);
+  s->zmodem.status.drawn = 0;  // the prompt covers the box: draw it whole afterwards
+  TransferWait wait{s->loop ? serve_prompt_turn : nullptr, s};
+  return term_prompt_receive_exists(s->terminal, name, &wait);
+}
+
+const char* hook_download_dir(void*) {
+  return session_download_dir();
+}
+
+// The full path of an entry of the upload directory.
+bool upload_full_path(const char* name, char* path, size_t capacity) {
+  char joined[kTransferPathCap];
+  if (upload_path_join(joined, name) != 0) return false;
+  std::string real = dos_expand_path(joined);
+  if (real.size() >= capacity) return false;
+  safe_copy(path, capacity, real.c_str());
+  return true;
+}
+
+// The other side is a receiver that asked first: the user picks the file.
+int hook_pick_upload(void* ctx, char* path, size_t capacity) {
+  Session* s = session_of(ctx);
+  char name[kTransferNameCap];
+  if (!term_select_upload_file(s->terminal, name)) return 0;
+  return upload_full_path(name, path, capacity) ? 1 : 0;
+}
+
+bool any_transfer(const Session* s) {
+  return s->zmodem.active || s->xmodem.active;
+}
+
+}  // namespace
+
+void session_transfer_init(Session* s) {
+  ZmodemHooks& h = s->zmodem.hooks;
+  h = ZmodemHooks{};
+  h.ctx = s;
+  h.send = hook_send;
+  h.now_ms = hook_now;
+  h.terminal_byte = hook_terminal_byte;
+  h.hide_cursor = hook_hide_cursor;
+  h.restore_terminal = hook_restore_terminal;
+  h.status_changed = hook_status_changed;
+  h.file_exists = hook_file_exists;
+  // No stop_requested: the loop serves the window between runs of received
+  // bytes and between upload slices, and acts on Escape and a closed window
+  // itself (with the session's own ending texts).
+  h.download_dir = hook_download_dir;
+  h.pick_upload = hook_pick_upload;
+}
+
+int session_transfer_send(Session* s, const uint8_t* bytes, size_t len) {
+  if (s->sock < 0) return -1;
+  if (!memchr(bytes, 0xFF, len)) return send_raw(s->sock, bytes, len);
+  // ZMODEM escapes 0xFF itself, so this is rare: double in pieces.
+  uint8_t doubled[4096];
+  size_t n = 0;
+  for (size_t i = 0; i < len; ++i) {
+    doubled[n++] = bytes[i];
+    if (bytes[i] == 0xFF) doubled[n++] = 0xFF;
+    if (n >= sizeof doubled - 1) {
+      if (send_raw(s->sock, doubled, n) != 0) return -1;
+      n = 0;
+    }
+  }
+  return n ? send_raw(s->sock, doubled, n) : 0;
+}
+
+int session_transfer_poll(Session* s) {
+  if (s->transfer_box_until_ms != 0) {
+    // A new transfer draws its own box over the old one.
+    if (s->zmodem.active || s->xmodem.active) {
+      s->transfer_box_until_ms = 0;
+    } else if (static_cast<int32_t>(clock_ms() - s->transfer_box_until_ms) >= 0) {
+      s->transfer_box_until_ms = 0;
+      restore_terminal(s->terminal);
+    }
+  }
+  if (s->xmodem.active) return 0;
+  return zmodem_poll(&s->zmodem);
+}
+
+bool session_transfer_streaming(const Session* s) {
+  return s->zmodem.active && s->zmodem.streaming;
+}
+
+void session_transfer_escape(Session* s) {
+  if (!s->zmodem.active) return;
+  bool receiving = s->zmodem.direction == 0;
+  zmodem_cancel(&s->zmodem, receiving ? "Download cancelled" : "Upload cancelled");
+  // The other side does not stop at once: what it had already sent (a
+  // sender's subpackets in flight, a receiver's acknowledgements) would be
+  // shown as text, or its headers taken for the start of a new transfer.
+  s->discard_until_ms = clock_ms() + kCancelQuietMs;
+}
+
+void session_transfer_end(Session* s, int closed_by_peer) {
+  ZmodemState* z = &s->zmodem;
+  if (!z->active && !z->file) return;
+  if (z->active && z->direction == 0 && z->zfin_seen) {
+    // The sender has finished and we answered: only the courtesy "OO" or the
+    // two-second wait was missing.  The receiver's own ending decides.
+    zmodem_finish_received(z);
+    return;
+  }
+  zmodem_finish(z, closed_by_peer ? "ZMODEM interrupted by disconnect" : "ZMODEM cancelled");
+}
+
+void session_transfer_redraw_status(Session* s) {
+  if (!s->zmodem.active || !s->terminal) return;
+  s->zmodem.status.drawn = 0;
+  zmodem_draw_status(s->terminal, &s->zmodem);
+}
+
+int session_open_download_menu(Session* s) {
+  if (!s->terminal) return -1;
+  if (any_transfer(s)) return 0;
+  int choice = term_choose_transfer_protocol(s->terminal, "Download");
+  if (choice == kProtocolXmodem) term_show_transfer_notice(s->terminal, kXmodemMissing);
+  return 0;
+}
+
+int session_open_upload_menu(Session* s) {
+  if (!s->terminal) return -1;
+  // A download running is no moment to send: starting an upload would end
+  // it half-written.
+  if (any_transfer(s)) return 0;
+  int choice = term_choose_transfer_protocol(s->terminal, "Upload");
+  if (choice == kProtocolZmodem) return session_start_upload(s);
+  if (choice == kProtocolXmodem) term_show_transfer_notice(s->terminal, kXmodemMissing);
+  return 0;
+}
+
+int session_start_upload(Session* s) {
+  if (!s->terminal) return -1;
+  if (any_transfer(s)) return 0;
+  char name[kTransferNameCap];
+  if (!term_select_upload_file(s->terminal, name)) return 0;
+  trim(name);
+  if (!name[0]) return -1;
+  if (any_transfer(s)) return 0;
+  char path[kTransferPathCap];
+  if (!upload_full_path(name, path, sizeof path)) {
+    zm_set_status(&s->zmodem, "Upload file not found: %s", name);
+    return 0;
+  }
+  return zmodem_start_upload(&s->zmodem, path) == 0 ? 0 : -1;
+}
+
+const char* session_download_dir() {
+  static std::string dir;
+  char path[256];
+  safe_copy(path, sizeof path, g_download_path);
+  normalize_transfer_path(path);
+  dos_create_dir(kDefaultTransferPath);
+  dir = dos_expand_path(path);
+  return dir.c_str();
+}

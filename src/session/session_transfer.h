@@ -1,0 +1,67 @@
+// The session's side of file transfers: the hooks that tie the ZMODEM engine
+// to this session's socket, terminal, settings and dialogs; the download and
+// upload menus of Alt+D and Alt+U; and the transfer work of the session loop
+// (the pumps, Escape, the endings when the session closes).
+//
+// The engine's hooks get the Session as their context.  session_init installs
+// them, so every Session is ready for a transfer; a tool that answers the
+// file-exists question or picks the upload itself replaces those two hooks
+// after session_init.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct Session;
+
+// Installs the ZMODEM hooks of a freshly zeroed Session.
+void session_transfer_init(Session* s);
+
+// Sends bytes of a transfer in one piece with every 0xFF doubled (Telnet
+// IAC).  A peer that is slow to take them is waited for (the thread does
+// nothing else meanwhile) up to kTransferSendStallMs; 0, or -1 when the
+// connection failed or stalled that long.
+int session_transfer_send(Session* s, const uint8_t* bytes, size_t len);
+inline constexpr uint32_t kTransferSendStallMs = 30000;
+
+// The transfer work of one loop turn: detection bytes held too long go to
+// the terminal, the engines' timers, the next slice of a streaming upload,
+// and the terminal redrawn once a failed transfer's box (which gives the
+// reason) has been up for three seconds.  Non-zero when a send failed: the
+// connection is gone.
+int session_transfer_poll(Session* s);
+
+// An upload is streaming: the loop must not pause between turns.
+bool session_transfer_streaming(const Session* s);
+
+// Escape while ZMODEM runs: "Download cancelled" or "Upload cancelled", with
+// the cancel sequence to the other side.  The data still under way is then
+// dropped for two seconds rather than shown as text (or taken for the start
+// of another transfer).
+void session_transfer_escape(Session* s);
+
+// The session is closing: an unfinished transfer ends with "ZMODEM
+// interrupted by disconnect" (the peer closed) or "ZMODEM cancelled".  A
+// download whose sender had already said it was done (its ZFIN came, every
+// file complete) ends as finished.
+void session_transfer_end(Session* s, int closed_by_peer);
+
+// After anything that repainted the terminal: the status box of a running
+// transfer is drawn again in full.
+void session_transfer_redraw_status(Session* s);
+
+// Alt+D: the protocol chooser titled "Download".  ZMODEM downloads start by
+// themselves when the sender begins, so "Z-Modem" starts nothing.  -1 without
+// a terminal, else 0.
+int session_open_download_menu(Session* s);
+// Alt+U: the protocol chooser titled "Upload"; "Z-Modem" picks a file and
+// sends it.  -1 without a terminal or when the upload could not be started
+// for a failed send, else 0.  Nothing is shown while a transfer runs.
+int session_open_upload_menu(Session* s);
+// Lets the user pick a file from the upload directory and starts sending it
+// with ZMODEM: 0 when started or when nothing was picked, -1 on failure.
+int session_start_upload(Session* s);
+
+// The download directory as the engine uses it: g_download_path trimmed, the
+// default when empty, "PROGDIR:" resolved; the default Transfers directory
+// is created when missing.  The text stays valid until the next call.
+const char* session_download_dir();

@@ -1,0 +1,103 @@
+// What the user sees and chooses around a transfer, drawn as boxes over the
+// terminal: the protocol chooser of the download and upload menus, the
+// upload file picker with directory navigation, the "Save as" prompt of
+// XMODEM downloads, the file-exists prompt and a one-line notice.
+//
+// Every dialog is modal: it reads the terminal window's events until it is
+// answered (a close request counts as Escape; a refresh redraws the terminal
+// and the box), hides the cursor while it is up, and redraws the terminal
+// and shows the cursor when it closes.  Only the file-exists prompt keeps
+// the connection served meanwhile, through the TransferWait it is given.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "transfer/transfer_files.h"
+
+struct Terminal;
+
+// ------------------------------------------------------------ protocol chooser
+
+inline constexpr int kProtocolXmodem = 0;
+inline constexpr int kProtocolZmodem = 1;
+
+// "X-Modem" / "Z-Modem" under a title ("Download", "Upload"): 0 for X-Modem,
+// 1 for Z-Modem, -1 for Escape or a close request (and without a window).
+int term_choose_transfer_protocol(Terminal* t, const char* title);
+void term_draw_protocol_chooser(Terminal* t, const char* title, int selection);
+
+// ------------------------------------------------------------ upload picker
+
+struct UploadFileEntry {
+  char entry_name[kTransferNameCap];
+  uint32_t entry_size;  // 0 for directories
+  int32_t is_dir;       // 1 for a directory, the parent entry included
+  int32_t is_parent;    // 1 for ".."
+};
+
+struct UploadFileList {
+  UploadFileEntry* files;  // grows from 32 entries, doubling
+  int file_count;
+  int file_capacity;
+};
+
+// The upload directory in use: g_upload_path trimmed, "PROGDIR:Transfers"
+// when empty (256 bytes).
+void upload_path_current(char* out, size_t cap);
+// Reads the upload directory (created when missing) into the list, sorted,
+// with ".." first when the directory has a parent.  0, or -1 when it cannot
+// be read (the list is then empty).
+int upload_file_list_load(UploadFileList* list);
+// 0, or -1 for an empty name, a name too long to keep whole, or no memory.
+int upload_file_list_append(UploadFileList* list, const char* name, uint32_t size, int is_dir,
+                            int is_parent);
+void upload_file_list_free(UploadFileList* list);
+// The parent entry first, then directories, then files, each by name with
+// A-Z folded to a-z.  Negative, zero or positive like strcmp.
+int upload_file_compare(const UploadFileEntry* a, const UploadFileEntry* b);
+// The parent of a path ("PROGDIR:Transfers" -> "PROGDIR:", "Work:a/b/" ->
+// "Work:a"): 1 with the parent in out, 0 when it has none ("/tmp", "PROGDIR:").
+int upload_path_parent_of(const char* path, char* out, size_t cap);
+int upload_path_parent(char* out, size_t cap);  // of the upload directory
+// The upload directory joined with a name (at most 415 characters): 0, or -1
+// when the path would not fit.
+int upload_path_join(char* out, const char* name);  // out: kTransferPathCap bytes
+// For a directory entry: 1 and the directory it leads to in out (256 bytes),
+// else 0.
+int upload_enter_directory(const UploadFileList* list, int index, char* out);
+
+// The picker: 1 when a file was chosen (its name, without the directory, in
+// name_out of kTransferNameCap bytes), 0 otherwise.  Entering a directory
+// makes it the upload directory (g_upload_path) for later pickers too.
+int term_select_upload_file(Terminal* t, char* name_out);
+// One drawing of the picker (for tests and refreshes).
+void term_draw_upload_picker(Terminal* t, const UploadFileList* list, int selected, int first,
+                             const char* message);
+
+// ------------------------------------------------------------ prompts
+
+// How a dialog keeps the session's connection served while it waits: serve
+// runs one turn of the session without handing data to the transfer and
+// returns 0 once the session is ending.
+struct TransferWait {
+  int (*serve)(void* ctx);
+  void* ctx;
+};
+
+inline constexpr uint32_t kExistsPromptMs = 5000;
+
+// A received file's name exists: 0 overwrite, 1 rename, 2 skip.  Rename after
+// 5 s without an answer; skip at once without a terminal window, and when
+// the session ends while the prompt is up.
+int term_prompt_receive_exists(Terminal* t, const char* name, const TransferWait* wait);
+void term_draw_receive_exists(Terminal* t, const char* name, int selection);
+
+// The "Save as" prompt of XMODEM downloads: 1 with the typed name (at most
+// 127 characters) in out, 0 for Escape, a close request or an empty name.
+int term_prompt_filename(Terminal* t, char* out, size_t cap);
+void term_draw_filename_prompt(Terminal* t, const char* text);
+
+// A one-line notice with "Press any key", up until a key, a mouse button or a
+// close request.
+void term_show_transfer_notice(Terminal* t, const char* text);
+void term_draw_transfer_notice(Terminal* t, const char* text);

@@ -1,0 +1,215 @@
+// The transfer status boxes: the shared layout and the ZMODEM box's redraw
+// policy.
+#include "transfer/transfer_status.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "display/surface.h"
+#include "terminal/terminal.h"
+#include "transfer/dialogs.h"
+#include "transfer/zmodem.h"
+#include "util/text.h"
+
+namespace {
+
+enum : int {
+  kBlack = 0,
+  kBlue = 1,
+  kRed = 4,
+  kGrey = 7,
+  kDarkGrey = 8,
+  kWhite = 15,
+};
+
+// Progress-only updates closer together than this are not drawn.
+constexpr uint32_t kProgressRedrawMs = 199;
+
+void centred_text(Terminal* t, int x, int w, int baseline_y, const char* text, int fg, int bg) {
+  term_dialog_text_bg(t, x + (w - text_px(t, text)) / 2, baseline_y, text, fg, bg);
+}
+
+void draw_bar(Terminal* t, int x, int y, int w, const TransferBoxContent* c) {
+  int cw = term_dialog_cell_w(t);
+  int ch = term_dialog_cell_h(t);
+  int left = x + 2 * cw;
+  int top = y + 8 * ch;
+  int width = w - 4 * cw;
+  int height = std::max(ch, 12);
+  int bottom = top + height - 1;
+  int right = left + width - 1;
+  term_fill_rect(t, left, top, right, bottom, kDarkGrey);
+  term_fill_rect(t, left + 1, top + 1, right - 1, bottom - 1, kGrey);
+
+  int fill = transfer_bar_fill(c->bytes, c->total, width);
+  if (fill > 2) term_fill_rect(t, left + 1, top + 1, left + fill - 1, bottom - 2, kBlue);
+  if (c->total == 0 && c->moving_segment && c->bytes > 0) {
+    int seg = std::max(4 * cw, width / 4);
+    int travel;
+    if (seg >= width - 1) {
+      seg = width - 2;
+      travel = 2;
+    } else {
+      travel = width - seg;
+    }
+    int offset = static_cast<int>((c->bytes / 1024) % static_cast<uint32_t>(travel));
+    term_fill_rect(t, left + 1 + offset, top + 1, left + offset + seg, bottom - 2, kBlue);
+  }
+
+  int baseline_y = top + term_dialog_baseline(t);
+  if (c->total > 0) {
+    char text[16];
+    snprintf(text, sizeof text, "%lu%%",
+             static_cast<unsigned long>(transfer_percent(c->bytes, c->total)));
+    bool over_half = fill > width / 2;
+    centred_text(t, left, width, baseline_y, text, over_half ? kWhite : kBlack,
+                 over_half ? kBlue : kGrey);
+  } else {
+    const char* text = c->no_total_percent ? c->no_total_percent : "--%";
+    centred_text(t, left, width, baseline_y, text, kBlack, kGrey);
+  }
+}
+
+void draw_lines(Terminal* t, int x, int y, int w, const TransferBoxContent* c) {
+  int cw = term_dialog_cell_w(t);
+  int ch = term_dialog_cell_h(t);
+  int bl = term_dialog_baseline(t);
+  // A line longer than the box (a long file name) ends in "..." at its
+  // inner edge instead of running over the frame.
+  size_t room = static_cast<size_t>(std::max(4, (w - 4 * cw) / cw));
+  int line = 2;
+  for (int i = 0; i < 5; ++i) {
+    const char* text = c->lines[i];
+    if (!text) break;
+    char cut[256];
+    if (strlen(text) > room && room < sizeof cut) {
+      snprintf(cut, sizeof cut, "%.*s...", static_cast<int>(room - 3), text);
+      text = cut;
+    }
+    term_dialog_text(t, x + 2 * cw, y + line * ch + bl, text, i == c->warning_line ? kRed : kBlack);
+    ++line;
+  }
+  if (c->speed) term_dialog_text(t, x + 2 * cw, y + line * ch + bl, c->speed, kBlue);
+  draw_bar(t, x, y, w, c);
+}
+
+}  // namespace
+
+void transfer_box_rect(Terminal* t, int* x, int* y, int* width, int* height) {
+  term_update_origin(t);
+  int w = std::max(46 * term_dialog_cell_w(t), 360);
+  int h = std::max(10 * term_dialog_cell_h(t), 148);
+  term_center_dialog_box(t, w, h, x, y);
+  term_clamp_transfer_dialog_box(t, x, y);
+  if (width) *width = w;
+  if (height) *height = h;
+}
+
+void transfer_box_draw(Terminal* t, TransferBoxCache* cache, const TransferBoxContent* content,
+                       bool full) {
+  if (!term_can_draw(t) || !cache || !content) return;
+  int x = 0, y = 0, w = 0, h = 0;
+  transfer_box_rect(t, &x, &y, &w, &h);
+  int cw = term_dialog_cell_w(t);
+  int ch = term_dialog_cell_h(t);
+  bool same_frame = cache->drawn && cache->box_x == x && cache->box_y == y && cache->box_w == w &&
+                    cache->box_h == h && cache->cell_w == cw && cache->cell_h == ch &&
+                    cache->direction == content->direction;
+  if (full || !same_frame) {
+    draw_beveled_box(t, x, y, x + w - 1, y + h - 1);
+    centred_text(t, x, w, y + term_dialog_baseline(t) + 8, content->title, kBlue, kGrey);
+    cache->box_x = x;
+    cache->box_y = y;
+    cache->box_w = w;
+    cache->box_h = h;
+    cache->cell_w = cw;
+    cache->cell_h = ch;
+    cache->direction = content->direction;
+    cache->drawn = 1;
+  } else {
+    term_fill_rect(t, x + 2, y + 2 * ch, x + w - 3, y + h - 3, kGrey);
+  }
+  draw_lines(t, x, y, w, content);
+}
+
+void transfer_format_speed(char* out, int cap, uint32_t start_ms, uint32_t bytes, uint32_t now_ms) {
+  if (start_ms == 0 || bytes == 0) {
+    snprintf(out, static_cast<size_t>(cap), "Speed: --.- KB/s");
+    return;
+  }
+  uint32_t elapsed = now_ms - start_ms;
+  if (elapsed == 0) elapsed = 1;
+  uint64_t rate = static_cast<uint64_t>(bytes) * 1000u / elapsed;
+  snprintf(out, static_cast<size_t>(cap), "Speed: %lu.%lu KB/s",
+           static_cast<unsigned long>(rate / 1024),
+           static_cast<unsigned long>((rate % 1024) * 10 / 1024));
+}
+
+int transfer_bar_fill(uint32_t bytes, uint32_t total, int width) {
+  if (total == 0 || width <= 0) return 0;
+  if (bytes >= total) return width;
+  uint64_t f = static_cast<uint64_t>(bytes) * static_cast<uint64_t>(width) / total;
+  return static_cast<int>(std::min<uint64_t>(f, static_cast<uint64_t>(width)));
+}
+
+uint32_t transfer_percent(uint32_t bytes, uint32_t total) {
+  if (total == 0) return 0;
+  if (bytes >= total) return 100;
+  return static_cast<uint32_t>(static_cast<uint64_t>(bytes) * 100u / total);
+}
+
+void zmodem_draw_status(Terminal* t, ZmodemState* z) {
+  if (!z || z->trailing || !term_can_draw(t)) return;
+  TransferBoxCache* cache = &z->status;
+  uint32_t now = zm_now(z);
+  if (z->active && cache->drawn && z->byte_count != cache->bytes &&
+      z->error_count == cache->errors && strcmp(z->status_text, cache->text) == 0 &&
+      now - cache->last_draw_ms <= kProgressRedrawMs)
+    return;
+  bool full = !cache->drawn;
+
+  bool sending = z->direction == 1;
+  uint32_t total = sending ? z->file_size : z->announced_size;
+  char file_line[200], bytes_line[48], crc_line[24], error_line[96], count_line[48], speed[40];
+  snprintf(file_line, sizeof file_line, "File: %s", z->file_name[0] ? z->file_name : "(pending)");
+  if (total > 0) {
+    snprintf(bytes_line, sizeof bytes_line, "Bytes: %lu/%lu",
+             static_cast<unsigned long>(z->byte_count), static_cast<unsigned long>(total));
+  } else {
+    snprintf(bytes_line, sizeof bytes_line, "Bytes: %lu",
+             static_cast<unsigned long>(z->byte_count));
+  }
+  bool crc32 = sending ? z->use_crc32 != 0 : (z->data_crc_len == 4 || z->header_crc_len == 4);
+  snprintf(crc_line, sizeof crc_line, "CRC: %s", crc32 ? "CRC-32" : "CRC-16");
+  bool failed = !z->active && z->ending == kZmodemFailed;
+  if (failed || strncmp(z->status_text, "CRC mismatch", 12) == 0) {
+    safe_copy(error_line, sizeof error_line, z->status_text);
+  } else {
+    snprintf(error_line, sizeof error_line, "CRC mismatch: %d", z->error_count);
+  }
+  transfer_format_speed(speed, sizeof speed, z->start_ms, z->byte_count, now);
+
+  TransferBoxContent content{};
+  content.title = sending ? "ZModem - Sending" : "ZModem - Receiving";
+  content.direction = z->direction;
+  content.lines[0] = file_line;
+  content.lines[1] = bytes_line;
+  content.lines[2] = crc_line;
+  content.lines[3] = error_line;
+  content.warning_line = failed ? 3 : -1;
+  if (!sending && z->files_total > 0) {
+    snprintf(count_line, sizeof count_line, "File Count: %d/%d", z->files_done, z->files_total);
+    content.lines[4] = count_line;
+  }
+  content.speed = speed;
+  content.bytes = z->byte_count;
+  content.total = total;
+  content.no_total_percent = "--%";
+  transfer_box_draw(t, cache, &content, full);
+
+  cache->last_draw_ms = now;
+  cache->bytes = z->byte_count;
+  cache->errors = z->error_count;
+  safe_copy(cache->text, sizeof cache->text, z->status_text);
+}

@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# kavel-transfer (the program's own session, Telnet layer and ZMODEM engine
+# without a window) against lrzsz, the reference peer, behind kavel-relay: a
+# Telnet server on 127.0.0.1 that doubles 0xFF towards us and strips Telnet
+# commands from us, as a BBS does.  Every file is compared byte for byte.
+#
+# Downloads from sz: sizes around the 1 KiB subpacket, 3 MiB with every byte
+# value and runs of the bytes ZMODEM and Telnet treat specially, a batch of
+# three, a name with a directory part, a name that exists (each answer).
+# Uploads into rz: the same sizes.  Then a short seeded fault campaign in
+# both directions: each run ends either with an identical file and a success
+# or with a failure and no claim of success, and none outlives its idle time
+# (bench/transfer_campaign.sh runs the long one).
+set -u
+BUILD=$(cd "${1:?build dir}" && pwd)
+XFER="$BUILD/kavel-transfer"
+RELAY="$BUILD/kavel-relay"
+for tool in sz rz python3 cmp; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
+done
+for b in "$XFER" "$RELAY"; do [ -x "$b" ] || { echo "FAIL: $b not built"; exit 1; }; done
+work=$(mktemp -d)
+relay_pid=
+trap '[ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null; rm -rf "$work"' EXIT
+fail=0
+expect() {  # description, command...
+  local what=$1; shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; fail=1; fi
+}
+
+# start_relay DIR [relay options] -- COMMAND...: the relay runs COMMAND in DIR;
+# sets $port and $relay_pid.
+start_relay() {
+  local dir=$1; shift
+  rm -f "$work/port"
+  (cd "$dir" && exec "$RELAY" --timeout 60 "$@") >"$work/port" 2>"$work/relay.err" &
+  relay_pid=$!
+  port=
+  for _ in $(seq 100); do
+    port=$(sed -n '1{/^[0-9][0-9]*$/p}' "$work/port" 2>/dev/null)
+    [ -n "$port" ] && return 0
+    sleep 0.05
+  done
+  echo "FAIL: the relay did not start"; fail=1
+  return 1
+}
+stop_relay() { [ -n "$relay_pid" ] && { wait "$relay_pid" 2>/dev/null; relay_pid=; }; }
+
+# xfer ARGS...: runs kavel-transfer; sets $status and $last (its last line).
+xfer() {
+  "$XFER" 127.0.0.1 "$port" --idle-timeout 15 "$@" >"$work/xfer.out" 2>&1
+  status=$?
+  last=$(tail -1 "$work/xfer.out")
+}
+
+src="$work/src"
+mkdir -p "$src"
+for n in 0 1 1023 1024 1025; do head -c "$n" /dev/urandom >"$src/size$n"; done
+# 3 MiB: random bytes, every value, and long runs of CAN, IAC, DEL, XON, XOFF
+# and "*" (and "**" CAN "B", a start pattern inside the data).
+python3 - "$src/special" <<'EOF'
+import os, random, sys
+random.seed(12)
+out = bytearray(range(256)) * 4
+for b in (0x18, 0xFF, 0x7F, 0x11, 0x13, 0x2A, 0x91, 0x93, 0x10, 0x0D):
+    out += bytes([b]) * 3000
+    out += os.urandom(20000)
+out += b"**\x18B00000000000000\r\n" * 100
+while len(out) < 3 * 1024 * 1024:
+    out += random.randbytes(65536)
+open(sys.argv[1], "wb").write(bytes(out[:3 * 1024 * 1024]))
+EOF
+
+# --- downloads ---------------------------------------------------------------
+for f in size0 size1 size1023 size1024 size1025 special; do
+  dl="$work/dl-$f"; mkdir -p "$dl"
+  start_relay "$src" 0 sz -q "$f" || continue
+  xfer --recv "$dl"
+  stop_relay
+  expect "download $f: success ($status, $last)" test "$status" = 0 -a "$last" = "ZMODEM finished"
+  expect "download $f: identical" cmp -s "$src/$f" "$dl/$f"
+done
+
+dl="$work/dl-batch"; mkdir -p "$dl"
+start_relay "$src" 0 sz -q size1 size1025 special && xfer --recv "$dl"
+stop_relay
+expect "batch of three: success ($last)" test "$status" = 0
+for f in size1 size1025 special; do
+  expect "batch of three: $f identical" cmp -s "$src/$f" "$dl/$f"
+done
+
+mkdir -p "$src/sub/dir"; cp "$src/size1023" "$src/sub/dir/report.txt"
+dl="$work/dl-path"; mkdir -p "$dl"
+start_relay "$src" 0 sz -q --full-path sub/dir/report.txt && xfer --recv "$dl"
+stop_relay
+expect "a name with a directory part lands in the download directory ($last)" \
+  cmp -s "$src/sub/dir/report.txt" "$dl/report.txt"
+expect "no directory is made from the offered name" test ! -e "$dl/sub"
+
+for answer in overwrite rename skip; do
+  dl="$work/dl-exists-$answer"; mkdir -p "$dl"
+  printf 'older file\n' >"$dl/size1025"
+  start_relay "$src" 0 sz -q size1025 && xfer --recv "$dl" --on-exists "$answer"
+  stop_relay
+  expect "existing name, $answer: the transfer ends well ($last)" test "$status" = 0
+  case $answer in
+    overwrite)
+      expect "overwrite replaces the file" cmp -s "$src/size1025" "$dl/size1025" ;;
+    rename)
+      expect "rename keeps the old file" grep -q "older file" "$dl/size1025"
+      expect "rename saves as size1025-1" cmp -s "$src/size1025" "$dl/size1025-1" ;;
+    skip)
+      expect "skip keeps the old file" grep -q "older file" "$dl/size1025"
+      expect "skip writes nothing else" test "$(ls "$dl" | wc -l)" = 1 ;;
+  esac
+done
+
+# --- uploads -------------------------------------------------------------------
+for f in size0 size1 size1023 size1024 size1025 special; do
+  up="$work/up-$f"; mkdir -p "$up"
+  start_relay "$up" 0 rz -q -y || continue
+  xfer --zsend "$src/$f"
+  stop_relay
+  expect "upload $f: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
+  expect "upload $f: identical on the receiving side" cmp -s "$src/$f" "$up/$f"
+done
+
+start_relay "$work" 0 rz -q -y && xfer --zsend "$src/no-such-file"
+stop_relay
+expect "a missing upload file fails ($last)" test "$status" = 1 -a "$last" = "Upload file not found"
+
+# --- damaged lines ----------------------------------------------------------------
+head -c 262144 /dev/urandom >"$src/quarter"
+runs=0 good=0 failed=0
+for seed in 1 2 3 4 5 6 7 8; do
+  case $((seed % 4)) in
+    0) damage=(--flip 40) ;;
+    1) damage=(--drop 40) ;;
+    2) damage=(--garbage-at $((seed * 20000))) ;;
+    3) damage=(--cut-after $((seed * 30000))) ;;
+  esac
+  for dir in down up; do
+    runs=$((runs + 1))
+    if [ "$dir" = down ]; then
+      dl="$work/fault-$seed-$dir"; mkdir -p "$dl"
+      start_relay "$src" --seed "$seed" --direction down "${damage[@]}" --quiet 0 sz -q quarter || continue
+      start=$SECONDS
+      "$XFER" 127.0.0.1 "$port" --idle-timeout 5 --recv "$dl" >"$work/xfer.out" 2>&1
+      status=$?
+      got="$dl/quarter"
+    else
+      up="$work/fault-$seed-$dir"; mkdir -p "$up"
+      start_relay "$up" --seed "$seed" --direction up "${damage[@]}" --quiet 0 rz -q -y || continue
+      start=$SECONDS
+      "$XFER" 127.0.0.1 "$port" --idle-timeout 5 --zsend "$src/quarter" >"$work/xfer.out" 2>&1
+      status=$?
+      got="$up/quarter"
+    fi
+    took=$((SECONDS - start))
+    kill "$relay_pid" 2>/dev/null; stop_relay
+    last=$(tail -1 "$work/xfer.out")
+    if [ "$status" = 0 ]; then
+      good=$((good + 1))
+      expect "seed $seed $dir ${damage[*]}: a success has an identical file ($last)" \
+        cmp -s "$src/quarter" "$got"
+    else
+      failed=$((failed + 1))
+      expect "seed $seed $dir ${damage[*]}: a failure claims no success ($last)" \
+        test "$last" != "ZMODEM finished" -a "$last" != "Upload finished"
+    fi
+    expect "seed $seed $dir: ended within its idle time (${took}s)" test "$took" -le 30
+  done
+done
+echo "damaged runs: $runs, identical files: $good, failures reported: $failed"
+exit "$fail"

@@ -1,0 +1,396 @@
+// ZMODEM through the session: the real loop turns, Telnet layer, dispatch
+// and hooks against a second ZMODEM engine on the other end of a socket
+// pair, plus the keys, menus and endings that belong to a session.
+#include "session/session_transfer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "display/term_hooks.h"
+#include "phonebook/prefs.h"
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "session/connection.h"
+#include "session/input.h"
+#include "session/session.h"
+#include "session/session_loop.h"
+#include "session/session_test_util.h"
+#include "support/test_support.h"
+#include "terminal/terminal.h"
+#include "transfer/zmodem.h"
+
+namespace {
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string special_data(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
+  // The bytes ZMODEM and Telnet treat specially, in runs.
+  for (size_t i = 0; i + 64 < n; i += 997)
+    s.replace(i, 8,
+              "\xff\xff\x18\x18**\x18"
+              "B");
+  return s;
+}
+
+// The other side: a ZMODEM engine of its own, talking through the peer end
+// of the socket pair.
+struct Peer {
+  ZmodemState z{};
+  int fd = -1;
+  std::string outgoing;  // sent by the engine, not yet taken by the socket
+  std::string dir;
+  std::string seen;  // every byte the session sent
+
+  explicit Peer(int sock) : fd(sock) {
+    z.hooks.ctx = this;
+    z.hooks.send = [](void* c, const uint8_t* b, size_t n) {
+      static_cast<Peer*>(c)->outgoing.append(reinterpret_cast<const char*>(b), n);
+      return 0;
+    };
+    z.hooks.now_ms = [](void*) { return clock_ms(); };
+    z.hooks.download_dir = [](void* c) { return static_cast<Peer*>(c)->dir.c_str(); };
+  }
+  ~Peer() {
+    if (z.file) fclose(z.file);
+  }
+  void step() {
+    while (!outgoing.empty()) {
+      ssize_t n = write(fd, outgoing.data(), outgoing.size());
+      if (n <= 0) break;
+      outgoing.erase(0, static_cast<size_t>(n));
+    }
+    uint8_t buf[8192];
+    for (;;) {
+      ssize_t n = read(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      seen.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+      zmodem_consume(&z, buf, static_cast<size_t>(n));
+    }
+    zmodem_poll(&z);
+  }
+};
+
+// A session on the program's end of a socket pair, its terminal with or
+// without a (headless) window, and its loop.
+struct SessionRig {
+  SocketPair pair;
+  Session s;
+  std::unique_ptr<Terminal> t = std::make_unique<Terminal>();
+  std::vector<uint8_t> buf = std::vector<uint8_t>(kRecvChunkTransfer);
+  SessionLoop loop;
+  Peer peer{pair.peer};
+  TempDir tmp;
+  std::string dl = tmp.path() + "/dl";
+  std::string up = tmp.path() + "/up";
+
+  explicit SessionRig(bool window = false) {
+    session_input_reset();
+    transfer_prefs_set_defaults();
+    mkdir(dl.c_str(), 0755);
+    mkdir(up.c_str(), 0755);
+    snprintf(g_download_path, sizeof g_download_path, "%s", dl.c_str());
+    snprintf(g_upload_path, sizeof g_upload_path, "%s", up.c_str());
+    peer.dir = tmp.path();
+    session_init(&s);
+    s.sock = pair.ours;
+    term_init_record(t.get());
+    term_clear_screen(t.get());
+    if (window) {
+      display_install_term_hooks();  // the box is drawn through them
+      PlatWindowSpec spec;
+      spec.inner_width = 640;
+      spec.inner_height = 400;
+      t->window = plat_open_window(spec);
+      t->rport = t->window;
+      t->cell_w = 8;
+      t->cell_h = 16;
+      for (int i = 0; i < kTermPalette; i++) t->pens[i] = i;  // palette index = pen
+    }
+    s.terminal = t.get();
+    session_loop_init(&loop, &s, nullptr, "Kavel - test", buf.data());
+  }
+  ~SessionRig() {
+    if (s.zmodem.file) fclose(s.zmodem.file);
+    if (t->window) plat_close_window(t->window);
+    transfer_prefs_set_defaults();
+  }
+  // Session turns and peer steps until done() or the time runs out.
+  template <typename Done>
+  bool run(Done done, uint32_t ms = 10000) {
+    uint32_t start = clock_ms();
+    while (clock_ms() - start < ms) {
+      if (!session_pump_turn(&loop)) return done();
+      peer.step();
+      if (done()) return true;
+    }
+    return false;
+  }
+  void inject(std::initializer_list<PlatEvent> events) {
+    for (const auto& e : events) plat_inject_event(t->window, e);
+  }
+  std::string row(int r) const {
+    std::string text;
+    for (int c = 0; c < kTermCols && t->cells[r][c].ch; c++)
+      text.push_back(static_cast<char>(t->cells[r][c].ch));
+    return text.erase(text.find_last_not_of(' ') + 1);
+  }
+};
+
+PlatEvent vanilla(uint16_t ch, uint16_t qualifier = 0) {
+  return PlatEvent{PLAT_EV_VANILLAKEY, ch, qualifier, 0, 0};
+}
+PlatEvent raw(uint16_t code) {
+  return PlatEvent{PLAT_EV_RAWKEY, code, 0, 0, 0};
+}
+constexpr uint16_t kAlt = 0x10;
+
+bool ended(const ZmodemState& z) {
+  return !z.active && z.ending != kZmodemRunning;
+}
+
+}  // namespace
+
+TEST(SessionTransfer, DownloadsThroughTheSessionLoop) {
+  struct Case {
+    const char* name;
+    size_t size;
+  };
+  for (Case c : {Case{"empty", 0}, Case{"one byte", 1}, Case{"one subpacket and one", 1025},
+                 Case{"specials, 300 KiB", 300 * 1024}}) {
+    SCOPED_TRACE(c.name);
+    SessionRig rig;
+    std::string data = special_data(c.size, static_cast<uint32_t>(c.size));
+    write_file(rig.tmp.path() + "/offer.bin", data);
+    ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/offer.bin").c_str()), 0);
+    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
+    EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM finished");
+    EXPECT_STREQ(rig.peer.z.status_text, "Upload finished");
+    EXPECT_EQ(read_file(rig.dl + "/offer.bin"), data);
+    // The sender's wake-up text reaches the screen; the headers do not.
+    EXPECT_EQ(rig.row(0), "rz");
+    EXPECT_EQ(rig.peer.seen.find('\xff'), std::string::npos);
+  }
+}
+
+TEST(SessionTransfer, UploadFromTheMenuThroughThePicker) {
+  SessionRig rig(true);
+  std::string data = special_data(200 * 1024, 7);
+  write_file(rig.up + "/mine.bin", data);
+  // Alt+U, "Z-Modem", then in the picker past ".." to the file.
+  rig.inject(
+      {vanilla('u', kAlt), raw(RAWKEY_DOWN), vanilla('\r'), raw(RAWKEY_DOWN), vanilla('\r')});
+  ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
+  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload finished");
+  EXPECT_EQ(read_file(rig.tmp.path() + "/mine.bin"), data);
+  EXPECT_EQ(rig.peer.seen.rfind("rz\r", 0), 0u);  // the receiver was woken first
+  EXPECT_EQ(rig.loop.running, 1);
+}
+
+TEST(SessionTransfer, EscapeStopsAStreamingUpload) {
+  SessionRig rig(true);
+  std::string data = special_data(2 * 1024 * 1024, 3);
+  write_file(rig.up + "/big.bin", data);
+  ASSERT_EQ(zmodem_start_upload(&rig.s.zmodem, (rig.up + "/big.bin").c_str()), 0);
+  // Streaming is under way once the receiver asked for data.
+  ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.byte_count > 40000; }));
+  ASSERT_TRUE(rig.s.zmodem.active);
+  rig.inject({vanilla(27)});
+  ASSERT_TRUE(session_pump_turn(&rig.loop));
+  EXPECT_FALSE(rig.s.zmodem.active);
+  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload cancelled");
+  std::string rest = rig.pair.drain_peer();
+  ASSERT_GE(rest.size(), 10u);
+  EXPECT_EQ(rest.substr(rest.size() - 10), std::string("\x18\x18\x18\x18\x18\b\b\b\b\b"));
+  // What the receiver still sends (its acknowledgements) starts nothing.
+  rig.peer.step();
+  session_pump_turn(&rig.loop);
+  EXPECT_FALSE(rig.s.zmodem.active);
+  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload cancelled");
+  // The session goes on: a key typed now reaches the BBS.
+  rig.inject({vanilla('x')});
+  session_pump_turn(&rig.loop);
+  EXPECT_EQ(rig.pair.drain_peer(), "x");
+}
+
+TEST(SessionTransfer, SessionEndsDuringADownload) {
+  struct Case {
+    const char* name;
+    bool peer_closes;  // else the window is closed
+    const char* text;
+  };
+  for (Case c : {Case{"the peer closes", true, "ZMODEM interrupted by disconnect"},
+                 Case{"the window is closed", false, "ZMODEM cancelled"}}) {
+    SCOPED_TRACE(c.name);
+    SessionRig rig(true);
+    std::string data = special_data(3 * 1024 * 1024, 5);
+    write_file(rig.tmp.path() + "/long.bin", data);
+    ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/long.bin").c_str()), 0);
+    ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.byte_count > 100000; }));
+    if (c.peer_closes) {
+      rig.peer.step();
+      shutdown(rig.pair.peer, SHUT_WR);
+    } else {
+      rig.inject({PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0}});
+    }
+    while (session_pump_turn(&rig.loop)) {
+    }
+    EXPECT_EQ(rig.loop.closed_by_peer, c.peer_closes ? 1 : 0);
+    session_transfer_end(&rig.s, rig.loop.closed_by_peer);
+    EXPECT_STREQ(rig.s.zmodem.status_text, c.text);
+    EXPECT_EQ(rig.s.zmodem.ending, kZmodemFailed);
+    EXPECT_EQ(rig.s.zmodem.file, nullptr);
+    std::string partial = read_file(rig.dl + "/long.bin");
+    EXPECT_GT(partial.size(), 0u);
+    EXPECT_EQ(partial, data.substr(0, partial.size()));  // what was written is right
+  }
+}
+
+TEST(SessionTransfer, AClosedLineAfterTheSendersZfinIsAFinishedDownload) {
+  SessionRig rig;
+  write_file(rig.tmp.path() + "/f.bin", "contents");
+  ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/f.bin").c_str()), 0);
+  ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.zfin_seen != 0; }));
+  ASSERT_TRUE(rig.s.zmodem.active);  // waiting for "OO"
+  session_transfer_end(&rig.s, 1);
+  EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM finished");
+  EXPECT_EQ(rig.s.zmodem.ending, kZmodemSucceeded);
+  EXPECT_EQ(read_file(rig.dl + "/f.bin"), "contents");
+}
+
+TEST(SessionTransfer, PromptTurnsKeepTelnetButDropData) {
+  SessionRig rig;
+  memset(rig.buf.data(), 0x5A, rig.buf.size());
+  std::string in = "dropped text" + bytes({255, 253, 24}) + "more";  // IAC DO TTYPE
+  ASSERT_EQ(write(rig.pair.peer, in.data(), in.size()), static_cast<ssize_t>(in.size()));
+  rig.s.transfer_hold = 1;
+  EXPECT_EQ(session_pump_turn(&rig.loop), 1);
+  rig.s.transfer_hold = 0;
+  EXPECT_EQ(rig.row(0), "");                                // no data reached the terminal
+  EXPECT_EQ(rig.pair.drain_peer(), bytes({255, 251, 24}));  // the option was still answered
+  for (uint8_t b : rig.buf) ASSERT_EQ(b, 0x5A);             // the outer turn's bytes untouched
+  // Without the hold the same input is shown.
+  ASSERT_EQ(write(rig.pair.peer, "shown", 5), 5);
+  session_pump_turn(&rig.loop);
+  EXPECT_EQ(rig.row(0), "shown");
+}
+
+TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
+  struct Case {
+    const char* name;
+    std::vector<PlatEvent> keys;
+    int answer;
+  };
+  const Case cases[] = {
+      {"o overwrites", {vanilla('o')}, kZmodemOverwrite},
+      {"Return takes RENAME, the first selection", {vanilla('\r')}, kZmodemRename},
+      {"left, Return: OVERWRITE", {raw(RAWKEY_LEFT), vanilla('\r')}, kZmodemOverwrite},
+      {"Escape skips", {vanilla(27)}, kZmodemSkip},
+      {"a close request skips", {PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0}}, kZmodemSkip},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SessionRig rig(true);
+    rig.s.zmodem.status.drawn = 1;
+    for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
+    ZmodemHooks& h = rig.s.zmodem.hooks;
+    EXPECT_EQ(h.file_exists(h.ctx, "report.txt"), c.answer);
+    EXPECT_EQ(rig.s.zmodem.status.drawn, 0);  // the box is drawn whole afterwards
+    EXPECT_EQ(rig.loop.running, 1);
+  }
+  SessionRig windowless;
+  ZmodemHooks& h = windowless.s.zmodem.hooks;
+  EXPECT_EQ(h.file_exists(h.ctx, "x"), kZmodemSkip);  // nobody to ask
+}
+
+TEST(SessionTransfer, MenusAndTheirLimits) {
+  {
+    SessionRig rig(true);
+    // Alt+D, Escape in the chooser; Alt+D, "Z-Modem": nothing starts.
+    rig.inject(
+        {vanilla('d', kAlt), vanilla(27), vanilla('d', kAlt), raw(RAWKEY_DOWN), vanilla('\r')});
+    session_handle_window_messages(&rig.s, &rig.loop.running);
+    EXPECT_EQ(rig.loop.running, 1);
+    EXPECT_FALSE(rig.s.zmodem.active);
+    EXPECT_EQ(rig.pair.drain_peer(), "");
+    // "X-Modem" shows a notice until a key.
+    rig.inject({vanilla('d', kAlt), vanilla('\r'), vanilla(' '), vanilla('k')});
+    session_handle_window_messages(&rig.s, &rig.loop.running);
+    EXPECT_EQ(rig.pair.drain_peer(), "k");
+  }
+  {
+    SessionRig rig(true);
+    // Alt+U, Z-Modem, Escape in the picker: nothing sent.
+    rig.inject({vanilla('u', kAlt), raw(RAWKEY_DOWN), vanilla('\r'), vanilla(27), vanilla('k')});
+    session_handle_window_messages(&rig.s, &rig.loop.running);
+    EXPECT_FALSE(rig.s.zmodem.active);
+    EXPECT_EQ(rig.pair.drain_peer(), "k");
+  }
+  {
+    SessionRig rig(true);
+    // While a download runs, neither menu opens: the keys after them are
+    // typed at the BBS, not eaten by a chooser.
+    rig.s.zmodem.active = 1;
+    rig.inject({vanilla('u', kAlt), vanilla('d', kAlt), vanilla('k')});
+    session_handle_window_messages(&rig.s, &rig.loop.running);
+    EXPECT_EQ(rig.pair.drain_peer(), "k");
+    rig.s.zmodem.active = 0;
+  }
+  Session none;
+  session_init(&none);
+  EXPECT_EQ(session_open_download_menu(&none), -1);
+  EXPECT_EQ(session_open_upload_menu(&none), -1);
+}
+
+TEST(SessionTransfer, TransferSendsDoubleIacAndReportFailure) {
+  SessionRig rig;
+  const uint8_t with_iac[] = {1, 0xFF, 2};
+  EXPECT_EQ(session_transfer_send(&rig.s, with_iac, 3), 0);
+  EXPECT_EQ(rig.pair.drain_peer(), bytes({1, 255, 255, 2}));
+  std::string big(10000, '\xff');
+  EXPECT_EQ(session_transfer_send(&rig.s, reinterpret_cast<const uint8_t*>(big.data()), big.size()),
+            0);
+  EXPECT_EQ(rig.pair.drain_peer(), std::string(20000, '\xff'));
+  close(rig.pair.peer);
+  rig.pair.peer = -1;
+  EXPECT_EQ(session_transfer_send(&rig.s, with_iac, 3), -1);
+  rig.s.sock = -1;
+  EXPECT_EQ(session_transfer_send(&rig.s, with_iac, 3), -1);
+  rig.s.sock = rig.pair.ours;
+}
+
+TEST(SessionTransfer, AFailedTransfersReasonStaysUpThreeSeconds) {
+  SessionRig rig(true);
+  uint32_t now = 500000;
+  clock_test_set_ms(now);
+  ASSERT_EQ(zmodem_start_upload(&rig.s.zmodem, (rig.up + "/missing.bin").c_str()), 0);
+  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload file not found");
+  ASSERT_EQ(rig.s.zmodem.status.drawn, 1);
+  int x = rig.s.zmodem.status.box_x, y = rig.s.zmodem.status.box_y;
+  int bevel = rig.t->pens[15];
+  EXPECT_EQ(plat_read_pixel(rig.t->window, x, y), bevel);
+  clock_test_set_ms(now + 2999);
+  session_transfer_poll(&rig.s);
+  EXPECT_EQ(plat_read_pixel(rig.t->window, x, y), bevel);  // still there to be read
+  clock_test_set_ms(now + 3000);
+  session_transfer_poll(&rig.s);
+  EXPECT_NE(plat_read_pixel(rig.t->window, x, y), bevel);  // the terminal is back
+  EXPECT_EQ(rig.s.transfer_box_until_ms, 0u);
+  clock_test_reset();
+}

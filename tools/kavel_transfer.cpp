@@ -1,0 +1,216 @@
+// layers: session
+// kavel-transfer: file transfers through a real Kavel session without a
+// window, for scripts, tests and benchmarks.  It is the program's own
+// connection, Telnet layer, session loop and dispatch, and transfer engines;
+// the only things it adds are the command line and the answers a user would
+// give (the file to send, what to do with a file that exists).
+//
+//   kavel-transfer HOST PORT --recv DIR      take the ZMODEM download the host starts, into DIR
+//   kavel-transfer HOST PORT --zsend FILE    upload FILE with ZMODEM
+//   options: --on-exists overwrite|rename|skip   the file-exists answer (default rename)
+//            --idle-timeout SECONDS              give up after that long without a byte (default
+//            60)
+//
+// A download takes every file of the batch the host sends.  The tool ends
+// when the transfer ends, when the host closes the connection, or after the
+// idle time; it prints the final status text as its last line and exits 0
+// when that is a success text ("ZMODEM finished", "Upload finished"), 1
+// otherwise, 2 for a wrong command line.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "phonebook/prefs.h"
+#include "platform/clock.h"
+#include "platform/dos.h"
+#include "session/connection.h"
+#include "session/session.h"
+#include "session/session_loop.h"
+#include "session/session_transfer.h"
+#include "session/telnet.h"
+#include "terminal/terminal.h"
+#include "transfer/zmodem.h"
+#include "util/text.h"
+
+namespace {
+
+enum class Mode { kNone, kZmodemRecv, kZmodemSend, kXmodemRecv, kXmodemSend };
+
+struct Options {
+  const char* host = nullptr;
+  int port = 0;
+  Mode mode = Mode::kNone;
+  const char* path = nullptr;  // DIR for downloads, FILE for uploads
+  const char* xmodem_name = nullptr;
+  int on_exists = kZmodemRename;
+  long idle_seconds = 60;
+};
+
+Options g_options;
+
+void usage(const char* argv0) {
+  fprintf(stderr,
+          "usage: %s HOST PORT --recv DIR | --zsend FILE\n"
+          "           [--on-exists overwrite|rename|skip] [--idle-timeout SECONDS]\n",
+          argv0);
+}
+
+bool parse_args(int argc, char** argv, Options* o) {
+  if (argc < 3) return false;
+  o->host = argv[1];
+  char* end = nullptr;
+  long port = strtol(argv[2], &end, 10);
+  if (!end || *end || port < 1 || port > 65535) return false;
+  o->port = static_cast<int>(port);
+  for (int i = 3; i < argc; ++i) {
+    std::string a = argv[i];
+    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (!v) return false;
+    ++i;
+    if (a == "--recv") {
+      o->mode = Mode::kZmodemRecv;
+      o->path = v;
+    } else if (a == "--zsend") {
+      o->mode = Mode::kZmodemSend;
+      o->path = v;
+    } else if (a == "--xrecv") {
+      o->mode = Mode::kXmodemRecv;
+      o->xmodem_name = v;
+    } else if (a == "--xsend") {
+      o->mode = Mode::kXmodemSend;
+      o->path = v;
+    } else if (a == "--dir") {
+      o->path = v;
+    } else if (a == "--on-exists") {
+      std::string answer = v;
+      if (answer == "overwrite") {
+        o->on_exists = kZmodemOverwrite;
+      } else if (answer == "rename") {
+        o->on_exists = kZmodemRename;
+      } else if (answer == "skip") {
+        o->on_exists = kZmodemSkip;
+      } else {
+        return false;
+      }
+    } else if (a == "--idle-timeout") {
+      o->idle_seconds = strtol(v, &end, 10);
+      if (!end || *end || o->idle_seconds < 1) return false;
+    } else {
+      return false;
+    }
+  }
+  return o->mode != Mode::kNone && o->path && o->path[0];
+}
+
+// The answers a user at the window would give.
+int answer_file_exists(void*, const char*) {
+  return g_options.on_exists;
+}
+
+int pick_given_file(void*, char* path, size_t capacity) {
+  if (g_options.mode != Mode::kZmodemSend) return 0;
+  safe_copy(path, capacity, g_options.path);
+  return 1;
+}
+
+bool is_success(const char* text) {
+  return strcmp(text, "ZMODEM finished") == 0 || strcmp(text, "Upload finished") == 0;
+}
+
+// One session from connect to the end of its transfer; the final status text
+// goes to final.
+void run(Session* s, Terminal* t, char* final, size_t cap) {
+  ZmodemState* z = &s->zmodem;
+  z->hooks.file_exists = answer_file_exists;
+  z->hooks.pick_upload = pick_given_file;
+
+  auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
+  char title[256];
+  snprintf(title, sizeof title, "%s - %s:%d", "Kavel", g_options.host, g_options.port);
+  SessionLoop loop;
+  session_loop_init(&loop, s, nullptr, title, buf.get());
+
+  if (g_options.mode == Mode::kZmodemSend && zmodem_start_upload(z, g_options.path) != 0)
+    loop.running = 0;
+
+  uint64_t seen = 0;
+  uint32_t last_byte_ms = clock_ms();
+  const uint32_t idle_ms = static_cast<uint32_t>(g_options.idle_seconds) * 1000u;
+  bool started = z->active != 0;
+  bool ended = z->ending != kZmodemRunning && z->ending != kZmodemSilent;
+  while (!ended && session_pump_turn(&loop)) {
+    if (loop.bytes_received != seen) {
+      seen = loop.bytes_received;
+      last_byte_ms = clock_ms();
+    }
+    if (z->active) started = true;
+    ended = started && !z->active && z->ending != kZmodemRunning && z->ending != kZmodemSilent;
+    if (!ended && clock_ms() - last_byte_ms >= idle_ms) {
+      char why[96];
+      snprintf(why, sizeof why, "No data for %ld seconds", g_options.idle_seconds);
+      if (z->active) {
+        zmodem_cancel(z, why);
+      } else {
+        safe_copy(z->status_text, sizeof z->status_text, why);
+      }
+      break;
+    }
+  }
+  if (z->active || z->file) session_transfer_end(s, loop.closed_by_peer);
+  s->loop = nullptr;
+  if (!started && loop.closed_by_peer) {
+    safe_copy(final, cap, "Disconnected before a transfer started");
+  } else {
+    safe_copy(final, cap, z->status_text);
+  }
+  (void)t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!parse_args(argc, argv, &g_options)) {
+    usage(argv[0]);
+    return 2;
+  }
+  if (g_options.mode == Mode::kXmodemRecv || g_options.mode == Mode::kXmodemSend) {
+    printf("XMODEM is not available in this version\n");
+    return 1;
+  }
+  dos_install_break_handler();
+  transfer_prefs_set_defaults();
+  if (g_options.mode == Mode::kZmodemRecv) {
+    if (strlen(g_options.path) >= sizeof g_download_path) {
+      printf("Download directory name too long\n");
+      return 1;
+    }
+    safe_copy(g_download_path, sizeof g_download_path, g_options.path);
+  }
+
+  auto session = std::make_unique<Session>();
+  Session* s = session.get();
+  session_init(s);
+  ConnectOptions opts;
+  if (connection_open(g_options.host, g_options.port, &opts, &s->sock) != CONNECT_OK) {
+    printf("Could not connect to %s:%d\n", g_options.host, g_options.port);
+    return 1;
+  }
+  telnet_send_opening_offers(s->sock);
+
+  // The terminal has no window: the bytes outside the transfer are
+  // interpreted as in any session, and nothing is drawn.
+  auto terminal = std::make_unique<Terminal>();
+  Terminal* t = terminal.get();
+  term_init_record(t);
+  session_bind_terminal(s, t, nullptr, g_options.host);
+
+  char final[96] = "";
+  run(s, t, final, sizeof final);
+
+  connection_close(&s->sock);
+  session_release_terminal(s);
+  printf("%s\n", final);
+  return is_success(final) ? 0 : 1;
+}
