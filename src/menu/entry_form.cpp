@@ -179,7 +179,10 @@ void redraw_inline_form(UiContext* ui, void* p) {
 
 // ---------------------------------------------------------------- type chooser --
 
-void draw_type_chooser(UiContext* ui, int choice) {
+}  // namespace
+
+void ui_draw_edit_entry_type_chooser(UiContext* ui, int choice) {
+  if (!ui || choice < 0 || choice >= kEditTypeChoices) return;
   const RowSpec& r = kRows[EDIT_FOCUS_TYPE];
   draw_label(ui, EDIT_FOCUS_TYPE, kGreen);
   int col = column_start(ui, false) + kValueOffset;
@@ -193,11 +196,13 @@ void draw_type_chooser(UiContext* ui, int choice) {
   if (after < width) ui_text_bg_cell(ui, r.row, col + after, 1, "\x10", UI_YELLOW, kGreen);
 }
 
+namespace {
+
 // 1 when a choice was taken into the copy, 0 when left unchanged, -1 when
 // the display failed.
 int run_type_chooser(UiContext* ui, PhoneEntry* e) {
   int choice = ui_edit_entry_type_choice(e->font);
-  draw_type_chooser(ui, choice);
+  ui_draw_edit_entry_type_chooser(ui, choice);
   int idle = 0;
   for (;;) {
     int code = g_ui_form_idle_ticks > 0 ? ui_wait_key_timeout(ui, 0, 500000) : ui_wait_key(ui);
@@ -240,7 +245,7 @@ int run_type_chooser(UiContext* ui, PhoneEntry* e) {
       default:
         continue;
     }
-    draw_type_chooser(ui, choice);
+    ui_draw_edit_entry_type_chooser(ui, choice);
   }
 }
 

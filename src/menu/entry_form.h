@@ -47,6 +47,8 @@ void ui_draw_edit_entry_menu(UiContext* ui, const PhoneEntry* e, int focus, int 
 void ui_draw_edit_entry_option_index(UiContext* ui, const PhoneEntry* e, int focus,
                                      bool highlighted);
 void ui_draw_edit_entry_action_row(UiContext* ui, int focus);
+// The type chooser on the Type row, showing choice (0..6).
+void ui_draw_edit_entry_type_chooser(UiContext* ui, int choice);
 // The width in cells of a row's column (33 or 38 in a normal window).
 int ui_edit_entry_option_width(const UiContext* ui, int focus);
 // Edits one text field of the working copy inline; 1 when accepted.
