@@ -213,8 +213,9 @@ void ui_draw_transfer_path_row(UiContext* ui, int screen_row, bool focused, cons
   char shown[64];
   settings_path_shown(path, shown);
   char line[96];
+  // The whole shortened path fits the row (21 + 51 cells of 74), so its end,
+  // the part that tells one directory from another, stays in view.
   snprintf(line, sizeof line, "%-20.20s %.60s", label, shown);
-  line[63] = '\0';
   ui_text_bg_cell(ui, screen_row, kRowCol, kRowWidth, line, UI_WHITE, focused ? UI_BLUE : UI_BLACK);
 }
 
