@@ -17,6 +17,8 @@
 #include "util/charset.h"
 #include "util/text.h"
 
+void (*g_scrollback_viewer_opened)(ScrollbackViewer* v) = nullptr;
+
 namespace {
 
 constexpr int kLineChars = 80;
@@ -543,6 +545,7 @@ void scrollback_viewer_run(Terminal* t) {
   if (!t || !t->window) return;
   ScrollbackViewer v;
   if (scrollback_viewer_open(&v, t) != 0) return;
+  if (g_scrollback_viewer_opened) g_scrollback_viewer_opened(&v);
   bool closing = false;
   while (!closing) {
     plat_wait_event(v.window, -1);

@@ -93,6 +93,10 @@ void scrollback_window_redraw_view(ScrollbackViewer* v);
 void scrollback_window_draw_row(ScrollbackViewer* v, int text_row);
 void scrollback_redraw_selection_delta(ScrollbackViewer* v, const ScrollbackSelection& before);
 
+// Tests: called once the viewer's window is open and drawn, so that a test
+// can queue the window's events (null: nothing).
+extern void (*g_scrollback_viewer_opened)(ScrollbackViewer* v);
+
 // Where the scratch file goes (default: the program's directory); tests
 // point it elsewhere.  Empty restores the default.
 void scrollback_set_temp_dir(const char* dir);
