@@ -83,7 +83,7 @@ xdotool windowfocus --sync "$term_win" 2>/dev/null
 sleep 1
 xdotool type --delay 60 "Drag me: ABC"
 keys Return
-xdotool type --delay 60 "Box: ═╬═"
+LC_ALL=C.UTF-8 xdotool type --delay 60 "Box: ═╬═"
 keys Return
 
 keys alt+b
