@@ -190,8 +190,11 @@ int menu_dispatch(MenuState* m, int code) {
       break;
     case MENU_KEY_ALT_E:
       if (count > 0 && !forms_refused(m)) {
+        // The entry's position after the editor, also when its save failed:
+        // a changed favourite flag has moved it in the list either way.
         int at = m->selected;
-        if (ui_edit_entry(&m->ui, &m->pb, m->path.c_str(), m->selected, &at)) m->selected = at;
+        ui_edit_entry(&m->ui, &m->pb, m->path.c_str(), m->selected, &at);
+        m->selected = at;
       }
       break;
     case MENU_KEY_ALT_A:
