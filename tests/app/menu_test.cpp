@@ -465,7 +465,7 @@ TEST_F(MenuController, OddFilesDrawAndSaveWithoutLosingEntries) {
                             std::string(400, '\\') + "|" + std::string(2000, '|') + "\n";
   std::string garbage;
   for (int i = 0; i < 4096; i++) garbage.push_back(static_cast<char>((i * 7919) % 256));
-  std::string control_names = std::string("Bell\a\x1b[2J|host\x01|23\n", 22);
+  std::string control_names = "Bell\a\x1b[2J|host\x01|23\n";
   const Case cases[] = {
       {"very long fields", long_fields + "Ok|ok.example|23\n", 2},
       {"binary garbage", garbage + "\nOk|ok.example|23\n", 0},
