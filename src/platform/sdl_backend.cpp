@@ -159,6 +159,18 @@ int on_display_lost(Display*) {
   _exit(1);
 }
 
+// A program that asks for the text Kavel put on the clipboard and is gone
+// before the answer (xclip -o cut short, an editor that closed) makes every
+// request of the answer (looking at its window, setting the property,
+// sending the notice) fail with BadWindow.  A window that is gone is no
+// reason to end a session: those requests simply did nothing.  Every other
+// error goes to the handler that was there before (SDL's).
+XErrorHandler g_x_error_before = nullptr;
+int on_x_error(Display* dpy, XErrorEvent* e) {
+  if (e->error_code == BadWindow) return 0;
+  return g_x_error_before ? g_x_error_before(dpy, e) : 0;
+}
+
 Display* x11_display(SDL_Window* win) {
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);
@@ -230,7 +242,10 @@ bool video_ready() {
       SDL_StartTextInput();
       atexit(SDL_Quit);
 #if defined(SDL_VIDEO_DRIVER_X11)
-      if (strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) XSetIOErrorHandler(on_display_lost);
+      if (strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) {
+        XSetIOErrorHandler(on_display_lost);
+        g_x_error_before = XSetErrorHandler(on_x_error);
+      }
 #endif
     }
   }

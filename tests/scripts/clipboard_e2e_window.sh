@@ -4,7 +4,8 @@
 #   - Alt+B over a session with the test BBS opens "Kavel Scrollback"; its
 #     scratch file is owner-only and goes when the viewer closes;
 #   - a mouse drag copies text that xclip reads back as the expected UTF-8
-#     (box drawing included);
+#     (box drawing included); a program that asks for it and leaves before
+#     the answer does not end Kavel;
 #   - xclip's text pasted with Alt+V reaches the BBS with CR line ends, 255
 #     doubled on the wire (the BBS reads it back as one 255), CP437 for
 #     box drawing;
@@ -129,6 +130,14 @@ for _ in $(seq 30); do
   sleep 0.2
 done
 expect "a drag copies the text that xclip reads back (got '$copied')" test "$copied" = "Drag me: ABC"
+# A program that asks for the clipboard and is gone before Kavel answers
+# (here Kavel is held still meanwhile) does not end Kavel.
+kpid=$(pgrep -P "$kavel_pid" | head -1)
+kill -STOP "$kpid"
+timeout 1 xclip -o -selection clipboard >/dev/null 2>&1
+kill -CONT "$kpid"
+sleep 1
+expect "a clipboard request whose program left does not end Kavel" kill -0 "$kpid"
 # A drag over the box drawing the board echoed gives the same characters.
 box_line=$(grep -an $'\xcd\xce\xcd' "$scratch" | head -1 | cut -d: -f1)
 expect "the pasted box drawing is in the viewer's text as CP437" test -n "$box_line"
