@@ -164,7 +164,10 @@ int on_display_lost(Display*) {
 // request of the answer (looking at its window, setting the property,
 // sending the notice) fail with BadWindow.  A window that is gone is no
 // reason to end a session: those requests simply did nothing.  Every other
-// error goes to the handler that was there before (SDL's).
+// error goes to Xlib's own handler.  It is installed before SDL starts, so
+// that SDL's handler passes such errors on to it and SDL puts it back (not
+// Xlib's) when it shuts down: errors of SDL's second connection (its
+// wake-up messages to windows that are gone) are only reported then.
 XErrorHandler g_x_error_before = nullptr;
 int on_x_error(Display* dpy, XErrorEvent* e) {
   if (e->error_code == BadWindow) return 0;
@@ -228,6 +231,9 @@ bool video_ready() {
     if (!asked && !getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) {
       SDL_SetHint(SDL_HINT_VIDEODRIVER, "KMSDRM");
     }
+#if defined(SDL_VIDEO_DRIVER_X11)
+    g_x_error_before = XSetErrorHandler(on_x_error);
+#endif
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       g_video = Video::failed;
     } else if (!asked && is_invisible_driver(SDL_GetCurrentVideoDriver())) {
@@ -242,10 +248,7 @@ bool video_ready() {
       SDL_StartTextInput();
       atexit(SDL_Quit);
 #if defined(SDL_VIDEO_DRIVER_X11)
-      if (strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) {
-        XSetIOErrorHandler(on_display_lost);
-        g_x_error_before = XSetErrorHandler(on_x_error);
-      }
+      if (strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) XSetIOErrorHandler(on_display_lost);
 #endif
     }
   }

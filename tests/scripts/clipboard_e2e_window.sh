@@ -208,6 +208,7 @@ keys alt+x
 keys y
 harness_wait_kavel 5
 expect "the menu ends with status 0 (got $status)" test "$status" -eq 0
+[ "$status" -eq 0 ] || cat "$work/kavel.out"
 if [ -f "$work/prefs.saved" ]; then cp "$work/prefs.saved" "$BUILD/kavel.prefs"; else rm -f "$BUILD/kavel.prefs"; fi
 
 [ "$fail" = 0 ] && echo "clipboard_e2e_window: all passed"
