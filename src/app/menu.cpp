@@ -8,9 +8,11 @@
 #include <cstring>
 
 #include "display/modes.h"
+#include "menu/entry_form.h"
 #include "menu/entry_list.h"
 #include "menu/import_picker.h"
 #include "menu/popups.h"
+#include "menu/settings_form.h"
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
 #include "session/dialing.h"
@@ -25,11 +27,19 @@ int count_of(const MenuState* m) {
   return static_cast<int>(m->pb.count);
 }
 
-// The forms for entries and settings are a later part of the program.
-void not_yet(MenuState* m, const char* what) {
-  char text[128];
-  snprintf(text, sizeof text, "The %s is not available in this version yet.", what);
-  ui_message(&m->ui, text);
+// Tells the user about a failed save of the phonebook (read-only or not).
+void say_save_failed(MenuState* m, int rc, const char* fallback) {
+  const char* text = rc == kSaveReadOnly ? phonebook_save_message(rc) : fallback;
+  if (rc != 0) ui_message(&m->ui, text ? text : fallback);
+}
+
+// The forms write the phonebook: after a partly read file they are not
+// opened at all, so that nothing typed into them is lost to a refused save.
+bool forms_refused(MenuState* m) {
+  if (!m->save_refused) return false;
+  ui_message(&m->ui, kMenuMsgPartialLoad);
+  ui_invalidate_menu_caches();
+  return true;
 }
 
 void remove_entry(Phonebook* pb, int index) {
@@ -173,22 +183,27 @@ int menu_dispatch(MenuState* m, int code) {
       ui_invalidate_menu_caches();
       break;
     case MENU_KEY_ALT_G:
-      not_yet(m, "settings form");
-      ui_invalidate_menu_caches();
+      if (ui_global_settings_form(&m->ui) != 0) return 1;
       break;
     case MENU_KEY_ALT_S:
       menu_sort(m);
       ui_invalidate_menu_caches();
       break;
     case MENU_KEY_ALT_E:
-      if (count > 0) {
-        not_yet(m, "entry editor");
-        ui_invalidate_menu_caches();
+      if (count > 0 && !forms_refused(m)) {
+        // The entry's position after the editor, also when its save failed:
+        // a changed favourite flag has moved it in the list either way.
+        int at = m->selected;
+        ui_edit_entry(&m->ui, &m->pb, m->path.c_str(), m->selected, &at);
+        m->selected = at;
       }
       break;
     case MENU_KEY_ALT_A:
-      not_yet(m, "entry editor");
-      ui_invalidate_menu_caches();
+      if (!forms_refused(m)) {
+        int at = -1;
+        ui_add_entry(&m->ui, &m->pb, m->path.c_str(), &at);
+        if (at >= 0) m->selected = at;
+      }
       break;
     case 127:
       if (count > 0) menu_delete_selected(m);
@@ -235,7 +250,7 @@ void menu_delete_selected(MenuState* m) {
     return;
   }
   remove_entry(&m->pb, m->selected);
-  if (menu_save(m) != 0) ui_message(&m->ui, "Could not save phone book.");
+  say_save_failed(m, menu_save(m), kPhonebookMsgSaveFailed);
   int count = count_of(m);
   if (count > 0) {
     if (m->selected >= count) m->selected = count - 1;
@@ -259,7 +274,7 @@ void menu_sort(MenuState* m) {
       break;
     }
   }
-  if (menu_save(m) != 0) ui_message(&m->ui, "Could not save sorted phone book.");
+  say_save_failed(m, menu_save(m), "Could not save sorted phone book.");
   m->offset = m->selected > kMenuListRows - 1 ? m->selected - (kMenuListRows - 1) : 0;
 }
 

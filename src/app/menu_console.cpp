@@ -68,7 +68,8 @@ void apply_type(PhoneEntry* e, const char* answer) {
 }
 
 void save_or_say(Console* c) {
-  if (menu_save(c->m) != 0) say(c, "Could not save phone book.");
+  int rc = menu_save(c->m);
+  if (rc != 0) say(c, phonebook_save_message(rc));
 }
 
 void add_entry(Console* c) {
@@ -152,12 +153,13 @@ void paths(Console* c) {
   normalize_transfer_path(g_upload_path);
   ask_flag(c, "Beep sound (0/1) [%d]: ", &g_beep_sound_enabled);
   ask_flag(c, "Modem sound before connect (0/1) [%d]: ", &g_modem_sound_enabled);
-  if (transfer_prefs_save() != 0) say(c, "Could not save kavel.prefs.");
+  int rc = transfer_prefs_save();
+  if (rc != 0) say(c, transfer_prefs_save_message(rc));
 }
 
 void sort_by_name(Console* c) {
   if (c->m->pb.count > 1) phonebook_sort_alpha(&c->m->pb);
-  menu_save(c->m);
+  save_or_say(c);
 }
 
 void call_entry(Console* c, const char* answer) {

@@ -9,6 +9,7 @@
 #include "menu/ui_draw.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "util/charset.h"
 
 int g_ui_nav_last_key = 0;
 uint32_t g_ui_nav_last_ms = 0;
@@ -19,34 +20,29 @@ namespace {
 constexpr uint16_t kAltQualifiers =
     PLAT_QUAL_LALT | PLAT_QUAL_RALT | PLAT_QUAL_LCOMMAND | PLAT_QUAL_RCOMMAND;
 constexpr uint16_t kShiftQualifiers = PLAT_QUAL_LSHIFT | PLAT_QUAL_RSHIFT;
-constexpr uint32_t kNavRepeatMs = 40;
+constexpr uint32_t kNavDuplicateMs = 40;
 
-// One key's press filter: the last accepted press, the last press seen and
-// whether the key is held.
-struct PressFilter {
-  bool has_last;
-  uint32_t last_ms;
-  uint32_t seen_ms;
-  bool down;
-};
-PressFilter g_alt_return;
-PressFilter g_alt_t;
+// The form the last accepted navigation code came in (raw or translated):
+// a desktop that delivers one press in both forms sends the same code twice,
+// once in each.
+int g_ui_nav_last_form = 0;
+
+// The event behind the code ui_poll_key returned last: its form and whether
+// it was the keyboard's repeat of a held key.
+int g_polled_form = UI_KEY_FORM_TRANSLATED;
+bool g_polled_repeat = false;
+
+// The physical key a hotkey took, while it is held: its repeats belong to
+// the hotkey (also after Alt is let go) and are no keys of their own.
+bool g_hotkey_held = false;
+int g_hotkey_key = -1;
 
 bool within(uint32_t now, uint32_t then, uint32_t ms) {
   return now - then < ms;
 }
 
-int accept_press(PressFilter* f) {
-  uint32_t now = clock_ms();
-  bool refuse = f->has_last && within(now, f->last_ms, 80);
-  // A held key acts once, not on every key repeat.
-  if (f->down && within(now, f->seen_ms, 140)) refuse = true;
-  f->seen_ms = now;
-  if (refuse) return 0;
-  f->last_ms = now;
-  f->has_last = true;
-  f->down = true;
-  return 1;
+bool is_alt_code(int code) {
+  return code >= MENU_KEY_ALT_RETURN && code <= MENU_KEY_ALT_T;
 }
 
 // The code of an Alt (or Amiga) letter; 0 for other letters.
@@ -71,7 +67,7 @@ int alt_letter_code(int upper) {
     case 'V':
       return MENU_KEY_ALT_V;
     case 'T':
-      return ui_alt_t_accept() ? MENU_KEY_ALT_T : 0;
+      return MENU_KEY_ALT_T;
     default:
       return 0;
   }
@@ -147,29 +143,47 @@ int raw_plain(uint16_t code, uint16_t qualifier) {
 
 int translate_raw(const PlatEvent& ev) {
   uint16_t code = ev.code;
-  if (code & PLAT_KEY_UP) {
-    uint16_t key = code & 0x7F;
-    if (key == RAWKEY_RETURN || key == RAWKEY_KP_ENTER) g_alt_return.down = false;
-    if (key == 0x14) g_alt_t.down = false;
-    return 0;
-  }
+  if (code & PLAT_KEY_UP) return 0;
   if (ev.qualifier & kAltQualifiers) {
-    if (code == RAWKEY_RETURN || code == RAWKEY_KP_ENTER)
-      return ui_alt_return_accept() ? MENU_KEY_ALT_RETURN : 0;
+    if (code == RAWKEY_RETURN || code == RAWKEY_KP_ENTER) return MENU_KEY_ALT_RETURN;
     if (int letter = raw_letter(code)) return alt_letter_code(letter);
   }
   return raw_plain(code, ev.qualifier);
 }
 
+// A translated key is a Unicode character; the menu works in CP437, so a
+// character CP437 has no code for is no key at all (never a code that its
+// low byte happens to name).
 int translate_vanilla(const PlatEvent& ev) {
-  int ch = ev.code & 0xFF;
+  uint32_t ch = ev.code;
   if (ch == 9) return (ev.qualifier & kShiftQualifiers) ? MENU_KEY_SHIFT_TAB : 9;
   if (ev.qualifier & kAltQualifiers) {
-    if (ch == 13 || ch == 10) return ui_alt_return_accept() ? MENU_KEY_ALT_RETURN : 0;
-    if (ch < 128 && isalpha(ch) && strchr("EADXSZIGVT", toupper(ch)))
-      return alt_letter_code(toupper(ch));
+    if (ch == 13 || ch == 10) return MENU_KEY_ALT_RETURN;
+    if (ch < 128 && isalpha(static_cast<int>(ch)) &&
+        strchr("EADXSZIGVT", toupper(static_cast<int>(ch))))
+      return alt_letter_code(toupper(static_cast<int>(ch)));
   }
-  return ch;
+  if (ch < 128) return static_cast<int>(ch);
+  int byte = unicode_to_cp437(ch);
+  return byte > 0 ? byte : 0;
+}
+
+// Hotkeys act once per physical press: the keyboard's repeat of a held
+// Alt+key is refused, and so are the repeats of its key after Alt is let go.
+int hotkey_press(const PlatEvent& ev, int code) {
+  if (!is_alt_code(code)) return code;
+  if (ev.repeat) return 0;
+  g_hotkey_held = ev.key >= 0;
+  g_hotkey_key = ev.key;
+  return code;
+}
+
+bool repeat_of_hotkey(const PlatEvent& ev) {
+  return ev.repeat && g_hotkey_held && ev.key == g_hotkey_key;
+}
+
+void note_release(const PlatEvent& ev) {
+  if (g_hotkey_held && (ev.code & 0x7F) == g_hotkey_key) g_hotkey_held = false;
 }
 
 bool is_nav(int code) {
@@ -184,7 +198,7 @@ int filter_wait_code(UiContext* ui, int code) {
     ui_draw_main_menu_time(ui);
     return 0;
   }
-  return ui_filter_duplicate_nav_key(code);
+  return ui_filter_duplicate_nav_key(code, g_polled_form, g_polled_repeat);
 }
 
 bool top_bar_shown(const UiContext* ui) {
@@ -193,22 +207,17 @@ bool top_bar_shown(const UiContext* ui) {
 
 }  // namespace
 
-int ui_alt_return_accept() {
-  return accept_press(&g_alt_return);
-}
-
-int ui_alt_t_accept() {
-  return accept_press(&g_alt_t);
-}
-
 void ui_input_reset() {
-  g_alt_return = PressFilter{};
-  g_alt_t = PressFilter{};
   g_ui_nav_last_key = 0;
   g_ui_nav_last_ms = 0;
+  g_ui_nav_last_form = 0;
+  g_polled_form = UI_KEY_FORM_TRANSLATED;
+  g_polled_repeat = false;
+  g_hotkey_held = false;
+  g_hotkey_key = -1;
 }
 
-int ui_filter_duplicate_nav_key(int code) {
+int ui_filter_duplicate_nav_key(int code, int form, bool repeat) {
   if (code == 0 || code == MENU_KEY_REDRAW || code == MENU_KEY_TICK) return code;
   if (!is_nav(code)) {
     g_ui_nav_last_key = 0;
@@ -216,10 +225,13 @@ int ui_filter_duplicate_nav_key(int code) {
     return code;
   }
   uint32_t now = clock_ms();
-  if (code == g_ui_nav_last_key && g_ui_nav_last_ms != 0 &&
-      within(now, g_ui_nav_last_ms, kNavRepeatMs))
+  // The same press a second time, in the other form: dropped.  A press in
+  // the same form is a new press, and a repeat is a held key moving on.
+  if (!repeat && code == g_ui_nav_last_key && g_ui_nav_last_ms != 0 && form != g_ui_nav_last_form &&
+      within(now, g_ui_nav_last_ms, kNavDuplicateMs))
     return 0;
   g_ui_nav_last_key = code;
+  g_ui_nav_last_form = form;
   // 0 stands for "no time": a press at clock 0 is remembered as 1 ms.
   g_ui_nav_last_ms = now ? now : 1;
   return code;
@@ -249,15 +261,22 @@ int ui_poll_key(UiContext* ui) {
         }
         break;
       case PLAT_EV_RAWKEY:
-        code = translate_raw(ev);
+        if (ev.code & PLAT_KEY_UP) note_release(ev);
+        if (repeat_of_hotkey(ev)) break;
+        code = hotkey_press(ev, translate_raw(ev));
         break;
       case PLAT_EV_VANILLAKEY:
-        code = translate_vanilla(ev);
+        if (repeat_of_hotkey(ev)) break;
+        code = hotkey_press(ev, translate_vanilla(ev));
         break;
       default:
         break;
     }
-    if (code != 0) return code;
+    if (code != 0) {
+      g_polled_form = ev.cls == PLAT_EV_RAWKEY ? UI_KEY_FORM_RAW : UI_KEY_FORM_TRANSLATED;
+      g_polled_repeat = ev.repeat;
+      return code;
+    }
   }
   return 0;
 }

@@ -48,15 +48,19 @@ int ui_poll_key(UiContext* ui);
 int ui_wait_key(UiContext* ui);
 // The same for at most the given time; MENU_KEY_TICK when it passed.
 int ui_wait_key_timeout(UiContext* ui, int seconds, int microseconds);
-// Drops a navigation code (arrows, pages, Home, End, Tab, Shift+Tab) that
-// repeats the last accepted one within 40 ms; 0 when dropped.
-int ui_filter_duplicate_nav_key(int code);
+// The form a key arrived in.
+enum : int { UI_KEY_FORM_TRANSLATED = 0, UI_KEY_FORM_RAW = 1 };
+// Drops a navigation code (arrows, pages, Home, End, Tab, Shift+Tab) that is
+// the last accepted press delivered a second time: the same code in the
+// other form within 40 ms.  Presses in the same form are real presses and
+// a repeat (repeat set) is a held key moving on: neither is ever dropped.
+// 0 when dropped.  The waits pass the form and repeat mark of the event.
+int ui_filter_duplicate_nav_key(int code, int form = UI_KEY_FORM_TRANSLATED, bool repeat = false);
 
-// Alt+Return and Alt+T act once per press: a press within 80 ms of the last
-// accepted one, or a key repeat while the key is held, is refused.  1
-// accepts.
-int ui_alt_return_accept();
-int ui_alt_t_accept();
+// Hotkeys (Alt or Amiga with a letter or Return) act once per physical
+// press: the keyboard's repeats of a held hotkey give no code, nor do the
+// repeats of its key after Alt is let go, until that key is released.
+
 // Forgets the filters' memory (tests).
 void ui_input_reset();
 

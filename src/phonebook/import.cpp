@@ -263,8 +263,10 @@ int import_run_file(Phonebook* pb, const char* pb_path, const char* list_path, i
     safe_copy(message, kImportMessageCap, kImportMsgOutOfMemory);
     return IMPORT_OUT_OF_MEMORY;
   }
-  if (*imported + *updated > 0 && phonebook_save(pb, pb_path) != 0) {
-    safe_copy(message, kImportMessageCap, kImportMsgSaveFailed);
+  int saved = *imported + *updated > 0 ? phonebook_save(pb, pb_path) : 0;
+  if (saved != 0) {
+    safe_copy(message, kImportMessageCap,
+              saved == kSaveReadOnly ? phonebook_save_message(saved) : kImportMsgSaveFailed);
     return IMPORT_SAVE_FAILED;
   }
   import_format_summary(message, *imported, *updated, *skipped);

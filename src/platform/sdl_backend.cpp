@@ -159,6 +159,21 @@ int on_display_lost(Display*) {
   _exit(1);
 }
 
+// A program that asks for the text Kavel put on the clipboard and is gone
+// before the answer (xclip -o cut short, an editor that closed) makes every
+// request of the answer (looking at its window, setting the property,
+// sending the notice) fail with BadWindow.  A window that is gone is no
+// reason to end a session: those requests simply did nothing.  Every other
+// error goes to Xlib's own handler.  It is installed before SDL starts, so
+// that SDL's handler passes such errors on to it and SDL puts it back (not
+// Xlib's) when it shuts down: errors of SDL's second connection (its
+// wake-up messages to windows that are gone) are only reported then.
+XErrorHandler g_x_error_before = nullptr;
+int on_x_error(Display* dpy, XErrorEvent* e) {
+  if (e->error_code == BadWindow) return 0;
+  return g_x_error_before ? g_x_error_before(dpy, e) : 0;
+}
+
 Display* x11_display(SDL_Window* win) {
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);
@@ -216,6 +231,9 @@ bool video_ready() {
     if (!asked && !getenv("DISPLAY") && !getenv("WAYLAND_DISPLAY")) {
       SDL_SetHint(SDL_HINT_VIDEODRIVER, "KMSDRM");
     }
+#if defined(SDL_VIDEO_DRIVER_X11)
+    g_x_error_before = XSetErrorHandler(on_x_error);
+#endif
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
       g_video = Video::failed;
     } else if (!asked && is_invisible_driver(SDL_GetCurrentVideoDriver())) {

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/keymap.h"
+#include "session/clipboard_keys.h"
 #include "session/session.h"
 #include "session/session_transfer.h"
 #include "session/telnet.h"
@@ -72,9 +73,8 @@ bool hotkey_letter_known(uint8_t letter) {
 
 // The hotkey table by letter (upper case); true when the letter is a hotkey.
 // Alt+E leaves the phonebook request, which the session loop serves (the
-// in-session phonebook); Alt+U / Alt+D open the transfer menus.  Alt+B
-// (scrollback) and Alt+V (paste) are reserved: the features behind them are
-// not built yet.
+// in-session phonebook); Alt+U / Alt+D open the transfer menus, Alt+B the
+// scrollback viewer, Alt+V pastes the clipboard.
 bool hotkey_letter(Session* s, int* running, uint8_t letter, bool raw_path) {
   switch (letter) {
     case 'E':
@@ -89,7 +89,9 @@ bool hotkey_letter(Session* s, int* running, uint8_t letter, bool raw_path) {
     case 'B':
       // The raw path's character check leaves B out: a raw B with Alt that
       // got this far was not the B key.
-      return !raw_path;
+      if (raw_path) return false;
+      session_open_scrollback_window(s);
+      return true;
     case 'L':
       end_if_failed(session_send_login(s), running);
       return true;
@@ -100,6 +102,7 @@ bool hotkey_letter(Session* s, int* running, uint8_t letter, bool raw_path) {
       end_if_failed(session_open_download_menu(s), running);
       return true;
     case 'V':
+      end_if_failed(session_paste_clipboard(s), running);
       return true;
     case 'X':
       session_confirm_exit_kavel(s, running);

@@ -13,6 +13,7 @@
 
 #include "display/modes.h"
 #include "menu/entry_list.h"
+#include "menu/line_edit.h"
 #include "menu/popups.h"
 #include "menu/ui_input.h"
 #include "phonebook/phonebook.h"
@@ -464,7 +465,7 @@ TEST_F(MenuController, OddFilesDrawAndSaveWithoutLosingEntries) {
                             std::string(400, '\\') + "|" + std::string(2000, '|') + "\n";
   std::string garbage;
   for (int i = 0; i < 4096; i++) garbage.push_back(static_cast<char>((i * 7919) % 256));
-  std::string control_names = std::string("Bell\a\x1b[2J|host\x01|23\n", 22);
+  std::string control_names = "Bell\a\x1b[2J|host\x01|23\n";
   const Case cases[] = {
       {"very long fields", long_fields + "Ok|ok.example|23\n", 2},
       {"binary garbage", garbage + "\nOk|ok.example|23\n", 0},
@@ -494,3 +495,78 @@ TEST_F(MenuController, OddFilesDrawAndSaveWithoutLosingEntries) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------- the forms --
+
+class MenuForms : public MenuController {
+ protected:
+  void SetUp() override {
+    MenuController::SetUp();
+    g_ui_saved_feedback_ticks = 0;
+    g_ui_form_idle_ticks = 2;
+  }
+  void TearDown() override {
+    g_ui_saved_feedback_ticks = 50;
+    g_ui_form_idle_ticks = 0;
+    MenuController::TearDown();
+  }
+  void queue(const std::vector<PlatEvent>& events) {
+    for (const PlatEvent& ev : events) plat_inject_event(m.ui.window, ev);
+  }
+  static std::vector<PlatEvent> typed(const char* text) {
+    std::vector<PlatEvent> out;
+    for (const char* p = text; *p; p++) out.push_back(vanilla(static_cast<uint8_t>(*p)));
+    return out;
+  }
+};
+
+const PlatEvent kDownKey{PLAT_EV_RAWKEY, RAWKEY_DOWN, 0, 0, 0};
+const PlatEvent kRightKey{PLAT_EV_RAWKEY, RAWKEY_RIGHT, 0, 0, 0};
+const PlatEvent kAltS = vanilla('s', PLAT_QUAL_LALT);
+
+TEST_F(MenuForms, AltEFollowsTheEntryWhenItBecomesAFavourite) {
+  open(5);
+  m.selected = 4;
+  // Type is three rows down; Favourite beside it.
+  queue({kDownKey, kDownKey, kDownKey, kRightKey, vanilla(13), kAltS});
+  EXPECT_EQ(key(MENU_KEY_ALT_E), 0);
+  EXPECT_EQ(m.selected, 0);
+  Phonebook pb = reload();
+  ASSERT_EQ(pb.count, 5u);
+  EXPECT_STREQ(pb.entries[0].name, "Board 04");
+  EXPECT_EQ(pb.entries[0].favourite, 1);
+  phonebook_free(&pb);
+}
+
+TEST_F(MenuForms, AltAAddsAndSelectsTheNewEntry) {
+  open(3);
+  std::vector<PlatEvent> ev = {vanilla(13)};
+  for (const auto& e : typed("New Board")) ev.push_back(e);
+  ev.push_back(vanilla(13));
+  ev.push_back(kDownKey);
+  ev.push_back(vanilla(13));
+  for (const auto& e : typed("new.example")) ev.push_back(e);
+  ev.push_back(vanilla(13));
+  ev.push_back(kAltS);
+  queue(ev);
+  EXPECT_EQ(key(MENU_KEY_ALT_A), 0);
+  EXPECT_EQ(m.selected, 3);
+  Phonebook pb = reload();
+  ASSERT_EQ(pb.count, 4u);
+  EXPECT_STREQ(pb.entries[3].name, "New Board");
+  EXPECT_STREQ(pb.entries[3].address, "new.example");
+  phonebook_free(&pb);
+}
+
+TEST_F(MenuForms, NoFormOpensOverAPartlyReadPhonebook) {
+  open(3);
+  std::vector<unsigned char> before = read_file_bytes(path);
+  m.save_refused = true;
+  // The note is shown and dismissed with a key; an editor would have taken
+  // the Return and the typing.
+  queue({vanilla(' '), vanilla(13), vanilla('x'), vanilla(13), kAltS});
+  EXPECT_EQ(key(MENU_KEY_ALT_E), 0);
+  EXPECT_EQ(m.pb.count, 3u);
+  EXPECT_STREQ(m.pb.entries[0].name, "Board 00");
+  EXPECT_EQ(read_file_bytes(path), before);
+}

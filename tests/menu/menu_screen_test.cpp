@@ -215,7 +215,7 @@ TEST_F(MenuScreen, WindowInputBecomesMenuKeyCodes) {
       {"vanilla tab", vanilla(9), 9},
       {"vanilla shift tab", vanilla(9, PLAT_QUAL_RSHIFT), MENU_KEY_SHIFT_TAB},
       {"letter", vanilla('k'), 'k'},
-      {"cp437 byte", vanilla(0xE9), 0xE9},
+      {"e acute (Unicode) as its CP437 code", vanilla(0xE9), 130},
       {"alt x as character", vanilla('x', alt), MENU_KEY_ALT_X},
       {"alt x as raw key", raw(0x32, alt), MENU_KEY_ALT_X},
       {"amiga key e", vanilla('E', PLAT_QUAL_RCOMMAND), MENU_KEY_ALT_E},
@@ -237,40 +237,6 @@ TEST_F(MenuScreen, WindowInputBecomesMenuKeyCodes) {
   // Releases are not keys.
   inject(raw(RAWKEY_UP + 0x80));
   EXPECT_EQ(ui_poll_key(&ui), 0);
-}
-
-TEST_F(MenuScreen, AltReturnActsOncePerPress) {
-  ui_input_reset();
-  clock_test_set_ms(10000);
-  inject(vanilla(13, PLAT_QUAL_LALT));
-  EXPECT_EQ(ui_poll_key(&ui), MENU_KEY_ALT_RETURN);
-  clock_test_advance_ms(100);  // key repeat while held
-  inject(vanilla(13, PLAT_QUAL_LALT));
-  EXPECT_EQ(ui_poll_key(&ui), 0);
-  inject(raw(RAWKEY_RETURN + 0x80));
-  EXPECT_EQ(ui_poll_key(&ui), 0);
-  clock_test_advance_ms(100);  // released, pressed again
-  inject(vanilla(13, PLAT_QUAL_LALT));
-  EXPECT_EQ(ui_poll_key(&ui), MENU_KEY_ALT_RETURN);
-  clock_test_reset();
-}
-
-TEST(MenuNavFilter, DuplicatesWithin40msAreDropped) {
-  ui_input_reset();
-  clock_test_set_ms(5000);
-  EXPECT_EQ(ui_filter_duplicate_nav_key(MENU_KEY_DOWN), MENU_KEY_DOWN);
-  clock_test_advance_ms(10);
-  EXPECT_EQ(ui_filter_duplicate_nav_key(MENU_KEY_DOWN), 0);
-  // Redraws and ticks pass without touching the memory.
-  EXPECT_EQ(ui_filter_duplicate_nav_key(MENU_KEY_TICK), MENU_KEY_TICK);
-  EXPECT_EQ(ui_filter_duplicate_nav_key(MENU_KEY_DOWN), 0);
-  clock_test_advance_ms(40);
-  EXPECT_EQ(ui_filter_duplicate_nav_key(MENU_KEY_DOWN), MENU_KEY_DOWN);
-  // Another navigation key is not a duplicate; any other key clears it.
-  EXPECT_EQ(ui_filter_duplicate_nav_key(MENU_KEY_UP), MENU_KEY_UP);
-  EXPECT_EQ(ui_filter_duplicate_nav_key('a'), 'a');
-  EXPECT_EQ(ui_filter_duplicate_nav_key(MENU_KEY_UP), MENU_KEY_UP);
-  clock_test_reset();
 }
 
 TEST_F(MenuScreen, CloseGadgetSetsTheFlag) {

@@ -1,0 +1,60 @@
+// One line of text being edited in a form field: the working text, the
+// cursor and the rules for keys and pasted text, and the loop that runs an
+// inline editor with its blinking cursor.  Shared by the entry editor and the
+// global settings form; the forms draw the row.
+#pragma once
+#include <cstddef>
+#include <string>
+
+#include "display/ui_surface.h"
+
+inline constexpr int kUiLineEditBytes = 256;
+
+struct UiLineEdit {
+  char text[kUiLineEditBytes];  // always terminated
+  int len;
+  int cursor;  // 0..len
+  int limit;   // the most bytes the field holds (its capacity less the terminator)
+};
+
+// Starts on a copy of field (cut to the limit) with the cursor at its end.
+// capacity is the field's size in bytes; the working text holds at most 255.
+void ui_line_edit_start(UiLineEdit* e, const char* field, size_t capacity);
+
+// A typed character: inserted at the cursor while the text is below its
+// limit.  Typed characters are CP437 codes (the menu's key codes): 32..126
+// and 128..255; control codes and 127 are no text.  1 when inserted.
+int ui_line_edit_insert(UiLineEdit* e, int ch);
+// Cursor and deletion keys (Left, Right, Home, End, Backspace 8, Delete 127)
+// and typed characters.  1 when the key was one of these.
+int ui_line_edit_key(UiLineEdit* e, int code);
+// Pasted text: inserted at the cursor byte by byte, a tab as a space, every
+// other byte outside 32..126 skipped, until the field is full.
+void ui_line_edit_paste(UiLineEdit* e, const char* bytes, size_t n);
+// The first byte shown in a value area of width cells: the text from its
+// start while the cursor fits, else so that the cursor sits in the last cell.
+int ui_line_edit_first_visible(const UiLineEdit* e, int width);
+
+// The clipboard's text for a form field (read in CP437, the menu's set,
+// whatever set a session left the clipboard in); empty when there is none.
+std::string ui_form_clipboard_text();
+
+// Draws the row being edited (blink: the cursor is shown); redraw_form
+// repaints the whole form behind it after a damage or a mode change.
+struct UiInlineEditView {
+  void (*draw_row)(UiContext* ui, const UiLineEdit* e, bool blink, void* ctx);
+  void (*redraw_form)(UiContext* ui, void* ctx);
+  void* ctx;
+};
+
+// Runs the inline editor until Return (1: the text is accepted), Escape or a
+// closed window (0), or a failed display-mode change (-1; the close flag is
+// set so that the menu ends).  The cursor blinks at 1 Hz on half-second
+// waits; Alt+V pastes the clipboard.
+int ui_inline_edit_run(UiContext* ui, UiLineEdit* e, const UiInlineEditView& view);
+
+// How long the forms' " Saved! " stays, in ticks of 1/50 s (tests shorten it).
+extern int g_ui_saved_feedback_ticks;
+// Tests: an inline editor or chooser with nothing to read for this many
+// half-second ticks answers as if the window closed (0: waits for ever).
+extern int g_ui_form_idle_ticks;
