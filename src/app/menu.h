@@ -21,8 +21,7 @@ using MenuSessionFn = int (*)(const char* host, int port, int emulation_type, Ui
                               int* first_visible_index);
 
 // Told when a phonebook file exists but could not be read to its end.
-inline constexpr const char* kMenuMsgPartialLoad =
-    "Phone book could not be read completely; changes will not be saved to it.";
+inline constexpr const char* kMenuMsgPartialLoad = kPhonebookMsgPartialLoad;
 
 struct MenuState {
   Phonebook pb;

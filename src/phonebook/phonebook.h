@@ -103,6 +103,10 @@ int phonebook_save(const Phonebook* pb, const char* path);
 const char* phonebook_save_message(int rc);
 inline constexpr const char* kPhonebookMsgSaveFailed = "Could not save phone book.";
 inline constexpr const char* kPhonebookMsgReadOnly = "Phone book is read-only; changes not saved.";
+// Told when a phonebook file exists but could not be read to its end: it is
+// then never saved over, so that nothing that was not read is lost.
+inline constexpr const char* kPhonebookMsgPartialLoad =
+    "Phone book could not be read completely; changes will not be saved to it.";
 // Test hooks: the rename and the hard link used by phonebook_save (null
 // restores rename(2) and link(2)).
 void phonebook_test_set_rename(int (*fn)(const char* from, const char* to));

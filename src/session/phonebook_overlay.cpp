@@ -15,6 +15,7 @@
 #include "display/statusbar.h"
 #include "display/surface.h"
 #include "display/ui_surface.h"
+#include "menu/entry_form.h"
 #include "menu/entry_list.h"
 #include "menu/popups.h"
 #include "menu/ui_draw.h"
@@ -25,6 +26,7 @@
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_loop.h"
+#include "session/session_transfer.h"
 #include "terminal/active_font.h"
 #include "terminal/hooks.h"
 #include "terminal/petscii.h"
@@ -273,9 +275,32 @@ void sort_entries(Overlay* o) {
   o->first = o->selected > kVisibleRows - 1 ? o->selected - (kVisibleRows - 1) : 0;
 }
 
-// The entry editor is not part of this build yet.
-void entry_editor_missing(Overlay* o) {
-  ui_message(&o->ui, "The entry editor is not available in this version yet.");
+// The entry editor works on the phonebook in memory and saves it whole; over
+// a phonebook that could not be read to its end it is not offered, as in the
+// menu.  The form is modal: the connection waits while it is open, as it does
+// for the other popups.
+bool editor_refused(Overlay* o) {
+  if (!o->save_refused && o->path && o->path[0]) return false;
+  ui_message(&o->ui, kPhonebookMsgPartialLoad);
+  return true;
+}
+
+void add_entry(Overlay* o) {
+  if (editor_refused(o)) return;
+  int at = -1;
+  ui_add_entry(&o->ui, o->pb, o->path, &at);
+  if (at >= 0) o->selected = at;
+  ui_invalidate_menu_caches();
+}
+
+void edit_entry(Overlay* o) {
+  if (editor_refused(o)) return;
+  // The entry's position after the editor, also when its save failed: a
+  // changed favourite flag has moved it in the list either way.
+  int at = o->selected;
+  ui_edit_entry(&o->ui, o->pb, o->path, o->selected, &at);
+  o->selected = at;
+  ui_invalidate_menu_caches();
 }
 
 void act(Overlay* o, int action) {
@@ -329,11 +354,12 @@ void act(Overlay* o, int action) {
       o->top_bar_request = true;
       break;
     case OVERLAY_ADD:
-      entry_editor_missing(o);
+      add_entry(o);
       clamp_position(o);
       break;
     case OVERLAY_EDIT:
-      if (count > 0) entry_editor_missing(o);
+      if (count > 0) edit_entry(o);
+      clamp_position(o);
       break;
     case OVERLAY_SORT:
       sort_entries(o);
@@ -576,6 +602,8 @@ int session_open_phonebook_menu(Session* s, UiContext* ui, Phonebook* phonebook,
       term_update_origin(t);
     }
     redraw_terminal(t);
+    // A transfer that went on underneath shows its box again at once.
+    session_transfer_redraw_status(s);
   }
   if (nested.running && t->window) {
     plat_activate_window(t->window);

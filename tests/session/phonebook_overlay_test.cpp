@@ -18,6 +18,7 @@
 #include "display/surface.h"
 #include "display/ui_surface.h"
 #include "menu/entry_list.h"
+#include "menu/line_edit.h"
 #include "menu/ui_input.h"
 #include "phonebook/phonebook.h"
 #include "platform/clock.h"
@@ -630,4 +631,65 @@ TEST(PhonebookOverlay, ItCannotStartWithoutATerminalWindow) {
                                         &closed, kTitle),
             -1);
   EXPECT_EQ(running, 1);
+}
+
+TEST(PhonebookOverlay, AltEAndAltAOpenTheEntryEditorAndSaveTheBook) {
+  Rig rig;
+  ASSERT_TRUE(rig.open);
+  BookFile book;
+  book.save(&rig, {"Alpha", "Beta"});
+  rig.selected = 1;
+  const int saved_feedback = g_ui_saved_feedback_ticks;
+  g_ui_saved_feedback_ticks = 0;
+  auto type = [](UiContext* o, const char* text) {
+    for (const char* p = text; *p; p++) plat_inject_event(o->window, key(*p));
+  };
+  // Alt+E on Beta: Return edits the name, Return ends the field, Alt+S saves.
+  g_script = [&](UiContext* o, int pass) {
+    if (pass != 1) return;
+    inject(o, {key('e', kAlt), key(13)});
+    type(o, " Two");
+    inject(o, {key(13), key('s', kAlt), key(27)});
+  };
+  EXPECT_EQ(rig.run(book.path.c_str()), 0);
+  EXPECT_EQ(rig.names(), (std::vector<std::string>{"Alpha", "Beta Two"}));
+  Phonebook reread{};
+  ASSERT_EQ(phonebook_load(&reread, book.path.c_str()), 0);
+  ASSERT_EQ(reread.count, 2u);
+  EXPECT_STREQ(reread.entries[1].name, "Beta Two");
+  phonebook_free(&reread);
+
+  // Alt+A: a name and an address, then Alt+S; the new entry is selected.
+  g_script = [&](UiContext* o, int pass) {
+    if (pass != 1) return;
+    inject(o, {key('a', kAlt), key(13)});
+    type(o, "Gamma");
+    inject(o, {key(13), raw(0x4D), key(13)});
+    type(o, "gamma.example");
+    inject(o, {key(13), key('s', kAlt), key(27)});
+  };
+  EXPECT_EQ(rig.run(book.path.c_str()), 0);
+  ASSERT_EQ(rig.pb.count, 3u);
+  EXPECT_STREQ(rig.pb.entries[rig.selected].name, "Gamma");
+  ASSERT_EQ(phonebook_load(&reread, book.path.c_str()), 0);
+  EXPECT_EQ(reread.count, 3u);
+  phonebook_free(&reread);
+  g_ui_saved_feedback_ticks = saved_feedback;
+}
+
+TEST(PhonebookOverlay, TheEditorIsRefusedWhereNothingMayBeSaved) {
+  // Without a path (the menu could not read its phonebook whole) the editor
+  // is not offered: a message says why and takes the next key.
+  Rig rig;
+  ASSERT_TRUE(rig.open);
+  rig.add({"Alpha", "Beta"});
+  for (const PlatEvent& k : {key('e', kAlt), key('a', kAlt)}) {
+    g_script = [&](UiContext* o, int pass) {
+      if (pass == 1) inject(o, {k, key('j')});
+      if (pass == 2) inject(o, {key(27)});
+    };
+    EXPECT_EQ(rig.run(nullptr), 0);
+    EXPECT_EQ(rig.selected, 0);  // the message took the 'j'
+    EXPECT_EQ(rig.pb.count, 2u);
+  }
 }
