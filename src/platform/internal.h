@@ -39,6 +39,29 @@ struct PlatAudio {
   void* native = nullptr;  // backend data
 };
 
+// A set of framebuffer lines: the pixels of columns x0 .. x1-1 of every row
+// of a window, one line per row in one block, reached through a row table.
+// Row y's pixels are rows[y][0 .. x1-x0-1].  A block copy of whole lines (a
+// scroll) hands lines from row to row in the table instead of moving their
+// pixels, so the table is a permutation of the block's lines, in block order
+// again only while permuted is false.
+struct PlatLines {
+  int x0 = 0;
+  int x1 = 0;
+  std::unique_ptr<uint8_t[]> pixels;
+  std::unique_ptr<uint8_t*[]> rows;
+  bool permuted = false;
+  // Such a copy leaves the source rows it does not cover to be given back
+  // their old pixels, which are then in other rows: rows pending_to ..
+  // pending_to + pending_rows - 1 show rows pending_from .. as they are.
+  // The copy is made only when something reads or draws there first, so a
+  // scroll followed by clearing the new bottom line (the usual case) never
+  // makes it.  Drawing in the rows copied from also makes the copy first.
+  int pending_from = 0;
+  int pending_to = 0;
+  int pending_rows = 0;
+};
+
 struct PlatWindow {
   PlatScreen* screen = nullptr;
   int left = 0;
@@ -49,23 +72,14 @@ struct PlatWindow {
   bool active = false;
   bool in_refresh = false;
   char title[256] = {};
-  // The framebuffer: height lines of width pens in one block, reached
-  // through the row table.  Row y of the window is rows[y].  A block copy
-  // of whole rows (a scroll) hands lines from row to row in the table
-  // instead of moving their pixels, so the table is a permutation of the
-  // block's lines, in block order again only while rows_permuted is false.
-  std::unique_ptr<uint8_t[]> pixels;
-  std::unique_ptr<uint8_t*[]> rows;
-  bool rows_permuted = false;
-  // Such a copy leaves the source rows it does not cover to be given back
-  // their old pixels, which are then in other rows: rows pending_to ..
-  // pending_to + pending_rows - 1 show rows pending_from .. as they are.
-  // The copy is made only when something reads or draws there first, so a
-  // scroll followed by clearing the new bottom line (the usual case) never
-  // makes it.  Drawing in the rows copied from also makes the copy first.
-  int pending_from = 0;
-  int pending_to = 0;
-  int pending_rows = 0;
+  // The framebuffer: one pen per pixel.  `lines` holds every column of the
+  // window.  A block of columns that scrolls on its own (a terminal grid
+  // centred on a wider full screen) gets lines of its own, `band` (empty
+  // while band.x1 == band.x0), so that its scrolls turn its row table alone;
+  // the columns of `lines` under the band are then unused.  Pixel (x, y) is
+  // in the band when band.x0 <= x < band.x1, else in `lines`.
+  PlatLines lines;
+  PlatLines band;
   std::vector<uint8_t> scratch;  // working space of block copies
 
   uint8_t apen = 1;
@@ -92,18 +106,35 @@ struct PlatWindow {
   void* native = nullptr;      // backend data
 };
 
-// Row y (0 <= y < height) of the window's framebuffer: width pens.  For
-// drawing, call plat_settle_rows for the rows first.
-inline uint8_t* plat_row(const PlatWindow* w, int y) {
-  return w->rows[static_cast<size_t>(y)];
+// The lines that hold column x (0 <= x < width), and in *end the first column
+// after x that they do not hold contiguously (the band's edge or the width).
+inline PlatLines* plat_lines_at(PlatWindow* w, int x, int* end) {
+  if (x >= w->band.x0 && x < w->band.x1) {
+    *end = w->band.x1;
+    return &w->band;
+  }
+  *end = x < w->band.x0 ? w->band.x0 : w->width;
+  return &w->lines;
+}
+inline const PlatLines* plat_lines_at(const PlatWindow* w, int x, int* end) {
+  return plat_lines_at(const_cast<PlatWindow*>(w), x, end);
 }
 
-// The pens row y shows, for reading only: a row still owed a copy is read
-// where its pixels are.
-inline const uint8_t* plat_shown_row(const PlatWindow* w, int y) {
-  int k = y - w->pending_to;
-  if (k >= 0 && k < w->pending_rows) y = w->pending_from + k;
-  return w->rows[static_cast<size_t>(y)];
+// The pens row y shows from column x on, for reading: pixels x .. *end - 1
+// are contiguous there.  A row still owed a copy is read where its pixels
+// are.
+inline const uint8_t* plat_shown_span(const PlatWindow* w, int x, int y, int* end) {
+  const PlatLines* l = plat_lines_at(w, x, end);
+  int k = y - l->pending_to;
+  if (k >= 0 && k < l->pending_rows) y = l->pending_from + k;
+  return l->rows[static_cast<size_t>(y)] + (x - l->x0);
+}
+
+// Pixel (x, y) for drawing; call plat_settle_rows for the row first.
+inline uint8_t* plat_pixel(PlatWindow* w, int x, int y) {
+  int end;
+  PlatLines* l = plat_lines_at(w, x, &end);
+  return l->rows[static_cast<size_t>(y)] + (x - l->x0);
 }
 
 // Grows the window's pending rectangle (inclusive corners, already clipped).
@@ -126,16 +157,24 @@ inline void plat_add_dirty(PlatWindow* w, int x0, int y0, int x1, int y1) {
 
 // The first open window (walk with ->next).
 PlatWindow* plat_window_list();
-// Makes the copy a scroll still owes when drawing in rows y0..y1 would
-// touch it (see PlatWindow::pending_rows).
+// Makes the copy a scroll still owes (see PlatLines::pending_rows) in one set
+// of lines, or in both of the window.
+void plat_settle_lines(PlatLines* lines);
 void plat_settle_all_rows(PlatWindow* window);
-inline void plat_settle_rows(PlatWindow* w, int y0, int y1) {
-  if (!w->pending_rows) return;
-  const int n = w->pending_rows;
-  if ((y1 >= w->pending_to && y0 < w->pending_to + n) ||
-      (y1 >= w->pending_from && y0 < w->pending_from + n))
-    plat_settle_all_rows(w);
+// The same when drawing in rows y0..y1 of those lines would touch it.
+inline void plat_settle_lines(PlatLines* l, int y0, int y1) {
+  if (!l->pending_rows) return;
+  const int n = l->pending_rows;
+  if ((y1 >= l->pending_to && y0 < l->pending_to + n) ||
+      (y1 >= l->pending_from && y0 < l->pending_from + n))
+    plat_settle_lines(l);
 }
+inline void plat_settle_rows(PlatWindow* w, int y0, int y1) {
+  plat_settle_lines(&w->lines, y0, y1);
+  plat_settle_lines(&w->band, y0, y1);
+}
+// Fills pixels x0..x1 of row y (inside the window, row settled) in a pen.
+void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen);
 // Appends an event to the window's queue (mouse moves are coalesced and the
 // queue is bounded, so an unread window cannot grow without limit).
 void plat_queue_event(PlatWindow* window, const PlatEvent& event);

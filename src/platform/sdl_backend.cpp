@@ -473,37 +473,49 @@ void update_lut(SdlWindow* n, const PlatWindow* w, const SDL_PixelFormat* format
   n->lut_format = id;
 }
 
+// Converts n pens into pixels of bpp bytes at dst.
+void convert_span(const uint32_t* lut, const uint8_t* line, int n, uint8_t* dst, int bpp) {
+  switch (bpp) {
+    case 4: {
+      auto* out = reinterpret_cast<uint32_t*>(dst);
+      for (int x = 0; x < n; x++) out[x] = lut[line[x]];
+      break;
+    }
+    case 2: {
+      auto* out = reinterpret_cast<uint16_t*>(dst);
+      for (int x = 0; x < n; x++) out[x] = static_cast<uint16_t>(lut[line[x]]);
+      break;
+    }
+    case 3: {
+      // A 3-byte pixel is the low three bytes of the mapped value in
+      // memory order.
+      constexpr int skip = std::endian::native == std::endian::little ? 0 : 1;
+      for (int x = 0; x < n; x++) {
+        const uint32_t v = lut[line[x]];
+        std::memcpy(dst + 3 * x, reinterpret_cast<const uint8_t*>(&v) + skip, 3);
+      }
+      break;
+    }
+    default:
+      for (int x = 0; x < n; x++) dst[x] = static_cast<uint8_t>(lut[line[x]]);
+      break;
+  }
+}
+
 // Converts the pens of the rectangle into pixels of bpp bytes at dst (pitch
-// bytes per line, the rectangle's top-left pixel first).
+// bytes per line, the rectangle's top-left pixel first).  A row's pens are
+// read in spans: a grid with lines of its own (the band) is one of them.
 void convert_rect(const SdlWindow* n, const PlatWindow* w, const SDL_Rect& r, uint8_t* dst,
                   int pitch, int bpp) {
   const uint32_t* lut = n->lut.data();
+  const int stop = r.x + r.w;
   for (int y = 0; y < r.h; y++, dst += pitch) {
-    const uint8_t* line = plat_shown_row(w, r.y + y) + r.x;
-    switch (bpp) {
-      case 4: {
-        auto* out = reinterpret_cast<uint32_t*>(dst);
-        for (int x = 0; x < r.w; x++) out[x] = lut[line[x]];
-        break;
-      }
-      case 2: {
-        auto* out = reinterpret_cast<uint16_t*>(dst);
-        for (int x = 0; x < r.w; x++) out[x] = static_cast<uint16_t>(lut[line[x]]);
-        break;
-      }
-      case 3: {
-        // A 3-byte pixel is the low three bytes of the mapped value in
-        // memory order.
-        constexpr int skip = std::endian::native == std::endian::little ? 0 : 1;
-        for (int x = 0; x < r.w; x++) {
-          const uint32_t v = lut[line[x]];
-          std::memcpy(dst + 3 * x, reinterpret_cast<const uint8_t*>(&v) + skip, 3);
-        }
-        break;
-      }
-      default:
-        for (int x = 0; x < r.w; x++) dst[x] = static_cast<uint8_t>(lut[line[x]]);
-        break;
+    for (int x = r.x; x < stop;) {
+      int end;
+      const uint8_t* line = plat_shown_span(w, x, r.y + y, &end);
+      end = std::min(end, stop);
+      convert_span(lut, line, end - x, dst + (x - r.x) * bpp, bpp);
+      x = end;
     }
   }
 }

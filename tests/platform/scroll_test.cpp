@@ -234,6 +234,112 @@ TEST(Scrolls, PartialBlitsFillsAndGlyphsLandRightAfterScrolls) {
   }
 }
 
+TEST(Scrolls, AGridScrolledInAWiderWindowKeepsEveryOtherDrawingExact) {
+  // A grid of columns 12..51 in a window 64 wide scrolls on its own (as a
+  // terminal centred on a full screen does); around those scrolls every
+  // other operation, most of them across the grid's edges, and now and then
+  // a scroll of other columns or of whole rows.
+  constexpr int W = 64, H = 72, GX = 12, GW = 40;
+  PlatFont* font = plat_open_font("DejaVu Sans Mono.font", 12);
+  ASSERT_NE(font, nullptr);
+  WindowHolder win(W, H);
+  ASSERT_NE(win.w, nullptr);
+  Model m(W, H);
+  scramble(win.w, &m);
+  std::mt19937 rng(1717);
+  auto any = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
+  uint8_t rows[16];
+  for (int step = 0; step < 1500; step++) {
+    std::string what;
+    const int op = static_cast<int>(rng() % 12);
+    if (op < 4) {
+      // The grid's scroll: a text line up (or down), the line left behind
+      // cleared, sometimes only part of it.
+      int line = any(1, 6), top = any(0, 8), bottom = any(H - 8, H - 1);
+      bool up = rng() % 4 != 0;
+      int h = bottom - top + 1 - line;
+      int sy = up ? top + line : top, dy = up ? top : top + line;
+      plat_clip_blit(win.w, GX, sy, GX, dy, GW, h);
+      m.blit(GX, sy, GX, dy, GW, h);
+      int pen = any(0, 255);
+      int cy0 = up ? bottom - line + 1 : top, cy1 = up ? bottom : top + line - 1;
+      int cx1 = rng() % 3 ? GX + GW - 1 : GX + any(0, GW - 1);
+      plat_set_apen(win.w, pen);
+      plat_rect_fill(win.w, GX, cy0, cx1, cy1);
+      m.fill(pen, GX, cy0, cx1, cy1);
+      what = "grid scroll";
+    } else if (op < 6) {
+      for (auto& r : rows) r = static_cast<uint8_t>(rng());
+      // Inside the grid, over either edge, or beside it; every scale with
+      // a table and one without.
+      int scale = rng() % 8 == 0 ? 9 : any(1, 3);
+      int x = rng() % 2 ? GX + 8 * any(0, 4) : any(-10, W);
+      int y = any(-20, H);
+      int bg = rng() % 3 ? any(0, 255) : -1;
+      plat_draw_glyph(win.w, x, y, rows, 16, scale, 14, bg);
+      m.glyph(x, y, rows, 16, scale, 14, bg);
+      what = "glyph";
+    } else if (op < 8) {
+      int pen = any(0, 255), x0 = any(-4, W), y0 = any(-4, H);
+      int x1 = x0 + any(0, W), y1 = y0 + any(0, 20);
+      plat_set_apen(win.w, pen);
+      plat_rect_fill(win.w, x0, y0, x1, y1);
+      m.fill(pen, x0, y0, x1, y1);
+      what = "fill";
+    } else if (op == 8) {
+      // Any block, mostly across the grid's edges or sideways.
+      int bw = any(1, W), bh = any(1, H), sx = any(-4, W), sy = any(-4, H), dx = any(-4, W),
+          dy = any(-4, H);
+      plat_clip_blit(win.w, sx, sy, dx, dy, bw, bh);
+      m.blit(sx, sy, dx, dy, bw, bh);
+      what = "other blit";
+    } else if (op == 9) {
+      // Another tall block straight up or down (the grid moved), or whole
+      // rows: the grid's own lines go and come again.
+      int bx = rng() % 2 ? 0 : any(0, 20), bw = bx == 0 && rng() % 2 ? W : any(W / 2, W - bx);
+      int d = any(1, 8), bh = any(H / 2, H - d);
+      int sy = any(0, H - bh - d) + (rng() % 2 ? d : 0);
+      int dy = sy >= d && rng() % 2 ? sy - d : sy + d;
+      plat_clip_blit(win.w, bx, sy, bx, dy, bw, bh);
+      m.blit(bx, sy, bx, dy, bw, bh);
+      what = "other tall blit";
+    } else if (op == 10) {
+      // System-font text over the grid's edges, both modes.  The model
+      // takes the result from a window without a grid of its own.
+      WindowHolder plain(W, H);
+      ASSERT_NE(plain.w, nullptr);
+      for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+          plat_set_apen(plain.w, m.at(x, y));
+          plat_rect_fill(plain.w, x, y, x, y);
+        }
+      }
+      int tx = any(-6, W - 4), ty = any(4, H);
+      bool jam1 = rng() % 2;
+      for (PlatWindow* w : {win.w, plain.w}) {
+        plat_set_font(w, font);
+        plat_set_apen(w, 5);
+        plat_set_bpen(w, 3);
+        plat_set_drmd(w, jam1 ? PLAT_JAM1 : PLAT_JAM2);
+        plat_move(w, tx, ty);
+        plat_text(w, "Wg|#", 4);
+      }
+      for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++)
+          m.at(x, y) = static_cast<uint8_t>(plat_read_pixel(plain.w, x, y));
+      plat_set_drmd(win.w, PLAT_JAM2);
+      what = "text";
+    } else {
+      ASSERT_EQ(first_difference(win.w, m), "") << "step " << step << " before reading the block";
+      const uint8_t* block = plat_window_pixels(win.w);
+      ASSERT_EQ(std::vector<uint8_t>(block, block + W * H), m.px) << "step " << step;
+      what = "block read";
+    }
+    ASSERT_EQ(first_difference(win.w, m), "") << "step " << step << ": " << what;
+  }
+  plat_close_font(font);
+}
+
 TEST(Scrolls, DrawingNextToTheRowsAScrollLeftBehind) {
   // A band of rows 4..35 scrolled up by 6 leaves rows 30..35 to show their
   // old pixels, now kept in rows 24..29.  Then one drawing call near them.
