@@ -3,6 +3,8 @@
 // and the per-window event queues.  The backend (SDL or headless) only shows
 // framebuffers and produces input; everything that decides pixels is here, so
 // both backends draw identically.
+#include <time.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -25,6 +27,9 @@ constexpr size_t kQueueLimit = 512;
 // The largest framebuffer we agree to allocate (a 16k x 16k window).
 constexpr int64_t kMaxPixels = int64_t{16384} * 16384;
 constexpr uint32_t kBeepFlashMs = 100;
+// Fills at least this wide are left owing (see PlatLines::fill_owed): a
+// line of text cells, not a cursor bar or a glyph's run.
+constexpr int kOwedFillMinWidth = 64;
 
 PlatScreen* g_desktop = nullptr;
 PlatWindow* g_windows = nullptr;
@@ -64,45 +69,59 @@ constexpr std::array<uint64_t, 256> make_expand() {
 constexpr std::array<uint64_t, 256> kExpand = make_expand();
 constexpr uint64_t kBytes = 0x0101010101010101ULL;
 
-// The same for scales 2..kMaxTableScale: glyph row b at scale s is the s
-// masks scaled_masks(s)[b * s .. b * s + s - 1] (8 * s pixels).
+// The same for scales 2..kMaxTableScale: glyph row b at scale S is the S
+// masks kScaledMasks<S>[b * S .. b * S + S - 1] (8 * S pixels).
 constexpr int kMaxTableScale = 8;
 
-std::vector<uint64_t> build_scaled_masks(int scale) {
-  const auto s = static_cast<size_t>(scale);
-  std::vector<uint64_t> t(256 * s, 0);
+template <int S>
+constexpr std::array<uint64_t, 256 * S> make_scaled_masks() {
+  std::array<uint64_t, 256 * S> t{};
   for (size_t b = 0; b < 256; b++) {
-    for (size_t px = 0; px < 8 * s; px++) {
-      if (!(b & (0x80u >> (px / s)))) continue;
+    for (size_t px = 0; px < 8 * S; px++) {
+      if (!(b & (0x80u >> (px / S)))) continue;
       size_t lane = std::endian::native == std::endian::little ? px % 8 : 7 - px % 8;
-      t[b * s + px / 8] |= uint64_t{0xFF} << (lane * 8);
+      t[b * S + px / 8] |= uint64_t{0xFF} << (lane * 8);
     }
   }
   return t;
 }
+template <int S>
+constexpr std::array<uint64_t, 256 * S> kScaledMasks = make_scaled_masks<S>();
 
-const uint64_t* scaled_masks(int scale) {
-  static const std::array<std::vector<uint64_t>, kMaxTableScale + 1> tables = [] {
-    std::array<std::vector<uint64_t>, kMaxTableScale + 1> t;
-    for (int s = 2; s <= kMaxTableScale; s++) t[static_cast<size_t>(s)] = build_scaled_masks(s);
-    return t;
-  }();
-  return tables[static_cast<size_t>(scale)].data();
+// Milliseconds on the real monotonic clock (not clock_ms(), which tests may
+// freeze): the pace of presents and event pumps.
+uint32_t real_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-void present_window(PlatWindow* w, bool force) {
-  bool was_flashing = w->flashing;
-  plat_window_flash_showing(w, clock_ms());
-  if (!w->dirty && !(was_flashing && !w->flashing)) return;
-  if (backend_present(w, force)) {
+// Shows the window's drawing.  Without force at most once per display
+// refresh: a flood of text polls for input every few bytes, and converting
+// the picture more often than the display shows it buys nothing.  A failed
+// present also waits a refresh before the next try, and keeps the window's
+// dirty state for it.
+void present_window(PlatWindow* w, bool force, uint32_t now) {
+  const bool flash_ended = w->flashing && !plat_window_flash_showing(w, clock_ms());
+  if (!w->dirty && !flash_ended) return;
+  if (!force && w->presented && now - w->last_present_ms < backend_frame_ms()) return;
+  w->presented = true;
+  w->last_present_ms = now;
+  plat_settle_fills(w);
+  if (backend_present(w)) {
     w->dirty = false;
     w->dirty_x1 = w->dirty_y1 = -1;
   }
 }
 
-void present_all(bool force) {
-  for (PlatWindow* w = g_windows; w; w = w->next) present_window(w, force);
+void present_all(bool force, uint32_t now) {
+  for (PlatWindow* w = g_windows; w; w = w->next) present_window(w, force, now);
 }
+
+// The last time plat_get_event pumped the backend's input.
+uint32_t g_last_pump_ms = 0;
+bool g_pumped = false;
 
 // The pixel rows of a glyph at scale S (masks from the tables above) whose
 // pixel rows start at line[0], column col, in the background pen too when
@@ -112,8 +131,9 @@ template <int S, bool Opaque>
 [[gnu::always_inline]] inline void glyph_rows_inline(uint8_t* const* line, size_t col,
                                                      const uint8_t* rows, int height, uint64_t fg8,
                                                      uint64_t bg8) {
-  const uint64_t* const table = S == 1 ? kExpand.data() : scaled_masks(S);
+  const uint64_t* const table = S == 1 ? kExpand.data() : kScaledMasks<S>.data();
   const uint64_t flip = fg8 ^ bg8;
+#pragma GCC unroll 4
   for (int r = 0; r < height; r++) {
     const uint64_t* m = table + static_cast<size_t>(rows[r]) * S;
     if (Opaque) {
@@ -404,10 +424,18 @@ void fill_lines(PlatLines* l, size_t col, size_t n, int y0, int y1, uint8_t pen)
   }
 }
 
-// A glyph that does not fit the fast path: huge scales and glyphs cut by
-// the window's or the band's edges.
-[[gnu::noinline]] void draw_glyph_slow(PlatWindow* window, int x, int y, const uint8_t* rows,
-                                       int height, int scale, int fg_pen, int bg_pen) {
+// Makes the owed fill of the lines in columns x0..x1 (of the window).
+void fill_owed_columns(PlatLines* l, int x0, int x1) {
+  if (x1 < x0) return;
+  fill_lines(l, static_cast<size_t>(x0 - l->x0), static_cast<size_t>(x1 - x0 + 1), l->fill_y0,
+             l->fill_y1, l->fill_pen);
+}
+
+// Every glyph the fast path of plat_draw_glyph leaves: the other scales,
+// glyphs without background, and glyphs cut by the window's or the band's
+// edges.
+[[gnu::noinline]] void draw_glyph_any(PlatWindow* window, int x, int y, const uint8_t* rows,
+                                      int height, int scale, int fg_pen, int bg_pen) {
   const int64_t gw = 8 * int64_t{scale};
   const int64_t gh = int64_t{height} * scale;
   int end = 0;
@@ -418,9 +446,17 @@ void fill_lines(PlatLines* l, size_t col, size_t n, int y0, int y1, uint8_t pen)
     return;
   }
   const int y1 = static_cast<int>(y + gh - 1);
-  plat_settle_lines(l, y, y1);
-  glyph_rows_by_runs(l->rows.get() + y, static_cast<size_t>(x - l->x0), rows, height, scale, fg_pen,
-                     bg_pen);
+  plat_settle_span(l, x, static_cast<int>(x + gw - 1), y, y1, bg_pen >= 0);
+  uint8_t* const* line = l->rows.get() + y;
+  const auto col = static_cast<size_t>(x - l->x0);
+  if (scale <= kMaxTableScale) {
+    const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
+    const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
+    const auto s = static_cast<size_t>(scale);
+    (bg_pen >= 0 ? kOpaqueGlyphRows : kInkGlyphRows)[s](line, col, rows, height, fg8, bg8);
+  } else {
+    glyph_rows_by_runs(line, col, rows, height, scale, fg_pen, bg_pen);
+  }
   plat_add_dirty(window, x, y, static_cast<int>(x + gw - 1), y1);
 }
 
@@ -432,9 +468,8 @@ PlatWindow* plat_window_list() {
   return g_windows;
 }
 
-void plat_settle_lines(PlatLines* l) {
+void plat_make_owed_copy(PlatLines* l) {
   const int n = l->pending_rows;
-  if (!n) return;
   const size_t stride = line_width(*l);
   for (int j = 0; j < n; j++) {
     std::memcpy(l->rows[static_cast<size_t>(l->pending_to + j)],
@@ -443,9 +478,48 @@ void plat_settle_lines(PlatLines* l) {
   l->pending_rows = 0;
 }
 
+void plat_settle_lines(PlatLines* l) {
+  if (l->pending_rows) plat_make_owed_copy(l);
+  if (l->fill_owed) plat_pay_fill(l);
+}
+
+void plat_pay_fill(PlatLines* l) {
+  l->fill_owed = false;
+  if (l->done_x0 == l->done_x1) {
+    fill_owed_columns(l, l->fill_x0, l->fill_x1);
+  } else {
+    fill_owed_columns(l, l->fill_x0, l->done_x0 - 1);
+    fill_owed_columns(l, l->done_x1, l->fill_x1);
+  }
+}
+
+bool plat_take_fill_columns(PlatLines* l, int x0, int x1, bool covered) {
+  x0 = std::max(x0, l->fill_x0);
+  x1 = std::min(x1, l->fill_x1);
+  if (x1 < x0) return true;  // none of the fill's columns
+  const bool none = l->done_x0 == l->done_x1;
+  if (!none && (x1 + 1 < l->done_x0 || x0 > l->done_x1)) return false;
+  if (!covered) {
+    if (none) {
+      fill_owed_columns(l, x0, x1);
+    } else {
+      fill_owed_columns(l, x0, std::min(x1, l->done_x0 - 1));
+      fill_owed_columns(l, std::max(x0, l->done_x1), x1);
+    }
+  }
+  l->done_x0 = none ? x0 : std::min(x0, l->done_x0);
+  l->done_x1 = none ? x1 + 1 : std::max(x1 + 1, l->done_x1);
+  return true;
+}
+
 void plat_settle_all_rows(PlatWindow* window) {
   plat_settle_lines(&window->lines);
   plat_settle_lines(&window->band);
+}
+
+void plat_settle_fills(PlatWindow* window) {
+  if (window->lines.fill_owed) plat_pay_fill(&window->lines);
+  if (window->band.fill_owed) plat_pay_fill(&window->band);
 }
 
 void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen) {
@@ -479,7 +553,10 @@ bool plat_queue_empty(PlatWindow* window) {
 
 void plat_mark_all_dirty(PlatWindow* window) {
   if (!window) return;
-  plat_add_dirty(window, 0, 0, window->width - 1, window->height - 1);
+  window->dirty = true;
+  window->dirty_x0 = window->dirty_y0 = 0;
+  window->dirty_x1 = window->width - 1;
+  window->dirty_y1 = window->height - 1;
 }
 
 void plat_mark_screen_dirty(PlatScreen* screen) {
@@ -810,14 +887,28 @@ void plat_rect_fill(PlatWindow* window, int x0, int y0, int x1, int y1) {
       // whole width of their lines, pays the copy they were owed.
       const bool covers = sx == l->x0 && ex == l->x1 - 1 && y0 <= l->pending_to &&
                           y1 >= l->pending_to + l->pending_rows - 1;
-      if (covers) {
-        l->pending_rows = 0;
-      } else {
-        plat_settle_lines(l, y0, y1);
-      }
+      if (covers) l->pending_rows = 0;
     }
-    fill_lines(l, static_cast<size_t>(sx - l->x0), static_cast<size_t>(ex - sx + 1), y0, y1,
-               window->apen);
+    if (ex - sx + 1 >= kOwedFillMinWidth) {
+      // Left owing: the glyphs that usually follow may cover most of it.
+      // A fill owed before is dropped when this one covers it, else made.
+      if (l->fill_owed && y0 <= l->fill_y0 && y1 >= l->fill_y1 && sx <= l->fill_x0 &&
+          ex >= l->fill_x1)
+        l->fill_owed = false;
+      plat_settle_lines(l, y0, y1);
+      if (l->fill_owed) plat_pay_fill(l);
+      l->fill_owed = true;
+      l->fill_pen = window->apen;
+      l->fill_x0 = sx;
+      l->fill_x1 = ex;
+      l->fill_y0 = y0;
+      l->fill_y1 = y1;
+      l->done_x0 = l->done_x1 = 0;
+    } else {
+      plat_settle_span(l, sx, ex, y0, y1, true);
+      fill_lines(l, static_cast<size_t>(sx - l->x0), static_cast<size_t>(ex - sx + 1), y0, y1,
+                 window->apen);
+    }
     sx = ex + 1;
   }
   plat_add_dirty(window, x0, y0, x1, y1);
@@ -879,49 +970,70 @@ void plat_clip_blit(PlatWindow* window, int sx, int sy, int dx, int dy, int widt
 void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int height, int scale,
                      int fg_pen, int bg_pen) {
   if (!window || !rows || height <= 0 || scale <= 0) return;
-  // The fast path: a glyph wholly inside the window and inside one set of
-  // lines (the window's, or the band's), at a scale with mask tables.
-  const int64_t gw = 8 * int64_t{scale}, gh = int64_t{height} * scale;
-  if (scale <= kMaxTableScale && x >= 0 && y >= 0 && x < window->width &&
-      y + gh <= window->height) {
-    int end;
-    PlatLines* l = plat_lines_at(window, x, &end);
-    if (x + gw <= end) {
-      const int y1 = y + static_cast<int>(gh) - 1;
-      plat_settle_lines(l, y, y1);
+  // Text at scales 1 and 2 is most of what a BBS session draws: a glyph
+  // with its background, wholly inside the window and inside one set of
+  // lines (the window's, or the band's), is drawn here without calls.
+  if (bg_pen >= 0 && scale <= 2 && x >= 0 && y >= 0 && x <= window->width - 8 * scale &&
+      y <= window->height - height * scale) {
+    const int x1 = x + 8 * scale - 1, y1 = y + height * scale - 1;
+    PlatLines* l = &window->lines;
+    if (x1 >= window->band.x0 && x < window->band.x1) {
+      l = x >= window->band.x0 && x1 < window->band.x1 ? &window->band : nullptr;
+    }
+    if (l) {
+      plat_settle_span(l, x, x1, y, y1, true);
       uint8_t* const* line = l->rows.get() + y;
       const auto col = static_cast<size_t>(x - l->x0);
       const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
       const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
-      // Text at scales 1 and 2 is most of what a BBS session draws: the
-      // rows here, without calls; the other scales through the table.
-      if (bg_pen >= 0 && scale == 1) {
+      if (scale == 1) {
         glyph_rows_inline<1, true>(line, col, rows, height, fg8, bg8);
-      } else if (bg_pen >= 0 && scale == 2) {
-        glyph_rows_inline<2, true>(line, col, rows, height, fg8, bg8);
       } else {
-        const auto s = static_cast<size_t>(scale);
-        (bg_pen >= 0 ? kOpaqueGlyphRows : kInkGlyphRows)[s](line, col, rows, height, fg8, bg8);
+        glyph_rows_inline<2, true>(line, col, rows, height, fg8, bg8);
       }
-      plat_add_dirty(window, x, y, x + static_cast<int>(gw) - 1, y1);
+      plat_add_dirty(window, x, y, x1, y1);
       return;
     }
   }
-  draw_glyph_slow(window, x, y, rows, height, scale, fg_pen, bg_pen);
+  draw_glyph_any(window, x, y, rows, height, scale, fg_pen, bg_pen);
 }
 
 int plat_read_pixel(const PlatWindow* window, int x, int y) {
   if (!window || x < 0 || y < 0 || x >= window->width || y >= window->height) return -1;
+  // Paying a fill changes no pixel the window shows, only where it is
+  // kept; every window is created non-const, so the cast is sound.
+  plat_settle_fills(const_cast<PlatWindow*>(window));
   int end;
   return *plat_shown_span(window, x, y, &end);
+}
+
+void plat_watch_rect(PlatWindow* window, int x0, int y0, int x1, int y1) {
+  if (!window) return;
+  window->watch_x0 = x0;
+  window->watch_y0 = y0;
+  window->watch_x1 = x1;
+  window->watch_y1 = y1;
+  window->watch_intact = true;
+}
+
+bool plat_watch_intact(const PlatWindow* window) {
+  return window && window->watch_intact;
 }
 
 // ---------------------------------------------------------------- input --
 
 int plat_get_event(PlatWindow* window, PlatEvent* out) {
   if (!window || !out) return 0;
-  present_all(false);
-  backend_pump();
+  // Callers poll after every few received bytes: one reading of the clock
+  // paces both the presents and the pumps, and asking the desktop for
+  // input more than once a millisecond buys nothing.
+  const uint32_t now = real_ms();
+  present_all(false, now);
+  if (!g_pumped || now != g_last_pump_ms) {
+    g_pumped = true;
+    g_last_pump_ms = now;
+    backend_pump();
+  }
   std::lock_guard<std::mutex> lock(window->queue_lock);
   if (window->queue.empty()) return 0;
   *out = window->queue.front();
@@ -931,7 +1043,7 @@ int plat_get_event(PlatWindow* window, PlatEvent* out) {
 
 int plat_wait_event(PlatWindow* window, int timeout_ms) {
   if (!window) return 0;
-  present_all(true);
+  present_all(true, real_ms());
   backend_pump();
   if (!plat_queue_empty(window)) return 1;
   backend_wait(window, timeout_ms);
@@ -939,7 +1051,7 @@ int plat_wait_event(PlatWindow* window, int timeout_ms) {
 }
 
 void plat_present_all() {
-  present_all(true);
+  present_all(true, real_ms());
 }
 
 // ------------------------------------------------------- headless extras --
@@ -958,6 +1070,7 @@ const uint8_t* plat_window_pixels(const PlatWindow* window) {
 
 int plat_save_window_png(const PlatWindow* window, const char* path) {
   if (!window || !path) return -1;
+  plat_settle_fills(const_cast<PlatWindow*>(window));
   std::vector<uint8_t> rgb(static_cast<size_t>(window->width) *
                            static_cast<size_t>(window->height) * 3);
   uint8_t* out = rgb.data();

@@ -118,8 +118,6 @@ struct SdlWindow {
   SDL_Renderer* ren = nullptr;
   SDL_Texture* tex = nullptr;
   uint32_t window_id = 0;
-  uint32_t last_present_ms = 0;
-  bool presented = false;
   // lut[pen] is the pen's colour as a pixel of lut_format; rebuilt when the
   // colour map, the flash or the pixel format changes.
   uint32_t lut_serial = ~0u;
@@ -134,7 +132,6 @@ Video g_video = Video::untried;
 bool g_surface_possible = true;
 bool g_available = true;  // plat_headless_set_display_available
 int g_frame_ms = 16;
-uint32_t g_last_pump_ms = 0;
 std::vector<SDL_Event> g_events;
 // Whether the right Alt key held now is AltGr on the layout in use (asked
 // of the X server at each press of it).
@@ -413,7 +410,6 @@ void dispatch(std::vector<SDL_Event>& evs) {
 
 void pump_now() {
   if (g_video != Video::ready) return;
-  g_last_pump_ms = SDL_GetTicks();
   g_events.clear();
   SDL_Event e;
   while (SDL_PollEvent(&e)) g_events.push_back(e);
@@ -701,27 +697,20 @@ void backend_window_to_back(PlatWindow* w) {
   SDL_MinimizeWindow(n->win);
 }
 
-bool backend_present(PlatWindow* w, bool force) {
+bool backend_present(PlatWindow* w) {
   SdlWindow* n = native(w);
   if (!n) return true;
-  uint32_t now = SDL_GetTicks();
-  if (!force && n->presented && now - n->last_present_ms < static_cast<uint32_t>(g_frame_ms)) {
-    return false;
-  }
-  // A failed present also waits a refresh before the next try, and keeps
-  // the window's dirty state for it.
-  n->last_present_ms = now;
-  n->presented = true;
   if (n->use_surface) return present_surface(n, w);
   present_renderer(n, w);
   return true;
 }
 
+uint32_t backend_frame_ms() {
+  return static_cast<uint32_t>(g_frame_ms);
+}
+
 void backend_pump() {
   if (g_video != Video::ready) return;
-  // Callers poll after every few received bytes; asking the X server more
-  // than once a millisecond buys nothing.
-  if (SDL_GetTicks() == g_last_pump_ms) return;
   pump_now();
 }
 
