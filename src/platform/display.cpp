@@ -953,11 +953,12 @@ void plat_clip_blit(PlatWindow* window, int sx, int sy, int dx, int dy, int widt
   } else if (straight && ix0 == window->band.x0 && ix0 + iw == window->band.x1) {
     // The band's columns: a scroll of the grid that has them.
     blit_whole_lines(&window->band, iy0, iy1, ih);
-  } else if (straight && d < h && 2 * h >= window->height) {
-    // A tall block of columns moved straight up or down over itself, as a
-    // grid centred on a wider full screen scrolls: from now on its columns
-    // have lines of their own, and this scroll and the next cost no more
-    // than those of a grid as wide as its window.
+  } else if (straight && d < h && 4 * h >= window->height) {
+    // A tall block of columns (a quarter of the window's height or more)
+    // moved straight up or down over itself, as a grid centred on a wider
+    // full screen scrolls: from now on its columns have lines of their own
+    // (one copy of them), and this scroll and the next cost no more than
+    // those of a grid as wide as its window.  Smaller blocks are copied.
     make_band(window, ix0, ix0 + iw);
     blit_whole_lines(&window->band, iy0, iy1, ih);
   } else {
