@@ -30,6 +30,9 @@ constexpr uint32_t kBeepFlashMs = 100;
 // Fills at least this wide are left owing (see PlatLines::fill_owed): a
 // line of text cells, not a cursor bar or a glyph's run.
 constexpr int kOwedFillMinWidth = 64;
+// Drawing over part of an owed fill makes it in just those columns while it
+// is at most this tall (a line of text at any scale), else whole.
+constexpr int kOwedFillTakeMaxRows = 128;
 
 PlatScreen* g_desktop = nullptr;
 PlatWindow* g_windows = nullptr;
@@ -424,6 +427,16 @@ void fill_lines(PlatLines* l, size_t col, size_t n, int y0, int y1, uint8_t pen)
   }
 }
 
+// Whether columns x0..x1 include every column that still owes the fill.
+bool covers_owed_columns(const PlatLines* l, int x0, int x1) {
+  int first = l->fill_x0, last = l->fill_x1;
+  if (l->done_x0 < l->done_x1) {
+    if (l->done_x0 <= first) first = l->done_x1;
+    if (l->done_x1 > last) last = l->done_x0 - 1;
+  }
+  return first > last || (x0 <= first && x1 >= last);
+}
+
 // Makes the owed fill of the lines in columns x0..x1 (of the window).
 void fill_owed_columns(PlatLines* l, int x0, int x1) {
   if (x1 < x0) return;
@@ -499,6 +512,9 @@ bool plat_take_fill_columns(PlatLines* l, int x0, int x1, bool covered) {
   if (x1 < x0) return true;  // none of the fill's columns
   const bool none = l->done_x0 == l->done_x1;
   if (!none && (x1 + 1 < l->done_x0 || x0 > l->done_x1)) return false;
+  // Making a tall fill (a cleared screen) strip by strip under a line of
+  // text would cost more than making it whole.
+  if (!covered && l->fill_y1 - l->fill_y0 >= kOwedFillTakeMaxRows) return false;
   if (!covered) {
     if (none) {
       fill_owed_columns(l, x0, x1);
@@ -509,6 +525,7 @@ bool plat_take_fill_columns(PlatLines* l, int x0, int x1, bool covered) {
   }
   l->done_x0 = none ? x0 : std::min(x0, l->done_x0);
   l->done_x1 = none ? x1 + 1 : std::max(x1 + 1, l->done_x1);
+  if (l->done_x0 <= l->fill_x0 && l->done_x1 > l->fill_x1) l->fill_owed = false;
   return true;
 }
 
@@ -891,9 +908,9 @@ void plat_rect_fill(PlatWindow* window, int x0, int y0, int x1, int y1) {
     }
     if (ex - sx + 1 >= kOwedFillMinWidth) {
       // Left owing: the glyphs that usually follow may cover most of it.
-      // A fill owed before is dropped when this one covers it, else made.
-      if (l->fill_owed && y0 <= l->fill_y0 && y1 >= l->fill_y1 && sx <= l->fill_x0 &&
-          ex >= l->fill_x1)
+      // A fill owed before is dropped when this one covers what is left of
+      // it (an erase to the end of the line just written), else made.
+      if (l->fill_owed && y0 <= l->fill_y0 && y1 >= l->fill_y1 && covers_owed_columns(l, sx, ex))
         l->fill_owed = false;
       plat_settle_lines(l, y0, y1);
       if (l->fill_owed) plat_pay_fill(l);

@@ -218,9 +218,14 @@ inline void plat_settle_span(PlatLines* l, int x0, int x1, int y0, int y1, bool 
         (y1 >= l->pending_from && y0 < l->pending_from + n))
       plat_make_owed_copy(l);
   }
-  if (l->fill_owed && y1 >= l->fill_y0 && y0 <= l->fill_y1 &&
-      !plat_take_fill_columns(l, x0, x1, covers && y0 <= l->fill_y0 && y1 >= l->fill_y1))
-    plat_pay_fill(l);
+  if (l->fill_owed && y1 >= l->fill_y0 && y0 <= l->fill_y1) {
+    covers = covers && y0 <= l->fill_y0 && y1 >= l->fill_y1;
+    if (covers && x0 == l->done_x1 && x1 < l->fill_x1) {
+      l->done_x1 = x1 + 1;  // the next cell of a line of text: here, without a call
+    } else if (!plat_take_fill_columns(l, x0, x1, covers)) {
+      plat_pay_fill(l);
+    }
+  }
 }
 inline void plat_settle_rows(PlatWindow* w, int y0, int y1) {
   plat_settle_lines(&w->lines, y0, y1);

@@ -286,10 +286,11 @@ TEST(Scrolls, AGridScrolledInAWiderWindowKeepsEveryOtherDrawingExact) {
       what = whole ? "window scroll" : "grid scroll";
       if (rng() % 3) {
         const int scale = line == 8 || rng() % 2 ? 1 : 2, cw = 8 * scale;
-        const int cells = any(1, width / cw), style = any(0, 13);
+        const int cells = any(1, width / cw), style = any(0, 14);
         for (int i = 0; i < cells; i++) {
           int col = style == 1 ? cells - 1 - i : (style == 2 && i >= cells / 2 ? i + 1 : i);
           if (style == 3 && i == cells / 2) col = 0;
+          if (style == 13) col += (width / cw - cells) / 2;  // text in the middle
           const int x = x0 + col * cw;
           if (x + cw > x0 + width) break;
           glyph(x, cy0, line / scale, scale, any(0, 255), any(0, 255));
@@ -312,6 +313,9 @@ TEST(Scrolls, AGridScrolledInAWiderWindowKeepsEveryOtherDrawingExact) {
           // The left half of the line cleared again.
           if (style == 12 && i == cells / 2) fill(any(0, 255), x0, cy0, x0 + width / 2, cy1);
         }
+        // Text in the middle of the line, then the rest of it erased.
+        if (style == 13)
+          fill(any(0, 255), x0 + (width / cw + cells) / 2 * cw, cy0, x0 + width - 1, cy1);
         what += " and text";
       }
     } else if (op == 5) {
