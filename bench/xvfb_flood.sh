@@ -55,9 +55,11 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(cat "$work/display")"
 
-# One flood; prints the milliseconds the board logged, or nothing.
+hz=$(getconf CLK_TCK)
+# One flood; prints the milliseconds the board logged and the CPU time kavel
+# had used by then ("ms/cpu_ms"), or nothing.
 one_run() {  # build mode
-  local b=$1 mode=$2 port="" ms=""
+  local b=$1 mode=$2 port="" ms="" pid="" ticks=""
   rm -f "$work/bbs.log" "$work/bbs.out"
   "$b/kavel-testbbs" --scenario "flood:$bytes" --log "$work/bbs.log" --max-seconds 120 \
     >"$work/bbs.out" 2>&1 &
@@ -71,10 +73,14 @@ one_run() {  # build mode
     (cd "$b" && exec timeout 120 ./kavel "$mode" 127.0.0.1 "$port") >"$work/kavel.out" 2>&1 &
     kavel_pid=$!
     for _ in $(seq 1200); do
+      [ -n "$pid" ] || pid=$(awk '{ print $1 }' "/proc/$kavel_pid/task/$kavel_pid/children" 2>/dev/null)
       ms=$(awk '$0 ~ /FLOOD ACK/ { print $NF }' "$work/bbs.log" 2>/dev/null)
-      [ -n "$ms" ] && break
+      if [ -n "$ms" ]; then
+        [ -n "$pid" ] && ticks=$(awk '{ print $14 + $15 }' "/proc/$pid/stat" 2>/dev/null)
+        break
+      fi
       kill -0 "$kavel_pid" 2>/dev/null || break
-      sleep 0.1
+      sleep 0.05
     done
     kill "$kavel_pid" 2>/dev/null
     wait "$kavel_pid" 2>/dev/null
@@ -83,7 +89,7 @@ one_run() {  # build mode
   kill "$bbs_pid" 2>/dev/null
   wait "$bbs_pid" 2>/dev/null
   bbs_pid=""
-  echo "$ms"
+  [ -n "$ms" ] && echo "$ms/$(((${ticks:-0}) * 1000 / hz))"
 }
 
 echo "flood of $mib MiB under Xvfb at $size, $runs runs per build and mode"
@@ -96,17 +102,28 @@ for mode in $modes; do
     done
   done
 done
-printf "%-8s %-40s %10s %10s %10s  %s\n" mode build "best s" "median s" "MiB/s" "runs (ms)"
+# The best and the median of the wall-clock times, the rate of the best,
+# and the median of kavel's CPU time (less disturbed by other work on the
+# machine); then each run as wall/CPU milliseconds.
+printf "%-6s %-34s %8s %8s %7s %8s  %s\n" mode build "best s" "median s" "MiB/s" "CPU s" \
+  "runs (wall/CPU ms)"
 for mode in $modes; do
   for b in "${builds[@]}"; do
     list=${times["$b|$mode"]}
-    read -r best median < <(echo "$list" | tr ' ' '\n' | grep -E '^[0-9]+$' | sort -n |
-      awk '{ a[NR] = $1 } END { if (NR) print a[1], a[int((NR + 1) / 2)]; else print "", "" }')
-    if [ -n "$best" ]; then
-      printf "%-8s %-40s %10.2f %10.2f %10.1f  %s\n" "$mode" "$b" "$(echo "$best / 1000" | bc -l)" \
-        "$(echo "$median / 1000" | bc -l)" "$(echo "$mib * 1000 / $best" | bc -l)" "$list"
-    else
-      printf "%-8s %-40s %10s %10s %10s  %s\n" "$mode" "$b" - - - "$list"
-    fi
+    echo "$list" | tr ' ' '\n' | grep -E '^[0-9]+/[0-9]+$' | tr '/' ' ' |
+      awk -v m="$mode" -v b="$b" -v mib="$mib" -v l="$list" '
+        { wall[NR] = $1; cpu[NR] = $2 }
+        function median(a, n,   i, j, t) {
+          for (i = 1; i <= n; i++)
+            for (j = i + 1; j <= n; j++)
+              if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
+          return a[int((n + 1) / 2)]
+        }
+        END {
+          if (!NR) { printf "%-6s %-34s %8s %8s %7s %8s  %s\n", m, b, "-", "-", "-", "-", l; exit }
+          mw = median(wall, NR); mc = median(cpu, NR)
+          printf "%-6s %-34s %8.2f %8.2f %7.1f %8.2f  %s\n", m, b, wall[1] / 1000, mw / 1000,
+                 mib * 1000 / wall[1], mc / 1000, l
+        }'
   done
 done
