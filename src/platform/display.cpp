@@ -501,8 +501,8 @@ void plat_pay_fill(PlatLines* l) {
   if (l->done_x0 == l->done_x1) {
     fill_owed_columns(l, l->fill_x0, l->fill_x1);
   } else {
-    fill_owed_columns(l, l->fill_x0, l->done_x0 - 1);
-    fill_owed_columns(l, l->done_x1, l->fill_x1);
+    fill_owed_columns(l, l->fill_x0, std::min(l->done_x0 - 1, l->fill_x1));
+    fill_owed_columns(l, std::max(l->done_x1, l->fill_x0), l->fill_x1);
   }
 }
 

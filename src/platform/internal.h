@@ -220,7 +220,7 @@ inline void plat_settle_span(PlatLines* l, int x0, int x1, int y0, int y1, bool 
   }
   if (l->fill_owed && y1 >= l->fill_y0 && y0 <= l->fill_y1) {
     covers = covers && y0 <= l->fill_y0 && y1 >= l->fill_y1;
-    if (covers && x0 == l->done_x1 && x1 < l->fill_x1) {
+    if (covers && x0 == l->done_x1 && x0 >= l->fill_x0 && x1 < l->fill_x1) {
       l->done_x1 = x1 + 1;  // the next cell of a line of text: here, without a call
     } else if (!plat_take_fill_columns(l, x0, x1, covers)) {
       plat_pay_fill(l);

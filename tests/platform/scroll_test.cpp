@@ -385,6 +385,62 @@ TEST(Scrolls, AGridScrolledInAWiderWindowKeepsEveryOtherDrawingExact) {
   plat_close_font(font);
 }
 
+TEST(Scrolls, GlyphsAndFillsAroundAClearedLineBeforeAnythingIsRead) {
+  // A line cleared (columns 100..299 of rows 16..31, wide enough to be left
+  // owing) and then drawn over in one order or another; the window is read
+  // only at the end.
+  constexpr int W = 400, H = 48;
+  struct Draw {
+    int x, y, height;  // a glyph of 16 x height at scale 1 (or 2 when height is 8)
+    int fill_x1;       // or, when above 0, a fill from x to fill_x1 over rows y..y+height-1
+  };
+  struct Case {
+    const char* what;
+    std::vector<Draw> draws;
+  };
+  const Case cases[] = {
+      {"a glyph left of the line, on its rows", {{0, 16, 16, 0}}},
+      {"a glyph just left of the line", {{92, 16, 16, 0}}},
+      {"text from the line's start", {{100, 16, 16, 0}, {108, 16, 16, 0}, {116, 16, 16, 0}}},
+      {"text, then a cell far to the right",
+       {{100, 16, 16, 0}, {108, 16, 16, 0}, {260, 16, 16, 0}}},
+      {"a glyph over the line's right end", {{296, 16, 16, 0}}},
+      {"text leftwards", {{140, 16, 16, 0}, {132, 16, 16, 0}, {124, 16, 16, 0}}},
+      {"a glyph of other rows in the line", {{100, 20, 8, 0}, {108, 16, 16, 0}}},
+      {"a scale-2 glyph as tall as the line", {{100, 16, 8, 0}, {116, 16, 8, 0}}},
+      {"a cursor bar, then the text over it",
+       {{101, 30, 2, 106}, {100, 16, 16, 0}, {108, 16, 16, 0}}},
+      {"text, then the rest erased", {{100, 16, 16, 0}, {108, 16, 16, 299}}},
+      {"text, then part of the rest erased", {{100, 16, 16, 0}, {108, 16, 16, 200}}},
+      {"text, then all of the line cleared again", {{100, 16, 16, 0}, {0, 16, 16, 399}}},
+      {"a fill of other rows beside it", {{100, 16, 16, 0}, {0, 0, 8, 399}, {108, 16, 16, 0}}},
+  };
+  std::mt19937 rng(4);
+  for (const Case& c : cases) {
+    WindowHolder win(W, H);
+    ASSERT_NE(win.w, nullptr);
+    Model m(W, H);
+    scramble(win.w, &m);
+    plat_set_apen(win.w, 200);
+    plat_rect_fill(win.w, 100, 16, 299, 31);
+    m.fill(200, 100, 16, 299, 31);
+    uint8_t rows[16];
+    for (const Draw& d : c.draws) {
+      if (d.fill_x1 > 0) {
+        plat_set_apen(win.w, 201);
+        plat_rect_fill(win.w, d.x, d.y, d.fill_x1, d.y + d.height - 1);
+        m.fill(201, d.x, d.y, d.fill_x1, d.y + d.height - 1);
+        continue;
+      }
+      for (auto& r : rows) r = static_cast<uint8_t>(rng());
+      const int scale = d.height == 8 ? 2 : 1;
+      plat_draw_glyph(win.w, d.x, d.y, rows, d.height, scale, 3, 4);
+      m.glyph(d.x, d.y, rows, d.height, scale, 3, 4);
+    }
+    EXPECT_EQ(first_difference(win.w, m), "") << c.what;
+  }
+}
+
 TEST(Scrolls, DrawingNextToTheRowsAScrollLeftBehind) {
   // A band of rows 4..35 scrolled up by 6 leaves rows 30..35 to show their
   // old pixels, now kept in rows 24..29.  Then one drawing call near them.
