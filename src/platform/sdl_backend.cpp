@@ -507,14 +507,34 @@ void convert_span(const uint32_t* lut, const uint8_t* line, int n, uint8_t* dst,
   }
 }
 
+// Whether columns x0..x1-1 of row y show the same pens as the row above.
+bool same_as_row_above(const PlatWindow* w, int y, int x0, int x1) {
+  for (int x = x0; x < x1;) {
+    int end, above_end;
+    const uint8_t* row = plat_shown_span(w, x, y, &end);
+    const uint8_t* above = plat_shown_span(w, x, y - 1, &above_end);
+    end = std::min(end, x1);
+    if (std::memcmp(row, above, static_cast<size_t>(end - x)) != 0) return false;
+    x = end;
+  }
+  return true;
+}
+
 // Converts the pens of the rectangle into pixels of bpp bytes at dst (pitch
 // bytes per line, the rectangle's top-left pixel first).  A row's pens are
-// read in spans: a grid with lines of its own (the band) is one of them.
+// read in spans: a grid with lines of its own (the band) is one of them.  A
+// row that shows what the row above shows (every other row of text drawn
+// at scale 2, blank rows) is a copy of the pixels just made.
 void convert_rect(const SdlWindow* n, const PlatWindow* w, const SDL_Rect& r, uint8_t* dst,
                   int pitch, int bpp) {
   const uint32_t* lut = n->lut.data();
   const int stop = r.x + r.w;
+  const auto row_bytes = static_cast<size_t>(r.w) * static_cast<size_t>(bpp);
   for (int y = 0; y < r.h; y++, dst += pitch) {
+    if (y > 0 && same_as_row_above(w, r.y + y, r.x, stop)) {
+      std::memcpy(dst, dst - pitch, row_bytes);
+      continue;
+    }
     for (int x = r.x; x < stop;) {
       int end;
       const uint8_t* line = plat_shown_span(w, x, r.y + y, &end);
