@@ -18,47 +18,10 @@
 #include <vector>
 
 #include "../tests/terminal/headless_terminal.h"
+#include "ansi_stream.h"
 #include "display/fonts.h"
 
 namespace {
-
-// Mostly printable CP437 text in lines of 40..79 characters ending in CR LF
-// (scrolling once the screen is full), with SGR colour changes every few
-// words, and now and then a cursor jump, an erase to end of line or a clear.
-std::string make_stream(size_t bytes) {
-  std::mt19937 rng(20240611);
-  std::string s;
-  s.reserve(bytes + 256);
-  while (s.size() < bytes) {
-    int line_len = 40 + static_cast<int>(rng() % 40);
-    for (int col = 0; col < line_len;) {
-      if (rng() % 12 == 0) {
-        s += "\x1b[" + std::to_string(rng() % 2) + ";3" + std::to_string(rng() % 8) + ";4" +
-             std::to_string(rng() % 8) + "m";
-      }
-      int word = 1 + static_cast<int>(rng() % 8);
-      for (int k = 0; k < word && col < line_len; k++, col++) {
-        uint32_t r = rng() % 100;
-        char c = r < 90 ? static_cast<char>(33 + rng() % 94) : static_cast<char>(128 + rng() % 128);
-        s.push_back(c);
-      }
-      if (col < line_len) {
-        s.push_back(' ');
-        col++;
-      }
-    }
-    uint32_t r = rng() % 100;
-    if (r < 8) {
-      s += "\x1b[K";
-    } else if (r < 12) {
-      s += "\x1b[" + std::to_string(1 + rng() % 25) + ";" + std::to_string(1 + rng() % 80) + "H";
-    } else if (r == 12) {
-      s += "\x1b[2J";
-    }
-    s += "\r\n";
-  }
-  return s;
-}
 
 double cpu_seconds() {
   timespec ts;

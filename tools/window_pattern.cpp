@@ -49,6 +49,13 @@ uint32_t frac(uint8_t v) {
 //        then columns 20..W-21 of rows 384..399 filled brown (6)
 //     B, rows 264..327: rows 264..311 copied down to 280, rows 264..279 left
 //        as they were (presented while the copy they are owed is pending)
+//   only in windows at least 736 rows tall (full screen), a grid centred in
+//   the width as a terminal's is: band D, rows 416..735 drawn as stripes of
+//   16 rows (stripe k in kStripe[k % 9]); columns 64..W-65 of rows 432..735
+//   copied up to 416 (the grid's own lines from then on), then the line left
+//   behind, rows 720..735 of those columns, cleared white and written with
+//   two glyphs at scale 2 (16 x 16): a solid red one at 64 and a blank one
+//   (its blue background) at 80; the rest of the line stays white.
 constexpr int kStripe[9] = {9, 10, 11, 12, 13, 14, 2, 3, 5};
 
 void draw_band(PlatWindow* w, const int* pen, int top, int stripes) {
@@ -73,6 +80,28 @@ void scroll_bands(PlatWindow* w, const int* pen) {
   plat_rect_fill(w, 20, 384, width - 21, 399);
 
   plat_clip_blit(w, 0, 264, 0, 280, width, 48);
+  plat_present_all();
+}
+
+// Band D: a grid's scroll and its next line, as a terminal centred on a full
+// screen makes them.
+void draw_grid_band(PlatWindow* w, const int* pen) {
+  const int width = plat_window_inner_width(w);
+  for (int k = 0; k < 20; k++) {
+    plat_set_apen(w, pen[kStripe[k % 9]]);
+    plat_rect_fill(w, 0, 416 + 16 * k, width - 1, 416 + 16 * k + 15);
+  }
+}
+
+void scroll_grid_band(PlatWindow* w, const int* pen) {
+  const int width = plat_window_inner_width(w);
+  plat_clip_blit(w, 64, 432, 64, 416, width - 128, 304);
+  plat_set_apen(w, pen[15]);
+  plat_rect_fill(w, 64, 720, width - 65, 735);
+  const uint8_t solid[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const uint8_t blank[8] = {};
+  plat_draw_glyph(w, 64, 720, solid, 8, 2, pen[4], pen[1]);
+  plat_draw_glyph(w, 80, 720, blank, 8, 2, pen[4], pen[1]);
   plat_present_all();
 }
 
@@ -112,6 +141,7 @@ void draw_pattern(PlatWindow* w, const int* pen) {
   draw_band(w, pen, 200, 8);
   draw_band(w, pen, 264, 8);
   draw_band(w, pen, 328, 9);
+  if (height >= 736) draw_grid_band(w, pen);
   plat_present_all();
   if (font) {
     plat_set_font(w, nullptr);
@@ -185,6 +215,7 @@ int main(int argc, char** argv) {
   }
   draw_pattern(w, pen);
   scroll_bands(w, pen);
+  if (plat_window_inner_height(w) >= 736) scroll_grid_band(w, pen);
   printf("pattern ready\n");
   fflush(stdout);
 

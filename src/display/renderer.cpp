@@ -39,8 +39,12 @@ static void fill(Terminal* t, int index, int x1, int y1, int x2, int y2) {
 
 // ------------------------------------------------------------ bitmap glyphs --
 
-void term_draw_bitmap_glyph_abs(Terminal* t, int x, int y, uint8_t ch, int fg, int bg) {
-  if (!t || !t->bitmap_renderer || !g_bitmap_font.valid || !t->rport) return;
+// The glyph of term_draw_bitmap_glyph_abs, for a terminal with a drawing
+// port and the bitmap renderer; inlined into draw_cell, which draws most of
+// what a session shows.
+[[gnu::always_inline]] static inline void draw_bitmap_glyph(Terminal* t, int x, int y, uint8_t ch,
+                                                            int fg, int bg) {
+  if (!g_bitmap_font.valid) return;
   int height = t->bitmap_glyph_height > 0 ? t->bitmap_glyph_height : g_bitmap_font.height;
   int scale = t->bitmap_scale > 0 ? t->bitmap_scale : g_bitmap_font.scale;
   if (height <= 0 || scale <= 0) return;
@@ -64,6 +68,11 @@ void term_draw_bitmap_glyph_abs(Terminal* t, int x, int y, uint8_t ch, int fg, i
   static constexpr uint8_t kNoBits[16] = {};
   const uint8_t* rows = blank ? kNoBits : &g_bitmap_font.glyphs[ch * height];
   plat_draw_glyph(t->rport, x, y, rows, height, scale, fg_pen, bg_pen);
+}
+
+void term_draw_bitmap_glyph_abs(Terminal* t, int x, int y, uint8_t ch, int fg, int bg) {
+  if (!t || !t->bitmap_renderer || !t->rport) return;
+  draw_bitmap_glyph(t, x, y, ch, fg, bg);
 }
 
 void term_draw_bitmap_text(Terminal* t, int x, int y, const char* text, int len) {
@@ -220,7 +229,7 @@ void draw_cell(Terminal* t, int row, int col) {
   int fg = cell.fg & 15;
   int bg = cell.bg & 15;
   if (t->bitmap_renderer) {
-    term_draw_bitmap_glyph_abs(t, x, y, cell.ch, fg, bg);
+    draw_bitmap_glyph(t, x, y, cell.ch, fg, bg);
     return;
   }
   draw_system_font_cell(t, x, y, cell.ch, fg, bg);

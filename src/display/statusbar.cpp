@@ -23,6 +23,36 @@ constexpr int kBlack = 0;
 bool g_fixed_time_set = false;
 std::tm g_fixed_time{};
 
+// The bar as term_draw_session_status last painted it.  The terminal asks
+// for the bar again after every scroll; while the window's watched
+// rectangle (the bar) has not been drawn over and the bar would come out the
+// same, the pixels are already there and painting them again would only
+// double the drawing of a flood of text in full screen.
+struct PaintedBar {
+  const PlatWindow* window = nullptr;
+  int x0 = 0, sw = 0, sh = 0;
+  int grey_pen = -1, black_pen = -1;
+  const uint8_t* glyphs = nullptr;
+  char title[128] = {};
+  char clock[kStatusTimeText] = {};
+  // The second the texts were made in (-1: unknown); within it they depend
+  // only on the terminal's status text and connect time.
+  int64_t second = -1;
+  char status_text[sizeof Terminal::status_text] = {};
+  int64_t connect_start = 0;
+};
+PaintedBar g_painted;
+
+// Whether the bar would be painted at the same place, in the same pens and
+// glyphs, for the same terminal texts as last time.
+bool same_bar_as_painted(const Terminal* t, int x0, int sw, int sh, const uint8_t* glyphs) {
+  const PaintedBar& p = g_painted;
+  return p.window == t->rport && p.x0 == x0 && p.sw == sw && p.sh == sh &&
+         p.grey_pen == t->pens[kGrey] && p.black_pen == t->pens[kBlack] && p.glyphs == glyphs &&
+         p.connect_start == t->connect_start &&
+         memcmp(p.status_text, t->status_text, sizeof p.status_text) == 0;
+}
+
 int status_scale() {
   return std::max(1, g_fullscreen_scale);
 }
@@ -179,11 +209,27 @@ void term_draw_session_status(Terminal* t) {
   int sh = term_session_status_cell_h(t);
   int x0 = term_session_status_x0(t);
   int xend = x0 + kBarCols * sw;
+  const uint8_t* glyphs = bitmap_font_cp437_16_glyphs();
 
+  // Already on screen, and nothing drawn over it since?
+  const bool same = plat_watch_intact(t->rport) && same_bar_as_painted(t, x0, sw, sh, glyphs);
+  const int64_t second = clock_epoch_seconds();
+  if (same && !g_fixed_time_set && second == g_painted.second) {
+    restore_drawing_state(t);
+    return;
+  }
   char title[128];
   char clock[kStatusTimeText];
   term_session_status_title(t, title, sizeof title);
   current_time_12_string(clock);
+  // The texts belong to this second only if it did not end while they were
+  // made.
+  const int64_t made_in = clock_epoch_seconds() == second ? second : -1;
+  if (same && strcmp(title, g_painted.title) == 0 && strcmp(clock, g_painted.clock) == 0) {
+    g_painted.second = made_in;
+    restore_drawing_state(t);
+    return;
+  }
   int clock_len = static_cast<int>(strlen(clock));
   int title_len = static_cast<int>(strlen(title));
 
@@ -206,6 +252,20 @@ void term_draw_session_status(Terminal* t) {
   fill(t, kGrey, e + w3 / 8 + 1, sh / 3, e + w3 / 2, sh - 2);
   outline(t, e + w3 / 8 + 1, sh / 3, e + w3 / 2, sh - 2);
 
+  PaintedBar& p = g_painted;
+  p.window = t->rport;
+  p.x0 = x0;
+  p.sw = sw;
+  p.sh = sh;
+  p.grey_pen = t->pens[kGrey];
+  p.black_pen = t->pens[kBlack];
+  p.glyphs = glyphs;
+  safe_copy(p.title, sizeof p.title, title);
+  safe_copy(p.clock, sizeof p.clock, clock);
+  p.second = made_in;
+  memcpy(p.status_text, t->status_text, sizeof p.status_text);
+  p.connect_start = t->connect_start;
+  plat_watch_rect(t->rport, x0, 0, xend - 1, sh - 1);
   restore_drawing_state(t);
 }
 
@@ -213,6 +273,16 @@ void term_draw_session_elapsed_status(Terminal* t) {
   if (!bar_can_draw(t)) return;
   int sw = term_session_status_cell_w(t);
   int x0 = term_session_status_x0(t);
+  // The session asks after every read: within the second the whole bar was
+  // painted in, the time it shows is the time this would draw, in the same
+  // cells.
+  if (plat_watch_intact(t->rport) &&
+      same_bar_as_painted(t, x0, sw, term_session_status_cell_h(t),
+                          bitmap_font_cp437_16_glyphs()) &&
+      clock_epoch_seconds() == g_painted.second) {
+    restore_drawing_state(t);
+    return;
+  }
 
   char prefix[96];
   char elapsed[kStatusTimeText];

@@ -3,6 +3,8 @@
 // and the per-window event queues.  The backend (SDL or headless) only shows
 // framebuffers and produces input; everything that decides pixels is here, so
 // both backends draw identically.
+#include <time.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
@@ -25,6 +27,12 @@ constexpr size_t kQueueLimit = 512;
 // The largest framebuffer we agree to allocate (a 16k x 16k window).
 constexpr int64_t kMaxPixels = int64_t{16384} * 16384;
 constexpr uint32_t kBeepFlashMs = 100;
+// Fills at least this wide are left owing (see PlatLines::fill_owed): a
+// line of text cells, not a cursor bar or a glyph's run.
+constexpr int kOwedFillMinWidth = 64;
+// Drawing over part of an owed fill makes it in just those columns while it
+// is at most this tall (a line of text at any scale), else whole.
+constexpr int kOwedFillTakeMaxRows = 128;
 
 PlatScreen* g_desktop = nullptr;
 PlatWindow* g_windows = nullptr;
@@ -64,54 +72,71 @@ constexpr std::array<uint64_t, 256> make_expand() {
 constexpr std::array<uint64_t, 256> kExpand = make_expand();
 constexpr uint64_t kBytes = 0x0101010101010101ULL;
 
-// The same for scales 2..kMaxTableScale: glyph row b at scale s is the s
-// masks scaled_masks(s)[b * s .. b * s + s - 1] (8 * s pixels).
+// The same for scales 2..kMaxTableScale: glyph row b at scale S is the S
+// masks kScaledMasks<S>[b * S .. b * S + S - 1] (8 * S pixels).
 constexpr int kMaxTableScale = 8;
 
-std::vector<uint64_t> build_scaled_masks(int scale) {
-  const auto s = static_cast<size_t>(scale);
-  std::vector<uint64_t> t(256 * s, 0);
+template <int S>
+constexpr std::array<uint64_t, 256 * S> make_scaled_masks() {
+  std::array<uint64_t, 256 * S> t{};
   for (size_t b = 0; b < 256; b++) {
-    for (size_t px = 0; px < 8 * s; px++) {
-      if (!(b & (0x80u >> (px / s)))) continue;
+    for (size_t px = 0; px < 8 * S; px++) {
+      if (!(b & (0x80u >> (px / S)))) continue;
       size_t lane = std::endian::native == std::endian::little ? px % 8 : 7 - px % 8;
-      t[b * s + px / 8] |= uint64_t{0xFF} << (lane * 8);
+      t[b * S + px / 8] |= uint64_t{0xFF} << (lane * 8);
     }
   }
   return t;
 }
+template <int S>
+constexpr std::array<uint64_t, 256 * S> kScaledMasks = make_scaled_masks<S>();
 
-const uint64_t* scaled_masks(int scale) {
-  static const std::array<std::vector<uint64_t>, kMaxTableScale + 1> tables = [] {
-    std::array<std::vector<uint64_t>, kMaxTableScale + 1> t;
-    for (int s = 2; s <= kMaxTableScale; s++) t[static_cast<size_t>(s)] = build_scaled_masks(s);
-    return t;
-  }();
-  return tables[static_cast<size_t>(scale)].data();
+// Milliseconds on the real monotonic clock (not clock_ms(), which tests may
+// freeze): the pace of presents and event pumps.
+uint32_t real_ms() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-void present_window(PlatWindow* w, bool force) {
-  bool was_flashing = w->flashing;
-  plat_window_flash_showing(w, clock_ms());
-  if (!w->dirty && !(was_flashing && !w->flashing)) return;
-  if (backend_present(w, force)) {
+// Shows the window's drawing.  Without force at most once per display
+// refresh: a flood of text polls for input every few bytes, and converting
+// the picture more often than the display shows it buys nothing.  A failed
+// present also waits a refresh before the next try, and keeps the window's
+// dirty state for it.
+void present_window(PlatWindow* w, bool force, uint32_t now) {
+  const bool flash_ended = w->flashing && !plat_window_flash_showing(w, clock_ms());
+  if (!w->dirty && !flash_ended) return;
+  if (!force && w->presented && now - w->last_present_ms < backend_frame_ms()) return;
+  w->presented = true;
+  w->last_present_ms = now;
+  plat_settle_fills(w);
+  if (backend_present(w)) {
     w->dirty = false;
     w->dirty_x1 = w->dirty_y1 = -1;
   }
 }
 
-void present_all(bool force) {
-  for (PlatWindow* w = g_windows; w; w = w->next) present_window(w, force);
+void present_all(bool force, uint32_t now) {
+  for (PlatWindow* w = g_windows; w; w = w->next) present_window(w, force, now);
 }
 
-// The pixel rows of a glyph wholly inside the window at scale S (masks from
-// the tables above), in the background pen too when Opaque.  The scale is a
-// template argument so that each variant is straight-line stores.
+// The last time plat_get_event pumped the backend's input.
+uint32_t g_last_pump_ms = 0;
+bool g_pumped = false;
+
+// The pixel rows of a glyph at scale S (masks from the tables above) whose
+// pixel rows start at line[0], column col, in the background pen too when
+// Opaque.  The scale is a template argument so that each variant is
+// straight-line stores: at scale 2 a pixel row is one 16-byte store.
 template <int S, bool Opaque>
-void glyph_rows(uint8_t* const* line, size_t col, const uint8_t* rows, int height, uint64_t fg8,
-                uint64_t bg8) {
-  static const uint64_t* const table = S == 1 ? kExpand.data() : scaled_masks(S);
+[[gnu::always_inline]] inline void glyph_rows_inline(uint8_t* const* line, size_t col,
+                                                     const uint8_t* rows, int height, uint64_t fg8,
+                                                     uint64_t bg8) {
+  const uint64_t* const table = S == 1 ? kExpand.data() : kScaledMasks<S>.data();
   const uint64_t flip = fg8 ^ bg8;
+#pragma GCC unroll 4
   for (int r = 0; r < height; r++) {
     const uint64_t* m = table + static_cast<size_t>(rows[r]) * S;
     if (Opaque) {
@@ -131,6 +156,12 @@ void glyph_rows(uint8_t* const* line, size_t col, const uint8_t* rows, int heigh
       }
     }
   }
+}
+
+template <int S, bool Opaque>
+void glyph_rows(uint8_t* const* line, size_t col, const uint8_t* rows, int height, uint64_t fg8,
+                uint64_t bg8) {
+  glyph_rows_inline<S, Opaque>(line, col, rows, height, fg8, bg8);
 }
 
 using GlyphRowsFn = void (*)(uint8_t* const*, size_t, const uint8_t*, int, uint64_t, uint64_t);
@@ -170,8 +201,8 @@ void glyph_rows_by_runs(uint8_t* const* line, size_t col, const uint8_t* rows, i
   }
 }
 
-// Glyph drawing where part of the glyph lies outside the window: per pixel,
-// only at the edges, so speed does not matter.
+// Glyph drawing where part of the glyph lies outside the window or across
+// the edge of the band: per pixel, which is rare, so speed does not matter.
 void draw_glyph_clipped(PlatWindow* w, int x, int y, const uint8_t* rows, int height, int scale,
                         int fg, int bg) {
   int64_t gx1 = int64_t{x} + 8 * int64_t{scale} - 1;
@@ -181,38 +212,96 @@ void draw_glyph_clipped(PlatWindow* w, int x, int y, const uint8_t* rows, int he
   int cx1 = static_cast<int>(std::min<int64_t>(gx1, w->width - 1));
   int cy1 = static_cast<int>(std::min<int64_t>(gy1, w->height - 1));
   if (cx1 < cx0 || cy1 < cy0) return;
+  plat_settle_rows(w, cy0, cy1);
   for (int py = cy0; py <= cy1; py++) {
     uint8_t bits = rows[(py - y) / scale];
-    uint8_t* line = plat_row(w, py);
     for (int px = cx0; px <= cx1; px++) {
       if (bits & (0x80 >> ((px - x) / scale))) {
-        line[px] = static_cast<uint8_t>(fg);
+        *plat_pixel(w, px, py) = static_cast<uint8_t>(fg);
       } else if (bg >= 0) {
-        line[px] = static_cast<uint8_t>(bg);
+        *plat_pixel(w, px, py) = static_cast<uint8_t>(bg);
       }
     }
   }
   plat_add_dirty(w, cx0, cy0, cx1, cy1);
 }
 
-// Points every row at its own line of the block, in order.
-void reset_rows(PlatWindow* w) {
-  const size_t stride = static_cast<size_t>(w->width);
-  uint8_t* base = w->pixels.get();
-  for (int y = 0; y < w->height; y++) w->rows[static_cast<size_t>(y)] = base + y * stride;
-  w->rows_permuted = false;
+size_t line_width(const PlatLines& l) {
+  return static_cast<size_t>(l.x1 - l.x0);
 }
 
-// Brings the lines back into block order, for readers that want the
-// framebuffer as one row-major block.
-void compact_rows(PlatWindow* w) {
+// Points every row at its own line of the block, in order.
+void reset_rows(PlatLines* l, int height) {
+  const size_t stride = line_width(*l);
+  uint8_t* base = l->pixels.get();
+  for (int y = 0; y < height; y++) l->rows[static_cast<size_t>(y)] = base + y * stride;
+  l->permuted = false;
+  l->pending_rows = 0;
+}
+
+// Lines for columns x0 .. x1-1 of height rows, in block order; their pixels
+// are pen 0 when zero is set, else left as they come.
+void make_lines(PlatLines* l, int x0, int x1, int height, bool zero) {
+  l->x0 = x0;
+  l->x1 = x1;
+  const size_t n = line_width(*l) * static_cast<size_t>(height);
+  l->pixels = zero ? std::make_unique<uint8_t[]>(n) : std::make_unique_for_overwrite<uint8_t[]>(n);
+  l->rows = std::make_unique<uint8_t*[]>(static_cast<size_t>(height));
+  reset_rows(l, height);
+}
+
+void drop_lines(PlatLines* l) {
+  l->pixels.reset();
+  l->rows.reset();
+  l->x0 = l->x1 = 0;
+  l->permuted = false;
+  l->pending_rows = 0;
+}
+
+bool has_band(const PlatWindow* w) {
+  return w->band.x1 > w->band.x0;
+}
+
+// Gives the band's pixels back to the window's lines and forgets the band.
+void dissolve_band(PlatWindow* w) {
+  if (!has_band(w)) return;
   plat_settle_all_rows(w);
-  if (!w->rows_permuted) return;
-  const size_t stride = static_cast<size_t>(w->width);
+  const size_t bw = line_width(w->band);
+  for (int y = 0; y < w->height; y++) {
+    std::memcpy(w->lines.rows[static_cast<size_t>(y)] + w->band.x0,
+                w->band.rows[static_cast<size_t>(y)], bw);
+  }
+  drop_lines(&w->band);
+}
+
+// Gives columns x0 .. x1-1 lines of their own (one copy of their pixels), so
+// that from now on a block copy of just those columns straight up or down
+// turns the band's row table and moves no pixels.
+void make_band(PlatWindow* w, int x0, int x1) {
+  dissolve_band(w);
+  plat_settle_all_rows(w);
+  make_lines(&w->band, x0, x1, w->height, false);
+  const size_t bw = line_width(w->band);
+  for (int y = 0; y < w->height; y++) {
+    std::memcpy(w->band.rows[static_cast<size_t>(y)], w->lines.rows[static_cast<size_t>(y)] + x0,
+                bw);
+  }
+}
+
+// Brings the window's framebuffer back into one row-major block, for
+// readers that want it so: the band goes back into the lines, and the lines
+// back into block order.
+void flatten(PlatWindow* w) {
+  dissolve_band(w);
+  plat_settle_all_rows(w);
+  PlatLines& l = w->lines;
+  if (!l.permuted) return;
+  const size_t stride = line_width(l);
   auto block = std::make_unique_for_overwrite<uint8_t[]>(stride * static_cast<size_t>(w->height));
-  for (int y = 0; y < w->height; y++) std::memcpy(block.get() + y * stride, plat_row(w, y), stride);
-  w->pixels = std::move(block);
-  reset_rows(w);
+  for (int y = 0; y < w->height; y++)
+    std::memcpy(block.get() + y * stride, l.rows[static_cast<size_t>(y)], stride);
+  l.pixels = std::move(block);
+  reset_rows(&l, w->height);
 }
 
 // Turns the table entries first .. last-1 so that the one at middle comes
@@ -236,18 +325,18 @@ void rotate_rows(uint8_t** first, uint8_t** middle, uint8_t** last) {
   }
 }
 
-// A block copy of h whole rows from row y0 to row y1 (both ranges inside the
-// window, no copy owed).  Where source and destination overlap, the
-// destination rows take over the source rows' lines by rotating the table;
-// then only the |y1 - y0| source rows that the destination does not cover
-// need their old pixels back, and that copy is left owing (see
-// PlatWindow::pending_rows).  A scroll thus moves no pixels at all when the
-// new line is cleared next.
-void blit_whole_rows(PlatWindow* w, int y0, int y1, int h) {
+// A block copy of h whole lines of one set from row y0 to row y1 (both
+// ranges inside the window, no copy owed).  Where source and destination
+// overlap, the destination rows take over the source rows' lines by
+// rotating the table; then only the |y1 - y0| source rows that the
+// destination does not cover need their old pixels back, and that copy is
+// left owing (see PlatLines::pending_rows).  A scroll thus moves no pixels
+// at all when the new line is cleared next.
+void blit_whole_lines(PlatLines* l, int y0, int y1, int h) {
   const int d = std::abs(y1 - y0);
   if (d == 0) return;
-  const size_t stride = static_cast<size_t>(w->width);
-  uint8_t** rows = w->rows.get();
+  const size_t stride = line_width(*l);
+  uint8_t** rows = l->rows.get();
   if (d >= h) {
     // Apart: every destination row is a copy of a row that stays.
     for (int r = 0; r < h; r++) std::memcpy(rows[y1 + r], rows[y0 + r], stride);
@@ -257,106 +346,131 @@ void blit_whole_rows(PlatWindow* w, int y0, int y1, int h) {
     // Up: the band y1 .. y0+h-1 turns by d; its last d rows (source rows
     // left uncovered) are owed the pixels now held d rows above them.
     rotate_rows(rows + y1, rows + y0, rows + y0 + h);
-    w->pending_to = y1 + h;
-    w->pending_from = y1 + h - d;
+    l->pending_to = y1 + h;
+    l->pending_from = y1 + h - d;
   } else {
     // Down: the band y0 .. y1+h-1 turns the other way; its first d rows
     // are owed the pixels now held d rows below them.
     rotate_rows(rows + y0, rows + y0 + h, rows + y1 + h);
-    w->pending_to = y0;
-    w->pending_from = y0 + d;
+    l->pending_to = y0;
+    l->pending_from = y0 + d;
   }
-  w->pending_rows = d;
-  w->rows_permuted = true;
+  l->pending_rows = d;
+  l->permuted = true;
 }
 
-// Every glyph but the opaque scale-1 one inside the window.
+// Pixels x .. x+n-1 of row y (inside the window, rows settled) to or from a
+// buffer, across the band's edges.
+void read_row_span(PlatWindow* w, int x, int y, int n, uint8_t* out) {
+  for (const int stop = x + n; x < stop;) {
+    int end;
+    const PlatLines* l = plat_lines_at(w, x, &end);
+    const int k = std::min(end, stop) - x;
+    std::memcpy(out, l->rows[static_cast<size_t>(y)] + (x - l->x0), static_cast<size_t>(k));
+    out += k;
+    x += k;
+  }
+}
+
+void write_row_span(PlatWindow* w, int x, int y, int n, const uint8_t* in) {
+  for (const int stop = x + n; x < stop;) {
+    int end;
+    PlatLines* l = plat_lines_at(w, x, &end);
+    const int k = std::min(end, stop) - x;
+    std::memcpy(l->rows[static_cast<size_t>(y)] + (x - l->x0), in, static_cast<size_t>(k));
+    in += k;
+    x += k;
+  }
+}
+
+// Any other block copy (clipped, rows settled): row by row away from the
+// overlap; within a row through a buffer, which also covers sideways
+// overlap and rows split by the band.
+void blit_rows(PlatWindow* w, int x0, int y0, int x1, int y1, int bw, int bh) {
+  const auto n = static_cast<size_t>(bw);
+  if (!has_band(w)) {
+    uint8_t** rows = w->lines.rows.get();
+    if (y1 > y0) {
+      for (int r = bh - 1; r >= 0; r--) std::memmove(rows[y1 + r] + x1, rows[y0 + r] + x0, n);
+    } else {
+      for (int r = 0; r < bh; r++) std::memmove(rows[y1 + r] + x1, rows[y0 + r] + x0, n);
+    }
+    return;
+  }
+  w->scratch.resize(n);
+  uint8_t* row = w->scratch.data();
+  auto one = [&](int r) {
+    read_row_span(w, x0, y0 + r, bw, row);
+    write_row_span(w, x1, y1 + r, bw, row);
+  };
+  if (y1 > y0) {
+    for (int r = bh - 1; r >= 0; r--) one(r);
+  } else {
+    for (int r = 0; r < bh; r++) one(r);
+  }
+}
+
+// Fills columns col .. col+n-1 (relative to the set) of rows y0..y1.  The
+// usual cell widths (scale 1 and 2) take one or two stores per row.
+void fill_lines(PlatLines* l, size_t col, size_t n, int y0, int y1, uint8_t pen) {
+  const uint64_t v = pen * kBytes;
+  uint8_t* const* line = l->rows.get();
+  if (n == 8) {
+    for (int y = y0; y <= y1; y++) std::memcpy(line[y] + col, &v, 8);
+  } else if (n == 16) {
+    for (int y = y0; y <= y1; y++) {
+      std::memcpy(line[y] + col, &v, 8);
+      std::memcpy(line[y] + col + 8, &v, 8);
+    }
+  } else {
+    for (int y = y0; y <= y1; y++) std::memset(line[y] + col, pen, n);
+  }
+}
+
+// Whether columns x0..x1 include every column that still owes the fill.
+bool covers_owed_columns(const PlatLines* l, int x0, int x1) {
+  int first = l->fill_x0, last = l->fill_x1;
+  if (l->done_x0 < l->done_x1) {
+    if (l->done_x0 <= first) first = l->done_x1;
+    if (l->done_x1 > last) last = l->done_x0 - 1;
+  }
+  return first > last || (x0 <= first && x1 >= last);
+}
+
+// Makes the owed fill of the lines in columns x0..x1 (of the window).
+void fill_owed_columns(PlatLines* l, int x0, int x1) {
+  if (x1 < x0) return;
+  fill_lines(l, static_cast<size_t>(x0 - l->x0), static_cast<size_t>(x1 - x0 + 1), l->fill_y0,
+             l->fill_y1, l->fill_pen);
+}
+
+// Every glyph the fast path of plat_draw_glyph leaves: the other scales,
+// glyphs without background, and glyphs cut by the window's or the band's
+// edges.
 [[gnu::noinline]] void draw_glyph_any(PlatWindow* window, int x, int y, const uint8_t* rows,
                                       int height, int scale, int fg_pen, int bg_pen) {
   const int64_t gw = 8 * int64_t{scale};
   const int64_t gh = int64_t{height} * scale;
-  plat_settle_rows(window, std::max(y, 0),
-                   static_cast<int>(std::min<int64_t>(y + gh - 1, window->height - 1)));
-  if (x < 0 || y < 0 || x + gw > window->width || y + gh > window->height) {
+  int end = 0;
+  PlatLines* l = x >= 0 && x < window->width ? plat_lines_at(window, x, &end) : nullptr;
+  if (!l || y < 0 || x + gw > end || y + gh > window->height) {
     draw_glyph_clipped(window, x, y, rows, height, scale, fg_pen & 0xFF,
                        bg_pen < 0 ? -1 : (bg_pen & 0xFF));
     return;
   }
-  // The window's rows from y on; every pixel row is reached through the
-  // table, at column x.
-  uint8_t* const* line = window->rows.get() + y;
-  const auto col = static_cast<size_t>(x);
-  const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
-  const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
+  const int y1 = static_cast<int>(y + gh - 1);
+  plat_settle_span(l, x, static_cast<int>(x + gw - 1), y, y1, bg_pen >= 0);
+  uint8_t* const* line = l->rows.get() + y;
+  const auto col = static_cast<size_t>(x - l->x0);
   if (scale <= kMaxTableScale) {
+    const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
+    const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
     const auto s = static_cast<size_t>(scale);
     (bg_pen >= 0 ? kOpaqueGlyphRows : kInkGlyphRows)[s](line, col, rows, height, fg8, bg8);
   } else {
     glyph_rows_by_runs(line, col, rows, height, scale, fg_pen, bg_pen);
   }
-  plat_add_dirty(window, x, y, static_cast<int>(x + gw - 1), static_cast<int>(y + gh - 1));
-}
-
-// Copies the columns outside x .. x+w-1 of one row into another.
-void copy_outer_columns(uint8_t* to, const uint8_t* from, size_t x, size_t w, size_t width) {
-  std::memcpy(to, from, x);
-  std::memcpy(to + x + w, from + x + w, width - x - w);
-}
-
-// Whether moving a block of columns x .. x+w-1 of h rows by d rows is
-// cheaper by turning the row table and putting the other columns back (they
-// move with the rows: the outer columns of the whole band, a saved copy of
-// d rows of them, and the block's own columns of the d rows left behind)
-// than by copying the block.  So for a grid centred on a full screen.
-bool columns_cheaper_by_rows(int64_t width, int64_t w, int64_t h, int64_t d) {
-  const int64_t outer = width - w;
-  return outer * (h + 3 * d) + d * w < w * h;
-}
-
-// A block copy of columns x .. x+w-1 of h rows from row y0 to row y1 that
-// overlap (0 < |y1 - y0| < h), done by turning the row table over the band
-// and then giving every row of the band its own pixels outside the columns
-// again, and the rows the block leaves behind their own pixels inside them.
-void blit_columns_by_rows(PlatWindow* win, int x, int w, int y0, int y1, int h) {
-  const int d = std::abs(y1 - y0);
-  const auto width = static_cast<size_t>(win->width);
-  const auto cx = static_cast<size_t>(x), cw = static_cast<size_t>(w);
-  const size_t outer = width - cw;
-  uint8_t** rows = win->rows.get();
-  std::vector<uint8_t>& keep = win->scratch;
-  keep.resize(static_cast<size_t>(d) * outer);
-  auto save = [&](int j, const uint8_t* row) {
-    uint8_t* k = keep.data() + static_cast<size_t>(j) * outer;
-    std::memcpy(k, row, cx);
-    std::memcpy(k + cx, row + cx + cw, outer - cx);
-  };
-  auto restore = [&](uint8_t* row, int j) {
-    const uint8_t* k = keep.data() + static_cast<size_t>(j) * outer;
-    std::memcpy(row, k, cx);
-    std::memcpy(row + cx + cw, k + cx, outer - cx);
-  };
-  if (y1 < y0) {
-    // Up: band y1 .. y0+h-1.  Its first d lines wrap to the bottom, where
-    // their outer columns are overwritten before the top rows take them.
-    const int top = y1, n = h + d;
-    for (int j = 0; j < d; j++) save(j, rows[top + j]);
-    rotate_rows(rows + y1, rows + y0, rows + y0 + h);
-    // Row p's own outer columns are now in the line at p - d; from the
-    // bottom up, each line is read before it is written.
-    for (int p = top + n - 1; p >= top + d; p--)
-      copy_outer_columns(rows[p], rows[p - d], cx, cw, width);
-    for (int j = 0; j < d; j++) restore(rows[top + j], j);
-    for (int j = 0; j < d; j++) std::memcpy(rows[y1 + h + j] + cx, rows[y1 + h - d + j] + cx, cw);
-  } else {
-    // Down: band y0 .. y1+h-1.  Its last d lines wrap to the top.
-    const int top = y0, n = h + d;
-    for (int j = 0; j < d; j++) save(j, rows[top + h + j]);
-    rotate_rows(rows + y0, rows + y0 + h, rows + y1 + h);
-    for (int p = top; p < top + n - d; p++) copy_outer_columns(rows[p], rows[p + d], cx, cw, width);
-    for (int j = 0; j < d; j++) restore(rows[top + h + j], j);
-    for (int j = 0; j < d; j++) std::memcpy(rows[y0 + j] + cx, rows[y0 + d + j] + cx, cw);
-  }
-  win->rows_permuted = true;
+  plat_add_dirty(window, x, y, static_cast<int>(x + gw - 1), y1);
 }
 
 }  // namespace
@@ -367,15 +481,73 @@ PlatWindow* plat_window_list() {
   return g_windows;
 }
 
-void plat_settle_all_rows(PlatWindow* window) {
-  const int n = window->pending_rows;
-  if (!n) return;
-  const size_t stride = static_cast<size_t>(window->width);
+void plat_make_owed_copy(PlatLines* l) {
+  const int n = l->pending_rows;
+  const size_t stride = line_width(*l);
   for (int j = 0; j < n; j++) {
-    std::memcpy(plat_row(window, window->pending_to + j),
-                plat_row(window, window->pending_from + j), stride);
+    std::memcpy(l->rows[static_cast<size_t>(l->pending_to + j)],
+                l->rows[static_cast<size_t>(l->pending_from + j)], stride);
   }
-  window->pending_rows = 0;
+  l->pending_rows = 0;
+}
+
+void plat_settle_lines(PlatLines* l) {
+  if (l->pending_rows) plat_make_owed_copy(l);
+  if (l->fill_owed) plat_pay_fill(l);
+}
+
+void plat_pay_fill(PlatLines* l) {
+  l->fill_owed = false;
+  if (l->done_x0 == l->done_x1) {
+    fill_owed_columns(l, l->fill_x0, l->fill_x1);
+  } else {
+    fill_owed_columns(l, l->fill_x0, std::min(l->done_x0 - 1, l->fill_x1));
+    fill_owed_columns(l, std::max(l->done_x1, l->fill_x0), l->fill_x1);
+  }
+}
+
+bool plat_take_fill_columns(PlatLines* l, int x0, int x1, bool covered) {
+  x0 = std::max(x0, l->fill_x0);
+  x1 = std::min(x1, l->fill_x1);
+  if (x1 < x0) return true;  // none of the fill's columns
+  const bool none = l->done_x0 == l->done_x1;
+  if (!none && (x1 + 1 < l->done_x0 || x0 > l->done_x1)) return false;
+  // Making a tall fill (a cleared screen) strip by strip under a line of
+  // text would cost more than making it whole.
+  if (!covered && l->fill_y1 - l->fill_y0 >= kOwedFillTakeMaxRows) return false;
+  if (!covered) {
+    if (none) {
+      fill_owed_columns(l, x0, x1);
+    } else {
+      fill_owed_columns(l, x0, std::min(x1, l->done_x0 - 1));
+      fill_owed_columns(l, std::max(x0, l->done_x1), x1);
+    }
+  }
+  l->done_x0 = none ? x0 : std::min(x0, l->done_x0);
+  l->done_x1 = none ? x1 + 1 : std::max(x1 + 1, l->done_x1);
+  if (l->done_x0 <= l->fill_x0 && l->done_x1 > l->fill_x1) l->fill_owed = false;
+  return true;
+}
+
+void plat_settle_all_rows(PlatWindow* window) {
+  plat_settle_lines(&window->lines);
+  plat_settle_lines(&window->band);
+}
+
+void plat_settle_fills(PlatWindow* window) {
+  if (window->lines.fill_owed) plat_pay_fill(&window->lines);
+  if (window->band.fill_owed) plat_pay_fill(&window->band);
+}
+
+void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen) {
+  while (x0 <= x1) {
+    int end;
+    PlatLines* l = plat_lines_at(window, x0, &end);
+    const int stop = std::min(end - 1, x1);
+    std::memset(l->rows[static_cast<size_t>(y)] + (x0 - l->x0), pen,
+                static_cast<size_t>(stop - x0 + 1));
+    x0 = stop + 1;
+  }
 }
 
 void plat_queue_event(PlatWindow* window, const PlatEvent& event) {
@@ -398,7 +570,10 @@ bool plat_queue_empty(PlatWindow* window) {
 
 void plat_mark_all_dirty(PlatWindow* window) {
   if (!window) return;
-  plat_add_dirty(window, 0, 0, window->width - 1, window->height - 1);
+  window->dirty = true;
+  window->dirty_x0 = window->dirty_y0 = 0;
+  window->dirty_x1 = window->width - 1;
+  window->dirty_y1 = window->height - 1;
 }
 
 void plat_mark_screen_dirty(PlatScreen* screen) {
@@ -607,10 +782,7 @@ PlatWindow* plat_open_window(const PlatWindowSpec& spec) {
   w->height = spec.inner_height;
   w->borderless = spec.borderless;
   safe_copy(w->title, sizeof w->title, spec.title);
-  size_t n = static_cast<size_t>(w->width) * static_cast<size_t>(w->height);
-  w->pixels = std::make_unique<uint8_t[]>(n);  // value-initialised: pen 0
-  w->rows = std::make_unique<uint8_t*[]>(static_cast<size_t>(w->height));
-  reset_rows(w);
+  make_lines(&w->lines, 0, w->width, w->height, true);  // pen 0
   if (backend_window_open(w) != 0) {
     delete w;
     return nullptr;
@@ -723,31 +895,38 @@ void plat_rect_fill(PlatWindow* window, int x0, int y0, int x1, int y1) {
   if (x1 >= window->width) x1 = window->width - 1;
   if (y1 >= window->height) y1 = window->height - 1;
   if (x1 < x0 || y1 < y0) return;
-  if (window->pending_rows) {
-    // Clearing the rows a scroll left behind, all of them across the whole
-    // width, pays the copy they were owed.
-    const bool covers = x0 == 0 && x1 == window->width - 1 && y0 <= window->pending_to &&
-                        y1 >= window->pending_to + window->pending_rows - 1;
-    if (covers) {
-      window->pending_rows = 0;
+  for (int sx = x0; sx <= x1;) {
+    int end;
+    PlatLines* l = plat_lines_at(window, sx, &end);
+    const int ex = std::min(end - 1, x1);
+    if (l->pending_rows) {
+      // Clearing the rows a scroll left behind, all of them across the
+      // whole width of their lines, pays the copy they were owed.
+      const bool covers = sx == l->x0 && ex == l->x1 - 1 && y0 <= l->pending_to &&
+                          y1 >= l->pending_to + l->pending_rows - 1;
+      if (covers) l->pending_rows = 0;
+    }
+    if (ex - sx + 1 >= kOwedFillMinWidth) {
+      // Left owing: the glyphs that usually follow may cover most of it.
+      // A fill owed before is dropped when this one covers what is left of
+      // it (an erase to the end of the line just written), else made.
+      if (l->fill_owed && y0 <= l->fill_y0 && y1 >= l->fill_y1 && covers_owed_columns(l, sx, ex))
+        l->fill_owed = false;
+      plat_settle_lines(l, y0, y1);
+      if (l->fill_owed) plat_pay_fill(l);
+      l->fill_owed = true;
+      l->fill_pen = window->apen;
+      l->fill_x0 = sx;
+      l->fill_x1 = ex;
+      l->fill_y0 = y0;
+      l->fill_y1 = y1;
+      l->done_x0 = l->done_x1 = 0;
     } else {
-      plat_settle_rows(window, y0, y1);
+      plat_settle_span(l, sx, ex, y0, y1, true);
+      fill_lines(l, static_cast<size_t>(sx - l->x0), static_cast<size_t>(ex - sx + 1), y0, y1,
+                 window->apen);
     }
-  }
-  const size_t n = static_cast<size_t>(x1 - x0 + 1);
-  const uint8_t pen = window->apen;
-  // The usual cell widths (scale 1 and 2): one or two stores per row.
-  const uint64_t v = pen * kBytes;
-  uint8_t* const* line = window->rows.get();
-  if (n == 8) {
-    for (int y = y0; y <= y1; y++) std::memcpy(line[y] + x0, &v, 8);
-  } else if (n == 16) {
-    for (int y = y0; y <= y1; y++) {
-      std::memcpy(line[y] + x0, &v, 8);
-      std::memcpy(line[y] + x0 + 8, &v, 8);
-    }
-  } else {
-    for (int y = y0; y <= y1; y++) std::memset(plat_row(window, y) + x0, pen, n);
+    sx = ex + 1;
   }
   plat_add_dirty(window, x0, y0, x1, y1);
 }
@@ -781,23 +960,26 @@ void plat_clip_blit(PlatWindow* window, int sx, int sy, int dx, int dy, int widt
   if (w <= 0 || h <= 0) return;
   plat_settle_all_rows(window);
   const int64_t d = y1 > y0 ? y1 - y0 : y0 - y1;
+  const bool straight = x0 == x1 && d > 0;
+  const int ix0 = static_cast<int>(x0), iy0 = static_cast<int>(y0), iy1 = static_cast<int>(y1);
+  const int iw = static_cast<int>(w), ih = static_cast<int>(h);
   if (w == window->width) {
     // Whole rows (x0 and x1 are then 0): a scroll of the window or of a band.
-    blit_whole_rows(window, static_cast<int>(y0), static_cast<int>(y1), static_cast<int>(h));
-  } else if (x0 == x1 && d > 0 && d < h && columns_cheaper_by_rows(window->width, w, h, d)) {
-    blit_columns_by_rows(window, static_cast<int>(x0), static_cast<int>(w), static_cast<int>(y0),
-                         static_cast<int>(y1), static_cast<int>(h));
+    dissolve_band(window);
+    blit_whole_lines(&window->lines, iy0, iy1, ih);
+  } else if (straight && ix0 == window->band.x0 && ix0 + iw == window->band.x1) {
+    // The band's columns: a scroll of the grid that has them.
+    blit_whole_lines(&window->band, iy0, iy1, ih);
+  } else if (straight && d < h && 4 * h >= window->height) {
+    // A tall block of columns (a quarter of the window's height or more)
+    // moved straight up or down over itself, as a grid centred on a wider
+    // full screen scrolls: from now on its columns have lines of their own
+    // (one copy of them), and this scroll and the next cost no more than
+    // those of a grid as wide as its window.  Smaller blocks are copied.
+    make_band(window, ix0, ix0 + iw);
+    blit_whole_lines(&window->band, iy0, iy1, ih);
   } else {
-    auto row = [&](int64_t x, int64_t y) {
-      return plat_row(window, static_cast<int>(y)) + static_cast<size_t>(x);
-    };
-    const auto n = static_cast<size_t>(w);
-    // Rows are copied away from the overlap; memmove covers sideways overlap.
-    if (y1 > y0) {
-      for (int64_t r = h - 1; r >= 0; r--) std::memmove(row(x1, y1 + r), row(x0, y0 + r), n);
-    } else {
-      for (int64_t r = 0; r < h; r++) std::memmove(row(x1, y1 + r), row(x0, y0 + r), n);
-    }
+    blit_rows(window, ix0, iy0, static_cast<int>(x1), iy1, iw, ih);
   }
   plat_add_dirty(window, static_cast<int>(x1), static_cast<int>(y1), static_cast<int>(x1 + w - 1),
                  static_cast<int>(y1 + h - 1));
@@ -806,38 +988,70 @@ void plat_clip_blit(PlatWindow* window, int sx, int sy, int dx, int dy, int widt
 void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int height, int scale,
                      int fg_pen, int bg_pen) {
   if (!window || !rows || height <= 0 || scale <= 0) return;
-  if (scale == 1 && bg_pen >= 0 && x >= 0 && y >= 0 && x <= window->width - 8 &&
-      y <= window->height - height) {
-    // Text at scale 1 is most of what a BBS sends: one store per row, here
-    // and without calls but for a copy a scroll still owes.
-    plat_settle_rows(window, y, y + height - 1);
-    uint8_t* const* line = window->rows.get() + y;
-    const auto col = static_cast<size_t>(x);
-    const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
-    const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
-    const uint64_t flip = fg8 ^ bg8;
-#pragma GCC unroll 4
-    for (int r = 0; r < height; r++) {
-      const uint64_t v = bg8 ^ (flip & kExpand[rows[r]]);
-      std::memcpy(line[r] + col, &v, 8);
+  // Text at scales 1 and 2 is most of what a BBS session draws: a glyph
+  // with its background, wholly inside the window and inside one set of
+  // lines (the window's, or the band's), is drawn here without calls.
+  if (bg_pen >= 0 && scale <= 2 && x >= 0 && y >= 0 && x <= window->width - 8 * scale &&
+      y <= window->height - height * scale) {
+    const int x1 = x + 8 * scale - 1, y1 = y + height * scale - 1;
+    PlatLines* l = &window->lines;
+    if (x1 >= window->band.x0 && x < window->band.x1) {
+      l = x >= window->band.x0 && x1 < window->band.x1 ? &window->band : nullptr;
     }
-    plat_add_dirty(window, x, y, x + 7, y + height - 1);
-    return;
+    if (l) {
+      plat_settle_span(l, x, x1, y, y1, true);
+      uint8_t* const* line = l->rows.get() + y;
+      const auto col = static_cast<size_t>(x - l->x0);
+      const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
+      const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
+      if (scale == 1) {
+        glyph_rows_inline<1, true>(line, col, rows, height, fg8, bg8);
+      } else {
+        glyph_rows_inline<2, true>(line, col, rows, height, fg8, bg8);
+      }
+      plat_add_dirty(window, x, y, x1, y1);
+      return;
+    }
   }
   draw_glyph_any(window, x, y, rows, height, scale, fg_pen, bg_pen);
 }
 
 int plat_read_pixel(const PlatWindow* window, int x, int y) {
   if (!window || x < 0 || y < 0 || x >= window->width || y >= window->height) return -1;
-  return plat_shown_row(window, y)[x];
+  // Paying a fill changes no pixel the window shows, only where it is
+  // kept; every window is created non-const, so the cast is sound.
+  plat_settle_fills(const_cast<PlatWindow*>(window));
+  int end;
+  return *plat_shown_span(window, x, y, &end);
+}
+
+void plat_watch_rect(PlatWindow* window, int x0, int y0, int x1, int y1) {
+  if (!window) return;
+  window->watch_x0 = x0;
+  window->watch_y0 = y0;
+  window->watch_x1 = x1;
+  window->watch_y1 = y1;
+  window->watch_intact = true;
+}
+
+bool plat_watch_intact(const PlatWindow* window) {
+  return window && window->watch_intact;
 }
 
 // ---------------------------------------------------------------- input --
 
 int plat_get_event(PlatWindow* window, PlatEvent* out) {
   if (!window || !out) return 0;
-  present_all(false);
-  backend_pump();
+  // Callers poll after every few received bytes: one reading of the clock
+  // paces both the presents and the pumps, and asking the desktop for
+  // input more than once a millisecond buys nothing.
+  const uint32_t now = real_ms();
+  present_all(false, now);
+  if (!g_pumped || now != g_last_pump_ms) {
+    g_pumped = true;
+    g_last_pump_ms = now;
+    backend_pump();
+  }
   std::lock_guard<std::mutex> lock(window->queue_lock);
   if (window->queue.empty()) return 0;
   *out = window->queue.front();
@@ -847,7 +1061,7 @@ int plat_get_event(PlatWindow* window, PlatEvent* out) {
 
 int plat_wait_event(PlatWindow* window, int timeout_ms) {
   if (!window) return 0;
-  present_all(true);
+  present_all(true, real_ms());
   backend_pump();
   if (!plat_queue_empty(window)) return 1;
   backend_wait(window, timeout_ms);
@@ -855,7 +1069,7 @@ int plat_wait_event(PlatWindow* window, int timeout_ms) {
 }
 
 void plat_present_all() {
-  present_all(true);
+  present_all(true, real_ms());
 }
 
 // ------------------------------------------------------- headless extras --
@@ -868,22 +1082,26 @@ const uint8_t* plat_window_pixels(const PlatWindow* window) {
   if (!window) return nullptr;
   // Reordering the lines changes no pixel of the window, only where they
   // are kept; every window is created non-const, so the cast is sound.
-  compact_rows(const_cast<PlatWindow*>(window));
-  return window->pixels.get();
+  flatten(const_cast<PlatWindow*>(window));
+  return window->lines.pixels.get();
 }
 
 int plat_save_window_png(const PlatWindow* window, const char* path) {
   if (!window || !path) return -1;
+  plat_settle_fills(const_cast<PlatWindow*>(window));
   std::vector<uint8_t> rgb(static_cast<size_t>(window->width) *
                            static_cast<size_t>(window->height) * 3);
   uint8_t* out = rgb.data();
   for (int y = 0; y < window->height; y++) {
-    const uint8_t* line = plat_shown_row(window, y);
-    for (int x = 0; x < window->width; x++, out += 3) {
-      uint32_t c = window->screen->rgb[line[x]];
-      out[0] = static_cast<uint8_t>(c >> 16);
-      out[1] = static_cast<uint8_t>(c >> 8);
-      out[2] = static_cast<uint8_t>(c);
+    for (int x = 0; x < window->width;) {
+      int end;
+      const uint8_t* span = plat_shown_span(window, x, y, &end);
+      for (; x < end; x++, span++, out += 3) {
+        uint32_t c = window->screen->rgb[*span];
+        out[0] = static_cast<uint8_t>(c >> 16);
+        out[1] = static_cast<uint8_t>(c >> 8);
+        out[2] = static_cast<uint8_t>(c);
+      }
     }
   }
   return png_write_rgb(path, window->width, window->height, rgb.data());

@@ -121,6 +121,13 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
                      int fg_pen, int bg_pen);
 // Read back one pixel's pen (-1 outside the window).
 int plat_read_pixel(const PlatWindow* window, int x, int y);
+// For a drawer that paints the same picture again and again (the status bar
+// after every scroll): plat_watch_rect marks a rectangle of the window (one
+// per window; a new one replaces the old), and plat_watch_intact tells
+// whether nothing has been drawn into it since.  False for a window that
+// has no watched rectangle or a null window.
+void plat_watch_rect(PlatWindow* window, int x0, int y0, int x1, int y1);
+bool plat_watch_intact(const PlatWindow* window);
 
 // System-font text: the pen position is the text baseline.  Without a font
 // selected, plat_text draws nothing.

@@ -70,8 +70,11 @@ void backend_window_close(PlatWindow*) {}
 void backend_window_title(PlatWindow*) {}
 void backend_window_activate(PlatWindow*) {}
 void backend_window_to_back(PlatWindow*) {}
-bool backend_present(PlatWindow*, bool) {
+bool backend_present(PlatWindow*) {
   return true;
+}
+uint32_t backend_frame_ms() {
+  return 16;
 }
 void backend_pump() {}
 

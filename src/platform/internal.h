@@ -39,6 +39,43 @@ struct PlatAudio {
   void* native = nullptr;  // backend data
 };
 
+// A set of framebuffer lines: the pixels of columns x0 .. x1-1 of every row
+// of a window, one line per row in one block, reached through a row table.
+// Row y's pixels are rows[y][0 .. x1-x0-1].  A block copy of whole lines (a
+// scroll) hands lines from row to row in the table instead of moving their
+// pixels, so the table is a permutation of the block's lines, in block order
+// again only while permuted is false.
+struct PlatLines {
+  int x0 = 0;
+  int x1 = 0;
+  std::unique_ptr<uint8_t[]> pixels;
+  std::unique_ptr<uint8_t*[]> rows;
+  bool permuted = false;
+  // Such a copy leaves the source rows it does not cover to be given back
+  // their old pixels, which are then in other rows: rows pending_to ..
+  // pending_to + pending_rows - 1 show rows pending_from .. as they are.
+  // The copy is made only when something reads or draws there first, so a
+  // scroll followed by clearing the new bottom line (the usual case) never
+  // makes it.  Drawing in the rows copied from also makes the copy first.
+  int pending_from = 0;
+  int pending_to = 0;
+  int pending_rows = 0;
+  // A fill left owing: rows fill_y0..fill_y1, columns fill_x0..fill_x1 (of
+  // the window) in fill_pen, but for the columns done_x0 .. done_x1-1, which
+  // no longer owe it: drawing since has covered them (glyphs with their
+  // background as tall as the fill) or had the fill made in them first.  A
+  // terminal clears each new line and then writes most of it: filling only
+  // what the text left is what makes a scroll at scale 2 no dearer than at
+  // scale 1.  Drawing in those rows next to the done columns takes its
+  // columns over (plat_settle_span); anything else that reads or draws
+  // there, and every present, makes the whole fill first.  Its rows are
+  // never rows a copy is owed to or from.
+  bool fill_owed = false;
+  uint8_t fill_pen = 0;
+  int fill_x0 = 0, fill_x1 = 0, fill_y0 = 0, fill_y1 = 0;
+  int done_x0 = 0, done_x1 = 0;
+};
+
 struct PlatWindow {
   PlatScreen* screen = nullptr;
   int left = 0;
@@ -49,23 +86,14 @@ struct PlatWindow {
   bool active = false;
   bool in_refresh = false;
   char title[256] = {};
-  // The framebuffer: height lines of width pens in one block, reached
-  // through the row table.  Row y of the window is rows[y].  A block copy
-  // of whole rows (a scroll) hands lines from row to row in the table
-  // instead of moving their pixels, so the table is a permutation of the
-  // block's lines, in block order again only while rows_permuted is false.
-  std::unique_ptr<uint8_t[]> pixels;
-  std::unique_ptr<uint8_t*[]> rows;
-  bool rows_permuted = false;
-  // Such a copy leaves the source rows it does not cover to be given back
-  // their old pixels, which are then in other rows: rows pending_to ..
-  // pending_to + pending_rows - 1 show rows pending_from .. as they are.
-  // The copy is made only when something reads or draws there first, so a
-  // scroll followed by clearing the new bottom line (the usual case) never
-  // makes it.  Drawing in the rows copied from also makes the copy first.
-  int pending_from = 0;
-  int pending_to = 0;
-  int pending_rows = 0;
+  // The framebuffer: one pen per pixel.  `lines` holds every column of the
+  // window.  A block of columns that scrolls on its own (a terminal grid
+  // centred on a wider full screen) gets lines of its own, `band` (empty
+  // while band.x1 == band.x0), so that its scrolls turn its row table alone;
+  // the columns of `lines` under the band are then unused.  Pixel (x, y) is
+  // in the band when band.x0 <= x < band.x1, else in `lines`.
+  PlatLines lines;
+  PlatLines band;
   std::vector<uint8_t> scratch;  // working space of block copies
 
   uint8_t apen = 1;
@@ -78,6 +106,14 @@ struct PlatWindow {
   // Union of everything drawn since the last present (inclusive corners).
   bool dirty = false;
   int dirty_x0 = 0, dirty_y0 = 0, dirty_x1 = -1, dirty_y1 = -1;
+  // The rectangle of plat_watch_rect, and whether nothing was drawn into it
+  // since.
+  bool watch_intact = false;
+  int watch_x0 = 0, watch_y0 = 0, watch_x1 = -1, watch_y1 = -1;
+
+  // When the window was last presented (real monotonic milliseconds).
+  bool presented = false;
+  uint32_t last_present_ms = 0;
 
   int beep_count = 0;
   uint32_t flash_until_ms = 0;  // the beep flash shows until this clock_ms()
@@ -92,22 +128,43 @@ struct PlatWindow {
   void* native = nullptr;      // backend data
 };
 
-// Row y (0 <= y < height) of the window's framebuffer: width pens.  For
-// drawing, call plat_settle_rows for the rows first.
-inline uint8_t* plat_row(const PlatWindow* w, int y) {
-  return w->rows[static_cast<size_t>(y)];
+// The lines that hold column x (0 <= x < width), and in *end the first column
+// after x that they do not hold contiguously (the band's edge or the width).
+inline PlatLines* plat_lines_at(PlatWindow* w, int x, int* end) {
+  if (x >= w->band.x0 && x < w->band.x1) {
+    *end = w->band.x1;
+    return &w->band;
+  }
+  *end = x < w->band.x0 ? w->band.x0 : w->width;
+  return &w->lines;
+}
+inline const PlatLines* plat_lines_at(const PlatWindow* w, int x, int* end) {
+  return plat_lines_at(const_cast<PlatWindow*>(w), x, end);
 }
 
-// The pens row y shows, for reading only: a row still owed a copy is read
-// where its pixels are.
-inline const uint8_t* plat_shown_row(const PlatWindow* w, int y) {
-  int k = y - w->pending_to;
-  if (k >= 0 && k < w->pending_rows) y = w->pending_from + k;
-  return w->rows[static_cast<size_t>(y)];
+// The pens row y shows from column x on, for reading: pixels x .. *end - 1
+// are contiguous there.  A row still owed a copy is read where its pixels
+// are.
+inline const uint8_t* plat_shown_span(const PlatWindow* w, int x, int y, int* end) {
+  const PlatLines* l = plat_lines_at(w, x, end);
+  int k = y - l->pending_to;
+  if (k >= 0 && k < l->pending_rows) y = l->pending_from + k;
+  return l->rows[static_cast<size_t>(y)] + (x - l->x0);
 }
 
-// Grows the window's pending rectangle (inclusive corners, already clipped).
+// Pixel (x, y) for drawing; call plat_settle_rows for the row first.
+inline uint8_t* plat_pixel(PlatWindow* w, int x, int y) {
+  int end;
+  PlatLines* l = plat_lines_at(w, x, &end);
+  return l->rows[static_cast<size_t>(y)] + (x - l->x0);
+}
+
+// Grows the window's pending rectangle by one that was drawn into (inclusive
+// corners, already clipped).
 inline void plat_add_dirty(PlatWindow* w, int x0, int y0, int x1, int y1) {
+  if (w->watch_intact && x0 <= w->watch_x1 && x1 >= w->watch_x0 && y0 <= w->watch_y1 &&
+      y1 >= w->watch_y0)
+    w->watch_intact = false;
   if (!w->dirty) {
     w->dirty = true;
     w->dirty_x0 = x0;
@@ -126,21 +183,62 @@ inline void plat_add_dirty(PlatWindow* w, int x0, int y0, int x1, int y1) {
 
 // The first open window (walk with ->next).
 PlatWindow* plat_window_list();
-// Makes the copy a scroll still owes when drawing in rows y0..y1 would
-// touch it (see PlatWindow::pending_rows).
+// What a set of lines owes (see PlatLines): the copy a scroll left, alone;
+// the fill left owing, whole; both, in one set or in both of the window;
+// the fills alone (for presenting, where reading through plat_shown_span
+// covers the copy).
+void plat_make_owed_copy(PlatLines* lines);
+void plat_pay_fill(PlatLines* lines);
+void plat_settle_lines(PlatLines* lines);
 void plat_settle_all_rows(PlatWindow* window);
-inline void plat_settle_rows(PlatWindow* w, int y0, int y1) {
-  if (!w->pending_rows) return;
-  const int n = w->pending_rows;
-  if ((y1 >= w->pending_to && y0 < w->pending_to + n) ||
-      (y1 >= w->pending_from && y0 < w->pending_from + n))
-    plat_settle_all_rows(w);
+void plat_settle_fills(PlatWindow* window);
+// Drawing in columns x0..x1 of the owed fill's rows: when those columns lie
+// next to the ones taken before (or are the first), they are taken over,
+// made in the fill's pen first unless covered (the drawing sets every pixel
+// of them in the fill's rows); false when they do not, and the whole fill
+// must be made.
+bool plat_take_fill_columns(PlatLines* lines, int x0, int x1, bool covered);
+
+// Before drawing in rows y0..y1 of the lines: what is owed there is made.
+inline void plat_settle_lines(PlatLines* l, int y0, int y1) {
+  if (l->pending_rows) {
+    const int n = l->pending_rows;
+    if ((y1 >= l->pending_to && y0 < l->pending_to + n) ||
+        (y1 >= l->pending_from && y0 < l->pending_from + n))
+      plat_make_owed_copy(l);
+  }
+  if (l->fill_owed && y1 >= l->fill_y0 && y0 <= l->fill_y1) plat_pay_fill(l);
 }
+// The same for drawing in columns x0..x1 only (covers: every pixel of them
+// in rows y0..y1), where the owed fill need only be made in those columns.
+inline void plat_settle_span(PlatLines* l, int x0, int x1, int y0, int y1, bool covers) {
+  if (l->pending_rows) {
+    const int n = l->pending_rows;
+    if ((y1 >= l->pending_to && y0 < l->pending_to + n) ||
+        (y1 >= l->pending_from && y0 < l->pending_from + n))
+      plat_make_owed_copy(l);
+  }
+  if (l->fill_owed && y1 >= l->fill_y0 && y0 <= l->fill_y1) {
+    covers = covers && y0 <= l->fill_y0 && y1 >= l->fill_y1;
+    if (covers && x0 == l->done_x1 && x0 >= l->fill_x0 && x1 < l->fill_x1) {
+      l->done_x1 = x1 + 1;  // the next cell of a line of text: here, without a call
+    } else if (!plat_take_fill_columns(l, x0, x1, covers)) {
+      plat_pay_fill(l);
+    }
+  }
+}
+inline void plat_settle_rows(PlatWindow* w, int y0, int y1) {
+  plat_settle_lines(&w->lines, y0, y1);
+  plat_settle_lines(&w->band, y0, y1);
+}
+// Fills pixels x0..x1 of row y (inside the window, row settled) in a pen.
+void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen);
 // Appends an event to the window's queue (mouse moves are coalesced and the
 // queue is bounded, so an unread window cannot grow without limit).
 void plat_queue_event(PlatWindow* window, const PlatEvent& event);
 bool plat_queue_empty(PlatWindow* window);
-// Marks the whole window for presenting (expose, palette change).
+// Marks the whole window for presenting (expose, palette change); no pixel
+// changes, so a watched rectangle stays intact.
 void plat_mark_all_dirty(PlatWindow* window);
 // Marks every window of the screen (after a colour map change).
 void plat_mark_screen_dirty(PlatScreen* screen);
@@ -164,10 +262,12 @@ void backend_window_close(PlatWindow* window);
 void backend_window_title(PlatWindow* window);
 void backend_window_activate(PlatWindow* window);
 void backend_window_to_back(PlatWindow* window);
-// Shows the window's dirty rectangle.  Without force the backend may keep it
-// pending (at most one present per display refresh); the caller clears the
-// dirty state only when this returns true.
-bool backend_present(PlatWindow* window, bool force);
+// Shows the window's dirty rectangle; the caller clears the dirty state
+// only when this returns true.  The caller paces the presents: at most one
+// per backend_frame_ms() while the program polls for input.
+bool backend_present(PlatWindow* window);
+// The display's refresh interval in milliseconds.
+uint32_t backend_frame_ms();
 // Moves pending native input into the window queues.
 void backend_pump();
 // Blocks until the window has an event or timeout_ms passed (negative: no

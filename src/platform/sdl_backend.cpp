@@ -118,8 +118,6 @@ struct SdlWindow {
   SDL_Renderer* ren = nullptr;
   SDL_Texture* tex = nullptr;
   uint32_t window_id = 0;
-  uint32_t last_present_ms = 0;
-  bool presented = false;
   // lut[pen] is the pen's colour as a pixel of lut_format; rebuilt when the
   // colour map, the flash or the pixel format changes.
   uint32_t lut_serial = ~0u;
@@ -134,7 +132,6 @@ Video g_video = Video::untried;
 bool g_surface_possible = true;
 bool g_available = true;  // plat_headless_set_display_available
 int g_frame_ms = 16;
-uint32_t g_last_pump_ms = 0;
 std::vector<SDL_Event> g_events;
 // Whether the right Alt key held now is AltGr on the layout in use (asked
 // of the X server at each press of it).
@@ -431,7 +428,6 @@ void dispatch(std::vector<SDL_Event>& evs) {
 
 void pump_now() {
   if (g_video != Video::ready) return;
-  g_last_pump_ms = SDL_GetTicks();
   g_events.clear();
   SDL_Event e;
   while (SDL_PollEvent(&e)) g_events.push_back(e);
@@ -491,37 +487,78 @@ void update_lut(SdlWindow* n, const PlatWindow* w, const SDL_PixelFormat* format
   n->lut_format = id;
 }
 
+// Converts n pens into pixels of bpp bytes at dst.
+void convert_span(const uint32_t* lut, const uint8_t* line, int n, uint8_t* dst, int bpp) {
+  switch (bpp) {
+    case 4: {
+      // Eight pens per load: the present converts a whole scaled grid at
+      // the display's pace during a flood of text.
+      auto* out = reinterpret_cast<uint32_t*>(dst);
+      int x = 0;
+      for (; x + 8 <= n; x += 8) {
+        uint64_t p;
+        std::memcpy(&p, line + x, 8);
+        if constexpr (std::endian::native == std::endian::big) p = __builtin_bswap64(p);
+        for (int k = 0; k < 8; k++, p >>= 8) out[x + k] = lut[p & 0xFF];
+      }
+      for (; x < n; x++) out[x] = lut[line[x]];
+      break;
+    }
+    case 2: {
+      auto* out = reinterpret_cast<uint16_t*>(dst);
+      for (int x = 0; x < n; x++) out[x] = static_cast<uint16_t>(lut[line[x]]);
+      break;
+    }
+    case 3: {
+      // A 3-byte pixel is the low three bytes of the mapped value in
+      // memory order.
+      constexpr int skip = std::endian::native == std::endian::little ? 0 : 1;
+      for (int x = 0; x < n; x++) {
+        const uint32_t v = lut[line[x]];
+        std::memcpy(dst + 3 * x, reinterpret_cast<const uint8_t*>(&v) + skip, 3);
+      }
+      break;
+    }
+    default:
+      for (int x = 0; x < n; x++) dst[x] = static_cast<uint8_t>(lut[line[x]]);
+      break;
+  }
+}
+
+// Whether columns x0..x1-1 of row y show the same pens as the row above.
+bool same_as_row_above(const PlatWindow* w, int y, int x0, int x1) {
+  for (int x = x0; x < x1;) {
+    int end, above_end;
+    const uint8_t* row = plat_shown_span(w, x, y, &end);
+    const uint8_t* above = plat_shown_span(w, x, y - 1, &above_end);
+    end = std::min(end, x1);
+    if (std::memcmp(row, above, static_cast<size_t>(end - x)) != 0) return false;
+    x = end;
+  }
+  return true;
+}
+
 // Converts the pens of the rectangle into pixels of bpp bytes at dst (pitch
-// bytes per line, the rectangle's top-left pixel first).
+// bytes per line, the rectangle's top-left pixel first).  A row's pens are
+// read in spans: a grid with lines of its own (the band) is one of them.  A
+// row that shows what the row above shows (every other row of text drawn
+// at scale 2, blank rows) is a copy of the pixels just made.
 void convert_rect(const SdlWindow* n, const PlatWindow* w, const SDL_Rect& r, uint8_t* dst,
                   int pitch, int bpp) {
   const uint32_t* lut = n->lut.data();
+  const int stop = r.x + r.w;
+  const auto row_bytes = static_cast<size_t>(r.w) * static_cast<size_t>(bpp);
   for (int y = 0; y < r.h; y++, dst += pitch) {
-    const uint8_t* line = plat_shown_row(w, r.y + y) + r.x;
-    switch (bpp) {
-      case 4: {
-        auto* out = reinterpret_cast<uint32_t*>(dst);
-        for (int x = 0; x < r.w; x++) out[x] = lut[line[x]];
-        break;
-      }
-      case 2: {
-        auto* out = reinterpret_cast<uint16_t*>(dst);
-        for (int x = 0; x < r.w; x++) out[x] = static_cast<uint16_t>(lut[line[x]]);
-        break;
-      }
-      case 3: {
-        // A 3-byte pixel is the low three bytes of the mapped value in
-        // memory order.
-        constexpr int skip = std::endian::native == std::endian::little ? 0 : 1;
-        for (int x = 0; x < r.w; x++) {
-          const uint32_t v = lut[line[x]];
-          std::memcpy(dst + 3 * x, reinterpret_cast<const uint8_t*>(&v) + skip, 3);
-        }
-        break;
-      }
-      default:
-        for (int x = 0; x < r.w; x++) dst[x] = static_cast<uint8_t>(lut[line[x]]);
-        break;
+    if (y > 0 && same_as_row_above(w, r.y + y, r.x, stop)) {
+      std::memcpy(dst, dst - pitch, row_bytes);
+      continue;
+    }
+    for (int x = r.x; x < stop;) {
+      int end;
+      const uint8_t* line = plat_shown_span(w, x, r.y + y, &end);
+      end = std::min(end, stop);
+      convert_span(lut, line, end - x, dst + (x - r.x) * bpp, bpp);
+      x = end;
     }
   }
 }
@@ -707,27 +744,20 @@ void backend_window_to_back(PlatWindow* w) {
   SDL_MinimizeWindow(n->win);
 }
 
-bool backend_present(PlatWindow* w, bool force) {
+bool backend_present(PlatWindow* w) {
   SdlWindow* n = native(w);
   if (!n) return true;
-  uint32_t now = SDL_GetTicks();
-  if (!force && n->presented && now - n->last_present_ms < static_cast<uint32_t>(g_frame_ms)) {
-    return false;
-  }
-  // A failed present also waits a refresh before the next try, and keeps
-  // the window's dirty state for it.
-  n->last_present_ms = now;
-  n->presented = true;
   if (n->use_surface) return present_surface(n, w);
   present_renderer(n, w);
   return true;
 }
 
+uint32_t backend_frame_ms() {
+  return static_cast<uint32_t>(g_frame_ms);
+}
+
 void backend_pump() {
   if (g_video != Video::ready) return;
-  // Callers poll after every few received bytes; asking the X server more
-  // than once a millisecond buys nothing.
-  if (SDL_GetTicks() == g_last_pump_ms) return;
   pump_now();
 }
 

@@ -243,9 +243,7 @@ void plat_text(PlatWindow* window, const char* text, int len) {
     if (window->drmd == PLAT_JAM2 && ry0 <= ry1) {
       int x0 = std::max(x, 0), x1 = std::min(x + g.advance - 1, W - 1);
       if (x0 <= x1) {
-        for (int y = ry0; y <= ry1; y++) {
-          std::fill_n(plat_row(window, y) + x0, x1 - x0 + 1, window->bpen);
-        }
+        for (int y = ry0; y <= ry1; y++) plat_fill_row_span(window, y, x0, x1, window->bpen);
         dx0 = std::min(dx0, x0);
         dx1 = std::max(dx1, x1);
       }
@@ -254,11 +252,10 @@ void plat_text(PlatWindow* window, const char* text, int len) {
       int y = window->pen_y - g.top + r;
       if (y < ry0 || y > ry1) continue;
       const uint8_t* src = g.bits.data() + static_cast<size_t>(r) * static_cast<size_t>(g.width);
-      uint8_t* line = plat_row(window, y);
       for (int c = 0; c < g.width; c++) {
         int px = x + g.left + c;
         if (!src[c] || px < 0 || px >= W) continue;
-        line[px] = window->apen;
+        *plat_pixel(window, px, y) = window->apen;
         dx0 = std::min(dx0, px);
         dx1 = std::max(dx1, px);
       }

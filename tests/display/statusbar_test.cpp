@@ -302,4 +302,69 @@ TEST_F(StatusBar, MissingGlyphFileLeavesAPlainGreyStripWithTheIcon) {
   EXPECT_TRUE(font_kept);
 }
 
+TEST_F(StatusBar, ABarAskedForAgainShowsWhatAFullRepaintShows) {
+  // The terminal asks for the bar after every scroll.  Whatever happened
+  // in between, the bar must then show what painting it from scratch shows.
+  struct Case {
+    const char* what;
+    void (*between)(Terminal* t);
+    bool changes_the_bar;  // the bar is not the one painted before
+    bool clock_set_by_test = false;
+  };
+  static const uint8_t kBlock[16] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const Case cases[] = {
+      {"nothing", [](Terminal*) {}, false},
+      {"a scroll of the grid", [](Terminal* t) { term_scroll_up(t); }, false},
+      {"a fill over part of it",
+       [](Terminal* t) {
+         plat_set_apen(t->rport, t->pens[4]);
+         plat_rect_fill(t->rport, 400, 3, 420, 40);
+       },
+       false},
+      {"a glyph over the depth icon",
+       [](Terminal* t) { plat_draw_glyph(t->rport, 1560, 0, kBlock, 16, 2, t->pens[4], -1); },
+       false},
+      {"the elapsed time, a second later",
+       [](Terminal* t) {
+         clock_test_advance_ms(1000);
+         term_draw_session_elapsed_status(t);
+       },
+       true},
+      {"the elapsed time, in the same second",
+       [](Terminal* t) { term_draw_session_elapsed_status(t); }, false},
+      {"a second later", [](Terminal*) { clock_test_advance_ms(1000); }, true},
+      {"another BBS name",
+       [](Terminal* t) { safe_copy(t->status_text, sizeof t->status_text, "Other Board"); }, true},
+      {"another connect time", [](Terminal* t) { t->connect_start -= 60; }, true},
+      {"another minute on the clock",
+       [](Terminal*) {
+         std::tm tm = clock_at(13, 6);
+         statusbar_test_set_local_time(&tm);
+       },
+       true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.clock_set_by_test) statusbar_test_set_local_time(nullptr);
+    open(1920, 1080, "Kavel Test BBS", 3 * kHour);
+    const int x0 = term_session_status_x0(t());
+    term_draw_session_status(t());
+    const std::vector<uint8_t> painted = pens(x0, 0, 1280, 32);
+    c.between(t());
+    term_draw_session_status(t());
+    const std::vector<uint8_t> again = pens(x0, 0, 1280, 32);
+    // From scratch: with the whole strip painted over first.
+    plat_set_apen(w(), t()->pens[4]);
+    plat_rect_fill(w(), 0, 0, 1919, 31);
+    term_draw_session_status(t());
+    const std::vector<uint8_t> scratch = pens(x0, 0, 1280, 32);
+    EXPECT_EQ(again, scratch);
+    EXPECT_EQ(painted != scratch, c.changes_the_bar);
+    term_close(t());
+    set_clock(13, 5);
+    clock_test_set_ms(5000);
+  }
+}
+
 }  // namespace

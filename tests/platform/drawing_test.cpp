@@ -221,3 +221,80 @@ TEST_F(Drawing, NullWindowAndBadArgumentsAreHarmless) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Watch, ARectangleStaysIntactUntilSomethingIsDrawnIntoIt) {
+  PlatFont* font = plat_open_font("DejaVu Sans Mono.font", 12);
+  ASSERT_NE(font, nullptr);
+  static const uint8_t kRows[16] = {0xFF, 0x81, 0x81, 0xFF};
+  // The watched rectangle is x 10..29, y 4..11 of a 40 x 30 window.
+  struct Case {
+    const char* what;
+    void (*draw)(PlatWindow* w, PlatFont* font);
+    bool intact;
+    bool before_watching = false;  // drawn before the rectangle is watched
+  };
+  const Case cases[] = {
+      {"nothing", [](PlatWindow*, PlatFont*) {}, true},
+      {"a fill inside", [](PlatWindow* w, PlatFont*) { plat_rect_fill(w, 12, 5, 13, 6); }, false},
+      {"a fill inside before watching",
+       [](PlatWindow* w, PlatFont*) { plat_rect_fill(w, 12, 5, 13, 6); }, true, true},
+      {"a fill touching the last column",
+       [](PlatWindow* w, PlatFont*) { plat_rect_fill(w, 29, 11, 35, 20); }, false},
+      {"a fill just beside it", [](PlatWindow* w, PlatFont*) { plat_rect_fill(w, 30, 0, 39, 29); },
+       true},
+      {"a fill just below it", [](PlatWindow* w, PlatFont*) { plat_rect_fill(w, 0, 12, 39, 29); },
+       true},
+      {"a glyph over a corner",
+       [](PlatWindow* w, PlatFont*) { plat_draw_glyph(w, 4, 0, kRows, 4, 2, 3, 4); }, false},
+      {"a glyph elsewhere",
+       [](PlatWindow* w, PlatFont*) { plat_draw_glyph(w, 0, 14, kRows, 4, 2, 3, 4); }, true},
+      {"a block copied into it",
+       [](PlatWindow* w, PlatFont*) { plat_clip_blit(w, 0, 20, 25, 10, 8, 8); }, false},
+      {"a block copied out of it",
+       [](PlatWindow* w, PlatFont*) { plat_clip_blit(w, 10, 4, 10, 20, 20, 8); }, true},
+      {"text over it",
+       [](PlatWindow* w, PlatFont* f) {
+         plat_set_font(w, f);
+         plat_move(w, 8, 14);
+         plat_text(w, "Ab", 2);
+       },
+       false},
+      {"a new colour for a pen",
+       [](PlatWindow* w, PlatFont*) {
+         plat_screen_set_rgb32(plat_window_screen(w), 200, 0x11000000, 0, 0);
+       },
+       true},
+      {"a refresh",
+       [](PlatWindow* w, PlatFont*) {
+         plat_begin_refresh(w);
+         plat_end_refresh(w);
+       },
+       true},
+  };
+  // A screen of its own, so that the colour change stays in this test.
+  PlatScreen* screen = plat_open_screen(320, 200, 8, "Kavel Screen");
+  ASSERT_NE(screen, nullptr);
+  for (const Case& c : cases) {
+    PlatWindowSpec spec;
+    spec.screen = screen;
+    spec.inner_width = 40;
+    spec.inner_height = 30;
+    PlatWindow* w = plat_open_window(spec);
+    ASSERT_NE(w, nullptr);
+    EXPECT_FALSE(plat_watch_intact(w)) << "a new window watches nothing";
+    plat_set_apen(w, 9);
+    if (c.before_watching) c.draw(w, font);
+    plat_watch_rect(w, 10, 4, 29, 11);
+    EXPECT_TRUE(plat_watch_intact(w));
+    if (!c.before_watching) c.draw(w, font);
+    EXPECT_EQ(plat_watch_intact(w), c.intact) << c.what;
+    plat_close_window(w);
+  }
+  EXPECT_FALSE(plat_watch_intact(nullptr));
+  plat_close_screen(screen);
+  plat_close_font(font);
+}
+
+}  // namespace

@@ -234,6 +234,213 @@ TEST(Scrolls, PartialBlitsFillsAndGlyphsLandRightAfterScrolls) {
   }
 }
 
+TEST(Scrolls, AGridScrolledInAWiderWindowKeepsEveryOtherDrawingExact) {
+  // A grid of columns 16..143 in a window 160 wide scrolls on its own (as a
+  // terminal centred on a full screen does), its new line cleared and
+  // written as a terminal writes text; around that every other operation,
+  // most of them across the grid's edges, and now and then a scroll of
+  // other columns or of the whole window.  The window is compared with the
+  // model after each step (a step may be several calls), so that what the
+  // framebuffer leaves owing between calls is seen only through the calls.
+  constexpr int W = 160, H = 96, GX = 16, GW = 128;
+  PlatFont* font = plat_open_font("DejaVu Sans Mono.font", 12);
+  ASSERT_NE(font, nullptr);
+  WindowHolder win(W, H);
+  ASSERT_NE(win.w, nullptr);
+  Model m(W, H);
+  scramble(win.w, &m);
+  std::mt19937 rng(1717);
+  auto any = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
+  uint8_t rows[16];
+  auto glyph = [&](int x, int y, int height, int scale, int fg, int bg) {
+    for (auto& r : rows) r = static_cast<uint8_t>(rng());
+    plat_draw_glyph(win.w, x, y, rows, height, scale, fg, bg);
+    m.glyph(x, y, rows, height, scale, fg, bg);
+  };
+  auto fill = [&](int pen, int x0, int y0, int x1, int y1) {
+    plat_set_apen(win.w, pen);
+    plat_rect_fill(win.w, x0, y0, x1, y1);
+    m.fill(pen, x0, y0, x1, y1);
+  };
+  for (int step = 0; step < 2000; step++) {
+    std::string what;
+    const int op = static_cast<int>(rng() % 12);
+    if (op < 5) {
+      // A scroll by a text line of 8 or 16 rows, up (mostly) or down: of
+      // the grid, or now and then of the whole window.  The line left
+      // behind is cleared (sometimes only part of it), then usually
+      // written: glyphs of the line's height at scale 1 or 2, left to right
+      // from the grid's edge, or with a gap, a cell written twice, right to
+      // left, a cursor bar or other drawing in between.
+      const bool whole = rng() % 5 == 0;
+      const int x0 = whole ? 0 : GX, width = whole ? W : GW;
+      const int line = rng() % 2 ? 8 : 16, top = any(0, 8), bottom = H - 1 - any(0, 8);
+      const bool up = rng() % 4 != 0;
+      const int h = bottom - top + 1 - line;
+      const int sy = up ? top + line : top, dy = up ? top : top + line;
+      plat_clip_blit(win.w, x0, sy, x0, dy, width, h);
+      m.blit(x0, sy, x0, dy, width, h);
+      const int cy0 = up ? bottom - line + 1 : top, cy1 = up ? bottom : top + line - 1;
+      const int cx1 = rng() % 4 ? x0 + width - 1 : x0 + any(0, width - 1);
+      fill(any(0, 255), x0, cy0, cx1, cy1);
+      what = whole ? "window scroll" : "grid scroll";
+      if (rng() % 3) {
+        const int scale = line == 8 || rng() % 2 ? 1 : 2, cw = 8 * scale;
+        const int cells = any(1, width / cw), style = any(0, 14);
+        for (int i = 0; i < cells; i++) {
+          int col = style == 1 ? cells - 1 - i : (style == 2 && i >= cells / 2 ? i + 1 : i);
+          if (style == 3 && i == cells / 2) col = 0;
+          if (style == 13) col += (width / cw - cells) / 2;  // text in the middle
+          const int x = x0 + col * cw;
+          if (x + cw > x0 + width) break;
+          glyph(x, cy0, line / scale, scale, any(0, 255), any(0, 255));
+          if (style == 4 && i == cells / 2) fill(15, x + 1, cy1 - 1, x + cw - 2, cy1);
+          if (style == 5 && i == cells / 2) glyph(any(-8, W), any(-8, H), 8, 1, 3, -1);
+          if (style == 6 && i == cells / 2) glyph(x, cy0 - line, line, 1, 4, 5);
+          // Another line cleared (the terminal's erase), or the rest of
+          // this one.
+          if (style == 7 && i == cells / 2)
+            fill(any(0, 255), x0, top, x0 + width - 1, top + line - 1);
+          if (style == 8 && i == cells / 2) fill(any(0, 255), x, cy0, x0 + width - 1, cy1);
+          // A shorter glyph in the next cell, at the line's top.
+          if (style == 9 && i == cells - 1 && x + 2 * cw <= x0 + width)
+            glyph(x + cw, cy0, line / 2, 1, 6, 7);
+          // The whole line cleared again; a scale-3 glyph taller than the
+          // line over the next cells.
+          if (style == 10 && i == cells / 2) fill(any(0, 255), x0, cy0, x0 + width - 1, cy1);
+          if (style == 11 && i == cells - 1 && x + cw + 24 <= x0 + width)
+            glyph(x + cw, cy0 - 1, 6, 3, 8, rng() % 2 ? 9 : -1);
+          // The left half of the line cleared again.
+          if (style == 12 && i == cells / 2) fill(any(0, 255), x0, cy0, x0 + width / 2, cy1);
+        }
+        // Text in the middle of the line, then the rest of it erased.
+        if (style == 13)
+          fill(any(0, 255), x0 + (width / cw + cells) / 2 * cw, cy0, x0 + width - 1, cy1);
+        what += " and text";
+      }
+    } else if (op == 5) {
+      // Inside the grid, over either edge, or beside it; every scale with
+      // a table and one without.
+      int scale = rng() % 8 == 0 ? 9 : any(1, 3);
+      int x = rng() % 2 ? GX + 8 * any(0, 14) : any(-10, W);
+      glyph(x, any(-20, H), 16, scale, 14, rng() % 3 ? any(0, 255) : -1);
+      what = "glyph";
+    } else if (op < 8) {
+      int x0 = any(-4, W), y0 = any(-4, H);
+      fill(any(0, 255), x0, y0, x0 + any(0, W), y0 + any(0, 20));
+      what = "fill";
+    } else if (op == 8) {
+      // Any block, mostly across the grid's edges or sideways.
+      int bw = any(1, W), bh = any(1, H), sx = any(-4, W), sy = any(-4, H), dx = any(-4, W),
+          dy = any(-4, H);
+      plat_clip_blit(win.w, sx, sy, dx, dy, bw, bh);
+      m.blit(sx, sy, dx, dy, bw, bh);
+      what = "other blit";
+    } else if (op == 9) {
+      // Another tall block straight up or down (the grid moved): the
+      // grid's own lines go and come again.
+      int bx = any(0, 40), bw = any(W / 2, W - bx - 1);
+      int d = any(1, 8), bh = any(H / 2, H - d);
+      int sy = any(0, H - bh - d) + (rng() % 2 ? d : 0);
+      int dy = sy >= d && rng() % 2 ? sy - d : sy + d;
+      plat_clip_blit(win.w, bx, sy, bx, dy, bw, bh);
+      m.blit(bx, sy, bx, dy, bw, bh);
+      what = "other tall blit";
+    } else if (op == 10) {
+      // System-font text over the grid's edges, both modes.  The model
+      // takes the result from a window without a grid of its own.
+      WindowHolder plain(W, H);
+      ASSERT_NE(plain.w, nullptr);
+      for (int y = 0; y < H; y++) {
+        for (int x = 0; x < W; x++) {
+          plat_set_apen(plain.w, m.at(x, y));
+          plat_rect_fill(plain.w, x, y, x, y);
+        }
+      }
+      int tx = any(-6, W - 4), ty = any(4, H);
+      bool jam1 = rng() % 2;
+      for (PlatWindow* w : {win.w, plain.w}) {
+        plat_set_font(w, font);
+        plat_set_apen(w, 5);
+        plat_set_bpen(w, 3);
+        plat_set_drmd(w, jam1 ? PLAT_JAM1 : PLAT_JAM2);
+        plat_move(w, tx, ty);
+        plat_text(w, "Wg|#", 4);
+      }
+      for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++)
+          m.at(x, y) = static_cast<uint8_t>(plat_read_pixel(plain.w, x, y));
+      plat_set_drmd(win.w, PLAT_JAM2);
+      what = "text";
+    } else {
+      // The whole block, and a PNG, read right after a line was written.
+      fill(9, GX, H - 16, GX + GW - 1, H - 1);
+      glyph(GX, H - 16, 16, 1, 1, 2);
+      const uint8_t* block = plat_window_pixels(win.w);
+      ASSERT_EQ(std::vector<uint8_t>(block, block + W * H), m.px) << "step " << step;
+      what = "block read";
+    }
+    ASSERT_EQ(first_difference(win.w, m), "") << "step " << step << ": " << what;
+  }
+  plat_close_font(font);
+}
+
+TEST(Scrolls, GlyphsAndFillsAroundAClearedLineBeforeAnythingIsRead) {
+  // A line cleared (columns 100..299 of rows 16..31, wide enough to be left
+  // owing) and then drawn over in one order or another; the window is read
+  // only at the end.
+  constexpr int W = 400, H = 48;
+  struct Draw {
+    int x, y, height;  // a glyph of 16 x height at scale 1 (or 2 when height is 8)
+    int fill_x1;       // or, when above 0, a fill from x to fill_x1 over rows y..y+height-1
+  };
+  struct Case {
+    const char* what;
+    std::vector<Draw> draws;
+  };
+  const Case cases[] = {
+      {"a glyph left of the line, on its rows", {{0, 16, 16, 0}}},
+      {"a glyph just left of the line", {{92, 16, 16, 0}}},
+      {"text from the line's start", {{100, 16, 16, 0}, {108, 16, 16, 0}, {116, 16, 16, 0}}},
+      {"text, then a cell far to the right",
+       {{100, 16, 16, 0}, {108, 16, 16, 0}, {260, 16, 16, 0}}},
+      {"a glyph over the line's right end", {{296, 16, 16, 0}}},
+      {"text leftwards", {{140, 16, 16, 0}, {132, 16, 16, 0}, {124, 16, 16, 0}}},
+      {"a glyph of other rows in the line", {{100, 20, 8, 0}, {108, 16, 16, 0}}},
+      {"a scale-2 glyph as tall as the line", {{100, 16, 8, 0}, {116, 16, 8, 0}}},
+      {"a cursor bar, then the text over it",
+       {{101, 30, 2, 106}, {100, 16, 16, 0}, {108, 16, 16, 0}}},
+      {"text, then the rest erased", {{100, 16, 16, 0}, {108, 16, 16, 299}}},
+      {"text, then part of the rest erased", {{100, 16, 16, 0}, {108, 16, 16, 200}}},
+      {"text, then all of the line cleared again", {{100, 16, 16, 0}, {0, 16, 16, 399}}},
+      {"a fill of other rows beside it", {{100, 16, 16, 0}, {0, 0, 8, 399}, {108, 16, 16, 0}}},
+  };
+  std::mt19937 rng(4);
+  for (const Case& c : cases) {
+    WindowHolder win(W, H);
+    ASSERT_NE(win.w, nullptr);
+    Model m(W, H);
+    scramble(win.w, &m);
+    plat_set_apen(win.w, 200);
+    plat_rect_fill(win.w, 100, 16, 299, 31);
+    m.fill(200, 100, 16, 299, 31);
+    uint8_t rows[16];
+    for (const Draw& d : c.draws) {
+      if (d.fill_x1 > 0) {
+        plat_set_apen(win.w, 201);
+        plat_rect_fill(win.w, d.x, d.y, d.fill_x1, d.y + d.height - 1);
+        m.fill(201, d.x, d.y, d.fill_x1, d.y + d.height - 1);
+        continue;
+      }
+      for (auto& r : rows) r = static_cast<uint8_t>(rng());
+      const int scale = d.height == 8 ? 2 : 1;
+      plat_draw_glyph(win.w, d.x, d.y, rows, d.height, scale, 3, 4);
+      m.glyph(d.x, d.y, rows, d.height, scale, 3, 4);
+    }
+    EXPECT_EQ(first_difference(win.w, m), "") << c.what;
+  }
+}
+
 TEST(Scrolls, DrawingNextToTheRowsAScrollLeftBehind) {
   // A band of rows 4..35 scrolled up by 6 leaves rows 30..35 to show their
   // old pixels, now kept in rows 24..29.  Then one drawing call near them.

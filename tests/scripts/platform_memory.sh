@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The cost of a running session in a real window: kavel connected to the test
-# BBS under Xvfb, in the normal 640x400 window and in the medium window.
+# BBS under Xvfb, in the normal 640x400 window, in the medium window and in
+# full screen (1920x1080).
 # Resident size (VmRSS) after the welcome screen and after a few seconds of
 # typed text echoed back must stay under 40 MB; no OpenGL library (libGL,
 # Mesa's DRI drivers, libLLVM) may be mapped; an idle session must use less
@@ -159,6 +160,22 @@ if [ -n "$win" ]; then
   fi
 else
   fail "no kavel window after Alt+Enter"
+fi
+
+# Alt+Enter again: full screen at the desktop's size, the grid centred.
+xdotool key alt+Return
+sleep 1
+win=$(xdotool search --name "^Kavel - " 2>/dev/null | head -1)
+if [ -n "$win" ]; then
+  xdotool windowfocus --sync "$win" 2>/dev/null
+  size=$(geometry "$win")
+  if [ "$size" != 1920x1080 ] || ! wait_drawn 0.05; then
+    fail "full screen did not appear (window $size)"
+  else
+    measure_mode "full screen $size"
+  fi
+else
+  fail "no kavel window after the second Alt+Enter"
 fi
 
 kill -0 "$pid" 2>/dev/null || fail "kavel ended during the measurement: $(cat "$work/kavel.out")"

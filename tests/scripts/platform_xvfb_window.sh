@@ -168,6 +168,32 @@ check_scrolls() {
   done
 }
 
+# Band D of a full-screen pattern: a grid of columns 64..w-65 scrolled up by
+# a line of 16 rows, through lines of its own, and its new line written.  A
+# present that read those columns from the window's lines shows them
+# unmoved; one that missed the line's clear shows it striped.
+check_grid_band() {
+  local s="$1" w="$2" x y k
+  grid() { expect_pixel "$s" "$1" "$2" "$(stripe_colour "$3")" "$4"; }
+  for x in 64 500 $((w - 65)); do
+    for k in 0 5 12 18; do
+      grid "$x" $((416 + 16 * k + 8)) $(((k + 1) % 9)) "grid line $k after the scroll"
+    done
+    expect_pixel "$s" "$x" 719 "$(stripe_colour 1)" "last moved grid line, last row"
+  done
+  for x in 0 63 $((w - 64)) $((w - 1)); do
+    for k in 0 5 12 19; do
+      grid "$x" $((416 + 16 * k + 8)) $((k % 9)) "column beside the grid, stripe $k"
+    done
+  done
+  expect_pixel "$s" 70 727 AA0000 "solid glyph on the new grid line"
+  expect_pixel "$s" 88 727 0000AA "blank glyph on the new grid line"
+  for x in 96 500 $((w - 65)); do
+    expect_pixel "$s" "$x" 720 FFFFFF "cleared new grid line"
+    expect_pixel "$s" "$x" 735 FFFFFF "cleared new grid line, last row"
+  done
+}
+
 # Checks the pattern drawn with its top-left corner at ox, oy in a window of
 # width w.
 check_pattern() {
@@ -226,7 +252,8 @@ fi
 if start_app "pattern ready" "$pattern" --fullscreen 20; then
   shot fullscreen
   check_pattern fullscreen 0 0 1024
-  expect_pixel fullscreen 1000 700 000000 "own screen background"
+  check_grid_band fullscreen 1024
+  expect_pixel fullscreen 1000 750 000000 "own screen background"
   stop_app
 else
   fail "full-screen pattern did not start"
@@ -277,6 +304,7 @@ if start_xvfb 16; then
   if start_app "pattern ready" "$pattern" --fullscreen 20; then
     shot depth16-fullscreen
     check_pattern depth16-fullscreen 0 0 1024
+    check_grid_band depth16-fullscreen 1024
     stop_app
   else
     fail "full-screen pattern at depth 16 did not start"
