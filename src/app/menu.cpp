@@ -42,22 +42,6 @@ bool forms_refused(MenuState* m) {
   return true;
 }
 
-void remove_entry(Phonebook* pb, int index) {
-  if (index < 0 || index >= static_cast<int>(pb->count)) return;
-  memmove(&pb->entries[index], &pb->entries[index + 1],
-          (pb->count - static_cast<uint32_t>(index) - 1) * sizeof(PhoneEntry));
-  pb->count--;
-}
-
-int qsort_name(const void* a, const void* b) {
-  return phoneentry_name_compare(static_cast<const PhoneEntry*>(a),
-                                 static_cast<const PhoneEntry*>(b));
-}
-int qsort_type(const void* a, const void* b) {
-  return phoneentry_type_compare(static_cast<const PhoneEntry*>(a),
-                                 static_cast<const PhoneEntry*>(b));
-}
-
 }  // namespace
 
 // ------------------------------------------------------------------- start --
@@ -249,7 +233,7 @@ void menu_delete_selected(MenuState* m) {
     ui_invalidate_menu_caches();
     return;
   }
-  remove_entry(&m->pb, m->selected);
+  phonebook_remove(&m->pb, m->selected);
   say_save_failed(m, menu_save(m), kPhonebookMsgSaveFailed);
   int count = count_of(m);
   if (count > 0) {
@@ -265,15 +249,7 @@ void menu_sort(MenuState* m) {
   if (mode < 0) return;
   int index = m->selected < 0 ? 0 : m->selected;
   if (index >= count_of(m)) index = count_of(m) - 1;
-  PhoneEntry kept = m->pb.entries[index];
-  if (m->pb.count > 1)
-    qsort(m->pb.entries, m->pb.count, sizeof(PhoneEntry), mode == 0 ? qsort_name : qsort_type);
-  for (int i = 0; i < count_of(m); i++) {
-    if (phoneentry_same_identity(&m->pb.entries[i], &kept)) {
-      m->selected = i;
-      break;
-    }
-  }
+  m->selected = phonebook_sort_following(&m->pb, mode != 0, index);
   say_save_failed(m, menu_save(m), "Could not save sorted phone book.");
   m->offset = m->selected > kMenuListRows - 1 ? m->selected - (kMenuListRows - 1) : 0;
 }

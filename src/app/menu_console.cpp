@@ -109,10 +109,7 @@ void delete_entry(Console* c) {
     say(c, "Invalid entry number.");
     return;
   }
-  Phonebook* pb = &c->m->pb;
-  memmove(&pb->entries[index], &pb->entries[index + 1],
-          (pb->count - static_cast<uint32_t>(index) - 1) * sizeof(PhoneEntry));
-  pb->count--;
+  phonebook_remove(&c->m->pb, index);
   save_or_say(c);
 }
 

@@ -251,12 +251,6 @@ int run_type_chooser(UiContext* ui, PhoneEntry* e) {
 
 // ------------------------------------------------------------------- saving --
 
-void remove_at(Phonebook* pb, int index) {
-  memmove(&pb->entries[index], &pb->entries[index + 1],
-          (pb->count - static_cast<uint32_t>(index) - 1) * sizeof(PhoneEntry));
-  pb->count--;
-}
-
 // The file's reader trims every text field but the password: the copy is
 // trimmed the same way before it is stored, so that what the menu shows
 // and compares is what the file gives back.
@@ -475,7 +469,7 @@ int ui_edit_entry_store(Phonebook* pb, int index, const PhoneEntry* copy) {
   pb->entries[index] = *copy;
   if (was_favourite == is_favourite) return index;
   PhoneEntry moved = pb->entries[index];
-  remove_at(pb, index);
+  phonebook_remove(pb, index);
   int at = static_cast<int>(pb->count);
   for (int i = 0; i < static_cast<int>(pb->count); i++) {
     if (!pb->entries[i].favourite) {
@@ -589,7 +583,7 @@ int ui_add_entry(UiContext* ui, Phonebook* pb, const char* path, int* out_index)
   }
   // Not saved: the provisional entry goes again, wherever the editor left it.
   int pos = at >= 0 && at < static_cast<int>(pb->count) ? at : static_cast<int>(pb->count) - 1;
-  remove_at(pb, pos);
+  phonebook_remove(pb, pos);
   int count = static_cast<int>(pb->count);
   *out_index = count == 0 ? 0 : (pos < count ? pos : count - 1);
   return 0;

@@ -85,6 +85,13 @@ void phonebook_free(Phonebook* pb) {
   pb->capacity = 0;
 }
 
+void phonebook_remove(Phonebook* pb, int index) {
+  if (!pb || index < 0 || static_cast<uint32_t>(index) >= pb->count) return;
+  memmove(&pb->entries[index], &pb->entries[index + 1],
+          (pb->count - static_cast<uint32_t>(index) - 1) * sizeof(PhoneEntry));
+  pb->count--;
+}
+
 int phonebook_append(Phonebook* pb, const PhoneEntry* entry) {
   if (!pb || !entry) return -1;
   if (pb->count == pb->capacity) {
@@ -506,6 +513,19 @@ void phonebook_sort_alpha(Phonebook* pb) {
 void phonebook_sort_type(Phonebook* pb) {
   if (!pb || !pb->entries || pb->count < 2) return;
   qsort(pb->entries, pb->count, sizeof(PhoneEntry), qsort_type);
+}
+
+int phonebook_sort_following(Phonebook* pb, int by_type, int index) {
+  if (!pb || index < 0 || static_cast<uint32_t>(index) >= pb->count) return 0;
+  PhoneEntry kept = pb->entries[index];
+  if (by_type) {
+    phonebook_sort_type(pb);
+  } else {
+    phonebook_sort_alpha(pb);
+  }
+  for (uint32_t i = 0; i < pb->count; i++)
+    if (phoneentry_same_identity(&pb->entries[i], &kept)) return static_cast<int>(i);
+  return 0;
 }
 
 // ---------------------------------------------------------------- labels --

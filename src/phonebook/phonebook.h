@@ -51,6 +51,8 @@ void phonebook_free(Phonebook* pb);
 // Appends a copy of the entry, growing the array to 8 and then by doubling.
 // -1 on allocation failure (the phonebook is unchanged), else 0.
 int phonebook_append(Phonebook* pb, const PhoneEntry* entry);
+// Removes the entry at index, closing the gap; an index out of range is ignored.
+void phonebook_remove(Phonebook* pb, int index);
 
 // ---------------------------------------------------------------- reading --
 
@@ -132,6 +134,9 @@ int phoneentry_name_compare(const PhoneEntry* a, const PhoneEntry* b);
 int phoneentry_type_compare(const PhoneEntry* a, const PhoneEntry* b);
 void phonebook_sort_alpha(Phonebook* pb);
 void phonebook_sort_type(Phonebook* pb);
+// Sorts by name (by_type 0) or by type, and returns where the entry that
+// stood at index now stands (0 when index is out of range).
+int phonebook_sort_following(Phonebook* pb, int by_type, int index);
 
 // ----------------------------------------------------------------- labels --
 

@@ -230,17 +230,10 @@ int save_book(Overlay* o) {
   return phonebook_save(o->pb, o->path);
 }
 
-void remove_entry(Phonebook* pb, int index) {
-  if (index < 0 || index >= static_cast<int>(pb->count)) return;
-  memmove(&pb->entries[index], &pb->entries[index + 1],
-          (pb->count - static_cast<uint32_t>(index) - 1) * sizeof(PhoneEntry));
-  pb->count--;
-}
-
 void delete_selected(Overlay* o) {
   if (count_of(o) == 0) return;
   if (ui_confirm(&o->ui, "Delete entry?")) {
-    remove_entry(o->pb, o->selected);
+    phonebook_remove(o->pb, o->selected);
     int rc = save_book(o);
     if (rc != 0) ui_message(&o->ui, phonebook_save_message(rc));
     clamp_position(o);
@@ -254,18 +247,7 @@ void sort_entries(Overlay* o) {
   ui_invalidate_menu_caches();
   if (mode < 0) return;
   clamp_position(o);
-  PhoneEntry kept = o->pb->entries[o->selected];
-  if (mode == 1) {
-    phonebook_sort_type(o->pb);
-  } else {
-    phonebook_sort_alpha(o->pb);
-  }
-  for (int i = 0; i < count_of(o); i++) {
-    if (phoneentry_same_identity(&o->pb->entries[i], &kept)) {
-      o->selected = i;
-      break;
-    }
-  }
+  o->selected = phonebook_sort_following(o->pb, mode == 1, o->selected);
   int rc = save_book(o);
   if (rc == kSaveReadOnly) {
     ui_message(&o->ui, phonebook_save_message(rc));

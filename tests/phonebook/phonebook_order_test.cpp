@@ -81,6 +81,28 @@ TEST(PhonebookOrder, FindsTheDialledEntryAfterEdits) {
   EXPECT_EQ(phoneentry_same_identity(nullptr, &snapshot), 0);
 }
 
+TEST(PhonebookOrder, RemovingAndSortingFollowTheEntries) {
+  TestBook book;
+  fill(&book, {make_entry("delta", "d"), make_entry("alpha", "a"), make_entry("charlie", "c"),
+               make_entry("bravo", "b")});
+  // The entry that was selected is found where the sort put it.
+  EXPECT_EQ(phonebook_sort_following(book.get(), 0, 2), 2);
+  EXPECT_EQ(names(&book), (std::vector<std::string>{"alpha", "bravo", "charlie", "delta"}));
+  EXPECT_EQ(phonebook_sort_following(book.get(), 0, 3), 3);
+  EXPECT_EQ(phonebook_sort_following(book.get(), 0, 99), 0);  // out of range: nothing moves
+  phonebook_remove(book.get(), 1);
+  EXPECT_EQ(names(&book), (std::vector<std::string>{"alpha", "charlie", "delta"}));
+  phonebook_remove(book.get(), 2);  // the last one
+  phonebook_remove(book.get(), 5);  // out of range: ignored
+  phonebook_remove(book.get(), -1);
+  EXPECT_EQ(names(&book), (std::vector<std::string>{"alpha", "charlie"}));
+  phonebook_remove(book.get(), 0);
+  phonebook_remove(book.get(), 0);
+  EXPECT_EQ(book.pb.count, 0u);
+  phonebook_remove(book.get(), 0);  // empty: ignored
+  EXPECT_EQ(book.pb.count, 0u);
+}
+
 TEST(PhonebookOrder, TypeLabels) {
   const char* cases[][2] = {
       {"", "CP437"},
