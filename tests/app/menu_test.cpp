@@ -279,7 +279,7 @@ TEST_F(MenuController, FailedAndCancelledCalls) {
   phonebook_free(&pb);
 }
 
-TEST_F(MenuController, FormsNotYetThereSayso) {
+TEST_F(MenuController, FormsReturnToTheMenuWithTheEntriesUnchanged) {
   open(2);
   for (int code : {int{MENU_KEY_ALT_E}, int{MENU_KEY_ALT_A}, int{MENU_KEY_ALT_G}}) {
     plat_inject_event(m.ui.window, vanilla(' '));

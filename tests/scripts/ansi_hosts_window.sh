@@ -69,15 +69,7 @@ start_host() {
 start_kavel() {  # -> $kavel_pid, $win
   (cd "$BUILD" && exec timeout 120 ./kavel 127.0.0.1 "$port") >"$work/kavel.out" 2>&1 &
   kavel_pid=$!
-  win=
-  for _ in $(seq 100); do
-    win=$(xdotool search --name "^Kavel - " 2>/dev/null | head -1)
-    [ -n "$win" ] && break
-    sleep 0.1
-  done
-  [ -n "$win" ] || return 1
-  xdotool windowfocus --sync "$win" 2>/dev/null
-  sleep 1
+  harness_find_window 1
 }
 
 stop_kavel() {

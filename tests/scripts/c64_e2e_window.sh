@@ -30,15 +30,7 @@ start_c64() {
   # Exec'd, so that the recorded id is kavel-c64's own.
   (cd "$BUILD" && exec timeout 90 ./kavel-c64 "$@" 127.0.0.1 "$port") >"$work/kavel.out" 2>&1 &
   kavel_pid=$!
-  win=
-  for _ in $(seq 100); do
-    win=$(xdotool search --name "^Kavel - " 2>/dev/null | head -1)
-    [ -n "$win" ] && break
-    sleep 0.1
-  done
-  [ -n "$win" ] || return 1
-  xdotool windowfocus --sync "$win" 2>/dev/null
-  sleep 1
+  harness_find_window 1
 }
 wait_kavel() {  # seconds -> $status (124 when kavel did not end)
   status=124

@@ -27,15 +27,7 @@ start_bbs() {  # scenario -> $port
 start_kavel() {  # args... -> $kavel_pid, $win
   (cd "$BUILD" && exec timeout 60 ./kavel "$@") >"$work/kavel.out" 2>&1 &
   kavel_pid=$!
-  win=
-  for _ in $(seq 100); do
-    win=$(xdotool search --name "^Kavel - " 2>/dev/null | head -1)
-    [ -n "$win" ] && break
-    sleep 0.1
-  done
-  [ -n "$win" ] || return 1
-  xdotool windowfocus --sync "$win" 2>/dev/null
-  sleep 0.5
+  harness_find_window 0.5
 }
 # Waits up to $1 seconds for kavel to end; sets $status (124 when it did not).
 wait_kavel() {

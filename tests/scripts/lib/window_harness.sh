@@ -3,6 +3,7 @@
 #   window_harness_init TOOL...   skips (exit 77) unless the tools exist,
 #                                 makes $work, installs the cleanup trap
 #   window_harness_start_xvfb [WxH]  starts Xvfb (1920x1080 by default), exports DISPLAY
+#   harness_find_window [SETTLE]  waits for a Kavel window and focuses it; sets $win
 #   harness_start_kavel ARGS...   starts $KAVEL (stdout/stderr in $work/kavel.out/.err),
 #                                 waits for its window; sets $kavel_pid, $win
 #   harness_wait_kavel SECS       waits for kavel to end; sets $status (124: it did not)
@@ -65,9 +66,9 @@ window_harness_wait_port() {
 
 stop_bbs() { [ -n "$bbs_pid" ] && { kill "$bbs_pid" 2>/dev/null; wait "$bbs_pid" 2>/dev/null; }; bbs_pid=; }
 
-harness_start_kavel() {
-  (cd "$(dirname "$KAVEL")" && exec timeout 60 "$KAVEL" "$@") >"$work/kavel.out" 2>"$work/kavel.err" &
-  kavel_pid=$!
+# Waits up to 10 s for a Kavel window, focuses it and lets it settle for
+# SETTLE seconds; sets $win.  1 when no window came.
+harness_find_window() {
   win=
   local _
   for _ in $(seq 100); do
@@ -77,7 +78,13 @@ harness_start_kavel() {
   done
   [ -n "$win" ] || return 1
   xdotool windowfocus --sync "$win" 2>/dev/null
-  sleep 0.5
+  sleep "${1:-0.5}"
+}
+
+harness_start_kavel() {
+  (cd "$(dirname "$KAVEL")" && exec timeout 60 "$KAVEL" "$@") >"$work/kavel.out" 2>"$work/kavel.err" &
+  kavel_pid=$!
+  harness_find_window 0.5
 }
 
 harness_wait_kavel() {
