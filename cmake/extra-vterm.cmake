@@ -15,6 +15,7 @@ if(VTERM_FOUND)
   target_link_libraries(test_vterm_crosscheck PRIVATE kavel_vterm_reference GTest::gtest
                                                       GTest::gtest_main)
   gtest_discover_tests(test_vterm_crosscheck DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  add_dependencies(unit_tests test_vterm_crosscheck)
 else()
   message(STATUS "libvterm not found: the ANSI interpreter's cross-check is not built")
 endif()
