@@ -2,10 +2,6 @@
 
 #include <random>
 
-namespace {
-
-// Bit-by-bit CRCs, written from the definitions, so that the decoder does
-// not lean on the tables under test.
 uint16_t ref_crc16(const std::vector<uint8_t>& d) {
   uint16_t crc = 0;
   for (uint8_t b : d) {
@@ -24,6 +20,8 @@ uint32_t ref_crc32(const std::vector<uint8_t>& d) {
   }
   return ~crc;
 }
+
+namespace {
 
 struct Reader {
   const std::vector<uint8_t>& b;

@@ -10,6 +10,11 @@
 #include "support/test_support.h"
 #include "transfer/zmodem.h"
 
+// Bit-by-bit CRCs, written from the definitions, so that the checks do not
+// lean on the tables under test.
+uint16_t ref_crc16(const std::vector<uint8_t>& d);
+uint32_t ref_crc32(const std::vector<uint8_t>& d);
+
 struct ZEndpoint {
   ZmodemState z{};
   uint32_t* clock = nullptr;

@@ -9,41 +9,21 @@
 
 namespace {
 
-uint16_t bit_crc16(const std::vector<uint8_t>& d) {
-  uint16_t crc = 0;
-  for (uint8_t b : d) {
-    crc ^= static_cast<uint16_t>(b << 8);
-    for (int i = 0; i < 8; ++i)
-      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
-                           : static_cast<uint16_t>(crc << 1);
-  }
-  return crc;
-}
-
-uint32_t bit_crc32(const std::vector<uint8_t>& d) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (uint8_t b : d) {
-    crc ^= b;
-    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-  }
-  return ~crc;
-}
-
 TEST(ZmodemCrc, TablesAgreeWithTheBitByBitDefinitions) {
   std::mt19937 rng(7);
   for (size_t len : {0u, 1u, 2u, 5u, 255u, 256u, 1024u, 4099u}) {
     std::vector<uint8_t> d(len);
     for (auto& b : d) b = static_cast<uint8_t>(rng());
-    EXPECT_EQ(zmodem_crc16(d.data(), d.size()), bit_crc16(d)) << len;
-    EXPECT_EQ(~zmodem_crc32(d.data(), d.size()), bit_crc32(d)) << len;
+    EXPECT_EQ(zmodem_crc16(d.data(), d.size()), ref_crc16(d)) << len;
+    EXPECT_EQ(~zmodem_crc32(d.data(), d.size()), ref_crc32(d)) << len;
   }
   // Every single byte value from a non-zero register too.
   for (int b = 0; b < 256; ++b) {
     std::vector<uint8_t> d = {0x5A, static_cast<uint8_t>(b)};
     EXPECT_EQ(zmodem_crc16_update(zmodem_crc16_update(0, 0x5A), static_cast<uint8_t>(b)),
-              bit_crc16(d));
+              ref_crc16(d));
     EXPECT_EQ(~zmodem_crc32_update(zmodem_crc32_update(0xFFFFFFFFu, 0x5A), static_cast<uint8_t>(b)),
-              bit_crc32(d));
+              ref_crc32(d));
   }
 }
 
@@ -91,7 +71,7 @@ TEST(ZmodemWire, HexHeaders) {
                                    static_cast<uint8_t>(c.value >> 24)};
       char buf[16];
       snprintf(buf, sizeof buf, "%02x%02x%02x%02x%02x%04x", five[0], five[1], five[2], five[3],
-               five[4], bit_crc16(five));
+               five[4], ref_crc16(five));
       text = buf;
     }
     std::vector<uint8_t> want = {0x2A, 0x2A, 0x18, 0x42};
