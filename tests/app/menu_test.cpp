@@ -18,14 +18,11 @@
 #include "menu/ui_input.h"
 #include "phonebook/phonebook.h"
 #include "platform/display.h"
+#include "support/events.h"
 #include "support/test_support.h"
 #include "util/text.h"
 
 namespace {
-
-PlatEvent vanilla(uint16_t ch, uint16_t qual = 0) {
-  return PlatEvent{PLAT_EV_VANILLAKEY, ch, qual, 0, 0};
-}
 
 PhoneEntry entry(const char* name, int port, int favourite = 0) {
   PhoneEntry e{};

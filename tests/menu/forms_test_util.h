@@ -15,16 +15,11 @@
 #include "menu/ui_input.h"
 #include "platform/clipboard.h"
 #include "platform/display.h"
+#include "support/events.h"
 #include "support/golden_image.h"
 
 namespace forms_test {
 
-inline PlatEvent vanilla(uint16_t ch, uint16_t qual = 0) {
-  return PlatEvent{PLAT_EV_VANILLAKEY, ch, qual, 0, 0};
-}
-inline PlatEvent raw(uint16_t code, uint16_t qual = 0) {
-  return PlatEvent{PLAT_EV_RAWKEY, code, qual, 0, 0};
-}
 inline PlatEvent alt(char letter) {
   return vanilla(static_cast<uint16_t>(letter), PLAT_QUAL_LALT);
 }

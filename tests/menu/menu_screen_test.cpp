@@ -20,18 +20,12 @@
 #include "phonebook/phonebook.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "support/events.h"
 #include "support/golden_image.h"
 #include "support/test_support.h"
 #include "util/text.h"
 
 namespace {
-
-PlatEvent vanilla(uint16_t ch, uint16_t qual = 0) {
-  return PlatEvent{PLAT_EV_VANILLAKEY, ch, qual, 0, 0};
-}
-PlatEvent raw(uint16_t code, uint16_t qual = 0) {
-  return PlatEvent{PLAT_EV_RAWKEY, code, qual, 0, 0};
-}
 
 PhoneEntry entry(const char* name, const char* address, int port, const char* font = "CP437") {
   PhoneEntry e{};

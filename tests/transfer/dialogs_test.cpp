@@ -15,23 +15,11 @@
 #include "display/renderer.h"
 #include "display/surface.h"
 #include "platform/display.h"
+#include "support/events.h"
 #include "support/golden_image.h"
 #include "terminal/terminal.h"
 
 namespace {
-
-PlatEvent vanilla(uint16_t ch) {
-  return PlatEvent{PLAT_EV_VANILLAKEY, ch, 0, 0, 0};
-}
-PlatEvent raw(uint16_t code) {
-  return PlatEvent{PLAT_EV_RAWKEY, code, 0, 0, 0};
-}
-PlatEvent close_request() {
-  return PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0};
-}
-PlatEvent refresh_request() {
-  return PlatEvent{PLAT_EV_REFRESH, 0, 0, 0, 0};
-}
 
 TEST(DialogMetrics, ScaleFollowsTheWindowMode) {
   struct Case {
