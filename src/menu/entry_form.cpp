@@ -202,51 +202,17 @@ namespace {
 // the display failed.
 int run_type_chooser(UiContext* ui, PhoneEntry* e) {
   int choice = ui_edit_entry_type_choice(e->font);
-  ui_draw_edit_entry_type_chooser(ui, choice);
-  int idle = 0;
-  for (;;) {
-    int code = g_ui_form_idle_ticks > 0 ? ui_wait_key_timeout(ui, 0, 500000) : ui_wait_key(ui);
-    if (code == MENU_KEY_TICK) {
-      if (++idle >= g_ui_form_idle_ticks) return 0;
-      continue;
-    }
-    idle = 0;
-    if (code < 0 || code == 27) return 0;
-    switch (code) {
-      case MENU_KEY_LEFT:
-      case MENU_KEY_UP:
-      case 'K':
-      case 'k':
-        choice = (choice + kEditTypeChoices - 1) % kEditTypeChoices;
-        break;
-      case MENU_KEY_RIGHT:
-      case MENU_KEY_DOWN:
-      case 'J':
-      case 'j':
-      case 9:
-        choice = (choice + 1) % kEditTypeChoices;
-        break;
-      case 13: {
-        normalize_font_choice(g_edit_form_type_choices[choice], e->font);
-        e->terminal = font_name_looks_c64(e->font) ? kTerminalPetscii : kTerminalAnsi;
-        return 1;
-      }
-      case MENU_KEY_REDRAW:
-        draw_full(ui, e, EDIT_FOCUS_TYPE);
-        break;
-      case MENU_KEY_ALT_RETURN:
-        if (ui_reopen_for_fullscreen(ui, kTitle) != 0) {
-          ui->close_requested = 1;
-          return -1;
-        }
-        ui_invalidate_menu_caches();
-        draw_full(ui, e, EDIT_FOCUS_TYPE);
-        break;
-      default:
-        continue;
-    }
-    ui_draw_edit_entry_type_chooser(ui, choice);
-  }
+  UiChooserView view{kEditTypeChoices, true, true,
+                     [](UiContext* u, int c, void*) { ui_draw_edit_entry_type_chooser(u, c); },
+                     [](UiContext* u, void* ctx) {
+                       draw_full(u, static_cast<PhoneEntry*>(ctx), EDIT_FOCUS_TYPE);
+                     },
+                     e};
+  int r = ui_chooser_run(ui, &choice, view);
+  if (r != 1) return r;
+  normalize_font_choice(g_edit_form_type_choices[choice], e->font);
+  e->terminal = font_name_looks_c64(e->font) ? kTerminalPetscii : kTerminalAnsi;
+  return 1;
 }
 
 // ------------------------------------------------------------------- saving --

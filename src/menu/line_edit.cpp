@@ -96,6 +96,45 @@ std::string ui_form_clipboard_text() {
   return text;
 }
 
+int ui_chooser_run(UiContext* ui, int* choice, const UiChooserView& view) {
+  view.draw_choice(ui, *choice, view.ctx);
+  int idle = 0;
+  for (;;) {
+    int code = g_ui_form_idle_ticks > 0 ? ui_wait_key_timeout(ui, 0, 500000) : ui_wait_key(ui);
+    if (code == MENU_KEY_TICK) {
+      if (++idle >= g_ui_form_idle_ticks) return 0;
+      continue;
+    }
+    idle = 0;
+    if (code < 0 || code == 27) return 0;
+    bool back = code == MENU_KEY_LEFT;
+    bool forth = code == MENU_KEY_RIGHT;
+    if (view.vertical_keys) {
+      back = back || code == MENU_KEY_UP || code == 'K' || code == 'k';
+      forth = forth || code == MENU_KEY_DOWN || code == 'J' || code == 'j' || code == 9;
+    }
+    if (back) {
+      *choice = (*choice + view.count - 1) % view.count;
+    } else if (forth) {
+      *choice = (*choice + 1) % view.count;
+    } else if (code == 13) {
+      return 1;
+    } else if (code == MENU_KEY_REDRAW) {
+      if (view.redraw_on_damage && view.redraw_form) view.redraw_form(ui, view.ctx);
+    } else if (code == MENU_KEY_ALT_RETURN) {
+      if (ui_reopen_for_fullscreen(ui, "Kavel") != 0) {
+        ui->close_requested = 1;
+        return -1;
+      }
+      ui_invalidate_menu_caches();
+      if (view.redraw_form) view.redraw_form(ui, view.ctx);
+    } else {
+      continue;
+    }
+    view.draw_choice(ui, *choice, view.ctx);
+  }
+}
+
 int ui_inline_edit_run(UiContext* ui, UiLineEdit* e, const UiInlineEditView& view) {
   bool blink = true;
   int idle = 0;

@@ -53,6 +53,23 @@ struct UiInlineEditView {
 // waits; Alt+V pastes the clipboard.
 int ui_inline_edit_run(UiContext* ui, UiLineEdit* e, const UiInlineEditView& view);
 
+// A form's chooser (the entry type, the modem sound): draw_choice shows the
+// choice, redraw_form repaints the form behind it after a mode change
+// (null: nothing to repaint) and after a damage when redraw_on_damage.
+struct UiChooserView {
+  int count;
+  bool vertical_keys;  // Up/Down, K/J and Tab move too, not only Left/Right
+  bool redraw_on_damage;
+  void (*draw_choice)(UiContext* ui, int choice, void* ctx);
+  void (*redraw_form)(UiContext* ui, void* ctx);
+  void* ctx;
+};
+
+// Runs a chooser from *choice until Return (1: *choice is taken), Escape
+// or a closed window (0), or a failed display-mode change (-1; the close flag
+// is set so that the menu ends).
+int ui_chooser_run(UiContext* ui, int* choice, const UiChooserView& view);
+
 // How long the forms' " Saved! " stays, in ticks of 1/50 s (tests shorten it).
 extern int g_ui_saved_feedback_ticks;
 // Tests: an inline editor or chooser with nothing to read for this many

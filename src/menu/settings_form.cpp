@@ -82,41 +82,16 @@ void redraw_path_form(UiContext* ui, void* p) {
 // the display failed.
 int run_sound_chooser(UiContext* ui, SettingsDraft* d) {
   int choice = d->modem_id[0] ? modem_sound_choice_index(d->modem_id) : 0;
-  ui_draw_modem_sound_choice(ui, g_modem_sound_choices[choice].id);
-  int idle = 0;
-  for (;;) {
-    int code = g_ui_form_idle_ticks > 0 ? ui_wait_key_timeout(ui, 0, 500000) : ui_wait_key(ui);
-    if (code == MENU_KEY_TICK) {
-      if (++idle >= g_ui_form_idle_ticks) return 0;
-      continue;
-    }
-    idle = 0;
-    if (code < 0 || code == 27) return 0;
-    switch (code) {
-      case MENU_KEY_LEFT:
-        choice = (choice + kModemSoundChoiceCount - 1) % kModemSoundChoiceCount;
-        break;
-      case MENU_KEY_RIGHT:
-        choice = (choice + 1) % kModemSoundChoiceCount;
-        break;
-      case 13:
-        safe_copy(d->modem_id, sizeof d->modem_id, g_modem_sound_choices[choice].id);
-        return 1;
-      case MENU_KEY_REDRAW:
-        break;
-      case MENU_KEY_ALT_RETURN:
-        if (ui_reopen_for_fullscreen(ui, kTitle) != 0) {
-          ui->close_requested = 1;
-          return -1;
-        }
-        ui_invalidate_menu_caches();
-        ui_draw_transfer_paths(ui, SETTINGS_FOCUS_MODEM_SOUND, d);
-        break;
-      default:
-        continue;
-    }
-    ui_draw_modem_sound_choice(ui, g_modem_sound_choices[choice].id);
-  }
+  UiChooserView view{
+      kModemSoundChoiceCount, false, false,
+      [](UiContext* u, int c, void*) { ui_draw_modem_sound_choice(u, g_modem_sound_choices[c].id); },
+      [](UiContext* u, void* ctx) {
+        ui_draw_transfer_paths(u, SETTINGS_FOCUS_MODEM_SOUND, static_cast<SettingsDraft*>(ctx));
+      },
+      d};
+  int r = ui_chooser_run(ui, &choice, view);
+  if (r == 1) safe_copy(d->modem_id, sizeof d->modem_id, g_modem_sound_choices[choice].id);
+  return r;
 }
 
 // The menu's top bar after a save: shown in full screen while switched on.
