@@ -202,12 +202,13 @@ namespace {
 // the display failed.
 int run_type_chooser(UiContext* ui, PhoneEntry* e) {
   int choice = ui_edit_entry_type_choice(e->font);
-  UiChooserView view{kEditTypeChoices, true, true,
-                     [](UiContext* u, int c, void*) { ui_draw_edit_entry_type_chooser(u, c); },
-                     [](UiContext* u, void* ctx) {
-                       draw_full(u, static_cast<PhoneEntry*>(ctx), EDIT_FOCUS_TYPE);
-                     },
-                     e};
+  UiChooserView view{
+      kEditTypeChoices,
+      true,
+      true,
+      [](UiContext* u, int c, void*) { ui_draw_edit_entry_type_chooser(u, c); },
+      [](UiContext* u, void* ctx) { draw_full(u, static_cast<PhoneEntry*>(ctx), EDIT_FOCUS_TYPE); },
+      e};
   int r = ui_chooser_run(ui, &choice, view);
   if (r != 1) return r;
   normalize_font_choice(g_edit_form_type_choices[choice], e->font);

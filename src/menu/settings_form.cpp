@@ -82,13 +82,17 @@ void redraw_path_form(UiContext* ui, void* p) {
 // the display failed.
 int run_sound_chooser(UiContext* ui, SettingsDraft* d) {
   int choice = d->modem_id[0] ? modem_sound_choice_index(d->modem_id) : 0;
-  UiChooserView view{
-      kModemSoundChoiceCount, false, false,
-      [](UiContext* u, int c, void*) { ui_draw_modem_sound_choice(u, g_modem_sound_choices[c].id); },
-      [](UiContext* u, void* ctx) {
-        ui_draw_transfer_paths(u, SETTINGS_FOCUS_MODEM_SOUND, static_cast<SettingsDraft*>(ctx));
-      },
-      d};
+  UiChooserView view{kModemSoundChoiceCount,
+                     false,
+                     false,
+                     [](UiContext* u, int c, void*) {
+                       ui_draw_modem_sound_choice(u, g_modem_sound_choices[c].id);
+                     },
+                     [](UiContext* u, void* ctx) {
+                       ui_draw_transfer_paths(u, SETTINGS_FOCUS_MODEM_SOUND,
+                                              static_cast<SettingsDraft*>(ctx));
+                     },
+                     d};
   int r = ui_chooser_run(ui, &choice, view);
   if (r == 1) safe_copy(d->modem_id, sizeof d->modem_id, g_modem_sound_choices[choice].id);
   return r;
