@@ -206,7 +206,8 @@ expect "less: G shows the last page" same less-end
 press k k k
 expect "less: three lines back, one at a time" same less-up3
 keep less-up3
-for _ in $(seq 20); do press k; done
+# shellcheck disable=SC2046
+press $(printf 'k %.0s' $(seq 20))
 expect "less: twenty more lines back" same less-up23
 press u
 expect "less: half a page back" same less-halfup
@@ -239,9 +240,11 @@ expect "nano: deleting forward and back" same nano-deleted
 keep nano-deleted
 press ctrl+v
 expect "nano: a page down" same nano-pagedown
-for _ in $(seq 25); do press Down; done
+# shellcheck disable=SC2046
+press $(printf 'Down %.0s' $(seq 25))
 expect "nano: line by line down past the bottom" same nano-down
-for _ in $(seq 45); do press Up; done
+# shellcheck disable=SC2046
+press $(printf 'Up %.0s' $(seq 45))
 expect "nano: line by line up past the top" same nano-up
 keep nano-up
 press ctrl+o Return
