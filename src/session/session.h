@@ -50,6 +50,11 @@ struct Session {
   // which owns the file and reaches this Session (session_xmodem.cpp).
   XmodemState xmodem;
   XmodemHostContext xmodem_host;
+  // The engine reads the clock for every byte; the bytes of one read arrive
+  // together, so its clock is read once per 64 of them and again at every
+  // pump (each turn).  Reads left before the clock is read again.
+  uint32_t xmodem_clock_ms;
+  int32_t xmodem_clock_left;
 
   uint32_t discard_until_ms;  // 0 = none: drop data bytes until this time
 

@@ -19,6 +19,10 @@ namespace {
 
 constexpr size_t kSendPiece = 4096;
 
+// Clock readings the engine gets from one reading of the clock (see
+// Session::xmodem_clock_left).
+constexpr int32_t kClockReuse = 63;
+
 // How long a failed transfer's box stays up with its reason.
 constexpr uint32_t kFailureShownMs = 3000;
 
@@ -51,6 +55,7 @@ void after_engine_call(Session* s, int rc) {
 
 // The engine, freshly bound to the adapter, and the box's memory cleared.
 void prepare_engine(Session* s, int mode) {
+  s->xmodem_clock_left = 0;
   XmodemCallbacks cb;
   xmodem_kavel_callbacks(&s->xmodem_host, &cb);
   xmodem_init(&s->xmodem, &cb);
@@ -86,8 +91,16 @@ int xmodem_kavel_send_cb(void* host, const uint8_t* bytes, size_t count) {
   return 0;
 }
 
-uint32_t xmodem_kavel_now_cb(void*) {
-  return clock_ms();
+uint32_t xmodem_kavel_now_cb(void* host) {
+  Session* s = session_of(host);
+  if (!s) return clock_ms();
+  if (s->xmodem_clock_left > 0) {
+    s->xmodem_clock_left--;
+    return s->xmodem_clock_ms;
+  }
+  s->xmodem_clock_ms = clock_ms();
+  s->xmodem_clock_left = kClockReuse;
+  return s->xmodem_clock_ms;
 }
 
 void xmodem_kavel_draw_status_cb(void* host) {
@@ -143,6 +156,7 @@ void session_xmodem_consume(Session* s, uint8_t byte) {
 
 int xmodem_pump_session(Session* s) {
   if (!s->xmodem.active) return 0;
+  s->xmodem_clock_left = 0;  // time-outs are judged on a fresh reading
   int rc = xmodem_pump(&s->xmodem);
   if (rc != 0 && succeeded(s) && s->xmodem.active) return rc;
   if (rc == 0 && s->xmodem.active) return 0;

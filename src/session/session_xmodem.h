@@ -23,6 +23,8 @@ void session_xmodem_init(Session* s);
 // every 0xFF doubled: 0, or -1 as soon as a piece fails (-1 also without a
 // session or bytes; 0 for nothing to send).
 int xmodem_kavel_send_cb(void* host, const uint8_t* bytes, size_t count);
+// The clock in milliseconds; within one turn a reading serves 64 calls
+// (the bytes of one read arrive together), and every pump reads it afresh.
 uint32_t xmodem_kavel_now_cb(void* host);
 void xmodem_kavel_draw_status_cb(void* host);
 // The file-exists prompt (0 overwrite, 1 rename, 2 skip; rename after 5 s),
