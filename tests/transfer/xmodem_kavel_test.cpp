@@ -10,7 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "display/fonts.h"
+#include "display/modes.h"
+#include "display/surface.h"
+#include "platform/display.h"
 #include "support/test_support.h"
+#include "terminal/terminal.h"
+#include "transfer/dialogs.h"
+#include "transfer/transfer_status.h"
 #include "transfer/xmodem.h"
 #include "transfer/xmodem_harness.h"
 
@@ -264,6 +271,99 @@ TEST(XmodemKavel, AWholeTransferOnDisk) {
     EXPECT_TRUE(xmtest::is_file_plus_padding(std::vector<uint8_t>(got.begin(), got.end()), data));
     EXPECT_EQ(got.size(), xmtest::engine_padded_length(size, true));
   }
+}
+
+// The XMODEM box over a terminal in a headless window: what it shows while
+// receiving (no total: "----" and a segment one step per KiB), when it is
+// redrawn, and a failure's reason.
+class XmodemBox : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    display_set_window_mode(DISPLAY_MODE_WINDOW);
+    set_active_font("CP437");
+    term_init_record(&t_);
+    ASSERT_EQ(term_open(&t_, "Kavel"), 0);
+    term_clear_screen(&t_);
+    h_.now = 5000;
+    xm_.active = 1;
+    xm_.mode = 1;
+  }
+  void TearDown() override { term_close(&t_); }
+  void draw() { xmodem_draw_status(&t_, &xm_, &h_.ctx); }
+  int pen(int x, int y) { return plat_read_pixel(t_.window, x, y); }
+  int palette(int i) { return t_.pens[i]; }
+  void bar(int* left, int* top, int* width) {
+    int x, y, w, hh;
+    transfer_box_rect(&t_, &x, &y, &w, &hh);
+    *left = x + 2 * term_dialog_cell_w(&t_);
+    *top = y + 8 * term_dialog_cell_h(&t_);
+    *width = w - 4 * term_dialog_cell_w(&t_);
+  }
+  Terminal t_{};
+  TestHost h_;
+  XmodemState xm_{};
+};
+
+TEST_F(XmodemBox, ReceivingShowsAMovingSegment) {
+  int left, top, width;
+  bar(&left, &top, &width);
+  int seg = std::max(4 * term_dialog_cell_w(&t_), width / 4);
+  for (uint32_t kib : {1u, 5u}) {
+    SCOPED_TRACE(kib);
+    h_.ctx.bytes = kib * 1024;
+    h_.ctx.status.drawn = 0;
+    draw();
+    int offset = static_cast<int>(kib % static_cast<uint32_t>(width - seg));
+    EXPECT_EQ(pen(left + 1 + offset, top + 2), palette(1)) << "the segment's first column";
+    EXPECT_EQ(pen(left + offset, top + 2), palette(7)) << "before it";
+    EXPECT_EQ(pen(left + offset + seg, top + 2), palette(1)) << "its last column";
+    EXPECT_EQ(pen(left + offset + seg + 1, top + 2), palette(7)) << "after it";
+  }
+}
+
+TEST_F(XmodemBox, RedrawPolicy) {
+  h_.ctx.last_kind = XM_REPORT_PROGRESS;
+  draw();
+  ASSERT_EQ(h_.ctx.status.drawn, 1);
+  struct Step {
+    const char* name;
+    uint32_t advance, bytes, retries;
+    int kind;
+    bool drawn;
+  } steps[] = {
+      {"progress 100 ms later: skipped", 100, 1024, 0, XM_REPORT_PROGRESS, false},
+      {"progress 199 ms after the draw: skipped", 99, 2048, 0, XM_REPORT_PROGRESS, false},
+      {"progress 200 ms after: drawn", 1, 3072, 0, XM_REPORT_PROGRESS, true},
+      {"a retry at once", 10, 3072, 1, XM_REPORT_RETRY, true},
+      {"a new retry count in a progress report at once", 10, 4096, 2, XM_REPORT_PROGRESS, true},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    h_.now += s.advance;
+    h_.ctx.bytes = s.bytes;
+    h_.ctx.retries = s.retries;
+    h_.ctx.last_kind = s.kind;
+    draw();
+    EXPECT_EQ(h_.ctx.status.last_draw_ms == h_.now, s.drawn);
+  }
+  // After the end every call draws, and a failure's reason is in red where
+  // the error figure was.
+  int x = h_.ctx.status.box_x, y = h_.ctx.status.box_y;
+  int line5 = y + 5 * term_dialog_cell_h(&t_);
+  auto reds = [&] {
+    int n = 0;
+    for (int py = line5; py < line5 + term_dialog_cell_h(&t_); py++)
+      for (int px = x; px < x + h_.ctx.status.box_w; px++) n += pen(px, py) == palette(4);
+    return n;
+  };
+  EXPECT_EQ(reds(), 0);
+  xm_.active = 0;
+  h_.ctx.last_kind = XM_REPORT_FAILED;
+  snprintf(h_.ctx.status_text, sizeof h_.ctx.status_text, "XMODEM failed");
+  h_.now += 1;
+  draw();
+  EXPECT_EQ(h_.ctx.status.last_draw_ms, h_.now);
+  EXPECT_GT(reds(), 20);
 }
 
 }  // namespace
