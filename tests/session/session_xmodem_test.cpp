@@ -241,6 +241,47 @@ TEST(SessionXmodem, QuietTimeOnlyAfterAFailure) {
   }
 }
 
+// A sender that never stops: garbage, a stream of SOH, blocks full of CAN.
+// The turns keep coming back, nothing false reaches the file, and the
+// transfer either ended as a failure (two CAN in a row cancel) or still
+// asks and ends on Escape.
+TEST(SessionXmodem, AFloodNeverHangsOrCompletes) {
+  struct Flood {
+    const char* what;
+    std::vector<uint8_t> pattern;
+  };
+  std::vector<uint8_t> can_block = {1, 1, 0xFE};
+  can_block.insert(can_block.end(), 128, 0x18);
+  std::mt19937 rng(5);
+  std::vector<uint8_t> garbage(4096);
+  for (auto& b : garbage) b = static_cast<uint8_t>(rng());
+  const Flood floods[] = {{"garbage", garbage},
+                          {"SOH", std::vector<uint8_t>(4096, 0x01)},
+                          {"CAN inside blocks", can_block}};
+  for (const Flood& f : floods) {
+    SCOPED_TRACE(f.what);
+    Rig rig;
+    ASSERT_EQ(session_xmodem_start_receive(&rig.s, "flood.bin"), 0);
+    size_t sent = 0;
+    uint32_t start = clock_ms();
+    // The flood goes on after an ending too (the quiet time drops it).
+    while (clock_ms() - start < 800) {
+      ssize_t n = write(rig.pair.peer, f.pattern.data(), f.pattern.size());
+      if (n > 0) sent += static_cast<size_t>(n);
+      ASSERT_EQ(session_pump_turn(&rig.loop), 1);
+      rig.pair.drain_peer();
+    }
+    EXPECT_GT(sent, 50000u);
+    EXPECT_STRNE(rig.s.xmodem.status_text, "XMODEM complete");
+    if (rig.s.xmodem.active) session_xmodem_escape(&rig.s);
+    EXPECT_FALSE(rig.s.xmodem.active);
+    EXPECT_NE(rig.s.discard_until_ms, 0u);
+    struct stat st;
+    ASSERT_EQ(stat((rig.dl + "/flood.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0) << "no block of the flood was taken";
+  }
+}
+
 // Opening: a missing upload fails to start, a declined existing download
 // starts nothing and keeps the user's file, a name with separators is made
 // safe inside the download directory.
