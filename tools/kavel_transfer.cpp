@@ -7,15 +7,19 @@
 //
 //   kavel-transfer HOST PORT --recv DIR      take the ZMODEM download the host starts, into DIR
 //   kavel-transfer HOST PORT --zsend FILE    upload FILE with ZMODEM
+//   kavel-transfer HOST PORT --xrecv NAME [--dir DIR]
+//                                            receive NAME with XMODEM into DIR (default: the
+//                                            current directory), as Alt+D and "Save as" do
+//   kavel-transfer HOST PORT --xsend FILE    send FILE with XMODEM, as Alt+U does
 //   options: --on-exists overwrite|rename|skip   the file-exists answer (default rename)
 //            --idle-timeout SECONDS              give up after that long without a byte (default
 //            60)
 //
-// A download takes every file of the batch the host sends.  The tool ends
-// when the transfer ends, when the host closes the connection, or after the
-// idle time; it prints the final status text as its last line and exits 0
-// when that is a success text ("ZMODEM finished", "Upload finished"), 1
-// otherwise, 2 for a wrong command line.
+// A ZMODEM download takes every file of the batch the host sends.  The tool
+// ends when the transfer ends, when the host closes the connection, or after
+// the idle time; it prints the final status text as its last line and exits
+// 0 when that is a success text ("ZMODEM finished", "Upload finished",
+// "XMODEM complete"), 1 otherwise, 2 for a wrong command line.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,8 +33,11 @@
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_transfer.h"
+#include "session/session_xmodem.h"
 #include "session/telnet.h"
 #include "terminal/terminal.h"
+#include "transfer/xmodem.h"
+#include "transfer/xmodem_kavel.h"
 #include "transfer/zmodem.h"
 #include "util/text.h"
 
@@ -51,10 +58,11 @@ struct Options {
 Options g_options;
 
 void usage(const char* argv0) {
-  fprintf(stderr,
-          "usage: %s HOST PORT --recv DIR | --zsend FILE\n"
-          "           [--on-exists overwrite|rename|skip] [--idle-timeout SECONDS]\n",
-          argv0);
+  fprintf(
+      stderr,
+      "usage: %s HOST PORT --recv DIR | --zsend FILE | --xrecv NAME [--dir DIR] | --xsend FILE\n"
+      "           [--on-exists overwrite|rename|skip] [--idle-timeout SECONDS]\n",
+      argv0);
 }
 
 bool parse_args(int argc, char** argv, Options* o) {
@@ -101,6 +109,10 @@ bool parse_args(int argc, char** argv, Options* o) {
       return false;
     }
   }
+  if (o->mode == Mode::kXmodemRecv) {
+    if (!o->path) o->path = ".";
+    return o->xmodem_name[0] != '\0';
+  }
   return o->mode != Mode::kNone && o->path && o->path[0];
 }
 
@@ -115,8 +127,64 @@ int pick_given_file(void*, char* path, size_t capacity) {
   return 1;
 }
 
+int answer_xmodem_exists(void*, const char*) {
+  switch (g_options.on_exists) {
+    case kZmodemOverwrite:
+      return XM_EXISTS_OVERWRITE;
+    case kZmodemSkip:
+      return XM_EXISTS_SKIP;
+    default:
+      return XM_EXISTS_RENAME;
+  }
+}
+
 bool is_success(const char* text) {
-  return strcmp(text, "ZMODEM finished") == 0 || strcmp(text, "Upload finished") == 0;
+  return strcmp(text, "ZMODEM finished") == 0 || strcmp(text, "Upload finished") == 0 ||
+         strcmp(text, "XMODEM complete") == 0;
+}
+
+// An XMODEM transfer from start to end: the engine asks or waits at once,
+// so there is no waiting for the host to begin.
+void run_xmodem(Session* s, char* final, size_t cap) {
+  auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
+  char title[256];
+  snprintf(title, sizeof title, "%s - %s:%d", "Kavel", g_options.host, g_options.port);
+  SessionLoop loop;
+  session_loop_init(&loop, s, nullptr, title, buf.get());
+  s->xmodem_host.prompt_fn = answer_xmodem_exists;
+
+  int started;
+  if (g_options.mode == Mode::kXmodemRecv) {
+    started = session_xmodem_start_receive(s, g_options.xmodem_name);
+  } else {
+    started = session_xmodem_start_send(s, g_options.xmodem_name);
+  }
+  if (started != 0) {
+    s->loop = nullptr;
+    safe_copy(final, cap,
+              started == -2                         ? "Skipped: the file exists"
+              : g_options.mode == Mode::kXmodemRecv ? "Could not create the file"
+                                                    : "Could not open the file");
+    return;
+  }
+  uint64_t seen = 0;
+  uint32_t last_byte_ms = clock_ms();
+  const uint32_t idle_ms = static_cast<uint32_t>(g_options.idle_seconds) * 1000u;
+  while (s->xmodem.active && session_pump_turn(&loop)) {
+    if (loop.bytes_received != seen) {
+      seen = loop.bytes_received;
+      last_byte_ms = clock_ms();
+    }
+    if (s->xmodem.active && clock_ms() - last_byte_ms >= idle_ms) {
+      char why[96];
+      snprintf(why, sizeof why, "No data for %ld seconds", g_options.idle_seconds);
+      xmodem_cancel(&s->xmodem, why);
+      break;
+    }
+  }
+  if (s->xmodem.active || s->xmodem_host.file) session_xmodem_end(s, loop.closed_by_peer);
+  s->loop = nullptr;
+  safe_copy(final, cap, s->xmodem.status_text);
 }
 
 // One session from connect to the end of its transfer; the final status text
@@ -175,18 +243,29 @@ int main(int argc, char** argv) {
     usage(argv[0]);
     return 2;
   }
-  if (g_options.mode == Mode::kXmodemRecv || g_options.mode == Mode::kXmodemSend) {
-    printf("XMODEM is not available in this version\n");
-    return 1;
-  }
   dos_install_break_handler();
   transfer_prefs_set_defaults();
-  if (g_options.mode == Mode::kZmodemRecv) {
+  bool xmodem = g_options.mode == Mode::kXmodemRecv || g_options.mode == Mode::kXmodemSend;
+  if (g_options.mode == Mode::kZmodemRecv || g_options.mode == Mode::kXmodemRecv) {
     if (strlen(g_options.path) >= sizeof g_download_path) {
       printf("Download directory name too long\n");
       return 1;
     }
     safe_copy(g_download_path, sizeof g_download_path, g_options.path);
+  }
+  // An XMODEM upload comes from the upload directory: the file's own.
+  std::string upload_dir, upload_name;
+  if (g_options.mode == Mode::kXmodemSend) {
+    std::string file = g_options.path;
+    size_t slash = file.rfind('/');
+    upload_dir = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    upload_name = slash == std::string::npos ? file : file.substr(slash + 1);
+    if (upload_dir.size() >= sizeof g_upload_path || upload_name.empty()) {
+      printf("Upload file name not usable\n");
+      return 1;
+    }
+    safe_copy(g_upload_path, sizeof g_upload_path, upload_dir.c_str());
+    g_options.xmodem_name = upload_name.c_str();
   }
 
   auto session = std::make_unique<Session>();
@@ -207,7 +286,11 @@ int main(int argc, char** argv) {
   session_bind_terminal(s, t, nullptr, g_options.host);
 
   char final[96] = "";
-  run(s, t, final, sizeof final);
+  if (xmodem) {
+    run_xmodem(s, final, sizeof final);
+  } else {
+    run(s, t, final, sizeof final);
+  }
 
   connection_close(&s->sock);
   session_release_terminal(s);

@@ -3,6 +3,7 @@
 // and the per-window event queues.  The backend (SDL or headless) only shows
 // framebuffers and produces input; everything that decides pixels is here, so
 // both backends draw identically.
+#include <poll.h>
 #include <time.h>
 
 #include <algorithm>
@@ -1066,6 +1067,32 @@ int plat_wait_event(PlatWindow* window, int timeout_ms) {
   if (!plat_queue_empty(window)) return 1;
   backend_wait(window, timeout_ms);
   return plat_queue_empty(window) ? 0 : 1;
+}
+
+namespace {
+
+bool fd_readable(int fd) {
+  if (fd < 0) return false;
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0;
+}
+
+int wait_ready(PlatWindow* window, int fd) {
+  int ready = 0;
+  if (window && !plat_queue_empty(window)) ready |= PLAT_WAIT_EVENT;
+  if (fd_readable(fd)) ready |= PLAT_WAIT_FD;
+  return ready;
+}
+
+}  // namespace
+
+int plat_wait_event_or_fd(PlatWindow* window, int fd, int timeout_ms) {
+  present_all(true, real_ms());
+  backend_pump();
+  int ready = wait_ready(window, fd);
+  if (ready || timeout_ms <= 0) return ready;
+  backend_wait_fd(window, fd, timeout_ms);
+  return wait_ready(window, fd);
 }
 
 void plat_present_all() {

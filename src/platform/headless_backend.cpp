@@ -1,6 +1,7 @@
 // The in-memory backend for tests and developer tools: screens and windows
 // exist only as framebuffers, input is injected, and waits really pass time
 // so that code with time-outs behaves as it would on a desktop.
+#include <poll.h>
 #include <time.h>
 
 #include <new>
@@ -96,6 +97,31 @@ void backend_wait(PlatWindow* window, int timeout_ms) {
     long long left_ns = limit * 1000000LL - elapsed_ns;
     timespec step{0, left_ns < kPollStepNs ? static_cast<long>(left_ns) : kPollStepNs};
     nanosleep(&step, nullptr);
+  }
+}
+
+void backend_wait_fd(PlatWindow* window, int fd, int timeout_ms) {
+  // Injected events do not wake a poll: with a window, the descriptor is
+  // polled in short steps and the queue looked at between them.
+  long long step_ms = window ? kPollStepNs / 1000000 : timeout_ms;
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    if (window && !plat_queue_empty(window)) return;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long elapsed_ms =
+        ((now.tv_sec - start.tv_sec) * 1000000000LL + (now.tv_nsec - start.tv_nsec)) / 1000000;
+    if (elapsed_ms >= timeout_ms) return;
+    long long left = timeout_ms - elapsed_ms;
+    int wait = static_cast<int>(left < step_ms ? left : step_ms);
+    if (fd >= 0) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, wait) > 0) return;
+    } else {
+      timespec pause{wait / 1000, (wait % 1000) * 1000000L};
+      nanosleep(&pause, nullptr);
+    }
   }
 }
 

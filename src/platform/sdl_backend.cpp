@@ -11,6 +11,7 @@
 // stale while the program is idle.
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
+#include <poll.h>
 #include <unistd.h>
 #if defined(SDL_VIDEO_DRIVER_X11)
 #include <X11/XKBlib.h>
@@ -786,6 +787,59 @@ void backend_wait(PlatWindow* window, int timeout_ms) {
       SDL_WaitEventTimeout(nullptr, left);
     }
     plat_present_all();
+  }
+}
+
+namespace {
+
+// The descriptor of the display connection, which becomes readable when
+// input arrives; -1 where the video driver does not expose one.
+int display_fd() {
+#if defined(SDL_VIDEO_DRIVER_X11)
+  for (PlatWindow* w = plat_window_list(); w; w = w->next) {
+    SdlWindow* n = native(w);
+    if (!n) continue;
+    if (Display* dpy = x11_display(n->win)) return ConnectionNumber(dpy);
+  }
+#endif
+  return -1;
+}
+
+// Milliseconds until a beep flash must be taken down again, or -1.
+int flash_due_ms() {
+  int due = -1;
+  for (PlatWindow* w = plat_window_list(); w; w = w->next) {
+    if (!w->flashing) continue;
+    auto until = static_cast<int32_t>(w->flash_until_ms - clock_ms());
+    int f = std::max(1, static_cast<int>(until) + 1);
+    if (due < 0 || f < due) due = f;
+  }
+  return due;
+}
+
+}  // namespace
+
+void backend_wait_fd(PlatWindow* window, int fd, int timeout_ms) {
+  if (g_video != Video::ready) window = nullptr;
+  int xfd = window ? display_fd() : -1;
+  uint32_t start = SDL_GetTicks();
+  for (;;) {
+    if (window) {
+      pump_now();
+      if (!plat_queue_empty(window)) return;
+    }
+    uint32_t spent = SDL_GetTicks() - start;
+    if (spent >= static_cast<uint32_t>(timeout_ms)) return;
+    int left = timeout_ms - static_cast<int>(spent);
+    int due = window ? flash_due_ms() : -1;
+    if (due >= 0 && due < left) left = due;
+    // Without a display descriptor to sleep on, input is looked for every
+    // few milliseconds.
+    if (window && xfd < 0) left = std::min(left, 4);
+    pollfd p[2] = {{fd, POLLIN, 0}, {xfd, POLLIN, 0}};
+    int n = poll(p, 2, left);
+    if (n > 0 && fd >= 0 && p[0].revents) return;
+    if (window) plat_present_all();
   }
 }
 

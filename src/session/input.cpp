@@ -14,6 +14,7 @@
 #include "session/clipboard_keys.h"
 #include "session/session.h"
 #include "session/session_transfer.h"
+#include "session/session_xmodem.h"
 #include "session/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
@@ -48,9 +49,7 @@ void end_if_failed(int result, int* running) {
 }
 
 void cancel_xmodem_by_key(Session* s) {
-  // The XMODEM engine ends the transfer with "XMODEM canceled" and starts its
-  // quiet time; until it exists, the flag is all there is to clear.
-  s->xmodem.active = 0;
+  session_xmodem_escape(s);  // "XMODEM canceled", then the quiet time
 }
 
 void handle_escape(Session* s, int* running) {

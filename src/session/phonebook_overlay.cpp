@@ -542,6 +542,7 @@ int session_open_phonebook_menu(Session* s, UiContext* ui, Phonebook* phonebook,
     // loaded for the set in force when the terminal gets its window back.
     auto load_charset = g_term_hooks.load_charset;
     g_term_hooks.load_charset = nullptr;
+    nested.wait_window = o.ui.window;  // keys typed in the phonebook end the turn's pause
     session_pump_turn(&nested);
     g_term_hooks.load_charset = load_charset;
   }

@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "terminal/terminal.h"
+#include "transfer/xmodem.h"
+#include "transfer/xmodem_kavel.h"
 #include "transfer/zmodem.h"
 
 // Emulation type codes: 5 is PETSCII, every other value is ANSI.
@@ -11,12 +13,6 @@ inline constexpr int kEmulationAnsi = 4;
 inline constexpr int kEmulationPetscii = 5;
 
 inline constexpr int kTelnetSubnegMax = 512;
-
-// Stand-in for the XMODEM engine's record until it exists: the session loop,
-// the Telnet layer and the key input only need to know whether it runs.
-struct SessionXmodem {
-  int32_t active;  // first field, as the engine's record will have it
-};
 
 struct SessionLoop;
 
@@ -50,7 +46,15 @@ struct Session {
   // The ZMODEM engine, its start detection included; its hooks reach this
   // Session (session_transfer.cpp).
   ZmodemState zmodem;
-  SessionXmodem xmodem;  // XMODEM engine; its first field is the active flag
+  // The XMODEM engine (its first field is the active flag) and its adapter,
+  // which owns the file and reaches this Session (session_xmodem.cpp).
+  XmodemState xmodem;
+  XmodemHostContext xmodem_host;
+  // The engine reads the clock for every byte; the bytes of one read arrive
+  // together, so its clock is read once per 64 of them and again at every
+  // pump (each turn).  Reads left before the clock is read again.
+  uint32_t xmodem_clock_ms;
+  int32_t xmodem_clock_left;
 
   uint32_t discard_until_ms;  // 0 = none: drop data bytes until this time
 

@@ -1,7 +1,5 @@
 #include "session/session_loop.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +25,7 @@
 #include "session/phonebook_overlay.h"
 #include "session/session.h"
 #include "session/session_transfer.h"
+#include "session/session_xmodem.h"
 #include "session/telnet.h"
 #include "terminal/hooks.h"
 #include "terminal/terminal.h"
@@ -37,6 +36,7 @@ namespace {
 
 constexpr int kInputEveryBytes = 16;
 constexpr int kInputEveryBytesTransfer = 256;
+constexpr int kIdlePauseMs = 20;  // one tick
 
 bool time_reached(uint32_t now, uint32_t when) {
   return static_cast<int32_t>(now - when) >= 0;
@@ -83,19 +83,22 @@ void run_transfer_pumps(SessionLoop* st) {
   }
 }
 
-// A turn that read nothing.  While a transfer runs the pause ends as soon
-// as data arrives (the other side waits for our answers), and a streaming
-// upload does not pause at all; otherwise one tick.
+// A turn that read nothing waits at most a tick, and ends as soon as the
+// socket has data or the window input: a transfer that answers block by
+// block runs at the line's pace rather than one block per tick, and keys
+// are acted on at once.  A streaming upload does not pause at all.  Under
+// a transfer prompt the window is the prompt's, and under the in-session
+// phonebook its window is the one typed in.
 void idle_pause(SessionLoop* st) {
   Session* s = st->s;
   if (session_transfer_streaming(s)) return;
-  if (session_transfer_active(s) && s->sock >= 0) {
-    plat_present_all();
-    pollfd p{s->sock, POLLIN, 0};
-    poll(&p, 1, 20);
+  PlatWindow* window = st->wait_window;
+  if (!window && s->terminal) window = s->terminal->window;
+  if (s->sock < 0 && !window) {
+    dos_delay(1);
     return;
   }
-  dos_delay(1);
+  plat_wait_event_or_fd(window, s->sock, kIdlePauseMs);
 }
 
 void draw_elapsed(SessionLoop* st) {
@@ -253,7 +256,10 @@ void zmodem_flush_detect(Session* s, int force) {
 
 void session_data_byte(Session* s, uint8_t byte) {
   if (!s->terminal) return;
-  if (s->xmodem.active) return;  // the XMODEM engine's byte once it exists
+  if (s->xmodem.active) {
+    session_xmodem_consume(s, byte);
+    return;
+  }
   // A transfer prompt is up: what the other side sends meanwhile (repeats
   // of the header being answered) is thrown away.
   if (s->transfer_hold) return;
@@ -491,7 +497,7 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   int closed_by_peer = loop.closed_by_peer;
 
   session_transfer_end(s, closed_by_peer);
-  s->xmodem.active = 0;  // the XMODEM engine's own ending once it exists
+  session_xmodem_end(s, closed_by_peer);
   s->loop = nullptr;
 
   t = s->terminal;

@@ -7,6 +7,7 @@ struct Terminal;
 struct UiContext;
 struct PhoneEntry;
 struct Phonebook;
+struct PlatWindow;
 
 // Results besides 0 (a session took place) are the connect outcomes:
 // -1 failure, -2 cancelled while dialing or connecting, -3 timed out.
@@ -56,6 +57,8 @@ struct SessionLoop {
   // full-screen request waits for the session loop, and the window's input
   // is read once per turn (the break flag still every 16 or 256 bytes).
   int nested;
+  // The window whose input ends the idle pause; null: the terminal's.
+  PlatWindow* wait_window;
 };
 
 // Also points s->loop at the loop, for the modal pieces that run its turns.
@@ -78,9 +81,9 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 //   4. ZMODEM start-detection bytes held too long go to the terminal;
 //   5. the cursor blink, and the status bar's connected time once a second
 //      (and after every read);
-//   6. when nothing was read, a pause: one tick (20 ms); during a transfer
-//      at most one tick, ended early by arriving data; none while an upload
-//      streams.
+//   6. when nothing was read, a pause of at most one tick (20 ms), ended
+//      early by data on the socket or input in the window; none while an
+//      upload streams.
 // While s->transfer_hold is set (a transfer prompt runs the turn) steps 1,
 // 4 and the blink are left out, and the data read is dropped.
 // Returns the running flag: 0 once the session is to end.

@@ -14,6 +14,7 @@
 #include "platform/dos.h"
 #include "session/session.h"
 #include "session/session_loop.h"
+#include "session/session_xmodem.h"
 #include "terminal/petscii.h"
 #include "terminal/terminal.h"
 #include "transfer/transfer_menus.h"
@@ -29,8 +30,6 @@ constexpr uint32_t kCancelQuietMs = 2000;
 
 // How long a failed transfer's box stays up with its reason.
 constexpr uint32_t kFailureShownMs = 3000;
-
-constexpr const char* kXmodemMissing = "X-Modem is not available in this version.";
 
 Session* session_of(void* ctx) {
   return static_cast<Session*>(ctx);
@@ -121,19 +120,10 @@ void hook_status_changed(void* ctx) {
 // turn is still working through: transfer_hold makes the turn read into a
 // buffer of its own, serve no window input (the prompt owns the window), run
 // no transfer timers, and drop the data bytes (the other side's repeats).
-int serve_prompt_turn(void* ctx) {
-  Session* s = session_of(ctx);
-  if (!s->loop) return 1;
-  ++s->transfer_hold;
-  int running = session_pump_turn(s->loop);
-  --s->transfer_hold;
-  return running;
-}
-
 int hook_file_exists(void* ctx, const char* name) {
   Session* s = session_of(ctx);
   s->zmodem.status.drawn = 0;  // the prompt covers the box: draw it whole afterwards
-  TransferWait wait{s->loop ? serve_prompt_turn : nullptr, s};
+  TransferWait wait{s->loop ? session_transfer_serve_prompt_turn : nullptr, s};
   return term_prompt_receive_exists(s->terminal, name, &wait);
 }
 
@@ -165,7 +155,17 @@ bool any_transfer(const Session* s) {
 
 }  // namespace
 
+int session_transfer_serve_prompt_turn(void* ctx) {
+  Session* s = session_of(ctx);
+  if (!s->loop) return 1;
+  ++s->transfer_hold;
+  int running = session_pump_turn(s->loop);
+  --s->transfer_hold;
+  return running;
+}
+
 void session_transfer_init(Session* s) {
+  session_xmodem_init(s);
   ZmodemHooks& h = s->zmodem.hooks;
   h = ZmodemHooks{};
   h.ctx = s;
@@ -210,7 +210,7 @@ int session_transfer_poll(Session* s) {
       restore_terminal(s->terminal);
     }
   }
-  if (s->xmodem.active) return 0;
+  if (s->xmodem.active) return xmodem_pump_session(s);
   return zmodem_poll(&s->zmodem);
 }
 
@@ -241,6 +241,7 @@ void session_transfer_end(Session* s, int closed_by_peer) {
 }
 
 void session_transfer_redraw_status(Session* s) {
+  session_xmodem_redraw_status(s);
   if (!s->zmodem.active || !s->terminal) return;
   s->zmodem.status.drawn = 0;
   zmodem_draw_status(s->terminal, &s->zmodem);
@@ -250,8 +251,13 @@ int session_open_download_menu(Session* s) {
   if (!s->terminal) return -1;
   if (any_transfer(s)) return 0;
   int choice = term_choose_transfer_protocol(s->terminal, "Download");
-  if (choice == kProtocolXmodem) term_show_transfer_notice(s->terminal, kXmodemMissing);
-  return 0;
+  if (choice != kProtocolXmodem) return 0;
+  if (any_transfer(s) || !s->terminal->window) return 0;
+  char name[kXmNameCap];
+  if (!term_prompt_filename(s->terminal, name, sizeof name)) return 0;
+  // A file that cannot be created, or a declined existing one, starts
+  // nothing; only an engine that would not start is a failure.
+  return session_xmodem_start_receive(s, name) == kXmodemStartFailed ? -1 : 0;
 }
 
 int session_open_upload_menu(Session* s) {
@@ -261,8 +267,13 @@ int session_open_upload_menu(Session* s) {
   if (any_transfer(s)) return 0;
   int choice = term_choose_transfer_protocol(s->terminal, "Upload");
   if (choice == kProtocolZmodem) return session_start_upload(s);
-  if (choice == kProtocolXmodem) term_show_transfer_notice(s->terminal, kXmodemMissing);
-  return 0;
+  if (choice != kProtocolXmodem) return 0;
+  if (!s->terminal) return -1;
+  if (any_transfer(s)) return 0;
+  char name[kTransferNameCap];
+  if (!term_select_upload_file(s->terminal, name)) return 0;
+  if (any_transfer(s)) return 0;
+  return session_xmodem_start_send(s, name) == kXmodemStartFailed ? -1 : 0;
 }
 
 int session_start_upload(Session* s) {

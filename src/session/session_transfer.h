@@ -13,8 +13,14 @@
 
 struct Session;
 
-// Installs the ZMODEM hooks of a freshly zeroed Session.
+// Installs the ZMODEM hooks and binds the XMODEM adapter of a freshly
+// zeroed Session.
 void session_transfer_init(Session* s);
+
+// One turn of the session while a transfer prompt waits (TransferWait's
+// serve; ctx is the Session): the connection is served, data bytes are
+// dropped, the window is left to the prompt.  0 once the session is ending.
+int session_transfer_serve_prompt_turn(void* session);
 
 // Sends bytes of a transfer in one piece with every 0xFF doubled (Telnet
 // IAC).  A peer that is slow to take them is waited for (the thread does
@@ -50,12 +56,14 @@ void session_transfer_end(Session* s, int closed_by_peer);
 void session_transfer_redraw_status(Session* s);
 
 // Alt+D: the protocol chooser titled "Download".  ZMODEM downloads start by
-// themselves when the sender begins, so "Z-Modem" starts nothing.  -1 without
-// a terminal, else 0.
+// themselves when the sender begins, so "Z-Modem" starts nothing; "X-Modem"
+// asks for a name ("Save as") and starts receiving.  -1 without a terminal
+// or when the XMODEM engine could not be started, else 0.
 int session_open_download_menu(Session* s);
-// Alt+U: the protocol chooser titled "Upload"; "Z-Modem" picks a file and
-// sends it.  -1 without a terminal or when the upload could not be started
-// for a failed send, else 0.  Nothing is shown while a transfer runs.
+// Alt+U: the protocol chooser titled "Upload"; "Z-Modem" and "X-Modem" pick
+// a file and send it.  -1 without a terminal, when the ZMODEM upload could
+// not be started for a failed send or the XMODEM engine not started, else
+// 0.  Nothing is shown while a transfer runs.
 int session_open_upload_menu(Session* s);
 // Lets the user pick a file from the upload directory and starts sending it
 // with ZMODEM: 0 when started or when nothing was picked, -1 on failure.

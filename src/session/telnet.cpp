@@ -9,6 +9,9 @@
 
 namespace {
 
+// Input bytes per write of send_key_string.
+constexpr int kKeyStringPiece = 4096;
+
 constexpr std::array<const char*, 3> kAnsiNames = {"ANSI", "ANSI-BBS", "VT100"};
 constexpr std::array<const char*, 3> kPetsciiNames = {"PETSCII", "C64", "COMMODORE"};
 
@@ -168,17 +171,18 @@ int send_key_byte(int sock, uint8_t byte) {
 
 int send_key_string(int sock, const uint8_t* bytes, int len) {
   if (!bytes || len < 1) return 0;
-  if (len <= 32) {
-    uint8_t buf[64];
+  // One write per 4 KiB of input (a whole XMODEM block goes out in one),
+  // with room for every byte doubled.
+  uint8_t buf[2 * kKeyStringPiece];
+  int i = 0;
+  while (i < len) {
+    int end = len - i > kKeyStringPiece ? i + kKeyStringPiece : len;
     size_t n = 0;
-    for (int i = 0; i < len; i++) {
+    for (; i < end; i++) {
       buf[n++] = bytes[i];
       if (bytes[i] == TELNET_IAC) buf[n++] = TELNET_IAC;
     }
-    return send_all(sock, buf, n);
-  }
-  for (int i = 0; i < len; i++) {
-    if (send_key_byte(sock, bytes[i]) != 0) return -1;
+    if (send_all(sock, buf, n) != 0) return -1;
   }
   return 0;
 }

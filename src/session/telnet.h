@@ -48,6 +48,6 @@ int telnet_window_columns(const Session* s);
 
 // Sends one data byte; 255 goes out as 255 255 in one send.  0 or -1.
 int send_key_byte(int sock, uint8_t byte);
-// Sends a data string with 255 doubled: up to 32 bytes in one send, longer
-// strings byte by byte.  0 for a null pointer or a length below 1.
+// Sends a data string with 255 doubled, in one write per 4096 bytes of
+// input.  0 for a null pointer or a length below 1, -1 when a write failed.
 int send_key_string(int sock, const uint8_t* bytes, int len);

@@ -44,6 +44,10 @@ session_matches_render() {  # font tag size
     test "${diff%%.*}" -le 28
   xdotool key --window "$win" ctrl+bracketright 2>/dev/null
   for _ in $(seq 50); do kill -0 "$kavel_pid" 2>/dev/null || break; sleep 0.1; done
+  # The session can end on the press and take its window along before
+  # xdotool sends the releases: the server would then keep the keys down and
+  # repeat "]" into the next session's window.
+  xdotool keyup ctrl+bracketright 2>/dev/null
   kill "$kavel_pid" 2>/dev/null; wait "$kavel_pid" 2>/dev/null; kavel_pid=
   kill "$bbs_pid" 2>/dev/null; wait "$bbs_pid" 2>/dev/null; bbs_pid=
 }

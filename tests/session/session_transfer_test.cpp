@@ -329,9 +329,12 @@ TEST(SessionTransfer, MenusAndTheirLimits) {
     EXPECT_EQ(rig.loop.running, 1);
     EXPECT_FALSE(rig.s.zmodem.active);
     EXPECT_EQ(rig.pair.drain_peer(), "");
-    // "X-Modem" shows a notice until a key.
-    rig.inject({vanilla('d', kAlt), vanilla('\r'), vanilla(' '), vanilla('k')});
+    // "X-Modem" asks "Save as"; Escape there, and Return on an empty name,
+    // start nothing.
+    rig.inject({vanilla('d', kAlt), vanilla('\r'), vanilla(27), vanilla('d', kAlt), vanilla('\r'),
+                vanilla('\r'), vanilla('k')});
     session_handle_window_messages(&rig.s, &rig.loop.running);
+    EXPECT_FALSE(rig.s.xmodem.active);
     EXPECT_EQ(rig.pair.drain_peer(), "k");
   }
   {

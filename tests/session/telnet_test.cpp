@@ -211,17 +211,39 @@ TEST(TelnetSend, KeyBytesAndStringsDoubleIac) {
   EXPECT_EQ(send_key_byte(pair.ours, 255), 0);
   EXPECT_EQ(pair.next_message(), bytes({255, 255}));
 
-  // Up to 32 bytes: one send, every 255 doubled.
-  std::string all_iac(32, '\xff');
-  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(all_iac.data()), 32), 0);
-  EXPECT_EQ(pair.next_message(), std::string(64, '\xff'));
-  EXPECT_EQ(pair.next_message(), "");
-
-  // 33 bytes and more: one send per byte.
-  std::string long_text = std::string(32, 'x') + "\xff";
-  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(long_text.data()), 33), 0);
-  for (int i = 0; i < 32; i++) ASSERT_EQ(pair.next_message(), "x") << i;
-  EXPECT_EQ(pair.next_message(), bytes({255, 255}));
+  // Each piece of up to 4096 input bytes goes out in one send, every 255
+  // doubled; a longer string in as many sends as pieces.
+  struct Case {
+    const char* what;
+    std::string input;
+    std::vector<std::string> sends;
+  };
+  std::string mixed;
+  for (int i = 0; i < 5000; i++)
+    mixed.push_back(static_cast<char>(i % 7 == 0 ? 0xFF : 'a' + i % 26));
+  auto doubled = [](const std::string& in) {
+    std::string out;
+    for (char c : in) {
+      out.push_back(c);
+      if (c == '\xff') out.push_back(c);
+    }
+    return out;
+  };
+  const Case cases[] = {
+      {"32 IAC bytes", std::string(32, '\xff'), {std::string(64, '\xff')}},
+      {"33 bytes, one IAC", std::string(32, 'x') + "\xff", {std::string(32, 'x') + "\xff\xff"}},
+      {"a 1K block of IAC bytes", std::string(1029, '\xff'), {std::string(2058, '\xff')}},
+      {"4096 bytes", std::string(4096, 'q'), {std::string(4096, 'q')}},
+      {"5000 mixed bytes", mixed, {doubled(mixed.substr(0, 4096)), doubled(mixed.substr(4096))}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(c.input.data()),
+                              static_cast<int>(c.input.size())),
+              0)
+        << c.what;
+    for (const std::string& want : c.sends) EXPECT_EQ(pair.next_message(), want) << c.what;
+    EXPECT_EQ(pair.next_message(), "") << c.what;
+  }
 
   // Nothing to send is success without a send.
   EXPECT_EQ(send_key_string(pair.ours, nullptr, 5), 0);

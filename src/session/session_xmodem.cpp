@@ -1,0 +1,221 @@
+// XMODEM in a session (see session_xmodem.h).
+#include "session/session_xmodem.h"
+
+#include <cstring>
+
+#include "display/renderer.h"
+#include "phonebook/prefs.h"
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "session/session.h"
+#include "session/session_transfer.h"
+#include "session/telnet.h"
+#include "terminal/terminal.h"
+#include "transfer/transfer_menus.h"
+#include "transfer/xmodem.h"
+#include "transfer/xmodem_kavel.h"
+
+namespace {
+
+constexpr size_t kSendPiece = 4096;
+
+// Clock readings the engine gets from one reading of the clock (see
+// Session::xmodem_clock_left).
+constexpr int32_t kClockReuse = 63;
+
+// How long a failed transfer's box stays up with its reason.
+constexpr uint32_t kFailureShownMs = 3000;
+
+Session* session_of(void* host) {
+  return static_cast<Session*>(host);
+}
+
+bool succeeded(const Session* s) {
+  return strstr(s->xmodem.status_text, "complete") != nullptr;
+}
+
+void restore_terminal(Terminal* t) {
+  if (!t) return;
+  if (t->window && !t->drawing_suppressed) term_redraw_all(t);
+  term_show_cursor(t);
+}
+
+// After an engine call: a failed one that left the engine running (a send
+// failed) ends it too, so that no later byte reaches a closed file; then
+// the transfer's own ending.
+void after_engine_call(Session* s, int rc) {
+  if (rc != 0 && s->xmodem.active) xmodem_abort(&s->xmodem, "XMODEM failed");
+  if (s->xmodem.active) return;
+  if (rc == 0 && succeeded(s)) {
+    xmodem_leave_success(s);
+  } else {
+    xmodem_enter_binary_quiet(s);
+  }
+}
+
+// The engine, freshly bound to the adapter, and the box's memory cleared.
+void prepare_engine(Session* s, int mode) {
+  s->xmodem_clock_left = 0;
+  XmodemCallbacks cb;
+  xmodem_kavel_callbacks(&s->xmodem_host, &cb);
+  xmodem_init(&s->xmodem, &cb);
+  xmodem_kavel_reset_status(&s->xmodem_host);
+  s->xmodem_host.mode = mode;
+  s->transfer_box_until_ms = 0;  // a failed transfer's box gives way to the new one
+  term_hide_cursor(s->terminal);
+}
+
+void show_box(Session* s) {
+  xmodem_clear_terminal_overlay(s);
+  s->xmodem_host.status.drawn = 0;
+  xmodem_draw_status(s->terminal, &s->xmodem, &s->xmodem_host);
+}
+
+}  // namespace
+
+void session_xmodem_init(Session* s) {
+  xmodem_kavel_init(&s->xmodem_host, g_download_path, g_upload_path, kDefaultTransferPath,
+                    kDefaultTransferPath, s, xmodem_kavel_send_cb, xmodem_prompt_receive_exists_cb,
+                    xmodem_kavel_draw_status_cb, xmodem_kavel_now_cb);
+}
+
+int xmodem_kavel_send_cb(void* host, const uint8_t* bytes, size_t count) {
+  Session* s = session_of(host);
+  if (!s || !bytes) return -1;
+  while (count > 0) {
+    size_t piece = count < kSendPiece ? count : kSendPiece;
+    if (send_key_string(s->sock, bytes, static_cast<int>(piece)) != 0) return -1;
+    bytes += piece;
+    count -= piece;
+  }
+  return 0;
+}
+
+uint32_t xmodem_kavel_now_cb(void* host) {
+  Session* s = session_of(host);
+  if (!s) return clock_ms();
+  if (s->xmodem_clock_left > 0) {
+    s->xmodem_clock_left--;
+    return s->xmodem_clock_ms;
+  }
+  s->xmodem_clock_ms = clock_ms();
+  s->xmodem_clock_left = kClockReuse;
+  return s->xmodem_clock_ms;
+}
+
+void xmodem_kavel_draw_status_cb(void* host) {
+  Session* s = session_of(host);
+  if (s) xmodem_draw_status(s->terminal, &s->xmodem, &s->xmodem_host);
+}
+
+int xmodem_prompt_receive_exists_cb(void* host, const char* name) {
+  Session* s = session_of(host);
+  if (!s) return XM_EXISTS_SKIP;
+  TransferWait wait{s->loop ? session_transfer_serve_prompt_turn : nullptr, s};
+  return term_prompt_receive_exists(s->terminal, name, &wait);
+}
+
+int session_xmodem_start_receive(Session* s, const char* name) {
+  zmodem_flush_detect(&s->zmodem, 1);
+  XmodemHostContext* ctx = &s->xmodem_host;
+  xmodem_kavel_close(ctx);
+  int opened = xmodem_kavel_open_receive(ctx, name);
+  if (opened != 0) {
+    if (opened == -2) restore_terminal(s->terminal);
+    return opened;
+  }
+  prepare_engine(s, 1);
+  if (xmodem_start_receive(&s->xmodem, ctx->file_name, 2) != 0) {
+    xmodem_kavel_close(ctx);
+    return kXmodemStartFailed;
+  }
+  show_box(s);
+  return 0;
+}
+
+int session_xmodem_start_send(Session* s, const char* name) {
+  zmodem_flush_detect(&s->zmodem, 1);
+  XmodemHostContext* ctx = &s->xmodem_host;
+  xmodem_kavel_close(ctx);
+  uint32_t size = 0;
+  if (xmodem_kavel_open_send(ctx, name, &size) != 0) return -1;
+  prepare_engine(s, 2);
+  if (xmodem_start_send(&s->xmodem, ctx->file_name, size) != 0) {
+    xmodem_kavel_close(ctx);
+    return kXmodemStartFailed;
+  }
+  show_box(s);
+  return 0;
+}
+
+void session_xmodem_consume(Session* s, uint8_t byte) {
+  int rc = xmodem_consume(&s->xmodem, byte);
+  if (rc == 0 && s->xmodem.active) return;
+  after_engine_call(s, rc);
+}
+
+int xmodem_pump_session(Session* s) {
+  if (!s->xmodem.active) return 0;
+  s->xmodem_clock_left = 0;  // time-outs are judged on a fresh reading
+  int rc = xmodem_pump(&s->xmodem);
+  if (rc != 0 && succeeded(s) && s->xmodem.active) return rc;
+  if (rc == 0 && s->xmodem.active) return 0;
+  after_engine_call(s, rc);
+  return 0;
+}
+
+void xmodem_leave_success(Session* s) {
+  s->discard_until_ms = 0;
+  xmodem_kavel_close(&s->xmodem_host);
+  restore_terminal(s->terminal);
+}
+
+void xmodem_enter_binary_quiet(Session* s) {
+  uint32_t until = clock_ms() + kXmodemQuietMs;
+  s->discard_until_ms = until ? until : 1;  // 0 means none
+  xmodem_kavel_close(&s->xmodem_host);
+  bool reason_shown = !s->xmodem.active && s->xmodem_host.last_kind == XM_REPORT_FAILED &&
+                      s->xmodem_host.status.drawn && term_can_draw(s->terminal);
+  if (reason_shown) {
+    // The box now gives the reason: it stays up a moment to be read, and the
+    // session's transfer poll redraws the terminal afterwards.
+    uint32_t shown_until = clock_ms() + kFailureShownMs;
+    s->transfer_box_until_ms = shown_until ? shown_until : 1;
+    term_show_cursor(s->terminal);
+    return;
+  }
+  restore_terminal(s->terminal);
+}
+
+void xmodem_clear_terminal_overlay(Session* s) {
+  Terminal* t = s->terminal;
+  if (!t || !t->window) return;
+  PlatWindowGeometry g = plat_window_geometry(t->window);
+  if (t->fullscreen) {
+    term_fill_rect(t, 0, 0, g.width - 1, g.height - 1, 0);
+  } else {
+    term_fill_rect(t, g.border_left, g.border_top, g.width - g.border_right - 1,
+                   g.height - g.border_bottom - 1, 0);
+  }
+  if (!t->drawing_suppressed) term_redraw_all(t);
+}
+
+void session_xmodem_escape(Session* s) {
+  if (!s->xmodem.active) return;
+  xmodem_cancel(&s->xmodem, "XMODEM canceled");
+  xmodem_enter_binary_quiet(s);
+}
+
+void session_xmodem_end(Session* s, int closed_by_peer) {
+  if (s->xmodem.active) {
+    xmodem_cancel(&s->xmodem,
+                  closed_by_peer ? "XMODEM interrupted by disconnect" : "XMODEM canceled");
+  }
+  xmodem_kavel_close(&s->xmodem_host);
+}
+
+void session_xmodem_redraw_status(Session* s) {
+  if (!s->xmodem.active || !s->terminal) return;
+  s->xmodem_host.status.drawn = 0;
+  xmodem_draw_status(s->terminal, &s->xmodem, &s->xmodem_host);
+}
