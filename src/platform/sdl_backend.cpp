@@ -137,6 +137,22 @@ std::vector<SDL_Event> g_events;
 // Whether the right Alt key held now is AltGr on the layout in use (asked
 // of the X server at each press of it).
 bool g_ralt_is_altgr = false;
+
+// When a window goes (a mode change), SDL forgets the keys held in it and
+// reports them released, and the held key's next auto-repeat in the new
+// window then comes as a fresh press: a held Alt+Enter would change the mode
+// again at every new window.  Such a release names a window that is gone;
+// the first press of that key after it is the same physical press, unless
+// the key was seen up in between (its real release never reaches us: SDL
+// thinks it released already) or too long has passed.
+constexpr uint32_t kForgottenKeyMs = 1500;
+struct ForgottenKey {
+  uint32_t at = 0;    // 0: not forgotten
+  unsigned xkey = 0;  // the X key code to watch; 0: unknown, time alone decides
+};
+ForgottenKey g_forgotten[SDL_NUM_SCANCODES];
+int g_forgotten_count = 0;
+
 // The window manager's frame around a desktop window, as last seen; the
 // usable area leaves room for it.
 int g_frame_w = 0;
@@ -280,6 +296,68 @@ PlatWindow* key_window(uint32_t id) {
   return newest;
 }
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+Display* any_x11_display() {
+  for (PlatWindow* w = plat_window_list(); w; w = w->next)
+    if (SdlWindow* n = native(w)) return x11_display(n->win);
+  return nullptr;
+}
+
+// The X key code that types what the scancode's key types now (0: none).
+unsigned x_keycode_for(SDL_Scancode sc) {
+  Display* dpy = any_x11_display();
+  SDL_Keycode k = SDL_GetKeyFromScancode(sc);
+  if (!dpy || k == SDLK_UNKNOWN || (k & SDLK_SCANCODE_MASK)) return 0;
+  KeySym sym = k == 0x7F ? XK_Delete : k < 0x20 ? (0xFF00 | k) : k < 0x100 ? k : (0x01000000 | k);
+  return XKeysymToKeycode(dpy, sym);
+}
+#endif
+
+void forget_key(SDL_Scancode sc, uint32_t at, unsigned xkey) {
+  if ((g_forgotten[sc].at != 0) != (at != 0)) g_forgotten_count += at ? 1 : -1;
+  g_forgotten[sc] = ForgottenKey{at, xkey};
+}
+
+// A forgotten key seen up on the keyboard, or forgotten too long ago, is
+// released for good.
+void check_forgotten_keys() {
+  if (g_forgotten_count == 0) return;
+  uint32_t now = clock_ms();
+  char keys[32] = {};
+  bool have_keys = false;
+#if defined(SDL_VIDEO_DRIVER_X11)
+  if (Display* dpy = any_x11_display()) have_keys = XQueryKeymap(dpy, keys) != 0;
+#endif
+  for (int sc = 0; sc < SDL_NUM_SCANCODES && g_forgotten_count > 0; sc++) {
+    const ForgottenKey& f = g_forgotten[sc];
+    if (f.at == 0) continue;
+    bool up = have_keys && f.xkey > 0 && f.xkey < 256 && !(keys[f.xkey / 8] & (1 << (f.xkey % 8)));
+    if (up || now - f.at >= kForgottenKeyMs) forget_key(static_cast<SDL_Scancode>(sc), 0, 0);
+  }
+}
+
+// Marks the first press after a forgotten release of the same key as a
+// repeat; remembers a release from a window that no longer exists.
+void follow_forgotten_keys(const SDL_KeyboardEvent& k, KeyInput* in) {
+  SDL_Scancode sc = k.keysym.scancode;
+  if (sc <= SDL_SCANCODE_UNKNOWN || sc >= SDL_NUM_SCANCODES) return;
+  if (k.type == SDL_KEYUP) {
+    if (window_by_id(k.windowID)) {
+      forget_key(sc, 0, 0);
+    } else {
+      uint32_t now = clock_ms();
+      unsigned xkey = 0;
+#if defined(SDL_VIDEO_DRIVER_X11)
+      xkey = x_keycode_for(sc);
+#endif
+      forget_key(sc, now ? now : 1, xkey);
+    }
+    return;
+  }
+  if (g_forgotten[sc].at != 0 && !k.repeat) in->repeat = true;
+  forget_key(sc, 0, 0);
+}
+
 // Titles are ISO-8859-1; SDL wants UTF-8.
 std::string latin1_to_utf8(const char* s) {
   std::string out;
@@ -380,6 +458,7 @@ void dispatch(std::vector<SDL_Event>& evs) {
         in.keycode = e.key.keysym.sym;
         in.mods = e.key.keysym.mod;
         in.repeat = e.key.repeat != 0;
+        follow_forgotten_keys(e.key, &in);
         if (e.type == SDL_KEYDOWN && e.key.keysym.scancode == SDL_SCANCODE_RALT && !e.key.repeat)
           g_ralt_is_altgr = right_alt_is_altgr(SDL_GetWindowFromID(e.key.windowID));
         in.altgr = (in.mods & KMOD_MODE) || (g_ralt_is_altgr && (in.mods & KMOD_RALT));
@@ -432,6 +511,7 @@ void pump_now() {
   g_events.clear();
   SDL_Event e;
   while (SDL_PollEvent(&e)) g_events.push_back(e);
+  check_forgotten_keys();
   dispatch(g_events);
 }
 
