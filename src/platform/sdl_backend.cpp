@@ -11,6 +11,9 @@
 // stale while the program is idle.
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <unistd.h>
 #if defined(SDL_VIDEO_DRIVER_X11)
 #include <X11/XKBlib.h>
@@ -532,35 +535,62 @@ bool same_as_row_above(const PlatWindow* w, int y, int x0, int x1) {
     const uint8_t* row = plat_shown_span(w, x, y, &end);
     const uint8_t* above = plat_shown_span(w, x, y - 1, &above_end);
     end = std::min(end, x1);
-    if (std::memcmp(row, above, static_cast<size_t>(end - x)) != 0) return false;
+    // Rows that share a line (text at scale 2) need no comparing.
+    if (row != above && std::memcmp(row, above, static_cast<size_t>(end - x)) != 0) return false;
     x = end;
   }
   return true;
+}
+
+// Copies n bytes to dst past the caches where the processor can: the
+// present writes megabytes of pixels that only the display server reads, and
+// through the caches they would push out the framebuffer's pens, which the
+// drawing of the next frame needs.  The caller fences the stores.
+void stream_out(uint8_t* dst, const uint8_t* src, size_t n) {
+#if defined(__SSE2__)
+  size_t head = (16 - (reinterpret_cast<uintptr_t>(dst) & 15)) & 15;
+  head = std::min(head, n);
+  std::memcpy(dst, src, head);
+  dst += head;
+  src += head;
+  n -= head;
+  for (; n >= 16; n -= 16, dst += 16, src += 16) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+  }
+#endif
+  std::memcpy(dst, src, n);
 }
 
 // Converts the pens of the rectangle into pixels of bpp bytes at dst (pitch
 // bytes per line, the rectangle's top-left pixel first).  A row's pens are
 // read in spans: a grid with lines of its own (the band) is one of them.  A
 // row that shows what the row above shows (every other row of text drawn
-// at scale 2, blank rows) is a copy of the pixels just made.
+// at scale 2, blank rows) is the same pixels again.  Each row is converted
+// in a buffer that stays in the cache and streamed out from there.
 void convert_rect(const SdlWindow* n, const PlatWindow* w, const SDL_Rect& r, uint8_t* dst,
                   int pitch, int bpp) {
+  static std::vector<uint8_t> buffer;
   const uint32_t* lut = n->lut.data();
   const int stop = r.x + r.w;
   const auto row_bytes = static_cast<size_t>(r.w) * static_cast<size_t>(bpp);
+  if (buffer.size() < row_bytes) buffer.resize(row_bytes);
+  uint8_t* const row = buffer.data();
   for (int y = 0; y < r.h; y++, dst += pitch) {
-    if (y > 0 && same_as_row_above(w, r.y + y, r.x, stop)) {
-      std::memcpy(dst, dst - pitch, row_bytes);
-      continue;
+    if (y == 0 || !same_as_row_above(w, r.y + y, r.x, stop)) {
+      for (int x = r.x; x < stop;) {
+        int end;
+        const uint8_t* line = plat_shown_span(w, x, r.y + y, &end);
+        end = std::min(end, stop);
+        convert_span(lut, line, end - x, row + (x - r.x) * bpp, bpp);
+        x = end;
+      }
     }
-    for (int x = r.x; x < stop;) {
-      int end;
-      const uint8_t* line = plat_shown_span(w, x, r.y + y, &end);
-      end = std::min(end, stop);
-      convert_span(lut, line, end - x, dst + (x - r.x) * bpp, bpp);
-      x = end;
-    }
+    stream_out(dst, row, row_bytes);
   }
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
 }
 
 // The dirty rectangle, or the whole window when full, clipped to a target
