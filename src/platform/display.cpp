@@ -192,6 +192,18 @@ constexpr GlyphRowsFn kInkGlyphRows[kMaxTableScale + 1] = {nullptr,
   plat_split_rows(l, y + 2 * height);
   uint8_t* const* line = l->rows.get() + y;
   const uint64_t flip = fg8 ^ bg8;
+  // Written once into the first row of each pair, noting whether any pair
+  // has lines of its own (then every row is written below, as it must be).
+  uintptr_t apart = 0;
+#pragma GCC unroll 4
+  for (int r = 0; r < height; r++) {
+    const uint64_t* m = kScaledMasks<2>.data() + static_cast<size_t>(rows[r]) * 2;
+    const uint64_t v[2] = {bg8 ^ (flip & m[0]), bg8 ^ (flip & m[1])};
+    uint8_t* a = line[2 * r];
+    apart |= reinterpret_cast<uintptr_t>(a) ^ reinterpret_cast<uintptr_t>(line[2 * r + 1]);
+    std::memcpy(a + col, v, 16);
+  }
+  if (!apart) return;
   for (int r = 0; r < height; r++) {
     const uint64_t* m = kScaledMasks<2>.data() + static_cast<size_t>(rows[r]) * 2;
     const uint64_t v[2] = {bg8 ^ (flip & m[0]), bg8 ^ (flip & m[1])};
