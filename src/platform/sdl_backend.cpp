@@ -17,7 +17,11 @@
 #include <unistd.h>
 #if defined(SDL_VIDEO_DRIVER_X11)
 #include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <X11/keysym.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #endif
 
 #include <algorithm>
@@ -106,6 +110,33 @@ KAVEL_SAME(KM_MOUSE_RIGHT, SDL_BUTTON_RIGHT);
 
 namespace {
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+// The present on X11: two images shared with the X server, used in turn.
+// SDL's own window surface is one shared image, and SDL waits after every
+// update until the server has copied it; with two, the program goes on
+// drawing while the server copies one, and waits (for the server's notice
+// that it is done) only in the rare case that the image is still being
+// copied when its turn comes again.  Only the dirty rectangle is converted
+// into the image and sent, so an image's other pixels may be old: they are
+// never shown.  A connection of its own keeps the notices out of SDL's
+// event queue.
+struct ShmPresenter {
+  Display* display = nullptr;
+  Window window = 0;
+  GC gc = nullptr;
+  int completion_type = 0;
+  int width = 0;
+  int height = 0;
+  struct Image {
+    XImage* image = nullptr;
+    XShmSegmentInfo info{};
+    bool busy = false;  // sent, and the server's notice not yet seen
+  } images[2];
+  int next = 0;
+  bool whole = true;  // the next present sends the whole window
+};
+#endif
+
 struct SdlWindow {
   SDL_Window* win = nullptr;
   // The surface path: SDL owns the surface and replaces it when the window
@@ -117,6 +148,9 @@ struct SdlWindow {
   int surface_w = 0;
   int surface_h = 0;
   uint32_t surface_format = 0;
+#if defined(SDL_VIDEO_DRIVER_X11)
+  ShmPresenter* shm = nullptr;  // when set, it shows the window instead of the surface
+#endif
   // The fall-back path where the driver has no window surface.
   SDL_Renderer* ren = nullptr;
   SDL_Texture* tex = nullptr;
@@ -437,8 +471,118 @@ void pump_now() {
   dispatch(g_events);
 }
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+bool g_x_error_seen = false;
+int note_x_error(Display*, XErrorEvent*) {
+  g_x_error_seen = true;
+  return 0;
+}
+
+// Waits for the server's notice that it has copied the image.
+void wait_for_image(ShmPresenter* p, ShmPresenter::Image* image) {
+  if (!image->busy) return;
+  struct Want {
+    int type;
+    ShmSeg seg;
+  } want{p->completion_type, image->info.shmseg};
+  XEvent e;
+  XIfEvent(
+      p->display, &e,
+      [](Display*, XEvent* ev, XPointer arg) -> Bool {
+        const auto* w = reinterpret_cast<const Want*>(arg);
+        return ev->type == w->type && reinterpret_cast<XShmCompletionEvent*>(ev)->shmseg == w->seg;
+      },
+      reinterpret_cast<XPointer>(&want));
+  image->busy = false;
+}
+
+void close_shm(SdlWindow* n) {
+  ShmPresenter* p = n->shm;
+  if (!p) return;
+  for (auto& image : p->images) {
+    if (!image.image) continue;
+    wait_for_image(p, &image);
+    XShmDetach(p->display, &image.info);
+    image.image->data = nullptr;
+    XDestroyImage(image.image);
+  }
+  XSync(p->display, False);
+  for (auto& image : p->images) {
+    if (image.info.shmaddr) shmdt(image.info.shmaddr);
+  }
+  if (p->gc) XFreeGC(p->display, p->gc);
+  XCloseDisplay(p->display);
+  delete p;
+  n->shm = nullptr;
+}
+
+// Sets up the two shared images for a window on an X server whose pixels are
+// 32-bit 0xRRGGBB (the pen table's format); false where that cannot be (no
+// shared memory, another pixel format, a window of another size than its
+// framebuffer): the window surface shows the window then.
+bool open_shm(SdlWindow* n, const PlatWindow* w) {
+  const char* how = getenv("KAVEL_PRESENT");
+  if (how && strcmp(how, "surface") == 0) return false;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(n->win, &info) || info.subsystem != SDL_SYSWM_X11) return false;
+  Display* display = XOpenDisplay(DisplayString(info.info.x11.display));
+  if (!display) return false;
+  auto* p = new ShmPresenter();
+  p->display = display;
+  p->window = info.info.x11.window;
+  n->shm = p;
+  XWindowAttributes a{};
+  constexpr int kOrder = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+  bool ok = XShmQueryExtension(display) && XGetWindowAttributes(display, p->window, &a) &&
+            a.width == w->width && a.height == w->height && a.visual &&
+            a.visual->red_mask == 0xFF0000 && a.visual->green_mask == 0xFF00 &&
+            a.visual->blue_mask == 0xFF;
+  p->width = a.width;
+  p->height = a.height;
+  XErrorHandler before = ok ? XSetErrorHandler(note_x_error) : nullptr;
+  g_x_error_seen = false;
+  for (auto& image : p->images) {
+    if (!ok) break;
+    image.image = XShmCreateImage(display, a.visual, static_cast<unsigned>(a.depth), ZPixmap,
+                                  nullptr, &image.info, static_cast<unsigned>(a.width),
+                                  static_cast<unsigned>(a.height));
+    ok = image.image && image.image->bits_per_pixel == 32 && image.image->byte_order == kOrder;
+    if (!ok) break;
+    const size_t bytes =
+        static_cast<size_t>(image.image->bytes_per_line) * static_cast<size_t>(a.height);
+    image.info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    ok = image.info.shmid >= 0;
+    if (!ok) break;
+    image.info.shmaddr = static_cast<char*>(shmat(image.info.shmid, nullptr, 0));
+    if (image.info.shmaddr == reinterpret_cast<char*>(-1)) image.info.shmaddr = nullptr;
+    image.image->data = image.info.shmaddr;
+    image.info.readOnly = False;
+    ok = image.info.shmaddr && XShmAttach(display, &image.info);
+    XSync(display, False);
+    // The segment goes when both sides have let go of it.
+    shmctl(image.info.shmid, IPC_RMID, nullptr);
+    ok = ok && !g_x_error_seen;
+    if (!ok)
+      image.info.shmaddr = image.info.shmaddr ? (shmdt(image.info.shmaddr), nullptr) : nullptr;
+  }
+  if (before) XSetErrorHandler(before);
+  if (ok) {
+    p->gc = XCreateGC(display, p->window, 0, nullptr);
+    p->completion_type = XShmGetEventBase(display) + ShmCompletion;
+    ok = p->gc != nullptr;
+  }
+  if (!ok) close_shm(n);
+  return ok;
+}
+
+#endif
+
 void destroy_native(SdlWindow* n) {
   if (!n) return;
+#if defined(SDL_VIDEO_DRIVER_X11)
+  close_shm(n);
+#endif
   if (n->tex) SDL_DestroyTexture(n->tex);
   if (n->ren) SDL_DestroyRenderer(n->ren);
   // The window surface belongs to the window and goes with it.
@@ -610,9 +754,49 @@ bool present_rect(const PlatWindow* w, bool full, int tw, int th, SDL_Rect* r) {
   return true;
 }
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+// Shows the window's dirty rectangle through the shared images.
+void present_shm(SdlWindow* n, PlatWindow* w) {
+  ShmPresenter* p = n->shm;
+  update_lut(n, w, nullptr);
+  SDL_Rect r;
+  if (!present_rect(w, p->whole || !w->dirty, p->width, p->height, &r)) return;
+  ShmPresenter::Image& image = p->images[p->next];
+  wait_for_image(p, &image);
+  const int pitch = image.image->bytes_per_line;
+  auto* dst = reinterpret_cast<uint8_t*>(image.image->data) + static_cast<ptrdiff_t>(r.y) * pitch +
+              static_cast<ptrdiff_t>(r.x) * 4;
+  convert_rect(n, w, r, dst, pitch, 4);
+  XShmPutImage(p->display, p->window, p->gc, image.image, r.x, r.y, r.x, r.y,
+               static_cast<unsigned>(r.w), static_cast<unsigned>(r.h), True);
+  XFlush(p->display);
+  image.busy = true;
+  p->next ^= 1;
+  p->whole = false;
+}
+#endif
+
 // False when there was no surface to show the window on; the whole window
 // is then owed to the next present.
 bool present_surface(SdlWindow* n, PlatWindow* w) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+  if (n->shm && n->surface_stale) {
+    // The window changed size: the images go on only while it matches the
+    // framebuffer (else the surface shows it, black beyond the pixels).
+    XWindowAttributes a{};
+    if (XGetWindowAttributes(n->shm->display, n->shm->window, &a) && a.width == n->shm->width &&
+        a.height == n->shm->height) {
+      n->shm->whole = true;
+      n->surface_stale = false;
+    } else {
+      close_shm(n);
+    }
+  }
+  if (n->shm) {
+    present_shm(n, w);
+    return true;
+  }
+#endif
   SDL_Surface* surface = SDL_GetWindowSurface(n->win);
   if (!surface) {
     n->surface_stale = true;
@@ -732,7 +916,12 @@ int backend_window_open(PlatWindow* w) {
   }
   std::string title = latin1_to_utf8(w->title);
   n->win = SDL_CreateWindow(title.c_str(), x, y, w->width, w->height, flags);
-  if (!n->win || (!open_surface(n) && open_renderer(n, w) != 0)) {
+  bool shm = false;
+#if defined(SDL_VIDEO_DRIVER_X11)
+  shm = g_surface_possible && open_shm(n, w);
+  if (shm) n->use_surface = true;
+#endif
+  if (!n->win || (!shm && !open_surface(n) && open_renderer(n, w) != 0)) {
     destroy_native(n);
     return -1;
   }
