@@ -186,8 +186,8 @@ constexpr GlyphRowsFn kInkGlyphRows[kMaxTableScale + 1] = {nullptr,
 
 // An opaque glyph at scale 2 at row y of lines whose rows may share lines:
 // a pixel row goes once into a line its two rows share.
-[[gnu::noinline]] void glyph_rows_doubled(PlatLines* l, int y, size_t col, const uint8_t* rows,
-                                          int height, uint64_t fg8, uint64_t bg8) {
+void glyph_rows_doubled(PlatLines* l, int y, size_t col, const uint8_t* rows, int height,
+                        uint64_t fg8, uint64_t bg8) {
   plat_split_rows(l, y);
   plat_split_rows(l, y + 2 * height);
   uint8_t* const* line = l->rows.get() + y;
@@ -217,11 +217,21 @@ constexpr GlyphRowsFn kInkGlyphRows[kMaxTableScale + 1] = {nullptr,
   }
 }
 
-// Text at scale 1 in rows y0..y1 of lines whose rows share lines: those
-// rows get lines of their own, and the next line cleared shares none.
-[[gnu::noinline, gnu::cold]] void stop_sharing(PlatLines* l, int y0, int y1) {
-  l->doubled = false;
-  plat_unshare_rows(l, y0, y1);
+// An opaque glyph at scale 1 or 2 (wholly inside the lines, rows settled)
+// where rows share lines.  Text at scale 1 there gives its rows lines of
+// their own, and the next line cleared shares none.
+[[gnu::noinline]] void glyph_over_shared_rows(PlatLines* l, int x, int y, const uint8_t* rows,
+                                              int height, int scale, int fg_pen, int bg_pen) {
+  const auto col = static_cast<size_t>(x - l->x0);
+  const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
+  const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
+  l->doubled = scale == 2;
+  if (scale == 2) {
+    glyph_rows_doubled(l, y, col, rows, height, fg8, bg8);
+  } else {
+    plat_unshare_rows(l, y, y + height - 1);
+    glyph_rows_inline<1, true>(l->rows.get() + y, col, rows, height, fg8, bg8);
+  }
 }
 
 // Huge scales (a glyph wider than 64 pixels): a fill per run is cheap next
@@ -279,6 +289,7 @@ void reset_rows(PlatLines* l, int height) {
   l->permuted = false;
   l->pending_rows = 0;
   l->spare.clear();
+  l->shared = 0;
 }
 
 // Lines for columns x0 .. x1-1 of height rows, in block order; their pixels
@@ -300,6 +311,7 @@ void drop_lines(PlatLines* l) {
   l->permuted = false;
   l->pending_rows = 0;
   l->spare.clear();
+  l->shared = 0;
 }
 
 bool has_band(const PlatWindow* w) {
@@ -470,7 +482,7 @@ void blit_rows(PlatWindow* w, int x0, int y0, int x1, int y1, int bw, int bh) {
 void fill_lines(PlatLines* l, size_t col, size_t n, int y0, int y1, uint8_t pen) {
   const uint64_t v = pen * kBytes;
   uint8_t* const* line = l->rows.get();
-  if (!l->spare.empty()) {
+  if (l->shared) {
     plat_split_rows(l, y0);
     plat_split_rows(l, y1 + 1);
     for (int y = y0; y <= y1; y++) {
@@ -502,7 +514,10 @@ void share_row_pairs(PlatLines* l, int y0, int y1) {
     if (rows[y] == rows[y + 1]) continue;
     // Row y+1 may share its line with row y+2 (paired the other way): the
     // line then stays with row y+2.
-    if (y + 2 > y1 || rows[y + 1] != rows[y + 2]) l->spare.push_back(rows[y + 1]);
+    if (y + 2 > y1 || rows[y + 1] != rows[y + 2]) {
+      l->spare.push_back(rows[y + 1]);
+      l->shared++;
+    }
     rows[y + 1] = rows[y];
     l->permuted = true;
   }
@@ -577,6 +592,7 @@ void plat_make_owed_copy(PlatLines* l) {
 uint8_t* plat_unshare_row(PlatLines* l, int y) {
   uint8_t* own = l->spare.back();
   l->spare.pop_back();
+  l->shared--;
   std::memcpy(own, l->rows[static_cast<size_t>(y)], line_width(*l));
   l->rows[static_cast<size_t>(y)] = own;
   return own;
@@ -1092,21 +1108,19 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
     }
     if (l) {
       plat_settle_span(l, x, x1, y, y1, true);
-      if (scale == 2) {
-        l->doubled = true;
-      } else if (!l->spare.empty()) [[unlikely]] {
-        stop_sharing(l, y, y1);
-      }
-      uint8_t* const* line = l->rows.get() + y;
-      const auto col = static_cast<size_t>(x - l->x0);
-      const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
-      const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
-      if (scale == 1) {
-        glyph_rows_inline<1, true>(line, col, rows, height, fg8, bg8);
-      } else if (l->spare.empty()) {
-        glyph_rows_inline<2, true>(line, col, rows, height, fg8, bg8);
+      if (l->shared) [[unlikely]] {
+        glyph_over_shared_rows(l, x, y, rows, height, scale, fg_pen, bg_pen);
       } else {
-        glyph_rows_doubled(l, y, col, rows, height, fg8, bg8);
+        uint8_t* const* line = l->rows.get() + y;
+        const auto col = static_cast<size_t>(x - l->x0);
+        const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
+        const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
+        if (scale == 1) {
+          glyph_rows_inline<1, true>(line, col, rows, height, fg8, bg8);
+        } else {
+          l->doubled = true;
+          glyph_rows_inline<2, true>(line, col, rows, height, fg8, bg8);
+        }
       }
       plat_add_dirty(window, x, y, x1, y1);
       return;

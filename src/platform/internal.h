@@ -86,6 +86,7 @@ struct PlatLines {
   // from its partner gives it a line of its own first (plat_unshare_row).
   int height = 0;
   bool doubled = false;
+  int shared = 0;  // pairs of rows sharing a line (spare.size(), one load)
   std::vector<uint8_t*> spare;
 };
 
@@ -246,13 +247,12 @@ uint8_t* plat_unshare_row(PlatLines* lines, int y);
 // Parts rows y-1 and y if they share a line (a cut before drawing from row
 // y on, or a turn of the row table there).
 inline void plat_split_rows(PlatLines* l, int y) {
-  if (!l->spare.empty() && y > 0 && y < l->height && l->rows[y] == l->rows[y - 1])
-    plat_unshare_row(l, y);
+  if (l->shared && y > 0 && y < l->height && l->rows[y] == l->rows[y - 1]) plat_unshare_row(l, y);
 }
 // Every row of y0..y1 gets a line of its own (before drawing that may set
 // a row's pixels apart from its partner's).
 inline void plat_unshare_rows(PlatLines* l, int y0, int y1) {
-  if (l->spare.empty()) return;
+  if (!l->shared) return;
   uint8_t** rows = l->rows.get();
   for (int y = std::max(y0, 1); y <= y1 + 1 && y < l->height; y++) {
     if (rows[y] == rows[y - 1]) plat_unshare_row(l, y);
