@@ -20,6 +20,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/keysym.h>
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #endif
@@ -203,8 +204,15 @@ int on_display_lost(Display*) {
 // Xlib's) when it shuts down: errors of SDL's second connection (its
 // wake-up messages to windows that are gone) are only reported then.
 XErrorHandler g_x_error_before = nullptr;
+// The presenters' own connections (see ShmPresenter): a request of theirs
+// that fails (an image sent to a window already gone) shows nothing, and
+// the window's own connection reports whatever matters.
+std::vector<Display*> g_present_displays;
 int on_x_error(Display* dpy, XErrorEvent* e) {
   if (e->error_code == BadWindow) return 0;
+  if (std::find(g_present_displays.begin(), g_present_displays.end(), dpy) !=
+      g_present_displays.end())
+    return 0;
   return g_x_error_before ? g_x_error_before(dpy, e) : 0;
 }
 
@@ -485,14 +493,20 @@ void wait_for_image(ShmPresenter* p, ShmPresenter::Image* image) {
     int type;
     ShmSeg seg;
   } want{p->completion_type, image->info.shmseg};
+  auto is_notice = [](Display*, XEvent* ev, XPointer arg) -> Bool {
+    const auto* w = reinterpret_cast<const Want*>(arg);
+    return ev->type == w->type && reinterpret_cast<XShmCompletionEvent*>(ev)->shmseg == w->seg;
+  };
+  // Bounded: a request that failed sends no notice, and a server that
+  // takes longer than this shows at worst one frame half old.
+  const uint32_t start = SDL_GetTicks();
   XEvent e;
-  XIfEvent(
-      p->display, &e,
-      [](Display*, XEvent* ev, XPointer arg) -> Bool {
-        const auto* w = reinterpret_cast<const Want*>(arg);
-        return ev->type == w->type && reinterpret_cast<XShmCompletionEvent*>(ev)->shmseg == w->seg;
-      },
-      reinterpret_cast<XPointer>(&want));
+  while (!XCheckIfEvent(p->display, &e, is_notice, reinterpret_cast<XPointer>(&want))) {
+    const auto spent = static_cast<int>(SDL_GetTicks() - start);
+    if (spent >= 200) break;
+    pollfd fd{ConnectionNumber(p->display), POLLIN, 0};
+    poll(&fd, 1, 200 - spent);
+  }
   image->busy = false;
 }
 
@@ -511,6 +525,9 @@ void close_shm(SdlWindow* n) {
     if (image.info.shmaddr) shmdt(image.info.shmaddr);
   }
   if (p->gc) XFreeGC(p->display, p->gc);
+  g_present_displays.erase(
+      std::remove(g_present_displays.begin(), g_present_displays.end(), p->display),
+      g_present_displays.end());
   XCloseDisplay(p->display);
   delete p;
   n->shm = nullptr;
@@ -528,6 +545,7 @@ bool open_shm(SdlWindow* n, const PlatWindow* w) {
   if (!SDL_GetWindowWMInfo(n->win, &info) || info.subsystem != SDL_SYSWM_X11) return false;
   Display* display = XOpenDisplay(DisplayString(info.info.x11.display));
   if (!display) return false;
+  g_present_displays.push_back(display);
   auto* p = new ShmPresenter();
   p->display = display;
   p->window = info.info.x11.window;
