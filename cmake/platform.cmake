@@ -11,7 +11,8 @@ set(KAVEL_PLATFORM_LIBS PkgConfig::KAVEL_FT)
 add_library(kavel_backend_headless OBJECT ${CMAKE_SOURCE_DIR}/src/platform/headless_backend.cpp)
 target_link_libraries(kavel_backend_headless PUBLIC kavel_platform)
 
-# The desktop backend: SDL2 (and Xlib, for lowering a window on X11).
-pkg_check_modules(KAVEL_SDL REQUIRED IMPORTED_TARGET sdl2 x11)
+# The desktop backend: SDL2 (and Xlib, for lowering a window on X11, with
+# its shared-memory extension for presenting).
+pkg_check_modules(KAVEL_SDL REQUIRED IMPORTED_TARGET sdl2 x11 xext)
 add_library(kavel_backend_sdl OBJECT ${CMAKE_SOURCE_DIR}/src/platform/sdl_backend.cpp)
 target_link_libraries(kavel_backend_sdl PUBLIC kavel_platform PkgConfig::KAVEL_SDL)

@@ -185,6 +185,56 @@ constexpr GlyphRowsFn kInkGlyphRows[kMaxTableScale + 1] = {nullptr,
                                                            glyph_rows<7, false>,
                                                            glyph_rows<8, false>};
 
+// An opaque glyph at scale 2 at row y of lines whose rows may share lines:
+// a pixel row goes once into a line its two rows share.
+void glyph_rows_doubled(PlatLines* l, int y, size_t col, const uint8_t* rows, int height,
+                        uint64_t fg8, uint64_t bg8) {
+  plat_split_rows(l, y);
+  plat_split_rows(l, y + 2 * height);
+  uint8_t* const* line = l->rows.get() + y;
+  const uint64_t flip = fg8 ^ bg8;
+  // Written once into the first row of each pair, noting whether any pair
+  // has lines of its own (then every row is written below, as it must be).
+  uintptr_t apart = 0;
+#pragma GCC unroll 4
+  for (int r = 0; r < height; r++) {
+    const uint64_t* m = kScaledMasks<2>.data() + static_cast<size_t>(rows[r]) * 2;
+    const uint64_t v[2] = {bg8 ^ (flip & m[0]), bg8 ^ (flip & m[1])};
+    uint8_t* a = line[2 * r];
+    apart |= reinterpret_cast<uintptr_t>(a) ^ reinterpret_cast<uintptr_t>(line[2 * r + 1]);
+    std::memcpy(a + col, v, 16);
+  }
+  if (!apart) return;
+  for (int r = 0; r < height; r++) {
+    const uint64_t* m = kScaledMasks<2>.data() + static_cast<size_t>(rows[r]) * 2;
+    const uint64_t v[2] = {bg8 ^ (flip & m[0]), bg8 ^ (flip & m[1])};
+    uint8_t* a = line[2 * r];
+    uint8_t* b = line[2 * r + 1];
+    std::memcpy(a + col, v, 16);
+    if (a == b) continue;
+    // Paired the other way (with the next pixel row's first row): apart.
+    if (r + 1 < height && b == line[2 * r + 2]) b = plat_unshare_row(l, y + 2 * r + 1);
+    std::memcpy(b + col, v, 16);
+  }
+}
+
+// An opaque glyph at scale 1 or 2 (wholly inside the lines, rows settled)
+// where rows share lines.  Text at scale 1 there gives its rows lines of
+// their own, and the next line cleared shares none.
+[[gnu::noinline]] void glyph_over_shared_rows(PlatLines* l, int x, int y, const uint8_t* rows,
+                                              int height, int scale, int fg_pen, int bg_pen) {
+  const auto col = static_cast<size_t>(x - l->x0);
+  const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
+  const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
+  l->doubled = scale == 2;
+  if (scale == 2) {
+    glyph_rows_doubled(l, y, col, rows, height, fg8, bg8);
+  } else {
+    plat_unshare_rows(l, y, y + height - 1);
+    glyph_rows_inline<1, true>(l->rows.get() + y, col, rows, height, fg8, bg8);
+  }
+}
+
 // Huge scales (a glyph wider than 64 pixels): a fill per run is cheap next
 // to the pixels it covers.
 void glyph_rows_by_runs(uint8_t* const* line, size_t col, const uint8_t* rows, int height,
@@ -236,8 +286,11 @@ void reset_rows(PlatLines* l, int height) {
   const size_t stride = line_width(*l);
   uint8_t* base = l->pixels.get();
   for (int y = 0; y < height; y++) l->rows[static_cast<size_t>(y)] = base + y * stride;
+  l->height = height;
   l->permuted = false;
   l->pending_rows = 0;
+  l->spare.clear();
+  l->shared = 0;
 }
 
 // Lines for columns x0 .. x1-1 of height rows, in block order; their pixels
@@ -255,8 +308,11 @@ void drop_lines(PlatLines* l) {
   l->pixels.reset();
   l->rows.reset();
   l->x0 = l->x1 = 0;
+  l->height = 0;
   l->permuted = false;
   l->pending_rows = 0;
+  l->spare.clear();
+  l->shared = 0;
 }
 
 bool has_band(const PlatWindow* w) {
@@ -267,6 +323,7 @@ bool has_band(const PlatWindow* w) {
 void dissolve_band(PlatWindow* w) {
   if (!has_band(w)) return;
   plat_settle_all_rows(w);
+  plat_unshare_rows(&w->lines, 0, w->height - 1);
   const size_t bw = line_width(w->band);
   for (int y = 0; y < w->height; y++) {
     std::memcpy(w->lines.rows[static_cast<size_t>(y)] + w->band.x0,
@@ -340,9 +397,16 @@ void blit_whole_lines(PlatLines* l, int y0, int y1, int h) {
   uint8_t** rows = l->rows.get();
   if (d >= h) {
     // Apart: every destination row is a copy of a row that stays.
+    plat_unshare_rows(l, y1, y1 + h - 1);
     for (int r = 0; r < h; r++) std::memcpy(rows[y1 + r], rows[y0 + r], stride);
     return;
   }
+  // Rows that share a line stay neighbours only if no cut of the turn
+  // falls between them.
+  const int top = std::min(y0, y1), bottom = std::max(y0, y1) + h;
+  plat_split_rows(l, top);
+  plat_split_rows(l, y1 < y0 ? y0 : y0 + h);
+  plat_split_rows(l, bottom);
   if (y1 < y0) {
     // Up: the band y1 .. y0+h-1 turns by d; its last d rows (source rows
     // left uncovered) are owed the pixels now held d rows above them.
@@ -389,6 +453,8 @@ void write_row_span(PlatWindow* w, int x, int y, int n, const uint8_t* in) {
 // overlap and rows split by the band.
 void blit_rows(PlatWindow* w, int x0, int y0, int x1, int y1, int bw, int bh) {
   const auto n = static_cast<size_t>(bw);
+  plat_unshare_rows(&w->lines, y1, y1 + bh - 1);
+  plat_unshare_rows(&w->band, y1, y1 + bh - 1);
   if (!has_band(w)) {
     uint8_t** rows = w->lines.rows.get();
     if (y1 > y0) {
@@ -412,10 +478,19 @@ void blit_rows(PlatWindow* w, int x0, int y0, int x1, int y1, int bw, int bh) {
 }
 
 // Fills columns col .. col+n-1 (relative to the set) of rows y0..y1.  The
-// usual cell widths (scale 1 and 2) take one or two stores per row.
+// usual cell widths (scale 1 and 2) take one or two stores per row.  A line
+// two rows share is filled once.
 void fill_lines(PlatLines* l, size_t col, size_t n, int y0, int y1, uint8_t pen) {
   const uint64_t v = pen * kBytes;
   uint8_t* const* line = l->rows.get();
+  if (l->shared) {
+    plat_split_rows(l, y0);
+    plat_split_rows(l, y1 + 1);
+    for (int y = y0; y <= y1; y++) {
+      if (y == y0 || line[y] != line[y - 1]) std::memset(line[y] + col, pen, n);
+    }
+    return;
+  }
   if (n == 8) {
     for (int y = y0; y <= y1; y++) std::memcpy(line[y] + col, &v, 8);
   } else if (n == 16) {
@@ -425,6 +500,27 @@ void fill_lines(PlatLines* l, size_t col, size_t n, int y0, int y1, uint8_t pen)
     }
   } else {
     for (int y = y0; y <= y1; y++) std::memset(line[y] + col, pen, n);
+  }
+}
+
+// Rows y0..y1 of the lines are about to be filled across their whole width
+// (then drawn only with doubled rows, usually): each pair of them, from y0
+// on, takes one line, and the other goes to the spare ones.  What the rows
+// showed before does not matter.
+void share_row_pairs(PlatLines* l, int y0, int y1) {
+  plat_split_rows(l, y0);
+  plat_split_rows(l, y1 + 1);
+  uint8_t** rows = l->rows.get();
+  for (int y = y0; y < y1; y += 2) {
+    if (rows[y] == rows[y + 1]) continue;
+    // Row y+1 may share its line with row y+2 (paired the other way): the
+    // line then stays with row y+2.
+    if (y + 2 > y1 || rows[y + 1] != rows[y + 2]) {
+      l->spare.push_back(rows[y + 1]);
+      l->shared++;
+    }
+    rows[y + 1] = rows[y];
+    l->permuted = true;
   }
 }
 
@@ -461,6 +557,7 @@ void fill_owed_columns(PlatLines* l, int x0, int x1) {
   }
   const int y1 = static_cast<int>(y + gh - 1);
   plat_settle_span(l, x, static_cast<int>(x + gw - 1), y, y1, bg_pen >= 0);
+  plat_unshare_rows(l, y, y1);
   uint8_t* const* line = l->rows.get() + y;
   const auto col = static_cast<size_t>(x - l->x0);
   if (scale <= kMaxTableScale) {
@@ -485,11 +582,21 @@ PlatWindow* plat_window_list() {
 void plat_make_owed_copy(PlatLines* l) {
   const int n = l->pending_rows;
   const size_t stride = line_width(*l);
+  plat_unshare_rows(l, l->pending_to, l->pending_to + n - 1);
   for (int j = 0; j < n; j++) {
     std::memcpy(l->rows[static_cast<size_t>(l->pending_to + j)],
                 l->rows[static_cast<size_t>(l->pending_from + j)], stride);
   }
   l->pending_rows = 0;
+}
+
+uint8_t* plat_unshare_row(PlatLines* l, int y) {
+  uint8_t* own = l->spare.back();
+  l->spare.pop_back();
+  l->shared--;
+  std::memcpy(own, l->rows[static_cast<size_t>(y)], line_width(*l));
+  l->rows[static_cast<size_t>(y)] = own;
+  return own;
 }
 
 void plat_settle_lines(PlatLines* l) {
@@ -915,6 +1022,7 @@ void plat_rect_fill(PlatWindow* window, int x0, int y0, int x1, int y1) {
         l->fill_owed = false;
       plat_settle_lines(l, y0, y1);
       if (l->fill_owed) plat_pay_fill(l);
+      if (l->doubled && sx == l->x0 && ex == l->x1 - 1 && y1 > y0) share_row_pairs(l, y0, y1);
       l->fill_owed = true;
       l->fill_pen = window->apen;
       l->fill_x0 = sx;
@@ -1001,14 +1109,19 @@ void plat_draw_glyph(PlatWindow* window, int x, int y, const uint8_t* rows, int 
     }
     if (l) {
       plat_settle_span(l, x, x1, y, y1, true);
-      uint8_t* const* line = l->rows.get() + y;
-      const auto col = static_cast<size_t>(x - l->x0);
-      const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
-      const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
-      if (scale == 1) {
-        glyph_rows_inline<1, true>(line, col, rows, height, fg8, bg8);
+      if (l->shared) [[unlikely]] {
+        glyph_over_shared_rows(l, x, y, rows, height, scale, fg_pen, bg_pen);
       } else {
-        glyph_rows_inline<2, true>(line, col, rows, height, fg8, bg8);
+        uint8_t* const* line = l->rows.get() + y;
+        const auto col = static_cast<size_t>(x - l->x0);
+        const uint64_t fg8 = static_cast<uint8_t>(fg_pen) * kBytes;
+        const uint64_t bg8 = static_cast<uint8_t>(bg_pen) * kBytes;
+        if (scale == 1) {
+          glyph_rows_inline<1, true>(line, col, rows, height, fg8, bg8);
+        } else {
+          l->doubled = true;
+          glyph_rows_inline<2, true>(line, col, rows, height, fg8, bg8);
+        }
       }
       plat_add_dirty(window, x, y, x1, y1);
       return;

@@ -2,6 +2,7 @@
 // backend-independent display code and the backend linked into the program.
 // Only src/platform includes this header.
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -74,6 +75,19 @@ struct PlatLines {
   uint8_t fill_pen = 0;
   int fill_x0 = 0, fill_x1 = 0, fill_y0 = 0, fill_y1 = 0;
   int done_x0 = 0, done_x1 = 0;
+  // Two neighbouring rows that will show the same pixels may share one
+  // line: text at scale 2 draws every pixel row twice, so a line of it
+  // cleared across the whole width gets one line for each pair of its rows
+  // (when the last glyph drawn here was at scale 2, `doubled`), and its
+  // glyphs, its owed fill and the present's conversion then touch half the
+  // bytes.  rows[y] == rows[y + 1] is the only sharing there is (a line has
+  // at most two rows, and they are neighbours); `spare` holds the lines no
+  // row uses, one for each shared pair.  Drawing that may make a row differ
+  // from its partner gives it a line of its own first (plat_unshare_row).
+  int height = 0;
+  bool doubled = false;
+  int shared = 0;  // pairs of rows sharing a line (spare.size(), one load)
+  std::vector<uint8_t*> spare;
 };
 
 struct PlatWindow {
@@ -227,9 +241,30 @@ inline void plat_settle_span(PlatLines* l, int x0, int x1, int y0, int y1, bool 
     }
   }
 }
+// Gives row y, which shares its line with a neighbour, a line of its own
+// with the same pixels; returns it.
+uint8_t* plat_unshare_row(PlatLines* lines, int y);
+// Parts rows y-1 and y if they share a line (a cut before drawing from row
+// y on, or a turn of the row table there).
+inline void plat_split_rows(PlatLines* l, int y) {
+  if (l->shared && y > 0 && y < l->height && l->rows[y] == l->rows[y - 1]) plat_unshare_row(l, y);
+}
+// Every row of y0..y1 gets a line of its own (before drawing that may set
+// a row's pixels apart from its partner's).
+inline void plat_unshare_rows(PlatLines* l, int y0, int y1) {
+  if (!l->shared) return;
+  uint8_t** rows = l->rows.get();
+  for (int y = std::max(y0, 1); y <= y1 + 1 && y < l->height; y++) {
+    if (rows[y] == rows[y - 1]) plat_unshare_row(l, y);
+  }
+}
+// Before drawing anything in rows y0..y1 of the window: what is owed there
+// is made and every row there has a line of its own.
 inline void plat_settle_rows(PlatWindow* w, int y0, int y1) {
   plat_settle_lines(&w->lines, y0, y1);
   plat_settle_lines(&w->band, y0, y1);
+  plat_unshare_rows(&w->lines, y0, y1);
+  plat_unshare_rows(&w->band, y0, y1);
 }
 // Fills pixels x0..x1 of row y (inside the window, row settled) in a pen.
 void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen);

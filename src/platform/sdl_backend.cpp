@@ -12,10 +12,18 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 #include <poll.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <unistd.h>
 #if defined(SDL_VIDEO_DRIVER_X11)
 #include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 #include <X11/keysym.h>
+#include <poll.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #endif
 
 #include <algorithm>
@@ -104,6 +112,33 @@ KAVEL_SAME(KM_MOUSE_RIGHT, SDL_BUTTON_RIGHT);
 
 namespace {
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+// The present on X11: two images shared with the X server, used in turn.
+// SDL's own window surface is one shared image, and SDL waits after every
+// update until the server has copied it; with two, the program goes on
+// drawing while the server copies one, and waits (for the server's notice
+// that it is done) only in the rare case that the image is still being
+// copied when its turn comes again.  Only the dirty rectangle is converted
+// into the image and sent, so an image's other pixels may be old: they are
+// never shown.  A connection of its own keeps the notices out of SDL's
+// event queue.
+struct ShmPresenter {
+  Display* display = nullptr;
+  Window window = 0;
+  GC gc = nullptr;
+  int completion_type = 0;
+  int width = 0;
+  int height = 0;
+  struct Image {
+    XImage* image = nullptr;
+    XShmSegmentInfo info{};
+    bool busy = false;  // sent, and the server's notice not yet seen
+  } images[2];
+  int next = 0;
+  bool whole = true;  // the next present sends the whole window
+};
+#endif
+
 struct SdlWindow {
   SDL_Window* win = nullptr;
   // The surface path: SDL owns the surface and replaces it when the window
@@ -115,6 +150,9 @@ struct SdlWindow {
   int surface_w = 0;
   int surface_h = 0;
   uint32_t surface_format = 0;
+#if defined(SDL_VIDEO_DRIVER_X11)
+  ShmPresenter* shm = nullptr;  // when set, it shows the window instead of the surface
+#endif
   // The fall-back path where the driver has no window surface.
   SDL_Renderer* ren = nullptr;
   SDL_Texture* tex = nullptr;
@@ -183,8 +221,15 @@ int on_display_lost(Display*) {
 // Xlib's) when it shuts down: errors of SDL's second connection (its
 // wake-up messages to windows that are gone) are only reported then.
 XErrorHandler g_x_error_before = nullptr;
+// The presenters' own connections (see ShmPresenter): a request of theirs
+// that fails (an image sent to a window already gone) shows nothing, and
+// the window's own connection reports whatever matters.
+std::vector<Display*> g_present_displays;
 int on_x_error(Display* dpy, XErrorEvent* e) {
   if (e->error_code == BadWindow) return 0;
+  if (std::find(g_present_displays.begin(), g_present_displays.end(), dpy) !=
+      g_present_displays.end())
+    return 0;
   return g_x_error_before ? g_x_error_before(dpy, e) : 0;
 }
 
@@ -515,8 +560,128 @@ void pump_now() {
   dispatch(g_events);
 }
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+bool g_x_error_seen = false;
+int note_x_error(Display*, XErrorEvent*) {
+  g_x_error_seen = true;
+  return 0;
+}
+
+// Waits for the server's notice that it has copied the image.
+void wait_for_image(ShmPresenter* p, ShmPresenter::Image* image) {
+  if (!image->busy) return;
+  struct Want {
+    int type;
+    ShmSeg seg;
+  } want{p->completion_type, image->info.shmseg};
+  auto is_notice = [](Display*, XEvent* ev, XPointer arg) -> Bool {
+    const auto* w = reinterpret_cast<const Want*>(arg);
+    return ev->type == w->type && reinterpret_cast<XShmCompletionEvent*>(ev)->shmseg == w->seg;
+  };
+  // Bounded: a request that failed sends no notice, and a server that
+  // takes longer than this shows at worst one frame half old.
+  const uint32_t start = SDL_GetTicks();
+  XEvent e;
+  while (!XCheckIfEvent(p->display, &e, is_notice, reinterpret_cast<XPointer>(&want))) {
+    const auto spent = static_cast<int>(SDL_GetTicks() - start);
+    if (spent >= 200) break;
+    pollfd fd{ConnectionNumber(p->display), POLLIN, 0};
+    poll(&fd, 1, 200 - spent);
+  }
+  image->busy = false;
+}
+
+void close_shm(SdlWindow* n) {
+  ShmPresenter* p = n->shm;
+  if (!p) return;
+  for (auto& image : p->images) {
+    if (!image.image) continue;
+    wait_for_image(p, &image);
+    XShmDetach(p->display, &image.info);
+    image.image->data = nullptr;
+    XDestroyImage(image.image);
+  }
+  XSync(p->display, False);
+  for (auto& image : p->images) {
+    if (image.info.shmaddr) shmdt(image.info.shmaddr);
+  }
+  if (p->gc) XFreeGC(p->display, p->gc);
+  g_present_displays.erase(
+      std::remove(g_present_displays.begin(), g_present_displays.end(), p->display),
+      g_present_displays.end());
+  XCloseDisplay(p->display);
+  delete p;
+  n->shm = nullptr;
+}
+
+// Sets up the two shared images for a window on an X server whose pixels are
+// 32-bit 0xRRGGBB (the pen table's format); false where that cannot be (no
+// shared memory, another pixel format, a window of another size than its
+// framebuffer): the window surface shows the window then.
+bool open_shm(SdlWindow* n, const PlatWindow* w) {
+  const char* how = getenv("KAVEL_PRESENT");
+  if (how && strcmp(how, "surface") == 0) return false;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(n->win, &info) || info.subsystem != SDL_SYSWM_X11) return false;
+  Display* display = XOpenDisplay(DisplayString(info.info.x11.display));
+  if (!display) return false;
+  g_present_displays.push_back(display);
+  auto* p = new ShmPresenter();
+  p->display = display;
+  p->window = info.info.x11.window;
+  n->shm = p;
+  XWindowAttributes a{};
+  constexpr int kOrder = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+  bool ok = XShmQueryExtension(display) && XGetWindowAttributes(display, p->window, &a) &&
+            a.width == w->width && a.height == w->height && a.visual &&
+            a.visual->red_mask == 0xFF0000 && a.visual->green_mask == 0xFF00 &&
+            a.visual->blue_mask == 0xFF;
+  p->width = a.width;
+  p->height = a.height;
+  XErrorHandler before = ok ? XSetErrorHandler(note_x_error) : nullptr;
+  g_x_error_seen = false;
+  for (auto& image : p->images) {
+    if (!ok) break;
+    image.image = XShmCreateImage(display, a.visual, static_cast<unsigned>(a.depth), ZPixmap,
+                                  nullptr, &image.info, static_cast<unsigned>(a.width),
+                                  static_cast<unsigned>(a.height));
+    ok = image.image && image.image->bits_per_pixel == 32 && image.image->byte_order == kOrder;
+    if (!ok) break;
+    const size_t bytes =
+        static_cast<size_t>(image.image->bytes_per_line) * static_cast<size_t>(a.height);
+    image.info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    ok = image.info.shmid >= 0;
+    if (!ok) break;
+    image.info.shmaddr = static_cast<char*>(shmat(image.info.shmid, nullptr, 0));
+    if (image.info.shmaddr == reinterpret_cast<char*>(-1)) image.info.shmaddr = nullptr;
+    image.image->data = image.info.shmaddr;
+    image.info.readOnly = False;
+    ok = image.info.shmaddr && XShmAttach(display, &image.info);
+    XSync(display, False);
+    // The segment goes when both sides have let go of it.
+    shmctl(image.info.shmid, IPC_RMID, nullptr);
+    ok = ok && !g_x_error_seen;
+    if (!ok)
+      image.info.shmaddr = image.info.shmaddr ? (shmdt(image.info.shmaddr), nullptr) : nullptr;
+  }
+  if (before) XSetErrorHandler(before);
+  if (ok) {
+    p->gc = XCreateGC(display, p->window, 0, nullptr);
+    p->completion_type = XShmGetEventBase(display) + ShmCompletion;
+    ok = p->gc != nullptr;
+  }
+  if (!ok) close_shm(n);
+  return ok;
+}
+
+#endif
+
 void destroy_native(SdlWindow* n) {
   if (!n) return;
+#if defined(SDL_VIDEO_DRIVER_X11)
+  close_shm(n);
+#endif
   if (n->tex) SDL_DestroyTexture(n->tex);
   if (n->ren) SDL_DestroyRenderer(n->ren);
   // The window surface belongs to the window and goes with it.
@@ -613,35 +778,62 @@ bool same_as_row_above(const PlatWindow* w, int y, int x0, int x1) {
     const uint8_t* row = plat_shown_span(w, x, y, &end);
     const uint8_t* above = plat_shown_span(w, x, y - 1, &above_end);
     end = std::min(end, x1);
-    if (std::memcmp(row, above, static_cast<size_t>(end - x)) != 0) return false;
+    // Rows that share a line (text at scale 2) need no comparing.
+    if (row != above && std::memcmp(row, above, static_cast<size_t>(end - x)) != 0) return false;
     x = end;
   }
   return true;
+}
+
+// Copies n bytes to dst past the caches where the processor can: the
+// present writes megabytes of pixels that only the display server reads, and
+// through the caches they would push out the framebuffer's pens, which the
+// drawing of the next frame needs.  The caller fences the stores.
+void stream_out(uint8_t* dst, const uint8_t* src, size_t n) {
+#if defined(__SSE2__)
+  size_t head = (16 - (reinterpret_cast<uintptr_t>(dst) & 15)) & 15;
+  head = std::min(head, n);
+  std::memcpy(dst, src, head);
+  dst += head;
+  src += head;
+  n -= head;
+  for (; n >= 16; n -= 16, dst += 16, src += 16) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+  }
+#endif
+  std::memcpy(dst, src, n);
 }
 
 // Converts the pens of the rectangle into pixels of bpp bytes at dst (pitch
 // bytes per line, the rectangle's top-left pixel first).  A row's pens are
 // read in spans: a grid with lines of its own (the band) is one of them.  A
 // row that shows what the row above shows (every other row of text drawn
-// at scale 2, blank rows) is a copy of the pixels just made.
+// at scale 2, blank rows) is the same pixels again.  Each row is converted
+// in a buffer that stays in the cache and streamed out from there.
 void convert_rect(const SdlWindow* n, const PlatWindow* w, const SDL_Rect& r, uint8_t* dst,
                   int pitch, int bpp) {
+  static std::vector<uint8_t> buffer;
   const uint32_t* lut = n->lut.data();
   const int stop = r.x + r.w;
   const auto row_bytes = static_cast<size_t>(r.w) * static_cast<size_t>(bpp);
+  if (buffer.size() < row_bytes) buffer.resize(row_bytes);
+  uint8_t* const row = buffer.data();
   for (int y = 0; y < r.h; y++, dst += pitch) {
-    if (y > 0 && same_as_row_above(w, r.y + y, r.x, stop)) {
-      std::memcpy(dst, dst - pitch, row_bytes);
-      continue;
+    if (y == 0 || !same_as_row_above(w, r.y + y, r.x, stop)) {
+      for (int x = r.x; x < stop;) {
+        int end;
+        const uint8_t* line = plat_shown_span(w, x, r.y + y, &end);
+        end = std::min(end, stop);
+        convert_span(lut, line, end - x, row + (x - r.x) * bpp, bpp);
+        x = end;
+      }
     }
-    for (int x = r.x; x < stop;) {
-      int end;
-      const uint8_t* line = plat_shown_span(w, x, r.y + y, &end);
-      end = std::min(end, stop);
-      convert_span(lut, line, end - x, dst + (x - r.x) * bpp, bpp);
-      x = end;
-    }
+    stream_out(dst, row, row_bytes);
   }
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
 }
 
 // The dirty rectangle, or the whole window when full, clipped to a target
@@ -661,9 +853,49 @@ bool present_rect(const PlatWindow* w, bool full, int tw, int th, SDL_Rect* r) {
   return true;
 }
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+// Shows the window's dirty rectangle through the shared images.
+void present_shm(SdlWindow* n, PlatWindow* w) {
+  ShmPresenter* p = n->shm;
+  update_lut(n, w, nullptr);
+  SDL_Rect r;
+  if (!present_rect(w, p->whole || !w->dirty, p->width, p->height, &r)) return;
+  ShmPresenter::Image& image = p->images[p->next];
+  wait_for_image(p, &image);
+  const int pitch = image.image->bytes_per_line;
+  auto* dst = reinterpret_cast<uint8_t*>(image.image->data) + static_cast<ptrdiff_t>(r.y) * pitch +
+              static_cast<ptrdiff_t>(r.x) * 4;
+  convert_rect(n, w, r, dst, pitch, 4);
+  XShmPutImage(p->display, p->window, p->gc, image.image, r.x, r.y, r.x, r.y,
+               static_cast<unsigned>(r.w), static_cast<unsigned>(r.h), True);
+  XFlush(p->display);
+  image.busy = true;
+  p->next ^= 1;
+  p->whole = false;
+}
+#endif
+
 // False when there was no surface to show the window on; the whole window
 // is then owed to the next present.
 bool present_surface(SdlWindow* n, PlatWindow* w) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+  if (n->shm && n->surface_stale) {
+    // The window changed size: the images go on only while it matches the
+    // framebuffer (else the surface shows it, black beyond the pixels).
+    XWindowAttributes a{};
+    if (XGetWindowAttributes(n->shm->display, n->shm->window, &a) && a.width == n->shm->width &&
+        a.height == n->shm->height) {
+      n->shm->whole = true;
+      n->surface_stale = false;
+    } else {
+      close_shm(n);
+    }
+  }
+  if (n->shm) {
+    present_shm(n, w);
+    return true;
+  }
+#endif
   SDL_Surface* surface = SDL_GetWindowSurface(n->win);
   if (!surface) {
     n->surface_stale = true;
@@ -783,7 +1015,12 @@ int backend_window_open(PlatWindow* w) {
   }
   std::string title = latin1_to_utf8(w->title);
   n->win = SDL_CreateWindow(title.c_str(), x, y, w->width, w->height, flags);
-  if (!n->win || (!open_surface(n) && open_renderer(n, w) != 0)) {
+  bool shm = false;
+#if defined(SDL_VIDEO_DRIVER_X11)
+  shm = g_surface_possible && open_shm(n, w);
+  if (shm) n->use_surface = true;
+#endif
+  if (!n->win || (!shm && !open_surface(n) && open_renderer(n, w) != 0)) {
     destroy_native(n);
     return -1;
   }

@@ -385,6 +385,129 @@ TEST(Scrolls, AGridScrolledInAWiderWindowKeepsEveryOtherDrawingExact) {
   plat_close_font(font);
 }
 
+TEST(Scrolls, TextAtScale2SharingRowsKeepsEveryDrawingExact) {
+  // A terminal at scale 2 scrolls by text lines of 16 rows, clears the new
+  // line across the grid's whole width and writes it with scale-2 glyphs,
+  // whose pixel rows come in pairs: such rows may share their pixels.
+  // Around that, everything that sets the two rows of a pair apart: scale-1
+  // and ink glyphs, cursor bars and fills of odd rows, scrolls by odd
+  // distances, glyphs a row off the pairs, system-font text, and reads of
+  // every kind.  Grids as wide as their window and centred on a wider one,
+  // with their top on an even and on an odd row.
+  struct Case {
+    int grid_x, grid_w, top;
+  } cases[] = {{0, 128, 0}, {0, 128, 1}, {16, 128, 0}, {16, 128, 3}};
+  constexpr int H = 101;
+  PlatFont* font = plat_open_font("DejaVu Sans Mono.font", 12);
+  ASSERT_NE(font, nullptr);
+  for (const Case& c : cases) {
+    const int W = c.grid_x * 2 + c.grid_w, GX = c.grid_x, GW = c.grid_w;
+    const int top = c.top, bottom = top + 16 * 5 - 1;  // five text lines
+    WindowHolder win(W, H);
+    ASSERT_NE(win.w, nullptr);
+    Model m(W, H);
+    scramble(win.w, &m);
+    std::mt19937 rng(static_cast<unsigned>(2 + top + GX));
+    auto any = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
+    uint8_t rows[16];
+    auto glyph = [&](int x, int y, int height, int scale, int fg, int bg) {
+      for (auto& r : rows) r = static_cast<uint8_t>(rng());
+      plat_draw_glyph(win.w, x, y, rows, height, scale, fg, bg);
+      m.glyph(x, y, rows, height, scale, fg, bg);
+    };
+    auto fill = [&](int pen, int x0, int y0, int x1, int y1) {
+      plat_set_apen(win.w, pen);
+      plat_rect_fill(win.w, x0, y0, x1, y1);
+      m.fill(pen, x0, y0, x1, y1);
+    };
+    auto scroll = [&](int d) {  // the grid's text lines up by d rows
+      plat_clip_blit(win.w, GX, top + d, GX, top, GW, bottom - top + 1 - d);
+      m.blit(GX, top + d, GX, top, GW, bottom - top + 1 - d);
+    };
+    for (int step = 0; step < 1500; step++) {
+      std::string what;
+      const int op = static_cast<int>(rng() % 16);
+      if (op < 8) {
+        // The usual: a scroll, the new line cleared and written at scale
+        // 2, now and then something else in the middle of it.
+        scroll(16);
+        const int y = bottom - 15;
+        fill(any(0, 255), GX, y, GX + GW - 1, bottom);
+        const int cells = any(0, GW / 16), style = any(0, 9);
+        for (int i = 0; i < cells; i++) {
+          glyph(GX + 16 * i, y, 8, 2, any(0, 255), any(0, 255));
+          if (i != cells / 2) continue;
+          if (style == 1) fill(any(0, 255), GX + 16 * i + 1, bottom - 2, GX + 16 * i + 14, bottom);
+          if (style == 2) glyph(GX + 16 * i, y + any(0, 8), 8, 1, 3, 4);
+          if (style == 3) glyph(GX + 16 * i, y, 8, 2, 5, -1);
+          if (style == 4) glyph(GX + 16 * i, y + 1, 7, 2, 6, 7);
+          if (style == 5) fill(any(0, 255), GX, y + any(0, 15), GX + GW - 1, bottom);
+          if (style == 6) fill(any(0, 255), GX, y + 3, GX + GW - 1, y + 3);
+        }
+        what = "line of text";
+      } else if (op == 8) {
+        scroll(any(1, 17));
+        what = "scroll by any distance";
+      } else if (op == 9) {
+        // Text a row off the pairs, over two lines.
+        const int y = any(top, bottom - 16);
+        for (int i = any(0, 3); i < GW / 16; i += any(1, 3)) glyph(GX + 16 * i, y, 8, 2, 8, 9);
+        what = "glyphs off the pairs";
+      } else if (op == 10) {
+        int x0 = any(-4, W), y0 = any(-4, H);
+        fill(any(0, 255), x0, y0, x0 + any(0, W), y0 + any(0, 20));
+        what = "fill";
+      } else if (op == 11) {
+        int bw = any(1, W), bh = any(1, H), sx = any(-4, W), sy = any(-4, H), dx = any(-4, W),
+            dy = any(-4, H);
+        plat_clip_blit(win.w, sx, sy, dx, dy, bw, bh);
+        m.blit(sx, sy, dx, dy, bw, bh);
+        what = "other blit";
+      } else if (op == 12) {
+        glyph(any(-10, W), any(-20, H), any(1, 16), any(1, 3), 10, rng() % 2 ? 11 : -1);
+        what = "any glyph";
+      } else if (op == 13) {
+        // System-font text: the model takes it from a plain window.
+        WindowHolder plain(W, H);
+        ASSERT_NE(plain.w, nullptr);
+        for (int y = 0; y < H; y++) {
+          for (int x = 0; x < W; x++) {
+            plat_set_apen(plain.w, m.at(x, y));
+            plat_rect_fill(plain.w, x, y, x, y);
+          }
+        }
+        const int tx = any(0, W - 8), ty = any(top + 4, bottom);
+        for (PlatWindow* w : {win.w, plain.w}) {
+          plat_set_font(w, font);
+          plat_set_apen(w, 5);
+          plat_set_bpen(w, 3);
+          plat_set_drmd(w, PLAT_JAM2);
+          plat_move(w, tx, ty);
+          plat_text(w, "Wg|", 3);
+        }
+        for (int y = 0; y < H; y++)
+          for (int x = 0; x < W; x++)
+            m.at(x, y) = static_cast<uint8_t>(plat_read_pixel(plain.w, x, y));
+        what = "text";
+      } else if (op == 14) {
+        const uint8_t* block = plat_window_pixels(win.w);
+        ASSERT_EQ(std::vector<uint8_t>(block, block + W * H), m.px) << "step " << step;
+        what = "block read";
+      } else {
+        // The whole window scrolled, its last line cleared and written.
+        plat_clip_blit(win.w, 0, 16, 0, 0, W, H - 16);
+        m.blit(0, 16, 0, 0, W, H - 16);
+        fill(any(0, 255), 0, H - 16, W - 1, H - 1);
+        for (int x = 0; x + 16 <= W; x += 16) glyph(x, H - 16, 8, 2, 12, 13);
+        what = "window scroll";
+      }
+      ASSERT_EQ(first_difference(win.w, m), "")
+          << "grid " << GX << "+" << GW << " from row " << top << ", step " << step << ": " << what;
+    }
+  }
+  plat_close_font(font);
+}
+
 TEST(Scrolls, GlyphsAndFillsAroundAClearedLineBeforeAnythingIsRead) {
   // A line cleared (columns 100..299 of rows 16..31, wide enough to be left
   // owing) and then drawn over in one order or another; the window is read
