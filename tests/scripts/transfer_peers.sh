@@ -13,45 +13,9 @@
 # (bench/transfer_campaign.sh runs the long one).
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
-XFER="$BUILD/kavel-transfer"
-RELAY="$BUILD/kavel-relay"
-for tool in sz rz python3 cmp; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
-done
-for b in "$XFER" "$RELAY"; do [ -x "$b" ] || { echo "FAIL: $b not built"; exit 1; }; done
-work=$(mktemp -d)
-relay_pid=
-trap '[ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null; rm -rf "$work"' EXIT
-fail=0
-expect() {  # description, command...
-  local what=$1; shift
-  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; fail=1; fi
-}
-
-# start_relay DIR [relay options] -- COMMAND...: the relay runs COMMAND in DIR;
-# sets $port and $relay_pid.
-start_relay() {
-  local dir=$1; shift
-  rm -f "$work/port"
-  (cd "$dir" && exec "$RELAY" --timeout 60 "$@") >"$work/port" 2>"$work/relay.err" &
-  relay_pid=$!
-  port=
-  for _ in $(seq 100); do
-    port=$(sed -n '1{/^[0-9][0-9]*$/p}' "$work/port" 2>/dev/null)
-    [ -n "$port" ] && return 0
-    sleep 0.05
-  done
-  echo "FAIL: the relay did not start"; fail=1
-  return 1
-}
-stop_relay() { [ -n "$relay_pid" ] && { wait "$relay_pid" 2>/dev/null; relay_pid=; }; }
-
-# xfer ARGS...: runs kavel-transfer; sets $status and $last (its last line).
-xfer() {
-  "$XFER" 127.0.0.1 "$port" --idle-timeout 15 "$@" >"$work/xfer.out" 2>&1
-  status=$?
-  last=$(tail -1 "$work/xfer.out")
-}
+# shellcheck source=lib/relay_harness.sh
+. "$(dirname "$0")/lib/relay_harness.sh"
+relay_harness_init sz rz python3 cmp
 
 src="$work/src"
 mkdir -p "$src"
