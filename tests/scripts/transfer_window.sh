@@ -29,15 +29,7 @@ bbs_pid=$!
 window_harness_wait_port || { echo "FAIL: the test BBS did not start"; exit 1; }
 (cd "$work" && exec timeout 110 "$KAVEL" 127.0.0.1 "$port") >"$work/kavel.out" 2>&1 &
 kavel_pid=$!
-win=
-for _ in $(seq 100); do
-  win=$(xdotool search --name "^Kavel - " 2>/dev/null | head -1)
-  [ -n "$win" ] && break
-  sleep 0.1
-done
-[ -n "$win" ] || { echo "FAIL: kavel window did not open"; exit 1; }
-xdotool windowfocus --sync "$win" 2>/dev/null
-sleep 0.5
+harness_find_window 0.5 || { echo "FAIL: kavel window did not open"; exit 1; }
 
 keys() { xdotool key --delay 60 "$@"; sleep 0.3; }
 shot() { import -window root "$work/$1.png" 2>/dev/null; echo "$work/$1.png"; }
