@@ -17,45 +17,10 @@
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 MIB=${2:-64}
-XFER="$BUILD/kavel-transfer"
-RELAY="$BUILD/kavel-relay"
-for tool in sz rz socat /usr/bin/time cmp; do
-  command -v "$tool" >/dev/null || { echo "missing: $tool"; exit 1; }
-done
-work=$(mktemp -d)
-pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
-mkdir -p "$work/src" "$work/out"
-head -c $((MIB << 20)) /dev/urandom >"$work/src/big.bin"
+# shellcheck source=lib/lrzsz_bench.sh
+. "$(dirname "$0")/lib/lrzsz_bench.sh"
+lrzsz_bench_init "$MIB" sz rz
 head -c 1048576 /dev/urandom >"$work/src/one.bin"
-
-relay() {  # dir outfile command... -> sets $port and $relay_pid
-  local dir=$1 out=$2; shift 2
-  rm -f "$out"
-  (cd "$dir" && exec "$RELAY" --timeout 600 --quiet 0 "$@") >"$out" &
-  relay_pid=$!
-  pids+=($!)
-  port=
-  for _ in $(seq 100); do
-    port=$(sed -n '1{/^[0-9][0-9]*$/p}' "$out" 2>/dev/null)
-    [ -n "$port" ] && break
-    sleep 0.05
-  done
-}
-# Runs a timed client; prints "seconds user sys maxrss_kb".
-timed() {
-  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>&1
-  cat "$work/time"
-}
-report() {  # label mib "seconds user sys rss"
-  read -r secs user sys rss <<<"$3"
-  awk -v l="$1" -v m="$2" -v s="$secs" -v u="$user" -v y="$sys" -v r="$rss" 'BEGIN{
-    printf "%-34s %7.2f s %8.1f MiB/s  CPU %6.1f ms/MiB  peak RSS %6.1f MiB\n",
-      l, s, m / s, (u + y) * 1000 / m, r / 1024 }'
-}
-
-clean() { rm -rf "$work/out" && mkdir -p "$work/out"; }
-wait_relays() { for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done; pids=(); }
 
 # One measurement each; each prints "seconds user sys maxrss_kb".
 k_down_once() {
@@ -92,28 +57,9 @@ l_up_once() {
   cmp -s "$work/src/big.bin" "$work/out/big.bin" || echo "WARNING: sz upload differs" >&2
   cat "$work/sztime"
 }
-# The median (by seconds) of ROUNDS results, one per line on stdin.
-median() { sort -n | awk '{l[NR] = $0} END{print l[int((NR + 1) / 2)]}'; }
-
 ROUNDS=${ROUNDS:-3}
 echo "== ${MIB} MiB through kavel-relay, $(nproc) cores, median of $ROUNDS rounds (kavel and lrzsz alternating)"
-: >"$work/kd"; : >"$work/ld"; : >"$work/ku"; : >"$work/lu"
-for _ in $(seq "$ROUNDS"); do
-  k_down_once >>"$work/kd"
-  l_down_once >>"$work/ld"
-  k_up_once >>"$work/ku"
-  l_up_once >>"$work/lu"
-done
-k_down=$(median <"$work/kd"); l_down=$(median <"$work/ld")
-k_up=$(median <"$work/ku"); l_up=$(median <"$work/lu")
-report "download, kavel-transfer" "$MIB" "$k_down"
-report "download, lrzsz rz" "$MIB" "$l_down"
-report "upload, kavel-transfer" "$MIB" "$k_up"
-report "upload, lrzsz sz" "$MIB" "$l_up"
-
-down_ratio=$(awk -v a="${k_down%% *}" -v b="${l_down%% *}" 'BEGIN{printf "%.2f", b / a}')
-up_ratio=$(awk -v a="${k_up%% *}" -v b="${l_up%% *}" 'BEGIN{printf "%.2f", b / a}')
-echo "ratio kavel/lrzsz: download ${down_ratio}x, upload ${up_ratio}x"
+lrzsz_rounds "download, kavel-transfer" "download, lrzsz rz" "upload, kavel-transfer" "upload, lrzsz sz"
 
 # --- resident size with a small file ----------------------------------------------
 clean
