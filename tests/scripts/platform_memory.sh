@@ -101,7 +101,17 @@ check_no_gl() {  # what
 }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
 check_idle() {  # what
-  local t0 t1
+  local t0 t1 _
+  # On a busy machine the typed lines may still be echoing and drawing when
+  # the typing ends: the idle time starts once half a second has passed
+  # with no more than a tick of work (at most ten seconds of waiting).
+  t0=$(cpu_ticks)
+  for _ in $(seq 20); do
+    sleep 0.5
+    t1=$(cpu_ticks)
+    [ $((t1 - t0)) -le 1 ] && break
+    t0=$t1
+  done
   t0=$(cpu_ticks)
   sleep "$idle_seconds"
   t1=$(cpu_ticks)
