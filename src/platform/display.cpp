@@ -189,10 +189,21 @@ constexpr GlyphRowsFn kInkGlyphRows[kMaxTableScale + 1] = {nullptr,
 // a pixel row goes once into a line its two rows share.
 void glyph_rows_doubled(PlatLines* l, int y, size_t col, const uint8_t* rows, int height,
                         uint64_t fg8, uint64_t bg8) {
-  plat_split_rows(l, y);
-  plat_split_rows(l, y + 2 * height);
   uint8_t* const* line = l->rows.get() + y;
   const uint64_t flip = fg8 ^ bg8;
+  if (l->pairs_epoch == l->epoch && l->pairs_y == y && l->pairs_h == height) {
+    // The rows are paired as the last glyph here found them (and cut from
+    // their neighbours above and below): one store per pixel row.
+#pragma GCC unroll 4
+    for (int r = 0; r < height; r++) {
+      const uint64_t* m = kScaledMasks<2>.data() + static_cast<size_t>(rows[r]) * 2;
+      const uint64_t v[2] = {bg8 ^ (flip & m[0]), bg8 ^ (flip & m[1])};
+      std::memcpy(line[2 * r] + col, v, 16);
+    }
+    return;
+  }
+  plat_split_rows(l, y);
+  plat_split_rows(l, y + 2 * height);
   // Written once into the first row of each pair, noting whether any pair
   // has lines of its own (then every row is written below, as it must be).
   uintptr_t apart = 0;
@@ -204,7 +215,12 @@ void glyph_rows_doubled(PlatLines* l, int y, size_t col, const uint8_t* rows, in
     apart |= reinterpret_cast<uintptr_t>(a) ^ reinterpret_cast<uintptr_t>(line[2 * r + 1]);
     std::memcpy(a + col, v, 16);
   }
-  if (!apart) return;
+  if (!apart) {
+    l->pairs_epoch = l->epoch;
+    l->pairs_y = y;
+    l->pairs_h = height;
+    return;
+  }
   for (int r = 0; r < height; r++) {
     const uint64_t* m = kScaledMasks<2>.data() + static_cast<size_t>(rows[r]) * 2;
     const uint64_t v[2] = {bg8 ^ (flip & m[0]), bg8 ^ (flip & m[1])};
@@ -286,6 +302,7 @@ void reset_rows(PlatLines* l, int height) {
   const size_t stride = line_width(*l);
   uint8_t* base = l->pixels.get();
   for (int y = 0; y < height; y++) l->rows[static_cast<size_t>(y)] = base + y * stride;
+  l->epoch++;
   l->height = height;
   l->permuted = false;
   l->pending_rows = 0;
@@ -307,6 +324,7 @@ void make_lines(PlatLines* l, int x0, int x1, int height, bool zero) {
 void drop_lines(PlatLines* l) {
   l->pixels.reset();
   l->rows.reset();
+  l->epoch++;
   l->x0 = l->x1 = 0;
   l->height = 0;
   l->permuted = false;
@@ -422,6 +440,7 @@ void blit_whole_lines(PlatLines* l, int y0, int y1, int h) {
   }
   l->pending_rows = d;
   l->permuted = true;
+  l->epoch++;
 }
 
 // Pixels x .. x+n-1 of row y (inside the window, rows settled) to or from a
@@ -522,6 +541,7 @@ void share_row_pairs(PlatLines* l, int y0, int y1) {
     rows[y + 1] = rows[y];
     l->permuted = true;
   }
+  l->epoch++;
 }
 
 // Whether columns x0..x1 include every column that still owes the fill.
@@ -596,6 +616,7 @@ uint8_t* plat_unshare_row(PlatLines* l, int y) {
   l->shared--;
   std::memcpy(own, l->rows[static_cast<size_t>(y)], line_width(*l));
   l->rows[static_cast<size_t>(y)] = own;
+  l->epoch++;
   return own;
 }
 

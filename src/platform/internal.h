@@ -88,6 +88,15 @@ struct PlatLines {
   bool doubled = false;
   int shared = 0;  // pairs of rows sharing a line (spare.size(), one load)
   std::vector<uint8_t*> spare;
+  // Changes whenever a row is given another line (a turn, a row unshared,
+  // pairs made, a reset).  A line of text at scale 2 is drawn as 80 glyphs
+  // over the same rows: the first finds that every pair of its rows shares
+  // a line and notes it (pairs_y, pairs_h at this epoch), and the others
+  // then write each pixel row once without looking at the pairs again.
+  uint32_t epoch = 0;
+  uint32_t pairs_epoch = 0;
+  int pairs_y = -1;
+  int pairs_h = 0;
 };
 
 struct PlatWindow {

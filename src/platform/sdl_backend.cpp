@@ -18,6 +18,7 @@
 #include <unistd.h>
 #if defined(SDL_VIDEO_DRIVER_X11)
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/keysym.h>
@@ -346,6 +347,36 @@ Display* any_x11_display() {
   for (PlatWindow* w = plat_window_list(); w; w = w->next)
     if (SdlWindow* n = native(w)) return x11_display(n->win);
   return nullptr;
+}
+
+// Whether a window manager that answers full-screen requests (one following
+// the EWMH: a window named on the root that names itself) runs on the X
+// display.  Without one SDL waits a tenth of a second for an answer that
+// never comes.  An own connection: there may be no window yet to borrow one
+// from.  When the display cannot be asked, the answer is yes.
+bool ewmh_window_manager_runs() {
+  Display* dpy = XOpenDisplay(nullptr);
+  if (!dpy) return true;
+  const Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
+  auto named = [&](Window on, Window* out) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    // A window left named by a manager that has gone is a BadWindow error,
+    // which on_x_error passes over.
+    const bool ok = XGetWindowProperty(dpy, on, check, 0, 1, False, XA_WINDOW, &type, &format,
+                                       &count, &after, &data) == Success &&
+                    type == XA_WINDOW && format == 32 && count == 1 && data;
+    if (ok) *out = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+    if (data) XFree(data);
+    return ok;
+  };
+  Window manager = None, self = None;
+  const bool runs = named(DefaultRootWindow(dpy), &manager) && named(manager, &self) &&
+                    self == manager;
+  XCloseDisplay(dpy);
+  return runs;
 }
 
 // The X key code that types what the scancode's key types now (0: none).
@@ -1010,6 +1041,18 @@ int backend_window_open(PlatWindow* w) {
   if (w->screen->own && w->borderless) {
     flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
     x = y = SDL_WINDOWPOS_UNDEFINED;
+#if defined(SDL_VIDEO_DRIVER_X11)
+    // A bare X server (a kiosk, a virtual display): no manager would make
+    // the window full screen, so it is made as one, undecorated over the
+    // whole display, without the request.
+    SDL_Rect bounds{};
+    if (strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0 && SDL_GetDisplayBounds(0, &bounds) == 0 &&
+        bounds.w == w->width && bounds.h == w->height && !ewmh_window_manager_runs()) {
+      flags &= ~static_cast<Uint32>(SDL_WINDOW_FULLSCREEN_DESKTOP);
+      x = bounds.x;
+      y = bounds.y;
+    }
+#endif
   } else if (w->borderless) {
     flags |= SDL_WINDOW_BORDERLESS;
   }

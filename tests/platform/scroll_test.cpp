@@ -508,6 +508,70 @@ TEST(Scrolls, TextAtScale2SharingRowsKeepsEveryDrawingExact) {
   plat_close_font(font);
 }
 
+TEST(Scrolls, ALineOfScale2TextGoesOnWholeAfterItsRowsArePairedAnew) {
+  // The glyphs of a line of scale-2 text after the first write each pixel
+  // row once while the rows stay paired as the first found them.  Between
+  // two glyphs of the line, something pairs the rows anew or sets a row
+  // apart; the glyphs after it must still cover every row of the line.
+  struct Breaker {
+    const char* name;
+    int line_y;  // the line's top row (odd: pairs from an odd row)
+  } breakers[] = {{"grid turned by one row", 16},      {"one row of the line filled", 16},
+                  {"rows paired from the row above", 1}, {"a scale-1 glyph in the line", 16},
+                  {"the block read", 16},                {"grid turned by three rows", 17}};
+  struct Placement {
+    int grid_x, grid_w;
+  } placements[] = {{0, 128}, {16, 128}};
+  constexpr int H = 64;
+  for (const Placement& p : placements) {
+    for (size_t b = 0; b < std::size(breakers); b++) {
+      const int GX = p.grid_x, GW = p.grid_w, W = 2 * GX + GW, y = breakers[b].line_y;
+      WindowHolder win(W, H);
+      ASSERT_NE(win.w, nullptr);
+      Model m(W, H);
+      scramble(win.w, &m);
+      std::mt19937 rng(static_cast<unsigned>(b * 7 + GX));
+      uint8_t rows[16];
+      auto glyph = [&](int x, int gy, int height, int scale, int fg, int bg) {
+        for (auto& r : rows) r = static_cast<uint8_t>(rng());
+        plat_draw_glyph(win.w, x, gy, rows, height, scale, fg, bg);
+        m.glyph(x, gy, rows, height, scale, fg, bg);
+      };
+      auto fill = [&](int pen, int x0, int y0, int x1, int y1) {
+        plat_set_apen(win.w, pen);
+        plat_rect_fill(win.w, x0, y0, x1, y1);
+        m.fill(pen, x0, y0, x1, y1);
+      };
+      auto turn = [&](int d) {  // the grid up by d rows
+        plat_clip_blit(win.w, GX, d, GX, 0, GW, H - d);
+        m.blit(GX, d, GX, 0, GW, H - d);
+      };
+      // A line cleared across the grid and begun at scale 2 (after scale-2
+      // text, as a terminal's lines are, so that the clear pairs its rows).
+      glyph(GX, y, 8, 2, 1, 2);
+      fill(20, GX, y, GX + GW - 1, y + 15);
+      glyph(GX, y, 8, 2, 1, 2);
+      glyph(GX + 16, y, 8, 2, 3, 4);
+      switch (b) {
+        case 0: turn(1); break;
+        case 1: fill(30, GX + 40, y + 3, GX + 60, y + 3); break;
+        case 2: fill(31, GX, y - 1, GX + GW - 1, y + 16); break;
+        case 3: glyph(GX + 32, y + 5, 16, 1, 5, 6); break;
+        case 4: {
+          const uint8_t* block = plat_window_pixels(win.w);
+          ASSERT_EQ(std::vector<uint8_t>(block, block + W * H), m.px) << breakers[b].name;
+          fill(21, GX, y, GX + GW - 1, y + 15);
+          break;
+        }
+        default: turn(3); break;
+      }
+      for (int cell = 3; cell < 6; cell++) glyph(GX + 16 * cell, y, 8, 2, 7 + cell, 9);
+      ASSERT_EQ(first_difference(win.w, m), "")
+          << "grid " << GX << "+" << GW << ", line at row " << y << ": " << breakers[b].name;
+    }
+  }
+}
+
 TEST(Scrolls, GlyphsAndFillsAroundAClearedLineBeforeAnythingIsRead) {
   // A line cleared (columns 100..299 of rows 16..31, wide enough to be left
   // owing) and then drawn over in one order or another; the window is read
