@@ -2,13 +2,15 @@
 // Cost of one terminal scroll in the framebuffer: a block copy of the grid one
 // text line up and a fill of the new bottom line, as the terminal does it,
 // for grids that span the window's width and for a grid centred in a wider
-// full-screen window (where the block is not whole rows).
+// full-screen window (where the block is not whole rows).  Then the cost of
+// a glyph at scales 1 to 3 in lines of text.
 //
 //   bench_platform_scroll [SECONDS_PER_CASE]   (default 0.5)
 //
 // Timed on the process CPU clock, like the throughput benchmark.
 #include <time.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -55,6 +57,41 @@ double scrolls_per_second(const Case& c, double seconds) {
   return static_cast<double>(n) / (now - start);
 }
 
+// Nanoseconds a glyph (8x16 at the scale, with its background) when a
+// screen of 80x25 cells is written as a terminal writes it: each line
+// cleared across the grid, then its 80 glyphs.
+double ns_per_glyph(int scale, double seconds) {
+  PlatWindowSpec spec;
+  spec.inner_width = 640 * scale;
+  spec.inner_height = 400 * scale;
+  PlatWindow* w = plat_open_window(spec);
+  if (!w) {
+    fprintf(stderr, "cannot open a %dx%d headless window\n", spec.inner_width, spec.inner_height);
+    exit(1);
+  }
+  uint8_t rows[256][16];
+  for (int c = 0; c < 256; c++)
+    for (int r = 0; r < 16; r++) rows[c][r] = static_cast<uint8_t>(c * 37 + r * 11);
+  const int cell_w = 8 * scale, line_h = 16 * scale;
+  long n = 0;
+  const double start = cpu_seconds();
+  double now = start;
+  while (now - start < seconds) {
+    for (int line = 0; line < 25; line++) {
+      const int y = line * line_h;
+      plat_set_apen(w, line & 7);
+      plat_rect_fill(w, 0, y, spec.inner_width - 1, y + line_h - 1);
+      for (int col = 0; col < 80; col++, n++) {
+        plat_draw_glyph(w, col * cell_w, y, rows[(n * 7) & 255], 16, scale,
+                        static_cast<int>(n & 15), static_cast<int>((n >> 4) & 7));
+      }
+    }
+    now = cpu_seconds();
+  }
+  plat_close_window(w);
+  return (now - start) * 1e9 / static_cast<double>(n);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +107,13 @@ int main(int argc, char** argv) {
   for (const Case& c : cases) {
     double rate = scrolls_per_second(c, seconds);
     printf("  %-52s %9.0f scrolls/s (%.2f us each)\n", c.what, rate, 1e6 / rate);
+  }
+  printf("text: 80x25 cells written line by line, each line cleared first\n");
+  const double one = ns_per_glyph(1, seconds);
+  for (int scale = 1; scale <= 3; scale++) {
+    const double ns = scale == 1 ? one : ns_per_glyph(scale, seconds);
+    printf("  glyph at scale %d %37.1f ns (%.2fx scale 1, %d times its pixels)\n", scale, ns,
+           ns / one, scale * scale);
   }
   return 0;
 }
