@@ -93,8 +93,8 @@ struct PlatLines {
   // over the same rows: the first finds that every pair of its rows shares
   // a line and notes it (pairs_y, pairs_h at this epoch), and the others
   // then write each pixel row once without looking at the pairs again.
-  uint32_t epoch = 0;
-  uint32_t pairs_epoch = 0;
+  uint64_t epoch = 0;
+  uint64_t pairs_epoch = 0;
   int pairs_y = -1;
   int pairs_h = 0;
 };

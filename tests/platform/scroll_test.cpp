@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/display.h"
@@ -95,6 +96,23 @@ struct WindowHolder {
   }
   ~WindowHolder() { plat_close_window(w); }
 };
+
+// A glyph of random rows and a fill, drawn into the window and the model
+// alike.
+auto drawers(PlatWindow* w, Model& m, std::mt19937& rng) {
+  auto glyph = [w, &m, &rng](int x, int y, int height, int scale, int fg, int bg) {
+    uint8_t rows[16];
+    for (auto& r : rows) r = static_cast<uint8_t>(rng());
+    plat_draw_glyph(w, x, y, rows, height, scale, fg, bg);
+    m.glyph(x, y, rows, height, scale, fg, bg);
+  };
+  auto fill = [w, &m](int pen, int x0, int y0, int x1, int y1) {
+    plat_set_apen(w, pen);
+    plat_rect_fill(w, x0, y0, x1, y1);
+    m.fill(pen, x0, y0, x1, y1);
+  };
+  return std::pair{glyph, fill};
+}
 
 TEST(Scrolls, VerticalBlitsOfWholeRowsAndOfMostOfTheWidthAccumulate) {
   // Tall enough for bands whose both sides exceed any small buffer.
@@ -251,17 +269,7 @@ TEST(Scrolls, AGridScrolledInAWiderWindowKeepsEveryOtherDrawingExact) {
   scramble(win.w, &m);
   std::mt19937 rng(1717);
   auto any = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
-  uint8_t rows[16];
-  auto glyph = [&](int x, int y, int height, int scale, int fg, int bg) {
-    for (auto& r : rows) r = static_cast<uint8_t>(rng());
-    plat_draw_glyph(win.w, x, y, rows, height, scale, fg, bg);
-    m.glyph(x, y, rows, height, scale, fg, bg);
-  };
-  auto fill = [&](int pen, int x0, int y0, int x1, int y1) {
-    plat_set_apen(win.w, pen);
-    plat_rect_fill(win.w, x0, y0, x1, y1);
-    m.fill(pen, x0, y0, x1, y1);
-  };
+  auto [glyph, fill] = drawers(win.w, m, rng);
   for (int step = 0; step < 2000; step++) {
     std::string what;
     const int op = static_cast<int>(rng() % 12);
@@ -409,17 +417,7 @@ TEST(Scrolls, TextAtScale2SharingRowsKeepsEveryDrawingExact) {
     scramble(win.w, &m);
     std::mt19937 rng(static_cast<unsigned>(2 + top + GX));
     auto any = [&](int lo, int hi) { return lo + static_cast<int>(rng() % (hi - lo + 1)); };
-    uint8_t rows[16];
-    auto glyph = [&](int x, int y, int height, int scale, int fg, int bg) {
-      for (auto& r : rows) r = static_cast<uint8_t>(rng());
-      plat_draw_glyph(win.w, x, y, rows, height, scale, fg, bg);
-      m.glyph(x, y, rows, height, scale, fg, bg);
-    };
-    auto fill = [&](int pen, int x0, int y0, int x1, int y1) {
-      plat_set_apen(win.w, pen);
-      plat_rect_fill(win.w, x0, y0, x1, y1);
-      m.fill(pen, x0, y0, x1, y1);
-    };
+    auto [glyph, fill] = drawers(win.w, m, rng);
     auto scroll = [&](int d) {  // the grid's text lines up by d rows
       plat_clip_blit(win.w, GX, top + d, GX, top, GW, bottom - top + 1 - d);
       m.blit(GX, top + d, GX, top, GW, bottom - top + 1 - d);
@@ -531,17 +529,7 @@ TEST(Scrolls, ALineOfScale2TextGoesOnWholeAfterItsRowsArePairedAnew) {
       Model m(W, H);
       scramble(win.w, &m);
       std::mt19937 rng(static_cast<unsigned>(b * 7 + GX));
-      uint8_t rows[16];
-      auto glyph = [&](int x, int gy, int height, int scale, int fg, int bg) {
-        for (auto& r : rows) r = static_cast<uint8_t>(rng());
-        plat_draw_glyph(win.w, x, gy, rows, height, scale, fg, bg);
-        m.glyph(x, gy, rows, height, scale, fg, bg);
-      };
-      auto fill = [&](int pen, int x0, int y0, int x1, int y1) {
-        plat_set_apen(win.w, pen);
-        plat_rect_fill(win.w, x0, y0, x1, y1);
-        m.fill(pen, x0, y0, x1, y1);
-      };
+      auto [glyph, fill] = drawers(win.w, m, rng);
       auto turn = [&](int d) {  // the grid up by d rows
         plat_clip_blit(win.w, GX, d, GX, 0, GW, H - d);
         m.blit(GX, d, GX, 0, GW, H - d);
