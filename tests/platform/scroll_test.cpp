@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <sstream>
 #include <string>
@@ -112,6 +113,34 @@ auto drawers(PlatWindow* w, Model& m, std::mt19937& rng) {
     m.fill(pen, x0, y0, x1, y1);
   };
   return std::pair{glyph, fill};
+}
+
+// System-font text drawn into the window.  The model takes the result from
+// a plain window (no grid or shared rows of its own) showing its picture.
+void text_both(PlatWindow* win, Model& m, PlatFont* font, int tx, int ty, bool jam1,
+               const char* text) {
+  WindowHolder plain(m.w, m.h);
+  if (!plain.w) {
+    ADD_FAILURE() << "no plain window";
+    return;
+  }
+  for (int y = 0; y < m.h; y++) {
+    for (int x = 0; x < m.w; x++) {
+      plat_set_apen(plain.w, m.at(x, y));
+      plat_rect_fill(plain.w, x, y, x, y);
+    }
+  }
+  for (PlatWindow* w : {win, plain.w}) {
+    plat_set_font(w, font);
+    plat_set_apen(w, 5);
+    plat_set_bpen(w, 3);
+    plat_set_drmd(w, jam1 ? PLAT_JAM1 : PLAT_JAM2);
+    plat_move(w, tx, ty);
+    plat_text(w, text, static_cast<int>(strlen(text)));
+  }
+  for (int y = 0; y < m.h; y++)
+    for (int x = 0; x < m.w; x++) m.at(x, y) = static_cast<uint8_t>(plat_read_pixel(plain.w, x, y));
+  plat_set_drmd(win, PLAT_JAM2);
 }
 
 TEST(Scrolls, VerticalBlitsOfWholeRowsAndOfMostOfTheWidthAccumulate) {
@@ -355,30 +384,10 @@ TEST(Scrolls, AGridScrolledInAWiderWindowKeepsEveryOtherDrawingExact) {
       m.blit(bx, sy, bx, dy, bw, bh);
       what = "other tall blit";
     } else if (op == 10) {
-      // System-font text over the grid's edges, both modes.  The model
-      // takes the result from a window without a grid of its own.
-      WindowHolder plain(W, H);
-      ASSERT_NE(plain.w, nullptr);
-      for (int y = 0; y < H; y++) {
-        for (int x = 0; x < W; x++) {
-          plat_set_apen(plain.w, m.at(x, y));
-          plat_rect_fill(plain.w, x, y, x, y);
-        }
-      }
+      // System-font text over the grid's edges, both modes.
       int tx = any(-6, W - 4), ty = any(4, H);
       bool jam1 = rng() % 2;
-      for (PlatWindow* w : {win.w, plain.w}) {
-        plat_set_font(w, font);
-        plat_set_apen(w, 5);
-        plat_set_bpen(w, 3);
-        plat_set_drmd(w, jam1 ? PLAT_JAM1 : PLAT_JAM2);
-        plat_move(w, tx, ty);
-        plat_text(w, "Wg|#", 4);
-      }
-      for (int y = 0; y < H; y++)
-        for (int x = 0; x < W; x++)
-          m.at(x, y) = static_cast<uint8_t>(plat_read_pixel(plain.w, x, y));
-      plat_set_drmd(win.w, PLAT_JAM2);
+      text_both(win.w, m, font, tx, ty, jam1, "Wg|#");
       what = "text";
     } else {
       // The whole block, and a PNG, read right after a line was written.
@@ -465,27 +474,9 @@ TEST(Scrolls, TextAtScale2SharingRowsKeepsEveryDrawingExact) {
         glyph(any(-10, W), any(-20, H), any(1, 16), any(1, 3), 10, rng() % 2 ? 11 : -1);
         what = "any glyph";
       } else if (op == 13) {
-        // System-font text: the model takes it from a plain window.
-        WindowHolder plain(W, H);
-        ASSERT_NE(plain.w, nullptr);
-        for (int y = 0; y < H; y++) {
-          for (int x = 0; x < W; x++) {
-            plat_set_apen(plain.w, m.at(x, y));
-            plat_rect_fill(plain.w, x, y, x, y);
-          }
-        }
+        // System-font text.
         const int tx = any(0, W - 8), ty = any(top + 4, bottom);
-        for (PlatWindow* w : {win.w, plain.w}) {
-          plat_set_font(w, font);
-          plat_set_apen(w, 5);
-          plat_set_bpen(w, 3);
-          plat_set_drmd(w, PLAT_JAM2);
-          plat_move(w, tx, ty);
-          plat_text(w, "Wg|", 3);
-        }
-        for (int y = 0; y < H; y++)
-          for (int x = 0; x < W; x++)
-            m.at(x, y) = static_cast<uint8_t>(plat_read_pixel(plain.w, x, y));
+        text_both(win.w, m, font, tx, ty, false, "Wg|");
         what = "text";
       } else if (op == 14) {
         const uint8_t* block = plat_window_pixels(win.w);
