@@ -3,7 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-FUZZ_SECONDS ?= 8
+FUZZ_SECONDS ?= 6
 CMAKE_GEN  := -G Ninja
 # Every build make runs treats warnings as errors; a plain cmake configure
 # (what a packager runs) does not.
@@ -56,6 +56,7 @@ test-fuzz: deps
 	@JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz-all.sh $(FUZZ_BUILD)
 
 bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target benches
 	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 clean:

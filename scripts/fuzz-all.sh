@@ -3,7 +3,7 @@
 # time; a target that finds a crash fails the run and shows its log.
 set -euo pipefail
 dir=${1:?usage: fuzz-all.sh FUZZ_BUILD_DIR}
-seconds=${FUZZ_SECONDS:-8}
+seconds=${FUZZ_SECONDS:-6}
 jobs=${JOBS:-2}
 
 one() {
