@@ -112,13 +112,25 @@ check_idle() {  # what
     [ $((t1 - t0)) -le 1 ] && break
     t0=$t1
   done
-  t0=$(cpu_ticks)
-  sleep "$idle_seconds"
-  t1=$(cpu_ticks)
-  local pct
-  pct=$(awk -v t=$((t1 - t0)) -v hz="$hz" -v s="$idle_seconds" 'BEGIN { printf "%.2f", 100 * t / hz / s }')
-  echo "idle CPU $1: $((t1 - t0)) ticks of 1/$hz s in $idle_seconds s ($pct% of a core)"
-  awk -v p="$pct" 'BEGIN { exit !(p < 1) }' || fail "$1: idle CPU $pct% is not under 1%"
+  # A session that stays busy fails both of two periods.  One period alone
+  # has read high while other tests loaded the machine (2.6% and 3.2%, where
+  # the same check reads 0.3-0.7% by itself), so a second is measured then.
+  # Each period's ticks are shown second by second.
+  local attempt pct ticks per
+  for attempt in 1 2; do
+    ticks=0 per=""
+    for _ in $(seq "$idle_seconds"); do
+      t0=$(cpu_ticks)
+      sleep 1
+      t1=$(cpu_ticks)
+      ticks=$((ticks + t1 - t0))
+      per="$per $((t1 - t0))"
+    done
+    pct=$(awk -v t="$ticks" -v hz="$hz" -v s="$idle_seconds" 'BEGIN { printf "%.2f", 100 * t / hz / s }')
+    echo "idle CPU $1: $ticks ticks of 1/$hz s in $idle_seconds s ($pct% of a core; by second:$per)"
+    awk -v p="$pct" 'BEGIN { exit !(p < 1) }' && return 0
+  done
+  fail "$1: idle CPU $pct% is not under 1% in two periods of $idle_seconds s"
 }
 # A few seconds of typing, every line echoed by the board and the screen
 # scrolling when it is full.
