@@ -292,6 +292,12 @@ PlatScreen* plat_desktop_screen_record();
 // window for a full present) once its time has passed.
 bool plat_window_flash_showing(PlatWindow* window, uint32_t now);
 
+// ---------------------------------------- between the display files only --
+
+// A pen times this: the pen in every byte of a 64-bit word, eight pixels in
+// one store.
+inline constexpr uint64_t kPlatEveryByte = 0x0101010101010101ULL;
+
 // -------------------------------------------- the backend (one per link) --
 
 // False when no display can be reached; otherwise the desktop's size.
