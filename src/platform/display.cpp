@@ -1,12 +1,9 @@
 // Backend-independent half of the display services: screens with their colour
 // maps and shared pens, windows with pen framebuffers, the drawing operations
 // (text from bitmap glyphs is display_glyphs.cpp) and the per-window event
-// queues.  The backend (SDL or headless) only shows framebuffers and produces
-// input; everything that decides pixels is here, so both backends draw
-// identically.
-#include <poll.h>
-#include <time.h>
-
+// queues; when windows are shown is display_present.cpp.  The backend (SDL or
+// headless) only shows framebuffers and produces input; everything that
+// decides pixels is in these files, so both backends draw identically.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +13,8 @@
 #include "platform/internal.h"
 #include "platform/png.h"
 #include "util/text.h"
+
+PlatWindow* g_windows = nullptr;
 
 namespace {
 
@@ -36,7 +35,6 @@ constexpr int kOwedFillMinWidth = 64;
 constexpr int kOwedFillTakeMaxRows = 128;
 
 PlatScreen* g_desktop = nullptr;
-PlatWindow* g_windows = nullptr;
 
 void init_colour_map(PlatScreen* s) {
   s->rgb.fill(0);
@@ -53,41 +51,6 @@ void init_colour_map(PlatScreen* s) {
 uint32_t top8(uint32_t component) {
   return component >> 24;
 }
-
-// Milliseconds on the real monotonic clock (not clock_ms(), which tests may
-// freeze): the pace of presents and event pumps.
-uint32_t real_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
-                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
-}
-
-// Shows the window's drawing.  Without force at most once per display
-// refresh: a flood of text polls for input every few bytes, and converting
-// the picture more often than the display shows it buys nothing.  A failed
-// present also waits a refresh before the next try, and keeps the window's
-// dirty state for it.
-void present_window(PlatWindow* w, bool force, uint32_t now) {
-  const bool flash_ended = w->flashing && !plat_window_flash_showing(w, clock_ms());
-  if (!w->dirty && !flash_ended) return;
-  if (!force && w->presented && now - w->last_present_ms < backend_frame_ms()) return;
-  w->presented = true;
-  w->last_present_ms = now;
-  plat_settle_fills(w);
-  if (backend_present(w)) {
-    w->dirty = false;
-    w->dirty_x1 = w->dirty_y1 = -1;
-  }
-}
-
-void present_all(bool force, uint32_t now) {
-  for (PlatWindow* w = g_windows; w; w = w->next) present_window(w, force, now);
-}
-
-// The last time plat_get_event pumped the backend's input.
-uint32_t g_last_pump_ms = 0;
-bool g_pumped = false;
 
 size_t line_width(const PlatLines& l) {
   return static_cast<size_t>(l.x1 - l.x0);
@@ -361,10 +324,6 @@ void fill_owed_columns(PlatLines* l, int x0, int x1) {
 
 // ------------------------------------------------------------ internals --
 
-PlatWindow* plat_window_list() {
-  return g_windows;
-}
-
 void plat_make_owed_copy(PlatLines* l) {
   const int n = l->pending_rows;
   const size_t stride = line_width(*l);
@@ -384,11 +343,6 @@ uint8_t* plat_unshare_row(PlatLines* l, int y) {
   l->rows[static_cast<size_t>(y)] = own;
   l->epoch++;
   return own;
-}
-
-void plat_settle_lines(PlatLines* l) {
-  if (l->pending_rows) plat_make_owed_copy(l);
-  if (l->fill_owed) plat_pay_fill(l);
 }
 
 void plat_pay_fill(PlatLines* l) {
@@ -424,16 +378,6 @@ bool plat_take_fill_columns(PlatLines* l, int x0, int x1, bool covered) {
   return true;
 }
 
-void plat_settle_all_rows(PlatWindow* window) {
-  plat_settle_lines(&window->lines);
-  plat_settle_lines(&window->band);
-}
-
-void plat_settle_fills(PlatWindow* window) {
-  if (window->lines.fill_owed) plat_pay_fill(&window->lines);
-  if (window->band.fill_owed) plat_pay_fill(&window->band);
-}
-
 void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen) {
   while (x0 <= x1) {
     int end;
@@ -463,14 +407,6 @@ bool plat_queue_empty(PlatWindow* window) {
   return window->queue.empty();
 }
 
-void plat_mark_all_dirty(PlatWindow* window) {
-  if (!window) return;
-  window->dirty = true;
-  window->dirty_x0 = window->dirty_y0 = 0;
-  window->dirty_x1 = window->width - 1;
-  window->dirty_y1 = window->height - 1;
-}
-
 void plat_mark_screen_dirty(PlatScreen* screen) {
   for (PlatWindow* w = g_windows; w; w = w->next) {
     if (w->screen == screen) plat_mark_all_dirty(w);
@@ -490,15 +426,6 @@ PlatScreen* plat_desktop_screen_record() {
   g_desktop->height = height;
   g_desktop->depth = depth;
   return g_desktop;
-}
-
-bool plat_window_flash_showing(PlatWindow* window, uint32_t now) {
-  if (!window->flashing) return false;
-  if (static_cast<int32_t>(now - window->flash_until_ms) >= 0) {
-    window->flashing = false;
-    plat_mark_all_dirty(window);
-  }
-  return window->flashing;
 }
 
 // -------------------------------------------------------------- screens --
@@ -901,66 +828,6 @@ void plat_watch_rect(PlatWindow* window, int x0, int y0, int x1, int y1) {
 
 bool plat_watch_intact(const PlatWindow* window) {
   return window && window->watch_intact;
-}
-
-// ---------------------------------------------------------------- input --
-
-int plat_get_event(PlatWindow* window, PlatEvent* out) {
-  if (!window || !out) return 0;
-  // Callers poll after every few received bytes: one reading of the clock
-  // paces both the presents and the pumps, and asking the desktop for
-  // input more than once a millisecond buys nothing.
-  const uint32_t now = real_ms();
-  present_all(false, now);
-  if (!g_pumped || now != g_last_pump_ms) {
-    g_pumped = true;
-    g_last_pump_ms = now;
-    backend_pump();
-  }
-  std::lock_guard<std::mutex> lock(window->queue_lock);
-  if (window->queue.empty()) return 0;
-  *out = window->queue.front();
-  window->queue.pop_front();
-  return 1;
-}
-
-int plat_wait_event(PlatWindow* window, int timeout_ms) {
-  if (!window) return 0;
-  present_all(true, real_ms());
-  backend_pump();
-  if (!plat_queue_empty(window)) return 1;
-  backend_wait(window, timeout_ms);
-  return plat_queue_empty(window) ? 0 : 1;
-}
-
-namespace {
-
-bool fd_readable(int fd) {
-  if (fd < 0) return false;
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, 0) > 0;
-}
-
-int wait_ready(PlatWindow* window, int fd) {
-  int ready = 0;
-  if (window && !plat_queue_empty(window)) ready |= PLAT_WAIT_EVENT;
-  if (fd_readable(fd)) ready |= PLAT_WAIT_FD;
-  return ready;
-}
-
-}  // namespace
-
-int plat_wait_event_or_fd(PlatWindow* window, int fd, int timeout_ms) {
-  present_all(true, real_ms());
-  backend_pump();
-  int ready = wait_ready(window, fd);
-  if (ready || timeout_ms <= 0) return ready;
-  backend_wait_fd(window, fd, timeout_ms);
-  return wait_ready(window, fd);
-}
-
-void plat_present_all() {
-  present_all(true, real_ms());
 }
 
 // ------------------------------------------------------- headless extras --

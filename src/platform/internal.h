@@ -1,6 +1,7 @@
-// The records behind PlatScreen and PlatWindow and the hooks between the
-// backend-independent display code and the backend linked into the program.
-// Only src/platform includes this header.
+// The records behind PlatScreen and PlatWindow, the hooks between the
+// backend-independent display code and the backend linked into the program,
+// and what the display files (display*.cpp) share among themselves.  Only
+// src/platform includes this header.
 #pragma once
 #include <algorithm>
 #include <array>
@@ -202,19 +203,43 @@ inline void plat_add_dirty(PlatWindow* w, int x0, int y0, int x1, int y1) {
   if (y1 > w->dirty_y1) w->dirty_y1 = y1;
 }
 
-// --------------------------------------------- display.cpp, for backends --
+// Marks the whole window for presenting (expose, palette change); no pixel
+// changes, so a watched rectangle stays intact.
+inline void plat_mark_all_dirty(PlatWindow* window) {
+  if (!window) return;
+  window->dirty = true;
+  window->dirty_x0 = window->dirty_y0 = 0;
+  window->dirty_x1 = window->width - 1;
+  window->dirty_y1 = window->height - 1;
+}
 
+// --------------------------------------- the display files, for backends --
+// In display.cpp unless another file is named.
+
+// Every open window, newest first (display.cpp opens and closes them).
+extern PlatWindow* g_windows;
 // The first open window (walk with ->next).
-PlatWindow* plat_window_list();
+inline PlatWindow* plat_window_list() {
+  return g_windows;
+}
 // What a set of lines owes (see PlatLines): the copy a scroll left, alone;
 // the fill left owing, whole; both, in one set or in both of the window;
 // the fills alone (for presenting, where reading through plat_shown_span
 // covers the copy).
 void plat_make_owed_copy(PlatLines* lines);
 void plat_pay_fill(PlatLines* lines);
-void plat_settle_lines(PlatLines* lines);
-void plat_settle_all_rows(PlatWindow* window);
-void plat_settle_fills(PlatWindow* window);
+inline void plat_settle_lines(PlatLines* l) {
+  if (l->pending_rows) plat_make_owed_copy(l);
+  if (l->fill_owed) plat_pay_fill(l);
+}
+inline void plat_settle_all_rows(PlatWindow* window) {
+  plat_settle_lines(&window->lines);
+  plat_settle_lines(&window->band);
+}
+inline void plat_settle_fills(PlatWindow* window) {
+  if (window->lines.fill_owed) plat_pay_fill(&window->lines);
+  if (window->band.fill_owed) plat_pay_fill(&window->band);
+}
 // Drawing in columns x0..x1 of the owed fill's rows: when those columns lie
 // next to the ones taken before (or are the first), they are taken over,
 // made in the fill's pen first unless covered (the drawing sets every pixel
@@ -281,15 +306,12 @@ void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen);
 // queue is bounded, so an unread window cannot grow without limit).
 void plat_queue_event(PlatWindow* window, const PlatEvent& event);
 bool plat_queue_empty(PlatWindow* window);
-// Marks the whole window for presenting (expose, palette change); no pixel
-// changes, so a watched rectangle stays intact.
-void plat_mark_all_dirty(PlatWindow* window);
 // Marks every window of the screen (after a colour map change).
 void plat_mark_screen_dirty(PlatScreen* screen);
 // The desktop screen record, created on first use; null when no display.
 PlatScreen* plat_desktop_screen_record();
 // Whether the beep flash is showing at time now; turns it off (and marks the
-// window for a full present) once its time has passed.
+// window for a full present) once its time has passed.  display_present.cpp.
 bool plat_window_flash_showing(PlatWindow* window, uint32_t now);
 
 // ---------------------------------------- between the display files only --
