@@ -1,9 +1,10 @@
 // Backend-independent half of the display services: screens with their colour
 // maps and shared pens, windows with pen framebuffers, the drawing operations
 // (text from bitmap glyphs is display_glyphs.cpp) and the per-window event
-// queues; when windows are shown is display_present.cpp.  The backend (SDL or
-// headless) only shows framebuffers and produces input; everything that
-// decides pixels is in these files, so both backends draw identically.
+// queues; when windows are shown is display_present.cpp, and the framebuffer's
+// sets of lines display_lines.cpp.  The backend (SDL or headless) only shows
+// framebuffers and produces input; everything that decides pixels is in these
+// files, so both backends draw identically.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -30,9 +31,6 @@ constexpr uint32_t kBeepFlashMs = 100;
 // Fills at least this wide are left owing (see PlatLines::fill_owed): a
 // line of text cells, not a cursor bar or a glyph's run.
 constexpr int kOwedFillMinWidth = 64;
-// Drawing over part of an owed fill makes it in just those columns while it
-// is at most this tall (a line of text at any scale), else whole.
-constexpr int kOwedFillTakeMaxRows = 128;
 
 PlatScreen* g_desktop = nullptr;
 
@@ -50,156 +48,6 @@ void init_colour_map(PlatScreen* s) {
 
 uint32_t top8(uint32_t component) {
   return component >> 24;
-}
-
-size_t line_width(const PlatLines& l) {
-  return static_cast<size_t>(l.x1 - l.x0);
-}
-
-// Points every row at its own line of the block, in order.
-void reset_rows(PlatLines* l, int height) {
-  const size_t stride = line_width(*l);
-  uint8_t* base = l->pixels.get();
-  for (int y = 0; y < height; y++) l->rows[static_cast<size_t>(y)] = base + y * stride;
-  l->epoch++;
-  l->height = height;
-  l->permuted = false;
-  l->pending_rows = 0;
-  l->spare.clear();
-  l->shared = 0;
-}
-
-// Lines for columns x0 .. x1-1 of height rows, in block order; their pixels
-// are pen 0 when zero is set, else left as they come.
-void make_lines(PlatLines* l, int x0, int x1, int height, bool zero) {
-  l->x0 = x0;
-  l->x1 = x1;
-  const size_t n = line_width(*l) * static_cast<size_t>(height);
-  l->pixels = zero ? std::make_unique<uint8_t[]>(n) : std::make_unique_for_overwrite<uint8_t[]>(n);
-  l->rows = std::make_unique<uint8_t*[]>(static_cast<size_t>(height));
-  reset_rows(l, height);
-}
-
-void drop_lines(PlatLines* l) {
-  l->pixels.reset();
-  l->rows.reset();
-  l->epoch++;
-  l->x0 = l->x1 = 0;
-  l->height = 0;
-  l->permuted = false;
-  l->pending_rows = 0;
-  l->spare.clear();
-  l->shared = 0;
-}
-
-bool has_band(const PlatWindow* w) {
-  return w->band.x1 > w->band.x0;
-}
-
-// Gives the band's pixels back to the window's lines and forgets the band.
-void dissolve_band(PlatWindow* w) {
-  if (!has_band(w)) return;
-  plat_settle_all_rows(w);
-  plat_unshare_rows(&w->lines, 0, w->height - 1);
-  const size_t bw = line_width(w->band);
-  for (int y = 0; y < w->height; y++) {
-    std::memcpy(w->lines.rows[static_cast<size_t>(y)] + w->band.x0,
-                w->band.rows[static_cast<size_t>(y)], bw);
-  }
-  drop_lines(&w->band);
-}
-
-// Gives columns x0 .. x1-1 lines of their own (one copy of their pixels), so
-// that from now on a block copy of just those columns straight up or down
-// turns the band's row table and moves no pixels.
-void make_band(PlatWindow* w, int x0, int x1) {
-  dissolve_band(w);
-  plat_settle_all_rows(w);
-  make_lines(&w->band, x0, x1, w->height, false);
-  const size_t bw = line_width(w->band);
-  for (int y = 0; y < w->height; y++) {
-    std::memcpy(w->band.rows[static_cast<size_t>(y)], w->lines.rows[static_cast<size_t>(y)] + x0,
-                bw);
-  }
-}
-
-// Brings the window's framebuffer back into one row-major block, for
-// readers that want it so: the band goes back into the lines, and the lines
-// back into block order.
-void flatten(PlatWindow* w) {
-  dissolve_band(w);
-  plat_settle_all_rows(w);
-  PlatLines& l = w->lines;
-  if (!l.permuted) return;
-  const size_t stride = line_width(l);
-  auto block = std::make_unique_for_overwrite<uint8_t[]>(stride * static_cast<size_t>(w->height));
-  for (int y = 0; y < w->height; y++)
-    std::memcpy(block.get() + y * stride, l.rows[static_cast<size_t>(y)], stride);
-  l.pixels = std::move(block);
-  reset_rows(&l, w->height);
-}
-
-// Turns the table entries first .. last-1 so that the one at middle comes
-// first.  A scroll turns the band by a few text rows: the shorter side goes
-// through a small buffer and the rest is one move, far cheaper than the
-// element-by-element swapping of a general rotation.
-void rotate_rows(uint8_t** first, uint8_t** middle, uint8_t** last) {
-  constexpr ptrdiff_t kBuffer = 256;
-  uint8_t* keep[kBuffer];
-  const ptrdiff_t head = middle - first, tail = last - middle;
-  if (head <= kBuffer) {
-    std::copy(first, middle, keep);
-    std::memmove(first, middle, static_cast<size_t>(tail) * sizeof *first);
-    std::copy(keep, keep + head, first + tail);
-  } else if (tail <= kBuffer) {
-    std::copy(middle, last, keep);
-    std::memmove(first + tail, first, static_cast<size_t>(head) * sizeof *first);
-    std::copy(keep, keep + tail, first);
-  } else {
-    std::rotate(first, middle, last);
-  }
-}
-
-// A block copy of h whole lines of one set from row y0 to row y1 (both
-// ranges inside the window, no copy owed).  Where source and destination
-// overlap, the destination rows take over the source rows' lines by
-// rotating the table; then only the |y1 - y0| source rows that the
-// destination does not cover need their old pixels back, and that copy is
-// left owing (see PlatLines::pending_rows).  A scroll thus moves no pixels
-// at all when the new line is cleared next.
-void blit_whole_lines(PlatLines* l, int y0, int y1, int h) {
-  const int d = std::abs(y1 - y0);
-  if (d == 0) return;
-  const size_t stride = line_width(*l);
-  uint8_t** rows = l->rows.get();
-  if (d >= h) {
-    // Apart: every destination row is a copy of a row that stays.
-    plat_unshare_rows(l, y1, y1 + h - 1);
-    for (int r = 0; r < h; r++) std::memcpy(rows[y1 + r], rows[y0 + r], stride);
-    return;
-  }
-  // Rows that share a line stay neighbours only if no cut of the turn
-  // falls between them.
-  const int top = std::min(y0, y1), bottom = std::max(y0, y1) + h;
-  plat_split_rows(l, top);
-  plat_split_rows(l, y1 < y0 ? y0 : y0 + h);
-  plat_split_rows(l, bottom);
-  if (y1 < y0) {
-    // Up: the band y1 .. y0+h-1 turns by d; its last d rows (source rows
-    // left uncovered) are owed the pixels now held d rows above them.
-    rotate_rows(rows + y1, rows + y0, rows + y0 + h);
-    l->pending_to = y1 + h;
-    l->pending_from = y1 + h - d;
-  } else {
-    // Down: the band y0 .. y1+h-1 turns the other way; its first d rows
-    // are owed the pixels now held d rows below them.
-    rotate_rows(rows + y0, rows + y0 + h, rows + y1 + h);
-    l->pending_to = y0;
-    l->pending_from = y0 + d;
-  }
-  l->pending_rows = d;
-  l->permuted = true;
-  l->epoch++;
 }
 
 // Pixels x .. x+n-1 of row y (inside the window, rows settled) to or from a
@@ -233,7 +81,7 @@ void blit_rows(PlatWindow* w, int x0, int y0, int x1, int y1, int bw, int bh) {
   const auto n = static_cast<size_t>(bw);
   plat_unshare_rows(&w->lines, y1, y1 + bh - 1);
   plat_unshare_rows(&w->band, y1, y1 + bh - 1);
-  if (!has_band(w)) {
+  if (!plat_has_band(w)) {
     uint8_t** rows = w->lines.rows.get();
     if (y1 > y0) {
       for (int r = bh - 1; r >= 0; r--) std::memmove(rows[y1 + r] + x1, rows[y0 + r] + x0, n);
@@ -255,36 +103,11 @@ void blit_rows(PlatWindow* w, int x0, int y0, int x1, int y1, int bw, int bh) {
   }
 }
 
-// Fills columns col .. col+n-1 (relative to the set) of rows y0..y1.  The
-// usual cell widths (scale 1 and 2) take one or two stores per row.  A line
-// two rows share is filled once.
-void fill_lines(PlatLines* l, size_t col, size_t n, int y0, int y1, uint8_t pen) {
-  const uint64_t v = pen * kPlatEveryByte;
-  uint8_t* const* line = l->rows.get();
-  if (l->shared) {
-    plat_split_rows(l, y0);
-    plat_split_rows(l, y1 + 1);
-    for (int y = y0; y <= y1; y++) {
-      if (y == y0 || line[y] != line[y - 1]) std::memset(line[y] + col, pen, n);
-    }
-    return;
-  }
-  if (n == 8) {
-    for (int y = y0; y <= y1; y++) std::memcpy(line[y] + col, &v, 8);
-  } else if (n == 16) {
-    for (int y = y0; y <= y1; y++) {
-      std::memcpy(line[y] + col, &v, 8);
-      std::memcpy(line[y] + col + 8, &v, 8);
-    }
-  } else {
-    for (int y = y0; y <= y1; y++) std::memset(line[y] + col, pen, n);
-  }
-}
-
 // Rows y0..y1 of the lines are about to be filled across their whole width
 // (then drawn only with doubled rows, usually): each pair of them, from y0
 // on, takes one line, and the other goes to the spare ones.  What the rows
-// showed before does not matter.
+// showed before does not matter.  Beside its one caller, the fill of a new
+// line of text, so that it is inlined there.
 void share_row_pairs(PlatLines* l, int y0, int y1) {
   plat_split_rows(l, y0);
   plat_split_rows(l, y1 + 1);
@@ -313,70 +136,9 @@ bool covers_owed_columns(const PlatLines* l, int x0, int x1) {
   return first > last || (x0 <= first && x1 >= last);
 }
 
-// Makes the owed fill of the lines in columns x0..x1 (of the window).
-void fill_owed_columns(PlatLines* l, int x0, int x1) {
-  if (x1 < x0) return;
-  fill_lines(l, static_cast<size_t>(x0 - l->x0), static_cast<size_t>(x1 - x0 + 1), l->fill_y0,
-             l->fill_y1, l->fill_pen);
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ internals --
-
-void plat_make_owed_copy(PlatLines* l) {
-  const int n = l->pending_rows;
-  const size_t stride = line_width(*l);
-  plat_unshare_rows(l, l->pending_to, l->pending_to + n - 1);
-  for (int j = 0; j < n; j++) {
-    std::memcpy(l->rows[static_cast<size_t>(l->pending_to + j)],
-                l->rows[static_cast<size_t>(l->pending_from + j)], stride);
-  }
-  l->pending_rows = 0;
-}
-
-uint8_t* plat_unshare_row(PlatLines* l, int y) {
-  uint8_t* own = l->spare.back();
-  l->spare.pop_back();
-  l->shared--;
-  std::memcpy(own, l->rows[static_cast<size_t>(y)], line_width(*l));
-  l->rows[static_cast<size_t>(y)] = own;
-  l->epoch++;
-  return own;
-}
-
-void plat_pay_fill(PlatLines* l) {
-  l->fill_owed = false;
-  if (l->done_x0 == l->done_x1) {
-    fill_owed_columns(l, l->fill_x0, l->fill_x1);
-  } else {
-    fill_owed_columns(l, l->fill_x0, std::min(l->done_x0 - 1, l->fill_x1));
-    fill_owed_columns(l, std::max(l->done_x1, l->fill_x0), l->fill_x1);
-  }
-}
-
-bool plat_take_fill_columns(PlatLines* l, int x0, int x1, bool covered) {
-  x0 = std::max(x0, l->fill_x0);
-  x1 = std::min(x1, l->fill_x1);
-  if (x1 < x0) return true;  // none of the fill's columns
-  const bool none = l->done_x0 == l->done_x1;
-  if (!none && (x1 + 1 < l->done_x0 || x0 > l->done_x1)) return false;
-  // Making a tall fill (a cleared screen) strip by strip under a line of
-  // text would cost more than making it whole.
-  if (!covered && l->fill_y1 - l->fill_y0 >= kOwedFillTakeMaxRows) return false;
-  if (!covered) {
-    if (none) {
-      fill_owed_columns(l, x0, x1);
-    } else {
-      fill_owed_columns(l, x0, std::min(x1, l->done_x0 - 1));
-      fill_owed_columns(l, std::max(x0, l->done_x1), x1);
-    }
-  }
-  l->done_x0 = none ? x0 : std::min(x0, l->done_x0);
-  l->done_x1 = none ? x1 + 1 : std::max(x1 + 1, l->done_x1);
-  if (l->done_x0 <= l->fill_x0 && l->done_x1 > l->fill_x1) l->fill_owed = false;
-  return true;
-}
 
 void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen) {
   while (x0 <= x1) {
@@ -604,7 +366,7 @@ PlatWindow* plat_open_window(const PlatWindowSpec& spec) {
   w->height = spec.inner_height;
   w->borderless = spec.borderless;
   safe_copy(w->title, sizeof w->title, spec.title);
-  make_lines(&w->lines, 0, w->width, w->height, true);  // pen 0
+  plat_make_lines(&w->lines, 0, w->width, w->height, true);  // pen 0
   if (backend_window_open(w) != 0) {
     delete w;
     return nullptr;
@@ -746,8 +508,8 @@ void plat_rect_fill(PlatWindow* window, int x0, int y0, int x1, int y1) {
       l->done_x0 = l->done_x1 = 0;
     } else {
       plat_settle_span(l, sx, ex, y0, y1, true);
-      fill_lines(l, static_cast<size_t>(sx - l->x0), static_cast<size_t>(ex - sx + 1), y0, y1,
-                 window->apen);
+      plat_fill_lines(l, static_cast<size_t>(sx - l->x0), static_cast<size_t>(ex - sx + 1), y0, y1,
+                      window->apen);
     }
     sx = ex + 1;
   }
@@ -788,19 +550,19 @@ void plat_clip_blit(PlatWindow* window, int sx, int sy, int dx, int dy, int widt
   const int iw = static_cast<int>(w), ih = static_cast<int>(h);
   if (w == window->width) {
     // Whole rows (x0 and x1 are then 0): a scroll of the window or of a band.
-    dissolve_band(window);
-    blit_whole_lines(&window->lines, iy0, iy1, ih);
+    plat_dissolve_band(window);
+    plat_blit_whole_lines(&window->lines, iy0, iy1, ih);
   } else if (straight && ix0 == window->band.x0 && ix0 + iw == window->band.x1) {
     // The band's columns: a scroll of the grid that has them.
-    blit_whole_lines(&window->band, iy0, iy1, ih);
+    plat_blit_whole_lines(&window->band, iy0, iy1, ih);
   } else if (straight && d < h && 4 * h >= window->height) {
     // A tall block of columns (a quarter of the window's height or more)
     // moved straight up or down over itself, as a grid centred on a wider
     // full screen scrolls: from now on its columns have lines of their own
     // (one copy of them), and this scroll and the next cost no more than
     // those of a grid as wide as its window.  Smaller blocks are copied.
-    make_band(window, ix0, ix0 + iw);
-    blit_whole_lines(&window->band, iy0, iy1, ih);
+    plat_make_band(window, ix0, ix0 + iw);
+    plat_blit_whole_lines(&window->band, iy0, iy1, ih);
   } else {
     blit_rows(window, ix0, iy0, static_cast<int>(x1), iy1, iw, ih);
   }
@@ -840,7 +602,7 @@ const uint8_t* plat_window_pixels(const PlatWindow* window) {
   if (!window) return nullptr;
   // Reordering the lines changes no pixel of the window, only where they
   // are kept; every window is created non-const, so the cast is sound.
-  flatten(const_cast<PlatWindow*>(window));
+  plat_flatten(const_cast<PlatWindow*>(window));
   return window->lines.pixels.get();
 }
 

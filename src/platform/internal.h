@@ -225,7 +225,7 @@ inline PlatWindow* plat_window_list() {
 // What a set of lines owes (see PlatLines): the copy a scroll left, alone;
 // the fill left owing, whole; both, in one set or in both of the window;
 // the fills alone (for presenting, where reading through plat_shown_span
-// covers the copy).
+// covers the copy).  display_lines.cpp.
 void plat_make_owed_copy(PlatLines* lines);
 void plat_pay_fill(PlatLines* lines);
 inline void plat_settle_lines(PlatLines* l) {
@@ -315,10 +315,47 @@ PlatScreen* plat_desktop_screen_record();
 bool plat_window_flash_showing(PlatWindow* window, uint32_t now);
 
 // ---------------------------------------- between the display files only --
+// display_lines.cpp keeps the sets of lines; the drawing files and
+// display.cpp call in for what is rare or large.  What a glyph, a fill or a
+// scroll asks every time is inline (above, and the band test here), so that
+// those paths make no call for it.
 
 // A pen times this: the pen in every byte of a 64-bit word, eight pixels in
 // one store.
 inline constexpr uint64_t kPlatEveryByte = 0x0101010101010101ULL;
+// Lines for columns x0 .. x1-1 of height rows, in block order; their pixels
+// are pen 0 when zero is set, else left as they come.
+void plat_make_lines(PlatLines* lines, int x0, int x1, int height, bool zero);
+inline bool plat_has_band(const PlatWindow* w) {
+  return w->band.x1 > w->band.x0;
+}
+// Gives the band's pixels back to the window's lines and forgets the band.
+// The test is inline: every scroll of whole rows asks it, and there is
+// seldom a band.
+void plat_merge_band(PlatWindow* window);  // there is a band
+inline void plat_dissolve_band(PlatWindow* w) {
+  if (plat_has_band(w)) plat_merge_band(w);
+}
+// Gives columns x0 .. x1-1 lines of their own (one copy of their pixels), so
+// that from now on a block copy of just those columns straight up or down
+// turns the band's row table and moves no pixels.
+void plat_make_band(PlatWindow* window, int x0, int x1);
+// Brings the window's framebuffer back into one row-major block, for
+// readers that want it so: the band goes back into the lines, and the lines
+// back into block order.
+void plat_flatten(PlatWindow* window);
+// A block copy of h whole lines of one set from row y0 to row y1 (both
+// ranges inside the window, no copy owed).  Where source and destination
+// overlap, the destination rows take over the source rows' lines by
+// rotating the table; then only the |y1 - y0| source rows that the
+// destination does not cover need their old pixels back, and that copy is
+// left owing (see PlatLines::pending_rows).  A scroll thus moves no pixels
+// at all when the new line is cleared next.
+void plat_blit_whole_lines(PlatLines* lines, int y0, int y1, int h);
+// Fills columns col .. col+n-1 (relative to the set) of rows y0..y1.  The
+// usual cell widths (scale 1 and 2) take one or two stores per row.  A line
+// two rows share is filled once.
+void plat_fill_lines(PlatLines* lines, size_t col, size_t n, int y0, int y1, uint8_t pen);
 
 // -------------------------------------------- the backend (one per link) --
 
