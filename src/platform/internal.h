@@ -301,6 +301,7 @@ inline void plat_settle_rows(PlatWindow* w, int y0, int y1) {
   plat_unshare_rows(&w->band, y0, y1);
 }
 // Fills pixels x0..x1 of row y (inside the window, row settled) in a pen.
+// display_draw.cpp.
 void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen);
 // Appends an event to the window's queue (mouse moves are coalesced and the
 // queue is bounded, so an unread window cannot grow without limit).
