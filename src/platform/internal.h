@@ -1,6 +1,7 @@
-// The records behind PlatScreen and PlatWindow and the hooks between the
-// backend-independent display code and the backend linked into the program.
-// Only src/platform includes this header.
+// The records behind PlatScreen and PlatWindow, the hooks between the
+// backend-independent display code and the backend linked into the program,
+// and what the display files (display*.cpp) share among themselves.  Only
+// src/platform includes this header.
 #pragma once
 #include <algorithm>
 #include <array>
@@ -202,19 +203,43 @@ inline void plat_add_dirty(PlatWindow* w, int x0, int y0, int x1, int y1) {
   if (y1 > w->dirty_y1) w->dirty_y1 = y1;
 }
 
-// --------------------------------------------- display.cpp, for backends --
+// Marks the whole window for presenting (expose, palette change); no pixel
+// changes, so a watched rectangle stays intact.
+inline void plat_mark_all_dirty(PlatWindow* window) {
+  if (!window) return;
+  window->dirty = true;
+  window->dirty_x0 = window->dirty_y0 = 0;
+  window->dirty_x1 = window->width - 1;
+  window->dirty_y1 = window->height - 1;
+}
 
+// --------------------------------------- the display files, for backends --
+// In display.cpp unless another file is named.
+
+// Every open window, newest first (display.cpp opens and closes them).
+extern PlatWindow* g_windows;
 // The first open window (walk with ->next).
-PlatWindow* plat_window_list();
+inline PlatWindow* plat_window_list() {
+  return g_windows;
+}
 // What a set of lines owes (see PlatLines): the copy a scroll left, alone;
 // the fill left owing, whole; both, in one set or in both of the window;
 // the fills alone (for presenting, where reading through plat_shown_span
-// covers the copy).
+// covers the copy).  display_lines.cpp.
 void plat_make_owed_copy(PlatLines* lines);
 void plat_pay_fill(PlatLines* lines);
-void plat_settle_lines(PlatLines* lines);
-void plat_settle_all_rows(PlatWindow* window);
-void plat_settle_fills(PlatWindow* window);
+inline void plat_settle_lines(PlatLines* l) {
+  if (l->pending_rows) plat_make_owed_copy(l);
+  if (l->fill_owed) plat_pay_fill(l);
+}
+inline void plat_settle_all_rows(PlatWindow* window) {
+  plat_settle_lines(&window->lines);
+  plat_settle_lines(&window->band);
+}
+inline void plat_settle_fills(PlatWindow* window) {
+  if (window->lines.fill_owed) plat_pay_fill(&window->lines);
+  if (window->band.fill_owed) plat_pay_fill(&window->band);
+}
 // Drawing in columns x0..x1 of the owed fill's rows: when those columns lie
 // next to the ones taken before (or are the first), they are taken over,
 // made in the fill's pen first unless covered (the drawing sets every pixel
@@ -276,21 +301,62 @@ inline void plat_settle_rows(PlatWindow* w, int y0, int y1) {
   plat_unshare_rows(&w->band, y0, y1);
 }
 // Fills pixels x0..x1 of row y (inside the window, row settled) in a pen.
+// display_draw.cpp.
 void plat_fill_row_span(PlatWindow* window, int y, int x0, int x1, uint8_t pen);
 // Appends an event to the window's queue (mouse moves are coalesced and the
 // queue is bounded, so an unread window cannot grow without limit).
 void plat_queue_event(PlatWindow* window, const PlatEvent& event);
 bool plat_queue_empty(PlatWindow* window);
-// Marks the whole window for presenting (expose, palette change); no pixel
-// changes, so a watched rectangle stays intact.
-void plat_mark_all_dirty(PlatWindow* window);
 // Marks every window of the screen (after a colour map change).
 void plat_mark_screen_dirty(PlatScreen* screen);
 // The desktop screen record, created on first use; null when no display.
 PlatScreen* plat_desktop_screen_record();
 // Whether the beep flash is showing at time now; turns it off (and marks the
-// window for a full present) once its time has passed.
+// window for a full present) once its time has passed.  display_present.cpp.
 bool plat_window_flash_showing(PlatWindow* window, uint32_t now);
+
+// ---------------------------------------- between the display files only --
+// display_lines.cpp keeps the sets of lines; the drawing files and
+// display.cpp call in for what is rare or large.  What a glyph, a fill or a
+// scroll asks every time is inline (above, and the band test here), so that
+// those paths make no call for it.
+
+// A pen times this: the pen in every byte of a 64-bit word, eight pixels in
+// one store.
+inline constexpr uint64_t kPlatEveryByte = 0x0101010101010101ULL;
+// Lines for columns x0 .. x1-1 of height rows, in block order; their pixels
+// are pen 0 when zero is set, else left as they come.
+void plat_make_lines(PlatLines* lines, int x0, int x1, int height, bool zero);
+inline bool plat_has_band(const PlatWindow* w) {
+  return w->band.x1 > w->band.x0;
+}
+// Gives the band's pixels back to the window's lines and forgets the band.
+// The test is inline: every scroll of whole rows asks it, and there is
+// seldom a band.
+void plat_merge_band(PlatWindow* window);  // there is a band
+inline void plat_dissolve_band(PlatWindow* w) {
+  if (plat_has_band(w)) plat_merge_band(w);
+}
+// Gives columns x0 .. x1-1 lines of their own (one copy of their pixels), so
+// that from now on a block copy of just those columns straight up or down
+// turns the band's row table and moves no pixels.
+void plat_make_band(PlatWindow* window, int x0, int x1);
+// Brings the window's framebuffer back into one row-major block, for
+// readers that want it so: the band goes back into the lines, and the lines
+// back into block order.
+void plat_flatten(PlatWindow* window);
+// A block copy of h whole lines of one set from row y0 to row y1 (both
+// ranges inside the window, no copy owed).  Where source and destination
+// overlap, the destination rows take over the source rows' lines by
+// rotating the table; then only the |y1 - y0| source rows that the
+// destination does not cover need their old pixels back, and that copy is
+// left owing (see PlatLines::pending_rows).  A scroll thus moves no pixels
+// at all when the new line is cleared next.
+void plat_blit_whole_lines(PlatLines* lines, int y0, int y1, int h);
+// Fills columns col .. col+n-1 (relative to the set) of rows y0..y1.  The
+// usual cell widths (scale 1 and 2) take one or two stores per row.  A line
+// two rows share is filled once.
+void plat_fill_lines(PlatLines* lines, size_t col, size_t n, int y0, int y1, uint8_t pen);
 
 // -------------------------------------------- the backend (one per link) --
 
