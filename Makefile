@@ -2,6 +2,8 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+PKG_BUILD  ?= build-package
+PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 6
 CMAKE_GEN  := -G Ninja
@@ -9,7 +11,7 @@ CMAKE_GEN  := -G Ninja
 # (what a packager runs) does not.
 DEV_FLAGS  := -DKAVEL_WERROR=ON
 
-.PHONY: all deps build run test test-release test-asan test-fuzz demo bench clean format
+.PHONY: all deps build run test test-release test-asan test-fuzz demo bench install package clean format
 
 all: build
 
@@ -59,8 +61,28 @@ bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target benches
 	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done
 
+# The programs and their data under PREFIX (DESTDIR honoured), from the
+# developers' build: bin/, share/kavel, the desktop entry, icon, metadata and
+# manual pages (cmake/install.cmake lists them).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package, from a build of its own with Debian's compiler and
+# linker flags (hardening included) and no build type of ours, as Debian's
+# own cmake packages are built; only the two programs and their data are
+# built.  The .deb lands in $(PKG_BUILD).
+PKG_FLAGS = DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get
+package: deps
+	cmake -S . -B $(PKG_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DCMAKE_C_FLAGS="$$($(PKG_FLAGS) CPPFLAGS) $$($(PKG_FLAGS) CFLAGS)" \
+	  -DCMAKE_CXX_FLAGS="$$($(PKG_FLAGS) CPPFLAGS) $$($(PKG_FLAGS) CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$($(PKG_FLAGS) LDFLAGS)" $(DEV_FLAGS)
+	cmake --build $(PKG_BUILD) -j $(JOBS) --target kavel kavel-transfer kavel_fonts kavel_install_data
+	cd $(PKG_BUILD) && cpack -G DEB
+	@ls -1 $(PKG_BUILD)/kavel_*.deb
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(PKG_BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

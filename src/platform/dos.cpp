@@ -1,5 +1,5 @@
 // The operating-system services besides the display: pauses, the Ctrl-C
-// break flag, the program's directory and directory creation.
+// break flag, the program's data directory and directory creation.
 #include "platform/dos.h"
 
 #include <errno.h>
@@ -28,7 +28,34 @@ void on_sigint(int) {
 constexpr char kProgdir[] = "PROGDIR:";
 constexpr size_t kProgdirLen = sizeof kProgdir - 1;
 
-std::string find_progdir() {
+// Installed, the data lies apart from the executable; the build names the
+// place relative to the bin directory, so that any prefix works.
+#ifndef KAVEL_INSTALLED_DATA_DIR
+#define KAVEL_INSTALLED_DATA_DIR "../share/kavel"
+#endif
+
+bool is_directory(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// dir joined with a relative path, its leading "../" taken off dir itself:
+// the name reported to the user is /usr/share/kavel, not /usr/bin/../share/kavel.
+std::string join_relative(std::string dir, const char* rel) {
+  if (rel[0] == '/') return rel;
+  while (strncmp(rel, "../", 3) == 0 || strcmp(rel, "..") == 0) {
+    size_t slash = dir.rfind('/');
+    if (slash == std::string::npos) break;  // "." has no parent to take off: keep the ".."
+    dir.resize(slash == 0 ? 1 : slash);
+    rel += rel[2] == '/' ? 3 : 2;
+  }
+  if (!*rel) return dir;
+  if (dir != "/") dir += '/';
+  dir += rel;
+  return dir;
+}
+
+std::string find_exe_dir() {
   std::string buf(4096, '\0');
   ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
   if (n <= 0) return ".";
@@ -73,8 +100,21 @@ void dos_raise_break() {
   g_break_flag.store(1);
 }
 
+const char* dos_installed_data_dir() {
+  return KAVEL_INSTALLED_DATA_DIR;
+}
+
+std::string dos_progdir_for(const std::string& exe_dir) {
+  // The Fonts drawer is what every copy of Kavel needs; where it is, the
+  // rest of the data is too.
+  if (is_directory(exe_dir + "/Fonts") || is_directory(exe_dir + "/fonts")) return exe_dir;
+  std::string installed = join_relative(exe_dir, dos_installed_data_dir());
+  if (is_directory(installed)) return installed;
+  return exe_dir;
+}
+
 const std::string& dos_progdir() {
-  static const std::string dir = find_progdir();
+  static const std::string dir = dos_progdir_for(find_exe_dir());
   return dir;
 }
 

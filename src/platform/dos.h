@@ -10,10 +10,20 @@ void dos_install_break_handler();
 int dos_check_break();
 // Sets the flag as SIGINT would (tests).
 void dos_raise_break();
-// The directory holding the executable, without a trailing slash.
+// The program's data directory ("PROGDIR:"), without a trailing slash: the
+// executable's own directory when it holds the Fonts drawer (a build tree, or
+// a copy unpacked anywhere), else the installed data directory when there is
+// one: PREFIX/share/kavel for PREFIX/bin/kavel, whatever PREFIX is.
 const std::string& dos_progdir();
-// Expands a leading "PROGDIR:" to the executable's directory ("PROGDIR:Fonts/x"
-// becomes "/opt/kavel/Fonts/x"); other paths are returned unchanged.
+// The choice dos_progdir makes, for an executable in exe_dir.  When neither
+// place holds the data, the executable's directory, so that a report of
+// missing files names the place they were looked for first.
+std::string dos_progdir_for(const std::string& exe_dir);
+// Where installed data lies, relative to the installed executable's
+// directory ("../share/kavel" by default; the build passes its own).
+const char* dos_installed_data_dir();
+// Expands a leading "PROGDIR:" to the data directory ("PROGDIR:Fonts/x"
+// becomes "/usr/share/kavel/Fonts/x"); other paths are returned unchanged.
 std::string dos_expand_path(const char* path);
 // Creates one directory (path may start with PROGDIR:); 0 on success or when
 // it exists already as a directory, -1 otherwise.

@@ -1,10 +1,12 @@
-// Pauses, the break flag, PROGDIR: and directories; the millisecond clock.
+// Pauses, the break flag, PROGDIR: (the data directory) and directories;
+// the millisecond clock.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "platform/clock.h"
@@ -27,6 +29,52 @@ TEST(Dos, ProgdirIsTheDirectoryOfTheExecutable) {
   // Tests, like every executable of the build, sit in the build root.
   EXPECT_EQ(dos_progdir(), real(binary_path("")));
   EXPECT_NE(dos_progdir().back(), '/');
+}
+
+// Made with every missing parent, as mkdir -p does.
+void make_dirs(const std::string& path) {
+  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+    mkdir(path.substr(0, at).c_str(), 0777);
+  mkdir(path.c_str(), 0777);
+}
+
+// A build tree keeps its data beside the executable; an installed copy under
+// PREFIX/share/kavel, named without "..", so the missing-fonts report and
+// every PROGDIR: path read plainly.
+TEST(Dos, ProgdirIsTheBuildTreeOrTheInstalledDataDirectory) {
+  TempDir tmp;
+  const std::string root = real(tmp.path());
+  struct {
+    const char* name;
+    const char* beside;  // made beside the executable: a drawer, or "file:NAME"
+    bool installed_data;  // the installed data directory exists
+    bool want_installed;
+  } cases[] = {
+      {"build tree", "Fonts", false, false},
+      {"build tree, drawer in lower case", "fonts", false, false},
+      {"installed", nullptr, true, true},
+      {"a drawer beside the executable wins", "Fonts", true, false},
+      {"neither: the executable's directory", nullptr, false, false},
+      {"a plain file called Fonts is no drawer", "file:Fonts", true, true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string exe_dir = root + "/" + std::to_string(n++) + "/bin";
+    make_dirs(exe_dir);
+    if (c.beside && strncmp(c.beside, "file:", 5) == 0)
+      ASSERT_TRUE(write_file_bytes(exe_dir + "/" + (c.beside + 5), "x"));
+    else if (c.beside)
+      make_dirs(exe_dir + "/" + c.beside);
+    const std::string installed = exe_dir + "/" + dos_installed_data_dir();
+    if (c.installed_data) make_dirs(installed);
+    const std::string got = dos_progdir_for(exe_dir);
+    if (c.want_installed) {
+      EXPECT_EQ(got, real(installed)) << c.name;
+      EXPECT_EQ(got.find(".."), std::string::npos) << c.name;
+    } else {
+      EXPECT_EQ(got, exe_dir) << c.name;
+    }
+  }
 }
 
 TEST(Dos, ExpandPath) {
