@@ -16,6 +16,8 @@
 //     --user NAME              the user name when the address has none
 //     --term NAME              terminal type (default ANSI)
 //     --size COLSxROWS         terminal size (default 80x25)
+//     --resize COLSxROWS       change the size once the host has sent something (as a window
+//                              resized during the session would)
 //     --batch                  answer every question no (nothing is read from standard input
 //                              before the link is open)
 //     --budget TURNS           the open's time budget in ticks of 20 ms (default 1500)
@@ -53,6 +55,8 @@ struct Options {
   const char* term = "ANSI";
   int cols = 80;
   int rows = 25;
+  int resize_cols = 0;  // 0: no change during the session
+  int resize_rows = 0;
   bool accept_new = false;
   bool batch = false;
   int budget = 1500;
@@ -62,8 +66,8 @@ struct Options {
 void usage(const char* argv0) {
   fprintf(stderr,
           "usage: %s [-i FILE] [--known-hosts FILE] [--accept-new-host-key] [--pins FILE]\n"
-          "          [--user NAME] [--term NAME] [--size COLSxROWS] [--batch] [--budget TURNS]\n"
-          "          [--linger MS] ADDRESS [PORT]\n",
+          "          [--user NAME] [--term NAME] [--size COLSxROWS] [--resize COLSxROWS]\n"
+          "          [--batch] [--budget TURNS] [--linger MS] ADDRESS [PORT]\n",
           argv0);
 }
 
@@ -84,6 +88,10 @@ bool parse_args(int argc, char** argv, Options* o) {
       o->term = v;
     } else if (a == "--size" && (v = value())) {
       if (sscanf(v, "%dx%d", &o->cols, &o->rows) != 2 || o->cols < 1 || o->rows < 1) return false;
+    } else if (a == "--resize" && (v = value())) {
+      if (sscanf(v, "%dx%d", &o->resize_cols, &o->resize_rows) != 2 || o->resize_cols < 1 ||
+          o->resize_rows < 1)
+        return false;
     } else if (a == "--budget" && (v = value())) {
       o->budget = atoi(v);
     } else if (a == "--linger" && (v = value())) {
@@ -186,6 +194,7 @@ int copy_loop(Link* l, const Options& o) {
   bool input_open = true;
   uint8_t buf[16384];
   long quiet_ms = 0;
+  bool resized = false;
   for (;;) {
     if (!l->ops->pending(l)) {
       pollfd p[2] = {{l->fd, l->ops->wait_events(l), 0}, {0, POLLIN, 0}};
@@ -211,6 +220,10 @@ int copy_loop(Link* l, const Options& o) {
     }
     if (n > 0) {
       quiet_ms = 0;
+      if (!resized && o.resize_cols > 0 && l->ops->resize) {
+        l->ops->resize(l, o.resize_cols, o.resize_rows);
+        resized = true;
+      }
       if (write_all(1, buf, static_cast<size_t>(n)) != 0) return 1;
     }
   }

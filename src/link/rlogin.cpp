@@ -46,9 +46,18 @@ int rlogin_parse_reply(const uint8_t* buf, size_t len, bool closed, size_t* used
 void rlogin_window_message(int cols, int rows, uint8_t out[kRloginWindowMessageSize]) {
   auto clamp = [](int v) { return v < 0 ? 0 : v > 65535 ? 65535 : v; };
   int r = clamp(rows), c = clamp(cols);
-  const uint8_t msg[kRloginWindowMessageSize] = {
-      0xFF, 0xFF, 's', 's', static_cast<uint8_t>(r >> 8), static_cast<uint8_t>(r & 0xFF),
-      static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c & 0xFF), 0, 0, 0, 0};
+  const uint8_t msg[kRloginWindowMessageSize] = {0xFF,
+                                                 0xFF,
+                                                 's',
+                                                 's',
+                                                 static_cast<uint8_t>(r >> 8),
+                                                 static_cast<uint8_t>(r & 0xFF),
+                                                 static_cast<uint8_t>(c >> 8),
+                                                 static_cast<uint8_t>(c & 0xFF),
+                                                 0,
+                                                 0,
+                                                 0,
+                                                 0};
   memcpy(out, msg, sizeof msg);
 }
 
@@ -225,9 +234,9 @@ int link_rlogin_open(Link* l, int fd, const LinkAddress* a, const LinkOpenOption
     }
     int t = link_open_turn(o, fd, POLLIN, budget_turns);
     if (t != LINK_OK) {
-      link_set_error(l, t == LINK_CANCELLED ? "RLogin to %s cancelled"
-                                            : "no RLogin answer from %s in time",
-                     shown);
+      link_set_error(
+          l, t == LINK_CANCELLED ? "RLogin to %s cancelled" : "no RLogin answer from %s in time",
+          shown);
       delete r;
       return fail(&fd, t);
     }

@@ -151,8 +151,7 @@ int store_host_key(Open* op, const std::string& path) {
     char hashed[128];
     size_t space = line.find(' ');
     if (RAND_bytes(salt, sizeof salt) == 1 &&
-        known_hosts_hash_name(name, salt, hashed, sizeof hashed) == 0 &&
-        space != std::string::npos)
+        known_hosts_hash_name(name, salt, hashed, sizeof hashed) == 0 && space != std::string::npos)
       line = hashed + line.substr(space);
   }
   size_t slash = path.rfind('/');
@@ -206,8 +205,8 @@ int check_host_key(Open* op, const std::string& known_hosts) {
       // OTHER: the host is known with keys of another type only.  Taking
       // the new type on trust would let anyone who can choose the type get
       // past the check, so it is refused like a changed key.
-      std::string where = where_stored(op, known_hosts,
-                                       state == SSH_KNOWN_HOSTS_CHANGED ? type.c_str() : nullptr);
+      std::string where =
+          where_stored(op, known_hosts, state == SSH_KNOWN_HOSTS_CHANGED ? type.c_str() : nullptr);
       std::string warning = "The host key of " + std::string(op->shown) + " has changed.\n" +
                             "Stored key: " + where + "\nPresented now: " + type + " " +
                             fingerprint +
@@ -221,8 +220,7 @@ int check_host_key(Open* op, const std::string& known_hosts) {
     case SSH_KNOWN_HOSTS_NOT_FOUND:
       break;
     default:
-      link_set_error(op->l, "cannot check the host key of %s: %s", op->shown,
-                     ssh_get_error(ses));
+      link_set_error(op->l, "cannot check the host key of %s: %s", op->shown, ssh_get_error(ses));
       return LINK_FAILED;
   }
   if (!op->o->accept_new_host_key) {
@@ -235,8 +233,8 @@ int check_host_key(Open* op, const std::string& known_hosts) {
     }
   }
   if (store_host_key(op, known_hosts) != 0 && op->o->prompts.warn) {
-    std::string warning = "The host key could not be remembered in " + known_hosts + ": " +
-                          strerror(errno);
+    std::string warning =
+        "The host key could not be remembered in " + known_hosts + ": " + strerror(errno);
     op->o->prompts.warn(op->o->prompts.ctx, warning.c_str());
   }
   return LINK_OK;
@@ -298,7 +296,8 @@ int try_identity(Open* op, Auth* au, const std::string& file) {
   ssh_session ses = op->s->session;
   ssh_key pub = nullptr;
   if (ssh_pki_import_pubkey_file((file + ".pub").c_str(), &pub) == SSH_OK) {
-    int rc = step(op, SSH_AUTH_AGAIN, [&] { return ssh_userauth_try_publickey(ses, nullptr, pub); });
+    int rc =
+        step(op, SSH_AUTH_AGAIN, [&] { return ssh_userauth_try_publickey(ses, nullptr, pub); });
     ssh_key_free(pub);
     if (rc != SSH_AUTH_SUCCESS) return rc;
   }
@@ -344,14 +343,13 @@ int auth_password(Open* op, Auth* au) {
   char user_prompt[kLinkUserCap + kLinkHostCap + 32];
   char* user = nullptr;
   ssh_options_get(op->s->session, SSH_OPTIONS_USER, &user);
-  snprintf(user_prompt, sizeof user_prompt, "Password for %s@%s:", user ? user : "",
-           op->a->host);
+  snprintf(user_prompt, sizeof user_prompt, "Password for %s@%s:", user ? user : "", op->a->host);
   if (user) ssh_string_free_char(user);
   char pw[256];
   if (!password_for(op, au, user_prompt, pw, sizeof pw)) return SSH_AUTH_DENIED;
   note_tried(au, "password");
-  int rc = step(op, SSH_AUTH_AGAIN,
-                [&] { return ssh_userauth_password(op->s->session, nullptr, pw); });
+  int rc =
+      step(op, SSH_AUTH_AGAIN, [&] { return ssh_userauth_password(op->s->session, nullptr, pw); });
   explicit_bzero(pw, sizeof pw);
   if (rc == SSH_AUTH_DENIED) au->password_refused = true;
   return rc;
@@ -403,8 +401,9 @@ int authenticate(Open* op) {
   }
   if (rc == SSH_AUTH_SUCCESS) return LINK_OK;
   if (op->outcome != LINK_OK) {
-    link_set_error(op->l, op->outcome == LINK_CANCELLED ? "SSH log-in to %s cancelled"
-                                                         : "no SSH log-in to %s in time",
+    link_set_error(op->l,
+                   op->outcome == LINK_CANCELLED ? "SSH log-in to %s cancelled"
+                                                 : "no SSH log-in to %s in time",
                    op->shown);
     return op->outcome;
   }
@@ -508,8 +507,8 @@ void ssh_close(Link* l) {
   l->fd = -1;
 }
 
-constexpr LinkOps kSshOps = {ssh_read, ssh_send, ssh_pending, ssh_wait_events, ssh_resize,
-                             ssh_close};
+constexpr LinkOps kSshOps = {ssh_read,        ssh_send,   ssh_pending,
+                             ssh_wait_events, ssh_resize, ssh_close};
 
 bool set_options(ssh_session ses, int* fd, const LinkAddress* a, const LinkOpenOptions* o,
                  const std::string& known_hosts) {
@@ -580,8 +579,9 @@ int link_ssh_open(Link* l, int fd, const LinkAddress* a, const LinkOpenOptions* 
   // Key exchange.
   int rc = step(&op, SSH_AGAIN, [&] { return ssh_connect(ses); });
   if (op.outcome != LINK_OK) {
-    link_set_error(l, op.outcome == LINK_CANCELLED ? "SSH connection to %s cancelled"
-                                                    : "no SSH key exchange with %s in time",
+    link_set_error(l,
+                   op.outcome == LINK_CANCELLED ? "SSH connection to %s cancelled"
+                                                : "no SSH key exchange with %s in time",
                    op.shown);
     return fail(op.outcome);
   }
@@ -611,8 +611,9 @@ int link_ssh_open(Link* l, int fd, const LinkAddress* a, const LinkOpenOptions* 
     rc = step(&op, SSH_AGAIN, [&] { return ssh_channel_request_shell(ch); });
   }
   if (op.outcome != LINK_OK) {
-    link_set_error(l, op.outcome == LINK_CANCELLED ? "SSH session with %s cancelled"
-                                                    : "no SSH session with %s in time",
+    link_set_error(l,
+                   op.outcome == LINK_CANCELLED ? "SSH session with %s cancelled"
+                                                : "no SSH session with %s in time",
                    op.shown);
     return fail(op.outcome);
   }

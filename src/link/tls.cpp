@@ -7,6 +7,7 @@
 //
 // The handshake runs without verification callbacks and the decision is made
 // after it, before a single byte of data goes out.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -14,8 +15,6 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <arpa/inet.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -279,6 +278,11 @@ int link_tls_open(Link* l, int fd, const LinkAddress* a, const LinkOpenOptions* 
     return fail(LINK_FAILED);
   }
   SSL_CTX_set_min_proto_version(t->ctx, TLS1_2_VERSION);
+#ifdef SSL_OP_IGNORE_UNEXPECTED_EOF
+  // Boards often hang up without a TLS close; for a terminal that is the
+  // end of the call like any other, not an error.
+  SSL_CTX_set_options(t->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+#endif
   // The system's trust store; OpenSSL reads SSL_CERT_FILE and SSL_CERT_DIR
   // here, so a test CA can stand in for it.
   SSL_CTX_set_default_verify_paths(t->ctx);
@@ -313,8 +317,9 @@ int link_tls_open(Link* l, int fd, const LinkAddress* a, const LinkOpenOptions* 
     }
     int turn = link_open_turn(o, fd, events, budget_turns);
     if (turn != LINK_OK) {
-      link_set_error(l, turn == LINK_CANCELLED ? "TLS handshake with %s cancelled"
-                                               : "no TLS handshake with %s in time",
+      link_set_error(l,
+                     turn == LINK_CANCELLED ? "TLS handshake with %s cancelled"
+                                            : "no TLS handshake with %s in time",
                      shown);
       return fail(turn);
     }

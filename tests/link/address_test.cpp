@@ -43,11 +43,11 @@ const Case kCases[] = {
     {"[::1", 0, -1},
     {"[::1]x", 0, -1},
     {"gopher://host", 0, -1},
-    {"user@host", 0, -1},            // Telnet takes no user
+    {"user@host", 0, -1},  // Telnet takes no user
     {"telnets://user@host", 0, -1},
     {"ssh://@host", 0, -1},
     {"ssh://us er@host", 0, -1},
-    {"bad host", 0, -1},             // a space would split a trust file's line
+    {"bad host", 0, -1},  // a space would split a trust file's line
     {"host\nname", 0, -1},
 };
 

@@ -1,8 +1,8 @@
+#include "link/rlogin.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "link/rlogin.h"
 
 namespace {
 
@@ -37,8 +37,10 @@ TEST(RloginReply, AnswersOfTheServer) {
                                c.closed, &used, msg, sizeof msg);
     EXPECT_EQ(v, c.verdict);
     EXPECT_EQ(used, c.used);
-    if (c.message) EXPECT_STREQ(msg, c.message);
-    else EXPECT_EQ(strlen(msg), kRloginMessageMax);
+    if (c.message)
+      EXPECT_STREQ(msg, c.message);
+    else
+      EXPECT_EQ(strlen(msg), kRloginMessageMax);
   }
 }
 

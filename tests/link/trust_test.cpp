@@ -1,8 +1,8 @@
+#include "link/trust.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "link/trust.h"
 
 namespace {
 

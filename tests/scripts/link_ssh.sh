@@ -77,19 +77,20 @@ check "an unknown host key is refused in batch mode (rc=$rc)" test "$rc" -eq 1
 check "the refusal shows the SHA256 fingerprint" grep -q 'not trusted (SHA256:' "$work/err"
 check "nothing was sent before the host key was trusted" no_userauth
 
-call $'hello\rq' --batch --accept-new-host-key -i "$work/userkey" --size 100x30
+call $'hello\rq' --batch --accept-new-host-key -i "$work/userkey" --size 100x30 --resize 90x20
 check "public key log-in with a new host key accepted (rc=$rc)" test "$rc" -eq 0
 check "the board's bytes came through" grep -q 'ECHO READY' "$work/out"
 check "typed bytes reached the board and came back" grep -q 'hello' "$work/out"
 check "the pseudo-terminal has the terminal type" grep -q '^STDIO TERM ANSI$' "$acct_home/bbs.log"
-check "the pseudo-terminal has the grid's size" grep -q '^WINSIZE 100 30$' "$acct_home/bbs.log"
+check "a new size reaches it as a window change" grep -q '^WINSIZE 90 20$' "$acct_home/bbs.log"
 check "the modern key exchange was chosen" grep -q 'kex: algorithm: curve25519-sha256' "$work/sshd.log"
 check "the host key was stored hashed, as OpenSSH finds it" \
   bash -c "grep -q '^|1|' '$work/known_hosts' && ssh-keygen -F '[127.0.0.1]:$port' -f '$work/known_hosts' | grep -q ssh-ed25519"
 
 start_sshd -o PubkeyAuthentication=no -o KbdInteractiveAuthentication=no
-KAVEL_PASSWORD=$KAVEL_TEST_PASSWORD call q --batch
+KAVEL_PASSWORD=$KAVEL_TEST_PASSWORD call q --batch --size 100x30
 check "password log-in (rc=$rc)" test "$rc" -eq 0
+check "the pseudo-terminal has the grid's size" grep -q '^WINSIZE 100 30$' "$acct_home/bbs.log"
 check "the board answered after the password" grep -q 'ECHO READY' "$work/out"
 KAVEL_PASSWORD="wrong-$RANDOM" call q --batch
 check "a wrong password fails (rc=$rc)" test "$rc" -eq 1
