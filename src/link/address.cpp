@@ -144,7 +144,9 @@ int link_parse_address(const char* text, int port, LinkAddress* out) {
   out->kind = kind;
   memcpy(out->host, name.data(), name.size());
   out->host[name.size()] = '\0';
-  memcpy(out->user, user.data(), user.size());
+  // An address without a user has no user bytes to copy (the view's data
+  // may then be null).
+  if (!user.empty()) memcpy(out->user, user.data(), user.size());
   out->user[user.size()] = '\0';
   out->port = chosen;
   return 0;

@@ -79,7 +79,7 @@ fi
 
 # 4. Cancel while waiting for the answer.
 silent_server
-cancel_after 0.5 --batch "rlogin://x@127.0.0.1:$silent"
+cancel_after 1 --batch "rlogin://x@127.0.0.1:$silent"
 check "Ctrl-C while waiting for the RLogin answer cancels at once (${cancel_ms} ms)" \
   bash -c "[ $cancel_rc -eq 1 ] && [ $cancel_ms -lt 1000 ] && grep -q cancelled '$work/cancel.err'"
 exit $fail
