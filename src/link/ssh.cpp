@@ -461,7 +461,8 @@ int ssh_send(Link* l, const uint8_t* bytes, size_t len, uint32_t stall_ms) {
     }
     // The channel's window is full or libssh still holds bytes the socket
     // did not take: let it read window adjustments and write, within the
-    // stall limit.
+    // stall limit counted from the last bytes the channel took (a peer that
+    // reads nothing more fails the send instead of holding the thread).
     uint32_t waited = link_now_ms() - last_progress;
     if (waited >= stall_ms) {
       link_set_error(l, "the host took nothing for %u ms", static_cast<unsigned>(stall_ms));
@@ -477,7 +478,6 @@ int ssh_send(Link* l, const uint8_t* bytes, size_t len, uint32_t stall_ms) {
       link_set_error(l, "the host closed the connection");
       return -1;
     }
-    if (len == 0) last_progress = link_now_ms();
   }
 }
 
