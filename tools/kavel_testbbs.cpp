@@ -6,7 +6,7 @@
 //
 //   kavel-testbbs [--port N] [--scenario NAME] [--log FILE] [--keys FILE]
 //                 [--welcome FILE] [--welcome80 FILE] [--max-seconds N]
-//                 [--ttype-asks N]
+//                 [--ttype-asks N] [--stdio]
 //
 // --port 0 (the default) picks a free port; the port is printed as
 // "PORT <n>" on the first line of standard output.  The log gets one line per
@@ -27,13 +27,22 @@
 // before it wakes a receiver) starts `rz` in --rz-dir.  --rate limits the
 // bytes per second from the program to the caller, so that a test can
 // watch a transfer under way.
+//
+// --stdio serves one caller on standard input and output instead of a
+// socket: what sshd or rlogind run.  Those links carry bytes unchanged, so
+// the board speaks no Telnet then (no negotiation, 0xFF not doubled); on a
+// terminal it switches that terminal to raw bytes, and it logs the terminal
+// type ("STDIO TERM ansi") and every size the terminal takes ("WINSIZE 80
+// 25").
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +78,7 @@ struct Options {
   std::vector<std::string> sz_files;  // the "zmodem" board's downloads
   std::string rz_dir = ".";           // where its uploads land
   long rate = 0;                      // bytes per second from sz/rz to the caller; 0: no limit
+  bool stdio = false;                 // serve standard input and output, without Telnet
 };
 
 FILE* g_log = nullptr;
@@ -94,6 +104,8 @@ void log_event(const char* fmt, ...) {
 // the Telnet receive state.
 struct Caller {
   int fd = -1;
+  int out_fd = -1;   // where replies go: fd itself, or standard output with --stdio
+  bool raw = false;  // --stdio: no Telnet, bytes as they are
   std::string out;
   bool closing = false;  // close once the queue is empty
   bool gone = false;
@@ -110,10 +122,22 @@ struct Caller {
 };
 
 void send_bytes(Caller* c, std::string_view bytes) {
-  c->out.append(bytes);
+  if (!c->raw) {
+    c->out.append(bytes);
+    return;
+  }
+  // Without Telnet a 255 is itself: the doubled 255s the echoes make go out
+  // single.
+  for (size_t i = 0; i < bytes.size(); i++) {
+    c->out.push_back(bytes[i]);
+    if (static_cast<unsigned char>(bytes[i]) == IAC && i + 1 < bytes.size() &&
+        static_cast<unsigned char>(bytes[i + 1]) == IAC)
+      i++;
+  }
 }
 
 void send_cmd(Caller* c, unsigned char cmd, unsigned char opt) {
+  if (c->raw) return;
   const char b[3] = {static_cast<char>(IAC), static_cast<char>(cmd), static_cast<char>(opt)};
   send_bytes(c, std::string_view(b, 3));
 }
@@ -661,7 +685,7 @@ void pump_child(Run* r) {
     r->rate_sent += n;
     for (ssize_t i = 0; i < n; i++) {
       c->out.push_back(static_cast<char>(buf[i]));
-      if (buf[i] == IAC) c->out.push_back(static_cast<char>(IAC));
+      if (buf[i] == IAC && !c->raw) c->out.push_back(static_cast<char>(IAC));
     }
   }
   if (!eof) return;
@@ -768,6 +792,39 @@ int listen_loopback(int port, int* bound_port) {
   return fd;
 }
 
+// --stdio: the terminal sshd or rlogind gave the board is switched to raw
+// bytes for the call and put back afterwards; its sizes are logged.
+termios g_saved_tty;
+bool g_tty_raw = false;
+volatile sig_atomic_t g_size_changed = 1;  // the first size is logged too
+
+void on_winch(int) {
+  g_size_changed = 1;
+}
+
+void stdio_begin(Caller* c) {
+  c->fd = 0;
+  c->out_fd = 1;
+  c->raw = true;
+  fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK);
+  if (isatty(0) && tcgetattr(0, &g_saved_tty) == 0) {
+    termios raw = g_saved_tty;
+    cfmakeraw(&raw);
+    tcsetattr(0, TCSANOW, &raw);
+    g_tty_raw = true;
+    signal(SIGWINCH, on_winch);
+  }
+  const char* term = getenv("TERM");
+  log_event("STDIO TERM %s", term ? term : "");
+}
+
+void stdio_log_size() {
+  if (!g_tty_raw || !g_size_changed) return;
+  g_size_changed = 0;
+  winsize ws{};
+  if (ioctl(0, TIOCGWINSZ, &ws) == 0) log_event("WINSIZE %d %d", ws.ws_col, ws.ws_row);
+}
+
 bool parse_args(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
@@ -795,6 +852,8 @@ bool parse_args(int argc, char** argv, Options* o) {
       o->rz_dir = v;
     } else if (a == "--rate" && (v = value())) {
       o->rate = atol(v);
+    } else if (a == "--stdio") {
+      o->stdio = true;
     } else {
       return false;
     }
@@ -840,26 +899,33 @@ int main(int argc, char** argv) {
   if (!o.keys_path.empty()) g_keys = fopen(o.keys_path.c_str(), "wb");
 
   int port = 0;
-  int lfd = listen_loopback(o.port, &port);
-  if (lfd < 0) {
+  int lfd = o.stdio ? -1 : listen_loopback(o.port, &port);
+  if (lfd < 0 && !o.stdio) {
     perror("kavel-testbbs: listen");
     return 1;
   }
-  printf("PORT %d\n", port);
-  fflush(stdout);
-  log_event("LISTEN %d", port);
+  if (!o.stdio) {
+    printf("PORT %d\n", port);
+    fflush(stdout);
+    log_event("LISTEN %d", port);
+  }
 
   const long deadline = o.max_seconds * 1000L;
   pollfd lp{lfd, POLLIN, 0};
-  while (poll(&lp, 1, 100) == 0) {
+  while (!o.stdio && poll(&lp, 1, 100) == 0) {
     if (elapsed_ms() > deadline) {
       log_event("TIMEOUT waiting for a caller");
       return 1;
     }
   }
   Caller caller;
-  caller.fd = accept(lfd, nullptr, nullptr);
-  close(lfd);
+  if (o.stdio) {
+    stdio_begin(&caller);
+  } else {
+    caller.fd = accept(lfd, nullptr, nullptr);
+    caller.out_fd = caller.fd;
+    close(lfd);
+  }
   if (caller.fd < 0) return 1;
   fcntl(caller.fd, F_SETFL, fcntl(caller.fd, F_GETFL) | O_NONBLOCK);
   int one = 1;
@@ -891,12 +957,15 @@ int main(int argc, char** argv) {
       log_event("CLOSE AFTER %ld", run.arg);
       break;
     }
-    pollfd p{caller.fd, POLLIN, 0};
-    if (!caller.out.empty()) p.events |= POLLOUT;
-    poll(&p, 1, 20);
+    stdio_log_size();
+    pollfd pin{caller.fd, POLLIN, 0};
+    pollfd pout{caller.out_fd, static_cast<short>(caller.out.empty() ? 0 : POLLOUT), 0};
+    pollfd ps[2] = {pin, pout};
+    poll(ps, 2, 20);
+    pollfd p{caller.fd, 0, static_cast<short>(ps[0].revents | (ps[1].revents & POLLOUT))};
     if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
       unsigned char buf[4096];
-      ssize_t n = recv(caller.fd, buf, sizeof buf, 0);
+      ssize_t n = caller.raw ? read(caller.fd, buf, sizeof buf) : recv(caller.fd, buf, sizeof buf, 0);
       if (n <= 0 && !(n < 0 && (errno == EAGAIN || errno == EINTR))) {
         log_event("HANGUP");
         caller.gone = true;
@@ -908,7 +977,13 @@ int main(int argc, char** argv) {
       clock_gettime(CLOCK_MONOTONIC, &ts);
       log_event("RECV %zd AT %lld", n,
                 static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
-      for (ssize_t i = 0; i < n; i++) telnet_in(&caller, buf[i], o);
+      for (ssize_t i = 0; i < n; i++) {
+        if (caller.raw) {
+          caller.typed.push_back(static_cast<char>(buf[i]));
+        } else {
+          telnet_in(&caller, buf[i], o);
+        }
+      }
       check_flood_ack(&run);
       if (!run.endless_sb) {
         if (run.echo) {
@@ -919,7 +994,8 @@ int main(int argc, char** argv) {
       }
     }
     if ((p.revents & POLLOUT) && !caller.out.empty()) {
-      ssize_t n = send(caller.fd, caller.out.data(), caller.out.size(), MSG_NOSIGNAL);
+      ssize_t n = caller.raw ? write(caller.out_fd, caller.out.data(), caller.out.size())
+                             : send(caller.fd, caller.out.data(), caller.out.size(), MSG_NOSIGNAL);
       if (n > 0) caller.out.erase(0, static_cast<size_t>(n));
       if (n < 0 && errno != EAGAIN && errno != EINTR) {
         log_event("HANGUP");
@@ -931,6 +1007,7 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  if (g_tty_raw) tcsetattr(0, TCSANOW, &g_saved_tty);
   close(caller.fd);
   if (run.child > 0) {
     kill(run.child, SIGTERM);

@@ -85,7 +85,9 @@ struct LinkOpenOptions {
   int (*poll_cancel)(void* ctx) = nullptr;  // 1 = the user cancelled
   void* cancel_ctx = nullptr;
   // The one time budget of the whole open, in ticks of 20 ms (1500: about
-  // 30 seconds), and the tick itself (null: dos_delay(1)); tests shorten both.
+  // 30 seconds), and the tick itself (null: present the display, then wait
+  // up to one tick for the socket, so a handshake goes on as soon as the
+  // peer answers); tests shorten both.
   int budget_turns = 1500;
   void (*pause)() = nullptr;
 
@@ -120,7 +122,8 @@ struct LinkOps {
   // (a TLS record or SSH packet already taken in whole).
   int (*pending)(Link* l);
   // The poll events to wait for on l->fd: POLLIN, with POLLOUT while the
-  // link's own protocol waits to write.
+  // link's own protocol waits to write (and POLLPRI on RLogin, whose window
+  // request comes as an urgent byte that alone does not make it readable).
   short (*wait_events)(Link* l);
   // The terminal's size changed (SSH window change, RLogin window size).
   // Null: the kind has nothing to say (Telnet answers NAWS itself).
@@ -155,5 +158,6 @@ int link_tls_open(Link* l, int fd, const LinkAddress* a, const LinkOpenOptions* 
 int link_rlogin_open(Link* l, int fd, const LinkAddress* a, const LinkOpenOptions* o,
                      int* budget_turns);
 
-// Closes an open link (nothing when it is not) and leaves it empty.
+// Closes an open link (nothing when it is not) and leaves it empty; the
+// error stays, saying why the link ended.
 void link_close(Link* l);

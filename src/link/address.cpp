@@ -1,0 +1,153 @@
+// Addresses as users write them, split into the kind of link, host, port and
+// user.  The phonebook's address field and the command line take the same
+// forms; the stored file keeps the text as written.
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "link/link.h"
+
+namespace {
+
+struct Scheme {
+  std::string_view prefix;
+  LinkKind kind;
+};
+
+constexpr Scheme kSchemes[] = {
+    {"telnet://", LINK_TELNET},
+    {"ssh://", LINK_SSH},
+    {"telnets://", LINK_TELNETS},
+    {"rlogin://", LINK_RLOGIN},
+};
+
+// Host names, IPv4 and IPv6 literals (with a zone after "%") use only these.
+// Refusing everything else keeps spaces, line ends and separators out of the
+// trust files, where the host is written as one field of a line.
+bool host_char_ok(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '-' || c == '_' || c == ':' || c == '%';
+}
+
+// A user name travels in the SSH user field or the RLogin handshake: any
+// visible character but a slash (the host follows the last "@").
+bool user_char_ok(unsigned char c) {
+  return c > 0x20 && c != 0x7f && c != '/';
+}
+
+int parse_port(std::string_view text) {
+  if (text.empty() || text.size() > 5) return -1;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value >= 1 && value <= 65535 ? value : -1;
+}
+
+}  // namespace
+
+int link_default_port(LinkKind kind) {
+  switch (kind) {
+    case LINK_SSH:
+      return 22;
+    case LINK_TELNETS:
+      return 992;
+    case LINK_RLOGIN:
+      return 513;
+    default:
+      return 23;
+  }
+}
+
+const char* link_kind_label(LinkKind kind) {
+  switch (kind) {
+    case LINK_SSH:
+      return "SSH";
+    case LINK_TELNETS:
+      return "TLS";
+    case LINK_RLOGIN:
+      return "RLogin";
+    default:
+      return "";
+  }
+}
+
+int link_parse_address(const char* text, int port, LinkAddress* out) {
+  if (!text || !out) return -1;
+  *out = LinkAddress{};
+  std::string_view t(text);
+  LinkKind kind = LINK_TELNET;
+  bool has_scheme = false;
+  if (t.find("://") != std::string_view::npos) {
+    for (const Scheme& s : kSchemes) {
+      if (t.size() >= s.prefix.size() && strncasecmp(text, s.prefix.data(), s.prefix.size()) == 0) {
+        kind = s.kind;
+        has_scheme = true;
+        t.remove_prefix(s.prefix.size());
+        break;
+      }
+    }
+    if (!has_scheme) return -1;
+    // A path or a trailing slash after the address means nothing here.
+    size_t slash = t.find('/');
+    if (slash != std::string_view::npos) t = t.substr(0, slash);
+  }
+
+  std::string_view user;
+  size_t at = t.rfind('@');
+  if (at != std::string_view::npos) {
+    if (kind != LINK_SSH && kind != LINK_RLOGIN) return -1;
+    user = t.substr(0, at);
+    t.remove_prefix(at + 1);
+    if (user.empty() || user.size() >= sizeof out->user) return -1;
+    for (char c : user) {
+      if (!user_char_ok(static_cast<unsigned char>(c))) return -1;
+    }
+  }
+
+  std::string_view name = t;
+  std::string_view port_text;
+  bool has_port = false;
+  if (!t.empty() && t.front() == '[') {
+    size_t close = t.find(']');
+    if (close == std::string_view::npos) return -1;
+    name = t.substr(1, close - 1);
+    std::string_view rest = t.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return -1;
+      port_text = rest.substr(1);
+      has_port = true;
+    }
+  } else {
+    size_t colon = t.find(':');
+    // One colon separates a port; more are an IPv6 address without one.
+    if (colon != std::string_view::npos && t.find(':', colon + 1) == std::string_view::npos) {
+      name = t.substr(0, colon);
+      port_text = t.substr(colon + 1);
+      has_port = true;
+    }
+  }
+  if (name.empty() || name.size() >= sizeof out->host) return -1;
+  for (char c : name) {
+    if (!host_char_ok(c)) return -1;
+  }
+  int chosen;
+  if (has_port) {
+    chosen = parse_port(port_text);
+    if (chosen < 0) return -1;
+  } else {
+    chosen = port >= 1 && port <= 65535 ? port : link_default_port(kind);
+  }
+  out->kind = kind;
+  memcpy(out->host, name.data(), name.size());
+  out->host[name.size()] = '\0';
+  // An address without a user has no user bytes to copy (the view's data
+  // may then be null).
+  if (!user.empty()) memcpy(out->user, user.data(), user.size());
+  out->user[user.size()] = '\0';
+  out->port = chosen;
+  return 0;
+}

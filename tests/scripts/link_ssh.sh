@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# The SSH link against OpenSSH's sshd on 127.0.0.1 (its own host keys and
+# config in a temporary directory, a throwaway account whose password is made
+# at run time), serving the test BBS on its standard input and output:
+# host keys unknown, accepted, hashed as OpenSSH reads them, changed;
+# public key, password and keyboard-interactive log-ins and a wrong password;
+# the terminal type and size; 1 MiB of every byte value both ways; the old
+# algorithms of BBS servers; the server ending the session; cancel and
+# time-out in the key exchange.
+set -u
+BUILD=$(cd "${1:?build dir}" && pwd)
+LINKCAT="$BUILD/kavel-linkcat"
+BBS="$BUILD/kavel-testbbs"
+SSHD=/usr/sbin/sshd
+for tool in "$SSHD" "$(command -v ssh-keygen)" "$(command -v socat)" "$(command -v useradd)"; do
+  [ -x "$tool" ] || { echo "SKIP: ${tool:-a tool} not installed"; exit 77; }
+done
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: sshd logs a user in only as root"; exit 77; }
+[ -x "$LINKCAT" ] && [ -x "$BBS" ] || { echo "FAIL: kavel-linkcat or kavel-testbbs not built"; exit 1; }
+. "$(dirname "$0")/lib/link_peer.sh"
+
+# sshd's privilege separation needs its directory; made only if missing.
+if [ ! -d /run/sshd ]; then
+  mkdir -m 755 /run/sshd && cleanup_hooks+=("rmdir /run/sshd")
+fi
+make_account || { echo "SKIP: cannot create a throwaway account"; exit 77; }
+ssh-keygen -q -t ed25519 -N '' -f "$work/hostkey"
+ssh-keygen -q -t ed25519 -N '' -f "$work/hostkey2"
+ssh-keygen -q -t rsa -b 2048 -N '' -f "$work/hostkey_rsa"
+mkdir -m 700 "$acct_home/.ssh"
+ssh-keygen -q -t ed25519 -N '' -f "$work/userkey"
+cp "$work/userkey.pub" "$acct_home/.ssh/authorized_keys"
+chown -R "$acct" "$acct_home/.ssh"
+# What sshd runs for every log-in: the board on the pseudo-terminal, with
+# the scenario the test wrote; "cat" sends back the first MiB it gets.
+echo echo >"$work/scenario"
+cat >"$work/board.sh" <<BOARD
+#!/bin/sh
+scenario=\$(cat "$work/scenario")
+if [ "\$scenario" = cat ]; then stty raw -echo; echo READY; exec head -c 1048576; fi
+exec "$BBS" --stdio --max-seconds 30 --log "$acct_home/bbs.log" --scenario "\$scenario"
+BOARD
+chmod 755 "$work/board.sh"
+
+port=$(free_port)
+sshd_pid=
+start_sshd() {  # [sshd -o options...]; the host key is $hostkey
+  [ -n "$sshd_pid" ] && { kill "$sshd_pid"; wait "$sshd_pid" 2>/dev/null; }
+  # sshd keeps the first value it is given: the case's options come first.
+  "$SSHD" -D -e -f /dev/null "$@" -o ListenAddress="127.0.0.1:$port" -o HostKey="$hostkey" \
+    -o PidFile=none -o UsePAM=yes -o AllowUsers="$acct" -o StrictModes=no \
+    -o AuthorizedKeysFile="$acct_home/.ssh/authorized_keys" -o LogLevel=DEBUG1 \
+    -o PrintMotd=no -o PrintLastLog=no \
+    -o ForceCommand="$work/board.sh" -o KbdInteractiveAuthentication=yes \
+    -o PasswordAuthentication=yes -o PubkeyAuthentication=yes -o LoginGraceTime=30 \
+    2>"$work/sshd.log" &
+  sshd_pid=$!
+  pids+=("$sshd_pid")
+  wait_listening "$port" "$sshd_pid"
+}
+# Runs kavel-linkcat against the server with input text; sets rc, out, err.
+call() {  # input, linkcat options...
+  local input=$1
+  shift
+  rm -f "$acct_home/bbs.log"
+  printf '%s' "$input" | timeout 30 "$LINKCAT" --known-hosts "$work/known_hosts" "$@" \
+    "ssh://$acct@127.0.0.1:$port" >"$work/out" 2>"$work/err"
+  rc=$?
+}
+no_userauth() { ! grep -q 'userauth-request' "$work/sshd.log"; }
+
+hostkey="$work/hostkey"
+start_sshd || { echo "FAIL: sshd did not start"; cat "$work/sshd.log"; exit 1; }
+
+call "q" --batch -i "$work/userkey"
+check "an unknown host key is refused in batch mode (rc=$rc)" test "$rc" -eq 1
+check "the refusal shows the SHA256 fingerprint" grep -q 'not trusted (SHA256:' "$work/err"
+check "nothing was sent before the host key was trusted" no_userauth
+
+call $'hello\rq' --batch --accept-new-host-key -i "$work/userkey" --size 100x30 --resize 90x20
+check "public key log-in with a new host key accepted (rc=$rc)" test "$rc" -eq 0
+check "the board's bytes came through" grep -q 'ECHO READY' "$work/out"
+check "typed bytes reached the board and came back" grep -q 'hello' "$work/out"
+check "the pseudo-terminal has the terminal type" grep -q '^STDIO TERM ANSI$' "$acct_home/bbs.log"
+check "a new size reaches it as a window change" grep -q '^WINSIZE 90 20$' "$acct_home/bbs.log"
+check "the modern key exchange was chosen" grep -q 'kex: algorithm: curve25519-sha256' "$work/sshd.log"
+check "the host key was stored hashed, as OpenSSH finds it" \
+  bash -c "grep -q '^|1|' '$work/known_hosts' && ssh-keygen -F '[127.0.0.1]:$port' -f '$work/known_hosts' | grep -q ssh-ed25519"
+
+start_sshd -o PubkeyAuthentication=no -o KbdInteractiveAuthentication=no
+KAVEL_PASSWORD=$KAVEL_TEST_PASSWORD call q --batch --size 100x30
+check "password log-in (rc=$rc)" test "$rc" -eq 0
+check "the pseudo-terminal has the grid's size" grep -q '^WINSIZE 100 30$' "$acct_home/bbs.log"
+check "the board answered after the password" grep -q 'ECHO READY' "$work/out"
+KAVEL_PASSWORD="wrong-$RANDOM" call q --batch
+check "a wrong password fails (rc=$rc)" test "$rc" -eq 1
+check "a wrong password says so, with the methods" \
+  grep -q 'wrong password (tried: none, password; offered: password)' "$work/err"
+call q --batch
+check "no password and nobody to ask: the methods are named" \
+  grep -q 'Permission denied (tried: none; offered: password)' "$work/err"
+
+start_sshd -o PubkeyAuthentication=no -o PasswordAuthentication=no
+KAVEL_PASSWORD=$KAVEL_TEST_PASSWORD call q --batch
+check "keyboard-interactive log-in (rc=$rc)" test "$rc" -eq 0
+check "the board answered after keyboard-interactive" grep -q 'ECHO READY' "$work/out"
+
+# Every byte value, 1 MiB, to a board that sends back what it gets: the
+# bytes go out once it said READY (before that its terminal still cooks).
+start_sshd
+head -c 1048576 /dev/urandom >"$work/blob"
+echo cat >"$work/scenario"
+mkfifo "$work/in"
+exec 7<>"$work/in"
+timeout 60 "$LINKCAT" --known-hosts "$work/known_hosts" --batch -i "$work/userkey" --linger 3000 \
+  "ssh://$acct@127.0.0.1:$port" <&7 >"$work/blob.back" 2>"$work/err" &
+lc=$!
+for _ in $(seq 200); do
+  [ "$(head -c 6 "$work/blob.back" 2>/dev/null)" = READY$'\n' ] && break
+  sleep 0.05
+done
+cat "$work/blob" >&7
+exec 7>&-
+wait "$lc"
+check "1 MiB of every byte value came back unchanged over SSH" \
+  cmp -s <(cat <(printf 'READY\n') "$work/blob") "$work/blob.back"
+
+# The server ends the session: the link ends with it, at once, although
+# standard input stays open.
+t0=$(date +%s)
+echo close-after:300 >"$work/scenario"
+exec 7<>"$work/in"
+timeout 30 "$LINKCAT" --known-hosts "$work/known_hosts" --batch -i "$work/userkey" \
+  "ssh://$acct@127.0.0.1:$port" <&7 >"$work/out" 2>"$work/err"
+rc=$?
+exec 7>&-
+check "the server closing mid-session ends it (rc=$rc, $(($(date +%s) - t0)) s)" \
+  bash -c "[ $rc -eq 0 ] && [ $(($(date +%s) - t0)) -lt 8 ] && grep -q 'CLOSING SOON' '$work/out'"
+check "the end is reported" grep -q 'closed the connection' "$work/err"
+echo echo >"$work/scenario"
+
+# An old board: SHA-1 Diffie-Hellman, an ssh-rsa host key, CBC and HMAC-SHA1.
+hostkey="$work/hostkey_rsa"
+start_sshd -o KexAlgorithms=diffie-hellman-group14-sha1 -o HostKeyAlgorithms=ssh-rsa \
+  -o Ciphers=aes128-cbc -o MACs=hmac-sha1
+rm -f "$work/known_hosts.old"
+printf q | timeout 30 "$LINKCAT" --known-hosts "$work/known_hosts.old" --batch --accept-new-host-key \
+  -i "$work/userkey" "ssh://$acct@127.0.0.1:$port" >"$work/out" 2>"$work/err"
+check "an old board's algorithms are still offered ($(head -c 200 "$work/err"))" grep -q 'ECHO READY' "$work/out"
+
+# Another key on a known host: refused, the line named, nothing sent.
+hostkey="$work/hostkey2"
+start_sshd
+call q --accept-new-host-key -i "$work/userkey"
+check "a changed host key is refused, even with --accept-new-host-key (rc=$rc)" test "$rc" -eq 1
+check "the warning names the known_hosts file and line" grep -q "known_hosts line 1" "$work/err"
+check "nothing was sent to a host whose key changed" no_userauth
+check "the board never ran" test ! -e "$acct_home/bbs.log"
+
+# Cancel (Ctrl-C) and the time budget in the key exchange.
+silent_server
+cancel_after 1 --batch "ssh://127.0.0.1:$silent"
+check "Ctrl-C during the key exchange cancels at once (${cancel_ms} ms)" \
+  bash -c "[ $cancel_rc -eq 1 ] && [ $cancel_ms -lt 1000 ] && grep -q cancelled '$work/cancel.err'"
+timeout 20 "$LINKCAT" --batch --budget 25 "ssh://127.0.0.1:$silent" </dev/null 2>"$work/err"
+check "a silent server runs out of the budget" grep -q 'in time' "$work/err"
+
+no_password_in_files() { ! grep -rqFf <(printf '%s\n' "$KAVEL_TEST_PASSWORD") "$work"; }
+check "the password appears in no output or log" no_password_in_files
+exit $fail
