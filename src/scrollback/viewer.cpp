@@ -14,6 +14,7 @@
 #include "platform/clipboard.h"
 #include "platform/clipboard_text.h"
 #include "platform/dos.h"
+#include "platform/keymap.h"
 #include "util/charset.h"
 #include "util/text.h"
 
@@ -262,6 +263,25 @@ bool cursor_at(const ScrollbackViewer* v, int x, int y, int* line, int* col) {
 int handle_key(ScrollbackViewer* v, uint16_t code, uint16_t qualifier) {
   if (code & PLAT_KEY_UP) return 0;
   bool shift = (qualifier & (PLAT_QUAL_LSHIFT | PLAT_QUAL_RSHIFT)) != 0;
+  switch (keymap_page_key(code)) {
+    case KEYMAP_PAGE_UP:
+      scroll_to(v, std::max(0, v->top - v->visible_rows));
+      return 0;
+    case KEYMAP_PAGE_DOWN: {
+      int top = v->top + v->visible_rows;
+      if (top + v->visible_rows > v->text.total) top = last_top(v);
+      scroll_to(v, top);
+      return 0;
+    }
+    case KEYMAP_PAGE_HOME:
+      scroll_to(v, 0);
+      return 0;
+    case KEYMAP_PAGE_END:
+      scroll_to(v, last_top(v));
+      return 0;
+    case KEYMAP_PAGE_NONE:
+      break;
+  }
   switch (code) {
     case RAWKEY_ESCAPE:
       return 1;
@@ -272,29 +292,6 @@ int handle_key(ScrollbackViewer* v, uint16_t code, uint16_t qualifier) {
     case RAWKEY_DOWN:
     case RAWKEY_WHEEL_DOWN:
       if (v->top + v->visible_rows < v->text.total) scroll_to(v, v->top + 1);
-      return 0;
-    case 0x48:
-    case 0x5A:
-    case 0x6F:
-      scroll_to(v, std::max(0, v->top - v->visible_rows));
-      return 0;
-    case 0x49:
-    case 0x5B:
-    case 0x6E: {
-      int top = v->top + v->visible_rows;
-      if (top + v->visible_rows > v->text.total) top = last_top(v);
-      scroll_to(v, top);
-      return 0;
-    }
-    case 0x4A:
-    case 0x5C:
-    case 0x70:
-      scroll_to(v, 0);
-      return 0;
-    case 0x4B:
-    case 0x5D:
-    case 0x71:
-      scroll_to(v, last_top(v));
       return 0;
     case RAWKEY_LEFT:
       if (shift) scroll_to(v, 0);
