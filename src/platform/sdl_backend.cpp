@@ -1204,9 +1204,9 @@ void backend_wait_fd(PlatWindow* window, int fd, int timeout_ms) {
 }
 
 // ------------------------------------------------------------- clipboard --
-// SDL's clipboard is the desktop's (the CLIPBOARD selection on X11, which SDL
-// also sets as PRIMARY); it needs the video subsystem but no window.  On X11
-// the text stays available to other programs while this one pumps events.
+// SDL's clipboard is the desktop's (the CLIPBOARD selection on X11); it needs
+// the video subsystem but no window.  On X11 the text stays available to
+// other programs while this one pumps events.
 
 bool backend_clipboard_ready() {
   return video_ready();
@@ -1214,7 +1214,15 @@ bool backend_clipboard_ready() {
 
 int backend_clipboard_put(const std::string& utf8) {
   if (!video_ready()) return -1;
-  return SDL_SetClipboardText(utf8.c_str()) == 0 ? 0 : -1;
+  if (SDL_SetClipboardText(utf8.c_str()) != 0) return -1;
+#if SDL_VERSION_ATLEAST(2, 26, 0)
+  // What is copied is also the PRIMARY selection, as X11 programs do, so a
+  // middle click pastes it: SDL_SetClipboardText sets only CLIPBOARD, and
+  // PRIMARY has a call of its own (SDL 2.26).  Only the clipboard's result
+  // counts: a desktop without PRIMARY still copies.
+  SDL_SetPrimarySelectionText(utf8.c_str());
+#endif
+  return 0;
 }
 
 int backend_clipboard_get(std::string* utf8) {
