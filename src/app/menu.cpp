@@ -15,6 +15,7 @@
 #include "menu/settings_form.h"
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
+#include "session/connection.h"
 #include "session/dialing.h"
 #include "session/session_loop.h"
 #include "util/font_names.h"
@@ -222,8 +223,9 @@ void menu_call_selected(MenuState* m) {
       ui_message(&m->ui, "Could not update last call date.");
     }
   } else if (r != -2) {
+    // Why, on a line of its own: a desktop user sees no standard error.
     ui_clear_connecting_status(&m->ui);
-    ui_popup_timed(&m->ui);
+    ui_popup_timed(&m->ui, connection_reason());
   }
   ui_invalidate_menu_caches();
 }

@@ -157,6 +157,13 @@ TEST(EntryRow, FieldsSitInTheirColumns) {
   EXPECT_EQ(std::string(line + 28, 22), "a-very-long-host-name.");
   EXPECT_EQ(std::string(line + 54, 5), "65535");
   EXPECT_EQ(std::string(line + 63, 11), "CP437      ");
+  // The port column shows the port the call uses: one in the address wins.
+  for (const char* address : {"127.0.0.1:2331", "telnet://[::1]:2331/"}) {
+    PhoneEntry local = entry("Local", address, 23);
+    phonebook_append(&pb, &local);
+    ui_format_entry_row(&pb, static_cast<int>(pb.count) - 1, line);
+    EXPECT_EQ(std::string(line + 54, 5), "2331 ") << address;
+  }
   // A field is never written past the line's end.
   char small[kUiEntryLineLen + 1];
   memset(small, '.', kUiEntryLineLen);
