@@ -83,15 +83,16 @@ void draw_plain(UiContext* ui, const Phonebook* pb, int selected, int offset) {
       snprintf(line, sizeof line, "    %-18s %-24s %-5d %s", name, address.c_str(),
                address_port(e->address, e->port), entry_type_display(e));
       // The text never runs past the window.
-      line[std::min<size_t>(sizeof line - 1, kUiCols - 2)] = '\0';
+      PlatWindowGeometry g = plat_window_geometry(ui->window);
+      int fits = (g.width - g.border_right - ui_text_left(ui)) / cw;
+      line[std::clamp<int>(fits, 0, sizeof line - 1)] = '\0';
       int row = 5 + r;
       if (offset + r == selected) {
-        int x0 = ui_cell_x(ui, 2);
+        int x0 = ui_text_left(ui);
         int y0 = ui_cell_y(ui, row);
-        PlatWindowGeometry g = plat_window_geometry(ui->window);
         int x1 = std::min(x0 + 76 * cw - 1, g.width - g.border_right - 10);
         ui_fill(ui, x0, y0, x1, y0 + ch - 1, UI_BLUE);
-        ui_text_bg_cell(ui, row, 2, static_cast<int>(strlen(line)), line, UI_WHITE, UI_BLUE);
+        ui_text_on(ui, row, line, UI_WHITE, UI_BLUE);
       } else {
         ui_text(ui, row, line, UI_WHITE);
       }

@@ -324,6 +324,16 @@ TEST_F(MenuScreen, MessageSurvivesARedraw) {
   EXPECT_EQ(g_ui_cache_valid, 0);
   ui_text(&ui, 3, "Could not save phone book.", UI_WHITE);
   golden("menu_message");
+  // The text starts 8 pixels and two cells from the origin: the "C" lies in
+  // x 24..31 of row 3, nothing in the cell before it.
+  auto white_in = [&](int x0) {
+    int n = 0;
+    for (int y = ui_cell_y(&ui, 3); y < ui_cell_y(&ui, 4); y++)
+      for (int x = x0; x < x0 + 8; x++) n += plat_read_pixel(ui.window, x, y) == ui.pens[UI_WHITE];
+    return n;
+  };
+  EXPECT_EQ(white_in(ui.origin_x + 16), 0);
+  EXPECT_GT(white_in(ui.origin_x + 24), 0);
 }
 
 TEST_F(MenuScreen, HelpScreenUntilAKey) {
