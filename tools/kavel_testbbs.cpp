@@ -9,10 +9,12 @@
 //                 [--ttype-asks N] [--stdio]
 //
 // --port 0 (the default) picks a free port; the port is printed as
-// "PORT <n>" on the first line of standard output.  The log gets one line per
-// event ("TTYPE ANSI", "NAWS 80 25", "WILL 24", ...); --keys collects the raw
-// data bytes the client typed.  The board exits when the caller hangs up, when
-// the scenario ends the call, or after --max-seconds (default 120).
+// "PORT <n>" on the first line of standard output, the time limit on the
+// next.  The log gets one line per event ("TTYPE ANSI", "NAWS 80 25",
+// "WILL 24", ...); --keys collects the raw data bytes the client typed.  The
+// board exits when the caller hangs up, when the scenario ends the call, or
+// after --max-seconds (default 120), which it then says on standard output
+// and to the caller.  --help says all this and exits 0.
 //
 // The scenario "petscii" is a Commodore 64 board: a C64 welcome screen
 // (--welcome FILE when given, else a built-in one with colours, reverse
@@ -861,6 +863,57 @@ bool parse_args(int argc, char** argv, Options* o) {
   return o->port >= 0 && o->port <= 65535 && o->max_seconds > 0;
 }
 
+void usage(FILE* out, const char* me) {
+  fprintf(out,
+          "usage: %s [--port N] [--scenario NAME[:ARG]] [--log FILE] [--keys FILE]\n"
+          "          [--welcome FILE] [--welcome80 FILE] [--max-seconds N] [--ttype-asks N]\n"
+          "          [--sz-file FILE]... [--rz-dir DIR] [--rate BYTES_PER_SECOND] [--stdio]\n"
+          "scenarios:",
+          me);
+  for (const auto& sc : kScenarios) fprintf(out, " %s", sc.name);
+  fprintf(out, "\n");
+}
+
+void help(const char* me) {
+  printf(
+      "kavel-testbbs: a small Telnet BBS on 127.0.0.1 for tests and the demo.  It serves one\n"
+      "caller, negotiates like board software (terminal type, window size, echo), then plays\n"
+      "a scenario: \"welcome\" shows a screen and echoes what is typed (q hangs up),\n"
+      "\"petscii\" is a Commodore 64 board, \"zmodem\" runs sz (\"d\") and rz for transfers.\n"
+      "The port is printed as \"PORT <n>\" (--port 0, the default, picks a free one).  The\n"
+      "board ends the call after --max-seconds (default %d) and says so.\n\n",
+      Options{}.max_seconds);
+  usage(stdout, me);
+}
+
+// The time limit ran out with a caller on the line: said on standard output
+// and, as well as the stream allows within a second, to the caller, so that
+// the session's end has a reason on both sides.
+void say_time_limit(Caller* c, int seconds, bool petscii) {
+  // With --stdio standard output is the caller's line.
+  if (!c->raw) {
+    printf("Time limit of %d s reached (--max-seconds): call ended.\n", seconds);
+    fflush(stdout);
+  }
+  char note[96];
+  snprintf(note, sizeof note, "\r\n\r\n%s of %d s reached; goodbye.\r\n",
+           petscii ? "TIME LIMIT" : "Time limit", seconds);
+  if (petscii) {
+    // Lower-case ASCII shows as graphics in the C64's upper-case set.
+    for (char* p = note; *p; p++)
+      if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+  }
+  c->out += note;
+  long until = elapsed_ms() + 1000;
+  while (!c->out.empty() && elapsed_ms() < until) {
+    pollfd p{c->fd, POLLOUT, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    ssize_t n = send(c->fd, c->out.data(), c->out.size(), MSG_NOSIGNAL);
+    if (n > 0) c->out.erase(0, static_cast<size_t>(n));
+    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+  }
+}
+
 std::string default_welcome_path(const char* argv0) {
   // Beside a build directory inside the source tree.
   std::string dir = argv0;
@@ -875,15 +928,14 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   g_start = Clock::now();
   Options o;
+  for (int i = 1; i < argc; i++) {
+    if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+      help(argv[0]);
+      return 0;
+    }
+  }
   if (!parse_args(argc, argv, &o)) {
-    fprintf(stderr,
-            "usage: %s [--port N] [--scenario NAME[:ARG]] [--log FILE] [--keys FILE]\n"
-            "          [--welcome FILE] [--welcome80 FILE] [--max-seconds N] [--ttype-asks N]\n"
-            "          [--sz-file FILE]... [--rz-dir DIR] [--rate BYTES_PER_SECOND]\n"
-            "scenarios:",
-            argv[0]);
-    for (const auto& s : kScenarios) fprintf(stderr, " %s", s.name);
-    fprintf(stderr, "\n");
+    usage(stderr, argv[0]);
     return 2;
   }
   // The C64 board has a screen of its own; the ANSI one is no default for it.
@@ -906,6 +958,7 @@ int main(int argc, char** argv) {
   }
   if (!o.stdio) {
     printf("PORT %d\n", port);
+    printf("Time limit: %d s (--max-seconds); the board ends the call then.\n", o.max_seconds);
     fflush(stdout);
     log_event("LISTEN %d", port);
   }
@@ -915,6 +968,7 @@ int main(int argc, char** argv) {
   while (!o.stdio && poll(&lp, 1, 100) == 0) {
     if (elapsed_ms() > deadline) {
       log_event("TIMEOUT waiting for a caller");
+      printf("Time limit of %d s reached (--max-seconds): no caller came.\n", o.max_seconds);
       return 1;
     }
   }
@@ -944,6 +998,7 @@ int main(int argc, char** argv) {
   while (!caller.gone) {
     if (elapsed_ms() > deadline) {
       log_event("TIMEOUT");
+      say_time_limit(&caller, o.max_seconds, c64_board);
       status = 1;
       break;
     }

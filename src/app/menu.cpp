@@ -15,6 +15,7 @@
 #include "menu/settings_form.h"
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
+#include "session/connection.h"
 #include "session/dialing.h"
 #include "session/session_loop.h"
 #include "util/font_names.h"
@@ -33,9 +34,11 @@ void say_save_failed(MenuState* m, int rc, const char* fallback) {
   if (rc != 0) ui_message(&m->ui, text ? text : fallback);
 }
 
-// The forms write the phonebook: after a partly read file they are not
-// opened at all, so that nothing typed into them is lost to a refused save.
-bool forms_refused(MenuState* m) {
+// Every change to the list is saved at once.  After a partly read file the
+// save is refused: the forms are not opened and Delete, Sort and Import
+// change nothing, so that nothing the user does seems to take and is then
+// lost; the note says why.
+bool changes_refused(MenuState* m) {
   if (!m->save_refused) return false;
   ui_message(&m->ui, kMenuMsgPartialLoad);
   ui_invalidate_menu_caches();
@@ -160,8 +163,9 @@ int menu_dispatch(MenuState* m, int code) {
       if (m->ui.close_requested) return 1;
       break;
     case MENU_KEY_ALT_I:
-      if (ui_import_syncterm_list(&m->ui, &m->pb, m->save_refused ? nullptr : m->path.c_str(),
-                                  &m->imported, &m->updated, &m->skipped) != 0)
+      if (changes_refused(m)) break;
+      if (ui_import_syncterm_list(&m->ui, &m->pb, m->path.c_str(), &m->imported, &m->updated,
+                                  &m->skipped) != 0)
         return 1;
       if (count_of(m) > 0 && m->selected >= count_of(m)) m->selected = count_of(m) - 1;
       ui_invalidate_menu_caches();
@@ -174,7 +178,7 @@ int menu_dispatch(MenuState* m, int code) {
       ui_invalidate_menu_caches();
       break;
     case MENU_KEY_ALT_E:
-      if (count > 0 && !forms_refused(m)) {
+      if (count > 0 && !changes_refused(m)) {
         // The entry's position after the editor, also when its save failed:
         // a changed favourite flag has moved it in the list either way.
         int at = m->selected;
@@ -183,7 +187,7 @@ int menu_dispatch(MenuState* m, int code) {
       }
       break;
     case MENU_KEY_ALT_A:
-      if (!forms_refused(m)) {
+      if (!changes_refused(m)) {
         int at = -1;
         ui_add_entry(&m->ui, &m->pb, m->path.c_str(), &at);
         if (at >= 0) m->selected = at;
@@ -222,13 +226,15 @@ void menu_call_selected(MenuState* m) {
       ui_message(&m->ui, "Could not update last call date.");
     }
   } else if (r != -2) {
+    // Why, on a line of its own: a desktop user sees no standard error.
     ui_clear_connecting_status(&m->ui);
-    ui_popup_timed(&m->ui);
+    ui_popup_timed(&m->ui, connection_reason());
   }
   ui_invalidate_menu_caches();
 }
 
 void menu_delete_selected(MenuState* m) {
+  if (changes_refused(m)) return;
   if (!ui_confirm(&m->ui, "Delete entry?")) {
     ui_invalidate_menu_caches();
     return;
@@ -244,7 +250,7 @@ void menu_delete_selected(MenuState* m) {
 }
 
 void menu_sort(MenuState* m) {
-  if (count_of(m) == 0) return;
+  if (count_of(m) == 0 || changes_refused(m)) return;
   int mode = ui_choose_sort_mode(&m->ui);
   if (mode < 0) return;
   int index = m->selected < 0 ? 0 : m->selected;

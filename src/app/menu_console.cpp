@@ -10,6 +10,7 @@
 #include "app/cli.h"
 #include "app/menu.h"
 #include "phonebook/prefs.h"
+#include "platform/dos.h"
 #include "util/font_names.h"
 #include "util/text.h"
 
@@ -67,12 +68,22 @@ void apply_type(PhoneEntry* e, const char* answer) {
   e->terminal = font_name_looks_c64(e->font) ? 5 : 4;
 }
 
+// After a partly read phonebook every change is refused up front, with the
+// reason: a change that could not be saved would be lost, yet the next
+// listing would show it.
+bool changes_refused(Console* c) {
+  if (!c->m->save_refused) return false;
+  say(c, kMenuMsgPartialLoad);
+  return true;
+}
+
 void save_or_say(Console* c) {
   int rc = menu_save(c->m);
   if (rc != 0) say(c, phonebook_save_message(rc));
 }
 
 void add_entry(Console* c) {
+  if (changes_refused(c)) return;
   PhoneEntry e{};
   char port[32], fav[16], type[96];
   read_line_prompt(c, "Name: ", e.name, sizeof e.name);
@@ -100,6 +111,7 @@ void add_entry(Console* c) {
 }
 
 void delete_entry(Console* c) {
+  if (changes_refused(c)) return;
   phonebook_list(&c->m->pb, c->out);
   if (c->m->pb.count == 0) return;
   char answer[32];
@@ -114,6 +126,7 @@ void delete_entry(Console* c) {
 }
 
 void edit_type(Console* c) {
+  if (changes_refused(c)) return;
   phonebook_list(&c->m->pb, c->out);
   if (c->m->pb.count == 0) return;
   char answer[32];
@@ -143,11 +156,20 @@ void ask_flag(Console* c, const char* format, int* flag) {
   if (answer[0]) *flag = atoi(answer) != 0 ? 1 : 0;
 }
 
+// A directory: the prompt shows where it is now (PROGDIR: as the directory
+// it stands for), and an empty answer keeps it.
+void ask_path(Console* c, const char* label, char* path, size_t cap) {
+  std::string prompt = std::string(label) + " [" + dos_expand_path(path) + "]: ";
+  char answer[256];
+  read_line_prompt(c, prompt.c_str(), answer, sizeof answer);
+  if (!answer[0]) return;
+  safe_copy(path, cap, answer);
+  normalize_transfer_path(path);
+}
+
 void paths(Console* c) {
-  read_line_prompt(c, "Download path: ", g_download_path, sizeof g_download_path);
-  normalize_transfer_path(g_download_path);
-  read_line_prompt(c, "Upload path: ", g_upload_path, sizeof g_upload_path);
-  normalize_transfer_path(g_upload_path);
+  ask_path(c, "Download path", g_download_path, sizeof g_download_path);
+  ask_path(c, "Upload path", g_upload_path, sizeof g_upload_path);
   ask_flag(c, "Beep sound (0/1) [%d]: ", &g_beep_sound_enabled);
   ask_flag(c, "Modem sound before connect (0/1) [%d]: ", &g_modem_sound_enabled);
   int rc = transfer_prefs_save();
@@ -155,6 +177,7 @@ void paths(Console* c) {
 }
 
 void sort_by_name(Console* c) {
+  if (changes_refused(c)) return;
   if (c->m->pb.count > 1) phonebook_sort_alpha(&c->m->pb);
   save_or_say(c);
 }

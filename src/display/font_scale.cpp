@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "display/font_drawer.h"
 #include "display/fonts.h"
@@ -146,6 +148,29 @@ static int c64_scale(int top_bar) {
   return c64_bitmap_font_candidate_fits(scale, top_bar) ? scale : 0;
 }
 
+// Whether the system font name opens; the answer for the last name and
+// window mode is kept (every terminal open and mode change asks, and a
+// missing family costs fontconfig a search per height).  A missing name is
+// told on the console the first time only.
+static bool system_font_installed(const char* name) {
+  static std::string last_name;
+  static WindowMode last_mode = WindowMode::Normal;
+  static bool last_answer = false;
+  static std::vector<std::string> told;
+  WindowMode mode = current_window_mode();
+  if (last_name != name || last_mode != mode) {
+    last_name = name;
+    last_mode = mode;
+    last_answer = terminal_system_font_available(name);
+  }
+  if (!last_answer && std::find(told.begin(), told.end(), last_name) == told.end()) {
+    told.push_back(last_name);
+    font_console("Kavel font warning: system font \"%s\" not found; using the CP437 bitmap font.\n",
+                 name);
+  }
+  return last_answer;
+}
+
 int bitmap_renderer_prepare_terminal(int top_bar, int* cell_w, int* cell_h, int* baseline,
                                      int* glyph_height, int* scale, int* kind) {
   memset(&g_bitmap_font, 0, sizeof g_bitmap_font);
@@ -194,8 +219,13 @@ int bitmap_renderer_prepare_terminal(int top_bar, int* cell_w, int* cell_h, int*
   } else if (font_name_looks_cp437(name)) {
     if (!prepare_cp437(top_bar, &h, &s)) return 0;
     k = BITMAP_KIND_CP437;
+  } else if (system_font_installed(name)) {
+    return 0;  // the terminal draws with the system font
   } else {
-    return 0;
+    // A phonebook from another machine names a font this one does not
+    // have: the terminal opens with the CP437 glyphs rather than not at all.
+    if (!prepare_cp437(top_bar, &h, &s)) return 0;
+    k = BITMAP_KIND_CP437;
   }
 
   if (cell_w) *cell_w = 8 * s;

@@ -39,6 +39,9 @@ enum : int {
 int startup_validate_runtime_fonts();
 
 // Prepares g_bitmap_font for the active font and window mode; 1 on success.
+// A system font name gives 0 (the terminal draws with that font), unless the
+// font is not installed: then the CP437 glyphs stand in, and the first time
+// a name is missing the console says so.
 int bitmap_renderer_prepare_terminal(int top_bar, int* cell_w, int* cell_h, int* baseline,
                                      int* glyph_height, int* scale, int* kind);
 // Whether the grid at this glyph height and scale fits the current mode: full
@@ -73,6 +76,10 @@ void fonts_test_set_progdir_override(const char* dir);
 PlatFont* try_open_font_exact(const char* name, int height, int flags);
 PlatFont* try_open_named_font(const char* name, int height, int flags);
 PlatFont* open_terminal_font(int* cp437_flag);
+// Whether a system font the user named for the terminal opens in the current
+// window mode (fontconfig has that family itself, at a height the terminal
+// tries).
+bool terminal_system_font_available(const char* name);
 PlatFont* open_ui_font(int* cp437_flag);
 void terminal_metrics_from_font(const PlatFont* font, int cp437_flag, int* cell_w, int* cell_h,
                                 int* baseline);

@@ -85,6 +85,13 @@ static PlatFont* open_user_system_font(const char* name) {
   return nullptr;
 }
 
+bool terminal_system_font_available(const char* name) {
+  PlatFont* f = open_user_system_font(name);
+  if (!f) return false;
+  plat_close_font(f);
+  return true;
+}
+
 PlatFont* open_terminal_font(int* cp437_flag) {
   if (cp437_flag) *cp437_flag = 0;
   const char* name = g_active_font;

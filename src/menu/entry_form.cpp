@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "assets/embedded.h"
 #include "menu/entry_list.h"
@@ -12,6 +13,7 @@
 #include "menu/ui_input.h"
 #include "phonebook/text_fields.h"
 #include "platform/dos.h"
+#include "util/charset.h"
 #include "util/font_names.h"
 #include "util/text.h"
 
@@ -89,7 +91,8 @@ void field_value(const PhoneEntry* e, int focus, char* out, size_t cap, int* col
       safe_copy(out, cap, e->name);
       break;
     case EDIT_FOCUS_ADDRESS:
-      safe_copy(out, cap, e->address);
+      // A host name: the resolver's UTF-8, shown in the screen's CP437.
+      safe_copy(out, cap, utf8_to_charset_text(CHARSET_CP437, e->address).c_str());
       break;
     case EDIT_FOCUS_PORT:
       snprintf(out, cap, "%d", e->port < 1 ? kPhonebookDefaultPort : e->port);
@@ -164,12 +167,13 @@ void draw_inline_row(UiContext* ui, const UiLineEdit* ed, bool blink, void* p) {
   const RowSpec& r = kRows[c->focus];
   draw_label(ui, c->focus, kGreen);
   int width = value_cells(ui, c->focus, 95);
+  int cursor = 0;
+  std::string cells = ui_line_edit_cells(ed, &cursor);
   int first = ui_line_edit_first_visible(ed, width);
-  char shown[kUiLineEditBytes];
-  cut(shown, sizeof shown, ed->text + first, width);
+  std::string shown = cells.substr(static_cast<size_t>(first), static_cast<size_t>(width));
   int col = column_start(ui, r.right) + kValueOffset;
-  ui_text_bg_cell(ui, r.row, col, width, shown, UI_WHITE, kGreen);
-  if (blink) ui_underscore_cursor_cell(ui, r.row, col + ed->cursor - first);
+  ui_text_bg_cell(ui, r.row, col, width, shown.c_str(), UI_WHITE, kGreen);
+  if (blink) ui_underscore_cursor_cell(ui, r.row, col + cursor - first);
 }
 
 void redraw_inline_form(UiContext* ui, void* p) {
@@ -217,6 +221,16 @@ int run_type_chooser(UiContext* ui, PhoneEntry* e) {
 }
 
 // ------------------------------------------------------------------- saving --
+
+// Whether the working copy differs from the entry in any field the form
+// changes (the bytes after a text's terminator do not count).
+bool entry_changed(const PhoneEntry& a, const PhoneEntry& b) {
+  return strcmp(a.name, b.name) != 0 || strcmp(a.address, b.address) != 0 || a.port != b.port ||
+         a.terminal != b.terminal || strcmp(a.font, b.font) != 0 ||
+         strcmp(a.username, b.username) != 0 || strcmp(a.password, b.password) != 0 ||
+         strcmp(a.software, b.software) != 0 || a.favourite != b.favourite ||
+         strcmp(a.note, b.note) != 0;
+}
 
 // The file's reader trims every text field but the password: the copy is
 // trimmed the same way before it is stored, so that what the menu shows
@@ -358,6 +372,16 @@ int ui_edit_entry_partner_focus(int focus) {
   return focus;
 }
 
+int ui_edit_entry_sideways_focus(int focus, bool right) {
+  // Each pair is (left column, right column): a key toward the column the
+  // focus is already in goes nowhere.
+  for (const auto& p : kPartners) {
+    if (p[0] == focus) return right ? p[1] : focus;
+    if (p[1] == focus) return right ? focus : p[0];
+  }
+  return focus;
+}
+
 int ui_edit_entry_type_choice(const char* font) {
   char name[kFontNameBytes];
   normalize_font_choice(font && *font ? font : kFontCP437, name);
@@ -422,7 +446,14 @@ int ui_edit_entry_inline_text(UiContext* ui, PhoneEntry* e, int focus, char* fie
                               size_t capacity) {
   if (!ui || !e || !field || focus < 0 || focus > EDIT_FOCUS_TERMINAL) return 0;
   UiLineEdit ed;
-  ui_line_edit_start(&ed, field, capacity);
+  // The address is a host name, which the resolver takes as UTF-8; the other
+  // fields keep the screen's CP437, as the phonebook has always held them.
+  if (focus == EDIT_FOCUS_ADDRESS) {
+    ui_line_edit_start_utf8(&ed, field, capacity);
+  } else {
+    ui_line_edit_start(&ed, field, capacity);
+  }
+  ed.masked = focus == EDIT_FOCUS_PASSWORD;
   InlineCtx ctx{e, focus};
   int r = ui_inline_edit_run(ui, &ed, UiInlineEditView{draw_inline_row, redraw_inline_form, &ctx});
   if (r == 1) safe_copy(field, capacity, ed.text);
@@ -462,12 +493,24 @@ int ui_edit_entry(UiContext* ui, Phonebook* pb, const char* path, int index, int
   ui_draw_edit_entry_menu(ui, &copy, focus, -1, true);
   for (;;) {
     int code = ui_wait_key(ui);
-    if (code < 0 || code == 27) {
+    if (code < 0) {
       ui_invalidate_menu_caches();
       return 0;
     }
     int previous = focus;
     bool full = false;
+    if (code == 27) {
+      // Escape drops the working copy: changes are not thrown away without
+      // a word (NO keeps editing).
+      if (!entry_changed(copy, pb->entries[index]) || ui_confirm(ui, "Discard changes?")) {
+        ui_invalidate_menu_caches();
+        return 0;
+      }
+      if (ui->close_requested) return 0;
+      ui_invalidate_menu_caches();
+      ui_draw_edit_entry_menu(ui, &copy, focus, -1, true);
+      continue;
+    }
     switch (code) {
       case MENU_KEY_REDRAW:
         ui_invalidate_menu_caches();
@@ -495,7 +538,7 @@ int ui_edit_entry(UiContext* ui, Phonebook* pb, const char* path, int index, int
         break;
       case MENU_KEY_LEFT:
       case MENU_KEY_RIGHT:
-        focus = ui_edit_entry_partner_focus(focus);
+        focus = ui_edit_entry_sideways_focus(focus, code == MENU_KEY_RIGHT);
         break;
       case MENU_KEY_HOME:
         focus = EDIT_FOCUS_NAME;

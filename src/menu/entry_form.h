@@ -60,6 +60,9 @@ int ui_edit_entry_inline_text(UiContext* ui, PhoneEntry* e, int focus, char* fie
 int ui_edit_entry_next_focus(int focus);
 int ui_edit_entry_previous_focus(int focus);
 int ui_edit_entry_partner_focus(int focus);
+// Left (right = false) or Right: the partner when it lies that way, else the
+// focus itself (Left from a left-column row goes nowhere).
+int ui_edit_entry_sideways_focus(int focus, bool right);
 
 // The type chooser's starting row for a font name (0 "CP437" ... 6
 // "C64 Low/Up [80]").

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "assets/embedded.h"
 #include "display/fonts.h"
@@ -12,6 +13,8 @@
 #include "menu/ui_draw.h"
 #include "phonebook/phonebook.h"
 #include "platform/display.h"
+#include "util/address.h"
+#include "util/charset.h"
 #include "util/text.h"
 #include "util/version.h"
 
@@ -76,18 +79,20 @@ void draw_plain(UiContext* ui, const Phonebook* pb, int selected, int offset) {
       const PhoneEntry* e = &pb->entries[offset + r];
       char name[80];
       name_text(e, name);
-      snprintf(line, sizeof line, "    %-18s %-24s %-5d %s", name, e->address,
-               static_cast<int>(e->port), entry_type_display(e));
+      std::string address = utf8_to_charset_text(CHARSET_CP437, e->address);
+      snprintf(line, sizeof line, "    %-18s %-24s %-5d %s", name, address.c_str(),
+               address_port(e->address, e->port), entry_type_display(e));
       // The text never runs past the window.
-      line[std::min<size_t>(sizeof line - 1, kUiCols - 2)] = '\0';
+      PlatWindowGeometry g = plat_window_geometry(ui->window);
+      int fits = (g.width - g.border_right - ui_text_left(ui)) / cw;
+      line[std::clamp<int>(fits, 0, sizeof line - 1)] = '\0';
       int row = 5 + r;
       if (offset + r == selected) {
-        int x0 = ui_cell_x(ui, 2);
+        int x0 = ui_text_left(ui);
         int y0 = ui_cell_y(ui, row);
-        PlatWindowGeometry g = plat_window_geometry(ui->window);
         int x1 = std::min(x0 + 76 * cw - 1, g.width - g.border_right - 10);
         ui_fill(ui, x0, y0, x1, y0 + ch - 1, UI_BLUE);
-        ui_text_bg_cell(ui, row, 2, static_cast<int>(strlen(line)), line, UI_WHITE, UI_BLUE);
+        ui_text_on(ui, row, line, UI_WHITE, UI_BLUE);
       } else {
         ui_text(ui, row, line, UI_WHITE);
       }
@@ -129,10 +134,13 @@ void ui_format_entry_row(const Phonebook* pb, int index, char line[75]) {
   const PhoneEntry* e = &pb->entries[index];
   char name[80];
   name_text(e, name);
+  // The port the call will use (one in the address wins), and the address,
+  // a host name in UTF-8, as the screen's CP437.
   char port[16];
-  snprintf(port, sizeof port, "%d", static_cast<int>(e->port));
+  snprintf(port, sizeof port, "%d", address_port(e->address, e->port));
+  std::string address = utf8_to_charset_text(CHARSET_CP437, e->address);
   ui_put_entry_field(line, 0, 24, name);
-  ui_put_entry_field(line, 28, 22, e->address);
+  ui_put_entry_field(line, 28, 22, address.c_str());
   ui_put_entry_field(line, 54, 5, port);
   ui_put_entry_field(line, 63, 11, entry_type_display(e));
   // Control bytes would be taken for CP437 pictures; a list shows text.

@@ -6,6 +6,7 @@
 #include "menu/ui_input.h"
 #include "platform/clipboard.h"
 #include "platform/clipboard_text.h"
+#include "util/charset.h"
 #include "util/text.h"
 
 int g_ui_saved_feedback_ticks = 50;
@@ -18,39 +19,67 @@ void ui_line_edit_start(UiLineEdit* e, const char* field, size_t capacity) {
   safe_copy(e->text, limit + 1, field);
   e->len = static_cast<int>(strlen(e->text));
   e->cursor = e->len;
+  e->utf8 = false;
+  e->masked = false;
+}
+
+void ui_line_edit_start_utf8(UiLineEdit* e, const char* field, size_t capacity) {
+  ui_line_edit_start(e, field, capacity);
+  e->utf8 = true;
 }
 
 namespace {
 
-void insert_byte(UiLineEdit* e, char c) {
-  memmove(e->text + e->cursor + 1, e->text + e->cursor,
+void insert_bytes(UiLineEdit* e, const char* bytes, int n) {
+  memmove(e->text + e->cursor + n, e->text + e->cursor,
           static_cast<size_t>(e->len - e->cursor) + 1);
-  e->text[e->cursor] = c;
-  e->len++;
-  e->cursor++;
+  memcpy(e->text + e->cursor, bytes, static_cast<size_t>(n));
+  e->len += n;
+  e->cursor += n;
 }
 
-void delete_at(UiLineEdit* e, int pos) {
-  memmove(e->text + pos, e->text + pos + 1, static_cast<size_t>(e->len - pos));
-  e->len--;
+void delete_range(UiLineEdit* e, int pos, int n) {
+  memmove(e->text + pos, e->text + pos + n, static_cast<size_t>(e->len - pos - n) + 1);
+  e->len -= n;
+}
+
+// Bytes of the character at pos (pos < len): 1 for CP437 text, the UTF-8
+// sequence's length (1 for a byte that starts none) for UTF-8.
+int char_bytes(const UiLineEdit* e, int pos) {
+  if (!e->utf8) return 1;
+  size_t used = 1;
+  utf8_decode(e->text + pos, static_cast<size_t>(e->len - pos), &used);
+  return static_cast<int>(used);
+}
+
+// The start of the character before pos (pos > 0).
+int previous_char(const UiLineEdit* e, int pos) {
+  if (!e->utf8) return pos - 1;
+  int start = 0;
+  for (int p = 0; p < pos; p += char_bytes(e, p)) start = p;
+  return start;
 }
 
 }  // namespace
 
 int ui_line_edit_insert(UiLineEdit* e, int ch) {
   bool text = (ch >= 32 && ch <= 126) || (ch >= 128 && ch <= 255);
-  if (!text || e->len >= e->limit) return 0;
-  insert_byte(e, static_cast<char>(ch));
+  if (!text) return 0;
+  char bytes[4] = {static_cast<char>(ch)};
+  int n = 1;
+  if (e->utf8) n = static_cast<int>(utf8_encode(cp437_to_unicode(static_cast<uint8_t>(ch)), bytes));
+  if (e->len + n > e->limit) return 0;
+  insert_bytes(e, bytes, n);
   return 1;
 }
 
 int ui_line_edit_key(UiLineEdit* e, int code) {
   switch (code) {
     case MENU_KEY_LEFT:
-      if (e->cursor > 0) e->cursor--;
+      if (e->cursor > 0) e->cursor = previous_char(e, e->cursor);
       return 1;
     case MENU_KEY_RIGHT:
-      if (e->cursor < e->len) e->cursor++;
+      if (e->cursor < e->len) e->cursor += char_bytes(e, e->cursor);
       return 1;
     case MENU_KEY_HOME:
       e->cursor = 0;
@@ -59,10 +88,14 @@ int ui_line_edit_key(UiLineEdit* e, int code) {
       e->cursor = e->len;
       return 1;
     case 8:
-      if (e->cursor > 0) delete_at(e, --e->cursor);
+      if (e->cursor > 0) {
+        int start = previous_char(e, e->cursor);
+        delete_range(e, start, e->cursor - start);
+        e->cursor = start;
+      }
       return 1;
     case 127:
-      if (e->cursor < e->len) delete_at(e, e->cursor);
+      if (e->cursor < e->len) delete_range(e, e->cursor, char_bytes(e, e->cursor));
       return 1;
     default:
       if (code >= 32 && code <= 255) {
@@ -75,16 +108,39 @@ int ui_line_edit_key(UiLineEdit* e, int code) {
 
 void ui_line_edit_paste(UiLineEdit* e, const char* bytes, size_t n) {
   for (size_t i = 0; i < n && e->len < e->limit; i++) {
-    auto b = static_cast<unsigned char>(bytes[i]);
-    if (b == '\t') b = ' ';
+    char b = bytes[i] == '\t' ? ' ' : bytes[i];
     if (b < 32 || b > 126) continue;
-    insert_byte(e, static_cast<char>(b));
+    insert_bytes(e, &b, 1);
   }
+}
+
+std::string ui_line_edit_cells(const UiLineEdit* e, int* cursor_cell) {
+  std::string cells;
+  int cursor = 0;
+  for (int p = 0; p < e->len;) {
+    if (p < e->cursor) cursor++;
+    int n = char_bytes(e, p);
+    char shown = e->text[p];
+    if (e->masked) {
+      shown = '*';
+    } else if (e->utf8) {
+      size_t used = 1;
+      char32_t cp = utf8_decode(e->text + p, static_cast<size_t>(n), &used);
+      int b = cp == UNICODE_REPLACEMENT ? CHARSET_NO_BYTE : unicode_to_cp437(cp);
+      shown = b > 0 ? static_cast<char>(b) : '?';
+    }
+    cells.push_back(shown);
+    p += n;
+  }
+  if (cursor_cell) *cursor_cell = cursor;
+  return cells;
 }
 
 int ui_line_edit_first_visible(const UiLineEdit* e, int width) {
   if (width < 1) width = 1;
-  return width > e->cursor ? 0 : e->cursor - width + 1;
+  int cursor = 0;
+  ui_line_edit_cells(e, &cursor);
+  return width > cursor ? 0 : cursor - width + 1;
 }
 
 std::string ui_form_clipboard_text() {

@@ -13,17 +13,26 @@ inline constexpr int kUiLineEditBytes = 256;
 struct UiLineEdit {
   char text[kUiLineEditBytes];  // always terminated
   int len;
-  int cursor;  // 0..len
+  int cursor;  // 0..len, a byte offset at the start of a character
   int limit;   // the most bytes the field holds (its capacity less the terminator)
+  // The text is the file system's UTF-8 (a directory, a host name) rather
+  // than the screen's CP437: typed characters go in as UTF-8, the cursor and
+  // the deletion keys move over whole characters, and the screen shows each
+  // character as its CP437 picture.  Bytes that are no UTF-8 stay as they
+  // are (one character each).
+  bool utf8;
+  bool masked;  // shown as one "*" per character (a password)
 };
 
 // Starts on a copy of field (cut to the limit) with the cursor at its end.
 // capacity is the field's size in bytes; the working text holds at most 255.
+// The text is CP437 bytes; _utf8 starts a UTF-8 text.
 void ui_line_edit_start(UiLineEdit* e, const char* field, size_t capacity);
+void ui_line_edit_start_utf8(UiLineEdit* e, const char* field, size_t capacity);
 
-// A typed character: inserted at the cursor while the text is below its
-// limit.  Typed characters are CP437 codes (the menu's key codes): 32..126
-// and 128..255; control codes and 127 are no text.  1 when inserted.
+// A typed character: inserted at the cursor while it fits the limit.  Typed
+// characters are CP437 codes (the menu's key codes): 32..126 and 128..255;
+// control codes and 127 are no text.  1 when inserted.
 int ui_line_edit_insert(UiLineEdit* e, int ch);
 // Cursor and deletion keys (Left, Right, Home, End, Backspace 8, Delete 127)
 // and typed characters.  1 when the key was one of these.
@@ -31,7 +40,10 @@ int ui_line_edit_key(UiLineEdit* e, int code);
 // Pasted text: inserted at the cursor byte by byte, a tab as a space, every
 // other byte outside 32..126 skipped, until the field is full.
 void ui_line_edit_paste(UiLineEdit* e, const char* bytes, size_t n);
-// The first byte shown in a value area of width cells: the text from its
+// The text as the screen shows it, one CP437 byte per cell (a character
+// CP437 has no picture for as "?"; masked, "*"), and the cell of the cursor.
+std::string ui_line_edit_cells(const UiLineEdit* e, int* cursor_cell);
+// The first cell shown in a value area of width cells: the text from its
 // start while the cursor fits, else so that the cursor sits in the last cell.
 int ui_line_edit_first_visible(const UiLineEdit* e, int width);
 

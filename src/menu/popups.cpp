@@ -2,6 +2,7 @@
 #include "menu/popups.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "assets/embedded.h"
 #include "menu/entry_list.h"
@@ -142,16 +143,24 @@ int ui_choose_sort_mode(UiContext* ui) {
   }
 }
 
-void ui_popup_timed(UiContext* ui) {
+void ui_popup_timed(UiContext* ui, const char* reason) {
   if (ui_can_draw(ui)) {
     int s = ui_dialog_cp437_scale(ui);
+    // A reason longer than a line of the menu would run out of the box.
+    char why[61] = {};
+    if (reason) snprintf(why, sizeof why, "%s", reason);
     int w = std::max(208 * s, 220);
     int h = 64 * s;
+    if (why[0]) {
+      w = std::max(w, ui_text_px(ui, why) + 32 * s);
+      h += 16 * s;
+    }
     int x, y;
     ui_popup_place(ui, w, h, &x, &y);
     ui_draw_beveled_box(ui, x, y, x + w - 1, y + h - 1);
     ui_dialog_text_centred(ui, x, w, y + 15 * s + 5, "Info", UI_BLUE, UI_GREY);
     ui_dialog_text_centred(ui, x, w, y + 47 * s + 1, "Unable to connect", UI_BLACK, UI_GREY);
+    if (why[0]) ui_dialog_text_centred(ui, x, w, y + 63 * s + 1, why, UI_BLACK, UI_GREY);
   }
   dos_delay(g_ui_popup_timed_ticks);
 }

@@ -18,8 +18,10 @@ void ui_draw_sort_popup(UiContext* ui, int selected);
 // 0 sort by name, 1 sort by software, -1 cancelled.
 int ui_choose_sort_mode(UiContext* ui);
 
-// "Unable to connect" in a box, then two seconds' pause.
-void ui_popup_timed(UiContext* ui);
+// "Unable to connect" in a box, then two seconds' pause.  A reason (null or
+// empty: none) goes on a line of its own under it, in a box made taller (and
+// wider, when the reason needs it) for it.
+void ui_popup_timed(UiContext* ui, const char* reason = nullptr);
 // How long ui_popup_timed pauses, in ticks of 1/50 s (tests shorten it).
 extern int g_ui_popup_timed_ticks;
 

@@ -1,8 +1,11 @@
 // The global settings form over the kavel_menu_edit2_ans art.
 #include "menu/settings_form.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "assets/embedded.h"
 #include "display/modes.h"
@@ -13,6 +16,7 @@
 #include "menu/ui_input.h"
 #include "phonebook/prefs.h"
 #include "platform/dos.h"
+#include "util/charset.h"
 #include "util/text.h"
 
 namespace {
@@ -65,11 +69,38 @@ void draw_path_edit(UiContext* ui, const UiLineEdit* e, bool blink, void* p) {
   ui_text_bg_cell(ui, row, kRowCol, kRowWidth, "", UI_WHITE, kGreen);
   ui_text_bg_cell(ui, row, kRowCol, 20, label, UI_WHITE, kGreen);
   constexpr int kWindow = 53;
+  int cursor = 0;
+  std::string cells = ui_line_edit_cells(e, &cursor);
   int first = ui_line_edit_first_visible(e, kWindow);
-  char shown[kUiLineEditBytes];
-  snprintf(shown, sizeof shown, "%.*s", kWindow, e->text + first);
-  ui_text_bg_cell(ui, row, 24, kWindow, shown, UI_WHITE, kGreen);
-  if (blink) ui_underscore_cursor_cell(ui, row, 24 + e->cursor - first);
+  std::string shown = cells.substr(static_cast<size_t>(first), kWindow);
+  ui_text_bg_cell(ui, row, 24, kWindow, shown.c_str(), UI_WHITE, kGreen);
+  if (blink) ui_underscore_cursor_cell(ui, row, 24 + cursor - first);
+}
+
+// "PROGDIR:" (any case) at the start of a stored path.
+bool names_progdir(const char* path) {
+  return strncasecmp(path, "PROGDIR:", 8) == 0;
+}
+
+// What to store for a directory the user accepted: what was typed, except
+// that a path the form showed expanded from "PROGDIR:" goes back to that
+// form while it is still inside the program's directory, so that a path
+// accepted unchanged (or lengthened) is stored as it was written.
+void path_from_user(const char* typed, const char* before, char out[256]) {
+  if (names_progdir(before)) {
+    const std::string& dir = dos_progdir();
+    std::string prefix = dir == "/" ? dir : dir + "/";
+    std::string progdir(before, 8);  // the stored spelling
+    if (dir == typed) {
+      safe_copy(out, 256, progdir.c_str());
+      return;
+    }
+    if (strncmp(typed, prefix.c_str(), prefix.size()) == 0) {
+      safe_copy(out, 256, (progdir + (typed + prefix.size())).c_str());
+      return;
+    }
+  }
+  safe_copy(out, 256, typed);
 }
 
 void redraw_path_form(UiContext* ui, void* p) {
@@ -179,6 +210,13 @@ int settings_draft_save(const SettingsDraft* d) {
   return transfer_prefs_save();
 }
 
+std::string settings_path_display(const char* path) {
+  std::string shown = utf8_to_charset_text(CHARSET_CP437, dos_expand_path(path));
+  char out[64];
+  settings_path_shown(shown.c_str(), out);
+  return out;
+}
+
 void settings_path_shown(const char* path, char out[64]) {
   size_t n = strlen(path);
   if (n > 54)
@@ -189,12 +227,11 @@ void settings_path_shown(const char* path, char out[64]) {
 
 void ui_draw_transfer_path_row(UiContext* ui, int screen_row, bool focused, const char* label,
                                const char* path) {
-  char shown[64];
-  settings_path_shown(path, shown);
+  std::string shown = settings_path_display(path);
   char line[96];
   // The whole shortened path fits the row (21 + 51 cells of 74), so its end,
   // the part that tells one directory from another, stays in view.
-  snprintf(line, sizeof line, "%-20.20s %.60s", label, shown);
+  snprintf(line, sizeof line, "%-20.20s %.60s", label, shown.c_str());
   ui_text_bg_cell(ui, screen_row, kRowCol, kRowWidth, line, UI_WHITE, focused ? UI_BLUE : UI_BLACK);
 }
 
@@ -285,12 +322,17 @@ void ui_draw_transfer_saved_feedback(UiContext* ui) {
 
 int ui_edit_transfer_path_inline(UiContext* ui, int focus, const char* label, char* path,
                                  SettingsDraft* d) {
+  // The directory as the user knows it: "PROGDIR:" expanded (when that
+  // fits the field), in the file system's UTF-8.
+  std::string real = dos_expand_path(path);
   UiLineEdit e;
-  ui_line_edit_start(&e, path, 256);
+  ui_line_edit_start_utf8(&e, real.size() < 256 ? real.c_str() : path, 256);
   PathCtx ctx{focus, label, d};
   int r = ui_inline_edit_run(ui, &e, UiInlineEditView{draw_path_edit, redraw_path_form, &ctx});
   if (r == 1) {
-    safe_copy(path, 256, e.text);
+    char before[256];
+    safe_copy(before, sizeof before, path);
+    path_from_user(e.text, before, path);
     normalize_transfer_path(path);
   }
   if (r >= 0) ui_draw_transfer_option(ui, focus, true, d);

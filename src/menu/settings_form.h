@@ -4,6 +4,8 @@
 // form edits working copies; only Save puts them into the settings and
 // writes kavel.prefs.
 #pragma once
+#include <string>
+
 #include "display/ui_surface.h"
 
 // The settings as the form holds them while it is open.
@@ -53,8 +55,14 @@ void ui_draw_transfer_saved_feedback(UiContext* ui);
 // A path as its row shows it: as it is up to 54 bytes, else "..." and its
 // last 48 bytes.
 void settings_path_shown(const char* path, char out[64]);
-// Edits a directory row inline (focus 5 or 6); 1 when accepted (the path
-// is then normalised: trimmed, empty gives "PROGDIR:Transfers").
+// A stored directory as its row shows it: "PROGDIR:" as the directory it
+// stands for, the file system's UTF-8 as the screen's CP437, shortened by
+// settings_path_shown.  What is stored does not change.
+std::string settings_path_display(const char* path);
+// Edits a directory row inline (focus 5 or 6), on the directory it stands
+// for; 1 when accepted.  The path is then what was typed (UTF-8), with the
+// program's directory written "PROGDIR:" again when it was so before, and
+// normalised: trimmed, empty gives "PROGDIR:Transfers".
 int ui_edit_transfer_path_inline(UiContext* ui, int focus, const char* label, char* path,
                                  SettingsDraft* d);
 

@@ -96,9 +96,18 @@ int ui_cell_y(const UiContext* ui, int row) {
 
 // -------------------------------------------------------------- cell text --
 
+int ui_text_left(const UiContext* ui) {
+  int cw = ui->cell_w > 0 ? ui->cell_w : 10;
+  return ui->origin_x + 8 + 2 * cw;
+}
+
 void ui_text(UiContext* ui, int row, const char* text, int colour) {
+  ui_text_on(ui, row, text, colour, UI_BLACK);
+}
+
+void ui_text_on(UiContext* ui, int row, const char* text, int colour, int bg) {
   if (!ui_can_draw(ui)) return;
-  cell_text(ui, ui_cell_x(ui, 2), ui_cell_y(ui, row), text, clamp_fg(colour), UI_BLACK);
+  cell_text(ui, ui_text_left(ui), ui_cell_y(ui, row), text, clamp_fg(colour), bg);
 }
 
 void ui_text_bg_cell(UiContext* ui, int row, int col, int width, const char* text, int colour,

@@ -50,8 +50,11 @@ void ui_restore_font(UiContext* ui);
 int ui_cell_x(const UiContext* ui, int col);
 int ui_cell_y(const UiContext* ui, int row);
 
-// A plain line from column 2 of a row, colour on black.
+// A plain line (messages, the layouts without art): it starts 8 pixels and
+// two cells right of the origin (ui_text_left), colour on black, or on bg.
 void ui_text(UiContext* ui, int row, const char* text, int colour);
+void ui_text_on(UiContext* ui, int row, const char* text, int colour, int bg);
+int ui_text_left(const UiContext* ui);
 // Cells (row, col .. col + width - 1) filled with bg (clipped at the window's
 // right edge), then the text from the first cell in colour (negative gives 7,
 // above 15 gives 15).

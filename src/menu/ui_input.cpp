@@ -9,6 +9,7 @@
 #include "menu/ui_draw.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "platform/keymap.h"
 #include "util/charset.h"
 
 int g_ui_nav_last_key = 0;
@@ -101,6 +102,18 @@ int raw_letter(uint16_t code) {
 }
 
 int raw_plain(uint16_t code, uint16_t qualifier) {
+  switch (keymap_page_key(code)) {
+    case KEYMAP_PAGE_UP:
+      return MENU_KEY_PAGE_UP;
+    case KEYMAP_PAGE_DOWN:
+      return MENU_KEY_PAGE_DOWN;
+    case KEYMAP_PAGE_HOME:
+      return MENU_KEY_HOME;
+    case KEYMAP_PAGE_END:
+      return MENU_KEY_END;
+    case KEYMAP_PAGE_NONE:
+      break;
+  }
   switch (code) {
     case RAWKEY_UP:
       return MENU_KEY_UP;
@@ -110,22 +123,6 @@ int raw_plain(uint16_t code, uint16_t qualifier) {
       return MENU_KEY_RIGHT;
     case RAWKEY_LEFT:
       return MENU_KEY_LEFT;
-    case 0x48:
-    case 0x5A:
-    case 0x6F:
-      return MENU_KEY_PAGE_UP;
-    case 0x49:
-    case 0x5B:
-    case 0x6E:
-      return MENU_KEY_PAGE_DOWN;
-    case 0x4A:
-    case 0x5C:
-    case 0x70:
-      return MENU_KEY_HOME;
-    case 0x4B:
-    case 0x5D:
-    case 0x71:
-      return MENU_KEY_END;
     case RAWKEY_ESCAPE:
       return 27;
     case RAWKEY_TAB:

@@ -353,6 +353,28 @@ uint8_t keymap_raw_char(uint16_t code, uint16_t qualifier) {
   return ch;
 }
 
+KeymapPageKey keymap_page_key(uint16_t code) {
+  switch (code) {
+    case RAWKEY_PAGEUP:
+    case 0x5A:
+      return KEYMAP_PAGE_UP;
+    case RAWKEY_PAGEDOWN:
+    case 0x5B:
+    case 0x6E:
+      return KEYMAP_PAGE_DOWN;
+    case 0x4A:
+    case 0x5C:
+    case RAWKEY_HOME:
+      return KEYMAP_PAGE_HOME;
+    case 0x5D:
+    case RAWKEY_END:
+      return KEYMAP_PAGE_END;
+    default:
+      // RAWKEY_F11 (0x4B) and RAWKEY_F12 (0x6F) among the rest.
+      return KEYMAP_PAGE_NONE;
+  }
+}
+
 int keymap_raw_code(int scancode) {
   const KeyInfo& k = info_for(scancode);
   return k.role == ROLE_NONE ? -1 : k.raw;

@@ -136,3 +136,18 @@ uint16_t keymap_qualifier(int mods);
 uint8_t keymap_raw_char(uint16_t code, uint16_t qualifier);
 // The Amiga raw key code of a scancode on the US keyboard; -1 for none.
 int keymap_raw_code(int scancode);
+
+// The page and position keys of the program's screens.  Each has three raw
+// codes (the main key and the numeric pads of the keyboards the tables were
+// made for: Page Up 0x48, 0x5A, 0x6F; Page Down 0x49, 0x5B, 0x6E; Home 0x4A,
+// 0x5C, 0x70; End 0x4B, 0x5D, 0x71).  Two of them, 0x4B and 0x6F, are F11
+// and F12 on this keyboard: they are no page keys, here or anywhere, and a
+// screen that asks this function never mistakes them for one.
+enum KeymapPageKey : int {
+  KEYMAP_PAGE_NONE = 0,
+  KEYMAP_PAGE_UP,
+  KEYMAP_PAGE_DOWN,
+  KEYMAP_PAGE_HOME,
+  KEYMAP_PAGE_END,
+};
+KeymapPageKey keymap_page_key(uint16_t code);

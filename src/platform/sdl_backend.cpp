@@ -34,6 +34,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/audio.h"
@@ -41,6 +42,7 @@
 #include "platform/clock.h"
 #include "platform/internal.h"
 #include "platform/keymap.h"
+#include "util/charset.h"
 
 // The key map is written against SDL's numbers without including SDL.
 #define KAVEL_SAME(ours, sdl) static_assert(static_cast<int>(ours) == static_cast<int>(sdl), #ours)
@@ -434,8 +436,22 @@ void follow_forgotten_keys(const SDL_KeyboardEvent& k, KeyInput* in) {
   forget_key(sc, 0, 0);
 }
 
-// Titles are ISO-8859-1; SDL wants UTF-8.
+// Titles are ISO-8859-1; SDL wants UTF-8.  A title that is UTF-8 already
+// (a session's title names a host, which is UTF-8 for the resolver's sake)
+// is passed on as it is: ISO-8859-1 text beyond ASCII is almost never
+// well-formed UTF-8.
 std::string latin1_to_utf8(const char* s) {
+  std::string_view text(s ? s : "");
+  bool beyond_ascii = false;
+  bool utf8 = true;
+  for (size_t i = 0; i < text.size();) {
+    size_t used = 1;
+    char32_t cp = utf8_decode(text.data() + i, text.size() - i, &used);
+    if (used > 1) beyond_ascii = true;
+    if (cp == UNICODE_REPLACEMENT && used == 1) utf8 = false;
+    i += used;
+  }
+  if (utf8 && beyond_ascii) return std::string(text);
   std::string out;
   for (; s && *s; s++) {
     auto c = static_cast<unsigned char>(*s);
@@ -1204,9 +1220,9 @@ void backend_wait_fd(PlatWindow* window, int fd, int timeout_ms) {
 }
 
 // ------------------------------------------------------------- clipboard --
-// SDL's clipboard is the desktop's (the CLIPBOARD selection on X11, which SDL
-// also sets as PRIMARY); it needs the video subsystem but no window.  On X11
-// the text stays available to other programs while this one pumps events.
+// SDL's clipboard is the desktop's (the CLIPBOARD selection on X11); it needs
+// the video subsystem but no window.  On X11 the text stays available to
+// other programs while this one pumps events.
 
 bool backend_clipboard_ready() {
   return video_ready();
@@ -1214,7 +1230,15 @@ bool backend_clipboard_ready() {
 
 int backend_clipboard_put(const std::string& utf8) {
   if (!video_ready()) return -1;
-  return SDL_SetClipboardText(utf8.c_str()) == 0 ? 0 : -1;
+  if (SDL_SetClipboardText(utf8.c_str()) != 0) return -1;
+#if SDL_VERSION_ATLEAST(2, 26, 0)
+  // What is copied is also the PRIMARY selection, as X11 programs do, so a
+  // middle click pastes it: SDL_SetClipboardText sets only CLIPBOARD, and
+  // PRIMARY has a call of its own (SDL 2.26).  Only the clipboard's result
+  // counts: a desktop without PRIMARY still copies.
+  SDL_SetPrimarySelectionText(utf8.c_str());
+#endif
+  return 0;
 }
 
 int backend_clipboard_get(std::string* utf8) {

@@ -14,6 +14,7 @@
 #include "platform/clipboard.h"
 #include "platform/clipboard_text.h"
 #include "platform/dos.h"
+#include "platform/keymap.h"
 #include "util/charset.h"
 #include "util/text.h"
 
@@ -239,7 +240,12 @@ int last_top(const ScrollbackViewer* v) {
 
 void scroll_to(ScrollbackViewer* v, int top) {
   v->top = std::clamp(top, 0, std::max(0, v->text.total - 1));
-  v->sel.active = false;
+  // A scroll ends a drag under way; a copied selection stays shown (it
+  // belongs to its lines and scrolls with them).
+  if (v->dragging) {
+    v->sel.active = false;
+    v->dragging = false;
+  }
   scrollback_window_redraw_view(v);
 }
 
@@ -262,6 +268,25 @@ bool cursor_at(const ScrollbackViewer* v, int x, int y, int* line, int* col) {
 int handle_key(ScrollbackViewer* v, uint16_t code, uint16_t qualifier) {
   if (code & PLAT_KEY_UP) return 0;
   bool shift = (qualifier & (PLAT_QUAL_LSHIFT | PLAT_QUAL_RSHIFT)) != 0;
+  switch (keymap_page_key(code)) {
+    case KEYMAP_PAGE_UP:
+      scroll_to(v, std::max(0, v->top - v->visible_rows));
+      return 0;
+    case KEYMAP_PAGE_DOWN: {
+      int top = v->top + v->visible_rows;
+      if (top + v->visible_rows > v->text.total) top = last_top(v);
+      scroll_to(v, top);
+      return 0;
+    }
+    case KEYMAP_PAGE_HOME:
+      scroll_to(v, 0);
+      return 0;
+    case KEYMAP_PAGE_END:
+      scroll_to(v, last_top(v));
+      return 0;
+    case KEYMAP_PAGE_NONE:
+      break;
+  }
   switch (code) {
     case RAWKEY_ESCAPE:
       return 1;
@@ -272,29 +297,6 @@ int handle_key(ScrollbackViewer* v, uint16_t code, uint16_t qualifier) {
     case RAWKEY_DOWN:
     case RAWKEY_WHEEL_DOWN:
       if (v->top + v->visible_rows < v->text.total) scroll_to(v, v->top + 1);
-      return 0;
-    case 0x48:
-    case 0x5A:
-    case 0x6F:
-      scroll_to(v, std::max(0, v->top - v->visible_rows));
-      return 0;
-    case 0x49:
-    case 0x5B:
-    case 0x6E: {
-      int top = v->top + v->visible_rows;
-      if (top + v->visible_rows > v->text.total) top = last_top(v);
-      scroll_to(v, top);
-      return 0;
-    }
-    case 0x4A:
-    case 0x5C:
-    case 0x70:
-      scroll_to(v, 0);
-      return 0;
-    case 0x4B:
-    case 0x5D:
-    case 0x71:
-      scroll_to(v, last_top(v));
       return 0;
     case RAWKEY_LEFT:
       if (shift) scroll_to(v, 0);
@@ -472,6 +474,7 @@ int scrollback_viewer_open(ScrollbackViewer* v, Terminal* t) {
   v->visible_rows = visible_rows_for(v);
   v->top = last_top(v);
   v->sel = ScrollbackSelection{};
+  v->dragging = false;
   v->message[0] = '\0';
   scrollback_window_draw(v);
   return 0;
@@ -490,7 +493,14 @@ int scrollback_viewer_handle(ScrollbackViewer* v, const PlatEvent& ev) {
     case PLAT_EV_MOUSEBUTTON: {
       int line, col;
       if (ev.code == PLAT_SELECTDOWN) {
-        if (!scrollback_mouse_to_pos(v, ev.x, ev.y, &line, &col)) return 0;
+        if (!scrollback_mouse_to_pos(v, ev.x, ev.y, &line, &col)) {
+          // A click off the text only takes the last selection away.
+          ScrollbackSelection before = v->sel;
+          v->sel.active = false;
+          scrollback_redraw_selection_delta(v, before);
+          return 0;
+        }
+        v->dragging = true;
         v->sel.active = true;
         v->sel.anchor_line = line;
         v->sel.anchor_col = col;
@@ -498,22 +508,21 @@ int scrollback_viewer_handle(ScrollbackViewer* v, const PlatEvent& ev) {
         v->sel.cursor_col = std::min(col + 1, kLineChars);
         safe_copy(v->message, sizeof v->message, "Selecting...");
         scrollback_window_draw(v);
-      } else if (ev.code == PLAT_SELECTUP && v->sel.active) {
-        ScrollbackSelection before = v->sel;
+      } else if (ev.code == PLAT_SELECTUP && v->dragging) {
+        // Copied on release; the selection stays shown until the next click.
+        v->dragging = false;
         if (cursor_at(v, ev.x, ev.y, &line, &col)) {
           v->sel.cursor_line = line;
           v->sel.cursor_col = col;
         }
         copy_selection(v);
-        v->sel.active = false;
-        scrollback_redraw_selection_delta(v, before);
         scrollback_window_redraw_view(v);
       }
       return 0;
     }
     case PLAT_EV_MOUSEMOVE: {
       int line, col;
-      if (!v->sel.active || !cursor_at(v, ev.x, ev.y, &line, &col)) return 0;
+      if (!v->dragging || !cursor_at(v, ev.x, ev.y, &line, &col)) return 0;
       if (line == v->sel.cursor_line && col == v->sel.cursor_col) return 0;
       ScrollbackSelection before = v->sel;
       v->sel.cursor_line = line;

@@ -59,7 +59,11 @@ struct ScrollbackViewer {
   ScrollbackText text;
   int top = 0;
   int visible_rows = 0;
+  // The selection is shown while active: from a press on a line until the
+  // next click, so that what was copied stays in view.  dragging: the button
+  // is still down and moves extend it.
   ScrollbackSelection sel;
+  bool dragging = false;
   char message[80] = {};
   std::string temp_path;  // the scratch file of the text ("" when none)
   // What the last selection change repainted: rows and pixels.

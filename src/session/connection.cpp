@@ -2,10 +2,10 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,9 +15,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <string_view>
 
 #include "platform/dos.h"
+#include "util/charset.h"
 
 int connection_resolve_ipv4(const char* host, in_addr* out) {
   if (!host || !out || host[0] == '\0') return -1;
@@ -40,6 +40,7 @@ int connection_resolve_ipv4(const char* host, in_addr* out) {
 namespace {
 
 char g_error[320];
+char g_reason[96];
 
 void set_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 void set_error(const char* fmt, ...) {
@@ -47,6 +48,50 @@ void set_error(const char* fmt, ...) {
   va_start(ap, fmt);
   vsnprintf(g_error, sizeof g_error, fmt, ap);
   va_end(ap);
+}
+
+void set_reason(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void set_reason(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(g_reason, sizeof g_reason, fmt, ap);
+  va_end(ap);
+}
+
+// Whether text holds a byte beyond ASCII, and whether it is well-formed
+// UTF-8 throughout.
+bool has_non_ascii(const char* text) {
+  for (const char* p = text; *p; p++)
+    if (static_cast<unsigned char>(*p) >= 0x80) return true;
+  return false;
+}
+
+bool valid_utf8(const char* text) {
+  size_t len = strlen(text);
+  for (size_t i = 0; i < len;) {
+    size_t used = 1;
+    char32_t cp = utf8_decode(text + i, len - i, &used);
+    if (cp == UNICODE_REPLACEMENT && used == 1) return false;
+    i += used;
+  }
+  return true;
+}
+
+// getaddrinfo with a host name of international letters: AI_IDN turns it
+// into its ASCII (Punycode) form, reading it in the character set of the
+// thread's locale, which is made UTF-8 for the call (the phonebook and the
+// command line give UTF-8 whatever the program's locale is).
+int resolve(const char* host, const char* service, addrinfo* hints, addrinfo** list) {
+  if (!has_non_ascii(host)) return getaddrinfo(host, service, hints, list);
+  hints->ai_flags |= AI_IDN;
+  locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  locale_t before = utf8 ? uselocale(utf8) : static_cast<locale_t>(nullptr);
+  int gai = getaddrinfo(host, service, hints, list);
+  if (utf8) {
+    uselocale(before);
+    freelocale(utf8);
+  }
+  return gai;
 }
 
 int make_nonblocking(int sock) {
@@ -134,58 +179,19 @@ const char* connection_error() {
   return g_error;
 }
 
+const char* connection_reason() {
+  return g_reason;
+}
+
 int connection_parse_address(const char* text, char* host, size_t cap, int* port) {
-  if (!text || !host || cap == 0) return -1;
-  host[0] = '\0';
-  std::string_view t(text);
-  constexpr std::string_view kScheme = "telnet://";
-  if (t.size() >= kScheme.size() && strncasecmp(text, kScheme.data(), kScheme.size()) == 0) {
-    t.remove_prefix(kScheme.size());
-    // A path or a trailing slash after the address means nothing to Telnet.
-    size_t slash = t.find('/');
-    if (slash != std::string_view::npos) t = t.substr(0, slash);
-  }
-  std::string_view name = t;
-  std::string_view port_text;
-  if (!t.empty() && t.front() == '[') {
-    size_t close = t.find(']');
-    if (close == std::string_view::npos) return -1;
-    name = t.substr(1, close - 1);
-    std::string_view rest = t.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') return -1;
-      port_text = rest.substr(1);
-      if (port_text.empty()) return -1;
-    }
-  } else {
-    size_t colon = t.find(':');
-    // One colon separates a port; more are an IPv6 address without one.
-    if (colon != std::string_view::npos && t.find(':', colon + 1) == std::string_view::npos) {
-      name = t.substr(0, colon);
-      port_text = t.substr(colon + 1);
-      if (port_text.empty()) return -1;
-    }
-  }
-  if (name.empty() || name.size() > kMaxHostNameLength || name.size() >= cap) return -1;
-  if (!port_text.empty()) {
-    if (port_text.size() > 5) return -1;
-    int value = 0;
-    for (char c : port_text) {
-      if (c < '0' || c > '9') return -1;
-      value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535) return -1;
-    if (port) *port = value;
-  }
-  memcpy(host, name.data(), name.size());
-  host[name.size()] = '\0';
-  return 0;
+  return address_split(text, host, cap, port);
 }
 
 int connection_open(const char* address, int port, const ConnectOptions* opts, int* out_sock) {
   if (!out_sock) return CONNECT_FAILED;
   *out_sock = -1;
   g_error[0] = '\0';
+  g_reason[0] = '\0';
   if (cancelled(opts)) {
     set_error("connection cancelled");
     return CONNECT_CANCELLED;
@@ -193,14 +199,23 @@ int connection_open(const char* address, int port, const ConnectOptions* opts, i
   char host[kMaxHostNameLength + 1];
   if (connection_parse_address(address, host, sizeof host, &port) != 0) {
     set_error("not a host address: \"%.200s\"", address ? address : "");
+    set_reason("Not a host address");
     return CONNECT_FAILED;
   }
   char shown[kMaxHostNameLength + 16];
   if (port < 1 || port > 65535) {
     set_error("port %d is outside 1 to 65535", port);
+    set_reason("Port %d is outside 1 to 65535", port);
     return CONNECT_FAILED;
   }
   show_host(shown, sizeof shown, host, port);
+  // A name with bytes that are no UTF-8 (typed in another character set)
+  // names nothing: it is refused before the resolver sees it.
+  if (!valid_utf8(host)) {
+    set_error("not a valid host name: \"%s\" (its letters are not UTF-8)", host);
+    set_reason("Not a valid host name");
+    return CONNECT_FAILED;
+  }
 
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -209,10 +224,20 @@ int connection_open(const char* address, int port, const ConnectOptions* opts, i
   char service[8];
   snprintf(service, sizeof service, "%d", port);
   addrinfo* list = nullptr;
-  int gai = getaddrinfo(host, service, &hints, &list);
+  int gai = resolve(host, service, &hints, &list);
+  if (gai == EAI_IDN_ENCODE) {
+    set_error("cannot find host %s: not a valid international domain name", host);
+    set_reason("Not a valid host name");
+    return CONNECT_FAILED;
+  }
   if (gai != 0) {
-    set_error("cannot find host %s: %s", host,
-              gai == EAI_SYSTEM ? strerror(errno) : gai_strerror(gai));
+    const char* why = gai == EAI_SYSTEM ? strerror(errno) : gai_strerror(gai);
+    set_error("cannot find host %s: %s", host, why);
+    if (gai == EAI_NONAME || gai == EAI_NODATA || gai == EAI_ADDRFAMILY) {
+      set_reason("Name not found");
+    } else {
+      set_reason("%s", why);
+    }
     return CONNECT_FAILED;
   }
   std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> hold(list, freeaddrinfo);
@@ -240,14 +265,16 @@ int connection_open(const char* address, int port, const ConnectOptions* opts, i
       return r;
     }
     if (r == CONNECT_TIMED_OUT) {
-      set_error("no answer from %s within %d seconds", shown,
-                (opts ? opts->budget_turns : kConnectBudgetTurns) / 50);
+      int seconds = (opts ? opts->budget_turns : kConnectBudgetTurns) / 50;
+      set_error("no answer from %s within %d seconds", shown, seconds);
+      set_reason("No answer within %d seconds", seconds);
       return r;
     }
     last_errno = errno;
   }
   set_error("cannot connect to %s: %s", shown,
             last_errno ? strerror(last_errno) : "no usable address");
+  set_reason("%s", last_errno ? strerror(last_errno) : "No usable address");
   return CONNECT_FAILED;
 }
 

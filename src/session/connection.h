@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "util/address.h"
+
 // Outcomes of the connect step, also the results of a session that never got
 // connected.
 enum : int {
@@ -23,7 +25,7 @@ inline constexpr int kConnectBudgetTurns = 1500;
 
 // A host name longer than this cannot be a DNS name; it is refused without
 // asking the resolver.
-inline constexpr size_t kMaxHostNameLength = 253;
+inline constexpr size_t kMaxHostNameLength = kAddressMaxHostLength;
 
 // What the connect step needs besides the host and port.  The cancel poll is
 // the menu's dialing display (absent on the direct path); the pause and the
@@ -39,11 +41,7 @@ struct ConnectOptions {
 // network-order address; 0 on success, -1 on failure.
 int connection_resolve_ipv4(const char* host, in_addr* out);
 
-// Splits an address as users write it: "host", "host:port", "[v6addr]",
-// "[v6addr]:port", a bare IPv6 address, each optionally as
-// "telnet://...[/]".  Copies the host into host (cap bytes) and sets *port
-// only when the text names one (1 to 65535).  0 on success, -1 for a text
-// that is no address (empty host, bad port, unclosed bracket).
+// Splits an address as users write it (util/address.h, address_split).
 int connection_parse_address(const char* text, char* host, size_t cap, int* port);
 
 // The whole connect step: split the address (a port in it wins over port),
@@ -58,6 +56,10 @@ int connection_open(const char* address, int port, const ConnectOptions* opts, i
 // One line saying why the last connection_open did not connect ("" after a
 // success), e.g. "cannot connect to example.org:23: Connection refused".
 const char* connection_error();
+// The same reason in a few words for a line of its own under "Unable to
+// connect" ("Connection refused", "Name not found", "No answer within 30
+// seconds"); "" after a success or a cancel.
+const char* connection_reason();
 
 // Sends every byte of buf; 0 when all went out, -1 on failure.  EINTR retries
 // at once; EWOULDBLOCK pauses one tick and retries, at most 50 times per call.

@@ -245,24 +245,16 @@ void handle_vanilla(Session* s, int* running, const PlatEvent& ev) {
 }
 
 const char* page_key_sequence(uint16_t code, bool shifted) {
-  switch (code) {
-    case 0x48:
-    case 0x5A:
-    case 0x6F:
+  switch (keymap_page_key(code)) {
+    case KEYMAP_PAGE_UP:
       return "\x1b[5~";
-    case 0x49:
-    case 0x5B:
-    case 0x6E:
+    case KEYMAP_PAGE_DOWN:
       return "\x1b[6~";
-    case 0x4A:
-    case 0x5C:
-    case 0x70:
+    case KEYMAP_PAGE_HOME:
       return "\x1b[1~";
-    case 0x4B:
-    case 0x5D:
-    case 0x71:
+    case KEYMAP_PAGE_END:
       return "\x1b[4~";
-    default:
+    case KEYMAP_PAGE_NONE:
       break;
   }
   if (!shifted) return nullptr;
@@ -339,23 +331,17 @@ int send_function_key(Session* s, uint16_t code) {
 // -1 a failed send.
 int send_petscii_position_key(Session* s, uint16_t code, bool shifted) {
   uint8_t byte = 0;
-  switch (code) {
-    case 0x70:
-    case 0x4A:
-    case 0x5C:
+  switch (keymap_page_key(code)) {
+    case KEYMAP_PAGE_HOME:
       byte = shifted ? kPetsciiClear : kPetsciiHome;
       break;
-    case 0x71:
-    case 0x5D:
+    case KEYMAP_PAGE_END:
       byte = kPetsciiClear;
       break;
-    case 0x48:
-    case 0x49:
-    case 0x5A:
-    case 0x5B:
-    case 0x6E:
+    case KEYMAP_PAGE_UP:
+    case KEYMAP_PAGE_DOWN:
       return 1;
-    default:
+    case KEYMAP_PAGE_NONE:
       return 0;
   }
   return send_key_byte(s->sock, byte) == 0 ? 1 : -1;
@@ -405,8 +391,8 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
       return;
     }
   }
-  // F11 and F12 share their codes with keys of the page table (0x4B, 0x6F):
-  // on this keyboard they are the function keys.
+  // F11 and F12 (0x4B, 0x6F) are no page keys (keymap_page_key): they send
+  // their own sequences.
   int fkey = send_function_key(s, code);
   if (fkey != 0) {
     end_if_failed(fkey < 0 ? -1 : 0, running);

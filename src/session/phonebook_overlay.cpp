@@ -22,6 +22,7 @@
 #include "phonebook/phonebook.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "platform/keymap.h"
 #include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
@@ -46,6 +47,18 @@ constexpr int kMinOverlayH = 200;
 // ------------------------------------------------------------ the key table --
 
 int raw_plain_action(uint16_t code) {
+  switch (keymap_page_key(code)) {
+    case KEYMAP_PAGE_UP:
+      return OVERLAY_PAGE_UP;
+    case KEYMAP_PAGE_DOWN:
+      return OVERLAY_PAGE_DOWN;
+    case KEYMAP_PAGE_HOME:
+      return OVERLAY_HOME;
+    case KEYMAP_PAGE_END:
+      return OVERLAY_END;
+    case KEYMAP_PAGE_NONE:
+      break;
+  }
   switch (code) {
     case RAWKEY_ESCAPE:
       return OVERLAY_CLOSE;
@@ -56,23 +69,9 @@ int raw_plain_action(uint16_t code) {
     case RAWKEY_DOWN:
       return OVERLAY_DOWN;
     case RAWKEY_LEFT:
-    case RAWKEY_PAGEUP:
-    case 0x5A:
-    case 0x6F:
       return OVERLAY_PAGE_UP;
     case RAWKEY_RIGHT:
-    case RAWKEY_PAGEDOWN:
-    case 0x5B:
-    case 0x6E:
       return OVERLAY_PAGE_DOWN;
-    case RAWKEY_HOME:
-    case 0x4A:
-    case 0x5C:
-      return OVERLAY_HOME;
-    case RAWKEY_END:
-    case 0x4B:
-    case 0x5D:
-      return OVERLAY_END;
     default:
       return OVERLAY_NONE;
   }

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
+#include "platform/keymap.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
 #include "util/text.h"
@@ -88,18 +89,17 @@ DialogKey key_from_event(const PlatEvent& ev) {
           return {kKeyEscape, 0};
         case RAWKEY_BACKSPACE:
           return {kKeyBackspace, 0};
-        // The page keys of the keyboards the program knows, numeric pads
-        // included.
-        case 0x48:
-        case 0x5A:
-        case 0x6F:
-          return {kKeyPageUp, 0};
-        case 0x49:
-        case 0x5B:
-        case 0x6E:
-          return {kKeyPageDown, 0};
         default:
-          return {kKeyNone, 0};
+          // The page keys of the keyboards the program knows, numeric pads
+          // included (F11 and F12 are none).
+          switch (keymap_page_key(ev.code)) {
+            case KEYMAP_PAGE_UP:
+              return {kKeyPageUp, 0};
+            case KEYMAP_PAGE_DOWN:
+              return {kKeyPageDown, 0};
+            default:
+              return {kKeyNone, 0};
+          }
       }
     default:
       return {kKeyNone, 0};

@@ -450,7 +450,8 @@ TEST_F(FontDrawer, ChoosesHeightAndScaleForEachWindowMode) {
       {1920, 1080, F, "C64 Up/GFX [40]", 1, 1, 1, 8, 2, BITMAP_KIND_C64},
       {2560, 1600, F, "C64 Up/GFX [40]", 0, 2, 1, 8, 8, BITMAP_KIND_C64},
       {2560, 1600, F, "C64 Up/GFX [40]", 1, 2, 1, 8, 4, BITMAP_KIND_C64},  // 8 needs 1664 rows
-      {1920, 1080, N, "Courier New", 0, 1, 0, 0, 0, 0},
+      {1920, 1080, N, "DejaVu Sans Mono", 0, 1, 0, 0, 0, 0},  // the system font draws
+      {1920, 1080, N, "No Such Face Here", 0, 1, 1, 16, 1, BITMAP_KIND_CP437},  // not installed
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.font << " " << c.dw << "x" << c.dh << " mode " << c.mode);
@@ -508,6 +509,17 @@ TEST_F(FontDrawer, MissingFilesWarnAndFallBack) {
             "Kavel font warning: external C64 font file unavailable in PROGDIR:Fonts/.\n");
   EXPECT_EQ(ok, 0);
   set_active_font("C64 Low/Up [40]");
+  EXPECT_EQ(console(prepare), "");
+  EXPECT_EQ(ok, 1);
+
+  // A system font fontconfig does not have (a phonebook from another
+  // machine): the CP437 glyphs, and the name said once.
+  set_active_font("Kavel Missing Face");
+  EXPECT_EQ(console(prepare),
+            "Kavel font warning: system font \"Kavel Missing Face\" not found; using the CP437 "
+            "bitmap font.\n");
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(kind, BITMAP_KIND_CP437);
   EXPECT_EQ(console(prepare), "");
   EXPECT_EQ(ok, 1);
 }

@@ -102,6 +102,34 @@ TEST(LineEdit, KeysAndPaste) {
   }
 }
 
+// A UTF-8 field (a directory, a host name) moves and deletes by characters
+// and shows each as one CP437 cell; a password shows stars.
+TEST(LineEdit, Utf8FieldsAndMaskedFields) {
+  UiLineEdit e;
+  ui_line_edit_start_utf8(&e, "/srv/\xe6\x97\xa5", 256);  // 日: no CP437 picture
+  int cursor = -1;
+  ui_line_edit_key(&e, MENU_KEY_LEFT);
+  EXPECT_EQ(e.cursor, 5);
+  ui_line_edit_key(&e, 'x');
+  EXPECT_STREQ(e.text, "/srv/x\xe6\x97\xa5");
+  EXPECT_EQ(ui_line_edit_cells(&e, &cursor), "/srv/x?");
+  EXPECT_EQ(cursor, 6);
+  ui_line_edit_key(&e, 127);  // Delete takes the whole character
+  ui_line_edit_key(&e, 130);  // é, as the menu's CP437 key code
+  EXPECT_STREQ(e.text, "/srv/x\xc3\xa9");
+  EXPECT_EQ(ui_line_edit_cells(&e, &cursor), "/srv/x\x82");
+  ui_line_edit_key(&e, 8);
+  EXPECT_STREQ(e.text, "/srv/x");
+  // An é does not fit in the last free byte of a field.
+  ui_line_edit_start_utf8(&e, "abc", 5);
+  EXPECT_EQ(ui_line_edit_insert(&e, 130), 0);
+  EXPECT_EQ(ui_line_edit_insert(&e, 'd'), 1);
+  ui_line_edit_start(&e, "p\x82ss", 80);
+  e.masked = true;
+  EXPECT_EQ(ui_line_edit_cells(&e, &cursor), "****");
+  EXPECT_EQ(cursor, 4);
+}
+
 TEST(LineEdit, TheCursorStaysInTheLastVisibleCell) {
   UiLineEdit e;
   ui_line_edit_start(&e, std::string(40, 'x').c_str(), 80);
@@ -193,7 +221,7 @@ TEST_F(EntryForm, CancelAfterChangesLeavesPhonebookAndFileUntouched) {
   load({make_entry("Alpha", "alpha.example"), make_entry("Beta", "beta.example")});
   PhoneEntry before = pb.entries[1];
   const std::vector<std::vector<PlatEvent>> endings = {
-      {kEscape}, {kEnd, kReturn}, {PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0}}};
+      {kEscape, vanilla('y')}, {kEnd, kReturn}, {PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0}}};
   for (const auto& ending : endings) {
     ui.close_requested = 0;
     // Rename, flip Favourite and Terminal, then leave without saving.
@@ -203,6 +231,19 @@ TEST_F(EntryForm, CancelAfterChangesLeavesPhonebookAndFileUntouched) {
     EXPECT_EQ(memcmp(&pb.entries[1], &before, sizeof before), 0);
     EXPECT_EQ(read_file_bytes(path), file_before);
   }
+}
+
+// Escape with unsaved changes asks "Discard changes?" with NO selected:
+// Return keeps editing.  Without changes Escape leaves at once.
+TEST_F(EntryForm, EscapeAsksBeforeDroppingChanges) {
+  load({make_entry("Alpha", "alpha.example")});
+  std::vector<PlatEvent> ev = std::vector<PlatEvent>{kReturn} + typed("X") +
+                              std::vector<PlatEvent>{kReturn, kEscape, kReturn, alt('s')};
+  EXPECT_EQ(edit(0, ev), 1);
+  EXPECT_STREQ(pb.entries[0].name, "AlphaX");
+  inject({kEscape, vanilla('x')});
+  EXPECT_EQ(ui_edit_entry(&ui, &pb, path.c_str(), 0, nullptr), 0);
+  EXPECT_EQ(ui_poll_key(&ui), 'x');  // no question took it
 }
 
 TEST_F(EntryForm, SaveWritesExactlyTheEditedEntry) {
@@ -242,6 +283,35 @@ TEST_F(EntryForm, PortsOutsideTheRangeAreStoredAs23) {
     EXPECT_EQ(edit(0, ev), 1) << ports[i];
     EXPECT_EQ(pb.entries[0].port, expected[i]) << ports[i];
   }
+}
+
+TEST_F(EntryForm, LeftAndRightGoNowhereFromTheirOwnColumn) {
+  load({make_entry("Alpha", "alpha.example", 1000)});
+  // Left on Port (left column) stays there: Return edits the port.  Right
+  // on Username (right column) stays there: Return edits the user name.
+  std::vector<PlatEvent> ev = std::vector<PlatEvent>{kDown, kDown, kLeft, kReturn} +
+                              std::vector<PlatEvent>(4, kBackspace) + typed("2424") +
+                              std::vector<PlatEvent>{kReturn, kHome, kRight, kRight, kReturn} +
+                              typed("guest") + std::vector<PlatEvent>{kReturn, alt('s')};
+  EXPECT_EQ(edit(0, ev), 1);
+  EXPECT_EQ(pb.entries[0].port, 2424);
+  EXPECT_STREQ(pb.entries[0].software, "");
+  EXPECT_STREQ(pb.entries[0].username, "guest");
+  EXPECT_STREQ(pb.entries[0].name, "Alpha");
+}
+
+// The address is a host name, the file system's and the resolver's UTF-8;
+// the other text fields keep the screen's CP437.
+TEST_F(EntryForm, TheAddressIsStoredAsUtf8) {
+  load({make_entry("Caf", "b")});
+  // é and ü arrive as the keyboard gives them, Unicode characters.
+  std::vector<PlatEvent> ev =
+      std::vector<PlatEvent>{kReturn, kEnd, vanilla(0xE9), kReturn, kDown, kReturn, kEnd,
+                             vanilla(0xFC)} +
+      typed("cher.example") + std::vector<PlatEvent>{kReturn, alt('s')};
+  EXPECT_EQ(edit(0, ev), 1);
+  EXPECT_STREQ(pb.entries[0].name, "Caf\x82");
+  EXPECT_STREQ(pb.entries[0].address, "b\xc3\xbc" "cher.example");
 }
 
 TEST_F(EntryForm, FavouriteOnTheFifthEntryMovesItAfterTheFavourites) {
@@ -330,7 +400,7 @@ TEST_F(EntryForm, AddThenCancelLeavesTheListAsItWas) {
   load({make_entry("Alpha", "a"), make_entry("Beta", "b")});
   Phonebook copy{};
   for (uint32_t i = 0; i < pb.count; i++) phonebook_append(&copy, &pb.entries[i]);
-  inject(typed("") + std::vector<PlatEvent>{kReturn, vanilla('Z'), kReturn, kEscape});
+  inject(std::vector<PlatEvent>{kReturn, vanilla('Z'), kReturn, kEscape, vanilla('y')});
   int at = -5;
   EXPECT_EQ(ui_add_entry(&ui, &pb, path.c_str(), &at), 0);
   ASSERT_EQ(pb.count, 2u);

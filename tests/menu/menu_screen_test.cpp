@@ -157,6 +157,13 @@ TEST(EntryRow, FieldsSitInTheirColumns) {
   EXPECT_EQ(std::string(line + 28, 22), "a-very-long-host-name.");
   EXPECT_EQ(std::string(line + 54, 5), "65535");
   EXPECT_EQ(std::string(line + 63, 11), "CP437      ");
+  // The port column shows the port the call uses: one in the address wins.
+  for (const char* address : {"127.0.0.1:2331", "telnet://[::1]:2331/"}) {
+    PhoneEntry local = entry("Local", address, 23);
+    phonebook_append(&pb, &local);
+    ui_format_entry_row(&pb, static_cast<int>(pb.count) - 1, line);
+    EXPECT_EQ(std::string(line + 54, 5), "2331 ") << address;
+  }
   // A field is never written past the line's end.
   char small[kUiEntryLineLen + 1];
   memset(small, '.', kUiEntryLineLen);
@@ -317,6 +324,16 @@ TEST_F(MenuScreen, MessageSurvivesARedraw) {
   EXPECT_EQ(g_ui_cache_valid, 0);
   ui_text(&ui, 3, "Could not save phone book.", UI_WHITE);
   golden("menu_message");
+  // The text starts 8 pixels and two cells from the origin: the "C" lies in
+  // x 24..31 of row 3, nothing in the cell before it.
+  auto white_in = [&](int x0) {
+    int n = 0;
+    for (int y = ui_cell_y(&ui, 3); y < ui_cell_y(&ui, 4); y++)
+      for (int x = x0; x < x0 + 8; x++) n += plat_read_pixel(ui.window, x, y) == ui.pens[UI_WHITE];
+    return n;
+  };
+  EXPECT_EQ(white_in(ui.origin_x + 16), 0);
+  EXPECT_GT(white_in(ui.origin_x + 24), 0);
 }
 
 TEST_F(MenuScreen, HelpScreenUntilAKey) {

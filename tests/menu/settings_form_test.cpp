@@ -12,12 +12,17 @@
 #include "display/modes.h"
 #include "forms_test_util.h"
 #include "phonebook/prefs.h"
+#include "platform/dos.h"
 #include "support/test_support.h"
 #include "util/text.h"
 
 using namespace forms_test;
 
 namespace {
+
+// Backspaces enough to empty any directory field (255 bytes at most): the
+// field starts with the directory a "PROGDIR:" path stands for.
+const std::vector<PlatEvent> kClear(256, kBackspace);
 
 class SettingsForm : public FormTest {
  protected:
@@ -106,7 +111,7 @@ TEST_F(SettingsForm, RowActions) {
        "modem_sound=0\n"},
       {"clearing the download directory gives PROGDIR:Transfers",
        std::vector<PlatEvent>{kDown, kDown, kDown, kDown, kDown, kReturn} +
-           std::vector<PlatEvent>(20, kBackspace) + std::vector<PlatEvent>{kReturn, alt('s')},
+           kClear + std::vector<PlatEvent>{kReturn, alt('s')},
        "download=PROGDIR:Transfers\n"},
       {"Escape in a path edit keeps the path",
        std::vector<PlatEvent>{kDown, kDown, kDown, kDown, kDown, kDown, kReturn} + typed("/x") +
@@ -124,10 +129,43 @@ TEST_F(SettingsForm, PastingAPath) {
   const char text[] = "/srv/files\tnew\n";
   plat_headless_clipboard_set_text(text, sizeof text - 1);
   std::vector<PlatEvent> ev = std::vector<PlatEvent>{kDown, kDown, kDown, kDown, kDown, kReturn} +
-                              std::vector<PlatEvent>(20, kBackspace) +
-                              std::vector<PlatEvent>{alt('v'), kReturn, alt('s')};
+                              kClear + std::vector<PlatEvent>{alt('v'), kReturn, alt('s')};
   EXPECT_EQ(run(ev), 0);
   EXPECT_STREQ(g_download_path, "/srv/files new");
+}
+
+// A directory is the file system's bytes: what is typed (é arrives as its
+// character, the menu's CP437 130) is stored as UTF-8, and a path with
+// characters the screen cannot show keeps them through an edit.
+TEST_F(SettingsForm, PathsAreStoredAsUtf8) {
+  const std::vector<PlatEvent> to_download = {kDown, kDown, kDown, kDown, kDown, kReturn};
+  EXPECT_EQ(run(to_download + kClear + typed("/srv/caf") +
+                std::vector<PlatEvent>{vanilla(0xE9), kReturn, alt('s')}),
+            0);
+  EXPECT_STREQ(g_download_path, "/srv/caf\xc3\xa9");
+  EXPECT_NE(prefs().find("download=/srv/caf\xc3\xa9\n"), std::string::npos) << prefs();
+  // 日本 has no CP437 picture: shown as "??", kept as it was.
+  safe_copy(g_download_path, sizeof g_download_path, "/srv/\xe6\x97\xa5\xe6\x9c\xac");
+  EXPECT_EQ(run(to_download + std::vector<PlatEvent>{kBackspace} + typed("/x") +
+                std::vector<PlatEvent>{kReturn, alt('s')}),
+            0);
+  EXPECT_STREQ(g_download_path, "/srv/\xe6\x97\xa5/x");
+}
+
+// A row shows the directory a path stands for ("PROGDIR:" expanded) in the
+// screen's CP437; the form stores what it was given, and a PROGDIR: path
+// accepted as shown (or lengthened) is stored in its own form again.
+TEST_F(SettingsForm, DirectoriesShowWhereTheyAre) {
+  std::string transfers = dos_progdir() + "/Transfers";
+  char shortened[64];
+  settings_path_shown(transfers.c_str(), shortened);
+  EXPECT_EQ(settings_path_display("PROGDIR:Transfers"), shortened);
+  EXPECT_EQ(settings_path_display("/srv/caf\xc3\xa9"), "/srv/caf\x82");
+  EXPECT_EQ(run({kDown, kDown, kDown, kDown, kDown, kReturn, kReturn, kDown, kReturn, kEnd,
+                 vanilla('/'), vanilla('u'), kReturn, alt('s')}),
+            0);
+  EXPECT_STREQ(g_download_path, "PROGDIR:Transfers");
+  EXPECT_STREQ(g_upload_path, "PROGDIR:Transfers/u");
 }
 
 TEST(SettingsPaths, LongPathsShowTheirEnd) {
@@ -171,6 +209,8 @@ TEST_F(SettingsForm, AReadOnlyFileIsReportedAndTheValuesStayInEffect) {
 TEST_F(SettingsForm, FormGolden) {
   SettingsDraft d;
   settings_draft_take(&d);
+  // Fixed directories: "PROGDIR:" would show where this build is.
+  safe_copy(d.download, sizeof d.download, "/srv/bbs/caf\xc3\xa9");
   safe_copy(d.upload, sizeof d.upload,
             "/home/user/a/very/long/path/that/goes/on/and/on/and/on/xyz12");
   ui_invalidate_menu_caches();
@@ -188,6 +228,8 @@ TEST_F(SettingsForm, FormGolden) {
 TEST_F(SettingsForm, SoundChooserGolden) {
   SettingsDraft d;
   settings_draft_take(&d);
+  safe_copy(d.download, sizeof d.download, "/srv/bbs/downloads");
+  safe_copy(d.upload, sizeof d.upload, "/srv/bbs/uploads");
   ui_invalidate_menu_caches();
   ui_draw_transfer_paths(&ui, SETTINGS_FOCUS_MODEM_SOUND, &d);
   ui_draw_modem_sound_choice(&ui, "modem02");

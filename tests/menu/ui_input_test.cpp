@@ -138,6 +138,13 @@ TEST_F(MenuKeys, DuplicateFilterDropsOnlyOnePressDeliveredTwice) {
   }
 }
 
+// F11 and F12 have the raw codes that were End and Page Up on the keyboards
+// the page table was made for; on this one they are no menu keys.
+TEST_F(MenuKeys, F11AndF12AreNoPageKeys) {
+  EXPECT_EQ(codes({raw(RAWKEY_F11), raw(RAWKEY_F12), raw(RAWKEY_END), raw(RAWKEY_PAGEUP)}, 50),
+            (std::vector<int>{MENU_KEY_END, MENU_KEY_PAGE_UP}));
+}
+
 TEST(MenuNavFilter, MemoryRules) {
   ui_input_reset();
   clock_test_set_ms(5000);

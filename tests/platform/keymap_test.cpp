@@ -380,6 +380,32 @@ TEST(Keymap, AltGrTypesAndLeftAltIsTheHotkeyKey) {
   }
 }
 
+// What the keys of this keyboard are to the page tables of the screens: the
+// page and position keys (the keypad's too, without Num Lock) are, F11 and
+// F12 are not, though their raw codes are in the tables' lists.
+TEST(Keymap, PageKeysOfThisKeyboard) {
+  struct Case {
+    int scancode;
+    KeymapPageKey page;
+  } cases[] = {
+      {KM_SC_PAGEUP, KEYMAP_PAGE_UP},     {KM_SC_PAGEDOWN, KEYMAP_PAGE_DOWN},
+      {KM_SC_HOME, KEYMAP_PAGE_HOME},     {KM_SC_END, KEYMAP_PAGE_END},
+      {KM_SC_KP_1 + 8, KEYMAP_PAGE_UP},   {KM_SC_KP_1, KEYMAP_PAGE_END},
+      {KM_SC_F1 + 10, KEYMAP_PAGE_NONE},  {KM_SC_F12, KEYMAP_PAGE_NONE},
+      {KM_SC_INSERT, KEYMAP_PAGE_NONE},   {KM_SC_UP, KEYMAP_PAGE_NONE},
+  };
+  for (const Case& c : cases) {
+    std::vector<PlatEvent> got = run(key(KEYIN_DOWN, c.scancode, 0, 0));
+    ASSERT_EQ(got.size(), 1u) << c.scancode;
+    ASSERT_EQ(got[0].cls, R) << c.scancode;
+    EXPECT_EQ(keymap_page_key(got[0].code), c.page) << c.scancode;
+  }
+  // The other codes of the tables' lists still count (injected events, the
+  // keypads of other keyboards).
+  for (uint16_t code : {0x5A, 0x5B, 0x6E, 0x4A, 0x5C, 0x5D})
+    EXPECT_NE(keymap_page_key(code), KEYMAP_PAGE_NONE) << code;
+}
+
 TEST(Keymap, EventsCarryThePhysicalKeyAndTheRepeatMark) {
   KeyInput held = key(KEYIN_DOWN, KM_SC_RETURN, 13, ALT);
   held.repeat = true;

@@ -4,8 +4,9 @@
 #   - Alt+B over a session with the test BBS opens "Kavel Scrollback"; its
 #     scratch file is owner-only and goes when the viewer closes;
 #   - a mouse drag copies text that xclip reads back as the expected UTF-8
-#     (box drawing included); a program that asks for it and leaves before
-#     the answer does not end Kavel;
+#     (box drawing included), from the clipboard and the PRIMARY selection;
+#     the copied text stays highlighted; a program that asks for it and
+#     leaves before the answer does not end Kavel;
 #   - xclip's text pasted with Alt+V reaches the BBS with CR line ends, 255
 #     doubled on the wire (the BBS reads it back as one 255), CP437 for
 #     box drawing;
@@ -130,6 +131,14 @@ for _ in $(seq 30); do
   sleep 0.2
 done
 expect "a drag copies the text that xclip reads back (got '$copied')" test "$copied" = "Drag me: ABC"
+primary=$(timeout 5 xclip -o -selection primary 2>/dev/null)
+expect "  and the PRIMARY selection holds it too, for a middle click (got '$primary')" \
+  test "$primary" = "Drag me: ABC"
+# The copied text stays highlighted (white on brown) after the release.
+brown=$(convert "$work/scrollback_copied.png" -fill white -opaque '#AA5500' -fill black \
+  +opaque white -format '%[fx:int(mean*w*h)]' info:)
+expect "  and stays highlighted after the button is released ($brown brown pixels)" \
+  [ "$brown" -ge $((11 * 8 * 16 / 2)) ]
 # A program that asks for the clipboard and is gone before Kavel answers
 # (here Kavel is held still meanwhile) does not end Kavel.
 kpid=$(pgrep -P "$kavel_pid" | head -1)

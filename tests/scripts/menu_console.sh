@@ -4,7 +4,8 @@
 # missing host), list, sort, change a type, delete with an invalid and a
 # valid number, set the paths and the sound flags, and quit; the exact
 # prompts and messages appear, and the phonebook and kavel.prefs files hold
-# the result.  A phonebook that is a directory is reported and left alone.
+# the result.  Asked again, the paths show their values and empty answers
+# keep them.  A phonebook that is a directory is reported and left alone.
 set -u
 BUILD=${1:?build dir}
 KAVEL="$(cd "$BUILD" && pwd)/kavel"
@@ -52,6 +53,13 @@ expect "an empty upload path is the default" grep -qx 'upload=PROGDIR:Transfers'
 expect "beep off, modem sound on" grep -qx 'beep_sound=0' "$work/kavel.prefs"
 expect "modem sound on" grep -qx 'modem_sound=1' "$work/kavel.prefs"
 
+# P shows the current paths and keeps them on an empty answer.
+printf '%s\n' P "" "" "" "" q >"$work/answers"
+run book <"$work/answers"
+expect "the download prompt shows the current path" has "Download path [/tmp/kavel-dl]: "
+expect "an empty answer keeps the download path" grep -qx 'download=/tmp/kavel-dl' "$work/kavel.prefs"
+expect "and the beep setting" grep -qx 'beep_sound=0' "$work/kavel.prefs"
+
 # End of input leaves the menu like Q.
 run book </dev/null
 expect "end of input exits 0" [ "$status" -eq 0 ]
@@ -61,7 +69,9 @@ mkdir "$work/dirbook"
 printf '%s\n' a "X" x.example "" "" "" "" "" "" "" q >"$work/answers"
 run dirbook <"$work/answers"
 expect "a directory phonebook is reported" has "Phone book could not be read completely; changes will not be saved to it."
-expect "and not saved over" has "Could not save phone book."
+expect "an add is refused with the reason, before its questions" \
+  [ "$(grep -c 'Phone book could not be read completely' "$work/out")" -ge 2 ]
+expect "  (no question asked)" bash -c "! grep -q 'Name: ' '$work/out'"
 expect "the directory is still there" [ -d "$work/dirbook" ]
 expect "no .bak made" [ ! -e "$work/dirbook.bak" ]
 

@@ -2,10 +2,14 @@
 # End to end: kavel -p FILE opens the phonebook menu in a real window under
 # Xvfb, driven with xdotool.  The phonebook points at two test BBS instances
 # on loopback; the cursor keys select the second, Return calls it (only that
-# BBS gets the connection), Alt+Enter cycles window, medium window and full
+# BBS gets the connection; its font is not installed, so the CP437 glyphs
+# stand in), Alt+Enter cycles window, medium window and full
 # screen during the call, the BBS hangs up, a key dismisses the notice and
 # the menu comes back with the last-call date stamped for that entry only.
-# Alt+Enter cycles the menu's own modes; Alt+X asks and y leaves with 0.
+# Alt+Enter cycles the menu's own modes.  A third entry names a closed port:
+# "Unable to connect" says why on a second line.  In the entry editor a
+# password being typed shows as stars, and Escape after a change asks
+# "Discard changes?".  Alt+X asks and y leaves with 0.
 set -u
 BUILD=${1:?build dir}
 SRC=${2:?source dir}
@@ -53,11 +57,44 @@ count_colour() {  # png colour
 }
 blue=$(printf '#%02X%02X%02X' 0 0 0xAA)
 cyan=$(printf '#%02X%02X%02X' 0x55 0xFF 0xFF)
+FONT="$BUILD/Fonts/cp437.f16"
+# Whether a window's picture shows TEXT in the 8x16 glyphs, black on the
+# popups' grey, anywhere (the popups sit at no cell of the grid).
+popup_says() {  # png text
+  convert "$1" -depth 8 rgb:"$work/popup.raw"
+  python3 - "$work/popup.raw" "$(identify -format %w "$1")" "$FONT" "$2" <<'PY'
+import sys
+raw, width, font, text = open(sys.argv[1], 'rb').read(), int(sys.argv[2]), open(sys.argv[3], 'rb').read(), sys.argv[4]
+height = len(raw) // (width * 3)
+ink, face = b'\x00\x00\x00', b'\xaa\xaa\xaa'
+rows = [[font[ord(c) * 16 + y] for c in text] for y in range(16)]
+def matches(x0, y0):
+    for y in range(16):
+        line = y0 + y
+        for i, bits in enumerate(rows[y]):
+            for b in range(8):
+                o = (line * width + x0 + i * 8 + b) * 3
+                if raw[o:o + 3] != (ink if bits & (0x80 >> b) else face):
+                    return False
+    return True
+w = len(text) * 8
+sys.exit(0 if any(matches(x, y) for y in range(height - 15) for x in range(width - w + 1)
+                  if raw[(y * width + x) * 3:(y * width + x) * 3 + 3] in (ink, face)) else 1)
+PY
+}
+# The 80 x 25 grid of a 640x400 menu window as text.
+window_text() {  # png -> text on stdout
+  convert "$1" -depth 8 rgb:"$work/grid.raw"
+  python3 "$(dirname "$0")/lib/screen_text.py" "$work/grid.raw" 640 400 "$FONT"
+}
 
 start_two_bbs || { echo "FAIL: test BBS did not start"; exit 1; }
 book="$work/book"
-printf '# Kavel Phonebook\nFirst Board|127.0.0.1|%s|ANSI|CP437||||Unknown|0|0|\nSecond Board|127.0.0.1|%s|ANSI|CP437||||Unknown|0|0|\n' \
-  "$port_a" "$port_b" >"$book"
+closed=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# The second board names a system font this machine does not have (a
+# phonebook from elsewhere): its session opens with the CP437 glyphs.
+printf '# Kavel Phonebook\nFirst Board|127.0.0.1|%s|ANSI|CP437||||Unknown|0|0|\nSecond Board|127.0.0.1|%s|ANSI|Kavel Missing Face||||Unknown|0|0|\nClosed Board|127.0.0.1|%s|ANSI|CP437||||Unknown|0|0|\n' \
+  "$port_a" "$port_b" "$closed" >"$book"
 
 (cd "$BUILD" && exec timeout 90 ./kavel -p "$book") >"$work/kavel.out" 2>&1 &
 kavel_pid=$!
@@ -77,6 +114,8 @@ expect "the session title names the second BBS's port" \
   [ "$(xdotool getwindowname "$win")" = "Kavel - 127.0.0.1:$port_b" ]
 sleep 1
 expect "the second BBS got the connection" grep -q CONNECT "$work/b.log"
+expect "its missing font is named once, and the CP437 glyphs stand in" \
+  [ "$(grep -c 'Kavel font warning: system font "Kavel Missing Face" not found; using the CP437 bitmap font.' "$work/kavel.out")" = 1 ]
 expect "the first BBS did not" bash -c "! grep -q CONNECT '$work/a.log' 2>/dev/null"
 shot session >/dev/null
 
@@ -116,7 +155,7 @@ done
 sleep 0.8
 expect "the menu window is back where the session window was" [ "$(size_of "$win")" = 640x400 ]
 today=$(date +%Y-%m-%d)
-expect "the called entry is stamped" grep -q "^Second Board|127.0.0.1|$port_b|ANSI|CP437||||$today|1|0|" "$book"
+expect "the called entry is stamped" grep -q "^Second Board|127.0.0.1|$port_b|ANSI|Kavel Missing Face||||$today|1|0|" "$book"
 expect "the other entry is not" grep -q "^First Board|127.0.0.1|$port_a|ANSI|CP437||||Unknown|0|0|" "$book"
 png=$(shot menu-back)
 expect "the menu is drawn again" [ "$(count_colour "$png" "$cyan")" -gt 5000 ]
@@ -129,6 +168,35 @@ for want in 1280x800 1920x1080 640x400; do
   png=$(shot "menu-$want")
   expect "the menu is drawn at $want" [ "$(count_colour "$png" "$cyan")" -gt 5000 ]
 done
+
+# A call that is refused: the reason under "Unable to connect".
+xdotool windowfocus --sync "$win" 2>/dev/null
+keys Down
+xdotool key Return
+sleep 0.8
+png=$(import -window "$win" "$work/refused.png" 2>/dev/null; echo "$work/refused.png")
+expect "a refused call shows \"Unable to connect\"" popup_says "$png" "Unable to connect"
+expect "and why: \"Connection refused\"" popup_says "$png" "Connection refused"
+sleep 2
+
+# The entry editor: a password being typed is stars; Escape after a change
+# asks before dropping it.
+keys alt+e
+keys Right Down Return
+xdotool type --delay 80 "s3cret"
+sleep 0.6
+import -window "$win" "$work/password.png" 2>/dev/null
+window_text "$work/password.png" >"$work/password.txt"
+expect "the password being typed shows one star per character" \
+  grep -qE 'Password   [*]{6}( |$)' "$work/password.txt"
+expect "and not the text" bash -c "! grep -q s3cret '$work/password.txt'"
+keys Escape Left Up Return
+xdotool type --delay 80 "X"
+keys Return Escape
+import -window "$win" "$work/discard.png" 2>/dev/null
+expect "Escape after a change asks \"Discard changes?\"" popup_says "$work/discard.png" "Discard changes?"
+keys y
+expect "yes drops the change" grep -q "^Closed Board|127.0.0.1|$closed|" "$book"
 
 # Alt+X asks; n stays, y leaves with status 0.
 xdotool windowfocus --sync "$win" 2>/dev/null

@@ -52,7 +52,8 @@ book="$mnt/kavel.phonebook"
 expect "the file reads back its first $good bytes, then fails" \
   bash -c "[ \"\$(head -c $good '$book' | cmp - <(head -c $good '$work/source') && echo same)\" = same ] && ! cat '$book' >/dev/null 2>&1"
 
-# Delete the first entry, which saves the phonebook in a readable one.
+# Delete the first entry: refused, with the reason (the save would replace
+# the file with what could be read of it).
 printf '%s\n' D 1 q >"$work/answers"
 (cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER timeout 20 "$KAVEL" -p "$book") \
   <"$work/answers" >"$work/out" 2>"$work/err"
@@ -62,7 +63,9 @@ expect "the user is told the file could not be read completely" \
   has "Phone book could not be read completely; changes will not be saved to it."
 expect "the entries before the bad part are listed" grep -q 'Board 050 *bbs050\.example\.org' "$work/out"
 expect "nothing from the unreadable tail is listed" bash -c "! grep -q 'Board 300' '$work/out'"
-expect "the delete is not saved" has "Could not save phone book."
+expect "the delete is refused with the reason" \
+  [ "$(grep -c 'Phone book could not be read completely' "$work/out")" -ge 2 ]
+expect "  and the entry stays in the list" bash -c "grep ' 1\. ' '$work/out' | tail -1 | grep -q 'Board 001'"
 expect "no write, create, rename or link was tried on the file system" [ ! -s "$work/writes" ]
 [ -s "$work/writes" ] && sed 's/^/  tried: /' "$work/writes"
 

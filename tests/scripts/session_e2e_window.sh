@@ -4,7 +4,8 @@
 # the BBS as the right bytes; Alt+H asks "Disconnect?" (no keeps the session,
 # yes ends it with status 0); Ctrl+] hangs up at once; a BBS that closes
 # leaves the "Disconnected" notice up until a key; a refused host gives
-# status 1; Alt+Enter cycles window, medium window and full screen with the
+# status 1 and says why; a host name with international letters is looked
+# up in its IDN form; Alt+Enter cycles window, medium window and full screen with the
 # grid redrawn each time.
 set -u
 BUILD=${1:?build dir}
@@ -90,8 +91,39 @@ stop_bbs
 
 # --- a refused host ----------------------------------------------------------------------
 start_bbs echo; refused=$port; stop_bbs
-(cd "$BUILD" && timeout 20 ./kavel 127.0.0.1 "$refused") >/dev/null 2>&1
+(cd "$BUILD" && timeout 20 ./kavel 127.0.0.1 "$refused") >/dev/null 2>"$work/refused.err"
 expect "a refused host gives status 1" test $? -eq 1
+expect "  and says why on standard error" \
+  grep -q "kavel: cannot connect to 127.0.0.1:$refused: Connection refused$" "$work/refused.err"
+# A host name whose bytes are no UTF-8 (typed in Latin-1) is refused before
+# any look-up.
+(cd "$BUILD" && timeout 20 ./kavel $'caf\xe9.example' 23) >/dev/null 2>"$work/latin1.err"
+expect "a host name that is not UTF-8 gives status 1" test $? -eq 1
+expect "  and is named as no valid host name" grep -q "not a valid host name" "$work/latin1.err"
+
+# --- a host name with international letters resolves through IDN --------------------------
+# In a mount namespace of its own kavel sees a hosts file that knows only the
+# ASCII (Punycode) form of the name, and no DNS: the call reaches the test
+# BBS only when the name was converted.  Skipped where namespaces are not
+# allowed.
+printf '127.0.0.1 localhost\n127.0.0.1 xn--bcher-kva.test\n' >"$work/hosts"
+printf 'hosts: files\n' >"$work/nsswitch.conf"
+if unshare -rm true 2>/dev/null; then
+  start_bbs echo
+  (cd "$BUILD" && exec timeout 60 unshare -rm sh -c \
+    'mount --bind "$1" /etc/hosts && mount --bind "$2" /etc/nsswitch.conf && exec ./kavel "$3" "$4"' \
+    sh "$work/hosts" "$work/nsswitch.conf" "bücher.test" "$port") >"$work/kavel.out" 2>&1 &
+  kavel_pid=$!
+  harness_find_window 0.5
+  expect "bücher.test reaches the BBS through its IDN form" grep -q CONNECT "$work/bbs.log"
+  expect "  and the title names it as written" \
+    test "$(xdotool getwindowname "$win" 2>/dev/null)" = "Kavel - bücher.test:$port"
+  keys ctrl+bracketright
+  wait_kavel 3
+  stop_bbs
+else
+  echo "skip: no user namespaces here for the IDN look-up"
+fi
 
 # --- Alt+Enter cycles the three modes; the grid survives each change ---------------------
 start_bbs welcome && start_kavel 127.0.0.1 "$port" || { echo "FAIL: kavel window did not open"; exit 1; }

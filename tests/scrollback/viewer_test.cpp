@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -168,7 +169,10 @@ TEST_F(Viewer, SelectionsAndTheClipboardText) {
     std::string expect = strcmp(c.copied, "<unchanged>") == 0 ? before : c.copied;
     EXPECT_EQ(clipboard(), expect) << c.name;
     EXPECT_STREQ(v.message, c.message) << c.name;
-    EXPECT_FALSE(v.sel.active) << c.name;
+    // What was copied stays highlighted until the next click.
+    int from = 0, to = 0;
+    scrollback_selected_span(&v, std::min(c.line0, c.line1), &from, &to);
+    EXPECT_EQ(to > from, strcmp(c.message, "Copied selection.") == 0) << c.name;
   }
 }
 
@@ -337,6 +341,12 @@ TEST_F(Viewer, PictureOfASelection) {
   // Selected text is white on brown; the rest light grey on black.
   EXPECT_EQ(plat_read_pixel(v.window, x_of(20) - 4, y_of(0) + 7), t->pens[6]);
   EXPECT_EQ(plat_read_pixel(v.window, x_of(2) - 4, y_of(0) + 7), t->pens[0]);
+  // Released: copied, and still shown; the next click starts afresh.
+  handle(mouse(PLAT_EV_MOUSEBUTTON, PLAT_SELECTUP, x_of(8), y_of(1)));
+  EXPECT_STREQ(v.message, "Copied selection.");
+  EXPECT_EQ(plat_read_pixel(v.window, x_of(20) - 4, y_of(0) + 7), t->pens[6]);
+  handle(mouse(PLAT_EV_MOUSEBUTTON, PLAT_SELECTDOWN, x_of(0), y_of(2)));
+  EXPECT_EQ(plat_read_pixel(v.window, x_of(20) - 4, y_of(0) + 7), t->pens[0]);
 }
 
 }  // namespace

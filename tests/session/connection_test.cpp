@@ -340,16 +340,23 @@ TEST(ConnectionOpen, AddressFormsAndIpv6) {
 
 TEST(ConnectionOpen, EveryFailureSaysWhatAndWhy) {
   int refused = closed_port();
+  // The line for standard error, and the few words the menu shows under
+  // "Unable to connect" (null: the resolver's own words, which depend on
+  // the machine's network).
   struct Case {
     std::string text;
     int port;
     const char* says;
+    const char* reason;
   } cases[] = {
-      {"127.0.0.1", refused, "cannot connect to 127.0.0.1:"},
-      {"127.0.0.1", refused, "Connection refused"},
-      {"no-such-host.invalid", 23, "cannot find host no-such-host.invalid: "},
-      {"host:99999", 23, "not a host address: \"host:99999\""},
-      {"127.0.0.1", 70000, "port 70000 is outside 1 to 65535"},
+      {"127.0.0.1", refused, "cannot connect to 127.0.0.1:", "Connection refused"},
+      {"127.0.0.1", refused, "Connection refused", "Connection refused"},
+      {"no-such-host.invalid", 23, "cannot find host no-such-host.invalid: ", nullptr},
+      {"host:99999", 23, "not a host address: \"host:99999\"", "Not a host address"},
+      {"127.0.0.1", 70000, "port 70000 is outside 1 to 65535", "Port 70000 is outside 1 to 65535"},
+      // A name typed in CP437 or Latin-1 (caf\xe9) is no UTF-8 and no IDN:
+      // refused before the resolver is asked.
+      {"caf\xe9.example", 23, "not a valid host name: \"caf\xe9.example\"", "Not a valid host name"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -358,6 +365,10 @@ TEST(ConnectionOpen, EveryFailureSaysWhatAndWhy) {
     EXPECT_NE(std::string(connection_error()).find(c.says), std::string::npos)
         << connection_error();
     EXPECT_EQ(std::string(connection_error()).find('\n'), std::string::npos);
+    if (c.reason) {
+      EXPECT_STREQ(connection_reason(), c.reason);
+    }
+    EXPECT_NE(connection_reason()[0], '\0');
   }
 }
 
