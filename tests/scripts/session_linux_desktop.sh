@@ -147,7 +147,9 @@ run_fail() {  # expected text, args...
 run_fail "Connection refused" 127.0.0.1 "$refused"
 run_fail "Connection refused" "telnet://127.0.0.1:$refused"
 run_fail "Connection refused" "[::1]:$refused"
-run_fail "cannot find host no-such-host.invalid" no-such-host.invalid
+# A label over 63 characters: the resolver refuses it without asking a name server.
+unresolvable="$(printf 'x%.0s' $(seq 64)).invalid"
+run_fail "cannot find host $unresolvable" "$unresolvable"
 (unset DISPLAY; cd "$BUILD" && timeout 20 ./kavel 127.0.0.1 "$refused") </dev/null >/dev/null 2>"$work/f.err"
 rc=$?
 expect "no display: status 1 ($rc) and a reason" bash -c "[ $rc -eq 1 ] && grep -q 'no display' '$work/f.err'"
