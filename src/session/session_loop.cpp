@@ -328,7 +328,7 @@ void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, con
 
 void session_release_terminal(Session* s) {
   if (Terminal* t = s->terminal) {
-    term_music_stop(t);
+    term_music_end(t);
     term_hide_cursor(t);
     term_clear_drawable_area_raw(t);
     term_close(t);

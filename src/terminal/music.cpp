@@ -264,3 +264,11 @@ int term_music_stop(Terminal* t) {
   term_music_release(t);
   return had ? 1 : 0;
 }
+
+void term_music_end(Terminal* t) {
+  if (t && t->ansi_state == ANSI_HELD) {
+    t->hold_len = 0;
+    t->ansi_state = ANSI_GROUND;
+  }
+  term_music_stop(t);
+}

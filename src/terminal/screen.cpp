@@ -28,31 +28,14 @@ int effective_bg(const Terminal* t) {
   return effective_fg(t);
 }
 
-// What blink, fonts and the extended colours add to a cell (kept out of the
-// way of the sixteen colours, which most text has): the blink flag, the
-// font, and a slot of the extended table in place of either colour,
-// reverse-aware.  A blank takes them too: erasing with blink set in iCE
-// colours gives a bright background, as on a PC.
-[[gnu::noinline]] static void add_extra_attributes(const Terminal* t, Cell* c) {
-  uint8_t flags = static_cast<uint8_t>((t->blink ? CELL_BLINK : 0) |
-                                       (t->font_id << CELL_FONT_SHIFT & CELL_FONT_MASK));
-  int fg_slot = t->reverse ? t->bg_ext : t->fg_ext;
-  int bg_slot = t->reverse ? t->fg_ext : t->bg_ext;
-  if (fg_slot > 0 && fg_slot < kTermExtColours) {
-    c->fg = static_cast<uint8_t>(fg_slot);
-    flags |= CELL_FG_EXT;
-  }
-  if (bg_slot > 0 && bg_slot < kTermExtColours) {
-    c->bg = static_cast<uint8_t>(bg_slot);
-    flags |= CELL_BG_EXT;
-  }
-  c->flags = flags;
-}
-
-// Colours of a blank cell written by erase (and by scroll and clear in ANSI
-// mode): the same reverse-aware choice as for a written character.
-// Inlined everywhere: term_put_char builds every written cell from it.
-[[gnu::always_inline]] static inline Cell blank_cell(const Terminal* t) {
+// Blank cells under reverse video, blink, a font or an extended colour:
+// the sixteen colours swapped for reverse, the blink flag, the font, and a
+// slot of the extended table in place of either colour.  A blank takes
+// them too: erasing with blink set in iCE colours gives a bright
+// background, as on a PC.  Out of line and returned by value, so that
+// plain text (most of what a session shows) pays one test for all of it
+// and keeps its cell in a register.
+[[gnu::noinline]] static Cell attributed_blank(const Terminal* t) {
   Cell c{' ', 0, 0, 0};
   if (t->reverse) {
     c.fg = static_cast<uint8_t>(t->bg);
@@ -61,16 +44,37 @@ int effective_bg(const Terminal* t) {
     c.fg = static_cast<uint8_t>(effective_fg(t));
     c.bg = static_cast<uint8_t>(t->bg);
   }
-  if (t->attr_extra) [[unlikely]]
-    add_extra_attributes(t, &c);
+  if (!t->attr_extra) return c;
+  uint8_t flags = static_cast<uint8_t>((t->blink ? CELL_BLINK : 0) |
+                                       (t->font_id << CELL_FONT_SHIFT & CELL_FONT_MASK));
+  int fg_slot = t->reverse ? t->bg_ext : t->fg_ext;
+  int bg_slot = t->reverse ? t->fg_ext : t->bg_ext;
+  if (fg_slot > 0 && fg_slot < kTermExtColours) {
+    c.fg = static_cast<uint8_t>(fg_slot);
+    flags |= CELL_FG_EXT;
+  }
+  if (bg_slot > 0 && bg_slot < kTermExtColours) {
+    c.bg = static_cast<uint8_t>(bg_slot);
+    flags |= CELL_BG_EXT;
+  }
+  c.flags = flags;
   return c;
+}
+
+// Colours of a blank cell written by erase (and by scroll and clear in ANSI
+// mode): the same reverse-aware choice as for a written character.
+// Inlined everywhere: term_put_char builds every written cell from it.
+[[gnu::always_inline]] static inline Cell blank_cell(const Terminal* t) {
+  if ((t->reverse | t->attr_extra) != 0) [[unlikely]]
+    return attributed_blank(t);
+  return Cell{' ', static_cast<uint8_t>(effective_fg(t)), static_cast<uint8_t>(t->bg), 0};
 }
 
 // A written character: a blank with the character and bold.
 [[gnu::always_inline]] static inline Cell written_cell(const Terminal* t, uint8_t ch) {
   Cell c = blank_cell(t);
   c.ch = ch;
-  if (t->bold) c.flags |= CELL_BOLD;
+  c.flags = static_cast<uint8_t>(c.flags | (t->bold != 0 ? CELL_BOLD : 0));
   return c;
 }
 

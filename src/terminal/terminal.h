@@ -473,6 +473,8 @@ void term_music_release(Terminal* t);
 // Stops the music at once and lets held bytes through; 1 when there was
 // music to stop (a key that stops music does nothing else), else 0.
 int term_music_stop(Terminal* t);
+// The terminal goes away: the music stops and what it held is dropped.
+void term_music_end(Terminal* t);
 // Whether the terminal wants NUL bytes as data (an uploaded font is being
 // read); the Telnet layer drops them otherwise.
 inline bool term_takes_nul(const Terminal* t) {
