@@ -311,9 +311,24 @@ TEST(Renderer, GoldenTrueColourScreen) {
   }
   for (int n = 232; n < 256; n++) s += "\x1b[48;5;" + std::to_string(n) + "m   ";
   s += "\x1b[0m\r\n\x1b[1;255;160;0t24-bit colour \x1b[38;2;80;200;255;48;2;40;0;60m"
-       "on RGB \x1b[38;5;196;48;5;22m256 colours\x1b[0;1;38;5;46m bold\x1b[0;5;38;5;201m blink";
+       "on RGB \x1b[38;5;196;48;5;22m256 colours\x1b[0;1;38;5;46m bold\x1b[0;5;38;5;201m blink"
+       "\x1b[0m\r\n";
+  // The rest of the screen: a plane of hues (across) and brightness (down),
+  // shaded blocks in RGB on RGB, 80 columns a row (each row wraps to the
+  // next).
+  for (int row = 0; row < 20; row++) {
+    for (int block = 0; block < 8; block++) {
+      int v = 255 - (row / 2) * 24;
+      int rgb[3] = {block & 4 ? v : v / 4, block & 2 ? v : v / 4, block & 1 ? v : v / 4};
+      s += "\x1b[48;2;" + std::to_string(rgb[0]) + ";" + std::to_string(rgb[1]) + ";" +
+           std::to_string(rgb[2]) + ";38;2;" + std::to_string(255 - rgb[0]) + ";" +
+           std::to_string(255 - rgb[1]) + ";" + std::to_string(255 - rgb[2]) + "m";
+      s += row % 2 ? "\xb0\xb1\xb2\xdb\xdb\xb2\xb1\xb0  " : "  RGB  \xfe  ";
+    }
+  }
+  s.pop_back();  // the bottom-right cell stays empty: writing it would scroll
   feed(t, s);
-  expect_golden("renderer_true_colour", h.window(), 0, 0, 80 * 8, 5 * 16);
+  expect_golden("renderer_true_colour", h.window(), 0, 0, 80 * 8, 25 * 16);
 }
 
 // Fonts selected by number in the middle of a line: each run keeps its font.
