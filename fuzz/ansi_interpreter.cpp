@@ -2,11 +2,12 @@
 // Arbitrary bytes through the ANSI interpreter of a terminal bound to a
 // headless window (so every drawing path runs), with a scrollback ring and a
 // reply hook that checks every reply; music plays (to the headless audio
-// output, by a clock that moves as bytes arrive) and holds the display.  The first byte picks the set-up: CP437 pictures or not, a
-// C64 font name (case swap), a margin around the grid, a scale of 1 or 2.
-// Afterwards the cursor must be inside the grid, the parser state valid and
-// any scrolling region inside the grid.  fuzz/ansi_interpreter.dict holds the
-// sequences worth combining (run with -dict=fuzz/ansi_interpreter.dict).
+// output, by a clock that moves as bytes arrive) and holds the display.  The
+// first byte picks the set-up: CP437 pictures or not, a C64 font name (case
+// swap), a margin around the grid, a scale of 1 or 2.  Afterwards the cursor
+// must be inside the grid, the parser state valid and any scrolling region
+// inside the grid.  fuzz/ansi_interpreter.dict holds the sequences worth
+// combining (run with -dict=fuzz/ansi_interpreter.dict).
 #include <cstdint>
 #include <cstdlib>
 #include <memory>

@@ -56,8 +56,8 @@ static uint32_t component32(uint32_t rgb, int shift) {
 // of the nearest of the sixteen colours (not owned).
 static int obtain_pen(Terminal* t, uint32_t rgb, int32_t* owned) {
   PlatScreen* screen = plat_window_screen(t->window);
-  int pen = plat_obtain_best_pen(screen, component32(rgb, 16), component32(rgb, 8),
-                                 component32(rgb, 0));
+  int pen =
+      plat_obtain_best_pen(screen, component32(rgb, 16), component32(rgb, 8), component32(rgb, 0));
   if (pen >= 0) {
     *owned = 1;
     t->pens_obtained = 1;
@@ -191,7 +191,6 @@ static const uint8_t* alt_font_glyphs(const Terminal* t, int font) {
 bool term_font_drawable(Terminal* t, int font) {
   return t && t->bitmap_renderer && alt_font_glyphs(t, font) != nullptr;
 }
-
 
 // ------------------------------------------------------------ bitmap glyphs --
 
@@ -435,8 +434,8 @@ void term_show_cursor(Terminal* t) {
   int x = t->origin_x + t->col * t->cell_w;
   int y = cell_y(t, t->row);
   const Cell& under = t->cells[t->row][t->col];
-  bool white = (under.flags & CELL_BG_EXT) ? term_ext_rgb(t, under.bg) == 0xFFFFFF
-                                           : (under.bg & 15) == 15;
+  bool white =
+      (under.flags & CELL_BG_EXT) ? term_ext_rgb(t, under.bg) == 0xFFFFFF : (under.bg & 15) == 15;
   int colour = white ? 0 : 15;
   int bottom = y + t->cell_h - 1;
   int x1 = x + 1;

@@ -466,8 +466,8 @@ void select_font(Terminal* t, const Params& p) {
   t->font_asked = 1;
   int font = number <= 255 ? term_font_for_number(static_cast<int>(number)) : -1;
   int session = term_session_font();
-  bool drawable = font == session || (font > 0 && g_term_hooks.font_available &&
-                                      g_term_hooks.font_available(t, font));
+  bool drawable = font == session ||
+                  (font > 0 && g_term_hooks.font_available && g_term_hooks.font_available(t, font));
   if (slot != 0 || font < 0 || !drawable) {
     t->font_failed = 1;
     return;

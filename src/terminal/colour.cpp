@@ -84,7 +84,7 @@ int term_ext_slot(Terminal* t, uint32_t colour) {
   if (slot == 0) {
     // 255 colours on screen at once: the nearest of them stands in.
     uint32_t want = (colour & kColourRgb) ? colour & 0xFFFFFF
-                                           : term_palette_rgb(t, static_cast<int>(colour & 0xFF));
+                                          : term_palette_rgb(t, static_cast<int>(colour & 0xFF));
     int best = 1, best_distance = -1;
     for (int i = 1; i < kTermExtColours; i++) {
       int d = distance(term_ext_rgb(t, i), want);

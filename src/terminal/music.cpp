@@ -131,8 +131,8 @@ int term_music_parse(TermMusicState* state, const uint8_t* s, size_t len, int in
   bool implied_m = false;
   if (introducer == 'M' && len > 0) {
     int c = upper(s[0]);
-    implied_m = c == 'B' || c == 'F' || c == 'L' || c == 'S' ||
-                (c == 'N' && !(len > 1 && digit(s[1])));
+    implied_m =
+        c == 'B' || c == 'F' || c == 'L' || c == 'S' || (c == 'N' && !(len > 1 && digit(s[1])));
   }
   while (i < len && n < max) {
     int c = implied_m ? 'M' : upper(s[i++]);

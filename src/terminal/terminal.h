@@ -59,8 +59,8 @@ enum : int32_t {
   ANSI_ESCAPE = 1,
   ANSI_CSI = 2,
   ANSI_DESIGNATE = 3,
-  ANSI_MUSIC = 4,  // after ESC [ M: holding what may be a music string
-  ANSI_HASH = 5,   // after ESC #: one byte names a line-attribute function
+  ANSI_MUSIC = 4,       // after a music introducer: holding what may be music
+  ANSI_HASH = 5,        // after ESC #: one byte names a line-attribute function
   ANSI_STRING = 6,      // inside ESC ] / P / _ / ^ / X ... ST: a command string
   ANSI_STRING_ESC = 7,  // an ESC inside a command string: ST, or the start of something else
   ANSI_HELD = 8,        // foreground music plays: bytes wait in the hold buffer
@@ -72,11 +72,11 @@ enum : int32_t {
 // sixteen colours, so that a cell of plain text has no bit above bit 0.
 enum : uint8_t {
   CELL_BOLD = 0x01,
-  CELL_BLINK = 0x02,       // SGR 5: blinks, or with iCE colours a bright background
-  CELL_FONT_SHIFT = 2,     // bits 2..4: TERM_FONT_* the character is drawn in
+  CELL_BLINK = 0x02,    // SGR 5: blinks, or with iCE colours a bright background
+  CELL_FONT_SHIFT = 2,  // bits 2..4: TERM_FONT_* the character is drawn in
   CELL_FONT_MASK = 0x1C,
-  CELL_FG_EXT = 0x20,      // fg is a slot of the extended colour table
-  CELL_BG_EXT = 0x40,      // bg is a slot of the extended colour table
+  CELL_FG_EXT = 0x20,  // fg is a slot of the extended colour table
+  CELL_BG_EXT = 0x40,  // bg is a slot of the extended colour table
 };
 
 // The fonts a cell can be drawn in besides the session's own (0): the
@@ -111,11 +111,11 @@ using ScrollbackLine = char[kScrollbackLineBytes];
 // last from one music string to the next.  Zero means the default (so a
 // zeroed record starts with them).
 struct TermMusicState {
-  int32_t tempo;        // quarter notes a minute, 32..255 (120)
-  int32_t octave;       // 0..6, plus one (4)
-  int32_t length;       // note length as a fraction of a whole, 1..64 (4)
-  int32_t articulation; // 0 normal (7/8 sounds), 1 legato, 2 staccato (3/4)
-  int32_t background;   // MB: the display goes on while the music plays
+  int32_t tempo;         // quarter notes a minute, 32..255 (120)
+  int32_t octave;        // 0..6, plus one (4)
+  int32_t length;        // note length as a fraction of a whole, 1..64 (4)
+  int32_t articulation;  // 0 normal (7/8 sounds), 1 legato, 2 staccato (3/4)
+  int32_t background;    // MB: the display goes on while the music plays
 };
 
 // The session's ring of captured lines; the terminal only points to it.
@@ -252,8 +252,8 @@ struct Terminal : TermBinding {
   uint32_t palette_serial;  // bumped by every change of the palette
   // The command string being read (ANSI_STRING): its introducer and bytes.
   char osc_buf[kTermOscBuf];
-  int32_t osc_len;      // -1 once it is longer than the buffer: dropped at its end
-  int32_t string_kind;  // the byte after ESC: ']' OSC, 'P' DCS, '_' APC, '^' PM, 'X' SOS
+  int32_t osc_len;         // -1 once it is longer than the buffer: dropped at its end
+  int32_t string_kind;     // the byte after ESC: ']' OSC, 'P' DCS, '_' APC, '^' PM, 'X' SOS
   int32_t font_data_left;  // bytes of an uploaded font still to come (ANSI_FONT_DATA)
 
   int32_t cursor_enabled;  // the cursor is shown at all
@@ -446,7 +446,7 @@ extern int g_cterm_identity;
 struct TermMusicNote {
   uint32_t freq_millihz;  // 0: a pause
   uint32_t sound_ms;
-  uint32_t silence_ms;    // after the sound (articulation), or the whole pause
+  uint32_t silence_ms;  // after the sound (articulation), or the whole pause
 };
 // Reads a music string in the PLAY language (without its introducer and
 // the SO that ends it) into at most max notes, with the settings st holds

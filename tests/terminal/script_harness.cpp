@@ -376,7 +376,8 @@ std::vector<ScriptFailure> run_terminal_script(const std::string& path, int* cas
       uint32_t want_fg = 0, want_bg = 0;
       if (!parse_ints(s.substr(5, eq - 5), &pos, 2) || pos[0] < 0 || pos[0] >= kTermRows ||
           pos[1] < 0 || pos[1] >= kTermCols || comma == std::string::npos ||
-          !parse_hex(rhs.substr(0, comma), &want_fg) || !parse_hex(rhs.substr(comma + 1), &want_bg)) {
+          !parse_hex(rhs.substr(0, comma), &want_fg) ||
+          !parse_hex(rhs.substr(comma + 1), &want_bg)) {
         fail("bad ?rgb expectation");
         continue;
       }

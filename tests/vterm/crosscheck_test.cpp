@@ -172,7 +172,7 @@ class StreamGenerator {
   }
 
   std::string sgr() {
-    static const int kCodes[] = {0,  1,  5,  7,  22, 25, 27, 30, 31, 32, 33, 34,  35,  36, 37, 39,
+    static const int kCodes[] = {0,  1,  5,  7,  22, 25, 27, 30, 31, 32, 33, 34, 35,  36,  37, 39,
                                  40, 41, 42, 43, 44, 45, 46, 47, 49, 90, 93, 97, 100, 102, 107};
     std::string params;
     for (int i = 0, n = 1 + pick(3); i < n; i++) {
@@ -215,8 +215,8 @@ std::string first_difference(const Terminal* t, const VtermScreen& v) {
       // A blank shows only its background; a character both colours and
       // whether it blinks.
       bool blinks = (k.flags & CELL_BLINK) != 0;
-      bool same = kch == och && kbg == o.bg_rgb &&
-                  (kch == ' ' || (kfg == o.fg_rgb && blinks == o.blink));
+      bool same =
+          kch == och && kbg == o.bg_rgb && (kch == ' ' || (kfg == o.fg_rgb && blinks == o.blink));
       if (!same) {
         snprintf(buf, sizeof buf,
                  "cell %d,%d: kavel '%c' fg %06X bg %06X%s, libvterm '%c' fg %06X bg %06X%s", r, c,

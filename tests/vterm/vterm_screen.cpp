@@ -1,8 +1,8 @@
 #include "vterm/vterm_screen.h"
 
-#include <utility>
-
 #include <vterm.h>
+
+#include <utility>
 
 #include "terminal/terminal.h"
 
@@ -37,7 +37,8 @@ uint32_t table_rgb(int idx) {
 uint32_t rgb_of(const VTermColor& c, int palette) {
   if (VTERM_COLOR_IS_DEFAULT_FG(&c) || VTERM_COLOR_IS_DEFAULT_BG(&c))
     return kTermDefaultPalette[palette & 15];
-  if (VTERM_COLOR_IS_RGB(&c)) return uint32_t{c.rgb.red} << 16 | uint32_t{c.rgb.green} << 8 | c.rgb.blue;
+  if (VTERM_COLOR_IS_RGB(&c))
+    return uint32_t{c.rgb.red} << 16 | uint32_t{c.rgb.green} << 8 | c.rgb.blue;
   if (VTERM_COLOR_IS_INDEXED(&c) && c.indexed.idx > 15) return table_rgb(c.indexed.idx);
   return kTermDefaultPalette[palette & 15];
 }
@@ -81,8 +82,8 @@ VtermCell VtermScreen::cell(int row, int col) const {
   int bg = palette_index(c.bg, 0);
   // Bold brightens the foreground, as Kavel stores it.
   if (c.attrs.bold && fg < 8) fg += 8;
-  VtermCell out{c.chars[0], fg, bg, c.attrs.bold != 0, c.attrs.blink != 0,
-                rgb_of(c.fg, fg), rgb_of(c.bg, bg)};
+  VtermCell out{c.chars[0],      fg, bg, c.attrs.bold != 0, c.attrs.blink != 0, rgb_of(c.fg, fg),
+                rgb_of(c.bg, bg)};
   if (c.attrs.reverse) {
     out.fg = bg;
     out.bg = fg;
