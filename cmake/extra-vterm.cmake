@@ -6,7 +6,8 @@
 pkg_check_modules(VTERM IMPORTED_TARGET vterm)
 if(VTERM_FOUND)
   add_library(kavel_vterm_reference STATIC ${CMAKE_SOURCE_DIR}/tests/vterm/vterm_screen.cpp)
-  target_include_directories(kavel_vterm_reference PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+  target_include_directories(kavel_vterm_reference PUBLIC ${CMAKE_SOURCE_DIR}/tests
+                             PRIVATE ${CMAKE_SOURCE_DIR}/src)
   target_link_libraries(kavel_vterm_reference PUBLIC PkgConfig::VTERM)
 
   add_executable(test_vterm_crosscheck ${CMAKE_SOURCE_DIR}/tests/vterm/crosscheck_test.cpp)

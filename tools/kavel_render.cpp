@@ -1,6 +1,6 @@
 // layers: display
 // kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw] [--tall]
-//              [--cells FILE]
+//              [--cells FILE] [--ice] [--blink-hidden]
 //
 // Feeds an ANSI file (a SAUCE record stripped) through a real
 // Terminal on the headless backend, scrolling as a session would on its 25
@@ -17,6 +17,11 @@
 // file on an endless canvas; the terminal itself behaves exactly as without
 // it.  --cells FILE writes the same rows as text, one line per row of 80
 // cells, each cell four hex digits: character (two), foreground, background.
+//
+// --ice draws blink as a bright background (iCE colours), as a file whose
+// SAUCE record has the iCE flag (ANSiFlags bit 0) is drawn anyway; without
+// it blinking text is drawn in its visible half, or with --blink-hidden in
+// the half in which it is not shown.  Music in the file is not played.
 //
 // With a C64 font ("C64 Up/GFX [40]", "C64 Low/Up [80]", ...) the file is a
 // PETSCII stream: it goes, byte for byte, to the PETSCII interpreter of a
@@ -44,7 +49,7 @@ namespace {
 int usage() {
   fprintf(stderr,
           "usage: kavel-render FILE.ans OUT.png [--font NAME] [--scale N] [--raw] [--tall] "
-          "[--cells FILE]\n");
+          "[--cells FILE] [--ice] [--blink-hidden]\n");
   return 2;
 }
 
@@ -86,9 +91,14 @@ int save_tall_png(const Terminal* t, const char* path) {
 int save_cells(const Terminal* t, const char* path) {
   FILE* f = fopen(path, "w");
   if (!f) return -1;
-  auto put_row = [f](const Cell* row) {
-    for (int c = 0; c < kTermCols; c++)
-      fprintf(f, "%02X%X%X", row[c].ch, row[c].fg & 15, row[c].bg & 15);
+  // The background as shown: with iCE colours blink is its bright half.
+  // (An extended colour has no digit of its own: its slot's low bits show.)
+  auto put_row = [f, t](const Cell* row) {
+    for (int c = 0; c < kTermCols; c++) {
+      int bg = row[c].bg & 15;
+      if ((row[c].flags & CELL_BLINK) && t->ice_colours && bg < 8) bg += 8;
+      fprintf(f, "%02X%X%X", row[c].ch, row[c].fg & 15, bg);
+    }
     fputc('\n', f);
   };
   for (size_t i = 0; i < g_scrolled.cells.size(); i += kTermCols) put_row(&g_scrolled.cells[i]);
@@ -144,9 +154,15 @@ int main(int argc, char** argv) {
   const char* cells_path = nullptr;
   bool raw = false;
   bool tall = false;
+  bool ice = false;
+  bool blink_hidden = false;
   for (int i = 1; i < argc; i++) {
     if (strcmp(argv[i], "--raw") == 0) {
       raw = true;
+    } else if (strcmp(argv[i], "--ice") == 0) {
+      ice = true;
+    } else if (strcmp(argv[i], "--blink-hidden") == 0) {
+      blink_hidden = true;
     } else if (strcmp(argv[i], "--tall") == 0) {
       tall = true;
     } else if (strcmp(argv[i], "--cells") == 0 && i + 1 < argc) {
@@ -173,7 +189,12 @@ int main(int argc, char** argv) {
     fprintf(stderr, "kavel-render: cannot read %s\n", in_path);
     return 1;
   }
-  if (!raw) data.resize(sauce_content_length(data.data(), data.size()));
+  if (!raw) {
+    if (sauce_ice_colours(data.data(), data.size())) ice = true;
+    data.resize(sauce_content_length(data.data(), data.size()));
+  }
+  // A picture, not a session: nothing is played, nothing waits for music.
+  g_ansi_music_enabled = 0;
 
   set_active_font(font);
   if (font_name_looks_c64(g_active_font)) {
@@ -213,6 +234,8 @@ int main(int argc, char** argv) {
   }
 
   Terminal* t = h.term();
+  t->ice_colours = ice ? 1 : 0;
+  t->blink_hidden = !ice && blink_hidden ? 1 : 0;
   term_clear_screen(t);
   if (tall || cells_path) {
     g_scrolled.keep_pixels = tall;

@@ -29,6 +29,11 @@ void move_cells(Terminal* t, int src_row, int src_col, int dst_row, int dst_col,
                  rows * t->cell_h);
 }
 
+void fill_blank(Terminal* t, int x1, int y1, int x2, int y2, const Cell* blank) {
+  plat_set_apen(t->rport, term_cell_bg_pen(t, *blank));
+  plat_rect_fill(t->rport, x1, y1, x2, y2);
+}
+
 void flash(Terminal* t) {
   plat_display_beep(t->window);
 }
@@ -54,4 +59,7 @@ void display_install_term_hooks() {
   g_term_hooks.draw_status = term_draw_session_status;
   g_term_hooks.flash = flash;
   g_term_hooks.load_charset = load_charset;
+  g_term_hooks.fill_blank = fill_blank;
+  g_term_hooks.sync_palette = term_sync_cell_pens;
+  g_term_hooks.font_available = term_font_drawable;
 }

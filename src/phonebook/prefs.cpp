@@ -50,6 +50,10 @@ void apply_setting(const char* key, const char* value) {
   } else if (key_is(key, {"modem_sound_file", "modem_sound_choice", "dial_sound_file"})) {
     safe_copy(g_modem_sound_path, sizeof g_modem_sound_path, value);
     normalize_modem_sound_path();
+  } else if (key_is(key, {"ansi_music", "music"})) {
+    g_ansi_music_enabled = pb_parse_flag(value);
+  } else if (key_is(key, {"cterm_identity", "identify_as_cterm"})) {
+    g_cterm_identity = pb_parse_flag(value);
   } else if (key_is(key, {"startup_mode", "window_mode"})) {
     int mode = prefs_window_mode_from_text(value);
     if (mode >= 0) g_startup_window_mode = mode;
@@ -79,6 +83,8 @@ void transfer_prefs_set_defaults() {
   g_modem_sound_enabled = 1;
   safe_copy(g_modem_sound_path, sizeof g_modem_sound_path, g_modem_sound_choices[0].id);
   g_startup_window_mode = 0;
+  g_ansi_music_enabled = 1;
+  g_cterm_identity = 0;
 }
 
 int prefs_window_mode_from_text(const char* text) {
@@ -138,10 +144,10 @@ int transfer_prefs_save_path(const char* path) {
                                                   : "Window";
   bool ok = fprintf(f,
                     "download=%s\nupload=%s\nsession_top_bar=%d\nbeep_sound=%d\nmodem_sound=%d\n"
-                    "modem_sound_choice=%s\nstartup_mode=%s\n",
+                    "modem_sound_choice=%s\nstartup_mode=%s\nansi_music=%d\ncterm_identity=%d\n",
                     g_download_path, g_upload_path, g_session_top_bar_enabled > 0 ? 1 : 0,
                     g_beep_sound_enabled ? 1 : 0, g_modem_sound_enabled ? 1 : 0, g_modem_sound_path,
-                    mode) >= 0;
+                    mode, g_ansi_music_enabled ? 1 : 0, g_cterm_identity ? 1 : 0) >= 0;
   if (file_replace_close_tmp(f, &r, ok) != 0) return -1;
   if (file_replace_rename(r.tmp.c_str(), r.target.c_str()) != 0) {
     remove(r.tmp.c_str());

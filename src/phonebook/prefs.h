@@ -1,5 +1,6 @@
 // The global settings kept in kavel.prefs: transfer directories, the status
-// top bar, the bell and dial sounds, and the display mode to start in.
+// top bar, the bell and dial sounds, the display mode to start in, ANSI
+// music and the CTerm identity.
 #pragma once
 #include <cstdio>
 
@@ -16,6 +17,12 @@ extern int g_beep_sound_enabled;  // defined beside the bell that obeys it (term
 extern int g_modem_sound_enabled;
 extern char g_modem_sound_path[256];  // "modem01" or "modem02" once normalised
 extern int g_startup_window_mode;     // 0 window, 1 medium window, 2 full screen
+// Defined beside the terminal code that obeys them (terminal/music.cpp,
+// terminal/ansi.cpp): "ansi_music" (default 1) plays the music strings
+// boards send, "cterm_identity" (default 0) makes device attributes name
+// the CTerm identity.
+extern int g_ansi_music_enabled;
+extern int g_cterm_identity;
 
 // The two built-in dial recordings: identifier, menu label, and which
 // embedded sound plays (0 the first recording, 1 the second).

@@ -52,6 +52,35 @@ int plat_audio_queue(PlatAudio* audio, const void* bytes, size_t len) {
   return backend_audio_queue(audio, static_cast<const uint8_t*>(bytes), len);
 }
 
+int plat_audio_queue_tone(PlatAudio* audio, uint32_t freq_millihz, uint32_t sound_ms,
+                          uint32_t silence_ms) {
+  if (!audio || audio->format != PLAT_AUDIO_MONO8) return -1;
+  // Soft enough beside the dial sound's full scale; a square wave is loud.
+  constexpr int8_t kLevel = 40;
+  // One period is rate * 1000 steps of the phase; each sample moves it on by
+  // the frequency in millihertz, so the pitch is exact on average whatever
+  // the rate.
+  const uint64_t period = uint64_t{audio->rate} * 1000;
+  uint64_t phase = 0;
+  uint64_t sound = uint64_t{audio->rate} * sound_ms / 1000;
+  uint64_t total = sound + uint64_t{audio->rate} * silence_ms / 1000;
+  int8_t chunk[2048];
+  for (uint64_t done = 0; done < total;) {
+    size_t n = 0;
+    for (; n < sizeof chunk && done < total; n++, done++) {
+      if (done >= sound || freq_millihz == 0) {
+        chunk[n] = 0;
+        continue;
+      }
+      chunk[n] = phase < period / 2 ? kLevel : static_cast<int8_t>(-kLevel);
+      phase += freq_millihz;
+      while (phase >= period) phase -= period;
+    }
+    if (plat_audio_queue(audio, chunk, n) != 0) return -1;
+  }
+  return 0;
+}
+
 size_t plat_audio_queued(PlatAudio* audio) {
   return audio ? backend_audio_queued(audio) : 0;
 }

@@ -1,5 +1,6 @@
-// Audio output for the dial sound: signed PCM at a given rate, queued in one
-// go, polled every tick until it has played, and stopped at once on cancel.
+// Audio output for the dial sound and the terminal's ANSI music: signed PCM
+// at a given rate, queued, polled every tick until it has played, and
+// stopped at once on cancel or Escape.
 //
 // SDL backend: SDL audio (PulseAudio, PipeWire, ALSA, or what
 // SDL_AUDIODRIVER names).  When no device opens, plat_audio_open fails and
@@ -38,6 +39,12 @@ PlatAudio* plat_audio_open(uint32_t rate, int format);
 int plat_audio_queue(PlatAudio* audio, const void* bytes, size_t len);
 // Bytes still waiting to be played; 0 once all has played (or for null).
 size_t plat_audio_queued(PlatAudio* audio);
+// Square waves, as ANSI music is played: a tone of freq_millihz (0 is a
+// pause) for sound_ms, then silence_ms of silence, appended to the queue.
+// Only for an output opened as PLAT_AUDIO_MONO8; 0, or -1 when the output
+// is of another format or refuses the samples.
+int plat_audio_queue_tone(PlatAudio* audio, uint32_t freq_millihz, uint32_t sound_ms,
+                          uint32_t silence_ms);
 // Drops everything still queued, at once.
 void plat_audio_stop(PlatAudio* audio);
 // Stops and closes the output.

@@ -57,6 +57,7 @@ void handle_escape(Session* s, int* running) {
     session_transfer_escape(s);  // "Download cancelled" / "Upload cancelled"
     return;
   }
+  if (term_music_stop(s->terminal)) return;  // Escape silences ANSI music first
   end_if_failed(send_key_byte(s->sock, 27), running);
 }
 

@@ -98,7 +98,9 @@ void idle_pause(SessionLoop* st) {
     dos_delay(1);
     return;
   }
-  plat_wait_event_or_fd(window, s->sock, kIdlePauseMs);
+  // Foreground music holds the display: the socket's data waits, so only
+  // the window (Escape) ends the pause.
+  plat_wait_event_or_fd(window, term_music_holding(s->terminal) ? -1 : s->sock, kIdlePauseMs);
 }
 
 void draw_elapsed(SessionLoop* st) {
@@ -246,6 +248,12 @@ int poll_dialing_cancel(void* ctx) {
 }  // namespace
 
 void telnet_consume_byte(Session* s, uint8_t byte) {
+  // Telnet drops NUL as padding; the glyphs of a font a board uploads hold
+  // NULs that the terminal must count.
+  if (byte == 0 && s->telnet_state == 0 && term_takes_nul(s->terminal)) {
+    session_data_byte(s, byte);
+    return;
+  }
   telnet_consume_byte_to(s, byte, session_data_byte);
 }
 
@@ -320,6 +328,7 @@ void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, con
 
 void session_release_terminal(Session* s) {
   if (Terminal* t = s->terminal) {
+    term_music_end(t);
     term_hide_cursor(t);
     term_clear_drawable_area_raw(t);
     term_close(t);
@@ -356,7 +365,7 @@ int session_pump_turn(SessionLoop* st) {
   // sent, Ctrl-C) the socket is left alone: a key send fails because the
   // peer is gone, and reading that close now would put up the
   // "Disconnected" notice for a session the user or a failed send ended.
-  if (st->running) {
+  if (st->running && !term_music_holding(s->terminal)) {
     // A held turn runs inside an outer one that is still working through
     // st->buf: it reads into a buffer of its own.
     uint8_t scratch[kRecvChunk];
@@ -380,6 +389,7 @@ int session_pump_turn(SessionLoop* st) {
   }
   if (!held) {
     zmodem_flush_detect(s, 0);
+    term_music_pump(s->terminal);
     term_update_cursor_blink(s->terminal);
   }
   if (time_reached(clock_ms(), st->next_tick)) draw_elapsed(st);

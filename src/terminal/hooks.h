@@ -4,7 +4,9 @@
 // session: they change the grid and then ask, through these hooks, for the
 // few things only an upper layer can do: draw a cell, fill or scroll pixels,
 // hide or show the cursor, redraw the status bar, flash for the bell, load
-// the glyphs of a new C64 character set, and send a reply to the BBS.  The
+// the glyphs of a new C64 character set, send a reply to the BBS, and (for
+// what today's boards send) paint blank cells in any colour, follow a
+// palette change and say which fonts it can draw.  The
 // display layer fills in the drawing hooks (display_install_term_hooks), the
 // session the reply (through the Telnet senders, so a 255 goes out doubled),
 // and tests a recording fake.  A hook left null does nothing.
@@ -21,6 +23,7 @@
 #include <cstdint>
 
 struct Terminal;
+struct Cell;
 
 struct TermHooks {
   // Cell (row, col) as the grid now holds it; asked for every changed cell.
@@ -50,6 +53,15 @@ struct TermHooks {
   // Answer bytes for the BBS (device attributes, status and cursor reports,
   // answerback); asked for only while t->reply_socket >= 0.
   void (*reply)(Terminal* t, const char* bytes, size_t len);
+  // A pixel rectangle (inclusive corners, never empty) in the background
+  // blank cells show (a palette index, an extended colour, iCE's bright
+  // background).  Without it the terminal fills with the cell's bg index.
+  void (*fill_blank)(Terminal* t, int x1, int y1, int x2, int y2, const Cell* blank);
+  // Before a full redraw: the pens of the cells' colours made to show the
+  // palette as the host set it (and as it is on a new surface).
+  void (*sync_palette)(Terminal* t);
+  // Whether cells can be drawn in font (TERM_FONT_*, not the session's).
+  bool (*font_available)(Terminal* t, int font);
 };
 
 // The hooks of the program (one display and one session at a time).

@@ -8,6 +8,11 @@ constexpr size_t kCommentsField = 104;  // number of comment lines
 constexpr size_t kCommentLineBytes = 64;
 constexpr size_t kCommentIdBytes = 5;  // "COMNT"
 constexpr uint8_t kDosEof = 0x1A;
+constexpr size_t kDataTypeField = 94;
+constexpr size_t kFlagsField = 105;
+constexpr uint8_t kDataTypeCharacter = 1;
+constexpr uint8_t kDataTypeBinaryText = 5;
+constexpr uint8_t kIceColoursFlag = 0x01;
 }  // namespace
 
 // The first DOS end-of-file byte in data[0..end), or end when there is none.
@@ -16,15 +21,15 @@ static size_t first_eof(const uint8_t* data, size_t end) {
   return eof ? static_cast<size_t>(static_cast<const uint8_t*>(eof) - data) : end;
 }
 
-// Whether a whole record ("SAUCE00" and 128 bytes) starts anywhere in
-// data[from..len).
-static bool record_after(const uint8_t* data, size_t from, size_t len) {
+// Where a whole record ("SAUCE00" and 128 bytes) starts in data[from..len),
+// or len when none does.
+static size_t record_after(const uint8_t* data, size_t from, size_t len) {
   static constexpr char kId[] = "SAUCE00";
   static constexpr size_t kIdLen = sizeof kId - 1;
   for (size_t i = from; i + kRecordBytes <= len; i++) {
-    if (data[i] == 'S' && memcmp(data + i, kId, kIdLen) == 0) return true;
+    if (data[i] == 'S' && memcmp(data + i, kId, kIdLen) == 0) return i;
   }
-  return false;
+  return len;
 }
 
 size_t sauce_content_length(const uint8_t* data, size_t len) {
@@ -45,6 +50,23 @@ size_t sauce_content_length(const uint8_t* data, size_t len) {
   // record the byte 0x1A is content like any other: a PETSCII stream may
   // hold it, and a CP437 font shows it as a picture.
   size_t eof = first_eof(data, len);
-  if (eof < len && record_after(data, eof + 1, len)) return eof;
+  if (eof < len && record_after(data, eof + 1, len) < len) return eof;
   return len;
+}
+
+int sauce_ice_colours(const uint8_t* data, size_t len) {
+  if (!data) return 0;
+  // The record at the very end, or after the EOF byte of a padded file (as
+  // sauce_content_length finds it).
+  size_t at = len;
+  if (len >= kRecordBytes && memcmp(data + len - kRecordBytes, "SAUCE", 5) == 0) {
+    at = len - kRecordBytes;
+  } else {
+    size_t eof = first_eof(data, len);
+    if (eof < len) at = record_after(data, eof + 1, len);
+  }
+  if (at >= len) return 0;
+  uint8_t type = data[at + kDataTypeField];
+  if (type != kDataTypeCharacter && type != kDataTypeBinaryText) return 0;
+  return (data[at + kFlagsField] & kIceColoursFlag) ? 1 : 0;
 }

@@ -10,3 +10,8 @@
 // before such a record.  A file without a record is content to its last
 // byte, 0x1A included.
 size_t sauce_content_length(const uint8_t* data, size_t len);
+
+// Whether the file's SAUCE record asks for iCE colours: a character or
+// binary-text file whose ANSiFlags (TFlags) have bit 0 set, meaning blink
+// is a bright background.  0 without a record.
+int sauce_ice_colours(const uint8_t* data, size_t len);

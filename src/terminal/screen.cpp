@@ -28,10 +28,14 @@ int effective_bg(const Terminal* t) {
   return effective_fg(t);
 }
 
-// Colours of a blank cell written by erase (and by scroll and clear in ANSI
-// mode): the same reverse-aware choice as for a written character.
-// Inlined everywhere: term_put_char builds every written cell from it.
-[[gnu::always_inline]] static inline Cell blank_cell(const Terminal* t) {
+// Blank cells under reverse video, blink, a font or an extended colour:
+// the sixteen colours swapped for reverse, the blink flag, the font, and a
+// slot of the extended table in place of either colour.  A blank takes
+// them too: erasing with blink set in iCE colours gives a bright
+// background, as on a PC.  Out of line and returned by value, so that
+// plain text (most of what a session shows) pays one test for all of it
+// and keeps its cell in a register.
+[[gnu::noinline]] static Cell attributed_blank(const Terminal* t) {
   Cell c{' ', 0, 0, 0};
   if (t->reverse) {
     c.fg = static_cast<uint8_t>(t->bg);
@@ -40,7 +44,48 @@ int effective_bg(const Terminal* t) {
     c.fg = static_cast<uint8_t>(effective_fg(t));
     c.bg = static_cast<uint8_t>(t->bg);
   }
+  if (!t->attr_extra) return c;
+  uint8_t flags = static_cast<uint8_t>((t->blink ? CELL_BLINK : 0) |
+                                       (t->font_id << CELL_FONT_SHIFT & CELL_FONT_MASK));
+  int fg_slot = t->reverse ? t->bg_ext : t->fg_ext;
+  int bg_slot = t->reverse ? t->fg_ext : t->bg_ext;
+  if (fg_slot > 0 && fg_slot < kTermExtColours) {
+    c.fg = static_cast<uint8_t>(fg_slot);
+    flags |= CELL_FG_EXT;
+  }
+  if (bg_slot > 0 && bg_slot < kTermExtColours) {
+    c.bg = static_cast<uint8_t>(bg_slot);
+    flags |= CELL_BG_EXT;
+  }
+  c.flags = flags;
   return c;
+}
+
+// Colours of a blank cell written by erase (and by scroll and clear in ANSI
+// mode): the same reverse-aware choice as for a written character.
+// Inlined everywhere: term_put_char builds every written cell from it.
+[[gnu::always_inline]] static inline Cell blank_cell(const Terminal* t) {
+  if ((t->reverse | t->attr_extra) != 0) [[unlikely]]
+    return attributed_blank(t);
+  return Cell{' ', static_cast<uint8_t>(effective_fg(t)), static_cast<uint8_t>(t->bg), 0};
+}
+
+// A written character: a blank with the character and bold.
+[[gnu::always_inline]] static inline Cell written_cell(const Terminal* t, uint8_t ch) {
+  Cell c = blank_cell(t);
+  c.ch = ch;
+  c.flags = static_cast<uint8_t>(c.flags | (t->bold != 0 ? CELL_BOLD : 0));
+  return c;
+}
+
+// Paints the pixels of blank cells (their background as the display shows
+// it: the palette, an extended colour, iCE's bright background).
+static void fill_blank(Terminal* t, int x1, int y1, int x2, int y2, const Cell& blank) {
+  if (!t->rport || t->drawing_suppressed || x2 < x1 || y2 < y1) return;
+  if (g_term_hooks.fill_blank)
+    g_term_hooks.fill_blank(t, x1, y1, x2, y2, &blank);
+  else
+    term_fill_rect(t, x1, y1, x2, y2, blank.bg);
 }
 
 // Scroll and clear in PETSCII mode ignore reverse video.
@@ -132,10 +177,10 @@ static void move_cell_pixels(Terminal* t, int src_row, int src_col, int dst_row,
 }
 
 // Fills the pixels of a block of blank cells with their background.
-static void fill_cells(Terminal* t, int row1, int col1, int row2, int col2, int colour) {
+static void fill_cells(Terminal* t, int row1, int col1, int row2, int col2, const Cell& blank) {
   if (row2 < row1 || col2 < col1 || !term_can_draw(t)) return;
-  term_fill_rect(t, t->origin_x + col1 * t->cell_w, cell_y(t, row1),
-                 t->origin_x + (col2 + 1) * t->cell_w - 1, cell_y(t, row2 + 1) - 1, colour);
+  fill_blank(t, t->origin_x + col1 * t->cell_w, cell_y(t, row1),
+             t->origin_x + (col2 + 1) * t->cell_w - 1, cell_y(t, row2 + 1) - 1, blank);
 }
 
 // Clamps a row range into the grid and a count to the rows in it; false
@@ -164,7 +209,7 @@ void term_scroll_rows_up(Terminal* t, int top, int bottom, int n, bool capture) 
   for (int r = bottom - n + 1; r <= bottom; r++)
     for (auto& cell : t->cells[r]) cell = blank;
   move_cell_pixels(t, top + n, 0, top, 0, kept, kTermCols);
-  fill_cells(t, bottom - n + 1, 0, bottom, kTermCols - 1, blank.bg);
+  fill_cells(t, bottom - n + 1, 0, bottom, kTermCols - 1, blank);
 }
 
 void term_scroll_rows_down(Terminal* t, int top, int bottom, int n) {
@@ -176,7 +221,7 @@ void term_scroll_rows_down(Terminal* t, int top, int bottom, int n) {
   for (int r = top; r < top + n; r++)
     for (auto& cell : t->cells[r]) cell = blank;
   move_cell_pixels(t, top, 0, top + n, 0, kept, kTermCols);
-  fill_cells(t, top, 0, top + n - 1, kTermCols - 1, blank.bg);
+  fill_cells(t, top, 0, top + n - 1, kTermCols - 1, blank);
 }
 
 void term_reverse_index(Terminal* t) {
@@ -228,7 +273,7 @@ void term_insert_chars(Terminal* t, int n) {
   Cell blank = blank_cell(t);
   for (int c = t->col; c < t->col + n; c++) row[c] = blank;
   move_cell_pixels(t, t->row, t->col, t->row, t->col + n, 1, kept);
-  fill_cells(t, t->row, t->col, t->row, t->col + n - 1, blank.bg);
+  fill_cells(t, t->row, t->col, t->row, t->col + n - 1, blank);
 }
 
 void term_delete_chars(Terminal* t, int n) {
@@ -240,15 +285,13 @@ void term_delete_chars(Terminal* t, int n) {
   Cell blank = blank_cell(t);
   for (int c = kTermCols - n; c < kTermCols; c++) row[c] = blank;
   move_cell_pixels(t, t->row, t->col + n, t->row, t->col, 1, kept);
-  fill_cells(t, t->row, kTermCols - n, t->row, kTermCols - 1, blank.bg);
+  fill_cells(t, t->row, kTermCols - n, t->row, kTermCols - 1, blank);
 }
 
 void term_fill_screen(Terminal* t, uint8_t ch) {
   if (!t) return;
   term_hook_hide_cursor(t);
-  Cell written = blank_cell(t);
-  written.ch = ch;
-  written.flags = t->bold ? 1 : 0;
+  Cell written = written_cell(t, ch);
   for (int r = 0; r < kTermRows; r++) {
     for (int c = 0; c < kTermCols; c++) {
       t->cells[r][c] = written;
@@ -279,10 +322,7 @@ void term_put_char(Terminal* t, uint8_t ch) {
   }
   if (t->insert_mode) term_insert_chars(t, 1);
 
-  Cell& cell = t->cells[t->row][t->col];
-  cell = blank_cell(t);
-  cell.ch = ch;
-  cell.flags = t->bold ? 1 : 0;
+  t->cells[t->row][t->col] = written_cell(t, ch);
   term_hook_draw_cell(t, t->row, t->col);
 
   // Immediate wrap: there is no pending-wrap state.
@@ -340,8 +380,8 @@ void term_scroll_up(Terminal* t) {
   if (!term_can_draw(t)) return;
   int top = cell_y(t, 0);
   if (g_term_hooks.scroll_up) g_term_hooks.scroll_up(t, n);
-  term_fill_rect(t, t->origin_x, top + (kTermRows - 1) * t->cell_h, t->origin_x + n * t->cell_w - 1,
-                 top + kTermRows * t->cell_h - 1, blank.bg);
+  fill_blank(t, t->origin_x, top + (kTermRows - 1) * t->cell_h, t->origin_x + n * t->cell_w - 1,
+             top + kTermRows * t->cell_h - 1, blank);
   term_clear_side_gutters(t);
   redraw_status_bar(t);
 }
@@ -360,8 +400,8 @@ void term_clear_screen(Terminal* t) {
 
   if (term_can_draw(t)) {
     PlatWindowGeometry g = plat_window_geometry(t->window);
-    term_fill_rect(t, g.border_left, g.border_top, g.width - g.border_right - 1,
-                   g.height - g.border_bottom - 1, blank.bg);
+    fill_blank(t, g.border_left, g.border_top, g.width - g.border_right - 1,
+               g.height - g.border_bottom - 1, blank);
   }
   term_clear_side_gutters(t);
   for (auto& row : t->cells)
@@ -394,14 +434,17 @@ void term_clear_range(Terminal* t, int row1, int col1, int row2, int col2) {
     for (int c = start; c <= end; c++) t->cells[r][c] = blank;
     if (term_can_draw(t)) {
       int y = cell_y(t, r);
-      term_fill_rect(t, t->origin_x + start * t->cell_w, y,
-                     t->origin_x + end * t->cell_w + t->cell_w - 1, y + t->cell_h - 1, blank.bg);
+      fill_blank(t, t->origin_x + start * t->cell_w, y,
+                 t->origin_x + end * t->cell_w + t->cell_w - 1, y + t->cell_h - 1, blank);
     }
   }
 }
 
 void term_redraw_all(Terminal* t) {
   if (!t) return;
+  // The surface may be new (a mode change) or the host's palette changed:
+  // the cells' pens are brought up to date before they are drawn.
+  if (g_term_hooks.sync_palette && term_can_draw(t)) g_term_hooks.sync_palette(t);
   term_hook_hide_cursor(t);
   term_blank_hidden_columns(t);
   int n = term_visible_cols(t);

@@ -38,6 +38,15 @@ void load_test_font(int height, int scale) {
 using golden::expect_golden;
 using golden::rgb_at;
 
+// A terminal drawing with the real 8x16 PC glyphs at scale 1.
+bool open_cp437(HeadlessTerminal* h) {
+  return bitmap_font_load("cp437.f16", 16, 1) && h->open_bitmap(16, 1, true);
+}
+
+void feed(Terminal* t, const std::string& bytes) {
+  for (unsigned char c : bytes) term_consume_byte(t, c);
+}
+
 void put(Terminal* t, int row, int col, uint8_t ch, int fg, int bg) {
   t->cells[row][col] = Cell{ch, static_cast<uint8_t>(fg), static_cast<uint8_t>(bg), 0};
   draw_cell(t, row, col);
@@ -252,6 +261,156 @@ TEST(Renderer, PensAreObtainedInAWindowAndReleasedAtClose) {
     EXPECT_FALSE(t.pen_owned[i]);
   }
   plat_unlock_screen(desktop);
+}
+
+// An iCE art piece of our own: blinking cells on the eight backgrounds in
+// shaded blocks and text.  With iCE colours the blink makes the background
+// bright; without, the text shows in one half of the blink and not in the
+// other, on the dark backgrounds.
+TEST(Renderer, GoldenIceColoursAndBlinkPhases) {
+  std::string art = "\x1b[0m";
+  for (int row = 0; row < 6; row++) {
+    for (int bg = 0; bg < 8; bg++) {
+      art += "\x1b[0;" + std::string(row % 2 ? "5;" : "") + "3" + std::to_string(7 - bg) + ";4" +
+             std::to_string(bg) + "m";
+      art += row < 2 ? "\xb0\xb1\xb2 iCE " : row < 4 ? " Kavel " : "\xdc\xdf\xdb\xdd\xde  ";
+    }
+    art += "\x1b[0m\r\n";
+  }
+  const struct {
+    const char* name;
+    bool ice;
+    int blink_hidden;
+  } cases[] = {{"renderer_ice_colours", true, 0},
+               {"renderer_blink_shown", false, 0},
+               {"renderer_blink_hidden", false, 1}};
+  for (const auto& c : cases) {
+    HeadlessTerminal h;
+    ASSERT_TRUE(open_cp437(&h));
+    Terminal* t = h.term();
+    t->blink_hidden = c.blink_hidden;
+    feed(t, (c.ice ? "\x1b[?33h" : "") + art);
+    expect_golden(c.name, h.window(), 0, 0, 56 * 8, 6 * 16);
+  }
+}
+
+// A screen of RGB colours: ramps of red, green and blue backgrounds, the
+// greys of the 256-colour table, text in RGB and 256-colour foregrounds.
+TEST(Renderer, GoldenTrueColourScreen) {
+  HeadlessTerminal h;
+  ASSERT_TRUE(open_cp437(&h));
+  Terminal* t = h.term();
+  std::string s;
+  for (int channel = 0; channel < 3; channel++) {
+    for (int step = 0; step < 16; step++) {
+      int v = step * 17;
+      int rgb[3] = {channel == 0 ? v : 0, channel == 1 ? v : 0, channel == 2 ? v : 0};
+      s += "\x1b[48;2;" + std::to_string(rgb[0]) + ";" + std::to_string(rgb[1]) + ";" +
+           std::to_string(rgb[2]) + "m     ";
+    }
+  }
+  for (int n = 232; n < 256; n++) s += "\x1b[48;5;" + std::to_string(n) + "m   ";
+  s += "\x1b[0m\r\n\x1b[1;255;160;0t24-bit colour \x1b[38;2;80;200;255;48;2;40;0;60m"
+       "on RGB \x1b[38;5;196;48;5;22m256 colours\x1b[0;1;38;5;46m bold\x1b[0;5;38;5;201m blink"
+       "\x1b[0m\r\n";
+  // The rest of the screen: a plane of hues (across) and brightness (down),
+  // shaded blocks in RGB on RGB, 80 columns a row (each row wraps to the
+  // next).
+  for (int row = 0; row < 20; row++) {
+    for (int block = 0; block < 8; block++) {
+      int v = 255 - (row / 2) * 24;
+      int rgb[3] = {block & 4 ? v : v / 4, block & 2 ? v : v / 4, block & 1 ? v : v / 4};
+      s += "\x1b[48;2;" + std::to_string(rgb[0]) + ";" + std::to_string(rgb[1]) + ";" +
+           std::to_string(rgb[2]) + ";38;2;" + std::to_string(255 - rgb[0]) + ";" +
+           std::to_string(255 - rgb[1]) + ";" + std::to_string(255 - rgb[2]) + "m";
+      s += row % 2 ? "\xb0\xb1\xb2\xdb\xdb\xb2\xb1\xb0  " : "  RGB  \xfe  ";
+    }
+  }
+  s.pop_back();  // the bottom-right cell stays empty: writing it would scroll
+  feed(t, s);
+  expect_golden("renderer_true_colour", h.window(), 0, 0, 80 * 8, 25 * 16);
+}
+
+// Fonts selected by number in the middle of a line: each run keeps its font.
+TEST(Renderer, GoldenFontChangeMidLine) {
+  HeadlessTerminal h;
+  ASSERT_TRUE(open_cp437(&h));
+  Terminal* t = h.term();
+  feed(t,
+       "PC font \x1b[0;42 DTopaz \x1b[0;40 DTopaz+ \x1b[0;32 DC64 UPPER \x1b[0;33 DC64 lower "
+       "\x1b[0;0 Dand back: \xc9\xcd\xbb");
+  for (int font = TERM_FONT_CP437; font < TERM_FONT_COUNT; font++)
+    EXPECT_TRUE(term_font_drawable(t, font)) << font;
+  expect_golden("renderer_font_change", h.window(), 0, 0, 80 * 8, 16);
+  // A full redraw (a mode change, the palette) draws each run in its font.
+  term_redraw_all(t);
+  expect_golden("renderer_font_change", h.window(), 0, 0, 80 * 8, 16);
+}
+
+// A palette change recolours what is on screen at once; blinking text is
+// drawn again when the blink turns, and nothing else is.
+TEST(Renderer, PaletteChangesAndBlinkRedrawWhatTheyChange) {
+  HeadlessTerminal h;
+  ASSERT_TRUE(open_cp437(&h));
+  Terminal* t = h.term();
+  feed(t, "\x1b[44m \x1b[5;42m \x1b[0m");
+  EXPECT_EQ(rgb_at(h.window(), 0, 0), kTermPaletteRgb[1]);
+  feed(t, "\x1b]4;4;rgb:12/34/56\x1b\\");  // ANSI 4 is blue
+  EXPECT_EQ(rgb_at(h.window(), 0, 0), 0x123456u);
+  // The standard pens (status bar, dialogs) keep the standard palette.
+  EXPECT_EQ(plat_pen_rgb(plat_window_screen(h.window()), t->pens[1]), kTermPaletteRgb[1]);
+  feed(t, "\x1b]104\x07");
+  EXPECT_EQ(rgb_at(h.window(), 0, 0), kTermPaletteRgb[1]);
+
+  feed(t, "\x1b[1;2H\x1b[5;31;42mX");
+  ASSERT_EQ(t->cells[0][1].ch, 'X');
+  auto ink = [&]() {
+    int n = 0;
+    for (int y = 0; y < 16; y++)
+      for (int x = 8; x < 16; x++) n += rgb_at(h.window(), x, y) == kTermPaletteRgb[4];
+    return n;
+  };
+  clock_test_set_ms(1000);  // an even half-second: shown
+  term_update_cursor_blink(t);
+  int shown = ink();
+  EXPECT_GT(shown, 0);
+  plat_watch_rect(h.window(), 0, 0, 7, 15);  // the plain cell beside it
+  clock_test_set_ms(1500);
+  term_update_cursor_blink(t);
+  EXPECT_EQ(ink(), 0);
+  EXPECT_TRUE(plat_watch_intact(h.window()));
+  clock_test_set_ms(2000);
+  term_update_cursor_blink(t);
+  EXPECT_EQ(ink(), shown);
+  feed(t, "\x1b[?33h");  // iCE: no blinking, a bright background instead
+  clock_test_set_ms(2500);
+  term_update_cursor_blink(t);
+  EXPECT_EQ(ink(), shown);
+  EXPECT_EQ(rgb_at(h.window(), 8, 0), kTermPaletteRgb[10]);
+  clock_test_reset();
+}
+
+// The pens of extended colours go back to the screen with the surface: a
+// second terminal still gets an exact colour after a first one asked for
+// more colours than the screen has registers.
+TEST(Renderer, ExtendedColourPensAreReleasedWithTheSurface) {
+  auto draw_colours = [](Terminal* t, int base) {
+    std::string s;
+    for (int i = 0; i < 300; i++) {
+      int v = base + i * 20;
+      s += "\x1b[48;2;" + std::to_string(v % 256) + ";" + std::to_string(v / 256 % 256) + ";" +
+           std::to_string((v / 65536) * 60 % 256) + "m ";
+    }
+    feed(t, s);
+  };
+  for (int round = 0; round < 2; round++) {
+    HeadlessTerminal h;
+    ASSERT_TRUE(open_cp437(&h));
+    Terminal* t = h.term();
+    feed(t, "\x1b[48;2;3;250;129m ");
+    EXPECT_EQ(rgb_at(h.window(), 0, 0), 0x03FA81u) << round;
+    draw_colours(t, round * 7);
+  }
 }
 
 }  // namespace

@@ -86,7 +86,8 @@ TEST_F(SettingsForm, SaveWritesTheWorkingCopies) {
   EXPECT_STREQ(g_download_path, "PROGDIR:Transfers/Downloads");
   EXPECT_EQ(prefs(),
             "download=PROGDIR:Transfers/Downloads\nupload=PROGDIR:Transfers\nsession_top_bar=1\n"
-            "beep_sound=0\nmodem_sound=1\nmodem_sound_choice=modem02\nstartup_mode=Fullscreen\n");
+            "beep_sound=0\nmodem_sound=1\nmodem_sound_choice=modem02\nstartup_mode=Fullscreen\n"
+            "ansi_music=1\ncterm_identity=0\n");
 }
 
 TEST_F(SettingsForm, RowActions) {

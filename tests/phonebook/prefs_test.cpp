@@ -32,9 +32,13 @@ TEST(Prefs, KeysAndValues) {
   g_session_top_bar_enabled = 0;
   g_beep_sound_enabled = 0;
   safe_copy(g_download_path, sizeof g_download_path, "junk");
+  g_ansi_music_enabled = 0;
+  g_cterm_identity = 1;
   load_prefs("");
   EXPECT_STREQ(g_download_path, "PROGDIR:Transfers");
   EXPECT_EQ(g_session_top_bar_enabled + g_beep_sound_enabled + g_modem_sound_enabled, 3);
+  EXPECT_EQ(g_ansi_music_enabled, 1);  // music on, the VT100 identity by default
+  EXPECT_EQ(g_cterm_identity, 0);
 
   load_prefs("top_bar=0\n");
   EXPECT_EQ(g_session_top_bar_enabled, 0);
@@ -45,12 +49,17 @@ TEST(Prefs, KeysAndValues) {
       "  Download_Path  =  /home/user/dl  \r\n"
       "no equals sign\n=no key\nunknown=1\n"
       "bell_sound=word\nDIAL_SOUND= 2 \nsession_top_bar=-3\n"
-      "upload=/first\nUPLOAD_PATH=\n");
+      "upload=/first\nUPLOAD_PATH=\nANSI_Music = off\nidentify_as_cterm=1\n");
   EXPECT_STREQ(g_download_path, "/home/user/dl");
   EXPECT_STREQ(g_upload_path, "PROGDIR:Transfers");
   EXPECT_EQ(g_beep_sound_enabled, 0);
   EXPECT_EQ(g_modem_sound_enabled, 1);
   EXPECT_EQ(g_session_top_bar_enabled, 1);
+  EXPECT_EQ(g_ansi_music_enabled, 0);
+  EXPECT_EQ(g_cterm_identity, 1);
+  load_prefs("music=0\nmusic=1\ncterm_identity=7\n");
+  EXPECT_EQ(g_ansi_music_enabled, 1);
+  EXPECT_EQ(g_cterm_identity, 1);
 
   load_prefs("download=PROGDIR:transfers/DOWNLOADS\nupload=PROGDIR:Transfers/Uploads\n");
   EXPECT_STREQ(g_download_path, "PROGDIR:Transfers");
@@ -106,11 +115,14 @@ TEST(Prefs, SaveAndReadBack) {
   g_beep_sound_enabled = 0;
   safe_copy(g_modem_sound_path, sizeof g_modem_sound_path, "Sound 02");
   g_startup_window_mode = 1;
+  g_ansi_music_enabled = 0;
+  g_cterm_identity = 3;
   ASSERT_EQ(transfer_prefs_save_path(path.c_str()), 0);
   const std::string saved = contents(path);
   EXPECT_EQ(saved,
             "download=/dl\nupload=PROGDIR:Transfers\nsession_top_bar=1\nbeep_sound=0\n"
-            "modem_sound=1\nmodem_sound_choice=modem02\nstartup_mode=Window Medium\n");
+            "modem_sound=1\nmodem_sound_choice=modem02\nstartup_mode=Window Medium\n"
+            "ansi_music=0\ncterm_identity=1\n");
   transfer_prefs_load_path(path.c_str());
   ASSERT_EQ(transfer_prefs_save_path(path.c_str()), 0);
   EXPECT_EQ(contents(path), saved);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "platform/clock.h"
@@ -27,6 +28,19 @@ std::vector<uint8_t> ramp(size_t n) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; i++) v[i] = static_cast<uint8_t>(i * 7 + 1);
   return v;
+}
+
+// The power of one frequency in signed 8-bit samples (a Goertzel filter).
+double goertzel(const std::vector<uint8_t>& s, size_t from, size_t n, double rate, double hz) {
+  const double k = 2 * std::cos(2 * M_PI * hz / rate);
+  double a = 0, b = 0;
+  for (size_t i = from; i < from + n; i++) {
+    double x = static_cast<int8_t>(s[i]);
+    double c = x + k * a - b;
+    b = a;
+    a = c;
+  }
+  return a * a + b * b - k * a * b;
 }
 
 }  // namespace
@@ -163,4 +177,32 @@ TEST_F(AudioOutput, IdleTimeIsNotSavedUpAndTheClockMayWrap) {
   // Closing while playing drops the rest.
   plat_audio_close(a);
   EXPECT_EQ(plat_headless_audio_record().dropped, 700u);
+}
+
+TEST_F(AudioOutput, TonesAreSquareWavesOfTheirPitchAndLength) {
+  PlatAudio* a = plat_audio_open(44100, PLAT_AUDIO_MONO8);
+  ASSERT_NE(a, nullptr);
+  ASSERT_EQ(plat_audio_queue_tone(a, 440000, 500, 100), 0);
+  ASSERT_EQ(plat_audio_queue_tone(a, 1046496, 250, 0), 0);
+  ASSERT_EQ(plat_audio_queue_tone(a, 0, 0, 50), 0);  // a pause
+  const std::vector<uint8_t>& q = plat_headless_audio_record().queued;
+  ASSERT_EQ(q.size(), 22050u + 4410u + 11025u + 2205u);
+  // Each tone is strong at its own pitch and weak a semitone away; the
+  // silences are silent.
+  const struct {
+    size_t from, n;
+    double hz, other;
+  } tones[] = {{0, 22050, 440, 466.16}, {26460, 11025, 1046.5, 987.77}};
+  for (const auto& t : tones) {
+    double at = goertzel(q, t.from, t.n, 44100, t.hz);
+    EXPECT_GT(at, 100 * goertzel(q, t.from, t.n, 44100, t.other)) << t.hz;
+    EXPECT_GT(at, 1e9) << t.hz;
+  }
+  for (size_t i = 22050; i < 26460; i++) ASSERT_EQ(q[i], 0) << i;
+  for (size_t i = q.size() - 2205; i < q.size(); i++) ASSERT_EQ(q[i], 0) << i;
+  plat_audio_close(a);
+  // Tones are made for the 8-bit mono output only.
+  PlatAudio* b = plat_audio_open(44100, PLAT_AUDIO_MONO16);
+  EXPECT_EQ(plat_audio_queue_tone(b, 440000, 10, 0), -1);
+  plat_audio_close(b);
 }

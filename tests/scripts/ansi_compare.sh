@@ -2,7 +2,8 @@
 # Our own test card (tests/terminal/data/compare_card.ans) drawn by
 # kavel-render and by ansilove, an independent ANSI renderer, must agree cell
 # by cell: the same character in the same colours everywhere, glyph shapes
-# aside.  Skipped when ansilove or python3 is missing (after the checks of
+# aside.  So must blinking text on every background, drawn with iCE colours
+# (asked for by --ice, and by the file's SAUCE record) and without.  Skipped when ansilove or python3 is missing (after the checks of
 # kavel-render's --tall and --cells, which need neither).
 set -euo pipefail
 build=$1
@@ -65,4 +66,33 @@ fi
 cat "$tmp/faulty.txt"
 grep -q ', 8 differ$' "$tmp/faulty.txt" || { echo "expected 8 differing cells"; exit 1; }
 grep -q '^  row 9 (ansilove 9): 8 cells' "$tmp/faulty.txt" || { echo "expected them on row 9"; exit 1; }
+
+# Blink on the eight backgrounds: with iCE colours the background is the
+# bright one in both programs, without it the dark one.
+python3 - "$tmp/blink.ans" <<'EOF'
+import sys
+rows = []
+for bg in range(8):
+    rows.append(''.join('\x1b[0;%s3%d;4%dm %s ' % ('5;' if k % 2 == 0 else '', (bg + k + 1) % 8, bg,
+                                                  'iCE' if k % 2 == 0 else 'dim')
+                        for k in range(16)) + '\x1b[0m\r\n')
+open(sys.argv[1], 'wb').write(''.join(rows).encode('latin-1'))
+EOF
+for mode in "" --ice; do
+  python3 "$compare" --kavel-render "$tool" --work "$tmp/blink$mode" $mode "$tmp/blink.ans" \
+    | tee "$tmp/blink$mode.txt"
+  grep -q ', 0 differ$' "$tmp/blink$mode.txt" || { echo "blink ${mode:-without iCE} differs"; exit 1; }
+done
+# The SAUCE record's iCE flag (ANSiFlags bit 0) turns iCE colours on by itself.
+python3 - "$tmp/blink.ans" "$tmp/blink-sauce.ans" <<'EOF'
+import sys
+art = open(sys.argv[1], 'rb').read()
+rec = bytearray(b'SAUCE00' + b' ' * 121)
+rec[94], rec[95], rec[96], rec[105] = 1, 1, 80, 1  # character, ANSi, 80 columns, iCE
+open(sys.argv[2], 'wb').write(art + b'\x1a' + bytes(rec))
+EOF
+"$tool" "$tmp/blink-sauce.ans" "$tmp/blink-sauce.png" --cells "$tmp/blink-sauce.cells"
+"$tool" "$tmp/blink.ans" "$tmp/blink-ice.png" --ice --cells "$tmp/blink-ice.cells"
+cmp -s "$tmp/blink-sauce.png" "$tmp/blink-ice.png" || { echo "the SAUCE iCE flag is not honoured"; exit 1; }
+cmp -s "$tmp/blink-sauce.cells" "$tmp/blink-ice.cells" || { echo "the SAUCE iCE cells differ"; exit 1; }
 echo "ansi_compare: ok"

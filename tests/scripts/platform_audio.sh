@@ -10,7 +10,10 @@
 #     before the stop (give or take the device's one-tick buffer) and nothing
 #     of the sound after it (the open
 #     device goes on writing silence), and once closed the file stops growing;
-#   - no audio device, or a rate out of range: the output does not open.
+#   - no audio device, or a rate out of range: the output does not open;
+#   - ANSI music through the terminal's player (kavel-musicprobe): each note
+#     at its pitch for its length (a Goertzel filter over each note), and the
+#     display held until the music has played.
 # Usage: platform_audio.sh BUILD_DIR SOURCE_DIR   (exit 77: skipped)
 set -u
 BUILD=${1:?build dir}
@@ -19,6 +22,8 @@ for tool in python3 timeout; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
 done
 [ -x "$PROBE" ] || { echo "FAIL: $PROBE not built"; exit 1; }
+MUSIC="$BUILD/kavel-musicprobe"
+[ -x "$MUSIC" ] || { echo "FAIL: $MUSIC not built"; exit 1; }
 work=$(mktemp -d)
 probe_pid=
 trap '[ -n "$probe_pid" ] && kill "$probe_pid" 2>/dev/null; rm -rf "$work"' EXIT
@@ -121,4 +126,51 @@ for rate in 0 999 384001 4294967295; do
   play "$work/any.raw" --rate "$rate" "$work/mono8.raw"
   expect "rate $rate: the output does not open (status 3)" test "$status" = 3
 done
+# Music: legato quarter notes at tempo 120 (half a second each), O2 A (440 Hz),
+# O3 C (523.25 Hz), O3 E (659.26 Hz), then an eighth-note pause and O4 A
+# (1760 Hz); the pause is silent.
+rm -f "$work/music.raw"
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/music.raw" timeout 60 "$MUSIC" "ML T120 L4 O2 A O3 C E P8 O4 A" \
+  >"$work/music.out" 2>"$work/music.err"
+status=$?
+sed 's/^/  /' "$work/music.out"
+expect "a music string plays through the disk driver" test "$status" = 0
+music_pitches() {
+  python3 - "$work/music.raw" <<'EOF'
+import math, sys
+d = open(sys.argv[1], 'rb').read()
+s = [b - 256 if b > 127 else b for b in d]
+start = next((i for i, v in enumerate(s) if v), None)
+if start is None:
+    print('  no sound in the driver file'); sys.exit(1)
+rate = 44100
+def power(seg, hz):
+    k = 2 * math.cos(2 * math.pi * hz / rate)
+    a = b = 0.0
+    for x in seg:
+        a, b = x + k * a - b, a
+    return a * a + b * b - k * a * b
+candidates = [440.0, 523.25, 659.26, 1760.0, 466.16, 493.88, 587.33, 698.46, 880.0]
+notes = [(0, 440.0), (1, 523.25), (2, 659.26), (3.5, 1760.0)]  # start, in quarter notes
+ok = True
+for at, hz in notes:
+    # The middle of each note, away from its edges.
+    seg = s[start + int((at + 0.1) * 22050): start + int((at + 0.9) * 22050)]
+    best = max(candidates, key=lambda f: power(seg, f))
+    print(f'  note at {at * 0.5:.3f} s: strongest of the candidates {best} Hz (expected {hz})')
+    ok = ok and best == hz and len(seg) > 10000
+pause = s[start + int(3.02 * 22050): start + int(3.48 * 22050)]
+print(f'  the eighth-note pause: {sum(1 for v in pause if v)} non-zero samples')
+ok = ok and not any(pause)
+sys.exit(0 if ok else 1)
+EOF
+}
+expect "  every note at its pitch, the pause silent" music_pitches
+held_for() {  # lo-ms hi-ms
+  local ms
+  ms=$(sed -n "s/^display went on after \([0-9]*\) ms with 'X'$/\1/p" "$work/music.out")
+  [ -n "$ms" ] && [ "$ms" -ge "$1" ] && [ "$ms" -le "$2" ]
+}
+expect "  the text after the music waited until it had played (about 2.25 s)" held_for 2000 3500
+
 exit $fail

@@ -21,8 +21,12 @@ only one of them has are reported when they are not blank.
 
 Only the Python standard library is used (PNG decoding included).
 
+With --ice both programs draw blink as a bright background (iCE colours);
+without it ansilove ignores blink and kavel-render draws blinking text in
+its visible half, so the two agree either way.
+
 usage: ansi_compare.py --kavel-render PATH [--ansilove PATH] [--work DIR]
-                       [--max-diff N] [--verbose] FILE.ans...
+                       [--max-diff N] [--ice] [--verbose] FILE.ans...
 Exit status: 0 when no file has more than N differing cells (default 0),
 1 otherwise, 2 on a usage or tool failure.
 """
@@ -219,13 +223,14 @@ def run(cmd):
         raise SystemExit(2)
 
 
-def render_ansilove(tool, src, out):
-    # 80 columns, the VGA 80x25 font, 8-pixel cells, no iCE colours.
-    run([tool, '-q', '-c', '80', '-f', '80x25', '-b', '8', '-o', out, src])
+def render_ansilove(tool, src, out, ice):
+    # 80 columns, the VGA 80x25 font, 8-pixel cells, iCE colours when asked.
+    run([tool, '-q', '-c', '80', '-f', '80x25', '-b', '8'] + (['-i'] if ice else []) +
+        ['-o', out, src])
 
 
-def render_kavel(tool, src, out, cells_out):
-    run([tool, src, out, '--tall', '--cells', cells_out])
+def render_kavel(tool, src, out, cells_out, ice):
+    run([tool, src, out, '--tall', '--cells', cells_out] + (['--ice'] if ice else []))
 
 
 def read_cells(path):
@@ -254,8 +259,8 @@ def blank_row(pixels):
 
 def compare_file(src, args, work, kv_masks, al_masks):
     base = os.path.join(work, os.path.basename(src))
-    render_ansilove(args.ansilove, src, base + '.ansilove.png')
-    render_kavel(args.kavel_render, src, base + '.kavel.png', base + '.cells')
+    render_ansilove(args.ansilove, src, base + '.ansilove.png', args.ice)
+    render_kavel(args.kavel_render, src, base + '.kavel.png', base + '.cells', args.ice)
     al = picture_cells(base + '.ansilove.png')
     kv = picture_cells(base + '.kavel.png')
     cells = read_cells(base + '.cells')
@@ -359,6 +364,7 @@ def main():
     ap.add_argument('--ansilove', default='ansilove')
     ap.add_argument('--work')
     ap.add_argument('--max-diff', type=int, default=0)
+    ap.add_argument('--ice', action='store_true')
     ap.add_argument('--verbose', action='store_true')
     ap.add_argument('files', nargs='+')
     args = ap.parse_args()
@@ -368,8 +374,8 @@ def main():
     chart = os.path.join(work, 'chart.ans')
     with open(chart, 'wb') as f:
         f.write(chart_bytes())
-    render_ansilove(args.ansilove, chart, chart + '.ansilove.png')
-    render_kavel(args.kavel_render, chart, chart + '.kavel.png', chart + '.cells')
+    render_ansilove(args.ansilove, chart, chart + '.ansilove.png', False)
+    render_kavel(args.kavel_render, chart, chart + '.kavel.png', chart + '.cells', False)
     al_masks = glyph_masks(picture_cells(chart + '.ansilove.png'))
     kv_masks = glyph_masks(picture_cells(chart + '.kavel.png'))
 

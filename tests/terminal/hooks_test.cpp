@@ -71,9 +71,10 @@ class HookFake : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = g_term_hooks;
-    g_term_hooks = TermHooks{fake_draw_cell,    fake_fill,        fake_scroll_up,   fake_move_cells,
-                             fake_hide_cursor,  fake_show_cursor, fake_draw_status, fake_flash,
-                             fake_load_charset, fake_reply};
+    g_term_hooks = TermHooks{
+        fake_draw_cell,   fake_fill,        fake_scroll_up, fake_move_cells,   fake_hide_cursor,
+        fake_show_cursor, fake_draw_status, fake_flash,     fake_load_charset, fake_reply,
+        nullptr,          nullptr,          nullptr};
     set_active_font(kFontCP437);
     term_init_record(t_.get());
     PlatWindowSpec spec;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/audio.h"
+#include "platform/clock.h"
 #include "terminal/active_font.h"
 #include "terminal/hooks.h"
 #include "terminal/terminal.h"
@@ -48,6 +50,9 @@ bool parse_literal(const std::string& s, size_t pos, std::string* out) {
         break;
       case 'f':
         out->push_back('\f');
+        break;
+      case 'a':
+        out->push_back('\a');
         break;
       case '\\':
       case '"':
@@ -110,17 +115,60 @@ void record_reply(Terminal*, const char* bytes, size_t len) {
   g_replies.append(bytes, len);
 }
 
+bool g_fonts_available = true;
+bool fonts_available(Terminal*, int) {
+  return g_fonts_available;
+}
+
+std::string g_notes;  // what the last PARSEMUSIC read
+
+std::string notes_text(const TermMusicNote* notes, int n) {
+  std::string out;
+  for (int i = 0; i < n; i++) {
+    char buf[48];
+    snprintf(buf, sizeof buf, "%s%u:%u:%u", i ? " " : "", (notes[i].freq_millihz + 500) / 1000,
+             notes[i].sound_ms, notes[i].silence_ms);
+    out += buf;
+  }
+  return out;
+}
+
+bool parse_hex(const std::string& s, uint32_t* v) {
+  try {
+    size_t used = 0;
+    *v = static_cast<uint32_t>(std::stoul(trim_left(s), &used, 16));
+    return used > 0;
+  } catch (...) {
+    return false;
+  }
+}
+
 struct Harness {
   std::unique_ptr<Terminal> term;
   std::unique_ptr<ScrollbackLine[]> lines;
   ScrollbackRing ring{};
   std::string pending_replies;
   TermHooks saved_hooks = g_term_hooks;
+  int saved_music = g_ansi_music_enabled;
+  int saved_identity = g_cterm_identity;
 
-  ~Harness() { g_term_hooks = saved_hooks; }
+  ~Harness() {
+    term_music_stop(term.get());
+    g_term_hooks = saved_hooks;
+    g_ansi_music_enabled = saved_music;
+    g_cterm_identity = saved_identity;
+    clock_test_reset();
+  }
 
   void reset() {
+    if (term) term_music_stop(term.get());
     g_term_hooks.reply = record_reply;
+    g_term_hooks.font_available = fonts_available;
+    g_fonts_available = true;
+    g_ansi_music_enabled = 0;
+    g_cterm_identity = 0;
+    clock_test_set_ms(100000);
+    plat_headless_audio_reset();
     g_replies.clear();
     term = std::make_unique<Terminal>();
     term_init_record(term.get());
@@ -222,6 +270,34 @@ std::vector<ScriptFailure> run_terminal_script(const std::string& path, int* cas
         t->bg = static_cast<int>(v[1]);
         t->bold = static_cast<int>(v[2]);
         t->reverse = static_cast<int>(v[3]);
+      } else if (cmd == "IDENTITY" && parse_ints(arg, &v, 1)) {
+        g_cterm_identity = static_cast<int>(v[0]);
+      } else if (cmd == "MUSIC" && parse_ints(arg, &v, 1)) {
+        g_ansi_music_enabled = static_cast<int>(v[0]);
+      } else if (cmd == "FONTS" && parse_ints(arg, &v, 1)) {
+        g_fonts_available = v[0] != 0;
+      } else if (cmd == "PUMP" && parse_ints(arg, &v, 1)) {
+        clock_test_advance_ms(static_cast<uint32_t>(v[0]));
+        term_music_pump(t);
+        h.collect_replies();
+      } else if (cmd == "STOPMUSIC") {
+        term_music_stop(t);
+        h.collect_replies();
+      } else if (cmd == "PARSEMUSIC") {
+        int introducer = '|';
+        if (arg.rfind("M ", 0) == 0) {
+          introducer = 'M';
+          arg = trim_left(arg.substr(2));
+        }
+        if (!parse_literal(arg, 0, &lit)) {
+          fail("bad literal");
+          continue;
+        }
+        TermMusicState st{};
+        TermMusicNote notes[64];
+        int n = term_music_parse(&st, reinterpret_cast<const uint8_t*>(lit.data()), lit.size(),
+                                 introducer, notes, 64);
+        g_notes = notes_text(notes, n);
       } else if (cmd == "CLEAR_RANGE" && parse_ints(arg, &v, 4)) {
         term_clear_range(t, static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2]),
                          static_cast<int>(v[3]));
@@ -294,6 +370,31 @@ std::vector<ScriptFailure> run_terminal_script(const std::string& path, int* cas
       if (t->autowrap_off != v[0] || t->cursor_hidden != v[1])
         fail("modes are " + std::to_string(t->autowrap_off) + "," +
              std::to_string(t->cursor_hidden) + ", expected " + rhs);
+    } else if (s.rfind("?rgb ", 0) == 0 && eq != std::string::npos) {
+      std::vector<long long> pos;
+      size_t comma = rhs.find(',');
+      uint32_t want_fg = 0, want_bg = 0;
+      if (!parse_ints(s.substr(5, eq - 5), &pos, 2) || pos[0] < 0 || pos[0] >= kTermRows ||
+          pos[1] < 0 || pos[1] >= kTermCols || comma == std::string::npos ||
+          !parse_hex(rhs.substr(0, comma), &want_fg) ||
+          !parse_hex(rhs.substr(comma + 1), &want_bg)) {
+        fail("bad ?rgb expectation");
+        continue;
+      }
+      uint32_t fg = 0, bg = 0;
+      term_cell_rgb(t, t->cells[pos[0]][pos[1]], &fg, &bg);
+      if (fg != want_fg || bg != want_bg) {
+        char buf[64];
+        snprintf(buf, sizeof buf, "%06X,%06X", fg, bg);
+        fail("cell " + s.substr(5, eq - 5) + " shows " + buf + ", expected " + rhs);
+      }
+    } else if (s.rfind("?notes", 0) == 0 && eq != std::string::npos &&
+               parse_literal(rhs, 0, &lit)) {
+      if (g_notes != lit) fail("notes are \"" + g_notes + "\", expected \"" + lit + "\"");
+    } else if (s.rfind("?held", 0) == 0 && parse_ints(rhs, &v, 1)) {
+      int held = term_music_holding(t) ? t->hold_len : -1;
+      if (held != v[0])
+        fail("held bytes " + std::to_string(held) + " (-1: not holding), expected " + rhs);
     } else if (s.rfind("?scrollback", 0) == 0 && parse_ints(rhs, &v, 1)) {
       if (h.ring.count != v[0])
         fail("scrollback holds " + std::to_string(h.ring.count) + ", expected " + rhs);

@@ -2,6 +2,10 @@
 
 #include <vterm.h>
 
+#include <utility>
+
+#include "terminal/terminal.h"
+
 namespace {
 
 // libvterm's indexed colours are in ANSI order (black red green yellow blue
@@ -13,6 +17,30 @@ int palette_index(const VTermColor& c, int fallback) {
   if (!VTERM_COLOR_IS_INDEXED(&c) || c.indexed.idx > 15) return fallback;
   int idx = c.indexed.idx;
   return idx < 8 ? kAnsiToPc[idx] : kAnsiToPc[idx - 8] + 8;
+}
+
+// The 256-colour table beyond the sixteen: a 6x6x6 cube and 24 greys, as
+// xterm defines it (written here apart from Kavel's own table).
+uint32_t table_rgb(int idx) {
+  static const int kLevel[6] = {0, 0x5f, 0x87, 0xaf, 0xd7, 0xff};
+  if (idx >= 232) {
+    uint32_t v = static_cast<uint32_t>(8 + 10 * (idx - 232));
+    return v << 16 | v << 8 | v;
+  }
+  idx -= 16;
+  return static_cast<uint32_t>(kLevel[idx / 36]) << 16 |
+         static_cast<uint32_t>(kLevel[idx / 6 % 6]) << 8 | static_cast<uint32_t>(kLevel[idx % 6]);
+}
+
+// The default colours are RGB values in libvterm's own palette: they are
+// Kavel's palette entries 7 and 0, as palette passes them.
+uint32_t rgb_of(const VTermColor& c, int palette) {
+  if (VTERM_COLOR_IS_DEFAULT_FG(&c) || VTERM_COLOR_IS_DEFAULT_BG(&c))
+    return kTermDefaultPalette[palette & 15];
+  if (VTERM_COLOR_IS_RGB(&c))
+    return uint32_t{c.rgb.red} << 16 | uint32_t{c.rgb.green} << 8 | c.rgb.blue;
+  if (VTERM_COLOR_IS_INDEXED(&c) && c.indexed.idx > 15) return table_rgb(c.indexed.idx);
+  return kTermDefaultPalette[palette & 15];
 }
 
 int settermprop(VTermProp prop, VTermValue* val, void* user) {
@@ -54,10 +82,12 @@ VtermCell VtermScreen::cell(int row, int col) const {
   int bg = palette_index(c.bg, 0);
   // Bold brightens the foreground, as Kavel stores it.
   if (c.attrs.bold && fg < 8) fg += 8;
-  VtermCell out{c.chars[0], fg, bg, c.attrs.bold != 0};
+  VtermCell out{c.chars[0],      fg, bg, c.attrs.bold != 0, c.attrs.blink != 0, rgb_of(c.fg, fg),
+                rgb_of(c.bg, bg)};
   if (c.attrs.reverse) {
     out.fg = bg;
     out.bg = fg;
+    std::swap(out.fg_rgb, out.bg_rgb);
   }
   return out;
 }

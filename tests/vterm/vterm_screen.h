@@ -23,6 +23,11 @@ struct VtermCell {
   int fg;  // palette index 0..15 (PC order), bold already folded in
   int bg;  // palette index 0..15
   bool bold;
+  bool blink;
+  // The colours as RGB, the sixteen in Kavel's default palette (which is not
+  // libvterm's), the 256-colour table and RGB values as libvterm keeps them.
+  uint32_t fg_rgb;
+  uint32_t bg_rgb;
 };
 
 class VtermScreen {
