@@ -286,7 +286,8 @@ int session_start_upload(Session* s) {
   if (any_transfer(s)) return 0;
   char path[kTransferPathCap];
   if (!upload_full_path(name, path, sizeof path)) {
-    zm_set_status(&s->zmodem, "Upload file not found: %s", name);
+    // A path that does not fit names no file we could open.
+    zmodem_fail_upload(&s->zmodem, name, "Upload file not found");
     return 0;
   }
   return zmodem_start_upload(&s->zmodem, path) == 0 ? 0 : -1;

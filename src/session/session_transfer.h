@@ -66,7 +66,9 @@ int session_open_download_menu(Session* s);
 // 0.  Nothing is shown while a transfer runs.
 int session_open_upload_menu(Session* s);
 // Lets the user pick a file from the upload directory and starts sending it
-// with ZMODEM: 0 when started or when nothing was picked, -1 on failure.
+// with ZMODEM: 0 when started or when nothing was picked, -1 on failure.  A
+// file whose path does not fit ends as a missing one does ("Upload file not
+// found", shown in the box).
 int session_start_upload(Session* s);
 
 // The download directory as the engine uses it: g_download_path trimmed, the

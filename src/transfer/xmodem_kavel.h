@@ -20,7 +20,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
+#include "transfer/transfer_files.h"
 #include "transfer/transfer_status.h"
 #include "transfer/xmodem.h"
 
@@ -54,6 +56,11 @@ struct XmodemHostContext {
   uint32_t (*now_fn)(void* host);                                  // milliseconds
   TransferBoxCache status;                                         // the status box's drawing cache
   uint32_t start_ms;  // when the first byte was counted (speed); 0 none
+  // Why our file failed ("Write failed: ..."), shown as the failure's text.
+  char failure[96];
+  // The received file's stream buffer: stdio would otherwise write the
+  // file 4 KiB at a time.
+  char file_buffer[kTransferFileBuffer];
 };
 
 // Clears the context whole and fills it.

@@ -338,16 +338,38 @@ TEST(ZmodemReceiver, FinishAfterZfin) {
   }
 }
 
-TEST(ZmodemReceiver, ZfinWhileAFileIsOpenIsNoSuccess) {
-  Rx rx;
-  rx.offer("cut.bin", "100");
-  rx.e.feed(cat({bin_header(ZDATA, 0), subpacket("half", ZCRCE)}));
-  rx.e.feed(hex_header(ZFIN, 0));
-  rx.e.feed("OO");
-  EXPECT_EQ(rx.e.z.active, 0);
-  EXPECT_EQ(rx.e.z.ending, kZmodemFailed);
-  EXPECT_STREQ(rx.e.z.status_text, "ZMODEM ended with 1 incomplete file");
-  EXPECT_EQ(rx.file("cut.bin"), "half");
+// A file shorter than the size its sender offered is never a success,
+// whichever way the sender stops: its ZFIN while the file is open, or a
+// ZEOF before the offered size (the file shrank as it was read, or the
+// sender was stopped by what reached it).
+TEST(ZmodemReceiver, AFileShorterThanOfferedIsNoSuccess) {
+  struct Case {
+    const char* name;
+    const char* offered_size;
+    bool zeof;
+    ZmodemEnding ending;
+    const char* text;
+  } cases[] = {
+      {"ZFIN while the file is open", "100", false, kZmodemFailed,
+       "ZMODEM ended with 1 incomplete file"},
+      {"ZEOF before the offered size", "100", true, kZmodemFailed,
+       "ZMODEM ended with 1 incomplete file"},
+      {"ZEOF at the offered size", "4", true, kZmodemSucceeded, "ZMODEM finished"},
+      {"ZEOF with no size offered", "0", true, kZmodemSucceeded, "ZMODEM finished"},
+  };
+  for (const auto& c : cases) {
+    Rx rx;
+    rx.offer("cut.bin", c.offered_size);
+    rx.e.feed(cat({bin_header(ZDATA, 0), subpacket("half", ZCRCE)}));
+    if (c.zeof) rx.e.feed(bin_header(ZEOF, 4));
+    rx.e.feed(hex_header(ZFIN, 0));
+    rx.e.feed("OO");
+    EXPECT_EQ(rx.e.z.active, 0) << c.name;
+    EXPECT_EQ(rx.e.z.ending, c.ending) << c.name;
+    EXPECT_STREQ(rx.e.z.status_text, c.text) << c.name;
+    EXPECT_EQ(rx.e.z.files_saved, c.ending == kZmodemSucceeded ? 1 : 0) << c.name;
+    EXPECT_EQ(rx.file("cut.bin"), "half") << c.name;
+  }
 }
 
 TEST(ZmodemReceiver, RepeatedZfinAfterTheEndIsAnsweredSilently) {
