@@ -280,6 +280,25 @@ void xmodem_kavel_reset_status(XmodemHostContext* ctx) {
   ctx->start_ms = 0;
 }
 
+int xmodem_summary(const XmodemState* engine, const XmodemHostContext* ctx, char* out, size_t cap,
+                   std::string* dir) {
+  if (dir) dir->clear();
+  if (!engine || !ctx || engine->active || ctx->last_kind != XM_REPORT_COMPLETE) return 0;
+  char size[32];
+  const char* name = ctx->file_name[0] ? ctx->file_name : kXmDefaultName;
+  if (engine->mode == 2) {
+    transfer_format_size(size, sizeof size, ctx->total ? ctx->total : ctx->bytes);
+    snprintf(out, cap, "Sent %s (%s)", name, size);
+    return 1;
+  }
+  transfer_format_size(size, sizeof size, ctx->bytes);
+  snprintf(out, cap, "Saved %s (%s)", name, size);
+  const char* slash = strrchr(ctx->file_path, '/');
+  if (dir && slash)
+    dir->assign(ctx->file_path, slash == ctx->file_path ? 1 : slash - ctx->file_path);
+  return 1;
+}
+
 void xmodem_draw_status(Terminal* t, const XmodemState* engine, XmodemHostContext* ctx) {
   if (!engine || !ctx || !term_can_draw(t)) return;
   TransferBoxCache* cache = &ctx->status;
@@ -320,8 +339,15 @@ void xmodem_draw_status(Terminal* t, const XmodemState* engine, XmodemHostContex
   content.lines[0] = file_line;
   content.lines[1] = bytes_line;
   content.lines[2] = crc_line;
-  content.lines[3] = error_line;
-  content.warning_line = failed ? 3 : -1;
+  char summary[kXmNameCap + 48];
+  std::string dir;
+  if (xmodem_summary(engine, ctx, summary, sizeof summary, &dir)) {
+    content.summary = summary;
+    content.summary_dir = dir.empty() ? nullptr : dir.c_str();
+  } else {
+    content.lines[3] = error_line;
+    content.warning_line = failed ? 3 : -1;
+  }
   content.speed = speed;
   content.bytes = ctx->bytes;
   content.total = total;

@@ -45,10 +45,12 @@
 // How a transfer ends
 // -------------------
 // Every ending clears z->active, closes the file (whatever was written stays
-// on disk) and sets z->ending and z->status_text:
+// on disk) and sets z->ending and z->status_text (z->cancel_sent tells
+// whether our cancel sequence went to the other side):
 //  * kZmodemSucceeded: "ZMODEM finished" (download; after the sender's ZFIN
-//    with no file left half-received) or "Upload finished" (the receiver
-//    answered our ZFIN and did not skip the file);
+//    with every file whole: none left open, none closed shorter than the
+//    size its sender offered) or "Upload finished" (the receiver answered
+//    our ZFIN and did not skip the file);
 //  * kZmodemFailed: any other text (aborted, cancelled by either side,
 //    given up after repeated errors, disconnect, file not found, ...);
 //  * kZmodemSilent: a sender repeating its ZFIN after the previous transfer

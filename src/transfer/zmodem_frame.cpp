@@ -689,6 +689,7 @@ void zmodem_finish_silent(ZmodemState* z) {
 
 void zmodem_cancel(ZmodemState* z, const char* message) {
   zm_send(z, kZmodemCancelSeq, sizeof kZmodemCancelSeq);
+  z->cancel_sent = 1;
   zm_end(z, message ? message : "ZMODEM cancelled", kZmodemFailed);
   if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
 }

@@ -378,6 +378,31 @@ TEST(SessionTransfer, TransferSendsDoubleIacAndReportFailure) {
   rig.s.sock = rig.pair.ours;
 }
 
+// Every ending that sent the cancel sequence (here a download the
+// directory cannot take) drops what the BBS sends for two seconds, as after
+// Escape: its echo of the cancel bytes is not shown as text.
+TEST(SessionTransfer, TheEchoOfTheCancelSequenceIsNotShown) {
+  SessionRig rig;
+  snprintf(g_download_path, sizeof g_download_path, "%s/no/such/dir", rig.tmp.path().c_str());
+  write_file(rig.tmp.path() + "/f.bin", "contents");
+  ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/f.bin").c_str()), 0);
+  ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem); }));
+  EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM aborted");
+  ASSERT_NE(rig.s.discard_until_ms, 0u);
+  uint32_t quiet_until = rig.s.discard_until_ms;
+  EXPECT_GE(quiet_until - clock_ms(), kCancelQuietMs - 500);
+  auto bbs_says = [&](const std::string& text) {
+    ASSERT_EQ(write(rig.pair.peer, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    session_pump_turn(&rig.loop);
+  };
+  bbs_says("\r\n^X^X^X^X^X^H^H^H^H^H");
+  EXPECT_EQ(rig.row(1), "");
+  clock_test_set_ms(quiet_until + 1);
+  bbs_says("Menu");
+  clock_test_reset();
+  EXPECT_EQ(rig.row(0), "Menu") << "once the quiet time is over, text shows again";
+}
+
 TEST(SessionTransfer, AFailedTransfersReasonStaysUpThreeSeconds) {
   SessionRig rig(true);
   uint32_t now = 500000;
