@@ -403,6 +403,28 @@ TEST(SessionTransfer, TheEchoOfTheCancelSequenceIsNotShown) {
   EXPECT_EQ(rig.row(0), "Menu") << "once the quiet time is over, text shows again";
 }
 
+// A file picked in an upload directory whose full path does not fit (the
+// directory given through PROGDIR:, which grows when expanded) cannot be
+// opened: the upload ends as a missing file does, and says so in the box.
+TEST(SessionTransfer, AnUploadPathTooLongIsShown) {
+  SessionRig rig(true);
+  std::string dir = "PROGDIR:";
+  for (int i = 0; i < 40; ++i) dir += "../";
+  dir += rig.up.substr(1);
+  while (dir.size() < 254) dir += "/.";
+  if (dir.size() < 255) dir += "/";
+  std::string name(kTransferNameCap - 1, 'n');
+  write_file(rig.up + "/" + name, "data");
+  snprintf(g_upload_path, sizeof g_upload_path, "%s", dir.c_str());
+  rig.inject({raw(RAWKEY_DOWN), vanilla('\r')});  // past ".." to the file
+  EXPECT_EQ(session_start_upload(&rig.s), 0);
+  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload file not found");
+  EXPECT_EQ(rig.s.zmodem.ending, kZmodemFailed);
+  EXPECT_EQ(rig.s.zmodem.status.drawn, 1);  // the reason is on show
+  EXPECT_NE(rig.s.transfer_box_until_ms, 0u);
+  EXPECT_EQ(rig.pair.drain_peer(), "");
+}
+
 TEST(SessionTransfer, AFailedTransfersReasonStaysUpThreeSeconds) {
   SessionRig rig(true);
   uint32_t now = 500000;
