@@ -40,20 +40,17 @@ grey=$(printf '#%02X%02X%02X' 0xAA 0xAA 0xAA)
 count_colour() {
   convert "$1" -fill white -opaque "$2" -fill black +opaque white -format '%[fx:int(mean*w*h)]' info:
 }
-# box_text NAME: the text of the dialog lines in a screenshot of the window,
-# in $work/NAME.txt.  The boxes' lines sit 8 pixels off the grid's rows
-# (the box is centred), so the picture is read at both offsets.
+# box_text NAME: the text in a screenshot of the window, in $work/NAME.txt,
+# read at row offsets 0 and 8 (a centred box's lines sit 8 pixels off).
 box_text() {
   import -window "$win" "$work/$1.png" 2>/dev/null
   local size off
   size=$(identify -format '%wx%h' "$work/$1.png")
-  : >"$work/$1.txt"
   for off in 0 8; do
-    convert "$work/$1.png" -crop "+0+$off" +repage -background black -extent "$size" -depth 8 \
-      "rgb:$work/$1.raw"
+    convert "$work/$1.png" -crop "+0+$off" +repage -extent "$size" -depth 8 "rgb:$work/$1.raw"
     # shellcheck disable=SC2086
-    python3 "$(dirname "$0")/lib/screen_text.py" "$work/$1.raw" ${size/x/ } "$FONT" >>"$work/$1.txt"
-  done
+    python3 "$(dirname "$0")/lib/screen_text.py" "$work/$1.raw" ${size/x/ } "$FONT"
+  done >"$work/$1.txt"
 }
 child_exits() { grep -c "CHILD EXIT" "$work/bbs.log" 2>/dev/null || true; }
 wait_child_exit() {  # count seconds: waits until the BBS has seen count programs end
