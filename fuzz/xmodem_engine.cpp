@@ -6,14 +6,15 @@
 // or sending, bits 1-2 the start mode, bit 3 1K or 128-byte blocks, bit 4 a
 // failing store, bits 5-7 the size of each read; the second byte how many
 // writes succeed before the link fails (0: never); the next two the size of
-// the file being sent.  After that every byte goes to the engine, except
-// 0xF5 n: n = 0 stands for the byte 0xF5 itself, 0xFE aborts and 0xFF
-// cancels the transfer as the host would, any other n moves the clock on by
-// n x 20 ms and pumps.
+// the file being sent (receiving: their top bit makes the close fail).  After that every byte goes
+// to the engine, except 0xF5 n: n = 0 stands for the byte 0xF5 itself, 0xFE aborts and 0xFF cancels
+// the transfer as the host would, any other n moves the clock on by n x 20 ms and pumps.
 //
 // Checked on every step: the frame never outgrows its buffer, the figures
 // stay in range, an ending closes the file exactly once, and after the close
-// nothing but the ending's own report reaches the callbacks.
+// nothing but the ending's own report reaches the callbacks, apart from a
+// completing receiver's last answer (its ACK, or the cancel sequence when
+// the close failed).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -30,9 +31,10 @@ struct FuzzHost {
   uint32_t now = 0;
   size_t file_size = 0, read_pos = 0, read_chunk = 1;
   int store_fails = 0;
+  int close_fails = 0;
   int writes_left = -1;  // negative: writes never fail
   size_t stored = 0;
-  int closes = 0, after_close = 0, reports_after_close = 0;
+  int closes = 0, after_close = 0, writes_after_close = 0, reports_after_close = 0;
   bool started = false;
 };
 
@@ -45,7 +47,7 @@ void touched(FuzzHost& h) {
 
 int cb_write(void* c, const uint8_t* b, size_t n) {
   FuzzHost& h = host(c);
-  touched(h);
+  if (h.closes > 0 && (++h.writes_after_close > 18 || n != 1)) __builtin_trap();
   if (!b || n == 0 || n > kXmFrameMax) __builtin_trap();
   if (h.writes_left == 0) return -1;
   if (h.writes_left > 0) h.writes_left--;
@@ -69,10 +71,11 @@ int cb_store(void* c, const uint8_t* d, size_t n) {
   h.stored += n;
   return 0;
 }
-void cb_close(void* c) {
+int cb_close(void* c) {
   FuzzHost& h = host(c);
   touched(h);
   h.closes++;
+  return h.close_fails ? -1 : 0;
 }
 uint32_t cb_size(void* c) {
   return static_cast<uint32_t>(host(c).file_size);
@@ -124,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   h.read_chunk = 1u + ((scene >> 5) & 7) * 150;
   h.writes_left = data[1] == 0 ? -1 : data[1];
   h.file_size = static_cast<size_t>(data[2]) << 8 | data[3];
+  h.close_fails = receiving && (data[2] & 0x80);
   if (receiving) {
     xmodem_start_receive(&h.st, "fuzz.bin", (scene >> 1) & 3);
   } else {

@@ -184,7 +184,8 @@ void run_xmodem(Session* s, char* final, size_t cap) {
   }
   if (s->xmodem.active || s->xmodem_host.file) session_xmodem_end(s, loop.closed_by_peer);
   s->loop = nullptr;
-  safe_copy(final, cap, s->xmodem.status_text);
+  // The adapter's text: the engine's, with the reason when our file failed.
+  safe_copy(final, cap, s->xmodem_host.status_text);
 }
 
 // One session from connect to the end of its transfer; the final status text

@@ -30,4 +30,22 @@ std::vector<uint8_t> session_paste_bytes(const std::string& text);
 // Sends the clipboard's text to the BBS.  -1 when the session has no
 // terminal or a send fails; 0 otherwise (also while a transfer runs, when
 // nothing is sent, and for an empty clipboard).
+//
+// In a running session loop the text goes a line at a time: the first at
+// once, each next one when the BBS has had time to answer the last (its
+// output quiet for kPasteQuietMs, at most kPasteLineMs after the line).
+// A line of the paste may be the BBS's download key: once a transfer
+// starts the rest of the paste is dropped, rather than reaching the
+// transfer program as data.  Without a loop (nothing can start meanwhile)
+// it all goes at once.
 int session_paste_clipboard(Session* s);
+inline constexpr uint32_t kPasteQuietMs = 150;
+inline constexpr uint32_t kPasteLineMs = 1000;
+
+// The paste's next line when it is time, from each turn of the loop.  -1
+// when a send failed (the connection is gone), else 0.
+int session_paste_pump(Session* s);
+// Whether a paste still has lines to send in this session.
+bool session_paste_pending(const Session* s);
+// Drops what is left of the session's paste (the session is ending).
+void session_paste_cancel(const Session* s);

@@ -64,9 +64,11 @@ struct Session {
   // Non-zero while a transfer prompt waits for the user: the turns it runs
   // only keep the connection served (data bytes are dropped).
   int transfer_hold;
-  // A failed transfer's box stays up with its reason until this time (0:
-  // none); then the terminal is redrawn.
+  // A transfer's box stays up with how it ended (a failure's reason, a
+  // summary) until this time (0: none); then the terminal is redrawn.
   uint32_t transfer_box_until_ms;
+  int32_t transfer_box_kind;  // which box that is (session_transfer.cpp)
+  uint64_t transfer_box_rx;   // the bytes read when it was last drawn
 };
 
 // Zero-fills the record and marks it as having no socket.

@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
+#include "session/clipboard_keys.h"
 #include "session/connection.h"
 #include "session/dialing.h"
 #include "session/input.h"
@@ -67,6 +68,12 @@ void service_input(SessionLoop* st) {
     s->request_fullscreen = 0;
     if (session_toggle_fullscreen(s, st->ui, st->title) != 0) st->running = 0;
   }
+}
+
+// The next line of a paste, when its time has come (a failed send ends the
+// session, as a failed key does).
+void run_paste(SessionLoop* st) {
+  if (st->running && session_paste_pump(st->s) != 0) st->running = 0;
 }
 
 void check_break(SessionLoop* st) {
@@ -358,6 +365,7 @@ int session_pump_turn(SessionLoop* st) {
   if (!held) {
     service_input(st);
     run_transfer_pumps(st);
+    run_paste(st);
   }
   check_break(st);
   int bytes_read = 0;
@@ -380,6 +388,7 @@ int session_pump_turn(SessionLoop* st) {
         zmodem_flush_detect(s, 0);
         if (!st->nested) service_input(st);
         run_transfer_pumps(st);
+        run_paste(st);
       }
       draw_elapsed(st);
     } else if (n < 0) {
@@ -402,6 +411,7 @@ int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf
   session_loop_init(&loop, s, ui, title, buf);
   while (session_pump_turn(&loop)) {
   }
+  session_paste_cancel(s);
   s->loop = nullptr;
   return loop.closed_by_peer;
 }
@@ -505,6 +515,7 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   while (session_pump_turn(&loop)) {
   }
   int closed_by_peer = loop.closed_by_peer;
+  session_paste_cancel(s);
 
   session_transfer_end(s, closed_by_peer);
   session_xmodem_end(s, closed_by_peer);

@@ -70,7 +70,8 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 // phonebook, the file-exists prompt).  In order:
 //   1. the window's input (keys, mouse, refresh, close) and the requests it
 //      left: top bar, phonebook, full screen; then the transfer pumps
-//      (timers, the next slice of a streaming upload);
+//      (timers, the next slice of a streaming upload) and the next line of
+//      a paste;
 //   2. the Ctrl-C break flag;
 //   3. unless the session is ending, one read of at most kRecvChunk bytes
 //      (kRecvChunkTransfer during a transfer), each byte through Telnet to

@@ -24,13 +24,6 @@
 
 namespace {
 
-// How long after the user cancelled a transfer the data still arriving is
-// dropped.
-constexpr uint32_t kCancelQuietMs = 2000;
-
-// How long a failed transfer's box stays up with its reason.
-constexpr uint32_t kFailureShownMs = 3000;
-
 Session* session_of(void* ctx) {
   return static_cast<Session*>(ctx);
 }
@@ -103,14 +96,51 @@ void hook_restore_terminal(void* ctx) {
   if (s->transfer_box_until_ms == 0) restore_terminal(s->terminal);
 }
 
+void drop_data_for(Session* s, uint32_t ms) {
+  uint32_t until = clock_ms() + ms;
+  s->discard_until_ms = until ? until : 1;  // 0 means none
+}
+
 void hook_status_changed(void* ctx) {
   Session* s = session_of(ctx);
   ZmodemState* z = &s->zmodem;
   zmodem_draw_status(s->terminal, z);
-  if (!z->active && z->ending == kZmodemFailed && z->status.drawn) {
-    // The box now gives the reason: leave it up a moment to be read.
-    uint32_t until = clock_ms() + kFailureShownMs;
-    s->transfer_box_until_ms = until ? until : 1;  // 0 means none
+  if (z->active) return;
+  if (z->cancel_sent) {
+    // The other side does not stop at once: what it had already sent (a
+    // sender's subpackets in flight, a receiver's acknowledgements) and the
+    // BBS's echo of our cancel bytes would be shown as text, or its
+    // headers taken for the start of a new transfer.
+    z->cancel_sent = 0;
+    drop_data_for(s, kCancelQuietMs);
+  }
+  char summary[224];
+  bool said =
+      z->ending == kZmodemFailed || zmodem_summary(z, summary, sizeof summary, nullptr) != 0;
+  // The box now gives the reason or what became of the file: it stays up a
+  // moment to be read.
+  if (said && z->status.drawn) session_transfer_hold_box(s, kHeldBoxZmodem);
+}
+
+// The held box again, over a terminal that text has been drawn on.
+void redraw_held_box(Session* s) {
+  Terminal* t = s->terminal;
+  if (!term_can_draw(t)) return;
+  term_redraw_all(t);
+  switch (s->transfer_box_kind) {
+    case kHeldBoxZmodem:
+      s->zmodem.status.drawn = 0;
+      zmodem_draw_status(t, &s->zmodem);
+      break;
+    case kHeldBoxXmodem:
+      s->xmodem_host.status.drawn = 0;
+      xmodem_draw_status(t, &s->xmodem, &s->xmodem_host);
+      break;
+    case kHeldBoxNote:
+      term_draw_transfer_note(t, kZmodemWaitNote);
+      break;
+    default:
+      break;
   }
 }
 
@@ -200,14 +230,27 @@ int session_transfer_send(Session* s, const uint8_t* bytes, size_t len) {
   return n ? send_raw(s->sock, doubled, n) : 0;
 }
 
+void session_transfer_hold_box(Session* s, int32_t kind) {
+  uint32_t until = clock_ms() + kTransferBoxShownMs;
+  s->transfer_box_until_ms = until ? until : 1;  // 0 means none
+  s->transfer_box_kind = kind;
+  s->transfer_box_rx = s->loop ? s->loop->bytes_received : 0;
+}
+
 int session_transfer_poll(Session* s) {
   if (s->transfer_box_until_ms != 0) {
-    // A new transfer draws its own box over the old one.
+    uint64_t rx = s->loop ? s->loop->bytes_received : 0;
     if (s->zmodem.active || s->xmodem.active) {
+      // A new transfer's box takes the place of the old one (or the note).
       s->transfer_box_until_ms = 0;
+      if (term_can_draw(s->terminal)) term_redraw_all(s->terminal);
+      session_transfer_redraw_status(s);
     } else if (static_cast<int32_t>(clock_ms() - s->transfer_box_until_ms) >= 0) {
       s->transfer_box_until_ms = 0;
       restore_terminal(s->terminal);
+    } else if (rx != s->transfer_box_rx) {
+      s->transfer_box_rx = rx;
+      redraw_held_box(s);
     }
   }
   if (s->xmodem.active) return xmodem_pump_session(s);
@@ -221,11 +264,8 @@ bool session_transfer_streaming(const Session* s) {
 void session_transfer_escape(Session* s) {
   if (!s->zmodem.active) return;
   bool receiving = s->zmodem.direction == 0;
+  // The ending's hook starts the quiet time that follows the cancel sequence.
   zmodem_cancel(&s->zmodem, receiving ? "Download cancelled" : "Upload cancelled");
-  // The other side does not stop at once: what it had already sent (a
-  // sender's subpackets in flight, a receiver's acknowledgements) would be
-  // shown as text, or its headers taken for the start of a new transfer.
-  s->discard_until_ms = clock_ms() + kCancelQuietMs;
 }
 
 void session_transfer_end(Session* s, int closed_by_peer) {
@@ -251,6 +291,14 @@ int session_open_download_menu(Session* s) {
   if (!s->terminal) return -1;
   if (any_transfer(s)) return 0;
   int choice = term_choose_transfer_protocol(s->terminal, "Download");
+  if (choice == kProtocolZmodem && term_can_draw(s->terminal)) {
+    // Nothing starts here: the BBS's sender starts the download.  The note
+    // stays up a moment (the cursor off, so that its blinking leaves the
+    // box alone) while the user can already type at the BBS.
+    term_hide_cursor(s->terminal);
+    term_draw_transfer_note(s->terminal, kZmodemWaitNote);
+    session_transfer_hold_box(s, kHeldBoxNote);
+  }
   if (choice != kProtocolXmodem) return 0;
   if (any_transfer(s) || !s->terminal->window) return 0;
   char name[kXmNameCap];
@@ -286,7 +334,8 @@ int session_start_upload(Session* s) {
   if (any_transfer(s)) return 0;
   char path[kTransferPathCap];
   if (!upload_full_path(name, path, sizeof path)) {
-    zm_set_status(&s->zmodem, "Upload file not found: %s", name);
+    // A path that does not fit names no file we could open.
+    zmodem_fail_upload(&s->zmodem, name, "Upload file not found");
     return 0;
   }
   return zmodem_start_upload(&s->zmodem, path) == 0 ? 0 : -1;

@@ -39,11 +39,33 @@ int session_transfer_poll(Session* s);
 // An upload is streaming: the loop must not pause between turns.
 bool session_transfer_streaming(const Session* s);
 
+// How long a transfer's box stays up once the transfer has ended with
+// something to say (a failure's reason, what was saved or sent), and the
+// boxes that do so.
+inline constexpr uint32_t kTransferBoxShownMs = 3000;
+enum : int32_t {
+  kHeldBoxNone = 0,
+  kHeldBoxZmodem = 1,
+  kHeldBoxXmodem = 2,
+  kHeldBoxNote = 3,  // Alt+D, Z-Modem: what to do next
+};
+// Keeps the box of that kind up for kTransferBoxShownMs: the terminal is
+// redrawn when the time is over (session_transfer_poll), or at once when a
+// new transfer starts.  Text arriving meanwhile is drawn, and the box over
+// it again.
+void session_transfer_hold_box(Session* s, int32_t kind);
+
+// The text of Alt+D, Z-Modem.
+inline constexpr const char* kZmodemWaitNote =
+    "Waiting for the BBS to send; start the download there.";
+
 // Escape while ZMODEM runs: "Download cancelled" or "Upload cancelled", with
-// the cancel sequence to the other side.  The data still under way is then
-// dropped for two seconds rather than shown as text (or taken for the start
-// of another transfer).
+// the cancel sequence to the other side.  As after every ending that sent
+// the cancel sequence, the data still under way (and the BBS's echo of the
+// sequence) is then dropped for two seconds rather than shown as text (or
+// taken for the start of another transfer).
 void session_transfer_escape(Session* s);
+inline constexpr uint32_t kCancelQuietMs = 2000;
 
 // The session is closing: an unfinished transfer ends with "ZMODEM
 // interrupted by disconnect" (the peer closed) or "ZMODEM cancelled".  A
@@ -56,9 +78,10 @@ void session_transfer_end(Session* s, int closed_by_peer);
 void session_transfer_redraw_status(Session* s);
 
 // Alt+D: the protocol chooser titled "Download".  ZMODEM downloads start by
-// themselves when the sender begins, so "Z-Modem" starts nothing; "X-Modem"
-// asks for a name ("Save as") and starts receiving.  -1 without a terminal
-// or when the XMODEM engine could not be started, else 0.
+// themselves when the sender begins, so "Z-Modem" starts nothing and says so
+// (kZmodemWaitNote, held like a transfer's box); "X-Modem" asks for a name
+// ("Save as") and starts receiving.  -1 without a terminal or when the
+// XMODEM engine could not be started, else 0.
 int session_open_download_menu(Session* s);
 // Alt+U: the protocol chooser titled "Upload"; "Z-Modem" and "X-Modem" pick
 // a file and send it.  -1 without a terminal, when the ZMODEM upload could
@@ -66,7 +89,9 @@ int session_open_download_menu(Session* s);
 // 0.  Nothing is shown while a transfer runs.
 int session_open_upload_menu(Session* s);
 // Lets the user pick a file from the upload directory and starts sending it
-// with ZMODEM: 0 when started or when nothing was picked, -1 on failure.
+// with ZMODEM: 0 when started or when nothing was picked, -1 on failure.  A
+// file whose path does not fit ends as a missing one does ("Upload file not
+// found", shown in the box).
 int session_start_upload(Session* s);
 
 // The download directory as the engine uses it: g_download_path trimmed, the

@@ -23,9 +23,6 @@ constexpr size_t kSendPiece = 4096;
 // Session::xmodem_clock_left).
 constexpr int32_t kClockReuse = 63;
 
-// How long a failed transfer's box stays up with its reason.
-constexpr uint32_t kFailureShownMs = 3000;
-
 Session* session_of(void* host) {
   return static_cast<Session*>(host);
 }
@@ -167,6 +164,12 @@ int xmodem_pump_session(Session* s) {
 void xmodem_leave_success(Session* s) {
   s->discard_until_ms = 0;
   xmodem_kavel_close(&s->xmodem_host);
+  if (!s->xmodem.active && s->xmodem_host.status.drawn && term_can_draw(s->terminal)) {
+    // The box now says what was saved or sent: it stays up a moment to be
+    // read, and the session's transfer poll redraws the terminal afterwards.
+    session_transfer_hold_box(s, kHeldBoxXmodem);
+    return;
+  }
   restore_terminal(s->terminal);
 }
 
@@ -179,8 +182,7 @@ void xmodem_enter_binary_quiet(Session* s) {
   if (reason_shown) {
     // The box now gives the reason: it stays up a moment to be read, and the
     // session's transfer poll redraws the terminal afterwards.
-    uint32_t shown_until = clock_ms() + kFailureShownMs;
-    s->transfer_box_until_ms = shown_until ? shown_until : 1;
+    session_transfer_hold_box(s, kHeldBoxXmodem);
     term_show_cursor(s->terminal);
     return;
   }

@@ -91,7 +91,7 @@ int transfer_rename_free(char* name, size_t cap, const char* dir) {
   return -1;
 }
 
-FILE* transfer_create_file(const char* path, int overwrite) {
+FILE* transfer_create_file(const char* path, int overwrite, char* buffer, size_t size) {
   // O_NONBLOCK: a FIFO of that name must not stall the session; it is
   // refused below like every other file that is not a regular one.
   int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
@@ -108,7 +108,7 @@ FILE* transfer_create_file(const char* path, int overwrite) {
     close(fd);
     return nullptr;
   }
-  setvbuf(f, nullptr, _IOFBF, 65536);
+  if (buffer && size > 0) setvbuf(f, buffer, _IOFBF, size);
   return f;
 }
 

@@ -10,6 +10,8 @@
 inline constexpr size_t kTransferNameCap = 160;  // names: at most 159 characters
 inline constexpr size_t kTransferPathCap = 416;  // paths: at most 415 characters
 inline constexpr const char* kTransferDefaultName = "kavel-zmodem.dat";
+// The stream buffer of a transfer's file: fewer, larger writes to the disk.
+inline constexpr size_t kTransferFileBuffer = 65536;
 
 // Makes a safe file name from a name the other side sent: the part after the
 // last "/", "\" or ":", up to the first white space; control bytes and "/",
@@ -40,8 +42,11 @@ int transfer_rename_free(char* name, size_t cap, const char* dir);
 // decision is never clobbered; overwrite 1 truncates an existing regular
 // file.  Links are never followed (O_NOFOLLOW), so a planted link cannot
 // send the data out of the download directory.  The stream is fully
-// buffered with a 64 KiB buffer.  Null on failure.
-FILE* transfer_create_file(const char* path, int overwrite);
+// buffered in the caller's buffer (it must outlive the stream; glibc
+// ignores a size given without a buffer and writes 4 KiB at a time), or in
+// stdio's own when buffer is null.  Null on failure.
+FILE* transfer_create_file(const char* path, int overwrite, char* buffer = nullptr,
+                           size_t size = 0);
 
 // Creates the directory when it is missing (one level; failures ignored:
 // opening the file reports them).

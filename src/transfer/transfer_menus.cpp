@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "display/renderer.h"
 #include "display/surface.h"
@@ -423,10 +424,13 @@ void term_draw_upload_picker(Terminal* t, const UploadFileList* list, int select
   draw_beveled_box(t, x, y, x + w - 1, y + h - 1);
   draw_title(t, x, y, w, "ZModem - Sending");
 
+  // The directory itself, not the program's name for it ("PROGDIR:Transfers"
+  // means nothing to a Linux user).
   char dir[256];
   upload_path_current(dir, sizeof dir);
+  std::string shown = dos_expand_path(dir);
   char line[300];
-  snprintf(line, sizeof line, "Upload path: %s", dir);
+  snprintf(line, sizeof line, "Upload path: %s", shown.c_str());
   // A long path is cut at the box's edge rather than drawn over it.
   size_t room = static_cast<size_t>(std::max(1, (w - 4 * cw) / cw));
   if (strlen(line) > room) line[room] = '\0';
@@ -689,21 +693,35 @@ int term_prompt_filename(Terminal* t, char* out, size_t cap) {
 
 // ------------------------------------------------------------ notice
 
-void term_draw_transfer_notice(Terminal* t, const char* text) {
+namespace {
+
+// "Info" over one line of text, with "Press any key" under it when the box
+// waits for one.
+void draw_info_box(Terminal* t, const char* text, bool press_key) {
   if (!has_window(t) || !t->rport) return;
   const char* msg = text ? text : "";
   int cells = static_cast<int>(strlen(msg)) + 4;
   int x, y, w, h;
   term_update_origin(t);
   w = std::max({cells * term_dialog_cell_w(t), 20 * term_dialog_cell_w(t), 176});
-  h = std::max(5 * term_dialog_cell_h(t), 72);
+  h = press_key ? std::max(5 * term_dialog_cell_h(t), 72) : std::max(4 * term_dialog_cell_h(t), 60);
   term_center_dialog_box(t, w, h, &x, &y);
   int ch = term_dialog_cell_h(t);
   int bl = term_dialog_baseline(t);
   draw_beveled_box(t, x, y, x + w - 1, y + h - 1);
   centred_text(t, x, w, y + bl + 5, "Info", kBlue, kGrey);
   centred_text(t, x, w, y + 2 * ch + bl - 3, msg, kBlack, kGrey);
-  centred_text(t, x, w, y + 3 * ch + bl + 3, "Press any key", kBlue, kGrey);
+  if (press_key) centred_text(t, x, w, y + 3 * ch + bl + 3, "Press any key", kBlue, kGrey);
+}
+
+}  // namespace
+
+void term_draw_transfer_notice(Terminal* t, const char* text) {
+  draw_info_box(t, text, true);
+}
+
+void term_draw_transfer_note(Terminal* t, const char* text) {
+  draw_info_box(t, text, false);
 }
 
 void term_show_transfer_notice(Terminal* t, const char* text) {

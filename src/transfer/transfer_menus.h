@@ -101,3 +101,6 @@ void term_draw_filename_prompt(Terminal* t, const char* text);
 // close request.
 void term_show_transfer_notice(Terminal* t, const char* text);
 void term_draw_transfer_notice(Terminal* t, const char* text);
+// The same box without "Press any key", for a note that goes by itself (its
+// caller redraws the terminal when it is time).
+void term_draw_transfer_note(Terminal* t, const char* text);

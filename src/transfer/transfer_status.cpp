@@ -71,25 +71,57 @@ void draw_bar(Terminal* t, int x, int y, int w, const TransferBoxContent* c) {
   }
 }
 
+// One line of a box: a line longer than the box (a long file name) ends in
+// "..." at its inner edge instead of running over the frame.
+void draw_line(Terminal* t, int x, int y, int line, size_t room, const char* text, int fg) {
+  int cw = term_dialog_cell_w(t);
+  char cut[256];
+  if (strlen(text) > room && room < sizeof cut) {
+    snprintf(cut, sizeof cut, "%.*s...", static_cast<int>(room - 3), text);
+    text = cut;
+  }
+  term_dialog_text(t, x + 2 * cw, y + line * term_dialog_cell_h(t) + term_dialog_baseline(t), text,
+                   fg);
+}
+
+// The summary on one line when it fits; else the directory goes on a line
+// of its own, cut at its start when it must be (the end of a path says
+// where).  Returns the lines used.
+int draw_summary(Terminal* t, int x, int y, int line, size_t room, const TransferBoxContent* c) {
+  char text[512];
+  if (!c->summary_dir) {
+    draw_line(t, x, y, line, room, c->summary, kBlue);
+    return 1;
+  }
+  snprintf(text, sizeof text, "%s in %s", c->summary, c->summary_dir);
+  if (strlen(text) <= room) {
+    draw_line(t, x, y, line, room, text, kBlue);
+    return 1;
+  }
+  draw_line(t, x, y, line, room, c->summary, kBlue);
+  size_t dir_len = strlen(c->summary_dir);
+  if (dir_len + 3 <= room || room < 10) {
+    snprintf(text, sizeof text, "in %s", c->summary_dir);
+  } else {
+    snprintf(text, sizeof text, "in ...%s", c->summary_dir + dir_len - (room - 6));
+  }
+  draw_line(t, x, y, line + 1, room, text, kBlue);
+  return 2;
+}
+
 void draw_lines(Terminal* t, int x, int y, int w, const TransferBoxContent* c) {
   int cw = term_dialog_cell_w(t);
   int ch = term_dialog_cell_h(t);
   int bl = term_dialog_baseline(t);
-  // A line longer than the box (a long file name) ends in "..." at its
-  // inner edge instead of running over the frame.
   size_t room = static_cast<size_t>(std::max(4, (w - 4 * cw) / cw));
   int line = 2;
   for (int i = 0; i < 5; ++i) {
     const char* text = c->lines[i];
     if (!text) break;
-    char cut[256];
-    if (strlen(text) > room && room < sizeof cut) {
-      snprintf(cut, sizeof cut, "%.*s...", static_cast<int>(room - 3), text);
-      text = cut;
-    }
-    term_dialog_text(t, x + 2 * cw, y + line * ch + bl, text, i == c->warning_line ? kRed : kBlack);
+    draw_line(t, x, y, line, room, text, i == c->warning_line ? kRed : kBlack);
     ++line;
   }
+  if (c->summary) line += draw_summary(t, x, y, line, room, c);
   if (c->speed) term_dialog_text(t, x + 2 * cw, y + line * ch + bl, c->speed, kBlue);
   draw_bar(t, x, y, w, c);
 }
@@ -133,6 +165,24 @@ void transfer_box_draw(Terminal* t, TransferBoxCache* cache, const TransferBoxCo
   draw_lines(t, x, y, w, content);
 }
 
+void transfer_format_size(char* out, size_t cap, uint64_t bytes) {
+  if (bytes < 1024) {
+    snprintf(out, cap, "%llu byte%s", static_cast<unsigned long long>(bytes),
+             bytes == 1 ? "" : "s");
+    return;
+  }
+  static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB"};
+  uint64_t unit = 1024;
+  int i = 0;
+  while (i < 3 && bytes >= unit * 1024) {
+    unit *= 1024;
+    ++i;
+  }
+  uint64_t tenths = bytes * 10 / unit;  // no overflow: unit is at most 2^40
+  snprintf(out, cap, "%llu.%llu %s", static_cast<unsigned long long>(tenths / 10),
+           static_cast<unsigned long long>(tenths % 10), kUnits[i]);
+}
+
 void transfer_format_speed(char* out, int cap, uint32_t start_ms, uint32_t bytes, uint32_t now_ms) {
   if (start_ms == 0 || bytes == 0) {
     snprintf(out, static_cast<size_t>(cap), "Speed: --.- KB/s");
@@ -157,6 +207,29 @@ uint32_t transfer_percent(uint32_t bytes, uint32_t total) {
   if (total == 0) return 0;
   if (bytes >= total) return 100;
   return static_cast<uint32_t>(static_cast<uint64_t>(bytes) * 100u / total);
+}
+
+int zmodem_summary(ZmodemState* z, char* out, size_t cap, const char** dir) {
+  if (dir) *dir = nullptr;
+  if (!z || z->active || z->ending != kZmodemSucceeded) return 0;
+  char size[32];
+  if (z->direction == 1) {
+    transfer_format_size(size, sizeof size, z->file_size);
+    snprintf(out, cap, "Sent %s (%s)", z->file_name, size);
+    return 1;
+  }
+  if (z->files_saved <= 0) return 0;
+  if (z->files_saved == 1) {
+    transfer_format_size(size, sizeof size, z->saved_size);
+    snprintf(out, cap, "Saved %s (%s)", z->saved_name, size);
+  } else {
+    snprintf(out, cap, "Saved %d files", z->files_saved);
+  }
+  if (dir && z->hooks.download_dir) {
+    const char* d = z->hooks.download_dir(z->hooks.ctx);
+    *dir = d && d[0] ? d : nullptr;
+  }
+  return 1;
 }
 
 void zmodem_draw_status(Terminal* t, ZmodemState* z) {
@@ -196,11 +269,17 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
   content.lines[0] = file_line;
   content.lines[1] = bytes_line;
   content.lines[2] = crc_line;
-  content.lines[3] = error_line;
-  content.warning_line = failed ? 3 : -1;
-  if (!sending && z->files_total > 0) {
-    snprintf(count_line, sizeof count_line, "File Count: %d/%d", z->files_done, z->files_total);
-    content.lines[4] = count_line;
+  char summary[224];
+  if (zmodem_summary(z, summary, sizeof summary, &content.summary_dir)) {
+    // It says how many files a batch saved: no error figure, no count.
+    content.summary = summary;
+  } else {
+    content.lines[3] = error_line;
+    content.warning_line = failed ? 3 : -1;
+    if (!sending && z->files_total > 0) {
+      snprintf(count_line, sizeof count_line, "File Count: %d/%d", z->files_done, z->files_total);
+      content.lines[4] = count_line;
+    }
   }
   content.speed = speed;
   content.bytes = z->byte_count;

@@ -7,6 +7,7 @@
 // decides when to draw and fills a TransferBoxContent; transfer_box_draw
 // paints it, renewing only the inside when the frame is already there.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct Terminal;
@@ -34,6 +35,11 @@ struct TransferBoxContent {
   int moving_segment;            // no total: a segment that moves one step per KiB (XMODEM)
   const char* no_total_percent;  // the percentage text without a total
   int warning_line = -1;         // index into lines drawn in red (a failure's text); -1 none
+  // After a transfer that went well, what became of it ("Saved report.txt
+  // (1.2 MB)") and where (the directory, or null), in blue after the lines:
+  // on one line when it fits, else the directory on a line of its own.
+  const char* summary = nullptr;
+  const char* summary_dir = nullptr;
 };
 
 // Box geometry: max(46 cells, 360) by max(10 cells, 148) pixels, centred on
@@ -46,6 +52,11 @@ void transfer_box_rect(Terminal* t, int* x, int* y, int* width, int* height);
 void transfer_box_draw(Terminal* t, TransferBoxCache* cache, const TransferBoxContent* content,
                        bool full);
 
+// A size as people read it: "512 bytes", "1 byte", "12.5 KB", "1.2 MB",
+// "3.0 GB" (units of 1024, one decimal, cut rather than rounded so that a
+// size never reads as the next unit).
+void transfer_format_size(char* out, size_t cap, uint64_t bytes);
+
 // "Speed: %lu.%lu KB/s" from a start time and a byte count, or "Speed: --.-
 // KB/s" before there is one (an elapsed time of 0 counts as 1 ms).
 void transfer_format_speed(char* out, int cap, uint32_t start_ms, uint32_t bytes, uint32_t now_ms);
@@ -55,9 +66,17 @@ int transfer_bar_fill(uint32_t bytes, uint32_t total, int width);
 // The percentage (0..100) shown in the bar; only meaningful with a total.
 uint32_t transfer_percent(uint32_t bytes, uint32_t total);
 
+// The summary of a ZMODEM transfer that went well, for the box and the
+// session: "Saved NAME (SIZE)" or "Saved n files" (in *dir the download
+// directory) after a download, "Sent NAME (SIZE)" after an upload (dir
+// null).  0 when there is none (the transfer did not succeed, or saved no
+// file: every one skipped).
+int zmodem_summary(ZmodemState* z, char* out, size_t cap, const char** dir);
+
 // Draws or updates the ZMODEM box for the state of z.  While a transfer runs
 // and the box is up, a change of the byte count alone is drawn at most every
 // 200 ms; every other change is drawn at once.  A repeated ZFIN answered
 // quietly (z->trailing) draws nothing.  After a failed ending the line of
-// the error count gives the reason instead, in red.
+// the error count gives the reason instead, in red; after a successful one
+// the summary takes its place, in blue.
 void zmodem_draw_status(Terminal* t, ZmodemState* z);

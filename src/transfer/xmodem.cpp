@@ -58,11 +58,20 @@ void xm_report_number(XmodemState* s, int kind, const char* format, unsigned lon
   xm_report(s, kind, text);
 }
 
-// The one way a transfer ends: the host's file is closed first, and nothing
-// but the final report reaches the callbacks afterwards.
+// Closes the host's file once per transfer: true when everything stored is
+// in it.
+bool xm_close_file(XmodemState* s) {
+  if (s->closed) return true;
+  s->closed = 1;
+  return !s->callbacks.close || s->callbacks.close(s->callbacks.context) == 0;
+}
+
+// The one way a transfer ends: the host's file is closed first (unless a
+// completing receive closed it already), and nothing but the final report
+// reaches the callbacks afterwards.
 void xm_end(XmodemState* s, int kind, const char* text) {
   if (!s->active) return;
-  if (s->callbacks.close) s->callbacks.close(s->callbacks.context);
+  xm_close_file(s);
   s->active = 0;
   s->state = XM_IDLE;
   xm_report(s, kind, text);
@@ -96,7 +105,7 @@ void xm_send_cancel_sequence(XmodemState* s) {
   if (!s->callbacks.write) return;
   for (int i = 0; i < 18; i++) {
     uint8_t byte = i < 8 ? kXmCan : 0x08;
-    s->last_io_ms = xm_now(s);
+    if (!s->closed) s->last_io_ms = xm_now(s);
     if (s->callbacks.write(s->callbacks.context, &byte, 1) != 0) return;
   }
 }
@@ -162,9 +171,20 @@ int xm_recv_request(XmodemState* s) {
   return xm_answer(s, kXmNak);
 }
 
+// The ACK of the EOT tells the sender the file arrived, and it then ends:
+// so the file is closed first, and a close that fails (a full disk, a size
+// limit: the last buffered bytes could not be written) cancels the sender
+// and fails instead.
 int xm_recv_complete(XmodemState* s) {
-  int rc = xm_write_byte(s, kXmAck);
-  if (rc != 0) return rc;
+  if (!xm_close_file(s)) return xm_fail(s);
+  // The transfer ends here: the ACK needs no time stamp.
+  const XmodemCallbacks& cb = s->callbacks;
+  uint8_t ack = kXmAck;
+  int rc = cb.write ? cb.write(cb.context, &ack, 1) : -1;
+  if (rc != 0) {
+    xm_end(s, XM_REPORT_FAILED, "XMODEM failed");
+    return rc;
+  }
   xm_end(s, XM_REPORT_COMPLETE, "XMODEM complete");
   return 0;
 }
@@ -177,7 +197,12 @@ int xm_recv_lead(XmodemState* s, uint8_t byte, bool at_answer) {
     s->recv_frame[0] = byte;
     s->frame_count = 1;
     s->block_size = byte == kXmSoh ? 128 : 1024;
-    s->frame_len = s->block_size + 3 + (s->use_crc ? 2 : 1);
+    // Until the mode is fixed the frame is read to the CRC length; a
+    // checksum block, one byte shorter, is taken once the line falls quiet
+    // after it (xm_recv_pump).  A receiver that only ever asked with NAK
+    // gets checksum blocks.
+    bool crc = s->mode_fixed ? s->use_crc != 0 : s->start_mode != 0;
+    s->frame_len = s->block_size + 3 + (crc ? 2 : 1);
     s->state = XM_RECV_BLOCK;
     s->last_io_ms = xm_now(s);
     xm_report(s, XM_REPORT_PROGRESS,
@@ -219,6 +244,11 @@ int xm_recv_block_done(XmodemState* s) {
   if (number == s->expected_block) {
     const XmodemCallbacks& cb = s->callbacks;
     if (!cb.store || cb.store(cb.context, s->recv_frame + 3, s->block_size) != 0) return xm_fail(s);
+    if (!s->mode_fixed) {
+      // The sender has chosen: every later block comes in this mode.
+      s->mode_fixed = 1;
+      s->use_crc = s->frame_len == s->block_size + 5 ? 1 : 0;
+    }
     s->eot_seen = 0;
     s->retries = 0;
     s->blocks_done++;
@@ -261,6 +291,16 @@ int xm_recv_pump(XmodemState* s, uint32_t now) {
     return xm_answer(s, kXmNak);
   }
   if (s->state == XM_RECV_BLOCK) {
+    // Before the mode is fixed, a first block that stopped one byte short of
+    // the CRC length is a checksum block (a CRC block's last byte follows at
+    // once): its sender waits for our answer, which the check decides.
+    if (!s->mode_fixed && s->frame_count == s->block_size + 4 &&
+        now - s->last_io_ms > kPurgeQuietMs) {
+      s->frame_len = s->block_size + 4;
+      if (xm_frame_valid(s)) return xm_recv_block_done(s);
+      s->eot_seen = 0;
+      return xm_recv_retry(s, true);
+    }
     if (now - s->last_io_ms > kBlockSilenceMs) return xm_recv_retry(s, true);
     return 0;
   }
@@ -452,6 +492,8 @@ int xmodem_start_receive(XmodemState* s, const char* file_name, int start_mode) 
   s->can_count = 0;
   s->answered = 0;
   s->purging = 0;
+  s->mode_fixed = 0;
+  s->closed = 0;
   // Dated two seconds back, so the first pump asks at once whatever the
   // clock reads (a clock at 0 included).
   s->last_io_ms = xm_now(s) - (kRequestGapMs + 1);
@@ -478,6 +520,7 @@ int xmodem_start_send(XmodemState* s, const char* file_name, uint32_t file_size)
   s->eot_seen = 0;
   s->can_count = 0;
   s->timeout_resent = 0;
+  s->closed = 0;
   s->preferred_block = 1024;
   s->last_io_ms = xm_now(s);
   safe_copy(s->file_name, sizeof s->file_name,

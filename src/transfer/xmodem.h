@@ -10,8 +10,11 @@
 // "XMODEM complete".
 //
 // Every ending (complete, failed, cancelled) calls the close entry exactly
-// once, before `active` drops to 0, and no callback other than the final
-// status report is called for that transfer afterwards.
+// once, before `active` drops to 0.  Afterwards no callback but the final
+// status report is called for that transfer, with one exception: a
+// receiver closes its file before it acknowledges the sender's EOT (the
+// ACK tells the sender the file arrived, so the file must be whole on disk
+// first), and when the close fails it sends the cancel sequence instead.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -63,8 +66,10 @@ struct XmodemCallbacks {
   int (*read)(void* context, uint8_t* buf, size_t count);
   // Appends a received block to the file: 0 on success.
   int (*store)(void* context, const uint8_t* data, size_t count);
-  // The transfer ended (complete, failed or cancelled): close the file.
-  void (*close)(void* context);
+  // The transfer ended (complete, failed or cancelled): close the file.  0
+  // when everything stored is in the file; anything else makes a receive
+  // that was about to complete fail instead.
+  int (*close)(void* context);
   // Size of the file being sent.  Carried for the host; the engine takes the
   // size from xmodem_start_send instead.
   uint32_t (*size)(void* context);
@@ -112,6 +117,11 @@ struct XmodemState {
   int32_t purged;  // bytes discarded in this purge
   // Sending: 1 from a block resent on a time-out until the next byte arrives.
   int32_t timeout_resent;
+  // Receiving: 1 once the first good block has fixed the check mode.  Until
+  // then a block is taken in whichever mode it arrives: a sender may answer
+  // a "C" after we already asked again with NAK, or the other way round.
+  int32_t mode_fixed;
+  int32_t closed;  // the close entry has been called for this transfer
   char file_name[128];
   char status_text[96];  // the last report text
   XmodemCallbacks callbacks;

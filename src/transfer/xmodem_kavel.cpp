@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -39,14 +40,39 @@ int xm_cb_file_read(void* c, uint8_t* buf, size_t count) {
   return static_cast<int>(n);
 }
 
+// The reason a file operation failed, for the failure the engine reports
+// next (xm_cb_status shows it instead of the engine's general text).
+void note_failure(XmodemHostContext* ctx, int err) {
+  if (!ctx->failure[0])
+    snprintf(ctx->failure, sizeof ctx->failure, "Write failed: %s", strerror(err ? err : EIO));
+}
+
 int xm_cb_file_write(void* c, const uint8_t* data, size_t count) {
   XmodemHostContext* ctx = ctx_of(c);
   if (!ctx || !ctx->file || !data) return -1;
-  return fwrite(data, 1, count, ctx->file) == count ? 0 : -1;
+  errno = 0;
+  if (fwrite(data, 1, count, ctx->file) == count) return 0;
+  note_failure(ctx, errno);
+  return -1;
 }
 
-void xm_cb_file_close(void* c) {
-  xmodem_kavel_close(ctx_of(c));
+// The engine closes a received file before it acknowledges the end: the
+// bytes still in the stream's buffer must reach the disk for that.
+int xm_cb_file_close(void* c) {
+  XmodemHostContext* ctx = ctx_of(c);
+  if (!ctx || !ctx->file) return 0;
+  bool writing = ctx->mode == 1;
+  errno = 0;
+  bool failed = writing && (fflush(ctx->file) != 0 || ferror(ctx->file));
+  int err = errno;
+  if (fclose(ctx->file) != 0 && writing && !failed) {
+    failed = true;
+    err = errno;
+  }
+  ctx->file = nullptr;
+  if (!failed) return 0;
+  note_failure(ctx, err);
+  return -1;
 }
 
 uint32_t xm_cb_file_size(void* c) {
@@ -63,6 +89,8 @@ void xm_cb_status(void* c, int kind, const char* text, uint32_t bytes, uint32_t 
                   uint32_t block, uint32_t retries, uint32_t crc, const char* file_name) {
   XmodemHostContext* ctx = ctx_of(c);
   if (!ctx) return;
+  // A failure of our own file says what went wrong with it.
+  if (kind == XM_REPORT_FAILED && ctx->failure[0]) text = ctx->failure;
   safe_copy(ctx->status_text, sizeof ctx->status_text, text);
   if (file_name && file_name[0]) safe_copy(ctx->file_name, sizeof ctx->file_name, file_name);
   ctx->bytes = bytes;
@@ -101,7 +129,8 @@ int build_path(XmodemHostContext* ctx, const std::string& dir) {
 }
 
 int open_for_writing(XmodemHostContext* ctx, int overwrite) {
-  ctx->file = transfer_create_file(ctx->file_path, overwrite);
+  ctx->file =
+      transfer_create_file(ctx->file_path, overwrite, ctx->file_buffer, sizeof ctx->file_buffer);
   if (!ctx->file) return -1;
   ctx->mode = 1;
   return 0;
@@ -173,6 +202,7 @@ void xmodem_kavel_init(XmodemHostContext* ctx, const char* download_dir, const c
 int xmodem_kavel_open_receive(XmodemHostContext* ctx, const char* name) {
   if (!ctx) return -1;
   xmodem_kavel_close(ctx);
+  ctx->failure[0] = '\0';
   std::string dir = directory_in_use(ctx->download_dir, ctx->default_download_dir);
   xm_sanitize_name(ctx->file_name, sizeof ctx->file_name, name);
   if (build_path(ctx, dir) != 0) return -1;
@@ -193,6 +223,7 @@ int xmodem_kavel_open_receive(XmodemHostContext* ctx, const char* name) {
 int xmodem_kavel_open_send(XmodemHostContext* ctx, const char* name, uint32_t* size_out) {
   if (!ctx || !name || !name[0]) return -1;
   xmodem_kavel_close(ctx);
+  ctx->failure[0] = '\0';
   std::string dir = directory_in_use(ctx->upload_dir, ctx->default_upload_dir);
   xm_sanitize_name(ctx->file_name, sizeof ctx->file_name, name);
   if (build_path(ctx, dir) != 0) return -1;
@@ -249,6 +280,25 @@ void xmodem_kavel_reset_status(XmodemHostContext* ctx) {
   ctx->start_ms = 0;
 }
 
+int xmodem_summary(const XmodemState* engine, const XmodemHostContext* ctx, char* out, size_t cap,
+                   std::string* dir) {
+  if (dir) dir->clear();
+  if (!engine || !ctx || engine->active || ctx->last_kind != XM_REPORT_COMPLETE) return 0;
+  char size[32];
+  const char* name = ctx->file_name[0] ? ctx->file_name : kXmDefaultName;
+  if (engine->mode == 2) {
+    transfer_format_size(size, sizeof size, ctx->total ? ctx->total : ctx->bytes);
+    snprintf(out, cap, "Sent %s (%s)", name, size);
+    return 1;
+  }
+  transfer_format_size(size, sizeof size, ctx->bytes);
+  snprintf(out, cap, "Saved %s (%s)", name, size);
+  const char* slash = strrchr(ctx->file_path, '/');
+  if (dir && slash)
+    dir->assign(ctx->file_path, slash == ctx->file_path ? 1 : slash - ctx->file_path);
+  return 1;
+}
+
 void xmodem_draw_status(Terminal* t, const XmodemState* engine, XmodemHostContext* ctx) {
   if (!engine || !ctx || !term_can_draw(t)) return;
   TransferBoxCache* cache = &ctx->status;
@@ -289,8 +339,15 @@ void xmodem_draw_status(Terminal* t, const XmodemState* engine, XmodemHostContex
   content.lines[0] = file_line;
   content.lines[1] = bytes_line;
   content.lines[2] = crc_line;
-  content.lines[3] = error_line;
-  content.warning_line = failed ? 3 : -1;
+  char summary[kXmNameCap + 48];
+  std::string dir;
+  if (xmodem_summary(engine, ctx, summary, sizeof summary, &dir)) {
+    content.summary = summary;
+    content.summary_dir = dir.empty() ? nullptr : dir.c_str();
+  } else {
+    content.lines[3] = error_line;
+    content.warning_line = failed ? 3 : -1;
+  }
   content.speed = speed;
   content.bytes = ctx->bytes;
   content.total = total;

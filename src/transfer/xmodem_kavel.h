@@ -20,7 +20,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
+#include "transfer/transfer_files.h"
 #include "transfer/transfer_status.h"
 #include "transfer/xmodem.h"
 
@@ -54,6 +56,11 @@ struct XmodemHostContext {
   uint32_t (*now_fn)(void* host);                                  // milliseconds
   TransferBoxCache status;                                         // the status box's drawing cache
   uint32_t start_ms;  // when the first byte was counted (speed); 0 none
+  // Why our file failed ("Write failed: ..."), shown as the failure's text.
+  char failure[96];
+  // The received file's stream buffer: stdio would otherwise write the
+  // file 4 KiB at a time.
+  char file_buffer[kTransferFileBuffer];
 };
 
 // Clears the context whole and fills it.
@@ -98,9 +105,16 @@ void xm_sanitize_name(char* dest, size_t cap, const char* src);
 // is the stem).  0 with name replaced, -1 when all 999 are taken.
 int xm_rename_free(char* name, size_t cap, const char* dir);
 
+// The summary of a transfer that completed: "Saved NAME (SIZE)" with the
+// directory in *dir, or "Sent NAME (SIZE)".  0 for any other ending (and
+// while the transfer runs).
+int xmodem_summary(const XmodemState* engine, const XmodemHostContext* ctx, char* out, size_t cap,
+                   std::string* dir);
+
 // Draws or updates the XMODEM status box over the terminal from the
 // engine's mode and the adapter's figures.  While the transfer runs, a
 // progress report within 200 ms of the last drawing is not drawn unless the
 // retries changed; every other report is.  After a failed ending the line
-// of the error figure gives the reason, in red.
+// of the error figure gives the reason, in red; after a complete one the
+// summary takes its place, in blue.
 void xmodem_draw_status(Terminal* t, const XmodemState* engine, XmodemHostContext* ctx);

@@ -23,7 +23,8 @@
 //  * Once per loop turn: zmodem_poll(z).  It releases stale detection bytes
 //    and does the timer work of both directions (ZRINIT and ZRQINIT/ZFILE
 //    repeats, the ZFIN wait, retries of a stalled transfer) and the upload
-//    streaming: a streaming upload sends one slice (16 KiB) per call
+//    streaming: a streaming upload sends one slice (16 KiB, less on a line
+//    slower than 16 KiB in kZmodemSliceMs) per call
 //    and sets z->streaming, which tells the session not to pause before the
 //    next turn.  Reading the socket between slices is what lets a ZRPOS from
 //    the receiver stop a stream early.  A result other than 0 means a send
@@ -44,10 +45,12 @@
 // How a transfer ends
 // -------------------
 // Every ending clears z->active, closes the file (whatever was written stays
-// on disk) and sets z->ending and z->status_text:
+// on disk) and sets z->ending and z->status_text (z->cancel_sent tells
+// whether our cancel sequence went to the other side):
 //  * kZmodemSucceeded: "ZMODEM finished" (download; after the sender's ZFIN
-//    with no file left half-received) or "Upload finished" (the receiver
-//    answered our ZFIN and did not skip the file);
+//    with every file whole: none left open, none closed shorter than the
+//    size its sender offered) or "Upload finished" (the receiver answered
+//    our ZFIN and did not skip the file);
 //  * kZmodemFailed: any other text (aborted, cancelled by either side,
 //    given up after repeated errors, disconnect, file not found, ...);
 //  * kZmodemSilent: a sender repeating its ZFIN after the previous transfer
@@ -98,6 +101,8 @@ enum ZmodemFrame : int {
 inline constexpr uint32_t kZmodemCanFdx = 0x01;
 inline constexpr uint32_t kZmodemCanOvio = 0x02;
 inline constexpr uint32_t kZmodemCanFc32 = 0x20;
+// The receiver wants every control character escaped (ESCCTL).
+inline constexpr uint32_t kZmodemEscCtl = 0x40;
 
 // The cancel sequence: five CAN then five backspaces.
 inline constexpr uint8_t kZmodemCancelSeq[10] = {0x18, 0x18, 0x18, 0x18, 0x18,
@@ -116,6 +121,10 @@ inline constexpr int kZmodemMaxFailures =
 inline constexpr int kZmodemMaxSendStalls = 5;
 inline constexpr int kZmodemMaxSubpacket = 8192;  // longest data subpacket accepted (ZMODEM-8K)
 inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;  // upload bytes sent per zmodem_poll
+// On a line slower than that, a slice is what the line takes in about this
+// long (whole KiB, at least one): between slices the session reads the line
+// and the status box moves.
+inline constexpr uint32_t kZmodemSliceMs = 25;
 // A streaming upload asks for a ZACK (ZCRCQ) every kZmodemAckEvery bytes and
 // keeps at most kZmodemWindow bytes unacknowledged, so that after a damaged
 // subpacket the receiver does not have to wade through a whole socket
@@ -130,6 +139,9 @@ inline constexpr uint32_t kZmodemStopPollBytes = 16 * 1024;  // stop_requested p
 // per 1 KiB subpacket: fewer, larger writes keep a Telnet server in between
 // (and the kernel) from waking for every subpacket.
 inline constexpr uint32_t kZmodemBatch = 16 * 1024;
+// While bytes move, the status box is redrawn at least this often (it
+// draws a change of the byte count alone no more often either).
+inline constexpr uint32_t kZmodemProgressMs = 200;
 
 // What a transfer's end reported (z->ending).
 enum ZmodemEnding : int32_t {
@@ -240,6 +252,21 @@ struct ZmodemState {
   int32_t zrpos_pending;     // we asked for a position and no data has come since
   uint32_t stop_poll_count;  // bytes since stop_requested was last polled
   char open_info_name[kTransferNameCap];  // the offered name behind the open file
+  // Receiving: the files saved whole (closed at their ZEOF with every byte
+  // the sender offered), and the last one's name and size, for the
+  // summary after a download.
+  int32_t files_saved;
+  uint32_t saved_size;
+  char saved_name[kTransferNameCap];
+  int32_t cancel_sent;  // this transfer ended with our cancel sequence
+  // A receiver's ZRINIT that came while the last upload's trailing time ran
+  // (so it was answered with nothing): when, and its flags and buffer size.
+  // An upload the user starts soon after offers its file at once (kept
+  // across starts).
+  uint32_t waiting_receiver_ms;
+  uint32_t waiting_receiver_value;
+  int32_t assumed_ready;  // sending: the file went to such a receiver without a ZRINIT of its own
+  uint32_t slice_limit;   // sending: bytes of the next streaming slice (0: kZmodemStreamSlice)
   ZmodemEnding ending;
   int32_t packet_len;
   uint8_t packet[kZmodemMaxSubpacket];  // data of the current subpacket until its CRC holds
@@ -248,6 +275,8 @@ struct ZmodemState {
   int32_t batching;
   uint32_t batch_len;
   uint8_t batch[kZmodemBatch];
+  // The stream buffer of the file being received (transfer_create_file).
+  char file_buffer[kTransferFileBuffer];
 };
 
 // --- wire format ------------------------------------------------------------------
@@ -261,11 +290,13 @@ int zmodem_hex_value(int c);
 int zmodem_append_wire_byte(uint8_t* buf, size_t cap, size_t* count, uint8_t byte);
 int zmodem_append_escaped_byte(uint8_t* buf, size_t cap, size_t* count, uint8_t byte);
 // Builders (no state): the bytes of a header or subpacket; their length, or
-// 0 when cap is too small.
+// 0 when cap is too small.  escape_ctl: escape every control character
+// (0x00..0x1F and 0x80..0x9F), for a receiver whose ZRINIT set ESCCTL.
 size_t zmodem_build_hex_header(uint8_t* out, size_t cap, int type, uint32_t value);
-size_t zmodem_build_binary_header(uint8_t* out, size_t cap, int type, uint32_t value, int crc32);
+size_t zmodem_build_binary_header(uint8_t* out, size_t cap, int type, uint32_t value, int crc32,
+                                  int escape_ctl = 0);
 size_t zmodem_build_data_packet(uint8_t* out, size_t cap, const uint8_t* data, size_t len,
-                                uint8_t frame_end, int crc32);
+                                uint8_t frame_end, int crc32, int escape_ctl = 0);
 int zmodem_send_hex_header_with_crc(ZmodemState* z, int type, uint32_t value);
 int zmodem_send_binary_header(ZmodemState* z, int type, uint32_t value);
 int zmodem_send_data_packet(ZmodemState* z, const uint8_t* data, size_t len, uint8_t frame_end);
@@ -298,6 +329,10 @@ void zmodem_finish_received(ZmodemState* z);
 
 // --- sender -----------------------------------------------------------------------
 int zmodem_start_upload(ZmodemState* z, const char* path);
+// An upload that cannot even begin (the picked file's path does not fit):
+// it ends at once as failed with why, shown in the box like any failure.
+// Nothing while a transfer runs.
+void zmodem_fail_upload(ZmodemState* z, const char* name, const char* why);
 int zmodem_send_upload_init(ZmodemState* z);
 int zmodem_send_upload_file_info(ZmodemState* z);
 int zmodem_send_upload_chunk(ZmodemState* z);
@@ -310,6 +345,10 @@ void zm_subpacket_done(ZmodemState* z, int crc_ok);
 void zm_end(ZmodemState* z, const char* message, ZmodemEnding ending);
 void zm_set_status(ZmodemState* z, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 void zm_draw(ZmodemState* z);
+// While bytes move: the box is up and has not been drawn for
+// kZmodemProgressMs (it draws a change of the byte count alone no more
+// often), so a redraw would show the progress.
+bool zm_progress_due(ZmodemState* z);
 void zm_reset_parser(ZmodemState* z);
 inline uint32_t zm_now(ZmodemState* z) {
   return z->hooks.now_ms ? z->hooks.now_ms(z->hooks.ctx) : 0;

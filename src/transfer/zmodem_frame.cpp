@@ -38,14 +38,41 @@ constexpr std::array<uint32_t, 256> make_crc32_table() {
 constexpr auto kCrc16Table = make_crc16_table();
 constexpr auto kCrc32Table = make_crc32_table();
 
-// Bytes sent as ZDLE + (byte ^ 0x40) or ZDLE ZRUB0/ZRUB1.
-constexpr std::array<bool, 256> make_escape_table() {
+// Bytes sent as ZDLE + (byte ^ 0x40) or ZDLE ZRUB0/ZRUB1.  A receiver that
+// asks for ESCCTL drops every control character that arrives unescaped
+// (line equipment may eat or insert them), so for it all of 0x00..0x1F and
+// 0x80..0x9F are escaped too.
+constexpr std::array<bool, 256> make_escape_table(bool every_control) {
   std::array<bool, 256> t{};
   for (int b : {0x18, 0x10, 0x11, 0x13, 0x90, 0x91, 0x93, 0x7F, 0xFF})
     t[static_cast<size_t>(b)] = true;
+  if (every_control) {
+    for (int b = 0; b < 256; ++b)
+      if ((b & 0x60) == 0) t[static_cast<size_t>(b)] = true;
+  }
   return t;
 }
-constexpr auto kEscape = make_escape_table();
+constexpr auto kEscape = make_escape_table(false);
+constexpr auto kEscapeCtl = make_escape_table(true);
+
+const std::array<bool, 256>& escape_table(int escape_ctl) {
+  return escape_ctl ? kEscapeCtl : kEscape;
+}
+
+int append_escaped(uint8_t* buf, size_t cap, size_t* count, uint8_t byte,
+                   const std::array<bool, 256>& escape) {
+  if (!escape[byte]) return zmodem_append_wire_byte(buf, cap, count, byte);
+  if (*count + 2 > cap) return -1;
+  buf[(*count)++] = ZDLE;
+  buf[(*count)++] = byte == 0x7F ? ZRUB0 : byte == 0xFF ? ZRUB1 : static_cast<uint8_t>(byte ^ 0x40);
+  return 0;
+}
+
+// Our own headers and subpackets as a sender escape what the receiver asked
+// for; everything else we send keeps the standard set.
+int send_escape_ctl(const ZmodemState* z) {
+  return z->direction == 1 && (z->peer_flags & kZmodemEscCtl) ? 1 : 0;
+}
 
 constexpr uint8_t kDetectPattern[3] = {ZPAD, ZPAD, ZDLE};
 constexpr char kHexDigits[] = "0123456789abcdef";
@@ -361,11 +388,7 @@ int zmodem_append_wire_byte(uint8_t* buf, size_t cap, size_t* count, uint8_t byt
 }
 
 int zmodem_append_escaped_byte(uint8_t* buf, size_t cap, size_t* count, uint8_t byte) {
-  if (!kEscape[byte]) return zmodem_append_wire_byte(buf, cap, count, byte);
-  if (*count + 2 > cap) return -1;
-  buf[(*count)++] = ZDLE;
-  buf[(*count)++] = byte == 0x7F ? ZRUB0 : byte == 0xFF ? ZRUB1 : static_cast<uint8_t>(byte ^ 0x40);
-  return 0;
+  return append_escaped(buf, cap, count, byte, kEscape);
 }
 
 size_t zmodem_build_hex_header(uint8_t* out, size_t cap, int type, uint32_t value) {
@@ -391,7 +414,9 @@ size_t zmodem_build_hex_header(uint8_t* out, size_t cap, int type, uint32_t valu
   return n;
 }
 
-size_t zmodem_build_binary_header(uint8_t* out, size_t cap, int type, uint32_t value, int crc32) {
+size_t zmodem_build_binary_header(uint8_t* out, size_t cap, int type, uint32_t value, int crc32,
+                                  int escape_ctl) {
+  const auto& escape = escape_table(escape_ctl);
   uint8_t h[5] = {static_cast<uint8_t>(type), static_cast<uint8_t>(value),
                   static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
                   static_cast<uint8_t>(value >> 24)};
@@ -400,26 +425,27 @@ size_t zmodem_build_binary_header(uint8_t* out, size_t cap, int type, uint32_t v
   rc |= zmodem_append_wire_byte(out, cap, &n, ZPAD);
   rc |= zmodem_append_wire_byte(out, cap, &n, ZDLE);
   rc |= zmodem_append_wire_byte(out, cap, &n, crc32 ? ZBIN32 : ZBIN);
-  for (uint8_t b : h) rc |= zmodem_append_escaped_byte(out, cap, &n, b);
+  for (uint8_t b : h) rc |= append_escaped(out, cap, &n, b, escape);
   if (crc32) {
     uint32_t crc = ~zmodem_crc32(h, 5);
     for (int i = 0; i < 4; ++i)
-      rc |= zmodem_append_escaped_byte(out, cap, &n, static_cast<uint8_t>(crc >> (8 * i)));
+      rc |= append_escaped(out, cap, &n, static_cast<uint8_t>(crc >> (8 * i)), escape);
   } else {
     uint16_t crc = zmodem_crc16(h, 5);
-    rc |= zmodem_append_escaped_byte(out, cap, &n, static_cast<uint8_t>(crc >> 8));
-    rc |= zmodem_append_escaped_byte(out, cap, &n, static_cast<uint8_t>(crc));
+    rc |= append_escaped(out, cap, &n, static_cast<uint8_t>(crc >> 8), escape);
+    rc |= append_escaped(out, cap, &n, static_cast<uint8_t>(crc), escape);
   }
   return rc == 0 ? n : 0;
 }
 
 size_t zmodem_build_data_packet(uint8_t* out, size_t cap, const uint8_t* data, size_t len,
-                                uint8_t frame_end, int crc32) {
+                                uint8_t frame_end, int crc32, int escape_ctl) {
   if (cap < 2 * len + 16) return 0;  // room for the worst case: every byte escaped
+  const auto& escape = escape_table(escape_ctl);
   size_t n = 0;
   for (size_t i = 0; i < len; ++i) {
     uint8_t b = data[i];
-    if (!kEscape[b]) {
+    if (!escape[b]) {
       out[n++] = b;
     } else {
       out[n++] = ZDLE;
@@ -431,11 +457,11 @@ size_t zmodem_build_data_packet(uint8_t* out, size_t cap, const uint8_t* data, s
   if (crc32) {
     uint32_t crc = ~zmodem_crc32_update(zmodem_crc32(data, len), frame_end);
     for (int i = 0; i < 4; ++i)
-      zmodem_append_escaped_byte(out, cap, &n, static_cast<uint8_t>(crc >> (8 * i)));
+      append_escaped(out, cap, &n, static_cast<uint8_t>(crc >> (8 * i)), escape);
   } else {
     uint16_t crc = zmodem_crc16_update(zmodem_crc16(data, len), frame_end);
-    zmodem_append_escaped_byte(out, cap, &n, static_cast<uint8_t>(crc >> 8));
-    zmodem_append_escaped_byte(out, cap, &n, static_cast<uint8_t>(crc));
+    append_escaped(out, cap, &n, static_cast<uint8_t>(crc >> 8), escape);
+    append_escaped(out, cap, &n, static_cast<uint8_t>(crc), escape);
   }
   if (frame_end == ZCRCW) out[n++] = XON;
   return n;
@@ -469,7 +495,8 @@ int zmodem_send_hex_header_with_crc(ZmodemState* z, int type, uint32_t value) {
 
 int zmodem_send_binary_header(ZmodemState* z, int type, uint32_t value) {
   uint8_t buf[32];
-  size_t n = zmodem_build_binary_header(buf, sizeof buf, type, value, z->use_crc32);
+  size_t n =
+      zmodem_build_binary_header(buf, sizeof buf, type, value, z->use_crc32, send_escape_ctl(z));
   return n ? zm_send(z, buf, n) : -1;
 }
 
@@ -477,7 +504,7 @@ int zmodem_send_data_packet(ZmodemState* z, const uint8_t* data, size_t len, uin
   uint8_t buf[2080];
   if (len > 1024) return -1;
   size_t n = zmodem_build_data_packet(buf, sizeof buf, data, len, frame_end,
-                                      z->direction == 1 && z->use_crc32);
+                                      z->direction == 1 && z->use_crc32, send_escape_ctl(z));
   return n ? zm_send(z, buf, n) : -1;
 }
 
@@ -580,6 +607,10 @@ void zm_draw(ZmodemState* z) {
   if (z->hooks.status_changed) z->hooks.status_changed(z->hooks.ctx);
 }
 
+bool zm_progress_due(ZmodemState* z) {
+  return z->status.drawn && zm_now(z) - z->status.last_draw_ms >= kZmodemProgressMs;
+}
+
 void zm_reset_parser(ZmodemState* z) {
   z->hunt = 0;
   z->hex_count = z->bin_count = 0;
@@ -595,12 +626,15 @@ void zm_clear_transfer(ZmodemState* z) {
   ZmodemHooks hooks = z->hooks;
   uint32_t deadline = z->finish_deadline_ms;
   int32_t last_was_upload = z->last_was_upload;
-  // The record is large (the subpacket buffer); clearing it field by field
-  // would be easy to get wrong when fields are added.
+  uint32_t waiting_ms = z->waiting_receiver_ms, waiting_value = z->waiting_receiver_value;
+  // The record is large (the subpacket and file buffers); clearing it field
+  // by field would be easy to get wrong when fields are added.
   memset(static_cast<void*>(z), 0, sizeof *z);
   z->hooks = hooks;
   z->finish_deadline_ms = deadline;
   z->last_was_upload = last_was_upload;
+  z->waiting_receiver_ms = waiting_ms;
+  z->waiting_receiver_value = waiting_value;
   z->crc32 = 0xFFFFFFFFu;
 }
 
@@ -655,6 +689,7 @@ void zmodem_finish_silent(ZmodemState* z) {
 
 void zmodem_cancel(ZmodemState* z, const char* message) {
   zm_send(z, kZmodemCancelSeq, sizeof kZmodemCancelSeq);
+  z->cancel_sent = 1;
   zm_end(z, message ? message : "ZMODEM cancelled", kZmodemFailed);
   if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
 }

@@ -1,6 +1,7 @@
 // The ZMODEM receiver: answers the sender's headers, opens each announced
 // file in the download directory (asking before an existing file is touched),
 // writes data only after its CRC held, and finishes after the sender's ZFIN.
+#include <cerrno>
 #include <cstring>
 
 #include "transfer/zmodem.h"
@@ -44,6 +45,26 @@ int request_position(ZmodemState* z) {
 // does not go on streaming into the terminal.
 void abort_transfer(ZmodemState* z) {
   zmodem_cancel(z, "ZMODEM aborted");
+}
+
+// The file could not take the data (a full disk, a size limit): the
+// transfer ends with the reason, and the sender is told to stop.
+void write_failed(ZmodemState* z, int err) {
+  char message[96];
+  snprintf(message, sizeof message, "Write failed: %s", strerror(err ? err : EIO));
+  zm_set_status(z, "Write failed");
+  zm_draw(z);
+  zmodem_cancel(z, message);
+}
+
+// Closes the file at its ZEOF.  0, or the errno of a flush or close that
+// failed (the last buffered bytes never reached the disk).
+int close_received(ZmodemState* z) {
+  errno = 0;
+  int err = fflush(z->file) != 0 || ferror(z->file) ? (errno ? errno : EIO) : 0;
+  if (fclose(z->file) != 0 && err == 0) err = errno ? errno : EIO;
+  z->file = nullptr;
+  return err;
 }
 
 void parse_file_numbers(ZmodemState* z) {
@@ -133,10 +154,9 @@ void file_info_done(ZmodemState* z) {
 int commit_data(ZmodemState* z) {
   size_t n = static_cast<size_t>(z->packet_len);
   if (!z->file || n == 0) return 0;
+  errno = 0;
   if (fwrite(z->packet, 1, n, z->file) != n) {
-    zm_set_status(z, "Write failed");
-    zm_draw(z);
-    abort_transfer(z);
+    write_failed(z, errno);
     return -1;
   }
   z->position += static_cast<uint32_t>(n);
@@ -146,10 +166,15 @@ int commit_data(ZmodemState* z) {
   z->failures = 0;
   z->zrpos_pending = 0;
   if (z->byte_count - z->last_flush_count >= 0x40000) {
-    fflush(z->file);
+    errno = 0;
+    if (fflush(z->file) != 0) {
+      write_failed(z, errno);
+      return -1;
+    }
     z->last_flush_count = z->byte_count;
-    zm_draw(z);
   }
+  // The box moves with the bytes, however slow the line.
+  if (zm_progress_due(z)) zm_draw(z);
   z->stop_poll_count += static_cast<uint32_t>(n);
   if (z->stop_poll_count >= kZmodemStopPollBytes) {
     z->stop_poll_count = 0;
@@ -214,7 +239,10 @@ int zmodem_open_receive_file(ZmodemState* z) {
   const char* offered = z->info_len > 0 && z->info[0] ? z->info : kTransferDefaultName;
   zmodem_sanitize_name(z->file_name, offered);
   safe_copy(z->open_info_name, sizeof z->open_info_name, z->file_name);
-  const char* dir = download_dir(z);
+  // Our own copy: the hook's text lasts only until its next call, and the
+  // path is built again (and the user asked) before the rename uses it.
+  char dir[kTransferPathCap];
+  safe_copy(dir, sizeof dir, download_dir(z));
   transfer_make_dir(dir);
   if (zmodem_build_receive_path(z, z->file_path, z->file_name) != 0) {
     zm_set_status(z, "Could not open %s", z->file_name);
@@ -252,7 +280,7 @@ int zmodem_open_receive_file(ZmodemState* z) {
       }
     }
   }
-  z->file = transfer_create_file(z->file_path, overwrite);
+  z->file = transfer_create_file(z->file_path, overwrite, z->file_buffer, sizeof z->file_buffer);
   if (!z->file) {
     zm_set_status(z, "Could not open %s", z->file_name);
     zm_draw(z);
@@ -310,8 +338,13 @@ int zmodem_handle_header(ZmodemState* z) {
 
   if (z->trailing) {
     // Right after our upload, the receiver we served may still repeat its
-    // ZRINIT: that is no new request for a file.
+    // ZRINIT: that is no new request for a file, and no picker comes up.
+    // But it may as well be a board that started its receiver again at
+    // once: that one is served as soon as the user starts an upload.
     if (type == ZRINIT && z->last_was_upload) {
+      uint32_t now = zm_now(z);
+      z->waiting_receiver_ms = now ? now : 1;  // 0 means none
+      z->waiting_receiver_value = z->header_value;
       zmodem_finish_silent(z);
       return 0;
     }
@@ -439,14 +472,18 @@ int zmodem_handle_header(ZmodemState* z) {
         return request_position(z);
       }
       if (z->file) {
-        bool failed = fflush(z->file) != 0 || ferror(z->file);
-        failed = fclose(z->file) != 0 || failed;
-        z->file = nullptr;
-        if (failed) {
-          zm_set_status(z, "Write failed");
-          zm_draw(z);
-          abort_transfer(z);
+        if (int err = close_received(z)) {
+          write_failed(z, err);
           return 0;
+        }
+        if (z->announced_size > 0 && z->position < z->announced_size) {
+          // The sender ended the file before the size it offered: whatever
+          // made it stop, the file on disk is not the file.
+          ++z->incomplete;
+        } else {
+          ++z->files_saved;
+          z->saved_size = z->position;
+          safe_copy(z->saved_name, sizeof z->saved_name, z->file_name);
         }
       }
       z->failures = 0;

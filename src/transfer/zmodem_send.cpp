@@ -4,6 +4,7 @@
 // the receiver asks, and ends with the ZEOF / ZFIN / "OO" exchange.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "transfer/zmodem.h"
@@ -62,7 +63,18 @@ int zmodem_start_upload(ZmodemState* z, const char* path) {
   if (z->active && z->direction == 1) return 0;
   bool receiver_ready = z->active && z->direction == 0;
   uint32_t kept = receiver_ready ? z->header_value : 0;
+  // A receiver that announced itself just after our last upload (its
+  // ZRINIT was answered with nothing then) is still waiting: it gets the
+  // file at once rather than a wake-up it would have to answer first.
+  bool assumed = false;
+  if (!receiver_ready && z->waiting_receiver_ms != 0 &&
+      zm_now(z) - z->waiting_receiver_ms < kZmodemTrailingMs) {
+    receiver_ready = assumed = true;
+    kept = z->waiting_receiver_value;
+  }
   zm_clear_transfer(z);
+  z->waiting_receiver_ms = z->waiting_receiver_value = 0;
+  z->assumed_ready = assumed ? 1 : 0;
   z->active = 1;
   z->direction = 1;
   z->parse_state = 1;
@@ -112,6 +124,17 @@ int zmodem_start_upload(ZmodemState* z, const char* path) {
   zm_set_status(z, "Waiting for receiver");
   zm_draw(z);
   return zmodem_send_upload_init(z);
+}
+
+void zmodem_fail_upload(ZmodemState* z, const char* name, const char* why) {
+  if (z->active) return;
+  zm_clear_transfer(z);
+  z->active = 1;
+  z->direction = 1;
+  z->ending = kZmodemRunning;
+  zmodem_sanitize_name(z->file_name, name ? name : "");
+  if (z->hooks.hide_cursor) z->hooks.hide_cursor(z->hooks.ctx);
+  fail_start(z, z->file_name, why);
 }
 
 int zmodem_send_upload_init(ZmodemState* z) {
@@ -180,7 +203,7 @@ int upload_chunk(ZmodemState* z) {
     z->position += static_cast<uint32_t>(n);
     z->byte_count += static_cast<uint32_t>(n);
     sent += static_cast<uint32_t>(n);
-    if (end != ZCRCG || z->byte_count - z->last_flush_count > 32767) {
+    if (end != ZCRCG || z->byte_count - z->last_flush_count > 32767 || zm_progress_due(z)) {
       z->last_flush_count = z->byte_count;
       zm_draw(z);
     }
@@ -210,11 +233,20 @@ int upload_chunk(ZmodemState* z) {
         return 0;
       }
     }
-    if (sent >= kZmodemStreamSlice) {
+    if (sent >= (z->slice_limit ? z->slice_limit : kZmodemStreamSlice)) {
       z->streaming = 1;  // the session reads the line, then calls again
       return 0;
     }
   }
+}
+
+// The next slice's size from how long this one took to go out: a full
+// socket holds the writes back, so the time is the line's.
+void adapt_slice(ZmodemState* z, uint32_t bytes, uint32_t ms) {
+  uint64_t fits = ms ? static_cast<uint64_t>(bytes) * kZmodemSliceMs / ms : kZmodemStreamSlice;
+  fits = fits / 1024 * 1024;
+  z->slice_limit =
+      static_cast<uint32_t>(fits < 1024 ? 1024 : std::min<uint64_t>(fits, kZmodemStreamSlice));
 }
 
 }  // namespace
@@ -223,10 +255,19 @@ int zmodem_send_upload_chunk(ZmodemState* z) {
   // Everything this call sends (headers, subpackets, ZEOF, a cancel) goes
   // out in order, gathered into few writes; a write that fails fails the
   // call.
+  uint32_t start = zm_now(z);
+  uint32_t before = z->byte_count;
   z->batching = 1;
   int r = upload_chunk(z);
   z->batching = 0;
   if (zm_flush_batch(z) != 0) r = -1;
+  if (r == 0 && z->streaming) {
+    uint32_t now = zm_now(z);
+    adapt_slice(z, z->byte_count - before, now - start);
+    // The slice has left: a slow line shows it now rather than at the
+    // next slice's start.
+    if (zm_progress_due(z)) zm_draw(z);
+  }
   return r;
 }
 
@@ -362,6 +403,12 @@ int zmodem_upload_pump(ZmodemState* z) {
     if (z->last_send_ms != 0 && now - z->last_send_ms < kZmodemResendMs) return 0;
     if (z->resend_count <= 5) {
       ++z->resend_count;
+      if (z->assumed_ready && z->send_state == 2) {
+        // The receiver we took to be waiting did not answer: it may have
+        // given up meanwhile.  Wake one as for any upload.
+        z->assumed_ready = 0;
+        z->send_state = 1;
+      }
       return z->send_state == 1 ? zmodem_send_upload_init(z) : zmodem_send_upload_file_info(z);
     }
     if (now - z->last_send_ms >= kZmodemSendStallMs) zmodem_cancel(z, "No response from receiver");

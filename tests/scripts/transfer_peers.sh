@@ -6,8 +6,10 @@
 #
 # Downloads from sz: sizes around the 1 KiB subpacket, 3 MiB with every byte
 # value and runs of the bytes ZMODEM and Telnet treat specially, a batch of
-# three, a name with a directory part, a name that exists (each answer).
-# Uploads into rz: the same sizes.  Then a short seeded fault campaign in
+# three, a name with a directory part, a name that exists (each answer, and
+# rename when the first new name is taken too), a disk that fills up, a file
+# that ends before the size its sender offered.  Uploads into rz: the same
+# sizes.  Then a short seeded fault campaign in
 # both directions: each run ends either with an identical file and a success
 # or with a failure and no claim of success, and none outlives its idle time
 # (bench/transfer_campaign.sh runs the long one).
@@ -79,6 +81,32 @@ for answer in overwrite rename skip; do
   esac
 done
 
+dl="$work/dl-exists-twice"; mkdir -p "$dl"
+printf 'older file\n' | tee "$dl/size1025" >"$dl/size1025-1"
+start_relay "$src" 0 sz -q size1025 && xfer --recv "$dl" --on-exists rename
+stop_relay
+expect "name and name-1 taken, rename: the transfer ends well ($last)" test "$status" = 0
+expect "rename takes the first free name, size1025-2" cmp -s "$src/size1025" "$dl/size1025-2"
+
+# A disk that fills up (a 58 KiB file-size limit, SIGXFSZ ignored): the
+# download fails with the reason, and the sender is stopped.
+head -c 60416 /dev/urandom >"$src/big60k"
+dl="$work/dl-full"; mkdir -p "$dl"
+start_relay "$src" 0 sz -q big60k && xfer_limited 58 --recv "$dl"
+stop_relay
+expect "a full disk: the download fails with the reason ($status, $last)" \
+  test "$status" = 1 -a "$last" = "Write failed: File too large"
+
+# A sysfs file offers 4096 bytes and holds a few: sz sends its ZEOF early.
+if [ -r /sys/devices/system/cpu/online ]; then
+  ln -s /sys/devices/system/cpu/online "$src/short.txt"
+  dl="$work/dl-short"; mkdir -p "$dl"
+  start_relay "$src" 0 sz -q short.txt && xfer --recv "$dl"
+  stop_relay
+  expect "a file shorter than offered is incomplete, not finished ($status, $last)" \
+    test "$status" = 1 -a "$last" = "ZMODEM ended with 1 incomplete file"
+fi
+
 # --- uploads -------------------------------------------------------------------
 for f in size0 size1 size1023 size1024 size1025 special; do
   up="$work/up-$f"; mkdir -p "$up"
@@ -88,6 +116,13 @@ for f in size0 size1 size1023 size1024 size1025 special; do
   expect "upload $f: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
   expect "upload $f: identical on the receiving side" cmp -s "$src/$f" "$up/$f"
 done
+
+# A receiver that wants every control character escaped (ESCCTL).
+up="$work/up-e"; mkdir -p "$up"
+start_relay "$up" 0 rz -q -y -e && xfer --zsend "$src/special"
+stop_relay
+expect "upload to rz -e: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
+expect "upload to rz -e: identical on the receiving side" cmp -s "$src/special" "$up/special"
 
 start_relay "$work" 0 rz -q -y && xfer --zsend "$src/no-such-file"
 stop_relay

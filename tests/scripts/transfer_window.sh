@@ -2,7 +2,9 @@
 # End to end: ZMODEM in the real kavel window under Xvfb against the test
 # BBS's "zmodem" board, which runs lrzsz on request.  "d" starts sz: the
 # download starts by itself, the status box is up while it runs (screenshot),
-# the file lands in the download directory of kavel.prefs, identical.  The
+# the file lands in the download directory of kavel.prefs, identical, and
+# for three seconds the box says so ("Saved board.bin (1.0 MB)" and where,
+# read back from a screenshot) before it goes.  The
 # same file again: the file-exists prompt is up, and left alone it renames
 # after 5 s while the connection stays served.  Alt+U, Z-Modem and a file
 # from the picker upload into rz, identical.  Escape during a download
@@ -14,8 +16,9 @@ SRC=${2:?source dir}
 KAVEL="$BUILD/kavel"
 BBS="$BUILD/kavel-testbbs"
 source "$(dirname "$0")/lib/window_harness.sh"
-window_harness_init Xvfb xdotool convert import sz rz
-for b in "$KAVEL" "$BBS"; do [ -x "$b" ] || { echo "FAIL: $b not built"; exit 1; }; done
+window_harness_init Xvfb xdotool convert import identify python3 sz rz
+FONT="$BUILD/Fonts/cp437.f16"
+for b in "$KAVEL" "$BBS" "$FONT"; do [ -e "$b" ] || { echo "FAIL: $b not built"; exit 1; }; done
 window_harness_start_xvfb
 
 mkdir -p "$work/dl" "$work/ups" "$work/rz" "$work/files"
@@ -36,6 +39,18 @@ shot() { import -window root "$work/$1.png" 2>/dev/null; echo "$work/$1.png"; }
 grey=$(printf '#%02X%02X%02X' 0xAA 0xAA 0xAA)
 count_colour() {
   convert "$1" -fill white -opaque "$2" -fill black +opaque white -format '%[fx:int(mean*w*h)]' info:
+}
+# box_text NAME: the text in a screenshot of the window, in $work/NAME.txt,
+# read at row offsets 0 and 8 (a centred box's lines sit 8 pixels off).
+box_text() {
+  import -window "$win" "$work/$1.png" 2>/dev/null
+  local size off
+  size=$(identify -format '%wx%h' "$work/$1.png")
+  for off in 0 8; do
+    convert "$work/$1.png" -crop "+0+$off" +repage -extent "$size" -depth 8 "rgb:$work/$1.raw"
+    # shellcheck disable=SC2086
+    python3 "$(dirname "$0")/lib/screen_text.py" "$work/$1.raw" ${size/x/ } "$FONT"
+  done >"$work/$1.txt"
 }
 child_exits() { grep -c "CHILD EXIT" "$work/bbs.log" 2>/dev/null || true; }
 wait_child_exit() {  # count seconds: waits until the BBS has seen count programs end
@@ -58,6 +73,10 @@ expect "sz ended well" grep -q "CHILD EXIT 0" "$work/bbs.log"
 sleep 0.5
 expect "the file is in the download directory, identical" \
   cmp -s "$work/files/board.bin" "$work/dl/board.bin"
+box_text saved
+expect "the box says what was saved" grep -q "Saved board.bin (1.0 MB)" "$work/saved.txt"
+expect "and where" grep -q "in $work/dl" "$work/saved.txt"
+sleep 3
 after=$(count_colour "$(shot after)" "$grey")
 expect "the box is gone after the transfer ($after grey pixels)" test "$after" -lt $((before + 5000))
 

@@ -8,7 +8,7 @@
 # rx (checksum and CRC-16 requests) of sizes around the block sizes and 1 MiB
 # of random bytes.  XMODEM carries no length: a received file is the original
 # followed by the 0x1A padding of its last block, and both parts are checked.
-# Then the file-exists answers, and a seeded fault campaign in both
+# Then the file-exists answers, a disk that fills up, and a seeded fault campaign in both
 # directions: every run ends with an identical file (plus padding) and a
 # success, or with a failure and no claim of success, within its time-outs.
 # XMODEM_CAMPAIGN=N runs seeds 1..N each way instead of the suite's three.
@@ -88,6 +88,19 @@ for answer in overwrite rename skip; do
       expect "skip writes nothing else" test "$(ls "$dl" | wc -l)" = 1 ;;
   esac
 done
+
+# A disk that fills up (a 58 KiB file-size limit, SIGXFSZ ignored) under a
+# 60,416-byte download from sx -k: the last buffered bytes cannot be
+# written, so the transfer must fail with the reason, not end complete, and
+# sx must be cancelled rather than told the file arrived.
+head -c 60416 /dev/urandom >"$src/big60k"
+dl="$work/dl-full"; mkdir -p "$dl"
+start_relay "$src" 0 sx -q -k big60k && xfer_limited 58 --xrecv got.bin --dir "$dl"
+stop_relay
+expect "a full disk: the download fails with the reason ($status, $last)" \
+  test "$status" = 1 -a "$last" = "Write failed: File too large"
+expect "a full disk: sx was stopped, not told the file arrived (relay status $relay_status)" \
+  test "$relay_status" != 0
 
 # --- uploads -------------------------------------------------------------------
 for f in $(for n in $sizes; do echo "size$n"; done) special; do

@@ -80,7 +80,8 @@ expect "the status box is up during the download ($during grey pixels)" \
   test "$during" -gt $((before + 20000))
 expect "the download ends with the file plus its padding" \
   wait_for 30 padded "$work/board/board.bin" "$work/dl/got.bin"
-sleep 1
+# The box says for three seconds what was saved, then goes.
+sleep 3.5
 after=$(count_colour "$(shot after)" "$grey")
 expect "the box is gone after the transfer ($after grey pixels)" test "$after" -lt $((before + 5000))
 

@@ -9,12 +9,16 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/clipboard.h"
+#include "platform/clock.h"
 #include "platform/display.h"
 #include "scrollback/viewer.h"
+#include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
+#include "session/session_loop.h"
 #include "session_test_util.h"
 #include "terminal/terminal.h"
 
@@ -156,6 +160,38 @@ TEST_F(Paste, AFailedSendEndsThePaste) {
   close(pair.peer);
   pair.peer = -1;
   EXPECT_EQ(session_paste_clipboard(&s), -1);
+}
+
+// In a running session a paste goes a line at a time, each once the BBS has
+// had its moment to answer the last.  A line may be the BBS's download key:
+// once the transfer starts, the rest of the paste is dropped, so it never
+// reaches the sender as data.
+TEST_F(Paste, InASessionALineAtATimeAndNothingOnceATransferStarts) {
+  std::vector<uint8_t> buf(kRecvChunkTransfer);
+  SessionLoop loop;
+  session_loop_init(&loop, &s, nullptr, "Kavel - test", buf.data());
+  auto turns_for = [&](uint32_t ms) {
+    for (uint32_t start = clock_ms(); clock_ms() - start < ms;) session_pump_turn(&loop);
+  };
+  copy("help\ndl\nrest of the paste\nmore\n");
+  ASSERT_EQ(session_paste_clipboard(&s), 0);
+  EXPECT_EQ(pair.drain_peer(), "help\r");
+  session_pump_turn(&loop);
+  EXPECT_EQ(pair.drain_peer(), "") << "the next line waits for the BBS's answer";
+  turns_for(kPasteQuietMs + 50);
+  EXPECT_EQ(pair.drain_peer(), "dl\r");
+  // The BBS starts its sender: ZRQINIT.  Only our ZRINIT answers it.
+  const std::string zrqinit = std::string("**\x18") + "B00000000000000\r\n\x11";
+  ASSERT_EQ(write(pair.peer, zrqinit.data(), zrqinit.size()), static_cast<ssize_t>(zrqinit.size()));
+  turns_for(kPasteLineMs + 200);
+  EXPECT_TRUE(s.zmodem.active);
+  std::string after = pair.drain_peer();
+  EXPECT_EQ(after.substr(0, 6), zrqinit.substr(0, 4) + "01") << after;
+  EXPECT_EQ(after.find("rest"), std::string::npos) << after;
+  EXPECT_FALSE(session_paste_pending(&s));
+  zmodem_finish(&s.zmodem, "ZMODEM cancelled");
+  session_paste_cancel(&s);
+  s.loop = nullptr;
 }
 
 TEST(PasteSpeed, SixtyFourKibibytesGoOutInAFewSends) {

@@ -378,6 +378,48 @@ TEST(SessionTransfer, TransferSendsDoubleIacAndReportFailure) {
   rig.s.sock = rig.pair.ours;
 }
 
+// Every ending that sent the cancel sequence (here a download the
+// directory cannot take) drops what the BBS sends for two seconds, as after
+// Escape: its echo of the cancel bytes is not shown as text.
+TEST(SessionTransfer, TheEchoOfTheCancelSequenceIsNotShown) {
+  SessionRig rig;
+  snprintf(g_download_path, sizeof g_download_path, "%s/no/such/dir", rig.tmp.path().c_str());
+  write_file(rig.tmp.path() + "/f.bin", "contents");
+  ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/f.bin").c_str()), 0);
+  ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem); }));
+  EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM aborted");
+  uint32_t quiet_until = rig.s.discard_until_ms;
+  EXPECT_GE(quiet_until - clock_ms(), kCancelQuietMs - 500);
+  for (const char* text : {"\r\n^X^X^X^X^X^H^H^H^H^H", "Menu"}) {
+    if (text[0] == 'M') clock_test_set_ms(quiet_until + 1);  // the quiet time is over
+    ASSERT_EQ(write(rig.pair.peer, text, strlen(text)), static_cast<ssize_t>(strlen(text)));
+    session_pump_turn(&rig.loop);
+  }
+  clock_test_reset();
+  EXPECT_EQ(rig.row(1), "");
+  EXPECT_EQ(rig.row(0), "Menu");
+}
+
+// A file picked in an upload directory whose full path does not fit (the
+// directory given through PROGDIR:, which grows when expanded) cannot be
+// opened: the upload ends as a missing file does, and says so in the box.
+TEST(SessionTransfer, AnUploadPathTooLongIsShown) {
+  SessionRig rig(true);
+  std::string dir = "PROGDIR:";
+  for (int i = 0; i < 40; ++i) dir += "../";
+  dir += rig.up.substr(1);
+  while (dir.size() < 254) dir += "/.";
+  if (dir.size() < 255) dir += "/";
+  std::string name(kTransferNameCap - 1, 'n');
+  write_file(rig.up + "/" + name, "data");
+  snprintf(g_upload_path, sizeof g_upload_path, "%s", dir.c_str());
+  rig.inject({raw(RAWKEY_DOWN), vanilla('\r')});  // past ".." to the file
+  EXPECT_EQ(session_start_upload(&rig.s), 0);
+  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload file not found");
+  EXPECT_EQ(rig.s.zmodem.status.drawn, 1);  // the reason is on show
+  EXPECT_NE(rig.s.transfer_box_until_ms, 0u);
+}
+
 TEST(SessionTransfer, AFailedTransfersReasonStaysUpThreeSeconds) {
   SessionRig rig(true);
   uint32_t now = 500000;

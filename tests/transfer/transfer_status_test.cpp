@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "display/fonts.h"
 #include "display/modes.h"
@@ -16,6 +18,7 @@
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
 #include "transfer/zmodem.h"
+#include "transfer/zmodem_harness.h"
 
 TEST(TransferFigures, SpeedText) {
   struct Case {
@@ -193,6 +196,60 @@ TEST_F(StatusBox, RedrawPolicy) {
   Terminal bare{};
   zmodem_draw_status(&bare, z());
   EXPECT_EQ(z()->status.drawn, 0);
+}
+
+// A slow line (about 47 KB/s), both ways: while bytes arrive or leave, the
+// box is drawn every 200 ms or so (not only at the receiver's 256 KiB
+// flushes or the sender's 32 KiB marks), its speed shown within the first
+// second.  The sender learns the line's pace from its first slow slice (the
+// socket's buffer, 64 KiB here, hides it before).
+TEST_F(StatusBox, ProgressMovesOnASlowLine) {
+  struct Watch {
+    Terminal* t;
+    std::vector<uint32_t> drawn;  // when the box was drawn with bytes counted
+  };
+  for (bool upload : {false, true}) {
+    SCOPED_TRACE(upload ? "upload" : "download");
+    uint32_t clock = 1000;
+    TempDir dir;
+    ZEndpoint e(&clock);
+    Watch watch{t(), {}};
+    e.owner = &watch;
+    e.z.hooks.status_changed = [](void* c) {
+      auto* e = static_cast<ZEndpoint*>(c);
+      zmodem_draw_status(static_cast<Watch*>(e->owner)->t, &e->z);
+      if (e->z.status.last_draw_ms == *e->clock && e->z.byte_count > 0)
+        static_cast<Watch*>(e->owner)->drawn.push_back(*e->clock);
+    };
+    e.z.hooks.send = [](void* c, const uint8_t* b, size_t n) {
+      auto* e = static_cast<ZEndpoint*>(c);
+      e->out.insert(e->out.end(), b, b + n);
+      if (e->out.size() > 64 * 1024) *e->clock += static_cast<uint32_t>(n / 47);
+      return 0;
+    };
+    const uint32_t size = 600 * 1024;
+    if (upload) {
+      write_file_bytes(dir.file("up.bin"), std::string(size, 'u'));
+      zmodem_start_upload(&e.z, dir.file("up.bin").c_str());
+      e.feed(cat({hex_header(ZRINIT, 0x23000000), hex_header(ZRPOS, 0), hex_header(ZACK, 1024)}));
+      while (e.z.active && e.z.streaming) zmodem_poll(&e.z);
+    } else {
+      e.dir = dir.path();
+      e.feed(
+          cat({hex_header(ZRQINIT, 0), bin_header(ZFILE, 0),
+               subpacket(file_info("d.bin", std::to_string(size)), ZCRCW), bin_header(ZDATA, 0)}));
+      for (uint32_t done = 0; done < size; done += 1024, clock += 21)
+        e.feed(subpacket(std::string(1024, 'k'), ZCRCG));
+    }
+    ASSERT_GE(watch.drawn.size(), 2u);
+    EXPECT_LE(watch.drawn.front(), 2000u) << "the speed within the first second";
+    EXPECT_GT(watch.drawn.back(), 10000u);
+    uint32_t longest = 0;
+    for (size_t i = 1; i < watch.drawn.size(); ++i)
+      if (watch.drawn[i - 1] > 1500)
+        longest = std::max(longest, watch.drawn[i] - watch.drawn[i - 1]);
+    EXPECT_LE(longest, 250u) << watch.drawn.size() << " drawings";
+  }
 }
 
 TEST_F(StatusBox, ContentUpdatesKeepTheFrameUnlessItMoved) {

@@ -69,8 +69,10 @@ struct Host {
   std::function<int(const uint8_t*, size_t)> on_write;  // replaces the default when set
   std::function<uint32_t()> clock;                      // the now entry
   std::vector<Report> reports;
+  int close_result = 0;  // what the close entry answers
   int closes = 0;
-  int calls_after_close = 0;    // any entry but status after the close
+  int calls_after_close = 0;    // any entry but write and status after the close
+  int writes_after_close = 0;   // a completing receiver's ACK, or its cancel sequence
   int reports_after_close = 0;  // the ending's own report is the one allowed
 
   void touch() {
@@ -80,7 +82,7 @@ struct Host {
   static Host& of(void* c) { return *static_cast<Host*>(c); }
   static int cb_write(void* c, const uint8_t* b, size_t n) {
     Host& h = of(c);
-    h.touch();
+    if (h.closes > 0) h.writes_after_close++;
     h.writes.emplace_back(b, b + n);
     if (h.on_write) return h.on_write(b, n);
     if (h.out) h.out->push(b, n);
@@ -103,10 +105,11 @@ struct Host {
     h.stored.insert(h.stored.end(), d, d + n);
     return 0;
   }
-  static void cb_close(void* c) {
+  static int cb_close(void* c) {
     Host& h = of(c);
     h.touch();
     h.closes++;
+    return h.close_result;
   }
   static uint32_t cb_size(void* c) { return static_cast<uint32_t>(of(c).source.size()); }
   static uint32_t cb_now(void* c) {

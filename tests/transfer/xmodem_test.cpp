@@ -364,17 +364,48 @@ TEST(XmodemReceive, StartModesAskAtOnceThenEveryTwoSeconds) {
   }
 }
 
-// With alternating requests the next block is checked in the mode of the
-// last request sent.
-TEST(XmodemReceive, AlternatingModeTakesTheBlockOfTheLastRequest) {
-  for (bool second : {false, true}) {
-    Receiver r(2);                // "C" sent
-    if (second) r.pump_at(2000);  // NAK sent: checksum blocks now
+// A sender that answers late: its first block arrives after the receiver
+// has asked again, for the other mode.  The first block is taken in
+// whichever mode it comes (a checksum block once the line is quiet after
+// it), and that mode holds for the rest of the file.
+TEST(XmodemReceive, FirstBlockIsTakenInTheModeItArrives) {
+  struct Case {
+    const char* name;
+    int start_mode;
+    uint32_t answered_at;  // the request the sender answers: "C" at 0, NAK at 2000
+    uint32_t arrives_at;   // after the receiver's requests up to then
+  };
+  const Case cases[] = {
+      {"CRC block after the NAK that followed the C", 2, 0, 2000},
+      {"checksum block after the C that followed the NAK", 2, 2000, 4000},
+      {"CRC block, on time", 2, 0, 0},
+      {"checksum block to a receiver asking for CRC only", 1, 2000, 2000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Receiver r(c.start_mode);
+    uint8_t request = 'C';
+    if (c.answered_at) {
+      r.pump_at(c.answered_at);
+      request = r.h.take_written().at(0);
+    }
+    if (c.start_mode == 1) request = kXmNak;  // an old sender that knows only checksums
+    Sender s(2000, request, 128);
+    r.pump_at(c.arrives_at);
     r.h.take_written();
-    Bytes data(128, 0x41);
-    ASSERT_EQ(feed(r.h, frame(1, data, !second)), 0);
+    bool crc = request == 'C';
+    ASSERT_EQ(feed(r.h, s.h.take_written()), 0);
+    if (!crc) {
+      EXPECT_TRUE(r.h.writes.empty()) << "a checksum block waits for the line to fall quiet";
+      r.pump_at(r.now + 251);
+    }
+    ASSERT_EQ(r.h.take_written(), Bytes{kXmAck});
+    EXPECT_EQ(r.h.st.use_crc, crc ? 1 : 0);
+    // The mode holds: the next block is taken at once.
+    xmodem_consume(&s.h.st, kXmAck);
+    ASSERT_EQ(feed(r.h, s.h.take_written()), 0);
     EXPECT_EQ(r.h.take_written(), Bytes{kXmAck});
-    EXPECT_EQ(r.h.stored, data);
+    EXPECT_EQ(r.h.stored, Bytes(s.h.source.begin(), s.h.source.begin() + 256));
   }
 }
 
@@ -448,6 +479,8 @@ TEST(XmodemReceive, BlockNumbersWrapAfter255) {
 }
 
 TEST(XmodemReceive, EndOfFile) {
+  Bytes nak_then_cancel = {kXmNak};
+  nak_then_cancel.insert(nak_then_cancel.end(), kCancelSequence.begin(), kCancelSequence.end());
   struct Case {
     const char* name;
     Bytes before;  // after the first block's ACK
@@ -455,6 +488,7 @@ TEST(XmodemReceive, EndOfFile) {
     uint32_t silence;
     bool complete;
     Bytes answers;
+    int close_result = 0;
   };
   const Case cases[] = {
       {"EOT twice", {}, true, 0, true, {kXmNak, kXmAck}},
@@ -464,9 +498,15 @@ TEST(XmodemReceive, EndOfFile) {
       // was lost: it is not answered, and two seconds later the receiver
       // asks for the block again.
       {"EOT after a stray byte", {0x33}, true, 2000, false, {kXmNak}},
+      // The file is closed before the ACK: when that fails (the last bytes
+      // could not be written), the sender is stopped instead of told that
+      // the file arrived.
+      {"EOT twice, the close fails", {}, true, 0, false, nak_then_cancel, -1},
+      {"lone EOT, the close fails", {}, false, 2000, false, nak_then_cancel, -1},
   };
   for (const Case& c : cases) {
     Receiver r(1);
+    r.h.close_result = c.close_result;
     feed(r.h, frame(1, Bytes(128, 1), true));
     r.h.take_written();
     feed(r.h, c.before);
@@ -476,6 +516,14 @@ TEST(XmodemReceive, EndOfFile) {
     EXPECT_EQ(r.h.take_written(), c.answers) << c.name;
     EXPECT_EQ(r.h.completed(), c.complete) << c.name;
     EXPECT_EQ(r.h.stored.size(), 128u) << c.name;
+    if (c.close_result) {
+      EXPECT_FALSE(r.h.st.active) << c.name;
+      EXPECT_EQ(r.h.last_report()->kind, XM_REPORT_FAILED) << c.name;
+    }
+    if (!r.h.st.active) {
+      EXPECT_EQ(r.h.closes, 1) << c.name;
+      EXPECT_EQ(r.h.calls_after_close, 0) << c.name;
+    }
   }
 }
 

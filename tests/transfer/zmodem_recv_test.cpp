@@ -338,16 +338,34 @@ TEST(ZmodemReceiver, FinishAfterZfin) {
   }
 }
 
-TEST(ZmodemReceiver, ZfinWhileAFileIsOpenIsNoSuccess) {
-  Rx rx;
-  rx.offer("cut.bin", "100");
-  rx.e.feed(cat({bin_header(ZDATA, 0), subpacket("half", ZCRCE)}));
-  rx.e.feed(hex_header(ZFIN, 0));
-  rx.e.feed("OO");
-  EXPECT_EQ(rx.e.z.active, 0);
-  EXPECT_EQ(rx.e.z.ending, kZmodemFailed);
-  EXPECT_STREQ(rx.e.z.status_text, "ZMODEM ended with 1 incomplete file");
-  EXPECT_EQ(rx.file("cut.bin"), "half");
+// A file shorter than the size its sender offered is never a success,
+// whichever way the sender stops: its ZFIN while the file is open, or a
+// ZEOF before the offered size (the file shrank as it was read, or the
+// sender was stopped by what reached it).
+TEST(ZmodemReceiver, AFileShorterThanOfferedIsNoSuccess) {
+  struct Case {
+    const char* name;
+    const char* offered_size;
+    bool zeof, whole;
+  } cases[] = {
+      {"ZFIN while the file is open", "100", false, false},
+      {"ZEOF before the offered size", "100", true, false},
+      {"ZEOF at the offered size", "4", true, true},
+      {"ZEOF with no size offered", "0", true, true},
+  };
+  for (const auto& c : cases) {
+    Rx rx;
+    rx.offer("cut.bin", c.offered_size);
+    rx.e.feed(cat({bin_header(ZDATA, 0), subpacket("half", ZCRCE)}));
+    if (c.zeof) rx.e.feed(bin_header(ZEOF, 4));
+    rx.e.feed(cat({hex_header(ZFIN, 0), bytes_of("OO")}));
+    EXPECT_EQ(rx.e.z.ending, c.whole ? kZmodemSucceeded : kZmodemFailed) << c.name;
+    EXPECT_STREQ(rx.e.z.status_text,
+                 c.whole ? "ZMODEM finished" : "ZMODEM ended with 1 incomplete file")
+        << c.name;
+    EXPECT_EQ(rx.e.z.files_saved, c.whole ? 1 : 0) << c.name;
+    EXPECT_EQ(rx.file("cut.bin"), "half") << c.name;
+  }
 }
 
 TEST(ZmodemReceiver, RepeatedZfinAfterTheEndIsAnsweredSilently) {

@@ -342,6 +342,37 @@ TEST(ZmodemSender, ReceiverThatAsksFirst) {
   EXPECT_EQ(decode_wire(none.take(), 0).back().kind, WireItem::kCancel);
 }
 
+// A board that starts its receiver again right after an upload: its ZRINIT
+// comes while the last upload's trailing time runs, so it brings up no
+// picker; an upload the user starts soon after offers its file at once.
+// When that receiver does not answer, it is woken as for any upload.
+TEST(ZmodemSender, AReceiverBackRightAfterAnUploadGetsTheNextOneAtOnce) {
+  for (uint32_t user_after : {5000u, 16000u}) {
+    SCOPED_TRACE(user_after);
+    Tx tx(100);
+    tx.to_first_data(0x23);
+    tx.e.feed(hex_header(ZRINIT, 0x23000000));
+    tx.e.feed(hex_header(ZFIN, 0));
+    ASSERT_EQ(tx.e.z.ending, kZmodemSucceeded);
+    tx.e.take();
+    tx.clock += 1000;
+    tx.e.upload_path = tx.dir.file("up.bin");  // would be picked, if anyone asked
+    tx.e.feed(hex_header(ZRINIT, 0x23000000));
+    EXPECT_EQ(tx.e.z.active, 0);
+    EXPECT_TRUE(tx.e.take().empty()) << "no picker, no answer";
+    tx.clock += user_after;
+    tx.start();
+    if (user_after > kZmodemTrailingMs) {
+      EXPECT_EQ(summary(tx.sent()), "text ZRQINIT@0");
+      continue;
+    }
+    EXPECT_EQ(summary(tx.sent()), "ZFILE@16908288 W21");
+    tx.clock += 1500;
+    zmodem_poll(&tx.e.z);
+    EXPECT_EQ(summary(tx.sent()), "text ZRQINIT@0");
+  }
+}
+
 TEST(ZmodemSender, FailedSendEndsTheTransfer) {
   Tx tx(5000);
   tx.to_first_data(0x23);

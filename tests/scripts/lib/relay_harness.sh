@@ -8,8 +8,11 @@
 #   expect DESCRIPTION CMD...    runs CMD, prints ok/FAIL, sets fail=1 on failure
 #   start_relay DIR [relay options] -- COMMAND...
 #                                the relay runs COMMAND in DIR; sets $port, $relay_pid
-#   stop_relay                   waits for the relay (it ends with its command)
+#   stop_relay                   waits for the relay (it ends with its command); sets
+#                                $relay_status (the command's exit status)
 #   xfer ARGS...                 runs kavel-transfer; sets $status and $last (its last line)
+#   xfer_limited KIB ARGS...     the same with files limited to KIB KiB and SIGXFSZ
+#                                ignored: writes past the limit fail, as on a full disk
 
 relay_harness_init() {
   XFER="$BUILD/kavel-transfer"
@@ -45,10 +48,22 @@ start_relay() {
   return 1
 }
 
-stop_relay() { [ -n "$relay_pid" ] && { wait "$relay_pid" 2>/dev/null; relay_pid=; }; }
+stop_relay() {
+  relay_status=
+  [ -n "$relay_pid" ] && { wait "$relay_pid" 2>/dev/null; relay_status=$?; relay_pid=; }
+  return 0
+}
 
 xfer() {
   "$XFER" 127.0.0.1 "$port" --idle-timeout 15 "$@" >"$work/xfer.out" 2>&1
+  status=$?
+  last=$(tail -1 "$work/xfer.out")
+}
+
+xfer_limited() {
+  local kib=$1; shift
+  (trap '' XFSZ; ulimit -f "$kib"; exec "$XFER" 127.0.0.1 "$port" --idle-timeout 15 "$@") \
+    >"$work/xfer.out" 2>&1
   status=$?
   last=$(tail -1 "$work/xfer.out")
 }
