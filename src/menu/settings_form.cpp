@@ -31,7 +31,7 @@ constexpr const char* kTitle = "Kavel";
 constexpr const char* kLabels[] = {
     "Startup:",          "Top Bar:",     "Beep:",
     "Modem Simulation:", "Modem Sound:", "Download Directory:",
-    "Upload Directory:",
+    "Upload Directory:", "ANSI Music:",  "Identify as CTerm:",
 };
 
 const char* mode_text(int mode) {
@@ -163,6 +163,12 @@ int act_on_row(UiContext* ui, int focus, SettingsDraft* d) {
     case SETTINGS_FOCUS_MODEM:
       d->modem_sound = !d->modem_sound;
       break;
+    case SETTINGS_FOCUS_MUSIC:
+      d->ansi_music = !d->ansi_music;
+      break;
+    case SETTINGS_FOCUS_CTERM:
+      d->cterm_identity = !d->cterm_identity;
+      break;
     case SETTINGS_FOCUS_MODEM_SOUND:
       r = run_sound_chooser(ui, d);
       break;
@@ -176,7 +182,7 @@ int act_on_row(UiContext* ui, int focus, SettingsDraft* d) {
       return 0;
   }
   if (r < 0) return -1;
-  if (focus >= SETTINGS_FOCUS_MODEM_SOUND) {
+  if (focus >= SETTINGS_FOCUS_MODEM_SOUND && focus <= SETTINGS_FOCUS_UPLOAD) {
     ui_invalidate_menu_caches();
     ui_draw_transfer_paths(ui, focus, d);
   } else {
@@ -196,6 +202,8 @@ void settings_draft_take(SettingsDraft* d) {
   d->startup_mode = g_startup_window_mode;
   d->modem_sound = g_modem_sound_enabled != 0;
   safe_copy(d->modem_id, sizeof d->modem_id, g_modem_sound_path);
+  d->ansi_music = g_ansi_music_enabled != 0;
+  d->cterm_identity = g_cterm_identity != 0;
 }
 
 int settings_draft_save(const SettingsDraft* d) {
@@ -207,6 +215,8 @@ int settings_draft_save(const SettingsDraft* d) {
   g_modem_sound_enabled = d->modem_sound;
   safe_copy(g_modem_sound_path, sizeof g_modem_sound_path, d->modem_id);
   g_startup_window_mode = d->startup_mode;
+  g_ansi_music_enabled = d->ansi_music;
+  g_cterm_identity = d->cterm_identity;
   return transfer_prefs_save();
 }
 
@@ -262,6 +272,12 @@ void ui_draw_transfer_option(UiContext* ui, int focus, bool focused, const Setti
       break;
     case SETTINGS_FOCUS_MODEM_SOUND:
       value = sound_label(d->modem_id);
+      break;
+    case SETTINGS_FOCUS_MUSIC:
+      value = on_off(d->ansi_music);
+      break;
+    case SETTINGS_FOCUS_CTERM:
+      value = on_off(d->cterm_identity);
       break;
     default:
       break;

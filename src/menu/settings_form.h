@@ -1,8 +1,8 @@
 // The global settings form (Alt+G in the phonebook menu) over the
 // kavel_menu_edit2_ans art: start-up display mode, top bar, beep, modem dial
-// simulation and its sound, and the download and upload directories.  The
-// form edits working copies; only Save puts them into the settings and
-// writes kavel.prefs.
+// simulation and its sound, the download and upload directories, ANSI music
+// and the CTerm identity.  The form edits working copies; only Save puts
+// them into the settings and writes kavel.prefs.
 #pragma once
 #include <string>
 
@@ -17,10 +17,14 @@ struct SettingsDraft {
   int startup_mode;  // 0 window, 1 medium window, 2 full screen
   int modem_sound;
   char modem_id[256];  // "modem01" or "modem02" (empty reads as the first)
+  int ansi_music;      // play the music strings boards send
+  int cterm_identity;  // answer device attributes as a CTerm-compatible terminal
 };
 
 // Rows by focus number: 0 Startup, 1 Top Bar, 2 Beep, 3 Modem Simulation,
-// 4 Modem Sound, 5 Download Directory, 6 Upload Directory, 7 Save, 8 Cancel.
+// 4 Modem Sound, 5 Download Directory, 6 Upload Directory, 7 ANSI Music,
+// 8 Identify as CTerm, 9 Save, 10 Cancel.  The two terminal rows sit below
+// the directories, on rows the art leaves free above the buttons.
 enum : int {
   SETTINGS_FOCUS_STARTUP = 0,
   SETTINGS_FOCUS_TOP_BAR = 1,
@@ -29,8 +33,10 @@ enum : int {
   SETTINGS_FOCUS_MODEM_SOUND = 4,
   SETTINGS_FOCUS_DOWNLOAD = 5,
   SETTINGS_FOCUS_UPLOAD = 6,
-  SETTINGS_FOCUS_SAVE = 7,
-  SETTINGS_FOCUS_CANCEL = 8,
+  SETTINGS_FOCUS_MUSIC = 7,
+  SETTINGS_FOCUS_CTERM = 8,
+  SETTINGS_FOCUS_SAVE = 9,
+  SETTINGS_FOCUS_CANCEL = 10,
 };
 
 // Runs the form.  0 when it was left (saved or not); -1 when a display-mode

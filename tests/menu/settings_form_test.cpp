@@ -106,14 +106,20 @@ TEST_F(SettingsForm, RowActions) {
       {"Up from Startup stays on Startup",
        {kUp, kUp, kReturn, vanilla('s')},
        "startup_mode=Window Medium\n"},
-      {"Down from Cancel stays on Cancel: five Up is Modem Simulation",
-       std::vector<PlatEvent>(12, kDown) + std::vector<PlatEvent>(5, kUp) +
+      {"Down from Cancel stays on Cancel: seven Up is Modem Simulation",
+       std::vector<PlatEvent>(14, kDown) + std::vector<PlatEvent>(7, kUp) +
            std::vector<PlatEvent>{kReturn, alt('s')},
        "modem_sound=0\n"},
       {"clearing the download directory gives PROGDIR:Transfers",
        std::vector<PlatEvent>{kDown, kDown, kDown, kDown, kDown, kReturn} +
            kClear + std::vector<PlatEvent>{kReturn, alt('s')},
        "download=PROGDIR:Transfers\n"},
+      {"Return on ANSI Music turns the music off",
+       std::vector<PlatEvent>(7, kDown) + std::vector<PlatEvent>{kReturn, alt('s')},
+       "ansi_music=0\n"},
+      {"Return on Identify as CTerm turns the identity on",
+       std::vector<PlatEvent>(8, kDown) + std::vector<PlatEvent>{kReturn, alt('s')},
+       "cterm_identity=1\n"},
       {"Escape in a path edit keeps the path",
        std::vector<PlatEvent>{kDown, kDown, kDown, kDown, kDown, kDown, kReturn} + typed("/x") +
            std::vector<PlatEvent>{kEscape, alt('s')},
