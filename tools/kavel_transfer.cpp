@@ -22,7 +22,8 @@
 // ends when the transfer ends, when the host closes the connection, or after
 // the idle time; it prints the final status text as its last line and exits
 // 0 when that is a success text ("ZMODEM finished", "Upload finished",
-// "XMODEM complete", "YMODEM complete"...), 1 otherwise, 2 for a wrong
+// "XMODEM complete", "YMODEM complete"...; an upload of which the receiver
+// took some files and skipped others is one), 1 otherwise, 2 for a wrong
 // command line.
 #include <cstdio>
 #include <cstdlib>
@@ -151,6 +152,14 @@ int pick_given_file(void*, char* path, size_t capacity) {
   return 1;
 }
 
+// The rest of a --zsend batch, one file each time the last is done.
+size_t g_next_upload = 1;
+int next_given_file(void*, char* path, size_t capacity) {
+  if (g_options.mode != Mode::kZmodemSend || g_next_upload >= g_options.files.size()) return 0;
+  safe_copy(path, capacity, g_options.files[g_next_upload++]);
+  return 1;
+}
+
 int answer_ymodem_exists(void*, const char*) {
   switch (g_options.on_exists) {
     case kZmodemOverwrite:
@@ -174,7 +183,8 @@ int answer_xmodem_exists(void*, const char*) {
 }
 
 bool is_success(const char* text) {
-  return strcmp(text, "ZMODEM finished") == 0 || strcmp(text, "Upload finished") == 0 ||
+  // "Upload finished; 1 skipped by the receiver" and the like too.
+  return strcmp(text, "ZMODEM finished") == 0 || strncmp(text, "Upload finished", 15) == 0 ||
          strcmp(text, "XMODEM complete") == 0 || strncmp(text, "YMODEM complete", 15) == 0 ||
          strncmp(text, "YMODEM-G complete", 17) == 0;
 }
@@ -283,6 +293,7 @@ void run(Session* s, Terminal* t, char* final, size_t cap) {
   ZmodemState* z = &s->zmodem;
   z->hooks.file_exists = answer_file_exists;
   z->hooks.pick_upload = pick_given_file;
+  z->hooks.next_upload = next_given_file;
 
   auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
   char title[256];

@@ -50,7 +50,11 @@
 //  * kZmodemSucceeded: "ZMODEM finished" (download; after the sender's ZFIN
 //    with every file whole: none left open, none closed shorter than the
 //    size its sender offered) or "Upload finished" (the receiver answered
-//    our ZFIN and did not skip the file);
+//    our ZFIN and took every file; "Upload finished; N skipped by the
+//    receiver" when it took some, and "Upload finished: the receiver ended
+//    the batch after N file(s)" when it took N files and then ended the
+//    session instead of taking the next, as BBS upload areas that take one
+//    file at a time do);
 //  * kZmodemFailed: any other text (aborted, cancelled by either side,
 //    given up after repeated errors, disconnect, file not found, ...);
 //  * kZmodemSilent: a sender repeating its ZFIN after the previous transfer
@@ -186,6 +190,10 @@ struct ZmodemHooks {
   // The other side asked to receive: fill path (at most capacity - 1
   // characters) with the file to send and return 1, or 0 for none.
   int (*pick_upload)(void* ctx, char* path, size_t capacity);
+  // An upload's file is done (the receiver took or skipped it): fill path
+  // with the next file of the batch and return 1, or 0 when the batch is
+  // over (then ZFIN ends the session).  Null: one file per upload.
+  int (*next_upload)(void* ctx, char* path, size_t capacity);
 };
 
 // The status box's drawing cache, kept with the transfer so that a new
@@ -247,7 +255,7 @@ struct ZmodemState {
   uint32_t restart_pos, restart_ms;  // sending: where and when the last ZRPOS restarted us
   uint32_t acked;                    // sending: the receiver has confirmed everything before this
   int32_t window_wait;               // sending: the window is full; a ZACK resumes the stream
-  int32_t skipped;                   // sending: the receiver declined the file (ZSKIP)
+  int32_t skipped;                   // sending: files the receiver declined (ZSKIP)
   int32_t last_was_upload;   // the transfer that ended last was an upload (kept across starts)
   int32_t zrpos_pending;     // we asked for a position and no data has come since
   uint32_t stop_poll_count;  // bytes since stop_requested was last polled
@@ -356,3 +364,5 @@ inline uint32_t zm_now(ZmodemState* z) {
 int zm_send(ZmodemState* z, const uint8_t* bytes, size_t len);
 int zm_flush_batch(ZmodemState* z);  // what batching gathered goes out; 0 or -1
 void zm_clear_transfer(ZmodemState* z);
+// The receiver answered our ZFIN (or sent "OO" to it): the upload's ending.
+void zm_end_upload(ZmodemState* z);

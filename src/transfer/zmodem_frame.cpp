@@ -279,11 +279,7 @@ void active_byte(ZmodemState* z, uint8_t b) {
   if (z->direction == 1 && z->send_state == 4) {
     if (b == 'O') {
       if (++z->send_o_count >= 2 && z->zfin_sent) {
-        // A skipped file went nowhere: that is no finished upload.
-        if (z->skipped)
-          zm_end(z, "Upload skipped by the receiver", kZmodemFailed);
-        else
-          zm_end(z, "Upload finished", kZmodemSucceeded);
+        zm_end_upload(z);
         if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
       }
       return;

@@ -1,5 +1,5 @@
-// The ZMODEM sender: one file per upload.  It wakes the remote receiver,
-// offers the file, streams it (ZCRCG subpackets to a receiver that takes a
+// The ZMODEM sender: one file, or a batch of them one after another, per
+// upload.  It wakes the remote receiver, offers each file, streams it (ZCRCG subpackets to a receiver that takes a
 // continuous stream, ZCRCW and a wait for ZACK otherwise), restarts wherever
 // the receiver asks, and ends with the ZEOF / ZFIN / "OO" exchange.
 #include <sys/stat.h>
@@ -52,6 +52,65 @@ int send_eof(ZmodemState* z) {
   return 0;
 }
 
+// Opens the file to send as z->file, named for the receiver in
+// z->file_name.  Null, or why it cannot be sent.
+const char* open_upload(ZmodemState* z, const char* path) {
+  char picked[kTransferPathCap];
+  safe_copy(picked, sizeof picked, path);
+  trim(picked);
+  z->file_name[0] = '\0';
+  const char* base = strrchr(picked, '/');
+  base = base ? base + 1 : picked;
+  if (!base[0]) return "Upload file not found";
+  zmodem_sanitize_name(z->file_name, base);
+  safe_copy(z->file_path, sizeof z->file_path, picked);
+  FILE* f = fopen(z->file_path, "rb");
+  struct stat st;
+  if (!f || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (f) fclose(f);
+    return "Upload file not found";
+  }
+  // Positions on the wire are 32 bits: a larger file would wrap and corrupt.
+  if (st.st_size > 0xFFFFFFFFll) {
+    fclose(f);
+    return "File too large for ZMODEM";
+  }
+  setvbuf(f, nullptr, _IOFBF, 65536);
+  z->file = f;
+  z->file_size = static_cast<uint32_t>(st.st_size);
+  return nullptr;
+}
+
+// The current file is done with (the receiver took it, or skipped it): the
+// batch's next file is offered, or ZFIN ends the session.
+int next_file_or_finish(ZmodemState* z, const char* finishing) {
+  if (z->file) fclose(z->file);
+  z->file = nullptr;
+  char path[kTransferPathCap];
+  if (!z->hooks.next_upload || !z->hooks.next_upload(z->hooks.ctx, path, sizeof path))
+    return send_zfin(z, finishing);
+  const char* why = open_upload(z, path);
+  if (why) {
+    // The files before it are with the receiver: end the session properly,
+    // but the batch failed.
+    zm_set_status(z, "%s: %s", why, z->file_name[0] ? z->file_name : path);
+    zm_draw(z);
+    zmodem_cancel(z, z->status_text);
+    return 0;
+  }
+  z->position = z->byte_count = z->acked = 0;
+  z->last_flush_count = 0;
+  z->restart_pos = 0;
+  z->restart_ms = 0;
+  z->error_count = 0;
+  z->resend_count = 0;
+  z->window_wait = 0;
+  z->frame_open = 0;
+  z->send_o_count = 0;
+  z->start_ms = z->last_progress_ms = zm_now(z);
+  return zmodem_send_upload_file_info(z);
+}
+
 // The end character for a subpacket that is not the file's last.
 uint8_t continuing_end(const ZmodemState* z) {
   return (z->peer_flags & kZmodemCanOvio) && z->peer_buffer == 0 ? ZCRCG : ZCRCW;
@@ -88,33 +147,11 @@ int zmodem_start_upload(ZmodemState* z, const char* path) {
   z->ending = kZmodemRunning;
   if (z->hooks.hide_cursor) z->hooks.hide_cursor(z->hooks.ctx);
 
-  char picked[kTransferPathCap];
-  safe_copy(picked, sizeof picked, path);
-  trim(picked);
-  const char* base = strrchr(picked, '/');
-  base = base ? base + 1 : picked;
-  if (!base[0]) {
-    fail_start(z, picked, "Upload file not found");
+  const char* why = open_upload(z, path);
+  if (why) {
+    fail_start(z, z->file_name[0] ? z->file_name : path, why);
     return 0;
   }
-  zmodem_sanitize_name(z->file_name, base);
-  safe_copy(z->file_path, sizeof z->file_path, picked);
-  FILE* f = fopen(z->file_path, "rb");
-  struct stat st;
-  if (!f || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (f) fclose(f);
-    fail_start(z, z->file_name, "Upload file not found");
-    return 0;
-  }
-  // Positions on the wire are 32 bits: a larger file would wrap and corrupt.
-  if (st.st_size > 0xFFFFFFFFll) {
-    fclose(f);
-    fail_start(z, z->file_name, "File too large for ZMODEM");
-    return 0;
-  }
-  setvbuf(f, nullptr, _IOFBF, 65536);
-  z->file = f;
-  z->file_size = static_cast<uint32_t>(st.st_size);
   z->start_ms = z->last_progress_ms = zm_now(z);
   if (receiver_ready) {
     zm_set_status(z, "Receiver ready; sending file");
@@ -314,6 +351,11 @@ int zm_handle_send_header(ZmodemState* z) {
         return 0;
       }
       if (z->send_state == 1 || z->send_state == 2) return zmodem_send_upload_file_info(z);
+      if (z->send_state == 4 && !z->zfin_sent) {
+        // The answer to our ZEOF: the receiver has the whole file.
+        ++z->files_done;
+        return next_file_or_finish(z, "Finishing upload");
+      }
       if (z->send_state == 4) return send_zfin(z, "Finishing upload");
       return 0;
     case ZACK:
@@ -334,8 +376,9 @@ int zm_handle_send_header(ZmodemState* z) {
         z->position = z->byte_count = value < z->file_size ? value : z->file_size;
       return zmodem_send_upload_chunk(z);
     case ZSKIP:
-      z->skipped = 1;
-      return send_zfin(z, "Upload skipped; finishing");
+      if (z->zfin_sent) return 0;  // nothing is on offer any more
+      ++z->skipped;
+      return next_file_or_finish(z, "Upload skipped; finishing");
     case ZNAK:
       // Our last header arrived damaged: say it again.
       if (z->send_state == 1) return zmodem_send_upload_init(z);
@@ -345,12 +388,22 @@ int zm_handle_send_header(ZmodemState* z) {
     case ZFIN: {
       int r = zm_send(z, kOO, sizeof kOO);
       // Only an answer to our own ZFIN means the receiver has the file.
-      if (z->zfin_sent && !z->skipped)
-        zm_end(z, "Upload finished", kZmodemSucceeded);
-      else if (z->skipped)
+      // A receiver that took files of a batch and then ends the session
+      // when offered the next (a BBS upload area that takes one file at a
+      // time) has what it took: the batch ends there, and says so.
+      bool offering_next = z->send_state == 2 && z->byte_count == 0 && !z->frame_open;
+      if (z->zfin_sent) {
+        zm_end_upload(z);
+      } else if (offering_next && z->files_done > 0) {
+        char text[96];
+        snprintf(text, sizeof text, "Upload finished: the receiver ended the batch after %d file%s",
+                 z->files_done, z->files_done == 1 ? "" : "s");
+        zm_end(z, text, kZmodemSucceeded);
+      } else if (offering_next && z->skipped > 0) {
         zm_end(z, "Upload skipped by the receiver", kZmodemFailed);
-      else
+      } else {
         zm_end(z, "Receiver ended the transfer", kZmodemFailed);
+      }
       if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
       (void)r;  // the transfer has ended either way
       return 0;
@@ -386,6 +439,20 @@ int zm_handle_send_header(ZmodemState* z) {
       zm_set_status(z, "Upload header: %s", zmodem_frame_name(type));
       zm_draw(z);
       return 0;
+  }
+}
+
+void zm_end_upload(ZmodemState* z) {
+  // A skipped file went nowhere: an upload where every file was skipped is
+  // no finished upload.
+  if (z->skipped > 0 && z->files_done == 0) {
+    zm_end(z, "Upload skipped by the receiver", kZmodemFailed);
+  } else if (z->skipped > 0) {
+    char text[96];
+    snprintf(text, sizeof text, "Upload finished; %d skipped by the receiver", z->skipped);
+    zm_end(z, text, kZmodemSucceeded);
+  } else {
+    zm_end(z, "Upload finished", kZmodemSucceeded);
   }
 }
 

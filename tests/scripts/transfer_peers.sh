@@ -9,7 +9,7 @@
 # three, a name with a directory part, a name that exists (each answer, and
 # rename when the first new name is taken too), a disk that fills up, a file
 # that ends before the size its sender offered.  Uploads into rz: the same
-# sizes.  Then a short seeded fault campaign in
+# sizes, a batch of three in one session, a batch where rz skips a file.  Then a short seeded fault campaign in
 # both directions: each run ends either with an identical file and a success
 # or with a failure and no claim of success, and none outlives its idle time
 # (bench/transfer_campaign.sh runs the long one).
@@ -123,6 +123,21 @@ start_relay "$up" 0 rz -q -y -e && xfer --zsend "$src/special"
 stop_relay
 expect "upload to rz -e: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
 expect "upload to rz -e: identical on the receiving side" cmp -s "$src/special" "$up/special"
+
+# A batch of three in one session; then rz -p, which skips a name it has.
+up="$work/up-batch"; mkdir -p "$up"
+start_relay "$up" 0 rz -q && xfer --zsend "$src/size0" "$src/size1" "$src/special"
+stop_relay
+expect "batch upload: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
+expect "batch upload: the three files identical" sh -c "cmp -s '$src/size0' '$up/size0' &&
+  cmp -s '$src/size1' '$up/size1' && cmp -s '$src/special' '$up/special'"
+printf 'kept\n' >"$up/size1"
+start_relay "$up" 0 rz -q -p && xfer --zsend "$src/size1" "$src/size1023"
+stop_relay
+expect "batch into rz -p: success with the skip said ($status, $last)" \
+  test "$status" = 0 -a "$last" = "Upload finished; 1 skipped by the receiver"
+expect "batch into rz -p: the existing file kept, the other sent" \
+  sh -c "grep -q kept '$up/size1' && cmp -s '$src/size1023' '$up/size1023'"
 
 start_relay "$work" 0 rz -q -y && xfer --zsend "$src/no-such-file"
 stop_relay

@@ -191,6 +191,8 @@ TEST(ZmodemSender, Endings) {
     std::vector<std::vector<uint8_t>> replies;  // after ZEOF
     ZmodemEnding ending;
     const char* text;
+    int batch = 1;  // files in the upload (the others are 50 bytes each)
+    int taken = 0;  // of a batch: files the receiver confirmed
   } cases[] = {
       {"ZRINIT, ZFIN",
        {hex_header(ZRINIT, 0x23000000), hex_header(ZFIN, 0)},
@@ -210,15 +212,57 @@ TEST(ZmodemSender, Endings) {
        {bytes_of(std::string(8, '\x18') + std::string(8, '\b'))},
        kZmodemFailed,
        "Cancelled by the other side"},
+      {"a batch taken whole",
+       {hex_header(ZRINIT, 0x23000000), hex_header(ZRPOS, 0), hex_header(ZRINIT, 0x23000000),
+        hex_header(ZRPOS, 0), hex_header(ZRINIT, 0x23000000), hex_header(ZFIN, 0)},
+       kZmodemSucceeded,
+       "Upload finished",
+       3,
+       3},
+      {"a receiver that takes one file of a batch and ends",
+       {hex_header(ZRINIT, 0x23000000), hex_header(ZFIN, 0)},
+       kZmodemSucceeded,
+       "Upload finished: the receiver ended the batch after 1 file",
+       3,
+       1},
+      {"one file of a batch skipped",
+       {hex_header(ZRINIT, 0x23000000), hex_header(ZSKIP, 0), hex_header(ZFIN, 0)},
+       kZmodemSucceeded,
+       "Upload finished; 1 skipped by the receiver",
+       2,
+       1},
+      {"every file of a batch skipped",
+       {hex_header(ZSKIP, 0), hex_header(ZSKIP, 0), hex_header(ZFIN, 0)},
+       kZmodemFailed,
+       "Upload skipped by the receiver",
+       2,
+       0},
   };
   for (const auto& c : cases) {
     Tx tx(100);
+    std::vector<std::string> more;
+    for (int i = 1; i < c.batch; i++) {
+      more.push_back(tx.dir.file("more" + std::to_string(i)));
+      write_file_bytes(more.back(), std::string(50, static_cast<char>('a' + i)));
+    }
+    tx.e.owner = &more;
+    tx.e.z.hooks.next_upload = [](void* ctx, char* path, size_t cap) {
+      auto* rest = static_cast<std::vector<std::string>*>(static_cast<ZEndpoint*>(ctx)->owner);
+      if (rest->empty()) return 0;
+      snprintf(path, cap, "%s", rest->front().c_str());
+      rest->erase(rest->begin());
+      return 1;
+    };
     tx.to_first_data(0x23);
     for (const auto& r : c.replies) tx.e.feed(r);
     EXPECT_EQ(tx.e.z.ending, c.ending) << c.name;
     if (c.ending != kZmodemRunning) {
       EXPECT_STREQ(tx.e.z.status_text, c.text) << c.name;
       EXPECT_EQ(tx.e.z.active, 0) << c.name;
+    }
+    // Files the receiver confirmed (ZRINIT after their ZEOF).
+    if (c.batch > 1) {
+      EXPECT_EQ(tx.e.z.files_done, c.taken) << c.name;
     }
   }
 }
