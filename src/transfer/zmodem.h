@@ -124,6 +124,9 @@ inline constexpr int kZmodemMaxFailures =
     10;  // failures in a row without progress before giving up
 inline constexpr int kZmodemMaxSendStalls = 5;
 inline constexpr int kZmodemMaxSubpacket = 8192;  // longest data subpacket accepted (ZMODEM-8K)
+// Longest data subpacket sent: 8 KiB to a receiver that allows them (see
+// zmodem_send.cpp), else 1 KiB, which every receiver takes.
+inline constexpr int kZmodemSmallSubpacket = 1024;
 inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;  // upload bytes sent per zmodem_poll
 // On a line slower than that, a slice is what the line takes in about this
 // long (whole KiB, at least one): between slices the session reads the line
@@ -275,6 +278,7 @@ struct ZmodemState {
   uint32_t waiting_receiver_value;
   int32_t assumed_ready;  // sending: the file went to such a receiver without a ZRINIT of its own
   uint32_t slice_limit;   // sending: bytes of the next streaming slice (0: kZmodemStreamSlice)
+  uint32_t subpacket_max;  // sending: longest data subpacket for the receiver (0: 1 KiB)
   ZmodemEnding ending;
   int32_t packet_len;
   uint8_t packet[kZmodemMaxSubpacket];  // data of the current subpacket until its CRC holds

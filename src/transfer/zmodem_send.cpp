@@ -111,6 +111,27 @@ int next_file_or_finish(ZmodemState* z, const char* finishing) {
   return zmodem_send_upload_file_info(z);
 }
 
+// The longest subpacket for this receiver.  8 KiB (as ZedZap senders do)
+// to one that takes a continuous stream while it writes (CANOVIO, no
+// buffer limit) or said its buffer holds 8 KiB, and checks CRC-32 (16 bits
+// are too weak a check for 8 KiB); 1 KiB to every other.  A receiver that cannot take 8 KiB after all asks for the
+// data again: any restart (ZRPOS) after the first goes back to 1 KiB for
+// the rest of the upload.
+uint32_t subpacket_for(const ZmodemState* z) {
+  bool room = (z->peer_buffer == 0 && (z->peer_flags & kZmodemCanOvio)) ||
+              z->peer_buffer >= static_cast<uint32_t>(kZmodemMaxSubpacket);
+  bool big = room && (z->peer_flags & kZmodemCanFc32) && z->use_crc32;
+  return big ? kZmodemMaxSubpacket : kZmodemSmallSubpacket;
+}
+
+// The next subpacket's length: up to the next multiple of the longest, so
+// that after a short first subpacket the stream's subpackets stay aligned.
+size_t subpacket_size(const ZmodemState* z) {
+  uint32_t most = z->subpacket_max ? z->subpacket_max : kZmodemSmallSubpacket;
+  if (most > static_cast<uint32_t>(kZmodemMaxSubpacket)) most = kZmodemMaxSubpacket;
+  return most - z->position % most;
+}
+
 // The end character for a subpacket that is not the file's last.
 uint8_t continuing_end(const ZmodemState* z) {
   return (z->peer_flags & kZmodemCanOvio) && z->peer_buffer == 0 ? ZCRCG : ZCRCW;
@@ -143,6 +164,7 @@ int zmodem_start_upload(ZmodemState* z, const char* path) {
   // A receiver that did not say it checks CRC-32 gets CRC-16, which every
   // receiver must take.
   z->use_crc32 = receiver_ready ? (z->peer_flags & kZmodemCanFc32) != 0 : 1;
+  if (receiver_ready) z->subpacket_max = subpacket_for(z);
   z->data_crc_len = z->header_crc_len = 4;
   z->ending = kZmodemRunning;
   if (z->hooks.hide_cursor) z->hooks.hide_cursor(z->hooks.ctx);
@@ -221,16 +243,21 @@ int upload_chunk(ZmodemState* z) {
   if (fseek(z->file, static_cast<long>(z->position), SEEK_SET) != 0) return -1;
   if (!z->frame_open) zm_set_status(z, "Uploading: %s", z->file_name);
   uint32_t sent = 0;
-  uint8_t buf[1024];
+  uint8_t buf[kZmodemMaxSubpacket];
+  // The first data after ZFILE or a restart waits for the receiver's ZACK:
+  // one small subpacket.
+  size_t want = force_wait ? kZmodemSmallSubpacket : subpacket_size(z);
   for (;;) {
-    size_t n = fread(buf, 1, sizeof buf, z->file);
+    size_t n = fread(buf, 1, want, z->file);
     if (n == 0) {
       if (ferror(z->file)) return -1;
       return send_eof(z);
     }
     uint8_t end = ZCRCE;
-    if (n == sizeof buf && z->position + n < z->file_size) end = force_wait ? ZCRCW : cont;
-    if (end == ZCRCG && (z->position + n) % kZmodemAckEvery == 0) end = ZCRCQ;
+    if (n == want && z->position + n < z->file_size) end = force_wait ? ZCRCW : cont;
+    // A ZACK is asked for where the stream crosses a multiple of kZmodemAckEvery.
+    if (end == ZCRCG && (z->position + n) / kZmodemAckEvery != z->position / kZmodemAckEvery)
+      end = ZCRCQ;
     force_wait = false;
     if (!z->frame_open) {
       if (zmodem_send_binary_header(z, ZDATA, z->position) != 0) return -1;
@@ -240,6 +267,7 @@ int upload_chunk(ZmodemState* z) {
     z->position += static_cast<uint32_t>(n);
     z->byte_count += static_cast<uint32_t>(n);
     sent += static_cast<uint32_t>(n);
+    want = subpacket_size(z);
     if (end != ZCRCG || z->byte_count - z->last_flush_count > 32767 || zm_progress_due(z)) {
       z->last_flush_count = z->byte_count;
       zm_draw(z);
@@ -270,7 +298,8 @@ int upload_chunk(ZmodemState* z) {
         return 0;
       }
     }
-    if (sent >= (z->slice_limit ? z->slice_limit : kZmodemStreamSlice)) {
+    // The slice ends before the subpacket that would take it past its size.
+    if (sent + want > (z->slice_limit ? z->slice_limit : kZmodemStreamSlice)) {
       z->streaming = 1;  // the session reads the line, then calls again
       return 0;
     }
@@ -336,6 +365,9 @@ int zm_handle_send_header(ZmodemState* z) {
       z->peer_flags = value >> 24;
       z->use_crc32 = (z->peer_flags & kZmodemCanFc32) != 0;
       z->data_crc_len = z->header_crc_len = 4;
+      // Once per upload: a restart that sent us back to 1 KiB holds for
+      // the files after it too.
+      if (z->subpacket_max == 0) z->subpacket_max = subpacket_for(z);
       if (z->peer_buffer)
         zm_set_status(z, "Receiver mode 0x%02lx buf %lu", static_cast<unsigned long>(z->peer_flags),
                       static_cast<unsigned long>(z->peer_buffer));
@@ -421,7 +453,10 @@ int zm_handle_send_header(ZmodemState* z) {
       z->window_wait = 0;
       z->position = z->byte_count = value < z->file_size ? value : z->file_size;
       z->acked = z->position;
-      if (!(z->send_state == 2 && value == 0)) ++z->error_count;
+      if (!(z->send_state == 2 && value == 0)) {
+        ++z->error_count;
+        z->subpacket_max = kZmodemSmallSubpacket;
+      }
       z->send_state = 2;
       z->frame_open = 0;
       z->streaming = 0;

@@ -2,6 +2,8 @@
 // the file-exists answers, bad subpackets, the ZRINIT and ZFIN timing, and
 // the ways a download ends.
 #include <gtest/gtest.h>
+
+#include <array>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,6 +200,34 @@ TEST(ZmodemReceiver, BadSubpacketIsNeverWritten) {
   rx.e.feed(cat({bin_header(ZDATA, 4096), subpacket(second, ZCRCE), bin_header(ZEOF, 8192)}));
   EXPECT_EQ(read_file_bytes(rx.dir.file("data.bin")),
             std::vector<unsigned char>(data.begin(), data.end()));
+}
+
+// What DOS-era senders put on the line: XON or XOFF (either parity) before
+// and inside headers, and one 8 KiB subpacket for the whole file.
+TEST(ZmodemReceiver, FlowControlBetweenFramesAnd8KSubpackets) {
+  Rx rx;
+  auto sprinkle = [](std::vector<uint8_t> v) {
+    std::vector<uint8_t> out;
+    // Not after the last byte: what follows a binary header is data.
+    for (size_t i = 0; i < v.size(); i++) {
+      out.push_back(static_cast<uint8_t>(std::array<int, 4>{0x11, 0x13, 0x91, 0x93}[i % 4]));
+      out.push_back(v[i]);
+    }
+    return out;
+  };
+  rx.e.feed(cat({sprinkle(bin_header(ZFILE, 0)), subpacket(file_info("k.bin", "8192"), ZCRCW),
+                 {0x11}}));
+  auto r = rx.replies();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].type, ZRPOS);
+  auto data = random_bytes(8192, 4);
+  rx.e.feed(cat({sprinkle(bin_header(ZDATA, 0)), subpacket(data, ZCRCW), {0x11, 0x93}}));
+  r = rx.replies();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].type, ZACK);
+  EXPECT_EQ(r[0].value, 8192u);
+  rx.e.feed(sprinkle(hex_header(ZEOF, 8192)));
+  EXPECT_EQ(read_file_bytes(rx.dir.file("k.bin")), std::vector<unsigned char>(data.begin(), data.end()));
 }
 
 TEST(ZmodemReceiver, RepeatedBadSubpacketsGiveUpWithCancel) {

@@ -99,16 +99,23 @@ TEST(ZmodemSender, WhatGoesOutForEachKindOfReceiver) {
     uint8_t flags;
     const char* first;      // after ZRPOS 0
     const char* after_ack;  // after ZACK of the first subpacket
+    uint16_t buffer = 0;    // the receiver's buffer size
   } cases[] = {
-      {"streaming receiver", 2500, 0x23, "ZDATA@0 W1024", "ZDATA@1024 G1024 E452 ZEOF@2500"},
+      // 8 KiB subpackets, aligned to 8 KiB after the first, to a streaming
+      // receiver with CRC-32; 1 KiB without CRC-32 or a continuous stream.
+      {"streaming receiver", 20000, 0x23, "ZDATA@0 W1024",
+       "ZDATA@1024 G7168 G8192 E3616 ZEOF@20000"},
+      {"streaming receiver, CRC-16", 2500, 0x03, "ZDATA@0 W1024", "ZDATA@1024 G1024 E452 ZEOF@2500"},
       {"no overlapped I/O", 2500, 0x21, "ZDATA@0 W1024", "ZDATA@1024 W1024"},
       {"a multiple of 1024", 2048, 0x23, "ZDATA@0 W1024", "ZDATA@1024 E1024 ZEOF@2048"},
+      {"a buffer of 8 KiB", 20000, 0x21, "ZDATA@0 W1024", "ZDATA@1024 W7168", 8192},
+      {"a buffer of 4 KiB", 20000, 0x21, "ZDATA@0 W1024", "ZDATA@1024 W1024", 4096},
       {"empty file", 0, 0x23, "ZEOF@0", ""},
       {"short file", 1, 0x23, "ZDATA@0 E1 ZEOF@1", ""},
   };
   for (const auto& c : cases) {
     Tx tx(c.size);
-    EXPECT_EQ(summary(tx.to_first_data(c.flags)), c.first) << c.name;
+    EXPECT_EQ(summary(tx.to_first_data(c.flags, c.buffer)), c.first) << c.name;
     if (!*c.after_ack) continue;
     tx.e.feed(hex_header(ZACK, 1024));
     EXPECT_EQ(summary(tx.drain()), c.after_ack) << c.name;
@@ -343,6 +350,9 @@ TEST(ZmodemSender, RposStopsAStreamEarly) {
   EXPECT_EQ(summary(tx.sent()), "ZDATA@2048 W1024");
   EXPECT_EQ(tx.e.z.streaming, 0);
   EXPECT_EQ(tx.e.z.send_state, 3);
+  // A receiver that asked again may not take 8 KiB: 1 KiB from here on.
+  tx.e.feed(hex_header(ZACK, 3072));
+  EXPECT_EQ(summary(tx.sent()).substr(0, 27), "ZDATA@3072 G1024 G1024 G102");
 }
 
 TEST(ZmodemSender, StartFailures) {
