@@ -14,7 +14,10 @@
 //   kavel-transfer HOST PORT --yrecv DIR     take a YMODEM batch into DIR (--ygrecv: YMODEM-G)
 //   kavel-transfer HOST PORT --ysend FILE... send the files as one YMODEM batch (--ygsend: the
 //                                            same; the receiver chooses YMODEM-G by asking "G")
-//   options: --on-exists overwrite|rename|skip   the file-exists answer (default rename)
+//   options: --on-exists overwrite|rename|skip|resume
+//                                            the file-exists answer (default rename); resume
+//                                            (ZMODEM downloads) appends to a shorter file whose
+//                                            start the sender confirms, else renames
 //            --idle-timeout SECONDS              give up after that long without a byte (default
 //            60)
 //
@@ -79,7 +82,7 @@ void usage(const char* argv0) {
       stderr,
       "usage: %s HOST PORT --recv DIR | --zsend FILE... | --xrecv NAME [--dir DIR] | --xsend FILE\n"
       "           | --yrecv DIR | --ygrecv DIR | --ysend FILE... | --ygsend FILE...\n"
-      "           [--on-exists overwrite|rename|skip] [--idle-timeout SECONDS]\n",
+      "           [--on-exists overwrite|rename|skip|resume] [--idle-timeout SECONDS]\n",
       argv0);
 }
 
@@ -124,6 +127,8 @@ bool parse_args(int argc, char** argv, Options* o) {
         o->on_exists = kZmodemRename;
       } else if (answer == "skip") {
         o->on_exists = kZmodemSkip;
+      } else if (answer == "resume") {
+        o->on_exists = kZmodemResume;
       } else {
         return false;
       }
@@ -141,9 +146,17 @@ bool parse_args(int argc, char** argv, Options* o) {
   return o->mode != Mode::kNone && o->path && o->path[0];
 }
 
-// The answers a user at the window would give.
+// The answers a user at the window would give.  "resume" where the engine
+// cannot resume (the file there is not shorter, or its start differs from
+// the offered file) is answered with rename, which loses nothing.
 int answer_file_exists(void*, const char*) {
-  return g_options.on_exists;
+  return g_options.on_exists == kZmodemResume ? kZmodemRename : g_options.on_exists;
+}
+
+int answer_file_exists_resume(void*, const ZmodemExistsQuestion* q) {
+  if (g_options.on_exists != kZmodemResume) return g_options.on_exists;
+  if (q->resume_failed) fprintf(stderr, "Resume refused: %s differs; renaming\n", q->name);
+  return q->can_resume ? kZmodemResume : kZmodemRename;
 }
 
 int pick_given_file(void*, char* path, size_t capacity) {
@@ -292,6 +305,7 @@ void run_ymodem(Session* s, char* final, size_t cap) {
 void run(Session* s, Terminal* t, char* final, size_t cap) {
   ZmodemState* z = &s->zmodem;
   z->hooks.file_exists = answer_file_exists;
+  z->hooks.file_exists_resume = answer_file_exists_resume;
   z->hooks.pick_upload = pick_given_file;
   z->hooks.next_upload = next_given_file;
 

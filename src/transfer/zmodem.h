@@ -158,8 +158,33 @@ enum ZmodemEnding : int32_t {
   kZmodemSilent = 3,
 };
 
-// The file-exists question's answers.
-enum ZmodemExistsAnswer : int { kZmodemOverwrite = 0, kZmodemRename = 1, kZmodemSkip = 2 };
+// The file-exists question's answers.  kZmodemResume appends the rest of
+// the offered file to the one on disk (crash recovery), once the part on
+// disk has been checked against the sender's file where the sender can
+// say (ZCRC); it counts only where the question offered it.
+enum ZmodemExistsAnswer : int {
+  kZmodemOverwrite = 0,
+  kZmodemRename = 1,
+  kZmodemSkip = 2,
+  kZmodemResume = 3
+};
+
+// ZFILE's conversion option (ZF0) by which a sender asks for crash recovery.
+inline constexpr uint32_t kZmodemCresume = 3;
+
+// What the file-exists question knows (ZmodemHooks::file_exists_resume).
+struct ZmodemExistsQuestion {
+  const char* name;     // the name in the download directory
+  long long existing;   // bytes of the file there (-1: not a regular file)
+  uint32_t offered;     // the size the sender offered (0: not said)
+  int can_resume;       // kZmodemResume may be answered: the file there is shorter
+  int resume_failed;    // asked again: the part there is not the start of the offered file
+};
+
+// 1 when a file of `existing` bytes can be the start of an offered file of
+// `offered` bytes, so that resuming it makes sense: something there, less
+// than offered.  A pure rule, for the question and for a sender's ZCRESUM.
+int zmodem_can_resume(long long existing, uint32_t offered);
 
 // What the core asks of the program.  Every hook gets ctx.  Only send and
 // now_ms are required; a null hook does nothing (or gives the default said).
@@ -184,6 +209,10 @@ struct ZmodemHooks {
   // kZmodemOverwrite, kZmodemRename or kZmodemSkip.  Null: rename, so a
   // file is never overwritten without someone agreeing to it.
   int (*file_exists)(void* ctx, const char* name);
+  // The same question with what is known of both files, preferred over
+  // file_exists when set; it may answer kZmodemResume while q->can_resume
+  // is set (any other time that counts as kZmodemRename).
+  int (*file_exists_resume)(void* ctx, const ZmodemExistsQuestion* q);
   // Non-zero when the user asked to stop (Escape, closed window); the
   // transfer is then cancelled.  Polled about every 16 KiB of data.
   int (*stop_requested)(void* ctx);
@@ -279,6 +308,15 @@ struct ZmodemState {
   int32_t assumed_ready;  // sending: the file went to such a receiver without a ZRINIT of its own
   uint32_t slice_limit;   // sending: bytes of the next streaming slice (0: kZmodemStreamSlice)
   uint32_t subpacket_max;  // sending: longest data subpacket for the receiver (0: 1 KiB)
+  // Crash recovery.  Receiving: the flags of the last ZFILE (ZF0 in the
+  // top byte); 1 while the sender's ZCRC over the part on disk is awaited
+  // (resume_len bytes of file_path), 2 once a check failed for this offer.
+  uint32_t zfile_flags;
+  int32_t resume_state;
+  uint32_t resume_len;
+  // Where the current file's data began: a resumed download's existing
+  // length, or the offset an upload's receiver asked for in its first ZRPOS.
+  uint32_t start_offset;
   ZmodemEnding ending;
   int32_t packet_len;
   uint8_t packet[kZmodemMaxSubpacket];  // data of the current subpacket until its CRC holds
@@ -348,7 +386,9 @@ void zmodem_fail_upload(ZmodemState* z, const char* name, const char* why);
 int zmodem_send_upload_init(ZmodemState* z);
 int zmodem_send_upload_file_info(ZmodemState* z);
 int zmodem_send_upload_chunk(ZmodemState* z);
-uint32_t zmodem_upload_file_crc32(ZmodemState* z);
+// CRC-32 of the first `length` bytes of the file being sent (all of it for
+// 0), as a sender answers a receiver's ZCRC.
+uint32_t zmodem_upload_file_crc32(ZmodemState* z, uint32_t length = 0);
 int zmodem_upload_pump(ZmodemState* z);
 
 // --- shared internals (between the three units; not for callers) -------------------

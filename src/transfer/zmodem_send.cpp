@@ -98,7 +98,7 @@ int next_file_or_finish(ZmodemState* z, const char* finishing) {
     zmodem_cancel(z, z->status_text);
     return 0;
   }
-  z->position = z->byte_count = z->acked = 0;
+  z->position = z->byte_count = z->acked = z->start_offset = 0;
   z->last_flush_count = 0;
   z->restart_pos = 0;
   z->restart_ms = 0;
@@ -337,7 +337,7 @@ int zmodem_send_upload_chunk(ZmodemState* z) {
   return r;
 }
 
-uint32_t zmodem_upload_file_crc32(ZmodemState* z) {
+uint32_t zmodem_upload_file_crc32(ZmodemState* z, uint32_t length) {
   if (!z->file) return 0;
   long saved = ftell(z->file);
   if (saved < 0) saved = 0;
@@ -346,9 +346,13 @@ uint32_t zmodem_upload_file_crc32(ZmodemState* z) {
   uint8_t buf[1024];
   size_t total = 0;
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, z->file)) > 0) {
+  // A receiver checking the part of the file it has asks for the CRC of
+  // that many bytes (crash recovery); 0 asks for the whole file.
+  size_t left = length ? length : SIZE_MAX;
+  while (left > 0 && (n = fread(buf, 1, std::min(sizeof buf, left), z->file)) > 0) {
     crc = zmodem_crc32(buf, n, crc);
     total += n;
+    left -= n;
   }
   fseek(z->file, saved, SEEK_SET);
   return total ? ~crc : 0;
@@ -440,7 +444,7 @@ int zm_handle_send_header(ZmodemState* z) {
       (void)r;  // the transfer has ended either way
       return 0;
     }
-    case ZRPOS:
+    case ZRPOS: {
       if (z->send_state == 3 && value == z->restart_pos && zm_now(z) - z->restart_ms < 2000) {
         // The same request again while the restart it asked for waits for
         // its ZACK: a receiver still reading the stream we sent before
@@ -448,12 +452,17 @@ int zm_handle_send_header(ZmodemState* z) {
         // in its way; if our restart was lost, the time-outs repeat it.
         return 0;
       }
+      bool first = z->send_state == 2 && z->byte_count == 0 && !z->frame_open;
       z->restart_pos = value;
       z->restart_ms = zm_now(z);
       z->window_wait = 0;
       z->position = z->byte_count = value < z->file_size ? value : z->file_size;
       z->acked = z->position;
-      if (!(z->send_state == 2 && value == 0)) {
+      if (first) {
+        // The answer to ZFILE: where the receiver wants the data from, 0
+        // or (a receiver that holds part of the file, rz --resume) beyond.
+        z->start_offset = z->position;
+      } else {
         ++z->error_count;
         z->subpacket_max = kZmodemSmallSubpacket;
       }
@@ -464,8 +473,9 @@ int zm_handle_send_header(ZmodemState* z) {
       zm_set_status(z, "Receiver requested ZRPOS %lu", static_cast<unsigned long>(value));
       zm_draw(z);
       return zmodem_send_upload_chunk(z);
+    }
     case ZCRC:
-      if (zmodem_send_binary_header(z, ZCRC, zmodem_upload_file_crc32(z)) != 0) return -1;
+      if (zmodem_send_binary_header(z, ZCRC, zmodem_upload_file_crc32(z, value)) != 0) return -1;
       zm_set_status(z, "Sent file CRC");
       z->send_state = 2;
       zm_draw(z);

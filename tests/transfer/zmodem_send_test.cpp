@@ -355,6 +355,26 @@ TEST(ZmodemSender, RposStopsAStreamEarly) {
   EXPECT_EQ(summary(tx.sent()).substr(0, 27), "ZDATA@3072 G1024 G1024 G102");
 }
 
+// A receiver that holds part of the file (rz --resume) checks it with ZCRC
+// and asks for the rest: the data starts there, and that is no restart.
+TEST(ZmodemSender, StartsWhereTheReceiverAsks) {
+  Tx tx(20000);
+  tx.start();
+  tx.e.take();
+  tx.e.feed(hex_header(ZRINIT, 0x23000000));
+  tx.e.take();
+  tx.e.feed(hex_header(ZCRC, 1200));
+  auto s = tx.sent();
+  ASSERT_EQ(s.size(), 1u);
+  EXPECT_EQ(s[0].value, ~zmodem_crc32(tx.data.data(), 1200)) << "the CRC of what the receiver has";
+  tx.e.feed(hex_header(ZRPOS, 1200));
+  EXPECT_EQ(summary(tx.sent()), "ZDATA@1200 W1024");
+  EXPECT_EQ(tx.e.z.error_count, 0);
+  EXPECT_EQ(tx.e.z.start_offset, 1200u);
+  tx.e.feed(hex_header(ZACK, 2224));
+  EXPECT_EQ(summary(tx.drain()), "ZDATA@2224 G5968 G8192 E3616 ZEOF@20000");
+}
+
 TEST(ZmodemSender, StartFailures) {
   uint32_t clock = 1000;
   TempDir d;
