@@ -383,7 +383,11 @@ int zmodem_open_receive_file(ZmodemState* z) {
   }
   int overwrite = 0;
   if (transfer_path_exists(z->file_path)) {
-    parse_file_numbers(z);  // the offered size, for the question
+    // The offered size, for the question (the batch's count is worked out
+    // again once the file opens).
+    int32_t files_total = z->files_total;
+    parse_file_numbers(z);
+    z->files_total = files_total;
     long long existing = transfer_regular_size(z->file_path);
     // A check that failed for this offer is not tried again.
     int can_resume = z->resume_state != 2 && zmodem_can_resume(existing, z->announced_size);

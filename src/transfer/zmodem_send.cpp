@@ -126,9 +126,12 @@ uint32_t subpacket_for(const ZmodemState* z) {
 
 // The next subpacket's length: up to the next multiple of the longest, so
 // that after a short first subpacket the stream's subpackets stay aligned.
+// A line too slow to take 8 KiB in a slice's time gets 1 KiB subpackets:
+// the status box moves with each one, and a damaged one costs less.
 size_t subpacket_size(const ZmodemState* z) {
   uint32_t most = z->subpacket_max ? z->subpacket_max : kZmodemSmallSubpacket;
   if (most > static_cast<uint32_t>(kZmodemMaxSubpacket)) most = kZmodemMaxSubpacket;
+  if (z->slice_limit != 0 && z->slice_limit < most) most = kZmodemSmallSubpacket;
   return most - z->position % most;
 }
 
