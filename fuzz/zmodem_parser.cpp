@@ -5,7 +5,10 @@
 // begins (idle, already receiving, or uploading a small file) and the file-
 // exists answer; every 64th input byte also advances the clock and polls,
 // so the timers and the upload stream run too.  Files go to a temporary
-// directory that is emptied after every input.
+// directory that is emptied after every input.  It holds "part.bin", the
+// start of a file an offer of that name may resume: unless the answer is
+// overwrite, its first bytes must be as they were after every input (a
+// resume appends, a failed check changes nothing).
 #include <dirent.h>
 #include <unistd.h>
 
@@ -24,6 +27,29 @@ std::string g_dir;
 uint32_t g_clock;
 int g_answer;
 size_t g_sent;
+constexpr int kPartLength = 1000;
+
+uint8_t part_byte(int i) {
+  return static_cast<uint8_t>(i * 13 + 5);
+}
+
+void write_part() {
+  FILE* f = fopen((g_dir + "/part.bin").c_str(), "wb");
+  if (!f) abort();
+  for (int i = 0; i < kPartLength; ++i) fputc(part_byte(i), f);
+  fclose(f);
+}
+
+// The part's first bytes are as written (or the file is gone: never here,
+// since nothing deletes a file).
+void check_part() {
+  FILE* f = fopen((g_dir + "/part.bin").c_str(), "rb");
+  if (!f) abort();
+  for (int i = 0; i < kPartLength; ++i) {
+    if (fgetc(f) != part_byte(i)) abort();
+  }
+  fclose(f);
+}
 
 std::string make_dir() {
   char tmpl[] = "/tmp/kavel-fuzz-zmodem-XXXXXX";
@@ -57,6 +83,10 @@ void set_hooks(ZmodemState* z) {
   z->hooks.now_ms = [](void*) { return g_clock; };
   z->hooks.terminal_byte = [](void*, uint8_t) {};
   z->hooks.file_exists = [](void*, const char*) { return g_answer; };
+  z->hooks.file_exists_resume = [](void*, const ZmodemExistsQuestion* q) {
+    if (q->can_resume && q->existing <= 0) abort();
+    return g_answer;
+  };
   z->hooks.download_dir = [](void*) { return g_dir.c_str(); };
   z->hooks.pick_upload = [](void*, char* path, size_t cap) {
     snprintf(path, cap, "%s/upload.src", g_dir.c_str());
@@ -73,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   memset(static_cast<void*>(&z), 0, sizeof z);
   set_hooks(&z);
   g_clock = 100000;
-  g_answer = data[0] % 3;
+  g_answer = data[0] % 4 == 3 ? kZmodemResume : data[0] % 3;
+  write_part();
   switch ((data[0] >> 2) % 3) {
     case 1: {
       static const uint8_t kStart[] = {'*', '*', 0x18, 'B'};
@@ -96,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_clock += 5000;
   zmodem_poll(&z);
   if (z.active || z.file) zmodem_finish(&z, "ZMODEM cancelled");
+  if (g_answer != kZmodemOverwrite) check_part();
   empty_dir();
   return 0;
 }

@@ -6,12 +6,18 @@
 // give (the file to send, what to do with a file that exists).
 //
 //   kavel-transfer HOST PORT --recv DIR      take the ZMODEM download the host starts, into DIR
-//   kavel-transfer HOST PORT --zsend FILE    upload FILE with ZMODEM
+//   kavel-transfer HOST PORT --zsend FILE... upload the files with ZMODEM, one batch
 //   kavel-transfer HOST PORT --xrecv NAME [--dir DIR]
 //                                            receive NAME with XMODEM into DIR (default: the
 //                                            current directory), as Alt+D and "Save as" do
 //   kavel-transfer HOST PORT --xsend FILE    send FILE with XMODEM, as Alt+U does
-//   options: --on-exists overwrite|rename|skip   the file-exists answer (default rename)
+//   kavel-transfer HOST PORT --yrecv DIR     take a YMODEM batch into DIR (--ygrecv: YMODEM-G)
+//   kavel-transfer HOST PORT --ysend FILE... send the files as one YMODEM batch (--ygsend: the
+//                                            same; the receiver chooses YMODEM-G by asking "G")
+//   options: --on-exists overwrite|rename|skip|resume
+//                                            the file-exists answer (default rename); resume
+//                                            (ZMODEM downloads) appends to a shorter file whose
+//                                            start the sender confirms, else renames
 //            --idle-timeout SECONDS              give up after that long without a byte (default
 //            60)
 //
@@ -19,12 +25,15 @@
 // ends when the transfer ends, when the host closes the connection, or after
 // the idle time; it prints the final status text as its last line and exits
 // 0 when that is a success text ("ZMODEM finished", "Upload finished",
-// "XMODEM complete"), 1 otherwise, 2 for a wrong command line.
+// "XMODEM complete", "YMODEM complete"...; an upload of which the receiver
+// took some files and skipped others is one), 1 otherwise, 2 for a wrong
+// command line.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
@@ -38,12 +47,21 @@
 #include "terminal/terminal.h"
 #include "transfer/xmodem.h"
 #include "transfer/xmodem_kavel.h"
+#include "transfer/ymodem_kavel.h"
 #include "transfer/zmodem.h"
 #include "util/text.h"
 
 namespace {
 
-enum class Mode { kNone, kZmodemRecv, kZmodemSend, kXmodemRecv, kXmodemSend };
+enum class Mode {
+  kNone,
+  kZmodemRecv,
+  kZmodemSend,
+  kXmodemRecv,
+  kXmodemSend,
+  kYmodemRecv,
+  kYmodemSend
+};
 
 struct Options {
   const char* host = nullptr;
@@ -51,6 +69,8 @@ struct Options {
   Mode mode = Mode::kNone;
   const char* path = nullptr;  // DIR for downloads, FILE for uploads
   const char* xmodem_name = nullptr;
+  std::vector<const char*> files;  // --zsend, --ysend, --ygsend: the files, in order
+  int streaming = 0;               // --ygrecv: ask for YMODEM-G
   int on_exists = kZmodemRename;
   long idle_seconds = 60;
 };
@@ -60,8 +80,9 @@ Options g_options;
 void usage(const char* argv0) {
   fprintf(
       stderr,
-      "usage: %s HOST PORT --recv DIR | --zsend FILE | --xrecv NAME [--dir DIR] | --xsend FILE\n"
-      "           [--on-exists overwrite|rename|skip] [--idle-timeout SECONDS]\n",
+      "usage: %s HOST PORT --recv DIR | --zsend FILE... | --xrecv NAME [--dir DIR] | --xsend FILE\n"
+      "           | --yrecv DIR | --ygrecv DIR | --ysend FILE... | --ygsend FILE...\n"
+      "           [--on-exists overwrite|rename|skip|resume] [--idle-timeout SECONDS]\n",
       argv0);
 }
 
@@ -77,11 +98,18 @@ bool parse_args(int argc, char** argv, Options* o) {
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
     if (!v) return false;
     ++i;
-    if (a == "--recv") {
+    if (a == "--zsend" || a == "--ysend" || a == "--ygsend") {
+      // Every argument up to the next option is a file.
+      o->mode = a == "--zsend" ? Mode::kZmodemSend : Mode::kYmodemSend;
+      o->path = v;
+      o->files.push_back(v);
+      while (i + 1 < argc && strncmp(argv[i + 1], "--", 2) != 0) o->files.push_back(argv[++i]);
+    } else if (a == "--recv") {
       o->mode = Mode::kZmodemRecv;
       o->path = v;
-    } else if (a == "--zsend") {
-      o->mode = Mode::kZmodemSend;
+    } else if (a == "--yrecv" || a == "--ygrecv") {
+      o->mode = Mode::kYmodemRecv;
+      o->streaming = a == "--ygrecv";
       o->path = v;
     } else if (a == "--xrecv") {
       o->mode = Mode::kXmodemRecv;
@@ -99,6 +127,8 @@ bool parse_args(int argc, char** argv, Options* o) {
         o->on_exists = kZmodemRename;
       } else if (answer == "skip") {
         o->on_exists = kZmodemSkip;
+      } else if (answer == "resume") {
+        o->on_exists = kZmodemResume;
       } else {
         return false;
       }
@@ -116,15 +146,42 @@ bool parse_args(int argc, char** argv, Options* o) {
   return o->mode != Mode::kNone && o->path && o->path[0];
 }
 
-// The answers a user at the window would give.
+// The answers a user at the window would give.  "resume" where the engine
+// cannot resume (the file there is not shorter, or its start differs from
+// the offered file) is answered with rename, which loses nothing.
 int answer_file_exists(void*, const char*) {
-  return g_options.on_exists;
+  return g_options.on_exists == kZmodemResume ? kZmodemRename : g_options.on_exists;
+}
+
+int answer_file_exists_resume(void*, const ZmodemExistsQuestion* q) {
+  if (g_options.on_exists != kZmodemResume) return g_options.on_exists;
+  if (q->resume_failed) fprintf(stderr, "Resume refused: %s differs; renaming\n", q->name);
+  return q->can_resume ? kZmodemResume : kZmodemRename;
 }
 
 int pick_given_file(void*, char* path, size_t capacity) {
   if (g_options.mode != Mode::kZmodemSend) return 0;
   safe_copy(path, capacity, g_options.path);
   return 1;
+}
+
+// The rest of a --zsend batch, one file each time the last is done.
+size_t g_next_upload = 1;
+int next_given_file(void*, char* path, size_t capacity) {
+  if (g_options.mode != Mode::kZmodemSend || g_next_upload >= g_options.files.size()) return 0;
+  safe_copy(path, capacity, g_options.files[g_next_upload++]);
+  return 1;
+}
+
+int answer_ymodem_exists(void*, const char*) {
+  switch (g_options.on_exists) {
+    case kZmodemOverwrite:
+      return YM_EXISTS_OVERWRITE;
+    case kZmodemSkip:
+      return YM_EXISTS_SKIP;
+    default:
+      return YM_EXISTS_RENAME;
+  }
 }
 
 int answer_xmodem_exists(void*, const char*) {
@@ -139,8 +196,10 @@ int answer_xmodem_exists(void*, const char*) {
 }
 
 bool is_success(const char* text) {
-  return strcmp(text, "ZMODEM finished") == 0 || strcmp(text, "Upload finished") == 0 ||
-         strcmp(text, "XMODEM complete") == 0;
+  // "Upload finished; 1 skipped by the receiver" and the like too.
+  return strcmp(text, "ZMODEM finished") == 0 || strncmp(text, "Upload finished", 15) == 0 ||
+         strcmp(text, "XMODEM complete") == 0 || strncmp(text, "YMODEM complete", 15) == 0 ||
+         strncmp(text, "YMODEM-G complete", 17) == 0;
 }
 
 // An XMODEM transfer from start to end: the engine asks or waits at once,
@@ -188,12 +247,67 @@ void run_xmodem(Session* s, char* final, size_t cap) {
   safe_copy(final, cap, s->xmodem_host.status_text);
 }
 
+// A YMODEM batch through the session's XMODEM seam: the session loop feeds
+// and pumps s->xmodem, which the YMODEM adapter binds to its files.
+void run_ymodem(Session* s, char* final, size_t cap) {
+  auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
+  auto ctx = std::make_unique<YmodemHostContext>();
+  char title[256];
+  snprintf(title, sizeof title, "%s - %s:%d", "Kavel", g_options.host, g_options.port);
+  SessionLoop loop;
+  session_loop_init(&loop, s, nullptr, title, buf.get());
+  YmodemHostTable table{s, xmodem_kavel_send_cb, xmodem_kavel_now_cb, answer_ymodem_exists,
+                        nullptr};
+  ymodem_kavel_init(ctx.get(), &table);
+
+  int started;
+  if (g_options.mode == Mode::kYmodemRecv) {
+    started = ymodem_kavel_start_receive(ctx.get(), &s->xmodem, g_options.path,
+                                         g_options.streaming);
+  } else {
+    started = ymodem_kavel_start_send(ctx.get(), &s->xmodem, g_options.files.data(),
+                                      static_cast<int>(g_options.files.size()));
+  }
+  if (started != 0) {
+    s->loop = nullptr;
+    safe_copy(final, cap, ctx->status_text[0] ? ctx->status_text : "YMODEM failed");
+    return;
+  }
+  uint64_t seen = 0;
+  uint32_t last_byte_ms = clock_ms();
+  const uint32_t idle_ms = static_cast<uint32_t>(g_options.idle_seconds) * 1000u;
+  while (s->xmodem.active && session_pump_turn(&loop)) {
+    if (loop.bytes_received != seen) {
+      seen = loop.bytes_received;
+      last_byte_ms = clock_ms();
+    }
+    if (s->xmodem.active && clock_ms() - last_byte_ms >= idle_ms) {
+      char why[96];
+      snprintf(why, sizeof why, "No data for %ld seconds", g_options.idle_seconds);
+      xmodem_cancel(&s->xmodem, why);
+      break;
+    }
+  }
+  if (s->xmodem.active) {
+    xmodem_cancel(&s->xmodem,
+                  loop.closed_by_peer ? "YMODEM interrupted by disconnect" : "YMODEM canceled");
+  }
+  ymodem_kavel_close(ctx.get());
+  s->loop = nullptr;
+  safe_copy(final, cap, ctx->status_text);
+  char summary[kTransferNameCap + 48];
+  std::string dir;
+  if (ymodem_summary(ctx.get(), summary, sizeof summary, &dir)) fprintf(stderr, "%s\n", summary);
+}
+
 // One session from connect to the end of its transfer; the final status text
 // goes to final.
 void run(Session* s, Terminal* t, char* final, size_t cap) {
   ZmodemState* z = &s->zmodem;
   z->hooks.file_exists = answer_file_exists;
+  z->hooks.file_exists_resume = answer_file_exists_resume;
   z->hooks.pick_upload = pick_given_file;
+  z->hooks.next_upload = next_given_file;
 
   auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
   char title[256];
@@ -247,6 +361,7 @@ int main(int argc, char** argv) {
   dos_install_break_handler();
   transfer_prefs_set_defaults();
   bool xmodem = g_options.mode == Mode::kXmodemRecv || g_options.mode == Mode::kXmodemSend;
+  bool ymodem = g_options.mode == Mode::kYmodemRecv || g_options.mode == Mode::kYmodemSend;
   if (g_options.mode == Mode::kZmodemRecv || g_options.mode == Mode::kXmodemRecv) {
     if (strlen(g_options.path) >= sizeof g_download_path) {
       printf("Download directory name too long\n");
@@ -289,6 +404,8 @@ int main(int argc, char** argv) {
   char final[96] = "";
   if (xmodem) {
     run_xmodem(s, final, sizeof final);
+  } else if (ymodem) {
+    run_ymodem(s, final, sizeof final);
   } else {
     run(s, t, final, sizeof final);
   }

@@ -112,6 +112,31 @@ FILE* transfer_create_file(const char* path, int overwrite, char* buffer, size_t
   return f;
 }
 
+long long transfer_regular_size(const char* path) {
+  struct stat st;
+  if (!path || lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<long long>(st.st_size);
+}
+
+FILE* transfer_open_resume(const char* path, long long length, char* buffer, size_t size) {
+  int fd = open(path, O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != length ||
+      lseek(fd, static_cast<off_t>(length), SEEK_SET) != static_cast<off_t>(length)) {
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, "wb");  // "w" through fdopen truncates nothing
+  if (!f) {
+    close(fd);
+    return nullptr;
+  }
+  if (buffer && size > 0) setvbuf(f, buffer, _IOFBF, size);
+  return f;
+}
+
 void transfer_make_dir(const char* dir) {
   if (dir && dir[0]) mkdir(dir, 0755);
 }

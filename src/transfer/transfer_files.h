@@ -48,6 +48,18 @@ int transfer_rename_free(char* name, size_t cap, const char* dir);
 FILE* transfer_create_file(const char* path, int overwrite, char* buffer = nullptr,
                            size_t size = 0);
 
+// The size of a regular file at path (links not followed), or -1 for
+// anything else or nothing.
+long long transfer_regular_size(const char* path);
+
+// Opens the regular file at path to append to it after its first length
+// bytes, for a resumed download: nothing is truncated or created, links are
+// not followed, and a file whose size is no longer length (it changed since
+// it was checked) is refused.  Buffered as transfer_create_file.  Null on
+// failure.
+FILE* transfer_open_resume(const char* path, long long length, char* buffer = nullptr,
+                           size_t size = 0);
+
 // Creates the directory when it is missing (one level; failures ignored:
 // opening the file reports them).
 void transfer_make_dir(const char* dir);

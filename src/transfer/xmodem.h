@@ -1,5 +1,6 @@
 // The XMODEM engine: sends or receives one file with the checksum, CRC-16 and
-// 1K (1024-byte block) variants of the protocol.
+// 1K (1024-byte block) variants of the protocol, or a batch of files with
+// YMODEM and YMODEM-G (see "Batches" below).
 //
 // The engine knows nothing of sockets, files, windows or the session.  Its
 // host feeds it every received byte (xmodem_consume), calls xmodem_pump on
@@ -15,9 +16,25 @@
 // receiver closes its file before it acknowledges the sender's EOT (the
 // ACK tells the sender the file arrived, so the file must be whole on disk
 // first), and when the close fails it sends the cancel sequence instead.
+//
+// Batches.  YMODEM is XMODEM-1K with CRC-16 and a block 0 before each file
+// that names it (ymodem.h); an empty block 0 ends the batch.  The receiver
+// asks with "C" for each block 0 and again for the file's data; with "G"
+// instead it asks for YMODEM-G, where the sender streams the blocks without
+// waiting for answers and the receiver ends the transfer (with the cancel
+// sequence) at the first damaged, missing or stray byte.  The engine calls
+// the batch hooks (YmodemBatch) where a file begins; the close entry is
+// called once at the end of every file whose data was stored or read, and
+// is again the last thing before an ending.  A received file is given to
+// the store entry only up to the size its block 0 gives (no padding), and
+// a file whose bytes fall short of that size fails the transfer rather
+// than being acknowledged.  Report texts begin with the protocol's name:
+// "YMODEM complete", "YMODEM-G complete".
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+#include "transfer/ymodem.h"
 
 // Wire bytes.
 inline constexpr uint8_t kXmSoh = 0x01;  // lead byte of a 128-byte block
@@ -50,6 +67,23 @@ enum XmodemPhase : int {
   XM_SEND_START = 3,  // sending: waiting for the receiver's "C" or NAK
   XM_SEND_BLOCK = 4,  // sending: block sent, waiting for ACK
   XM_SEND_EOT = 5,    // sending: EOT sent, waiting for ACK
+  XM_SEND_HEADER = 6,      // YMODEM sending: block 0 sent, waiting for its ACK
+  XM_SEND_DATA_START = 7,  // YMODEM sending: block 0 taken, waiting for "C", "G" or NAK
+};
+
+// What the engine speaks (XmodemState::protocol).  A YMODEM sender becomes
+// YMODEM-G when the receiver asks with "G".
+enum XmodemProtocol : int {
+  XM_PROTO_XMODEM = 0,
+  XM_PROTO_YMODEM = 1,
+  XM_PROTO_YMODEM_G = 2,
+};
+
+// Where a YMODEM receiver is in the current file (XmodemState::batch_phase).
+enum YmodemPhase : int {
+  YM_WAIT_HEADER = 0,  // waiting for a block 0
+  YM_WAIT_DATA = 1,    // block 0 taken, asking for the first data block
+  YM_DATA = 2,         // data blocks arriving
 };
 
 // The host's side.  Every entry gets `context` first; any entry may be null:
@@ -80,6 +114,20 @@ struct XmodemCallbacks {
   void (*status)(void* context, int kind, const char* text, uint32_t bytes_done,
                  uint32_t bytes_total, uint32_t blocks_done, uint32_t retries, uint32_t use_crc,
                  const char* file_name);
+};
+
+// The batch hooks of a YMODEM transfer.  Both get the callback table's
+// context; either may be null.
+struct YmodemBatch {
+  // Receiving: block 0 of a new file (its name not yet made safe).  0: store
+  // its data; 1: skip it (its blocks are taken and dropped, and no close
+  // follows); -1: fail the transfer.  Without the hook every file is stored.
+  int (*begin_file)(void* context, const YmodemFileInfo* info);
+  // Sending: the next file of the batch, opened for the read entry.  1 with
+  // *info filled (its name as block 0 should carry it); 0 when no file is
+  // left; -1 on an error, which fails the transfer.  Without the hook the
+  // batch is empty.
+  int (*next_file)(void* context, YmodemFileInfo* info);
 };
 
 struct XmodemState {
@@ -121,10 +169,22 @@ struct XmodemState {
   // then a block is taken in whichever mode it arrives: a sender may answer
   // a "C" after we already asked again with NAK, or the other way round.
   int32_t mode_fixed;
-  int32_t closed;  // the close entry has been called for this transfer
+  int32_t closed;  // the close entry has been called for this transfer (or file)
   char file_name[128];
   char status_text[96];  // the last report text
   XmodemCallbacks callbacks;
+  // ---- batches (YMODEM, YMODEM-G) ----
+  int32_t protocol;     // XmodemProtocol
+  int32_t batch_phase;  // receiving: YmodemPhase
+  int32_t skipping;     // receiving: the current file's blocks are dropped
+  int32_t files_done;   // files received whole and closed, or sent and acknowledged
+  // Receiving: the most files the senders' block 0 announced (files-left
+  // counts the file it comes with), 0 when none said.
+  int32_t files_announced;
+  int32_t batch_end;     // sending: the block 0 to send is the empty one
+  uint64_t file_stored;  // receiving: bytes of the current file given to store
+  YmodemFileInfo file;   // the current file's block 0
+  YmodemBatch batch;
 };
 
 // 16-bit CRC of XMODEM (polynomial 0x1021, initial 0, no reflection), and the
@@ -141,6 +201,18 @@ void xmodem_init(XmodemState* s, const XmodemCallbacks* callbacks);
 // pump, which asks at once.  -1 without a state, else 0.
 int xmodem_start_receive(XmodemState* s, const char* file_name, int start_mode);
 
+// Starts receiving a YMODEM batch, asking with "C", or with "G" for
+// YMODEM-G when streaming is set.  Every file begins with the batch's
+// begin_file hook.  Nothing is sent until the first pump.  -1 without a
+// state, else 0.
+int ymodem_start_receive(XmodemState* s, const YmodemBatch* batch, int streaming);
+
+// Starts sending a YMODEM batch: the batch's next_file hook is asked for
+// the first file at once and for each next one when a file is done.  The
+// receiver chooses between YMODEM and YMODEM-G.  -1 without a state, or
+// when the first file cannot be had (the transfer has then failed).
+int ymodem_start_send(XmodemState* s, const YmodemBatch* batch);
+
 // Starts sending file_size bytes from the read entry (0 when the size is
 // unknown).  A null or empty name means "upload.bin".  -1 without a state.
 int xmodem_start_send(XmodemState* s, const char* file_name, uint32_t file_size);
@@ -155,14 +227,14 @@ int xmodem_consume(XmodemState* s, uint8_t byte);
 int xmodem_pump(XmodemState* s);
 
 // Cancels by the user's or the host's wish: sends eight CAN and ten
-// backspaces, then ends as cancelled with the message ("XMODEM canceled"
-// when null).  Nothing when no transfer is active.
+// backspaces, then ends as cancelled with the message ("XMODEM canceled",
+// "YMODEM canceled"... when null).  Nothing when no transfer is active.
 void xmodem_cancel(XmodemState* s, const char* message);
 
 // Ends the transfer as failed without sending anything, for a host whose
 // link is gone (a failed send, a closed connection): the file is closed and
 // no later byte reaches the callbacks.  The message defaults to
-// "XMODEM failed".  Nothing when no transfer is active.
+// "XMODEM failed" ("YMODEM failed"...).  Nothing when no transfer is active.
 void xmodem_abort(XmodemState* s, const char* message);
 
 // 1 while a transfer runs, else 0 (also without a state).

@@ -50,7 +50,11 @@
 //  * kZmodemSucceeded: "ZMODEM finished" (download; after the sender's ZFIN
 //    with every file whole: none left open, none closed shorter than the
 //    size its sender offered) or "Upload finished" (the receiver answered
-//    our ZFIN and did not skip the file);
+//    our ZFIN and took every file; "Upload finished; N skipped by the
+//    receiver" when it took some, and "Upload finished: the receiver ended
+//    the batch after N file(s)" when it took N files and then ended the
+//    session instead of taking the next, as BBS upload areas that take one
+//    file at a time do);
 //  * kZmodemFailed: any other text (aborted, cancelled by either side,
 //    given up after repeated errors, disconnect, file not found, ...);
 //  * kZmodemSilent: a sender repeating its ZFIN after the previous transfer
@@ -120,6 +124,9 @@ inline constexpr int kZmodemMaxFailures =
     10;  // failures in a row without progress before giving up
 inline constexpr int kZmodemMaxSendStalls = 5;
 inline constexpr int kZmodemMaxSubpacket = 8192;  // longest data subpacket accepted (ZMODEM-8K)
+// Longest data subpacket sent: 8 KiB to a receiver that allows them (see
+// zmodem_send.cpp), else 1 KiB, which every receiver takes.
+inline constexpr int kZmodemSmallSubpacket = 1024;
 inline constexpr uint32_t kZmodemStreamSlice = 16 * 1024;  // upload bytes sent per zmodem_poll
 // On a line slower than that, a slice is what the line takes in about this
 // long (whole KiB, at least one): between slices the session reads the line
@@ -151,8 +158,33 @@ enum ZmodemEnding : int32_t {
   kZmodemSilent = 3,
 };
 
-// The file-exists question's answers.
-enum ZmodemExistsAnswer : int { kZmodemOverwrite = 0, kZmodemRename = 1, kZmodemSkip = 2 };
+// The file-exists question's answers.  kZmodemResume appends the rest of
+// the offered file to the one on disk (crash recovery), once the part on
+// disk has been checked against the sender's file where the sender can
+// say (ZCRC); it counts only where the question offered it.
+enum ZmodemExistsAnswer : int {
+  kZmodemOverwrite = 0,
+  kZmodemRename = 1,
+  kZmodemSkip = 2,
+  kZmodemResume = 3
+};
+
+// ZFILE's conversion option (ZF0) by which a sender asks for crash recovery.
+inline constexpr uint32_t kZmodemCresume = 3;
+
+// What the file-exists question knows (ZmodemHooks::file_exists_resume).
+struct ZmodemExistsQuestion {
+  const char* name;     // the name in the download directory
+  long long existing;   // bytes of the file there (-1: not a regular file)
+  uint32_t offered;     // the size the sender offered (0: not said)
+  int can_resume;       // kZmodemResume may be answered: the file there is shorter
+  int resume_failed;    // asked again: the part there is not the start of the offered file
+};
+
+// 1 when a file of `existing` bytes can be the start of an offered file of
+// `offered` bytes, so that resuming it makes sense: something there, less
+// than offered.  A pure rule, for the question and for a sender's ZCRESUM.
+int zmodem_can_resume(long long existing, uint32_t offered);
 
 // What the core asks of the program.  Every hook gets ctx.  Only send and
 // now_ms are required; a null hook does nothing (or gives the default said).
@@ -177,6 +209,10 @@ struct ZmodemHooks {
   // kZmodemOverwrite, kZmodemRename or kZmodemSkip.  Null: rename, so a
   // file is never overwritten without someone agreeing to it.
   int (*file_exists)(void* ctx, const char* name);
+  // The same question with what is known of both files, preferred over
+  // file_exists when set; it may answer kZmodemResume while q->can_resume
+  // is set (any other time that counts as kZmodemRename).
+  int (*file_exists_resume)(void* ctx, const ZmodemExistsQuestion* q);
   // Non-zero when the user asked to stop (Escape, closed window); the
   // transfer is then cancelled.  Polled about every 16 KiB of data.
   int (*stop_requested)(void* ctx);
@@ -186,6 +222,10 @@ struct ZmodemHooks {
   // The other side asked to receive: fill path (at most capacity - 1
   // characters) with the file to send and return 1, or 0 for none.
   int (*pick_upload)(void* ctx, char* path, size_t capacity);
+  // An upload's file is done (the receiver took or skipped it): fill path
+  // with the next file of the batch and return 1, or 0 when the batch is
+  // over (then ZFIN ends the session).  Null: one file per upload.
+  int (*next_upload)(void* ctx, char* path, size_t capacity);
 };
 
 // The status box's drawing cache, kept with the transfer so that a new
@@ -247,7 +287,7 @@ struct ZmodemState {
   uint32_t restart_pos, restart_ms;  // sending: where and when the last ZRPOS restarted us
   uint32_t acked;                    // sending: the receiver has confirmed everything before this
   int32_t window_wait;               // sending: the window is full; a ZACK resumes the stream
-  int32_t skipped;                   // sending: the receiver declined the file (ZSKIP)
+  int32_t skipped;                   // sending: files the receiver declined (ZSKIP)
   int32_t last_was_upload;   // the transfer that ended last was an upload (kept across starts)
   int32_t zrpos_pending;     // we asked for a position and no data has come since
   uint32_t stop_poll_count;  // bytes since stop_requested was last polled
@@ -267,6 +307,16 @@ struct ZmodemState {
   uint32_t waiting_receiver_value;
   int32_t assumed_ready;  // sending: the file went to such a receiver without a ZRINIT of its own
   uint32_t slice_limit;   // sending: bytes of the next streaming slice (0: kZmodemStreamSlice)
+  uint32_t subpacket_max;  // sending: longest data subpacket for the receiver (0: 1 KiB)
+  // Crash recovery.  Receiving: the flags of the last ZFILE (ZF0 in the
+  // top byte); 1 while the sender's ZCRC over the part on disk is awaited
+  // (resume_len bytes of file_path), 2 once a check failed for this offer.
+  uint32_t zfile_flags;
+  int32_t resume_state;
+  uint32_t resume_len;
+  // Where the current file's data began: a resumed download's existing
+  // length, or the offset an upload's receiver asked for in its first ZRPOS.
+  uint32_t start_offset;
   ZmodemEnding ending;
   int32_t packet_len;
   uint8_t packet[kZmodemMaxSubpacket];  // data of the current subpacket until its CRC holds
@@ -336,7 +386,9 @@ void zmodem_fail_upload(ZmodemState* z, const char* name, const char* why);
 int zmodem_send_upload_init(ZmodemState* z);
 int zmodem_send_upload_file_info(ZmodemState* z);
 int zmodem_send_upload_chunk(ZmodemState* z);
-uint32_t zmodem_upload_file_crc32(ZmodemState* z);
+// CRC-32 of the first `length` bytes of the file being sent (all of it for
+// 0), as a sender answers a receiver's ZCRC.
+uint32_t zmodem_upload_file_crc32(ZmodemState* z, uint32_t length = 0);
 int zmodem_upload_pump(ZmodemState* z);
 
 // --- shared internals (between the three units; not for callers) -------------------
@@ -356,3 +408,5 @@ inline uint32_t zm_now(ZmodemState* z) {
 int zm_send(ZmodemState* z, const uint8_t* bytes, size_t len);
 int zm_flush_batch(ZmodemState* z);  // what batching gathered goes out; 0 or -1
 void zm_clear_transfer(ZmodemState* z);
+// The receiver answered our ZFIN (or sent "OO" to it): the upload's ending.
+void zm_end_upload(ZmodemState* z);

@@ -279,11 +279,7 @@ void active_byte(ZmodemState* z, uint8_t b) {
   if (z->direction == 1 && z->send_state == 4) {
     if (b == 'O') {
       if (++z->send_o_count >= 2 && z->zfin_sent) {
-        // A skipped file went nowhere: that is no finished upload.
-        if (z->skipped)
-          zm_end(z, "Upload skipped by the receiver", kZmodemFailed);
-        else
-          zm_end(z, "Upload finished", kZmodemSucceeded);
+        zm_end_upload(z);
         if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
       }
       return;
@@ -306,6 +302,11 @@ void active_byte(ZmodemState* z, uint8_t b) {
     if (v >= 0) crc_byte(z, v & 0xFF);
     return;
   }
+  // Outside data subpackets XON and XOFF (either parity) are flow control
+  // from the line or the sender (DOS senders put XON after subpackets and
+  // between frames), never part of a header: a sender escapes them there,
+  // and after ZDLE their escaped forms are other bytes.
+  if (z->parse_state <= 2 && ((b & 0x7F) == XON || (b & 0x7F) == 0x13)) return;
   switch (z->parse_state) {
     case 1:
       hunt_byte(z, b);
@@ -501,8 +502,9 @@ int zmodem_send_binary_header(ZmodemState* z, int type, uint32_t value) {
 }
 
 int zmodem_send_data_packet(ZmodemState* z, const uint8_t* data, size_t len, uint8_t frame_end) {
-  uint8_t buf[2080];
-  if (len > 1024) return -1;
+  // Every byte escaped, the end, four CRC bytes escaped, and the XON.
+  uint8_t buf[2 * kZmodemMaxSubpacket + 16];
+  if (len > static_cast<size_t>(kZmodemMaxSubpacket)) return -1;
   size_t n = zmodem_build_data_packet(buf, sizeof buf, data, len, frame_end,
                                       z->direction == 1 && z->use_crc32, send_escape_ctl(z));
   return n ? zm_send(z, buf, n) : -1;

@@ -1,6 +1,11 @@
 // The ZMODEM receiver: answers the sender's headers, opens each announced
-// file in the download directory (asking before an existing file is touched),
-// writes data only after its CRC held, and finishes after the sender's ZFIN.
+// file in the download directory (asking before an existing file is touched,
+// and resuming a shorter one when asked to, once the sender's CRC of the
+// part on disk agrees), writes data only after its CRC held, and finishes
+// after the sender's ZFIN.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -92,6 +97,118 @@ void parse_file_numbers(ZmodemState* z) {
   }
 }
 
+// CRC-32 of the first length bytes of the file at path (as a sender
+// computes it for ZCRC).  False when they cannot all be read.
+bool prefix_crc32(const char* path, uint32_t length, uint32_t* crc) {
+  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  uint32_t c = 0xFFFFFFFFu;
+  uint8_t buf[16384];
+  uint32_t left = length;
+  while (left > 0) {
+    ssize_t n = read(fd, buf, left < sizeof buf ? left : sizeof buf);
+    if (n <= 0) break;
+    c = zmodem_crc32(buf, static_cast<size_t>(n), c);
+    left -= static_cast<uint32_t>(n);
+  }
+  close(fd);
+  *crc = ~c;
+  return left == 0;
+}
+
+// The file-exists question, with what is known of both files when the
+// host can take it.  kZmodemResume only where it was offered.
+int ask_exists(ZmodemState* z, long long existing, int can_resume, int resume_failed) {
+  int answer = kZmodemRename;
+  if (z->hooks.file_exists_resume) {
+    ZmodemExistsQuestion q{z->file_name, existing, z->announced_size, can_resume, resume_failed};
+    answer = z->hooks.file_exists_resume(z->hooks.ctx, &q);
+  } else if (z->hooks.file_exists) {
+    answer = z->hooks.file_exists(z->hooks.ctx, z->file_name);
+  }
+  if (answer == kZmodemResume && !can_resume) answer = kZmodemRename;
+  // The question may have kept the user a while: that was no stall.
+  z->last_progress_ms = zm_now(z);
+  return answer;
+}
+
+// Resuming: the sender is asked for the CRC of the part on disk; nothing
+// is opened until it answers (resume_checked).
+int ask_resume_check(ZmodemState* z, uint32_t length) {
+  z->resume_state = 1;
+  z->resume_len = length;
+  zm_set_status(z, "Checking %s", z->file_name);
+  zm_draw(z);
+  return zmodem_send_hex_header_with_crc(z, ZCRC, length);
+}
+
+// The part on disk is taken as the start of the offered file: it is opened
+// to append, and the sender asked for the rest.  0, or -1 after the
+// transfer ended.
+int resume_file(ZmodemState* z) {
+  z->resume_state = 0;
+  z->file = transfer_open_resume(z->file_path, z->resume_len, z->file_buffer,
+                                 sizeof z->file_buffer);
+  if (!z->file) {
+    zm_set_status(z, "Could not open %s", z->file_name);
+    zm_draw(z);
+    abort_transfer(z);
+    return -1;
+  }
+  ++z->files_done;
+  parse_file_numbers(z);
+  z->position = z->start_offset = z->resume_len;
+  z->byte_count = z->last_flush_count = 0;
+  z->start_ms = zm_now(z);
+  z->failures = 0;
+  zm_set_status(z, "Resuming %s at %lu", z->file_name, static_cast<unsigned long>(z->position));
+  zm_draw(z);
+  if (request_position(z) != 0) {
+    zm_end(z, "ZMODEM aborted", kZmodemFailed);
+    return -1;
+  }
+  return 0;
+}
+
+// What the offer of a file comes to once zmodem_open_receive_file has
+// answered: the first data asked for, the file skipped, the transfer
+// aborted, or (2) a resume check under way.
+void answer_offer(ZmodemState* z, int r) {
+  if (r == 2) return;
+  if (r == 1) {
+    if (zmodem_send_hex_header_with_crc(z, ZSKIP, 0) != 0)
+      zm_end(z, "ZMODEM aborted", kZmodemFailed);
+    return;
+  }
+  if (r < 0) {
+    abort_transfer(z);
+    return;
+  }
+  z->failures = 0;
+  if (zmodem_send_hex_header_with_crc(z, ZRPOS, 0) != 0) {
+    zm_end(z, "ZMODEM aborted", kZmodemFailed);
+    return;
+  }
+  zm_set_status(z, "Requested file data");
+  zm_draw(z);
+}
+
+// The sender's CRC of the part on disk has come.  Equal: resume.  Else
+// the part is another file's: nothing was changed on disk, and the
+// question comes again without resuming.
+void resume_checked(ZmodemState* z, uint32_t sender_crc) {
+  uint32_t ours = 0;
+  bool same = prefix_crc32(z->file_path, z->resume_len, &ours) && ours == sender_crc;
+  if (same) {
+    resume_file(z);
+    return;
+  }
+  z->resume_state = 2;
+  zm_set_status(z, "Resume refused: %s differs from the offered file", z->file_name);
+  zm_draw(z);
+  answer_offer(z, zmodem_open_receive_file(z));
+}
+
 void finish_download(ZmodemState* z) {
   if (z->trailing) {
     zmodem_finish_silent(z);
@@ -131,23 +248,25 @@ void file_info_done(ZmodemState* z) {
     }
     close_incomplete(z);
   }
-  int r = zmodem_open_receive_file(z);
-  if (r == 1) {
-    if (zmodem_send_hex_header_with_crc(z, ZSKIP, 0) != 0)
-      zm_end(z, "ZMODEM aborted", kZmodemFailed);
-    return;
+  if (z->resume_state == 1) {
+    // The same file offered again instead of an answer to our ZCRC: the
+    // sender cannot say what its file begins with, so the part on disk is
+    // taken as it is (the user, or the sender, asked to resume).  Another
+    // file ends the wait.
+    char offered[kTransferNameCap];
+    zmodem_sanitize_name(offered, z->info_len ? z->info : kTransferDefaultName);
+    if (strcmp(offered, z->open_info_name) == 0) {
+      resume_file(z);
+      return;
+    }
+    z->resume_state = 0;
   }
-  if (r < 0) {
-    abort_transfer(z);
-    return;
+  if (z->resume_state == 2) {
+    char offered[kTransferNameCap];
+    zmodem_sanitize_name(offered, z->info_len ? z->info : kTransferDefaultName);
+    if (strcmp(offered, z->open_info_name) != 0) z->resume_state = 0;
   }
-  z->failures = 0;
-  if (zmodem_send_hex_header_with_crc(z, ZRPOS, 0) != 0) {
-    zm_end(z, "ZMODEM aborted", kZmodemFailed);
-    return;
-  }
-  zm_set_status(z, "Requested file data");
-  zm_draw(z);
+  answer_offer(z, zmodem_open_receive_file(z));
 }
 
 // File data whose CRC held.  0, or -1 after the transfer ended.
@@ -234,8 +353,13 @@ int zmodem_send_recv_init(ZmodemState* z, const char* message) {
   return 0;
 }
 
+int zmodem_can_resume(long long existing, uint32_t offered) {
+  return existing > 0 && existing < static_cast<long long>(offered) ? 1 : 0;
+}
+
 int zmodem_open_receive_file(ZmodemState* z) {
   if (z->file) return 0;
+  if (z->resume_state == 1) return 2;
   const char* offered = z->info_len > 0 && z->info[0] ? z->info : kTransferDefaultName;
   zmodem_sanitize_name(z->file_name, offered);
   safe_copy(z->open_info_name, sizeof z->open_info_name, z->file_name);
@@ -259,10 +383,24 @@ int zmodem_open_receive_file(ZmodemState* z) {
   }
   int overwrite = 0;
   if (transfer_path_exists(z->file_path)) {
-    int answer =
-        z->hooks.file_exists ? z->hooks.file_exists(z->hooks.ctx, z->file_name) : kZmodemRename;
-    // The question may have kept the user a while: that was no stall.
-    z->last_progress_ms = zm_now(z);
+    // The offered size, for the question (the batch's count is worked out
+    // again once the file opens).
+    int32_t files_total = z->files_total;
+    parse_file_numbers(z);
+    z->files_total = files_total;
+    long long existing = transfer_regular_size(z->file_path);
+    // A check that failed for this offer is not tried again.
+    int can_resume = z->resume_state != 2 && zmodem_can_resume(existing, z->announced_size);
+    // A sender that asks for crash recovery gets it without a question
+    // (when the check passes; else the question comes).
+    bool sender_asks = (z->zfile_flags >> 24) == kZmodemCresume;
+    int answer = can_resume && sender_asks
+                     ? kZmodemResume
+                     : ask_exists(z, existing, can_resume, z->resume_state == 2);
+    if (answer == kZmodemResume) {
+      if (ask_resume_check(z, static_cast<uint32_t>(existing)) != 0) return -1;
+      return 2;
+    }
     if (answer == kZmodemSkip) {
       safe_copy(z->skip_name, sizeof z->skip_name, z->file_name);
       zm_set_status(z, "Skipped %s", z->file_name);
@@ -288,7 +426,8 @@ int zmodem_open_receive_file(ZmodemState* z) {
   }
   ++z->files_done;
   parse_file_numbers(z);
-  z->position = z->byte_count = z->last_flush_count = 0;
+  z->position = z->byte_count = z->last_flush_count = z->start_offset = 0;
+  z->resume_state = 0;
   z->start_ms = zm_now(z);
   zm_set_status(z, "Receiving %s", z->file_name);
   zm_draw(z);
@@ -372,6 +511,7 @@ int zmodem_handle_header(ZmodemState* z) {
       z->position = z->header_value = z->byte_count = z->announced_size = 0;
       z->last_flush_count = z->subpacket_start = z->start_ms = 0;
       z->error_count = 0;
+      z->resume_state = 0;
       zm_reset_parser(z);
       if (zmodem_send_recv_init(z, "Sent ZRINIT") != 0) return -1;
       break;
@@ -397,7 +537,9 @@ int zmodem_handle_header(ZmodemState* z) {
       z->parse_state = 3;
       return 0;
     case ZFILE:
-      if (!z->file) {
+      z->zfile_flags = z->header_value;
+      // (A check under way keeps the name and path it is about.)
+      if (!z->file && z->resume_state != 1) {
         z->file_name[0] = z->file_path[0] = '\0';
         z->position = z->header_value = z->byte_count = z->announced_size = 0;
         z->last_flush_count = z->start_ms = 0;
@@ -409,6 +551,10 @@ int zmodem_handle_header(ZmodemState* z) {
       z->subpacket_start = 0;
       zm_reset_parser(z);
       z->parse_state = 3;
+      return 0;
+    case ZCRC:
+      // The sender's CRC of the part of the file we hold.
+      if (z->resume_state == 1) resume_checked(z, z->header_value);
       return 0;
     case ZFIN:
       // A file still open has not reached its ZEOF: it is incomplete.
@@ -439,6 +585,10 @@ int zmodem_handle_header(ZmodemState* z) {
         if (r == 1) {
           z->data_kind = 0;
           return zmodem_send_hex_header_with_crc(z, ZSKIP, 0);
+        }
+        if (r == 2) {  // no data before the check has its answer
+          z->data_kind = 0;
+          return 0;
         }
         if (r < 0) {
           abort_transfer(z);
@@ -529,6 +679,7 @@ int zmodem_receive_pump(ZmodemState* z) {
   z->last_progress_ms = now;
   if (count_failure(z, "No response from sender")) return 0;
   if (z->file) return request_position(z);
+  if (z->resume_state == 1) return zmodem_send_hex_header_with_crc(z, ZCRC, z->resume_len);
   if (!z->eof_seen) {
     zm_reset_parser(z);
     z->parse_state = 1;

@@ -1,5 +1,5 @@
-// The ZMODEM sender: one file per upload.  It wakes the remote receiver,
-// offers the file, streams it (ZCRCG subpackets to a receiver that takes a
+// The ZMODEM sender: one file, or a batch of them one after another, per
+// upload.  It wakes the remote receiver, offers each file, streams it (ZCRCG subpackets to a receiver that takes a
 // continuous stream, ZCRCW and a wait for ZACK otherwise), restarts wherever
 // the receiver asks, and ends with the ZEOF / ZFIN / "OO" exchange.
 #include <sys/stat.h>
@@ -52,6 +52,89 @@ int send_eof(ZmodemState* z) {
   return 0;
 }
 
+// Opens the file to send as z->file, named for the receiver in
+// z->file_name.  Null, or why it cannot be sent.
+const char* open_upload(ZmodemState* z, const char* path) {
+  char picked[kTransferPathCap];
+  safe_copy(picked, sizeof picked, path);
+  trim(picked);
+  z->file_name[0] = '\0';
+  const char* base = strrchr(picked, '/');
+  base = base ? base + 1 : picked;
+  if (!base[0]) return "Upload file not found";
+  zmodem_sanitize_name(z->file_name, base);
+  safe_copy(z->file_path, sizeof z->file_path, picked);
+  FILE* f = fopen(z->file_path, "rb");
+  struct stat st;
+  if (!f || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (f) fclose(f);
+    return "Upload file not found";
+  }
+  // Positions on the wire are 32 bits: a larger file would wrap and corrupt.
+  if (st.st_size > 0xFFFFFFFFll) {
+    fclose(f);
+    return "File too large for ZMODEM";
+  }
+  setvbuf(f, nullptr, _IOFBF, 65536);
+  z->file = f;
+  z->file_size = static_cast<uint32_t>(st.st_size);
+  return nullptr;
+}
+
+// The current file is done with (the receiver took it, or skipped it): the
+// batch's next file is offered, or ZFIN ends the session.
+int next_file_or_finish(ZmodemState* z, const char* finishing) {
+  if (z->file) fclose(z->file);
+  z->file = nullptr;
+  char path[kTransferPathCap];
+  if (!z->hooks.next_upload || !z->hooks.next_upload(z->hooks.ctx, path, sizeof path))
+    return send_zfin(z, finishing);
+  const char* why = open_upload(z, path);
+  if (why) {
+    // The files before it are with the receiver: end the session properly,
+    // but the batch failed.
+    zm_set_status(z, "%s: %s", why, z->file_name[0] ? z->file_name : path);
+    zm_draw(z);
+    zmodem_cancel(z, z->status_text);
+    return 0;
+  }
+  z->position = z->byte_count = z->acked = z->start_offset = 0;
+  z->last_flush_count = 0;
+  z->restart_pos = 0;
+  z->restart_ms = 0;
+  z->error_count = 0;
+  z->resend_count = 0;
+  z->window_wait = 0;
+  z->frame_open = 0;
+  z->send_o_count = 0;
+  z->start_ms = z->last_progress_ms = zm_now(z);
+  return zmodem_send_upload_file_info(z);
+}
+
+// The longest subpacket for this receiver.  8 KiB (as ZedZap senders do)
+// to one that takes a continuous stream while it writes (CANOVIO, no
+// buffer limit) or said its buffer holds 8 KiB, and checks CRC-32 (16 bits
+// are too weak a check for 8 KiB); 1 KiB to every other.  A receiver that cannot take 8 KiB after all asks for the
+// data again: any restart (ZRPOS) after the first goes back to 1 KiB for
+// the rest of the upload.
+uint32_t subpacket_for(const ZmodemState* z) {
+  bool room = (z->peer_buffer == 0 && (z->peer_flags & kZmodemCanOvio)) ||
+              z->peer_buffer >= static_cast<uint32_t>(kZmodemMaxSubpacket);
+  bool big = room && (z->peer_flags & kZmodemCanFc32) && z->use_crc32;
+  return big ? kZmodemMaxSubpacket : kZmodemSmallSubpacket;
+}
+
+// The next subpacket's length: up to the next multiple of the longest, so
+// that after a short first subpacket the stream's subpackets stay aligned.
+// A line too slow to take 8 KiB in a slice's time gets 1 KiB subpackets:
+// the status box moves with each one, and a damaged one costs less.
+size_t subpacket_size(const ZmodemState* z) {
+  uint32_t most = z->subpacket_max ? z->subpacket_max : kZmodemSmallSubpacket;
+  if (most > static_cast<uint32_t>(kZmodemMaxSubpacket)) most = kZmodemMaxSubpacket;
+  if (z->slice_limit != 0 && z->slice_limit < most) most = kZmodemSmallSubpacket;
+  return most - z->position % most;
+}
+
 // The end character for a subpacket that is not the file's last.
 uint8_t continuing_end(const ZmodemState* z) {
   return (z->peer_flags & kZmodemCanOvio) && z->peer_buffer == 0 ? ZCRCG : ZCRCW;
@@ -84,37 +167,16 @@ int zmodem_start_upload(ZmodemState* z, const char* path) {
   // A receiver that did not say it checks CRC-32 gets CRC-16, which every
   // receiver must take.
   z->use_crc32 = receiver_ready ? (z->peer_flags & kZmodemCanFc32) != 0 : 1;
+  if (receiver_ready) z->subpacket_max = subpacket_for(z);
   z->data_crc_len = z->header_crc_len = 4;
   z->ending = kZmodemRunning;
   if (z->hooks.hide_cursor) z->hooks.hide_cursor(z->hooks.ctx);
 
-  char picked[kTransferPathCap];
-  safe_copy(picked, sizeof picked, path);
-  trim(picked);
-  const char* base = strrchr(picked, '/');
-  base = base ? base + 1 : picked;
-  if (!base[0]) {
-    fail_start(z, picked, "Upload file not found");
+  const char* why = open_upload(z, path);
+  if (why) {
+    fail_start(z, z->file_name[0] ? z->file_name : path, why);
     return 0;
   }
-  zmodem_sanitize_name(z->file_name, base);
-  safe_copy(z->file_path, sizeof z->file_path, picked);
-  FILE* f = fopen(z->file_path, "rb");
-  struct stat st;
-  if (!f || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (f) fclose(f);
-    fail_start(z, z->file_name, "Upload file not found");
-    return 0;
-  }
-  // Positions on the wire are 32 bits: a larger file would wrap and corrupt.
-  if (st.st_size > 0xFFFFFFFFll) {
-    fclose(f);
-    fail_start(z, z->file_name, "File too large for ZMODEM");
-    return 0;
-  }
-  setvbuf(f, nullptr, _IOFBF, 65536);
-  z->file = f;
-  z->file_size = static_cast<uint32_t>(st.st_size);
   z->start_ms = z->last_progress_ms = zm_now(z);
   if (receiver_ready) {
     zm_set_status(z, "Receiver ready; sending file");
@@ -184,16 +246,21 @@ int upload_chunk(ZmodemState* z) {
   if (fseek(z->file, static_cast<long>(z->position), SEEK_SET) != 0) return -1;
   if (!z->frame_open) zm_set_status(z, "Uploading: %s", z->file_name);
   uint32_t sent = 0;
-  uint8_t buf[1024];
+  uint8_t buf[kZmodemMaxSubpacket];
+  // The first data after ZFILE or a restart waits for the receiver's ZACK:
+  // one small subpacket.
+  size_t want = force_wait ? kZmodemSmallSubpacket : subpacket_size(z);
   for (;;) {
-    size_t n = fread(buf, 1, sizeof buf, z->file);
+    size_t n = fread(buf, 1, want, z->file);
     if (n == 0) {
       if (ferror(z->file)) return -1;
       return send_eof(z);
     }
     uint8_t end = ZCRCE;
-    if (n == sizeof buf && z->position + n < z->file_size) end = force_wait ? ZCRCW : cont;
-    if (end == ZCRCG && (z->position + n) % kZmodemAckEvery == 0) end = ZCRCQ;
+    if (n == want && z->position + n < z->file_size) end = force_wait ? ZCRCW : cont;
+    // A ZACK is asked for where the stream crosses a multiple of kZmodemAckEvery.
+    if (end == ZCRCG && (z->position + n) / kZmodemAckEvery != z->position / kZmodemAckEvery)
+      end = ZCRCQ;
     force_wait = false;
     if (!z->frame_open) {
       if (zmodem_send_binary_header(z, ZDATA, z->position) != 0) return -1;
@@ -203,6 +270,7 @@ int upload_chunk(ZmodemState* z) {
     z->position += static_cast<uint32_t>(n);
     z->byte_count += static_cast<uint32_t>(n);
     sent += static_cast<uint32_t>(n);
+    want = subpacket_size(z);
     if (end != ZCRCG || z->byte_count - z->last_flush_count > 32767 || zm_progress_due(z)) {
       z->last_flush_count = z->byte_count;
       zm_draw(z);
@@ -233,7 +301,8 @@ int upload_chunk(ZmodemState* z) {
         return 0;
       }
     }
-    if (sent >= (z->slice_limit ? z->slice_limit : kZmodemStreamSlice)) {
+    // The slice ends before the subpacket that would take it past its size.
+    if (sent + want > (z->slice_limit ? z->slice_limit : kZmodemStreamSlice)) {
       z->streaming = 1;  // the session reads the line, then calls again
       return 0;
     }
@@ -271,7 +340,7 @@ int zmodem_send_upload_chunk(ZmodemState* z) {
   return r;
 }
 
-uint32_t zmodem_upload_file_crc32(ZmodemState* z) {
+uint32_t zmodem_upload_file_crc32(ZmodemState* z, uint32_t length) {
   if (!z->file) return 0;
   long saved = ftell(z->file);
   if (saved < 0) saved = 0;
@@ -280,9 +349,13 @@ uint32_t zmodem_upload_file_crc32(ZmodemState* z) {
   uint8_t buf[1024];
   size_t total = 0;
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, z->file)) > 0) {
+  // A receiver checking the part of the file it has asks for the CRC of
+  // that many bytes (crash recovery); 0 asks for the whole file.
+  size_t left = length ? length : SIZE_MAX;
+  while (left > 0 && (n = fread(buf, 1, std::min(sizeof buf, left), z->file)) > 0) {
     crc = zmodem_crc32(buf, n, crc);
     total += n;
+    left -= n;
   }
   fseek(z->file, saved, SEEK_SET);
   return total ? ~crc : 0;
@@ -299,6 +372,9 @@ int zm_handle_send_header(ZmodemState* z) {
       z->peer_flags = value >> 24;
       z->use_crc32 = (z->peer_flags & kZmodemCanFc32) != 0;
       z->data_crc_len = z->header_crc_len = 4;
+      // Once per upload: a restart that sent us back to 1 KiB holds for
+      // the files after it too.
+      if (z->subpacket_max == 0) z->subpacket_max = subpacket_for(z);
       if (z->peer_buffer)
         zm_set_status(z, "Receiver mode 0x%02lx buf %lu", static_cast<unsigned long>(z->peer_flags),
                       static_cast<unsigned long>(z->peer_buffer));
@@ -314,6 +390,11 @@ int zm_handle_send_header(ZmodemState* z) {
         return 0;
       }
       if (z->send_state == 1 || z->send_state == 2) return zmodem_send_upload_file_info(z);
+      if (z->send_state == 4 && !z->zfin_sent) {
+        // The answer to our ZEOF: the receiver has the whole file.
+        ++z->files_done;
+        return next_file_or_finish(z, "Finishing upload");
+      }
       if (z->send_state == 4) return send_zfin(z, "Finishing upload");
       return 0;
     case ZACK:
@@ -334,8 +415,9 @@ int zm_handle_send_header(ZmodemState* z) {
         z->position = z->byte_count = value < z->file_size ? value : z->file_size;
       return zmodem_send_upload_chunk(z);
     case ZSKIP:
-      z->skipped = 1;
-      return send_zfin(z, "Upload skipped; finishing");
+      if (z->zfin_sent) return 0;  // nothing is on offer any more
+      ++z->skipped;
+      return next_file_or_finish(z, "Upload skipped; finishing");
     case ZNAK:
       // Our last header arrived damaged: say it again.
       if (z->send_state == 1) return zmodem_send_upload_init(z);
@@ -345,17 +427,27 @@ int zm_handle_send_header(ZmodemState* z) {
     case ZFIN: {
       int r = zm_send(z, kOO, sizeof kOO);
       // Only an answer to our own ZFIN means the receiver has the file.
-      if (z->zfin_sent && !z->skipped)
-        zm_end(z, "Upload finished", kZmodemSucceeded);
-      else if (z->skipped)
+      // A receiver that took files of a batch and then ends the session
+      // when offered the next (a BBS upload area that takes one file at a
+      // time) has what it took: the batch ends there, and says so.
+      bool offering_next = z->send_state == 2 && z->byte_count == 0 && !z->frame_open;
+      if (z->zfin_sent) {
+        zm_end_upload(z);
+      } else if (offering_next && z->files_done > 0) {
+        char text[96];
+        snprintf(text, sizeof text, "Upload finished: the receiver ended the batch after %d file%s",
+                 z->files_done, z->files_done == 1 ? "" : "s");
+        zm_end(z, text, kZmodemSucceeded);
+      } else if (offering_next && z->skipped > 0) {
         zm_end(z, "Upload skipped by the receiver", kZmodemFailed);
-      else
+      } else {
         zm_end(z, "Receiver ended the transfer", kZmodemFailed);
+      }
       if (z->hooks.restore_terminal) z->hooks.restore_terminal(z->hooks.ctx);
       (void)r;  // the transfer has ended either way
       return 0;
     }
-    case ZRPOS:
+    case ZRPOS: {
       if (z->send_state == 3 && value == z->restart_pos && zm_now(z) - z->restart_ms < 2000) {
         // The same request again while the restart it asked for waits for
         // its ZACK: a receiver still reading the stream we sent before
@@ -363,12 +455,20 @@ int zm_handle_send_header(ZmodemState* z) {
         // in its way; if our restart was lost, the time-outs repeat it.
         return 0;
       }
+      bool first = z->send_state == 2 && z->byte_count == 0 && !z->frame_open;
       z->restart_pos = value;
       z->restart_ms = zm_now(z);
       z->window_wait = 0;
       z->position = z->byte_count = value < z->file_size ? value : z->file_size;
       z->acked = z->position;
-      if (!(z->send_state == 2 && value == 0)) ++z->error_count;
+      if (first) {
+        // The answer to ZFILE: where the receiver wants the data from, 0
+        // or (a receiver that holds part of the file, rz --resume) beyond.
+        z->start_offset = z->position;
+      } else {
+        ++z->error_count;
+        z->subpacket_max = kZmodemSmallSubpacket;
+      }
       z->send_state = 2;
       z->frame_open = 0;
       z->streaming = 0;
@@ -376,8 +476,9 @@ int zm_handle_send_header(ZmodemState* z) {
       zm_set_status(z, "Receiver requested ZRPOS %lu", static_cast<unsigned long>(value));
       zm_draw(z);
       return zmodem_send_upload_chunk(z);
+    }
     case ZCRC:
-      if (zmodem_send_binary_header(z, ZCRC, zmodem_upload_file_crc32(z)) != 0) return -1;
+      if (zmodem_send_binary_header(z, ZCRC, zmodem_upload_file_crc32(z, value)) != 0) return -1;
       zm_set_status(z, "Sent file CRC");
       z->send_state = 2;
       zm_draw(z);
@@ -386,6 +487,20 @@ int zm_handle_send_header(ZmodemState* z) {
       zm_set_status(z, "Upload header: %s", zmodem_frame_name(type));
       zm_draw(z);
       return 0;
+  }
+}
+
+void zm_end_upload(ZmodemState* z) {
+  // A skipped file went nowhere: an upload where every file was skipped is
+  // no finished upload.
+  if (z->skipped > 0 && z->files_done == 0) {
+    zm_end(z, "Upload skipped by the receiver", kZmodemFailed);
+  } else if (z->skipped > 0) {
+    char text[96];
+    snprintf(text, sizeof text, "Upload finished; %d skipped by the receiver", z->skipped);
+    zm_end(z, text, kZmodemSucceeded);
+  } else {
+    zm_end(z, "Upload finished", kZmodemSucceeded);
   }
 }
 

@@ -9,7 +9,10 @@
 # three, a name with a directory part, a name that exists (each answer, and
 # rename when the first new name is taken too), a disk that fills up, a file
 # that ends before the size its sender offered.  Uploads into rz: the same
-# sizes.  Then a short seeded fault campaign in
+# sizes, a batch of three in one session, a batch where rz skips a file.
+# Crash recovery: downloads resumed from sz and sz --resume (only the rest
+# crosses the relay), a part that differs never appended to, an upload to
+# rz --resume.  Then a short seeded fault campaign in
 # both directions: each run ends either with an identical file and a success
 # or with a failure and no claim of success, and none outlives its idle time
 # (bench/transfer_campaign.sh runs the long one).
@@ -107,6 +110,34 @@ if [ -r /sys/devices/system/cpu/online ]; then
     test "$status" = 1 -a "$last" = "ZMODEM ended with 1 incomplete file"
 fi
 
+# --- crash recovery ---------------------------------------------------------------
+# A download cut off earlier: the part on disk is the start of the offered
+# file.  Resumed, only the rest crosses the relay (it cuts the line after
+# the missing bytes plus a tenth), and the result is identical.
+n=$(stat -c %s "$src/special"); have=1500000
+limit=$(( (n - have) * 11 / 10 + 65536 ))
+for how in "resume:sz" "rename:sz --resume"; do
+  answer=${how%%:*}; peer=${how#*:}
+  dl="$work/dl-resume-$answer"; mkdir -p "$dl"
+  head -c "$have" "$src/special" >"$dl/special"
+  start_relay "$src" --direction down --cut-after "$limit" 0 $peer -q special &&
+    xfer --recv "$dl" --on-exists "$answer"
+  stop_relay
+  # sz --resume asks for crash recovery: it is resumed whatever the answer.
+  expect "resumed from $peer (--on-exists $answer): success ($status, $last)" \
+    test "$status" = 0 -a "$last" = "ZMODEM finished"
+  expect "resumed from $peer: identical, only the rest sent" cmp -s "$src/special" "$dl/special"
+  expect "resumed from $peer: no other copy" test "$(ls "$dl" | wc -l)" = 1
+done
+# A part that is not the start of the offered file is never appended to.
+dl="$work/dl-resume-differs"; mkdir -p "$dl"
+head -c "$have" /dev/urandom >"$dl/special"; cp "$dl/special" "$work/other-part"
+start_relay "$src" 0 sz -q special && xfer --recv "$dl" --on-exists resume
+stop_relay
+expect "a differing part: the offer is renamed ($status, $last)" \
+  sh -c "test '$status' = 0 && cmp -s '$src/special' '$dl/special-1'"
+expect "a differing part: left as it was" cmp -s "$work/other-part" "$dl/special"
+
 # --- uploads -------------------------------------------------------------------
 for f in size0 size1 size1023 size1024 size1025 special; do
   up="$work/up-$f"; mkdir -p "$up"
@@ -123,6 +154,32 @@ start_relay "$up" 0 rz -q -y -e && xfer --zsend "$src/special"
 stop_relay
 expect "upload to rz -e: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
 expect "upload to rz -e: identical on the receiving side" cmp -s "$src/special" "$up/special"
+
+# A batch of three in one session; then rz -p, which skips a name it has.
+up="$work/up-batch"; mkdir -p "$up"
+start_relay "$up" 0 rz -q && xfer --zsend "$src/size0" "$src/size1" "$src/special"
+stop_relay
+expect "batch upload: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
+expect "batch upload: the three files identical" sh -c "cmp -s '$src/size0' '$up/size0' &&
+  cmp -s '$src/size1' '$up/size1' && cmp -s '$src/special' '$up/special'"
+printf 'kept\n' >"$up/size1"
+start_relay "$up" 0 rz -q -p && xfer --zsend "$src/size1" "$src/size1023"
+stop_relay
+expect "batch into rz -p: success with the skip said ($status, $last)" \
+  test "$status" = 0 -a "$last" = "Upload finished; 1 skipped by the receiver"
+expect "batch into rz -p: the existing file kept, the other sent" \
+  sh -c "grep -q kept '$up/size1' && cmp -s '$src/size1023' '$up/size1023'"
+
+# rz --resume holding the start of the file: it checks it with ZCRC, which
+# we answer over the bytes it has.  (Our offer asks for ZMCRC, with which
+# lrzsz's rz replaces the file rather than resume it; the engine starts at
+# any ZRPOS the receiver asks for, see the sender's tests.)
+up="$work/up-resume"; mkdir -p "$up"
+head -c 1500000 "$src/special" >"$up/special"
+start_relay "$up" 0 rz -q --resume && xfer --zsend "$src/special"
+stop_relay
+expect "upload to rz --resume: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
+expect "upload to rz --resume: identical" cmp -s "$src/special" "$up/special"
 
 start_relay "$work" 0 rz -q -y && xfer --zsend "$src/no-such-file"
 stop_relay

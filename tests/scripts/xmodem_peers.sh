@@ -12,11 +12,18 @@
 # directions: every run ends with an identical file (plus padding) and a
 # success, or with a failure and no claim of success, within its time-outs.
 # XMODEM_CAMPAIGN=N runs seeds 1..N each way instead of the suite's three.
+#
+# YMODEM: batches of three files (0, 1 and 1 MiB + 1 random bytes; a name
+# with a space, one with a directory part, one that exists) from sb and into
+# rb, and from sb to our YMODEM-G receiver (sb streams when asked with "G";
+# rb has no YMODEM-G, so the in-process pair test stands in for our G
+# sender).  Files are cut to block 0's size: each must be identical.  Then a
+# full disk and damaged lines: never a success over a file that differs.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 # shellcheck source=lib/relay_harness.sh
 . "$(dirname "$0")/lib/relay_harness.sh"
-relay_harness_init sx rx cmp
+relay_harness_init sx rx sb rb cmp
 
 # padded ORIGINAL RECEIVED BLOCK: RECEIVED is ORIGINAL followed by 0x1A up to
 # a multiple of 128, less than BLOCK bytes of it (BLOCK 0: any padding of
@@ -168,4 +175,82 @@ for seed in $seeds; do
   done
 done
 echo "damaged runs: $runs, identical files: $good, failures reported: $failed, longest ${longest}s"
+
+# --- YMODEM and YMODEM-G --------------------------------------------------------
+ysrc="$work/ysrc"; mkdir -p "$ysrc/sub"
+: >"$ysrc/empty.bin"
+printf '\032' >"$ysrc/sub/pad byte.txt"
+head -c 1048577 /dev/urandom >"$ysrc/big.bin"
+for proto in yrecv ygrecv; do
+  dl="$work/y-$proto"; mkdir -p "$dl"
+  printf 'older file\n' >"$dl/big.bin"
+  # -f: the name goes out with its directory part.
+  start_relay "$ysrc" --quiet 0 sb -q -f empty.bin "sub/pad byte.txt" big.bin || continue
+  xfer --"$proto" "$dl"
+  stop_relay
+  name=YMODEM; [ "$proto" = ygrecv ] && name=YMODEM-G
+  expect "$proto from sb: success ($status, $last)" test "$status" = 0 -a "$last" = "$name complete"
+  expect "$proto: the empty file" cmp -s "$ysrc/empty.bin" "$dl/empty.bin"
+  # The name made safe as a ZMODEM name: no directory, cut at the space.
+  expect "$proto: sub/pad byte.txt saved as pad, one byte, no padding" cmp -s "$ysrc/sub/pad byte.txt" "$dl/pad"
+  expect "$proto: the existing big.bin kept, the new one renamed" \
+    sh -c "grep -q 'older file' '$dl/big.bin' && cmp -s '$ysrc/big.bin' '$dl/big-1.bin'"
+  expect "$proto: sb's date kept" test "$(stat -c %Y "$dl/big-1.bin")" = "$(stat -c %Y "$ysrc/big.bin")"
+done
+
+up="$work/y-up"; mkdir -p "$up"
+start_relay "$up" --quiet 0 rb -q && xfer --ysend "$ysrc/empty.bin" "$ysrc/sub/pad byte.txt" "$ysrc/big.bin"
+stop_relay
+expect "ysend into rb: success ($status, $last), rb content ($relay_status)" \
+  test "$status" = 0 -a "$last" = "YMODEM complete" -a "$relay_status" = 0
+expect "ysend: rb has the three files" sh -c "cmp -s '$ysrc/empty.bin' '$up/empty.bin' &&
+  cmp -s '$ysrc/sub/pad byte.txt' '$up/pad' && cmp -s '$ysrc/big.bin' '$up/big.bin'"
+
+# A full disk under a YMODEM download: the reason, and sb stopped.
+dl="$work/y-full"; mkdir -p "$dl"
+start_relay "$src" 0 sb -q big60k && xfer_limited 58 --yrecv "$dl"
+stop_relay
+expect "ymodem, a full disk: fails with the reason ($status, $last)" \
+  test "$status" = 1 -a "$last" = "Write failed: File too large"
+expect "ymodem, a full disk: sb was stopped (relay status $relay_status)" test "$relay_status" != 0
+
+# Damaged lines: YMODEM both ways and YMODEM-G down; a success must have
+# the identical file, a YMODEM-G failure must come at once.
+yruns=0 ygood=0
+for seed in 2 3 4; do
+  case $((seed % 4)) in
+    0) damage=(--flip 40) ;;
+    1) damage=(--drop 40) ;;
+    2) damage=(--garbage-at $((seed * 2000 % 250000 + 1000))) ;;
+    3) damage=(--cut-after $((seed * 3001 % 250000 + 1000))) ;;
+  esac
+  for way in yrecv ygrecv ysend; do
+    yruns=$((yruns + 1))
+    d="$work/yfault-$seed-$way"; mkdir -p "$d"
+    if [ "$way" = ysend ]; then
+      start_relay "$d" --seed "$seed" --direction both "${damage[@]}" --quiet 0 rb -q -t 20 || continue
+      start=$SECONDS
+      "$XFER" 127.0.0.1 "$port" --idle-timeout 30 --ysend "$src/quarter" >"$work/xfer.out" 2>&1
+    else
+      start_relay "$src" --seed "$seed" --direction both "${damage[@]}" --quiet 0 sb -q -t 20 quarter || continue
+      start=$SECONDS
+      "$XFER" 127.0.0.1 "$port" --idle-timeout 30 --"$way" "$d" >"$work/xfer.out" 2>&1
+    fi
+    status=$?
+    took=$((SECONDS - start))
+    kill "$relay_pid" 2>/dev/null; stop_relay
+    last=$(tail -1 "$work/xfer.out")
+    echo "seed $seed $way ${damage[*]}: $last (${took}s)"
+    if [ "$status" = 0 ]; then
+      ygood=$((ygood + 1))
+      expect "seed $seed $way: a success has the identical file" cmp -s "$src/quarter" "$d/quarter"
+    else
+      expect "seed $seed $way: a failure claims no success ($last)" \
+        sh -c "! echo '$last' | grep -q complete"
+    fi
+    limit=60; [ "$way" = ygrecv ] && limit=15
+    expect "seed $seed $way: ended within the time-outs (${took}s)" test "$took" -le "$limit"
+  done
+done
+echo "YMODEM damaged runs: $yruns, identical files: $ygood"
 exit "$fail"

@@ -1,17 +1,21 @@
-// A test host for the XMODEM engine: an in-memory file to send or receive,
-// a record of every write and report, an optional damaged wire to another
-// engine, and a fake or real clock.
+// A test host for the XMODEM engine: an in-memory file to send or receive
+// (or a YMODEM batch of them), a record of every write and report, an
+// optional damaged wire to another engine, and a fake or real clock; and
+// the same for the YMODEM adapter, with real files.
 #pragma once
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "transfer/xmodem.h"
+#include "transfer/ymodem_kavel.h"
 
 namespace xmtest {
 
@@ -29,11 +33,14 @@ struct Wire {
   std::mt19937 rng{1};
   uint32_t drop_ppm = 0, flip_ppm = 0, garbage_ppm = 0;
   bool cut = false;  // everything pushed after the cut is lost
+  uint64_t cut_after = UINT64_MAX;  // the cut comes after this many bytes
+  uint64_t pushed = 0;
   uint64_t damaged = 0;
 
   bool chance(uint32_t ppm) { return ppm > 0 && rng() % 1000000u < ppm; }
   void push(const uint8_t* data, size_t n) {
     for (size_t i = 0; i < n; i++) {
+      if (pushed++ >= cut_after) cut = true;
       if (cut) return;
       uint8_t b = data[i];
       if (chance(garbage_ppm)) {
@@ -74,6 +81,17 @@ struct Host {
   int calls_after_close = 0;    // any entry but write and status after the close
   int writes_after_close = 0;   // a completing receiver's ACK, or its cancel sequence
   int reports_after_close = 0;  // the ending's own report is the one allowed
+  // YMODEM: the batch to send (names as block 0 carries them), and each
+  // received file's block 0 with the offset of its data in stored.
+  struct BatchFile {
+    std::string name;
+    std::vector<uint8_t> data;
+    int64_t mtime = 0;
+  };
+  std::vector<BatchFile> batch_out;
+  size_t batch_next = 0;
+  std::vector<std::pair<YmodemFileInfo, size_t>> begun;
+  int begin_result = 0;  // what begin_file answers
 
   void touch() {
     if (closes > 0) calls_after_close++;
@@ -125,6 +143,36 @@ struct Host {
         {kind, text ? text : "", bytes, total, blocks, retries, crc, name ? name : ""});
   }
 
+  static int cb_next_file(void* c, YmodemFileInfo* info) {
+    Host& h = of(c);
+    if (h.batch_next >= h.batch_out.size()) return 0;
+    const BatchFile& f = h.batch_out[h.batch_next++];
+    h.source = f.data;
+    h.read_pos = 0;
+    *info = YmodemFileInfo{};
+    snprintf(info->name, sizeof info->name, "%s", f.name.c_str());
+    info->size = f.data.size();
+    info->mtime = f.mtime;
+    info->has_size = 1;
+    info->has_mtime = f.mtime != 0;
+    return 1;
+  }
+  static int cb_begin_file(void* c, const YmodemFileInfo* info) {
+    Host& h = of(c);
+    h.begun.emplace_back(*info, h.stored.size());
+    return h.begin_result;
+  }
+  YmodemBatch batch() { return YmodemBatch{cb_begin_file, cb_next_file}; }
+  // The data received for the i-th file begun.
+  std::vector<uint8_t> received(size_t i) const {
+    size_t end = i + 1 < begun.size() ? begun[i + 1].second : stored.size();
+    return std::vector<uint8_t>(stored.begin() + static_cast<long>(begun.at(i).second),
+                                stored.begin() + static_cast<long>(end));
+  }
+  bool ended_well() const {
+    return !st.active && last_report() && last_report()->kind == XM_REPORT_COMPLETE;
+  }
+
   XmodemCallbacks callbacks() {
     return XmodemCallbacks{this, cb_write, cb_read, cb_store, cb_close, cb_size, cb_now, cb_status};
   }
@@ -174,6 +222,56 @@ inline std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
   std::vector<uint8_t> v(n);
   for (auto& b : v) b = static_cast<uint8_t>(rng());
   return v;
+}
+
+// The YMODEM adapter with real files, its engine, and the host table a
+// session would give it: sends go to a wire or on_write, the clock and the
+// answer to the file-exists question are the test's.
+struct YmHost {
+  std::unique_ptr<YmodemHostContext> ctx = std::make_unique<YmodemHostContext>();
+  XmodemState st{};
+  Wire* out = nullptr;
+  std::function<int(const uint8_t*, size_t)> on_write;
+  std::function<uint32_t()> clock;
+  int exists_answer = YM_EXISTS_RENAME;
+  std::vector<std::string> asked;  // names put to the file-exists question
+
+  YmHost() {
+    YmodemHostTable table{this, send, now, exists, nullptr};
+    ymodem_kavel_init(ctx.get(), &table);
+  }
+  ~YmHost() { ymodem_kavel_close(ctx.get()); }
+  YmHost(const YmHost&) = delete;
+  YmHost& operator=(const YmHost&) = delete;
+
+  static YmHost& of(void* h) { return *static_cast<YmHost*>(h); }
+  static int send(void* h, const uint8_t* b, size_t n) {
+    YmHost& y = of(h);
+    if (y.on_write) return y.on_write(b, n);
+    if (y.out) y.out->push(b, n);
+    return 0;
+  }
+  static uint32_t now(void* h) { return of(h).clock ? of(h).clock() : 0; }
+  static int exists(void* h, const char* name) {
+    of(h).asked.emplace_back(name);
+    return of(h).exists_answer;
+  }
+  bool completed() const { return !st.active && ctx->last_kind == XM_REPORT_COMPLETE; }
+};
+
+// One turn of a session loop on each side of a link: deliver what is on
+// the wires, pump both, and let time pass only when nothing moved.
+inline void step_pair(XmodemState* a, Wire* to_a, XmodemState* b, Wire* to_b, uint32_t* now) {
+  bool moved = false;
+  for (auto [st, w] : {std::pair{a, to_a}, std::pair{b, to_b}}) {
+    for (int i = 0; i < 4096 && !w->bytes.empty(); i++, moved = true) {
+      xmodem_consume(st, w->bytes.front());
+      w->bytes.pop_front();
+    }
+  }
+  if (!moved) *now += 20;
+  xmodem_pump(a);
+  xmodem_pump(b);
 }
 
 }  // namespace xmtest

@@ -2,6 +2,8 @@
 // the file-exists answers, bad subpackets, the ZRINIT and ZFIN timing, and
 // the ways a download ends.
 #include <gtest/gtest.h>
+
+#include <array>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -160,6 +162,76 @@ TEST(ZmodemReceiver, ExistingFileAnswers) {
   }
 }
 
+// Crash recovery: a shorter file of the offered name is resumed when the
+// answer (or the sender's ZCRESUM) says so and the sender's CRC of the part
+// on disk agrees; a part that differs is never appended to, and the
+// question comes again without resuming.
+TEST(ZmodemReceiver, Resume) {
+  EXPECT_EQ(zmodem_can_resume(1, 100) + zmodem_can_resume(99, 100), 2);
+  for (long long no : {0LL, 100LL, 150LL, -1LL}) EXPECT_EQ(zmodem_can_resume(no, 100), 0) << no;
+  EXPECT_EQ(zmodem_can_resume(5, 0), 0) << "no size offered";
+
+  const auto offered = random_bytes(3000, 21);
+  const std::vector<uint8_t> start(offered.begin(), offered.begin() + 1200);
+  struct Case {
+    const char* name;
+    bool same_start;     // the file on disk is the start of the offered one
+    uint32_t zf0;        // ZFILE's conversion option
+    std::vector<int> answers;
+    bool sender_says;    // the sender answers ZCRC (else it repeats its ZFILE)
+    const char* asked;   // the questions: R resume offered, r after a failed check, - neither
+    int reply;           // after the check: ZRPOS or ZSKIP
+    uint32_t from;
+    const char* saved_as;  // where the offered file ends up whole
+  } cases[] = {
+      {"resumed", true, 0, {kZmodemResume}, true, "R", ZRPOS, 1200, "f.bin"},
+      {"differs: asked again, renamed", false, 0, {kZmodemResume, kZmodemRename}, true, "Rr", ZRPOS,
+       0, "f-1.bin"},
+      {"ZCRESUM: no question", true, kZmodemCresume, {}, true, "", ZRPOS, 1200, "f.bin"},
+      {"ZCRESUM, differs: asked, skipped", false, kZmodemCresume, {kZmodemSkip}, true, "r", ZSKIP,
+       0, nullptr},
+      {"a sender that cannot say", true, 0, {kZmodemResume}, false, "R", ZRPOS, 1200, "f.bin"},
+  };
+  for (const auto& c : cases) {
+    Rx rx;
+    auto on_disk = c.same_start ? start : random_bytes(1200, 5);
+    write_file_bytes(rx.dir.file("f.bin"), std::string(on_disk.begin(), on_disk.end()));
+    struct Asked {
+      std::vector<int> answers;
+      std::string asked;
+    } q{c.answers, ""};
+    rx.e.owner = &q;
+    rx.e.z.hooks.file_exists_resume = [](void* ctx, const ZmodemExistsQuestion* question) {
+      auto* a = static_cast<Asked*>(static_cast<ZEndpoint*>(ctx)->owner);
+      a->asked += question->can_resume ? "R" : question->resume_failed ? "r" : "-";
+      int answer = a->answers.empty() ? kZmodemRename : a->answers.front();
+      if (!a->answers.empty()) a->answers.erase(a->answers.begin());
+      return answer;
+    };
+    auto offer = cat({bin_header(ZFILE, c.zf0 << 24), subpacket(file_info("f.bin", "3000"), ZCRCW)});
+    rx.e.feed(offer);
+    auto r = rx.replies();
+    ASSERT_EQ(r.size(), 1u) << c.name;
+    EXPECT_EQ(r[0].type, ZCRC) << c.name;
+    EXPECT_EQ(r[0].value, 1200u) << c.name;
+    rx.e.feed(c.sender_says ? bin_header(ZCRC, ~zmodem_crc32(start.data(), start.size())) : offer);
+    r = rx.replies();
+    ASSERT_EQ(r.size(), 1u) << c.name;
+    EXPECT_EQ(r[0].type, c.reply) << c.name;
+    EXPECT_EQ(r[0].value, c.from) << c.name;
+    EXPECT_EQ(q.asked, c.asked) << c.name;
+    if (c.reply == ZRPOS) {
+      std::vector<uint8_t> rest(offered.begin() + c.from, offered.end());
+      rx.e.feed(cat({bin_header(ZDATA, c.from), subpacket(rest, ZCRCE), bin_header(ZEOF, 3000)}));
+      EXPECT_EQ(read_file_bytes(rx.dir.file(c.saved_as)), offered) << c.name;
+      EXPECT_EQ(rx.e.z.files_saved, 1) << c.name;
+    }
+    if (!c.same_start) {
+      EXPECT_EQ(read_file_bytes(rx.dir.file("f.bin")), on_disk) << c.name << ": never appended to";
+    }
+  }
+}
+
 TEST(ZmodemReceiver, DeclinedFileOfferedAgainIsSkippedWithoutAsking) {
   Rx rx;
   write_file_bytes(rx.dir.file("a.txt"), "old");
@@ -198,6 +270,34 @@ TEST(ZmodemReceiver, BadSubpacketIsNeverWritten) {
   rx.e.feed(cat({bin_header(ZDATA, 4096), subpacket(second, ZCRCE), bin_header(ZEOF, 8192)}));
   EXPECT_EQ(read_file_bytes(rx.dir.file("data.bin")),
             std::vector<unsigned char>(data.begin(), data.end()));
+}
+
+// What DOS-era senders put on the line: XON or XOFF (either parity) before
+// and inside headers, and one 8 KiB subpacket for the whole file.
+TEST(ZmodemReceiver, FlowControlBetweenFramesAnd8KSubpackets) {
+  Rx rx;
+  auto sprinkle = [](std::vector<uint8_t> v) {
+    std::vector<uint8_t> out;
+    // Not after the last byte: what follows a binary header is data.
+    for (size_t i = 0; i < v.size(); i++) {
+      out.push_back(static_cast<uint8_t>(std::array<int, 4>{0x11, 0x13, 0x91, 0x93}[i % 4]));
+      out.push_back(v[i]);
+    }
+    return out;
+  };
+  rx.e.feed(cat({sprinkle(bin_header(ZFILE, 0)), subpacket(file_info("k.bin", "8192"), ZCRCW),
+                 {0x11}}));
+  auto r = rx.replies();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].type, ZRPOS);
+  auto data = random_bytes(8192, 4);
+  rx.e.feed(cat({sprinkle(bin_header(ZDATA, 0)), subpacket(data, ZCRCW), {0x11, 0x93}}));
+  r = rx.replies();
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].type, ZACK);
+  EXPECT_EQ(r[0].value, 8192u);
+  rx.e.feed(sprinkle(hex_header(ZEOF, 8192)));
+  EXPECT_EQ(read_file_bytes(rx.dir.file("k.bin")), std::vector<unsigned char>(data.begin(), data.end()));
 }
 
 TEST(ZmodemReceiver, RepeatedBadSubpacketsGiveUpWithCancel) {

@@ -99,16 +99,23 @@ TEST(ZmodemSender, WhatGoesOutForEachKindOfReceiver) {
     uint8_t flags;
     const char* first;      // after ZRPOS 0
     const char* after_ack;  // after ZACK of the first subpacket
+    uint16_t buffer = 0;    // the receiver's buffer size
   } cases[] = {
-      {"streaming receiver", 2500, 0x23, "ZDATA@0 W1024", "ZDATA@1024 G1024 E452 ZEOF@2500"},
+      // 8 KiB subpackets, aligned to 8 KiB after the first, to a streaming
+      // receiver with CRC-32; 1 KiB without CRC-32 or a continuous stream.
+      {"streaming receiver", 20000, 0x23, "ZDATA@0 W1024",
+       "ZDATA@1024 G7168 G8192 E3616 ZEOF@20000"},
+      {"streaming receiver, CRC-16", 2500, 0x03, "ZDATA@0 W1024", "ZDATA@1024 G1024 E452 ZEOF@2500"},
       {"no overlapped I/O", 2500, 0x21, "ZDATA@0 W1024", "ZDATA@1024 W1024"},
       {"a multiple of 1024", 2048, 0x23, "ZDATA@0 W1024", "ZDATA@1024 E1024 ZEOF@2048"},
+      {"a buffer of 8 KiB", 20000, 0x21, "ZDATA@0 W1024", "ZDATA@1024 W7168", 8192},
+      {"a buffer of 4 KiB", 20000, 0x21, "ZDATA@0 W1024", "ZDATA@1024 W1024", 4096},
       {"empty file", 0, 0x23, "ZEOF@0", ""},
       {"short file", 1, 0x23, "ZDATA@0 E1 ZEOF@1", ""},
   };
   for (const auto& c : cases) {
     Tx tx(c.size);
-    EXPECT_EQ(summary(tx.to_first_data(c.flags)), c.first) << c.name;
+    EXPECT_EQ(summary(tx.to_first_data(c.flags, c.buffer)), c.first) << c.name;
     if (!*c.after_ack) continue;
     tx.e.feed(hex_header(ZACK, 1024));
     EXPECT_EQ(summary(tx.drain()), c.after_ack) << c.name;
@@ -191,6 +198,8 @@ TEST(ZmodemSender, Endings) {
     std::vector<std::vector<uint8_t>> replies;  // after ZEOF
     ZmodemEnding ending;
     const char* text;
+    int batch = 1;  // files in the upload (the others are 50 bytes each)
+    int taken = 0;  // of a batch: files the receiver confirmed
   } cases[] = {
       {"ZRINIT, ZFIN",
        {hex_header(ZRINIT, 0x23000000), hex_header(ZFIN, 0)},
@@ -210,15 +219,57 @@ TEST(ZmodemSender, Endings) {
        {bytes_of(std::string(8, '\x18') + std::string(8, '\b'))},
        kZmodemFailed,
        "Cancelled by the other side"},
+      {"a batch taken whole",
+       {hex_header(ZRINIT, 0x23000000), hex_header(ZRPOS, 0), hex_header(ZRINIT, 0x23000000),
+        hex_header(ZRPOS, 0), hex_header(ZRINIT, 0x23000000), hex_header(ZFIN, 0)},
+       kZmodemSucceeded,
+       "Upload finished",
+       3,
+       3},
+      {"a receiver that takes one file of a batch and ends",
+       {hex_header(ZRINIT, 0x23000000), hex_header(ZFIN, 0)},
+       kZmodemSucceeded,
+       "Upload finished: the receiver ended the batch after 1 file",
+       3,
+       1},
+      {"one file of a batch skipped",
+       {hex_header(ZRINIT, 0x23000000), hex_header(ZSKIP, 0), hex_header(ZFIN, 0)},
+       kZmodemSucceeded,
+       "Upload finished; 1 skipped by the receiver",
+       2,
+       1},
+      {"every file of a batch skipped",
+       {hex_header(ZSKIP, 0), hex_header(ZSKIP, 0), hex_header(ZFIN, 0)},
+       kZmodemFailed,
+       "Upload skipped by the receiver",
+       2,
+       0},
   };
   for (const auto& c : cases) {
     Tx tx(100);
+    std::vector<std::string> more;
+    for (int i = 1; i < c.batch; i++) {
+      more.push_back(tx.dir.file("more" + std::to_string(i)));
+      write_file_bytes(more.back(), std::string(50, static_cast<char>('a' + i)));
+    }
+    tx.e.owner = &more;
+    tx.e.z.hooks.next_upload = [](void* ctx, char* path, size_t cap) {
+      auto* rest = static_cast<std::vector<std::string>*>(static_cast<ZEndpoint*>(ctx)->owner);
+      if (rest->empty()) return 0;
+      snprintf(path, cap, "%s", rest->front().c_str());
+      rest->erase(rest->begin());
+      return 1;
+    };
     tx.to_first_data(0x23);
     for (const auto& r : c.replies) tx.e.feed(r);
     EXPECT_EQ(tx.e.z.ending, c.ending) << c.name;
     if (c.ending != kZmodemRunning) {
       EXPECT_STREQ(tx.e.z.status_text, c.text) << c.name;
       EXPECT_EQ(tx.e.z.active, 0) << c.name;
+    }
+    // Files the receiver confirmed (ZRINIT after their ZEOF).
+    if (c.batch > 1) {
+      EXPECT_EQ(tx.e.z.files_done, c.taken) << c.name;
     }
   }
 }
@@ -299,6 +350,29 @@ TEST(ZmodemSender, RposStopsAStreamEarly) {
   EXPECT_EQ(summary(tx.sent()), "ZDATA@2048 W1024");
   EXPECT_EQ(tx.e.z.streaming, 0);
   EXPECT_EQ(tx.e.z.send_state, 3);
+  // A receiver that asked again may not take 8 KiB: 1 KiB from here on.
+  tx.e.feed(hex_header(ZACK, 3072));
+  EXPECT_EQ(summary(tx.sent()).substr(0, 27), "ZDATA@3072 G1024 G1024 G102");
+}
+
+// A receiver that holds part of the file (rz --resume) checks it with ZCRC
+// and asks for the rest: the data starts there, and that is no restart.
+TEST(ZmodemSender, StartsWhereTheReceiverAsks) {
+  Tx tx(20000);
+  tx.start();
+  tx.e.take();
+  tx.e.feed(hex_header(ZRINIT, 0x23000000));
+  tx.e.take();
+  tx.e.feed(hex_header(ZCRC, 1200));
+  auto s = tx.sent();
+  ASSERT_EQ(s.size(), 1u);
+  EXPECT_EQ(s[0].value, ~zmodem_crc32(tx.data.data(), 1200)) << "the CRC of what the receiver has";
+  tx.e.feed(hex_header(ZRPOS, 1200));
+  EXPECT_EQ(summary(tx.sent()), "ZDATA@1200 W1024");
+  EXPECT_EQ(tx.e.z.error_count, 0);
+  EXPECT_EQ(tx.e.z.start_offset, 1200u);
+  tx.e.feed(hex_header(ZACK, 2224));
+  EXPECT_EQ(summary(tx.drain()), "ZDATA@2224 G5968 G8192 E3616 ZEOF@20000");
 }
 
 TEST(ZmodemSender, StartFailures) {
