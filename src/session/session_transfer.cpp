@@ -345,8 +345,14 @@ const char* session_download_dir() {
   static std::string dir;
   char path[256];
   safe_copy(path, sizeof path, g_download_path);
-  normalize_transfer_path(path);
-  dos_create_dir(kDefaultTransferPath);
+  normalize_transfer_path(path, TransferDir::kDownload);
   dir = dos_expand_path(path);
+  // Asked as a received file is opened: the user's default download
+  // directory is made then, with any parent it lacks, as xdg-user-dirs
+  // would.  A directory the user chose is only ever made as its last step
+  // (by the receiver): its parent missing may mean a disk not mounted.
+  char fallback[256];
+  transfer_default_path(TransferDir::kDownload, fallback);
+  if (strcmp(path, fallback) == 0) dos_create_dirs(dir.c_str(), 0755);
   return dir.c_str();
 }
