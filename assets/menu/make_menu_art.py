@@ -320,6 +320,7 @@ HELP_LEFT = [
     ("Alt+U", "upload"),
     ("Alt+B", "buffer of 1000 lines"),
     ("Alt+V", "paste the clipboard"),
+    ("Alt+C", "capture on / off"),
 ]
 HELP_RIGHT = [
     ("Alt+I", "import a SyncTERM list"),
@@ -332,6 +333,7 @@ HELP_RIGHT = [
     ("Return", "connect"),
     ("Delete", "delete"),
     ("Ctrl+C", "Run/Stop in C64 mode"),
+    ("Alt+P", "save the screen"),
 ]
 
 

@@ -40,7 +40,8 @@ void usage_to(FILE* out, const char* invocation) {
   // screen (Alt-Z) have them all.
   fprintf(out, "%s\n",
           "  In a session: Alt-V pastes the clipboard, Ctrl-] hangs up at once, Escape cancels a "
-          "transfer.");
+          "transfer,\n  Alt-C starts and stops a capture, Alt-P saves the screen (both into the "
+          "download directory).");
 }
 
 void usage(const char* invocation) {

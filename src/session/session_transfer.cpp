@@ -12,6 +12,7 @@
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
 #include "platform/dos.h"
+#include "session/capture.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_xmodem.h"
@@ -72,6 +73,8 @@ uint32_t hook_now(void*) {
 void hook_terminal_byte(void* ctx, uint8_t byte) {
   Session* s = session_of(ctx);
   if (!s->terminal) return;
+  // What the board sent after Telnet; a transfer's bytes never reach here.
+  capture_byte(s, byte);
   if (s->petscii) {
     petscii_consume_byte(s->terminal, byte);
   } else {
@@ -135,6 +138,9 @@ void redraw_held_box(Session* s) {
     case kHeldBoxXmodem:
       s->xmodem_host.status.drawn = 0;
       xmodem_draw_status(t, &s->xmodem, &s->xmodem_host);
+      break;
+    case kHeldBoxCapture:
+      term_draw_transfer_note(t, capture_note());
       break;
     case kHeldBoxNote:
       term_draw_transfer_note(t, kZmodemWaitNote);

@@ -189,7 +189,8 @@ TEST(Cli, UsageText) {
       "  ./kavel --version                Show the version\n"
       "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen.\n"
       "  In a session: Alt-V pastes the clipboard, Ctrl-] hangs up at once, Escape cancels a "
-      "transfer.\n";
+      "transfer,\n  Alt-C starts and stops a capture, Alt-P saves the screen (both into the "
+      "download directory).\n";
   EXPECT_EQ(text, expected);
   EXPECT_STREQ(kVersionString, "$VER: Kavel 0.20");
 }

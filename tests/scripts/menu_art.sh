@@ -140,7 +140,8 @@ text_at "$h" 9 2 "Kavel Help"
 for key in "Alt+A       add entry" "Alt+E       edit entry" "Alt+S       sort" \
            "Alt+L       send login" "Alt+H       hang up" "Ctrl+]      hang up at once" \
            "Alt+D       download" "Alt+U       upload" "Alt+B       buffer of 1000 lines" \
-           "Alt+V       paste the clipboard" \
+           "Alt+V       paste the clipboard" "Alt+C       capture on / off" \
+           "Alt+P       save the screen" \
            "Alt+I       import a SyncTERM list" "Alt+T       toggle top bar" \
            "Alt+S       scale, C64 40 columns" "Alt+G       global settings" \
            "Alt+X       quit" "Alt+Return  view mode" "Up/Down     select" \

@@ -45,7 +45,8 @@ usage_text() {  # invocation name
     "  $1 -h                       Show help" \
     "  $1 --version                Show the version" \
     "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen." \
-    "  In a session: Alt-V pastes the clipboard, Ctrl-] hangs up at once, Escape cancels a transfer."
+    "  In a session: Alt-V pastes the clipboard, Ctrl-] hangs up at once, Escape cancels a transfer," \
+    "  Alt-C starts and stops a capture, Alt-P saves the screen (both into the download directory)."
 }
 usage_text "$KAVEL" >"$work/usage.expected"
 
