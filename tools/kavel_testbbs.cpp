@@ -2,9 +2,10 @@
 // kavel-testbbs: a small Telnet BBS for tests and the demo.  It listens on
 // 127.0.0.1 only, serves one caller, negotiates like real board software
 // (DO TTYPE and SEND, DO NAWS, WILL ECHO, WILL SGA), records what the client
-// answered, and then plays a scenario chosen on the command line.
+// answered (--sent FILE keeps every byte sent, Telnet commands included),
+// and then plays a scenario chosen on the command line.
 //
-//   kavel-testbbs [--port N] [--scenario NAME] [--log FILE] [--keys FILE]
+//   kavel-testbbs [--port N] [--scenario NAME] [--log FILE] [--keys FILE] [--sent FILE]
 //                 [--welcome FILE] [--welcome80 FILE] [--max-seconds N]
 //                 [--ttype-asks N] [--stdio]
 //
@@ -25,7 +26,8 @@
 // an unshifted Q (0x51) hangs up.
 //
 // The scenario "zmodem" runs lrzsz for file transfers: "d" typed starts
-// `sz` with the --sz-file files, and "rz" with Return (which Kavel sends
+// `sz` with the --sz-file files ("f" sends a flood first, see
+// echo_zmodem), and "rz" with Return (which Kavel sends
 // before it wakes a receiver) starts `rz` in --rz-dir.  --rate limits the
 // bytes per second from the program to the caller, so that a test can
 // watch a transfer under way.
@@ -73,6 +75,7 @@ struct Options {
   std::string scenario = "welcome";
   std::string log_path;
   std::string keys_path;
+  std::string sent_path;  // --sent: every byte sent to the caller, as sent
   std::string welcome_path;
   std::string welcome80_path;  // the C64 board's screen for 80 columns
   int max_seconds = 120;
@@ -85,6 +88,7 @@ struct Options {
 
 FILE* g_log = nullptr;
 FILE* g_keys = nullptr;
+FILE* g_sent = nullptr;
 Clock::time_point g_start;
 
 long elapsed_ms() {
@@ -651,6 +655,15 @@ void echo_zmodem(Run* r) {
     r->to_child = rest;
     return;
   }
+  // "f" floods the caller with coloured text and block art as the "flood"
+  // scenario does, of the scenario's argument in bytes ("zmodem:2097152"):
+  // something to capture before or after a transfer.
+  if (c->typed.find('f') != std::string::npos && r->flood_left == 0) {
+    c->typed.clear();
+    r->flood_acked = false;
+    start_flood(r);
+    return;
+  }
   size_t d = c->typed.find('d');
   if (d != std::string::npos && !r->o->sz_files.empty()) {
     c->typed.clear();
@@ -840,6 +853,8 @@ bool parse_args(int argc, char** argv, Options* o) {
       o->log_path = v;
     } else if (a == "--keys" && (v = value())) {
       o->keys_path = v;
+    } else if (a == "--sent" && (v = value())) {
+      o->sent_path = v;
     } else if (a == "--welcome" && (v = value())) {
       o->welcome_path = v;
     } else if (a == "--welcome80" && (v = value())) {
@@ -865,7 +880,7 @@ bool parse_args(int argc, char** argv, Options* o) {
 
 void usage(FILE* out, const char* me) {
   fprintf(out,
-          "usage: %s [--port N] [--scenario NAME[:ARG]] [--log FILE] [--keys FILE]\n"
+          "usage: %s [--port N] [--scenario NAME[:ARG]] [--log FILE] [--keys FILE] [--sent FILE]\n"
           "          [--welcome FILE] [--welcome80 FILE] [--max-seconds N] [--ttype-asks N]\n"
           "          [--sz-file FILE]... [--rz-dir DIR] [--rate BYTES_PER_SECOND] [--stdio]\n"
           "scenarios:",
@@ -909,6 +924,7 @@ void say_time_limit(Caller* c, int seconds, bool petscii) {
     pollfd p{c->fd, POLLOUT, 0};
     if (poll(&p, 1, 50) <= 0) continue;
     ssize_t n = send(c->fd, c->out.data(), c->out.size(), MSG_NOSIGNAL);
+    if (n > 0 && g_sent) fwrite(c->out.data(), 1, static_cast<size_t>(n), g_sent);
     if (n > 0) c->out.erase(0, static_cast<size_t>(n));
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;
   }
@@ -949,6 +965,7 @@ int main(int argc, char** argv) {
   }
   if (!o.log_path.empty()) g_log = fopen(o.log_path.c_str(), "w");
   if (!o.keys_path.empty()) g_keys = fopen(o.keys_path.c_str(), "wb");
+  if (!o.sent_path.empty()) g_sent = fopen(o.sent_path.c_str(), "wb");
 
   int port = 0;
   int lfd = o.stdio ? -1 : listen_loopback(o.port, &port);
@@ -1051,6 +1068,7 @@ int main(int argc, char** argv) {
     if ((p.revents & POLLOUT) && !caller.out.empty()) {
       ssize_t n = caller.raw ? write(caller.out_fd, caller.out.data(), caller.out.size())
                              : send(caller.fd, caller.out.data(), caller.out.size(), MSG_NOSIGNAL);
+      if (n > 0 && g_sent) fwrite(caller.out.data(), 1, static_cast<size_t>(n), g_sent);
       if (n > 0) caller.out.erase(0, static_cast<size_t>(n));
       if (n < 0 && errno != EAGAIN && errno != EINTR) {
         log_event("HANGUP");
@@ -1069,6 +1087,7 @@ int main(int argc, char** argv) {
     waitpid(run.child, nullptr, 0);
   }
   if (g_keys) fclose(g_keys);
+  if (g_sent) fclose(g_sent);
   log_event("EXIT %d", status);
   if (g_log) fclose(g_log);
   return status;

@@ -315,12 +315,15 @@ HELP_LEFT = [
     ("Alt+S", "sort entries"),
     ("Alt+L", "send login"),
     ("Alt+H", "hang up"),
+    ("Ctrl+]", "hang up at once"),
     ("Alt+D", "download"),
     ("Alt+U", "upload"),
     ("Alt+B", "buffer of 1000 lines"),
-    ("Alt+I", "import a SyncTERM list"),
+    ("Alt+V", "paste the clipboard"),
+    ("Alt+C", "capture on / off"),
 ]
 HELP_RIGHT = [
+    ("Alt+I", "import a SyncTERM list"),
     ("Alt+T", "toggle top bar"),
     ("Alt+S", "scale, C64 40 columns"),
     ("Alt+G", "global settings"),
@@ -330,30 +333,31 @@ HELP_RIGHT = [
     ("Return", "connect"),
     ("Delete", "delete"),
     ("Ctrl+C", "Run/Stop in C64 mode"),
+    ("Alt+P", "save the screen"),
 ]
 
 
 def help_screen(version):
+    # Eleven rows a column; the row under the box is left to the program,
+    # which names the phonebook in use there.
     s = Screen()
     draw_header(s)
     s.strip(9)
     s.put(9, 2, "Kavel Help", STRIP_FG, STRIP_BG)
     hint = "any key returns"
     s.put(9, W - 2 - len(hint), hint, BLUE, STRIP_BG)
-    s.box(11, 1, 21, W - 2)
-    s.put(11, 3, "╡", FRAME)
-    s.put(11, 4, " In the menu and in a session ", TITLE)
-    s.put(11, 34, "╞", FRAME)
-    s.put(11, 39, "╤", FRAME)
-    s.put(21, 39, "╧", FRAME)
-    for r in range(12, 21):
+    s.box(10, 1, 22, W - 2)
+    s.put(10, 3, "╡", FRAME)
+    s.put(10, 4, " In the menu and in a session ", TITLE)
+    s.put(10, 34, "╞", FRAME)
+    s.put(10, 39, "╤", FRAME)
+    s.put(22, 39, "╧", FRAME)
+    for r in range(11, 22):
         s.put(r, 39, "│", FRAME)
     for col, items in ((4, HELP_LEFT), (42, HELP_RIGHT)):
         for i, (key, label) in enumerate(items):
-            s.put(12 + i, col, key, KEY)
-            s.put(12 + i, col + 12, label, LABEL)
-    line = "Kavel %s  ·  BBS terminal  ·  see README.md" % version
-    s.put(22, (W - len(line)) // 2, line, DGREY)
+            s.put(11 + i, col, key, KEY)
+            s.put(11 + i, col + 12, label, LABEL)
     return s
 
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "phonebook/phonebook.h"
+#include "platform/dos.h"
 #include "session/connection.h"
 
 const char kVersionString[] = "$VER: Kavel 0.20";
@@ -34,11 +36,29 @@ void usage_to(FILE* out, const char* invocation) {
   fprintf(out, "  %s -h                       Show help\n", me);
   fprintf(out, "  %s --version                Show the version\n", me);
   fprintf(out, "%s\n", "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen.");
+  // The keys added since the first release; the man page and the help
+  // screen (Alt-Z) have them all.
+  fprintf(out, "%s\n",
+          "  In a session: Alt-V pastes the clipboard, Ctrl-] hangs up at once, Escape cancels a "
+          "transfer,\n  Alt-C starts and stops a capture, Alt-P saves the screen (both into the "
+          "download directory).");
 }
 
 void usage(const char* invocation) {
   usage_to(stdout, invocation);
   fflush(stdout);
+}
+
+void usage_with_files(FILE* out, const char* invocation, const char* phonebook_path,
+                      const char* prefs_path) {
+  usage_to(out, invocation);
+  fprintf(out, "Phone book: %s\n", dos_absolute_path(phonebook_path).c_str());
+  fprintf(out, "Settings: %s\n", dos_absolute_path(prefs_path).c_str());
+  fflush(out);
+}
+
+std::string cli_phonebook_path(const CliOptions& o) {
+  return o.phonebook_path ? std::string(o.phonebook_path) : phonebook_default_path();
 }
 
 static bool is(const char* arg, const char* a, const char* b = nullptr, const char* c = nullptr) {
@@ -48,7 +68,7 @@ static bool is(const char* arg, const char* a, const char* b = nullptr, const ch
 void cli_parse(int argc, char** argv, CliOptions* out) {
   out->action = CLI_MENU;
   out->window_mode = CLI_MODE_UNCHANGED;
-  out->phonebook_path = kDefaultPhonebookPath;
+  out->phonebook_path = nullptr;
   out->host = nullptr;
   out->port = kDefaultPort;
   out->bad_arg = nullptr;

@@ -1,6 +1,7 @@
 // The command line: the argument table, the help text and the port parser.
 #pragma once
 #include <cstdio>
+#include <string>
 
 #include "util/version.h"
 
@@ -8,7 +9,6 @@
 extern const char kVersionString[];
 
 inline constexpr int kDefaultPort = 23;
-inline constexpr const char* kDefaultPhonebookPath = "kavel.phonebook";
 
 enum CliAction : int {
   CLI_MENU = 0,         // no host: the phonebook menu
@@ -30,7 +30,7 @@ enum : int {
 struct CliOptions {
   CliAction action;
   int window_mode;             // CLI_MODE_*; the last window option wins
-  const char* phonebook_path;  // default "kavel.phonebook"
+  const char* phonebook_path;  // -p / --phonebook; null when not given
   const char* host;            // points into argv; null on the menu path
   int port;                    // 23 unless the address or the argument after it names one
   const char* bad_arg;         // CLI_USAGE_ERROR: the argument at fault
@@ -40,12 +40,21 @@ struct CliOptions {
 // program name or a line feed), e.g. "unknown option -x".
 void cli_usage_error_text(const CliOptions& o, char* out, size_t cap);
 
-// Reads the arguments in order (argv[0] is the invocation name).
+// Reads the arguments in order (argv[0] is the invocation name).  Touches
+// no file.
 void cli_parse(int argc, char** argv, CliOptions* out);
+// The phonebook the program uses: the one -p named, else
+// phonebook_default_path() (the current directory's kavel.phonebook when
+// there is one, else the configuration directory's).
+std::string cli_phonebook_path(const CliOptions& o);
 
 // The help text for this invocation name, on standard output / on a stream.
 void usage(const char* invocation);
 void usage_to(FILE* out, const char* invocation);
+// -h: the help text, then the files in use ("Phone book: PATH" and
+// "Settings: PATH", absolute).
+void usage_with_files(FILE* out, const char* invocation, const char* phonebook_path,
+                      const char* prefs_path);
 
 // A decimal number from 1 to 65535, or the default for anything else (null,
 // empty, no digits, out of range).  Leading space and a sign are accepted,

@@ -2,11 +2,14 @@
 // preferences, reads the command line, checks the font files, then runs
 // either the phonebook menu or one direct session.
 #include <cstdio>
+#include <string>
 
 #include "app/cli.h"
 #include "app/menu.h"
 #include "app/startup.h"
 #include "display/fonts.h"
+#include "phonebook/phonebook.h"
+#include "phonebook/prefs.h"
 #include "platform/display.h"
 #include "platform/dos.h"
 #include "session/connection.h"
@@ -32,8 +35,11 @@ int main(int argc, char** argv) {
   CliOptions opts;
   cli_parse(argc, argv, &opts);
   const char* me = argc > 0 && argv[0] ? argv[0] : "kavel";
+  // Decided once, here, so that the menu and the help text name the same
+  // file.  Deciding creates nothing.
+  const std::string book = cli_phonebook_path(opts);
   if (opts.action == CLI_HELP) {
-    usage(me);
+    usage_with_files(stdout, me, book.c_str(), transfer_prefs_path().c_str());
     return 0;
   }
   if (opts.action == CLI_VERSION) {
@@ -52,14 +58,17 @@ int main(int argc, char** argv) {
   if (startup_validate_runtime_fonts() != 0) return 1;
   dos_install_break_handler();
 
-  if (opts.action == CLI_MENU) return menu_loop(opts.phonebook_path);
+  if (opts.action == CLI_MENU) return menu_loop(book.c_str());
   if (!display_reachable()) {
     fprintf(stderr, "%s: cannot open a window: no display could be reached (is DISPLAY set?)\n",
             me);
     return 1;
   }
+  // The phonebook over a direct session (Alt+E) is the default one; -p
+  // names the menu's, and is ignored with a host.
+  const std::string direct_book = phonebook_default_path();
   int r = run_session_common(opts.host, opts.port, kEmulationAnsi, nullptr, kFontCP437, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+                             nullptr, nullptr, nullptr, direct_book.c_str(), nullptr, nullptr);
   if (r != 0) {
     const char* why = connection_error();
     if (why[0])

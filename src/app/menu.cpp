@@ -15,6 +15,7 @@
 #include "menu/settings_form.h"
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
+#include "platform/dos.h"
 #include "session/connection.h"
 #include "session/dialing.h"
 #include "session/session_loop.h"
@@ -50,7 +51,7 @@ bool changes_refused(MenuState* m) {
 // ------------------------------------------------------------------- start --
 
 void menu_load(MenuState* m, const char* path) {
-  m->path = path ? path : kPhonebookDefaultPath;
+  m->path = path ? path : phonebook_default_path();
   m->selected = 0;
   m->offset = 0;
   m->save_refused = false;
@@ -159,7 +160,7 @@ int menu_dispatch(MenuState* m, int code) {
       menu_call_selected(m);
       break;
     case MENU_KEY_ALT_Z:
-      if (m->ui.window) ui_show_help_screen(&m->ui);
+      if (m->ui.window) ui_show_help_screen(&m->ui, dos_absolute_path(m->path.c_str()).c_str());
       if (m->ui.close_requested) return 1;
       break;
     case MENU_KEY_ALT_I:

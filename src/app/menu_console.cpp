@@ -158,18 +158,18 @@ void ask_flag(Console* c, const char* format, int* flag) {
 
 // A directory: the prompt shows where it is now (PROGDIR: as the directory
 // it stands for), and an empty answer keeps it.
-void ask_path(Console* c, const char* label, char* path, size_t cap) {
+void ask_path(Console* c, const char* label, char* path, size_t cap, TransferDir which) {
   std::string prompt = std::string(label) + " [" + dos_expand_path(path) + "]: ";
   char answer[256];
   read_line_prompt(c, prompt.c_str(), answer, sizeof answer);
   if (!answer[0]) return;
   safe_copy(path, cap, answer);
-  normalize_transfer_path(path);
+  normalize_transfer_path(path, which);
 }
 
 void paths(Console* c) {
-  ask_path(c, "Download path", g_download_path, sizeof g_download_path);
-  ask_path(c, "Upload path", g_upload_path, sizeof g_upload_path);
+  ask_path(c, "Download path", g_download_path, sizeof g_download_path, TransferDir::kDownload);
+  ask_path(c, "Upload path", g_upload_path, sizeof g_upload_path, TransferDir::kUpload);
   ask_flag(c, "Beep sound (0/1) [%d]: ", &g_beep_sound_enabled);
   ask_flag(c, "Modem sound before connect (0/1) [%d]: ", &g_modem_sound_enabled);
   int rc = transfer_prefs_save();
@@ -199,6 +199,8 @@ void call_entry(Console* c, const char* answer) {
 
 int menu_console(MenuState* m, FILE* in, FILE* out) {
   Console c{m, in, out};
+  // Without a help screen here, the console says once which file it edits.
+  fprintf(out, "Phone book: %s\n", dos_absolute_path(m->path.c_str()).c_str());
   if (m->save_refused) say(&c, kMenuMsgPartialLoad);
   for (;;) {
     phonebook_list(&m->pb, out);

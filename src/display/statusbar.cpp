@@ -34,14 +34,16 @@ struct PaintedBar {
   int grey_pen = -1, black_pen = -1;
   const uint8_t* glyphs = nullptr;
   char title[128] = {};
-  char clock[kStatusTimeText] = {};
+  char clock[kStatusTimeText + 8] = {};  // "CAP  " too
   // The second the texts were made in (-1: unknown); within it they depend
   // only on the terminal's status text and connect time.
   int64_t second = -1;
   char status_text[sizeof Terminal::status_text] = {};
   int64_t connect_start = 0;
+  int capture = 0;
 };
 PaintedBar g_painted;
+int g_capture_flag = 0;
 
 // Whether the bar would be painted at the same place, in the same pens and
 // glyphs, for the same terminal texts as last time.
@@ -49,7 +51,7 @@ bool same_bar_as_painted(const Terminal* t, int x0, int sw, int sh, const uint8_
   const PaintedBar& p = g_painted;
   return p.window == t->rport && p.x0 == x0 && p.sw == sw && p.sh == sh &&
          p.grey_pen == t->pens[kGrey] && p.black_pen == t->pens[kBlack] && p.glyphs == glyphs &&
-         p.connect_start == t->connect_start &&
+         p.connect_start == t->connect_start && p.capture == g_capture_flag &&
          memcmp(p.status_text, t->status_text, sizeof p.status_text) == 0;
 }
 
@@ -176,6 +178,15 @@ void current_time_12_string(char out[kStatusTimeText]) {
   format_time_12(clock_local_time(&now) ? &now : nullptr, out);
 }
 
+void term_status_set_capture(Terminal* t, int on) {
+  g_capture_flag = on ? 1 : 0;
+  if (t) term_draw_session_status(t);
+}
+
+int term_status_capture() {
+  return g_capture_flag;
+}
+
 void statusbar_test_set_local_time(const std::tm* tm) {
   g_fixed_time_set = tm != nullptr;
   if (tm) g_fixed_time = *tm;
@@ -219,9 +230,14 @@ void term_draw_session_status(Terminal* t) {
     return;
   }
   char title[128];
-  char clock[kStatusTimeText];
+  char clock[kStatusTimeText + 8];
   term_session_status_title(t, title, sizeof title);
   current_time_12_string(clock);
+  if (g_capture_flag) {
+    char with_flag[sizeof clock + 8];
+    snprintf(with_flag, sizeof with_flag, "CAP  %s", clock);
+    safe_copy(clock, sizeof clock, with_flag);
+  }
   // The texts belong to this second only if it did not end while they were
   // made.
   const int64_t made_in = clock_epoch_seconds() == second ? second : -1;
@@ -265,6 +281,7 @@ void term_draw_session_status(Terminal* t) {
   p.second = made_in;
   memcpy(p.status_text, t->status_text, sizeof p.status_text);
   p.connect_start = t->connect_start;
+  p.capture = g_capture_flag;
   plat_watch_rect(t->rport, x0, 0, xend - 1, sh - 1);
   restore_drawing_state(t);
 }

@@ -45,6 +45,11 @@ void term_draw_session_status(Terminal* t);
 // limit; called once a second by the session loop.
 void term_draw_session_elapsed_status(Terminal* t);
 
+// Whether a capture runs (session/capture): the bar then shows "CAP" before
+// the clock.  Setting it redraws the bar of t (null: only the flag).
+void term_status_set_capture(Terminal* t, int on);
+int term_status_capture();
+
 // Tests: read the clock from tm instead of the local time (null: the real
 // local time again).
 void statusbar_test_set_local_time(const std::tm* tm);

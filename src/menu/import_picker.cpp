@@ -4,18 +4,39 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "menu/popups.h"
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
 #include "phonebook/import.h"
 #include "platform/dos.h"
+#include "util/charset.h"
 #include "util/text.h"
 
 namespace {
 
 constexpr const char* kTitle = "Import SyncTERM List";
 constexpr const char* kPrompt = "Select a .lst file";
+// Cells of a list row between the bar's margins.
+constexpr size_t kRowCells = 56;
+// A name beside the directory it came from, when the list has several.
+constexpr size_t kNameCells = 34;
+constexpr size_t kDirCells = 20;
+
+// A directory as the picker shows it: the home directory as "~", in the
+// screen's CP437, and at most width cells ("..." and its end when longer:
+// the end tells directories apart).
+std::string shown_dir(const std::string& dir, size_t width) {
+  std::string home = dos_home_dir();
+  std::string d = dir;
+  if (home != "/" && d.compare(0, home.size(), home) == 0 &&
+      (d.size() == home.size() || d[home.size()] == '/'))
+    d = "~" + d.substr(home.size());
+  d = utf8_to_charset_text(CHARSET_CP437, d);
+  if (d.size() > width) d = "..." + d.substr(d.size() - (width - 3));
+  return d;
+}
 
 // The first visible name follows the selection: never below it, and at most
 // five rows above it.
@@ -25,12 +46,15 @@ void follow(int selected, int* first) {
   if (*first < 0) *first = 0;
 }
 
-// The picker over one directory (null: the program's).
-int run_picker(UiContext* ui, const char* dir, Phonebook* pb, const char* pb_path, int* imported,
-               int* updated, int* skipped) {
+// The picker over the lists of the given directories.
+int run_picker(UiContext* ui, const std::vector<std::string>& dirs, Phonebook* pb,
+               const char* pb_path, int* imported, int* updated, int* skipped) {
   ImportFileList list{};
-  int scan = dir ? import_scan_directory(dir, &list) : import_scan_progdir(&list);
-  const char* message = scan != 0 ? kImportMsgNoDir : nullptr;
+  int failed = -1;
+  std::string text;
+  if (import_scan_directories(dirs, &list, &failed) != 0 && failed >= 0)
+    text = "Could not open " + shown_dir(dirs[static_cast<size_t>(failed)], 38) + ".";
+  const char* message = text.empty() ? nullptr : text.c_str();
   int selected = 0;
   int first = 0;
   ui_invalidate_menu_caches();
@@ -69,17 +93,12 @@ int run_picker(UiContext* ui, const char* dir, Phonebook* pb, const char* pb_pat
       case 13:
       case 10: {
         if (list.count == 0) continue;
-        std::string name = list.items[selected].name;
+        std::string path = import_list_path(&list, selected);
         import_file_list_free(&list);
         ui_invalidate_menu_caches();
-        char text[kImportMessageCap];
-        if (dir) {
-          std::string path = std::string(dir) + "/" + name;
-          import_run_file(pb, pb_path, path.c_str(), imported, updated, skipped, text);
-        } else {
-          import_run_progdir_file(pb, pb_path, name.c_str(), imported, updated, skipped, text);
-        }
-        ui_message(ui, text);
+        char summary[kImportMessageCap];
+        import_run_file(pb, pb_path, path.c_str(), imported, updated, skipped, summary);
+        ui_message(ui, summary);
         return 0;
       }
       default:
@@ -110,14 +129,29 @@ void ui_draw_import_picker(UiContext* ui, const ImportFileList* list, int select
   if (message && *message) ui_dialog_text_abs(ui, left, y + 63 * s, message, UI_RED, UI_GREY);
   int first_row = y + 79 * s;
   int count = list ? list->count : 0;
+  int dirs = list ? list->dir_count : 0;
   if (count == 0) {
-    ui_dialog_text_abs(ui, left, first_row, kImportMsgNoFiles, UI_BLACK, UI_GREY);
+    // Where the lists were looked for, so that the user knows where to put one.
+    std::string line = "No .lst files found.";
+    if (dirs == 1) line = "No .lst files found in " + shown_dir(list->dirs[0], 32) + ".";
+    if (dirs > 1) line = "No .lst files found in:";
+    ui_dialog_text_abs(ui, left, first_row, line.c_str(), UI_BLACK, UI_GREY);
+    for (int d = 0; dirs > 1 && d < dirs && d + 1 < kImportPickerRows; d++) {
+      line = "  " + shown_dir(list->dirs[d], kRowCells - 2);
+      ui_dialog_text_abs(ui, left, first_row + (d + 1) * 16 * s, line.c_str(), UI_BLACK, UI_GREY);
+    }
     return;
   }
   for (int r = 0; r < kImportPickerRows && first_visible + r < count; r++) {
     int i = first_visible + r;
-    char line[64];
-    snprintf(line, sizeof line, "  %-54.54s", list->items[i].name);
+    char line[80];
+    // With lists from several directories each says where it came from.
+    const ImportFileName& f = list->items[i];
+    if (dirs > 1 && f.dir >= 0 && f.dir < dirs)
+      snprintf(line, sizeof line, "  %-*.*s %s", static_cast<int>(kNameCells),
+               static_cast<int>(kNameCells), f.name, shown_dir(list->dirs[f.dir], kDirCells).c_str());
+    else
+      snprintf(line, sizeof line, "  %-54.54s", f.name);
     int baseline = first_row + r * 16 * s;
     bool sel = i == selected;
     int bg = sel ? UI_BLUE : UI_GREY;
@@ -128,10 +162,10 @@ void ui_draw_import_picker(UiContext* ui, const ImportFileList* list, int select
 
 int ui_import_syncterm_list(UiContext* ui, Phonebook* pb, const char* pb_path, int* imported,
                             int* updated, int* skipped) {
-  return run_picker(ui, nullptr, pb, pb_path, imported, updated, skipped);
+  return run_picker(ui, import_list_dirs(), pb, pb_path, imported, updated, skipped);
 }
 
 int ui_import_syncterm_list_in(UiContext* ui, const char* dir, Phonebook* pb, const char* pb_path,
                                int* imported, int* updated, int* skipped) {
-  return run_picker(ui, dir, pb, pb_path, imported, updated, skipped);
+  return run_picker(ui, {dir ? dir : ""}, pb, pb_path, imported, updated, skipped);
 }

@@ -1,6 +1,7 @@
 // The SyncTERM list import window (Alt+I in the menu): a popup listing the
-// ".lst" files of the program's directory; Return imports the chosen one
-// into the phonebook and shows the summary.
+// ".lst" files of ~/.syncterm, $XDG_CONFIG_HOME/syncterm and the program's
+// directory together (import_list_dirs); Return imports the chosen one into
+// the phonebook and shows the summary.
 #pragma once
 
 #include "display/ui_surface.h"
@@ -9,7 +10,9 @@ struct Phonebook;
 struct ImportFileList;
 
 // One drawing of the picker: the box, title, prompt, an optional message in
-// red, and up to six names from first_visible with the selection on a bar.
+// red, and up to six names from first_visible with the selection on a bar,
+// each with the directory it came from when the list has several.  Without
+// names, where they were looked for.
 void ui_draw_import_picker(UiContext* ui, const ImportFileList* list, int selected,
                            int first_visible, const char* message);
 

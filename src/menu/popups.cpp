@@ -9,6 +9,7 @@
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
 #include "platform/dos.h"
+#include "util/charset.h"
 
 int g_ui_popup_timed_ticks = 100;
 
@@ -179,7 +180,16 @@ int ui_message(UiContext* ui, const char* text) {
   }
 }
 
-int ui_show_help_screen(UiContext* ui) {
+std::string ui_help_phonebook_line(const char* phonebook_path) {
+  constexpr size_t kCells = 76;
+  std::string line = "Phone book: ";
+  std::string path = utf8_to_charset_text(CHARSET_CP437, phonebook_path ? phonebook_path : "");
+  size_t room = kCells - line.size();
+  if (path.size() > room) path = "..." + path.substr(path.size() - (room - 3));
+  return line + path;
+}
+
+int ui_show_help_screen(UiContext* ui, const char* phonebook_path) {
   ui_invalidate_menu_caches();
   for (;;) {
     if (!ui_draw_ansi_buffer(ui, kavel_menu_help_ans, kavel_menu_help_ans_len)) {
@@ -188,6 +198,12 @@ int ui_show_help_screen(UiContext* ui) {
       ui_text(ui, 4, "Help ANSI could not be drawn.", UI_GREY);
       ui_text(ui, 6, "Press any key to return.", UI_DARK_GREY);
     }
+    // The row under the art's last line: which file the menu edits (it may
+    // be the current directory's, kept from before, or the configuration
+    // directory's).
+    if (phonebook_path)
+      ui_text_bg_cell(ui, 23, 2, 76, ui_help_phonebook_line(phonebook_path).c_str(), UI_GREY,
+                      UI_BLACK);
     ui_draw_main_menu_time(ui);
     int code = ui_wait_key(ui);
     if (code != MENU_KEY_REDRAW) {

@@ -3,6 +3,7 @@
 // help screen.  Each draws over the current screen and leaves the repaint
 // to its caller (the menu caches are invalidated where the screen changes).
 #pragma once
+#include <string>
 
 #include "display/ui_surface.h"
 
@@ -29,5 +30,9 @@ extern int g_ui_popup_timed_ticks;
 // the key that dismissed it (a redraw request repaints and waits on).
 int ui_message(UiContext* ui, const char* text);
 
-// The help screen until a key; returns that key.
-int ui_show_help_screen(UiContext* ui);
+// The help screen until a key; returns that key.  With a phonebook path,
+// a line under the legend says which file that is.
+int ui_show_help_screen(UiContext* ui, const char* phonebook_path = nullptr);
+// That line: "Phone book: " and the path, in the screen's CP437, its end
+// kept when it is longer than the 76 cells the line has.
+std::string ui_help_phonebook_line(const char* phonebook_path);

@@ -349,7 +349,8 @@ int ui_edit_transfer_path_inline(UiContext* ui, int focus, const char* label, ch
     char before[256];
     safe_copy(before, sizeof before, path);
     path_from_user(e.text, before, path);
-    normalize_transfer_path(path);
+    normalize_transfer_path(path, focus == SETTINGS_FOCUS_UPLOAD ? TransferDir::kUpload
+                                                                 : TransferDir::kDownload);
   }
   if (r >= 0) ui_draw_transfer_option(ui, focus, true, d);
   return r;

@@ -68,7 +68,8 @@ std::string settings_path_display(const char* path);
 // Edits a directory row inline (focus 5 or 6), on the directory it stands
 // for; 1 when accepted.  The path is then what was typed (UTF-8), with the
 // program's directory written "PROGDIR:" again when it was so before, and
-// normalised: trimmed, empty gives "PROGDIR:Transfers".
+// normalised: trimmed, empty gives the row's default (the download
+// directory, the home directory).
 int ui_edit_transfer_path_inline(UiContext* ui, int focus, const char* label, char* path,
                                  SettingsDraft* d);
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -29,7 +30,7 @@ bool has_lst_suffix(const char* name, size_t len) {
   return len >= 4 && name[len - 4] == '.' && pb_ascii_casecmp(name + len - 3, "lst") == 0;
 }
 
-int file_list_push(ImportFileList* list, const char* name) {
+int file_list_push(ImportFileList* list, const char* name, int dir) {
   if (list->count == list->capacity) {
     int grown = list->capacity == 0 ? 16 : list->capacity * 2;
     if (grown <= list->capacity) return -1;
@@ -39,6 +40,7 @@ int file_list_push(ImportFileList* list, const char* name) {
     list->capacity = grown;
   }
   safe_copy(list->items[list->count].name, sizeof list->items[0].name, name);
+  list->items[list->count].dir = dir;
   list->count++;
   return 0;
 }
@@ -115,6 +117,7 @@ void import_file_list_free(ImportFileList* list) {
   list->items = nullptr;
   list->count = 0;
   list->capacity = 0;
+  list->dir_count = 0;
 }
 
 int import_ascii_casecmp(const char* a, const char* b) {
@@ -122,17 +125,21 @@ int import_ascii_casecmp(const char* a, const char* b) {
 }
 
 int import_list_compare(const void* a, const void* b) {
-  return import_ascii_casecmp(static_cast<const ImportFileName*>(a)->name,
-                              static_cast<const ImportFileName*>(b)->name);
+  const auto* x = static_cast<const ImportFileName*>(a);
+  const auto* y = static_cast<const ImportFileName*>(b);
+  int by_name = import_ascii_casecmp(x->name, y->name);
+  return by_name != 0 ? by_name : x->dir - y->dir;
 }
 
-int import_scan_directory(const char* dir, ImportFileList* list) {
-  if (!list) return -1;
-  import_file_list_free(list);
-  if (!dir || !*dir) return -1;
-  DIR* d = opendir(dir);
+namespace {
+
+// Adds the lists of one directory, as the list's directory number dir.
+// 0; -1 when the directory cannot be opened (errno tells why), -2 when the
+// list cannot grow.
+int scan_into(const char* path, int dir, ImportFileList* list) {
+  DIR* d = opendir(path);
   if (!d) return -1;
-  std::string base(dir);
+  std::string base(path);
   if (base.back() != '/') base += '/';
   int result = 0;
   while (struct dirent* de = readdir(d)) {
@@ -144,29 +151,84 @@ int import_scan_directory(const char* dir, ImportFileList* list) {
     if (len >= sizeof list->items[0].name || !has_lst_suffix(name, len)) continue;
     struct stat st;
     if (stat((base + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (file_list_push(list, name) != 0) {
-      result = -1;
+    if (file_list_push(list, name, dir) != 0) {
+      result = -2;
       break;
     }
   }
   closedir(d);
-  if (result != 0) {
-    import_file_list_free(list);
-    return -1;
-  }
+  return result;
+}
+
+void sort_list(ImportFileList* list) {
   if (list->count > 1)
     qsort(list->items, static_cast<size_t>(list->count), sizeof(ImportFileName),
           import_list_compare);
+}
+
+}  // namespace
+
+int import_scan_directory(const char* dir, ImportFileList* list) {
+  if (!list) return -1;
+  import_file_list_free(list);
+  // A directory that does not fit the record could only be named cut short.
+  if (!dir || !*dir || strlen(dir) >= kImportPathCap) return -1;
+  safe_copy(list->dirs[0], kImportPathCap, dir);
+  list->dir_count = 1;
+  if (scan_into(dir, 0, list) != 0) {
+    import_file_list_free(list);
+    return -1;
+  }
+  sort_list(list);
   return 0;
 }
 
-int import_scan_progdir(ImportFileList* list) {
-  return import_scan_directory(dos_progdir().c_str(), list);
+std::vector<std::string> import_list_dirs() {
+  std::vector<std::string> dirs;
+  for (std::string d : {dos_home_dir() + "/.syncterm", dos_config_home() + "/syncterm",
+                        dos_progdir()}) {
+    bool seen = false;
+    for (const std::string& x : dirs) seen = seen || x == d;
+    if (!seen) dirs.push_back(d);
+  }
+  return dirs;
 }
 
-void progdir_path_join(char out[kImportPathCap], const char* name) {
-  if (!out) return;
-  snprintf(out, kImportPathCap, "PROGDIR:%s", name ? name : "");
+int import_scan_directories(const std::vector<std::string>& dirs, ImportFileList* list,
+                            int* failed) {
+  int none = 0;
+  if (!failed) failed = &none;
+  *failed = -1;
+  if (!list) return -1;
+  import_file_list_free(list);
+  int result = 0;
+  for (size_t i = 0; i < dirs.size() && list->dir_count < kImportMaxDirs; i++) {
+    const std::string& dir = dirs[i];
+    if (dir.empty() || dir.size() >= kImportPathCap) continue;
+    int index = list->dir_count++;
+    safe_copy(list->dirs[index], kImportPathCap, dir.c_str());
+    int rc = scan_into(dir.c_str(), index, list);
+    if (rc == -2) {
+      import_file_list_free(list);
+      *failed = static_cast<int>(i);
+      return -1;
+    }
+    if (rc == -1 && errno != ENOENT && errno != ENOTDIR && *failed < 0) {
+      *failed = static_cast<int>(i);
+      result = -1;
+    }
+  }
+  sort_list(list);
+  return result;
+}
+
+std::string import_list_path(const ImportFileList* list, int index) {
+  if (!list || index < 0 || index >= list->count) return std::string();
+  const ImportFileName& f = list->items[index];
+  if (f.dir < 0 || f.dir >= list->dir_count) return std::string();
+  std::string path = list->dirs[f.dir];
+  if (path.empty() || path.back() != '/') path += '/';
+  return path + f.name;
 }
 
 int import_commit_entry(Phonebook* pb, const PhoneEntry* entry, int* imported, int* updated,
@@ -271,12 +333,4 @@ int import_run_file(Phonebook* pb, const char* pb_path, const char* list_path, i
   }
   import_format_summary(message, *imported, *updated, *skipped);
   return IMPORT_OK;
-}
-
-int import_run_progdir_file(Phonebook* pb, const char* pb_path, const char* name, int* imported,
-                            int* updated, int* skipped, char message[kImportMessageCap]) {
-  char joined[kImportPathCap];
-  progdir_path_join(joined, name);
-  std::string path = dos_expand_path(joined);
-  return import_run_file(pb, pb_path, path.c_str(), imported, updated, skipped, message);
 }

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "phonebook/phonebook.h"
 
@@ -11,21 +13,26 @@ inline constexpr int kImportPickerRows = 6;
 inline constexpr size_t kImportPathCap = 448;
 inline constexpr size_t kImportMessageCap = 160;
 
-inline constexpr const char* kImportMsgNoDir = "Could not open PROGDIR:.";
-inline constexpr const char* kImportMsgNoFiles = "No .lst files found in PROGDIR:.";
 inline constexpr const char* kImportMsgOpenFailed = "Unable to open selected import list.";
 inline constexpr const char* kImportMsgOutOfMemory = "Import failed: out of memory.";
 inline constexpr const char* kImportMsgSaveFailed = "Imported, but could not save phone book.";
 
+// The directories one listing can gather files from.
+inline constexpr int kImportMaxDirs = 4;
+
 struct ImportFileName {
   char name[160];
+  int dir;  // which of the list's directories holds it
 };
 
-// The ".lst" files found in a directory, sorted by import_list_compare.
+// The ".lst" files found in one or more directories, sorted by name
+// (import_list_compare), and the directories they came from.
 struct ImportFileList {
   ImportFileName* items;  // malloc'ed, owned
   int count;
   int capacity;
+  int dir_count;
+  char dirs[kImportMaxDirs][kImportPathCap];
 };
 
 void import_file_list_free(ImportFileList* list);
@@ -33,15 +40,27 @@ void import_file_list_free(ImportFileList* list);
 // (the list may be empty); -1 when the directory cannot be read or the list
 // cannot grow, the list then being empty.
 int import_scan_directory(const char* dir, ImportFileList* list);
-// The same for the program's directory ("PROGDIR:").
-int import_scan_progdir(ImportFileList* list);
+// Where Alt+I looks for lists, in this order: ~/.syncterm and
+// $XDG_CONFIG_HOME/syncterm (where SyncTERM keeps its own list on Linux),
+// then the program's directory (beside the executable, or the installed
+// data directory).
+std::vector<std::string> import_list_dirs();
+// Lists the ".lst" files of several directories together (at most
+// kImportMaxDirs; the same name in two of them is listed twice).  A
+// directory that is not there is passed over: most users have only one of
+// them.  0; -1 when one that is there could not be read (*failed is its
+// index in dirs; the list holds the others' files) or when the list could
+// not grow (*failed is the one being read; the list is empty).
+int import_scan_directories(const std::vector<std::string>& dirs, ImportFileList* list,
+                            int* failed);
+// The full path of an item of the list.
+std::string import_list_path(const ImportFileList* list, int index);
 
 // Case-insensitive for "A".."Z", byte order otherwise.
 int import_ascii_casecmp(const char* a, const char* b);
-// qsort comparator over two ImportFileName records.
+// qsort comparator over two ImportFileName records: by name, then in the
+// order of the directories.
 int import_list_compare(const void* a, const void* b);
-// "PROGDIR:" followed by name, cut to the 448-byte buffer.
-void progdir_path_join(char out[kImportPathCap], const char* name);
 
 // Merges one list entry: updates the entry with the same address and port
 // (preferring one with the same name) or appends it.  0, or -1 when the
@@ -69,6 +88,3 @@ enum ImportResult : int {
 // text to show into message (the summary, or the failure message).
 int import_run_file(Phonebook* pb, const char* pb_path, const char* list_path, int* imported,
                     int* updated, int* skipped, char message[kImportMessageCap]);
-// The same for a file name picked from the program's directory.
-int import_run_progdir_file(Phonebook* pb, const char* pb_path, const char* name, int* imported,
-                            int* updated, int* skipped, char message[kImportMessageCap]);

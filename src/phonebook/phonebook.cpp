@@ -14,6 +14,7 @@
 #include "phonebook/private_file.h"
 #include "phonebook/text_fields.h"
 #include "platform/clock.h"
+#include "platform/dos.h"
 #include "util/font_names.h"
 #include "util/text.h"
 
@@ -360,8 +361,14 @@ const char* phonebook_save_message(int rc) {
   return rc == kSaveReadOnly ? kPhonebookMsgReadOnly : kPhonebookMsgSaveFailed;
 }
 
+std::string phonebook_default_path() {
+  return dos_user_file_path(kPhonebookDefaultPath);
+}
+
 int phonebook_save(const Phonebook* pb, const char* path) {
   if (!pb || !path || !*path) return -1;
+  // The configuration directory is made by the first save into it.
+  if (dos_prepare_user_file(path) != 0) return -1;
   // Everything happens beside the real file: behind a symbolic link that is
   // the link's target, so the link itself stays.
   FileReplace r;

@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "phonebook/private_file.h"
 
+// The phonebook's file name.  Which file the program uses when it is given
+// none: phonebook_default_path.
 inline constexpr const char* kPhonebookDefaultPath = "kavel.phonebook";
 inline constexpr const char* kPhonebookHeader = "# Kavel Phonebook";
 
@@ -55,6 +58,12 @@ int phonebook_append(Phonebook* pb, const PhoneEntry* entry);
 void phonebook_remove(Phonebook* pb, int index);
 
 // ---------------------------------------------------------------- reading --
+
+// The phonebook used when none is named: kavel.phonebook in the current
+// directory when one is there (where Kavel kept it before), else the one in
+// the configuration directory ($XDG_CONFIG_HOME/kavel, platform/dos.h).
+// Nothing is created here; the first save makes the directory.
+std::string phonebook_default_path();
 
 // Empties the phonebook (freeing its array: start from a zeroed Phonebook)
 // and reads the file.  0 at end of file; -1 when the file cannot be opened

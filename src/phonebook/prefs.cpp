@@ -7,11 +7,14 @@
 #include "phonebook/phonebook.h"
 #include "phonebook/private_file.h"
 #include "phonebook/text_fields.h"
+#include "platform/dos.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
 
-char g_download_path[256] = "PROGDIR:Transfers";
-char g_upload_path[256] = "PROGDIR:Transfers";
+// Filled by transfer_prefs_set_defaults (the defaults depend on the user's
+// environment), which every program calls before it uses them.
+char g_download_path[256] = "";
+char g_upload_path[256] = "";
 int g_session_top_bar_enabled = 1;
 // g_beep_sound_enabled is defined beside the bell that obeys it (terminal/bell.cpp).
 int g_modem_sound_enabled = 1;
@@ -75,9 +78,16 @@ void apply_line(char* line) {
 
 }  // namespace
 
+void transfer_default_path(TransferDir which, char out[256]) {
+  std::string dir = which == TransferDir::kUpload ? dos_home_dir() : dos_download_dir();
+  if (dir.size() >= 256) dir = dos_home_dir();
+  if (dir.size() >= 256) dir = "/tmp";
+  safe_copy(out, 256, dir.c_str());
+}
+
 void transfer_prefs_set_defaults() {
-  safe_copy(g_download_path, sizeof g_download_path, kDefaultTransferPath);
-  safe_copy(g_upload_path, sizeof g_upload_path, kDefaultTransferPath);
+  transfer_default_path(TransferDir::kDownload, g_download_path);
+  transfer_default_path(TransferDir::kUpload, g_upload_path);
   g_session_top_bar_enabled = 1;
   g_beep_sound_enabled = 1;
   g_modem_sound_enabled = 1;
@@ -112,24 +122,39 @@ void transfer_prefs_load_path(const char* path) {
   if (!f) return;
   transfer_prefs_read_stream(f);
   fclose(f);
-  normalize_transfer_path(g_download_path);
-  normalize_transfer_path(g_upload_path);
+  normalize_transfer_path(g_download_path, TransferDir::kDownload);
+  normalize_transfer_path(g_upload_path, TransferDir::kUpload);
   normalize_modem_sound_path();
+  // Older settings named these two; both stand for the one Transfers
+  // directory, as before.
   if (pb_ascii_casecmp(g_download_path, "PROGDIR:Transfers/Downloads") == 0)
-    safe_copy(g_download_path, sizeof g_download_path, kDefaultTransferPath);
+    safe_copy(g_download_path, sizeof g_download_path, kProgdirTransferPath);
   if (pb_ascii_casecmp(g_upload_path, "PROGDIR:Transfers/Uploads") == 0)
-    safe_copy(g_upload_path, sizeof g_upload_path, kDefaultTransferPath);
+    safe_copy(g_upload_path, sizeof g_upload_path, kProgdirTransferPath);
+}
+
+std::string transfer_prefs_path() {
+  return dos_user_file_path(kPrefsFileName);
 }
 
 void transfer_prefs_load() {
-  transfer_prefs_load_path(kPrefsFileName);
+  transfer_prefs_load_path(transfer_prefs_path().c_str());
 }
 
 int transfer_prefs_save_path(const char* path) {
   if (!path || !*path) return -1;
-  normalize_transfer_path(g_download_path);
-  normalize_transfer_path(g_upload_path);
+  normalize_transfer_path(g_download_path, TransferDir::kDownload);
+  normalize_transfer_path(g_upload_path, TransferDir::kUpload);
   normalize_modem_sound_path();
+  // A directory that is its default is stored as such (empty), not as the
+  // place it is today: it then follows the user's download directory.
+  char download_default[256];
+  char upload_default[256];
+  transfer_default_path(TransferDir::kDownload, download_default);
+  transfer_default_path(TransferDir::kUpload, upload_default);
+  const char* download = strcmp(g_download_path, download_default) == 0 ? "" : g_download_path;
+  const char* upload = strcmp(g_upload_path, upload_default) == 0 ? "" : g_upload_path;
+  if (dos_prepare_user_file(path) != 0) return -1;
   // Written beside the real file (behind a symbolic link, beside its
   // target) and renamed over it, so that a failed or interrupted write never
   // leaves the user with truncated settings, and the file keeps the bits the
@@ -145,7 +170,7 @@ int transfer_prefs_save_path(const char* path) {
   bool ok = fprintf(f,
                     "download=%s\nupload=%s\nsession_top_bar=%d\nbeep_sound=%d\nmodem_sound=%d\n"
                     "modem_sound_choice=%s\nstartup_mode=%s\nansi_music=%d\ncterm_identity=%d\n",
-                    g_download_path, g_upload_path, g_session_top_bar_enabled > 0 ? 1 : 0,
+                    download, upload, g_session_top_bar_enabled > 0 ? 1 : 0,
                     g_beep_sound_enabled ? 1 : 0, g_modem_sound_enabled ? 1 : 0, g_modem_sound_path,
                     mode, g_ansi_music_enabled ? 1 : 0, g_cterm_identity ? 1 : 0) >= 0;
   if (file_replace_close_tmp(f, &r, ok) != 0) return -1;
@@ -162,14 +187,14 @@ const char* transfer_prefs_save_message(int rc) {
 }
 
 int transfer_prefs_save() {
-  return transfer_prefs_save_path(kPrefsFileName);
+  return transfer_prefs_save_path(transfer_prefs_path().c_str());
 }
 
-void normalize_transfer_path(char* path) {
+void normalize_transfer_path(char* path, TransferDir which) {
   if (!path) return;
   path[255] = '\0';
   trim(path);
-  if (!path[0]) safe_copy(path, 256, kDefaultTransferPath);
+  if (!path[0]) transfer_default_path(which, path);
 }
 
 int modem_sound_choice_index(const char* text) {

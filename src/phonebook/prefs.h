@@ -3,9 +3,22 @@
 // music and the CTerm identity.
 #pragma once
 #include <cstdio>
+#include <string>
 
 inline constexpr const char* kPrefsFileName = "kavel.prefs";
-inline constexpr const char* kDefaultTransferPath = "PROGDIR:Transfers";
+// The Transfers directory beside the program: where transfers went before
+// Kavel used the user's own directories.  A stored setting of it keeps that
+// meaning (nobody's downloads move behind their back); nothing creates it
+// unless it is the setting in use.
+inline constexpr const char* kProgdirTransferPath = "PROGDIR:Transfers";
+// There is no fixed default directory to fall back on or to create: a
+// blank setting stands for the user's own directory (transfer_default_path).
+// Empty, so that the callers that pass a fall-back create nothing with it.
+inline constexpr const char* kDefaultTransferPath = "";
+
+// The two transfer directories.  An empty setting means the default: the
+// user's download directory for downloads, the home directory for uploads.
+enum class TransferDir { kDownload, kUpload };
 
 // The settings, one global each.  They are only read and written here: the
 // start-up (app/startup) puts the window mode and the status bar into effect
@@ -34,10 +47,17 @@ struct ModemSoundChoice {
 inline constexpr int kModemSoundChoiceCount = 2;
 extern const ModemSoundChoice g_modem_sound_choices[kModemSoundChoiceCount];
 
-// Sets every default, then reads kavel.prefs from the current directory when
-// it can be opened.
+// The preferences file in use: kavel.prefs in the current directory when
+// one is there (where Kavel kept it before), else the one in the
+// configuration directory (platform/dos.h).  Decided at every call.
+std::string transfer_prefs_path();
+// Sets every default, then reads the preferences file (transfer_prefs_path)
+// when it can be opened.
 void transfer_prefs_load();
-// Writes kavel.prefs through a temporary file renamed over it.  A symbolic
+// Writes the preferences file (transfer_prefs_path; the configuration
+// directory is made, private, when the file goes there) through a temporary
+// file renamed over it.  A directory that is its default is written as an
+// empty value, so that it follows the user's download directory.  A symbolic
 // link at the name is saved through to its target; an existing file keeps
 // its permission bits, a new one gets the umask's.  0; kSaveReadOnly (-2)
 // when the user made the file read-only; -1 when it could not be written
@@ -57,8 +77,14 @@ void transfer_prefs_set_defaults();
 // (without the defaults and the normalisation that loading adds).
 void transfer_prefs_read_stream(FILE* in);
 
-// Trims a 256-byte path buffer; an empty result becomes "PROGDIR:Transfers".
-void normalize_transfer_path(char* path);
+// The default of a transfer directory (the user's download directory, the
+// home directory), as a 256-byte setting.  One too long to be held there
+// gives the home directory, and failing that /tmp: a cut path would name
+// another directory.
+void transfer_default_path(TransferDir which, char out[256]);
+// Trims a 256-byte path buffer; an empty result becomes the directory's
+// default (transfer_default_path).
+void normalize_transfer_path(char* path, TransferDir which = TransferDir::kDownload);
 // Rewrites g_modem_sound_path as "modem01" or "modem02".
 void normalize_modem_sound_path();
 // 1 for a text that selects the second recording, else 0.

@@ -1,8 +1,10 @@
 // The operating-system services besides the display: pauses, the Ctrl-C
-// break flag, the program's data directory and directory creation.
+// break flag, the program's data directory, directory creation, and where
+// the user's files live.
 #include "platform/dos.h"
 
 #include <errno.h>
+#include <pwd.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -10,6 +12,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -53,6 +57,36 @@ std::string join_relative(std::string dir, const char* rel) {
   if (dir != "/") dir += '/';
   dir += rel;
   return dir;
+}
+
+// An absolute directory named by an environment variable, without trailing
+// slashes; empty when the variable is unset, empty or relative (the XDG
+// rules say a relative one is to be ignored).
+std::string absolute_env(const char* name) {
+  const char* v = getenv(name);
+  if (!v || v[0] != '/') return std::string();
+  std::string dir = v;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+std::string join(const std::string& dir, const char* name) {
+  std::string out = dir;
+  if (out.empty() || out.back() != '/') out += '/';
+  out += name;
+  return out;
+}
+
+std::string read_small_file(const std::string& path) {
+  std::string text;
+  FILE* f = fopen(path.c_str(), "r");
+  if (!f) return text;
+  char buf[4096];
+  size_t n;
+  // user-dirs.dirs is a few hundred bytes; anything past 64 KiB is not one.
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0 && text.size() < 65536) text.append(buf, n);
+  fclose(f);
+  return text;
 }
 
 std::string find_exe_dir() {
@@ -139,4 +173,119 @@ int dos_create_dir(const char* path) {
   if (errno != EEXIST) return -1;
   struct stat st {};
   return (stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? 0 : -1;
+}
+
+int dos_create_dirs(const char* path, mode_t mode) {
+  if (!path || !*path) return -1;
+  std::string p = path;
+  // Every parent first, then the directory itself; a parent that exists is
+  // left as it is.
+  for (size_t at = p.find('/', 1); at != std::string::npos; at = p.find('/', at + 1)) {
+    std::string parent = p.substr(0, at);
+    if (!is_directory(parent) && mkdir(parent.c_str(), mode) != 0 && errno != EEXIST) return -1;
+  }
+  if (mkdir(p.c_str(), mode) == 0) return 0;
+  return is_directory(p) ? 0 : -1;
+}
+
+std::string dos_home_dir() {
+  std::string home = absolute_env("HOME");
+  if (!home.empty()) return home;
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/')
+    return pw->pw_dir;
+  return "/";
+}
+
+std::string dos_config_home() {
+  std::string dir = absolute_env("XDG_CONFIG_HOME");
+  return dir.empty() ? join(dos_home_dir(), ".config") : dir;
+}
+
+std::string dos_config_dir() {
+  return join(dos_config_home(), "kavel");
+}
+
+std::string dos_config_path(const char* name) {
+  return join(dos_config_dir(), name ? name : "");
+}
+
+DosTrustFiles dos_trust_files() {
+  return {dos_config_path("known_hosts"), dos_config_path("known_certificates")};
+}
+
+int dos_config_dir_create() {
+  // The phonebook holds passwords: its directory is the user's alone.
+  return dos_create_dirs(dos_config_dir().c_str(), 0700);
+}
+
+int dos_prepare_user_file(const char* path) {
+  if (!path) return 0;
+  const char* slash = strrchr(path, '/');
+  if (!slash || std::string(path, static_cast<size_t>(slash - path)) != dos_config_dir()) return 0;
+  return dos_config_dir_create();
+}
+
+std::string dos_user_file_path(const char* name) {
+  struct stat st {};
+  // lstat: a symbolic link there (a dotfiles checkout) is the user's file
+  // too, even one whose target is missing: the save goes through it.
+  if (name && *name && lstat(name, &st) == 0) return name;
+  return dos_config_path(name);
+}
+
+std::string dos_user_dirs_download(const std::string& text, const std::string& home) {
+  static constexpr char kKey[] = "XDG_DOWNLOAD_DIR";
+  std::string found;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    size_t i = line.find_first_not_of(" \t");
+    if (i == std::string::npos || line.compare(i, sizeof kKey - 1, kKey) != 0) continue;
+    i = line.find_first_not_of(" \t", i + sizeof kKey - 1);
+    if (i == std::string::npos || line[i] != '=') continue;
+    i = line.find_first_not_of(" \t", i + 1);
+    if (i == std::string::npos || line[i] != '"') continue;
+    ++i;
+    std::string value;
+    if (line.compare(i, 5, "$HOME") == 0) {
+      value = home == "/" ? "" : home;
+      i += 5;
+    } else if (i >= line.size() || line[i] != '/') {
+      continue;  // neither $HOME/... nor absolute: xdg-user-dir ignores it too
+    }
+    for (; i < line.size() && line[i] != '"'; ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) ++i;
+      value += line[i];
+    }
+    while (value.size() > 1 && value.back() == '/') value.pop_back();
+    found = value.empty() ? "/" : value;
+  }
+  return found;
+}
+
+std::string dos_download_dir() {
+  std::string home = dos_home_dir();
+  std::string dir =
+      dos_user_dirs_download(read_small_file(join(dos_config_home(), "user-dirs.dirs")), home);
+  return dir.empty() ? join(home, "Downloads") : dir;
+}
+
+std::string dos_scratch_dir() {
+  for (const char* var : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+    std::string dir = absolute_env(var);
+    if (!dir.empty() && is_directory(dir)) return dir;
+  }
+  return "/tmp";
+}
+
+std::string dos_absolute_path(const char* path) {
+  if (!path || path[0] == '/') return path ? path : "";
+  std::string cwd(4096, '\0');
+  if (!getcwd(cwd.data(), cwd.size())) return path;
+  cwd.resize(strlen(cwd.c_str()));
+  while (strncmp(path, "./", 2) == 0) path += 2;
+  return join(cwd, path);
 }

@@ -133,7 +133,10 @@ long row_pixels(const ScrollbackViewer* v) {
 }
 
 void write_temp_file(ScrollbackViewer* v) {
-  std::string dir = g_temp_dir.empty() ? dos_progdir() : g_temp_dir;
+  // The scratch file is the session's text: private, and in the user's
+  // runtime directory rather than beside the program (an installed data
+  // directory is not the user's to write).
+  std::string dir = g_temp_dir.empty() ? dos_scratch_dir() : g_temp_dir;
   std::string path;
   int fd = create_private_temp_file(dir.c_str(), "kavel_scrollback.", &path, ".tmp");
   if (fd < 0) return;  // the viewer does not need the file

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/keymap.h"
+#include "session/capture.h"
 #include "session/clipboard_keys.h"
 #include "session/session.h"
 #include "session/session_transfer.h"
@@ -68,13 +69,14 @@ void hang_up_question(Session* s, int* running) {
 
 // Whether an upper-case letter is in the hotkey table.
 bool hotkey_letter_known(uint8_t letter) {
-  return strchr("ETSBLUDVXH", letter) != nullptr && letter != 0;
+  return strchr("ETSBLUDVXHCP", letter) != nullptr && letter != 0;
 }
 
 // The hotkey table by letter (upper case); true when the letter is a hotkey.
 // Alt+E leaves the phonebook request, which the session loop serves (the
 // in-session phonebook); Alt+U / Alt+D open the transfer menus, Alt+B the
-// scrollback viewer, Alt+V pastes the clipboard.
+// scrollback viewer, Alt+V pastes the clipboard, Alt+C starts or stops a
+// capture and Alt+P saves the screen (session/capture).
 bool hotkey_letter(Session* s, int* running, uint8_t letter, bool raw_path) {
   switch (letter) {
     case 'E':
@@ -110,6 +112,12 @@ bool hotkey_letter(Session* s, int* running, uint8_t letter, bool raw_path) {
     case 'H':
       hang_up_question(s, running);
       return true;
+    case 'C':
+      capture_toggle(s);
+      return true;
+    case 'P':
+      capture_save_screen(s);
+      return true;
     default:
       return false;
   }
@@ -141,6 +149,10 @@ bool hotkey_rawcode(Session* s, int* running, uint16_t code) {
       return hotkey_letter(s, running, 'X', false);
     case 0x25:
       return hotkey_letter(s, running, 'H', false);
+    case 0x33:
+      return hotkey_letter(s, running, 'C', false);
+    case 0x19:
+      return hotkey_letter(s, running, 'P', false);
     default:
       return false;
   }
@@ -459,6 +471,8 @@ bool hotkey_rawcode_known(uint16_t code) {
     case 0x34:
     case 0x32:
     case 0x25:
+    case 0x33:
+    case 0x19:
       return true;
     default:
       return false;

@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
+#include "session/capture.h"
 #include "session/clipboard_keys.h"
 #include "session/connection.h"
 #include "session/dialing.h"
@@ -334,6 +335,7 @@ void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, con
 }
 
 void session_release_terminal(Session* s) {
+  capture_end();
   if (Terminal* t = s->terminal) {
     term_music_end(t);
     term_hide_cursor(t);

@@ -12,6 +12,7 @@
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
 #include "platform/dos.h"
+#include "session/capture.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_xmodem.h"
@@ -72,6 +73,8 @@ uint32_t hook_now(void*) {
 void hook_terminal_byte(void* ctx, uint8_t byte) {
   Session* s = session_of(ctx);
   if (!s->terminal) return;
+  // What the board sent after Telnet; a transfer's bytes never reach here.
+  capture_byte(s, byte);
   if (s->petscii) {
     petscii_consume_byte(s->terminal, byte);
   } else {
@@ -135,6 +138,9 @@ void redraw_held_box(Session* s) {
     case kHeldBoxXmodem:
       s->xmodem_host.status.drawn = 0;
       xmodem_draw_status(t, &s->xmodem, &s->xmodem_host);
+      break;
+    case kHeldBoxCapture:
+      term_draw_transfer_note(t, capture_note());
       break;
     case kHeldBoxNote:
       term_draw_transfer_note(t, kZmodemWaitNote);
@@ -345,8 +351,14 @@ const char* session_download_dir() {
   static std::string dir;
   char path[256];
   safe_copy(path, sizeof path, g_download_path);
-  normalize_transfer_path(path);
-  dos_create_dir(kDefaultTransferPath);
+  normalize_transfer_path(path, TransferDir::kDownload);
   dir = dos_expand_path(path);
+  // Asked as a received file is opened: the user's default download
+  // directory is made then, with any parent it lacks, as xdg-user-dirs
+  // would.  A directory the user chose is only ever made as its last step
+  // (by the receiver): its parent missing may mean a disk not mounted.
+  char fallback[256];
+  transfer_default_path(TransferDir::kDownload, fallback);
+  if (strcmp(path, fallback) == 0) dos_create_dirs(dir.c_str(), 0755);
   return dir.c_str();
 }

@@ -48,6 +48,7 @@ enum : int32_t {
   kHeldBoxZmodem = 1,
   kHeldBoxXmodem = 2,
   kHeldBoxNote = 3,  // Alt+D, Z-Modem: what to do next
+  kHeldBoxCapture = 4,  // a capture's or screen save's note (session/capture)
 };
 // Keeps the box of that kind up for kTransferBoxShownMs: the terminal is
 // redrawn when the time is over (session_transfer_poll), or at once when a

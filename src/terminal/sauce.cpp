@@ -1,5 +1,6 @@
 #include "terminal/sauce.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -69,4 +70,47 @@ int sauce_ice_colours(const uint8_t* data, size_t len) {
   uint8_t type = data[at + kDataTypeField];
   if (type != kDataTypeCharacter && type != kDataTypeBinaryText) return 0;
   return (data[at + kFlagsField] & kIceColoursFlag) ? 1 : 0;
+}
+
+namespace {
+
+// A fixed-width SAUCE text field: the text, padded with spaces.
+void put_field(std::string* out, const char* text, size_t width) {
+  size_t n = text ? strnlen(text, width) : 0;
+  out->append(text ? text : "", n);
+  out->append(width - n, ' ');
+}
+
+void put_le(std::string* out, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; i++) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+}  // namespace
+
+std::string sauce_append(const std::string& content, const SauceInfo& info) {
+  std::string out = content;
+  out.push_back(static_cast<char>(kDosEof));
+  const bool comment = info.comment && info.comment[0];
+  if (comment) {
+    out += "COMNT";
+    put_field(&out, info.comment, kCommentLineBytes);
+  }
+  out += "SAUCE00";
+  put_field(&out, info.title, 35);
+  put_field(&out, "", 20);  // author
+  put_field(&out, "", 20);  // group
+  char date[16];
+  snprintf(date, sizeof date, "%04d%02d%02d", info.year % 10000, info.month % 100, info.day % 100);
+  put_field(&out, date, 8);
+  put_le(&out, static_cast<uint32_t>(content.size()), 4);
+  out.push_back(static_cast<char>(kDataTypeCharacter));
+  out.push_back(1);  // file type: ANSi
+  put_le(&out, static_cast<uint32_t>(info.cols), 2);
+  put_le(&out, static_cast<uint32_t>(info.rows), 2);
+  put_le(&out, 0, 4);  // TInfo3, TInfo4
+  out.push_back(comment ? 1 : 0);
+  // iCE colours, and 8-pixel letters (bits 1-2 = 01): the cells Kavel drew.
+  out.push_back(static_cast<char>((info.ice_colours ? kIceColoursFlag : 0) | 0x02));
+  put_field(&out, "IBM VGA", 22);
+  return out;
 }

@@ -248,7 +248,7 @@ int term_choose_transfer_protocol(Terminal* t, const char* title) {
 void upload_path_current(char* out, size_t cap) {
   char path[256];
   safe_copy(path, sizeof path, g_upload_path);
-  normalize_transfer_path(path);
+  normalize_transfer_path(path, TransferDir::kUpload);
   safe_copy(out, cap, path);
 }
 
@@ -339,7 +339,6 @@ int upload_file_list_load(UploadFileList* list) {
   upload_file_list_free(list);
   char dir[256];
   upload_path_current(dir, sizeof dir);
-  dos_create_dir(kDefaultTransferPath);
   dos_create_dir(dir);
   std::string real = dos_expand_path(dir);
   DIR* d = opendir(real.c_str());

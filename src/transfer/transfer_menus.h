@@ -41,7 +41,7 @@ struct UploadFileList {
   int file_capacity;
 };
 
-// The upload directory in use: g_upload_path trimmed, "PROGDIR:Transfers"
+// The upload directory in use: g_upload_path trimmed, the home directory
 // when empty (256 bytes).
 void upload_path_current(char* out, size_t cap);
 // Reads the upload directory (created when missing) into the list, sorted,

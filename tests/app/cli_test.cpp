@@ -1,9 +1,14 @@
 #include "app/cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "phonebook/prefs.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -32,28 +37,28 @@ TEST(Cli, ArgumentTable) {
     int port;
   };
   const std::vector<Case> cases = {
-      {{}, CLI_MENU, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
-      {{"bbs.example"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs.example", 23},
-      {{"bbs", "2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 2323},
-      {{"bbs", "0"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
-      {{"bbs", "70000"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
-      {{"bbs", "telnet"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
-      {{"bbs", "64abc"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 64},
-      {{"bbs", "23", "junk", "-x"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
+      {{}, CLI_MENU, CLI_MODE_UNCHANGED, nullptr, nullptr, 23},
+      {{"bbs.example"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs.example", 23},
+      {{"bbs", "2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs", 2323},
+      {{"bbs", "0"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs", 23},
+      {{"bbs", "70000"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs", 23},
+      {{"bbs", "telnet"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs", 23},
+      {{"bbs", "64abc"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs", 64},
+      {{"bbs", "23", "junk", "-x"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs", 23},
       // After the host, "-f" is the port text: it falls back to 23, no mode change.
-      {{"bbs", "-f"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs", 23},
-      {{"-m", "-f"}, CLI_MENU, CLI_MODE_FULLSCREEN, "kavel.phonebook", nullptr, 23},
-      {{"-f", "-w"}, CLI_MENU, CLI_MODE_WINDOW, "kavel.phonebook", nullptr, 23},
+      {{"bbs", "-f"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs", 23},
+      {{"-m", "-f"}, CLI_MENU, CLI_MODE_FULLSCREEN, nullptr, nullptr, 23},
+      {{"-f", "-w"}, CLI_MENU, CLI_MODE_WINDOW, nullptr, nullptr, 23},
       {{"--fullscreen-screen", "--medium"},
        CLI_MENU,
        CLI_MODE_MEDIUM,
-       "kavel.phonebook",
+       nullptr,
        nullptr,
        23},
       {{"--windowed", "--fullscreen", "h", "99"},
        CLI_DIRECT,
        CLI_MODE_FULLSCREEN,
-       "kavel.phonebook",
+       nullptr,
        "h",
        99},
       {{"-p", "other.pb"}, CLI_MENU, CLI_MODE_UNCHANGED, "other.pb", nullptr, 23},
@@ -63,28 +68,28 @@ TEST(Cli, ArgumentTable) {
        "b.pb",
        "host",
        23},
-      {{"-p"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
-      {{"-m", "--phonebook"}, CLI_USAGE_ERROR, CLI_MODE_MEDIUM, "kavel.phonebook", nullptr, 23},
-      {{"-x"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
-      {{"-"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
-      {{"-F"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
-      {{"-x", "-h"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
-      {{"-f", "-h", "host"}, CLI_HELP, CLI_MODE_FULLSCREEN, "kavel.phonebook", nullptr, 23},
-      {{"--help"}, CLI_HELP, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      {{"-p"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, nullptr, nullptr, 23},
+      {{"-m", "--phonebook"}, CLI_USAGE_ERROR, CLI_MODE_MEDIUM, nullptr, nullptr, 23},
+      {{"-x"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, nullptr, nullptr, 23},
+      {{"-"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, nullptr, nullptr, 23},
+      {{"-F"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, nullptr, nullptr, 23},
+      {{"-x", "-h"}, CLI_USAGE_ERROR, CLI_MODE_UNCHANGED, nullptr, nullptr, 23},
+      {{"-f", "-h", "host"}, CLI_HELP, CLI_MODE_FULLSCREEN, nullptr, nullptr, 23},
+      {{"--help"}, CLI_HELP, CLI_MODE_UNCHANGED, nullptr, nullptr, 23},
       // -h after the host is the port text.
-      {{"host", "-h"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "host", 23},
-      {{"--version", "host"}, CLI_VERSION, CLI_MODE_UNCHANGED, "kavel.phonebook", nullptr, 23},
+      {{"host", "-h"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "host", 23},
+      {{"--version", "host"}, CLI_VERSION, CLI_MODE_UNCHANGED, nullptr, nullptr, 23},
       // An address with its own port: that port, over an argument after it.
-      {{"bbs:2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs:2323", 2323},
-      {{"bbs:2323", "24"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "bbs:2323", 2323},
+      {{"bbs:2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs:2323", 2323},
+      {{"bbs:2323", "24"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "bbs:2323", 2323},
       {{"telnet://bbs:6400/"},
        CLI_DIRECT,
        CLI_MODE_UNCHANGED,
-       "kavel.phonebook",
+       nullptr,
        "telnet://bbs:6400/",
        6400},
-      {{"[::1]:2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "[::1]:2323", 2323},
-      {{"::1", "64"}, CLI_DIRECT, CLI_MODE_UNCHANGED, "kavel.phonebook", "::1", 64},
+      {{"[::1]:2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "[::1]:2323", 2323},
+      {{"::1", "64"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "::1", 64},
   };
   for (const auto& c : cases) {
     std::string trace;
@@ -182,7 +187,83 @@ TEST(Cli, UsageText) {
       "  ./kavel -p phonebook             Use alternate phone book file\n"
       "  ./kavel -h                       Show help\n"
       "  ./kavel --version                Show the version\n"
-      "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen.\n";
+      "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen.\n"
+      "  In a session: Alt-V pastes the clipboard, Ctrl-] hangs up at once, Escape cancels a "
+      "transfer,\n  Alt-C starts and stops a capture, Alt-P saves the screen (both into the "
+      "download directory).\n";
   EXPECT_EQ(text, expected);
   EXPECT_STREQ(kVersionString, "$VER: Kavel 0.20");
+}
+
+// Which phonebook and preferences file the program uses: the one -p names;
+// else a file of that name in the current directory (where Kavel kept them
+// before); else $XDG_CONFIG_HOME/kavel, an unset, empty or relative
+// XDG_CONFIG_HOME counting as ~/.config.  Deciding (and -h saying so)
+// creates nothing.
+TEST(Cli, WhichPhonebookAndSettings) {
+  TempDir root;
+  const std::string home = root.file("home");
+  const std::string xdg = root.file("xdg");
+  const std::string home_config = home + "/.config/kavel/";
+  ScopedEnv h("HOME", home.c_str());
+  ScopedCwd cwd(root.path());
+  struct Case {
+    const char* name;
+    const char* xdg;
+    const char* here;  // files made in the current directory: b phonebook, p prefs, l link
+    std::vector<std::string> args;
+    std::string book;
+    std::string prefs;
+  };
+  const Case cases[] = {
+      {"XDG set", xdg.c_str(), "", {}, xdg + "/kavel/kavel.phonebook", xdg + "/kavel/kavel.prefs"},
+      {"XDG unset", nullptr, "", {}, home_config + "kavel.phonebook", home_config + "kavel.prefs"},
+      {"XDG empty", "", "", {"-m"}, home_config + "kavel.phonebook", home_config + "kavel.prefs"},
+      {"XDG relative", "rel/cfg", "", {}, home_config + "kavel.phonebook",
+       home_config + "kavel.prefs"},
+      {"a phonebook here", xdg.c_str(), "b", {}, "kavel.phonebook", xdg + "/kavel/kavel.prefs"},
+      {"both here", nullptr, "bp", {"host"}, "kavel.phonebook", "kavel.prefs"},
+      {"a link here, its target missing", xdg.c_str(), "l", {}, "kavel.phonebook",
+       xdg + "/kavel/kavel.prefs"},
+      {"-p over the one here", xdg.c_str(), "b", {"-p", "my.pb"}, "my.pb",
+       xdg + "/kavel/kavel.prefs"},
+      {"-p with XDG unset", nullptr, "p", {"--phonebook", "/srv/b.pb"}, "/srv/b.pb", "kavel.prefs"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string here = c.here;
+    if (here.find('b') != std::string::npos) {
+      ASSERT_TRUE(write_file_bytes("kavel.phonebook", ""));
+    }
+    if (here.find('p') != std::string::npos) {
+      ASSERT_TRUE(write_file_bytes("kavel.prefs", ""));
+    }
+    if (here.find('l') != std::string::npos) {
+      ASSERT_EQ(symlink("gone", "kavel.phonebook"), 0);
+    }
+    ScopedEnv x("XDG_CONFIG_HOME", c.xdg);
+    CliOptions o = parse(c.args);
+    EXPECT_EQ(cli_phonebook_path(o), c.book);
+    EXPECT_EQ(transfer_prefs_path(), c.prefs);
+
+    char* buf = nullptr;
+    size_t len = 0;
+    FILE* f = open_memstream(&buf, &len);
+    ASSERT_NE(f, nullptr);
+    usage_with_files(f, "kavel", cli_phonebook_path(o).c_str(), transfer_prefs_path().c_str());
+    fclose(f);
+    std::string text(buf, len);
+    free(buf);
+    auto absolute = [&](const std::string& p) { return p[0] == '/' ? p : root.file(p); };
+    const std::string files =
+        "Phone book: " + absolute(c.book) + "\nSettings: " + absolute(c.prefs) + "\n";
+    ASSERT_GE(text.size(), files.size());
+    EXPECT_EQ(text.substr(text.size() - files.size()), files);
+
+    struct stat st;
+    EXPECT_NE(stat(home.c_str(), &st), 0);
+    EXPECT_NE(stat(xdg.c_str(), &st), 0);
+    unlink("kavel.phonebook");
+    unlink("kavel.prefs");
+  }
 }

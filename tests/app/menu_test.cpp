@@ -15,6 +15,7 @@
 #include "menu/entry_list.h"
 #include "menu/line_edit.h"
 #include "menu/popups.h"
+#include "menu/ui_draw.h"
 #include "menu/ui_input.h"
 #include "phonebook/phonebook.h"
 #include "platform/display.h"
@@ -343,6 +344,28 @@ TEST_F(MenuController, UnreadablePhonebookIsNeverSavedOver) {
   }
 }
 
+// Alt+Z: the help screen's line under the legend names the phonebook.
+TEST_F(MenuController, HelpNamesThePhonebookInUse) {
+  open(1);
+  plat_inject_event(m.ui.window, vanilla(' '));
+  key(MENU_KEY_ALT_Z);
+  const int w = plat_window_inner_width(m.ui.window);
+  auto row = [&] {
+    std::vector<int> px;
+    for (int y = ui_cell_y(&m.ui, 23); y < ui_cell_y(&m.ui, 24); y++)
+      for (int x = 0; x < w; x++) px.push_back(plat_read_pixel(m.ui.window, x, y));
+    return px;
+  };
+  const std::vector<int> shown = row();
+  ui_text_bg_cell(&m.ui, 23, 0, 80, "", UI_WHITE, UI_BLACK);
+  EXPECT_NE(row(), shown);  // something was written there
+  ui_text_bg_cell(&m.ui, 23, 2, 76, ui_help_phonebook_line(path.c_str()).c_str(), UI_GREY,
+                  UI_BLACK);
+  EXPECT_EQ(row(), shown);
+  EXPECT_EQ(ui_help_phonebook_line(("/" + std::string(100, 'd') + "/kavel.phonebook").c_str()),
+            "Phone book: ..." + std::string(45, 'd') + "/kavel.phonebook");
+}
+
 TEST_F(MenuController, MissingPhonebookIsANewOne) {
   m.call = fake_session;
   menu_load(&m, dir.file("new.phonebook").c_str());
@@ -376,6 +399,7 @@ TEST_F(MenuController, ConsoleAddsListsDeletesSorts) {
                                 "D\n9\n"
                                 "D\n2\n"
                                 "q\n");
+  EXPECT_EQ(out.rfind("Phone book: " + path + "\n", 0), 0u);
   EXPECT_NE(out.find("Phone book is empty.\n"), std::string::npos);
   EXPECT_NE(out.find("\nEnter entry number to call, A add, E type, D delete, P paths, S sort, "
                      "Q quit: "),
@@ -419,8 +443,10 @@ TEST_F(MenuController, ConsoleTellsAboutAPartlyReadPhonebook) {
   // The add is refused with the reason before its questions, and changes
   // nothing (the rest of the answers are read as commands and ignored).
   std::string out = run_console(&m, "a\nX\nx.example\n\n\n\n\n\n\n\nq\n");
-  EXPECT_EQ(out.rfind(std::string(kMenuMsgPartialLoad) + "\n", 0), 0u);
-  EXPECT_NE(out.find(std::string(kMenuMsgPartialLoad) + "\n", 1), std::string::npos);
+  // After the line naming the file, before anything else.
+  EXPECT_EQ(out.find(std::string(kMenuMsgPartialLoad) + "\n"), out.find('\n') + 1);
+  EXPECT_NE(out.find(std::string(kMenuMsgPartialLoad) + "\n", out.find('\n') + 2),
+            std::string::npos);
   EXPECT_EQ(out.find("Name: "), std::string::npos);
   EXPECT_EQ(m.pb.count, 0u);
   struct stat st;

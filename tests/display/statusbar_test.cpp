@@ -216,6 +216,23 @@ TEST_F(StatusBar, TitleGivesWayToTheClock) {
   EXPECT_EQ(std::count(gap.begin(), gap.end(), 7), static_cast<long>(gap.size()));
 }
 
+// While a capture runs "CAP" stands before the clock (within the same
+// second too: the flag is part of what was painted), and goes with it.
+TEST_F(StatusBar, CaptureFlagBeforeTheClock) {
+  open(640, 480, "BBS", 5);
+  set_clock(0, 30);
+  term_draw_session_status(t());
+  const int sw = 8;
+  const int cap = 80 * sw - 3 * sw - 13 * sw;  // "CAP  12:30 AM" ends where the clock did
+  const std::vector<uint8_t> without = pens(0, 0, 640, 16);
+  term_status_set_capture(t(), 1);
+  EXPECT_EQ(term_status_capture(), 1);
+  term_draw_cp437_status_text(t(), cap, 100, "CAP  12:30 AM", 13);
+  EXPECT_EQ(pens(cap, 0, 13 * sw, 16), pens(cap, 100, 13 * sw, 16));
+  term_status_set_capture(t(), 0);
+  EXPECT_EQ(pens(0, 0, 640, 16), without);
+}
+
 TEST_F(StatusBar, ElapsedUpdateMatchesAFullRedraw) {
   struct Case {
     const char* name;

@@ -30,7 +30,13 @@ class SettingsForm : public FormTest {
     FormTest::SetUp();
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    // A kavel.prefs in the current directory is the one in use, and the
+    // directories are the program's own, as an older file has them: what
+    // the form shows and stores again as PROGDIR:.
+    ASSERT_TRUE(write_file_bytes(kPrefsFileName, ""));
     transfer_prefs_set_defaults();
+    safe_copy(g_download_path, sizeof g_download_path, kProgdirTransferPath);
+    safe_copy(g_upload_path, sizeof g_upload_path, kProgdirTransferPath);
     ASSERT_EQ(transfer_prefs_save(), 0);
     file_before = read_file_bytes(kPrefsFileName);
   }
@@ -110,10 +116,10 @@ TEST_F(SettingsForm, RowActions) {
        std::vector<PlatEvent>(14, kDown) + std::vector<PlatEvent>(7, kUp) +
            std::vector<PlatEvent>{kReturn, alt('s')},
        "modem_sound=0\n"},
-      {"clearing the download directory gives PROGDIR:Transfers",
+      {"clearing the download directory gives its default, stored empty",
        std::vector<PlatEvent>{kDown, kDown, kDown, kDown, kDown, kReturn} +
            kClear + std::vector<PlatEvent>{kReturn, alt('s')},
-       "download=PROGDIR:Transfers\n"},
+       "download=\nupload=PROGDIR:Transfers\n"},
       {"Return on ANSI Music turns the music off",
        std::vector<PlatEvent>(7, kDown) + std::vector<PlatEvent>{kReturn, alt('s')},
        "ansi_music=0\n"},
@@ -127,6 +133,8 @@ TEST_F(SettingsForm, RowActions) {
   };
   for (const Case& c : cases) {
     transfer_prefs_set_defaults();
+    safe_copy(g_download_path, sizeof g_download_path, kProgdirTransferPath);
+    safe_copy(g_upload_path, sizeof g_upload_path, kProgdirTransferPath);
     EXPECT_EQ(run(c.events), 0) << c.name;
     EXPECT_NE(prefs().find(c.line), std::string::npos) << c.name << "\n" << prefs();
   }

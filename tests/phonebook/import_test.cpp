@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pb_test_util.h"
+#include "platform/dos.h"
 #include "support/test_support.h"
 
 namespace {
@@ -201,9 +202,29 @@ TEST(Import, ListsLstFilesInOrder) {
   EXPECT_EQ(got[43], "f140.lst");
   EXPECT_EQ(import_scan_directory(dir.file("missing").c_str(), &list), -1);
 
-  char joined[kImportPathCap];
-  progdir_path_join(joined, "boards.lst");
-  EXPECT_STREQ(joined, "PROGDIR:boards.lst");
-  progdir_path_join(joined, std::string(1000, 'z').c_str());
-  EXPECT_EQ(strlen(joined), kImportPathCap - 1);
+  // Several directories list together by name (a name in two of them twice,
+  // in the order of the directories); one that is not there, or not a
+  // directory, is passed over.
+  TempDir other;
+  ASSERT_TRUE(write_file_bytes(other.file("a.lst"), "[a]\n"));
+  ASSERT_TRUE(write_file_bytes(other.file("b.lst"), "[b]\n"));
+  int failed = 7;
+  ASSERT_EQ(import_scan_directories({dir.file("missing"), dir.file("notes.txt"), other.path(),
+                                     dir.path()},
+                                    &list, &failed),
+            0);
+  EXPECT_EQ(failed, -1);
+  ASSERT_EQ(list.count, 46);
+  const char* order[][2] = {{".lst", "dir"}, {"a.lst", "other"}, {"A.LST", "dir"},
+                            {"b.lst", "other"}, {"b.lst", "dir"}};
+  for (int i = 0; i < 5; i++) {
+    const std::string& base = std::string(order[i][1]) == "dir" ? dir.path() : other.path();
+    EXPECT_EQ(import_list_path(&list, i), base + "/" + order[i][0]) << i;
+  }
+  EXPECT_EQ(import_list_path(&list, 46), "");
+  import_file_list_free(&list);
+  // The menu's places: SyncTERM's own two, then the program's directory.
+  EXPECT_EQ(import_list_dirs(),
+            (std::vector<std::string>{dos_home_dir() + "/.syncterm",
+                                      dos_config_home() + "/syncterm", dos_progdir()}));
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "pb_test_util.h"
+#include "platform/dos.h"
 #include "support/test_support.h"
 
 namespace {
@@ -112,6 +113,28 @@ TEST(PhonebookSave, CreatesThenKeepsPreviousVersionAsBak) {
 
   EXPECT_EQ(phonebook_save(nullptr, path.c_str()), -1);
   EXPECT_EQ(phonebook_save(v1.get(), ""), -1);
+}
+
+// The first save into the configuration directory makes it (private, with
+// its parents); a path elsewhere in a directory that is not there fails.
+TEST(PhonebookSave, TheFirstSaveMakesTheConfigurationDirectory) {
+  TempDir root;
+  ScopedEnv x("XDG_CONFIG_HOME", root.file("a/b").c_str());
+  TestBook book;
+  PhoneEntry e = make_entry("One", "one.example");
+  ASSERT_EQ(phonebook_append(book.get(), &e), 0);
+  struct stat st;
+  EXPECT_EQ(phonebook_save(book.get(), root.file("elsewhere/kavel.phonebook").c_str()), -1);
+  EXPECT_NE(stat(root.file("elsewhere").c_str(), &st), 0);
+  const std::string path = dos_config_path(kPhonebookDefaultPath);
+  EXPECT_EQ(path, root.file("a/b/kavel/kavel.phonebook"));
+  ASSERT_EQ(phonebook_save(book.get(), path.c_str()), 0);
+  for (const char* dir : {"a/b", "a/b/kavel"}) {
+    ASSERT_EQ(stat(root.file(dir).c_str(), &st), 0) << dir;
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << dir;
+  }
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(PhonebookSave, WriteFailuresLeaveTheOldFile) {

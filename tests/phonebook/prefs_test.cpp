@@ -3,10 +3,12 @@
 #include "phonebook/prefs.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
 #include "pb_test_util.h"
+#include "platform/dos.h"
 #include "support/test_support.h"
 
 namespace {
@@ -35,14 +37,14 @@ TEST(Prefs, KeysAndValues) {
   g_ansi_music_enabled = 0;
   g_cterm_identity = 1;
   load_prefs("");
-  EXPECT_STREQ(g_download_path, "PROGDIR:Transfers");
+  EXPECT_EQ(g_download_path, dos_download_dir());
   EXPECT_EQ(g_session_top_bar_enabled + g_beep_sound_enabled + g_modem_sound_enabled, 3);
   EXPECT_EQ(g_ansi_music_enabled, 1);  // music on, the VT100 identity by default
   EXPECT_EQ(g_cterm_identity, 0);
 
   load_prefs("top_bar=0\n");
   EXPECT_EQ(g_session_top_bar_enabled, 0);
-  EXPECT_STREQ(g_upload_path, "PROGDIR:Transfers");
+  EXPECT_EQ(g_upload_path, dos_home_dir());
 
   load_prefs(
       "# download=/comment\n"
@@ -51,7 +53,7 @@ TEST(Prefs, KeysAndValues) {
       "bell_sound=word\nDIAL_SOUND= 2 \nsession_top_bar=-3\n"
       "upload=/first\nUPLOAD_PATH=\nANSI_Music = off\nidentify_as_cterm=1\n");
   EXPECT_STREQ(g_download_path, "/home/user/dl");
-  EXPECT_STREQ(g_upload_path, "PROGDIR:Transfers");
+  EXPECT_EQ(g_upload_path, dos_home_dir());  // empty: the default
   EXPECT_EQ(g_beep_sound_enabled, 0);
   EXPECT_EQ(g_modem_sound_enabled, 1);
   EXPECT_EQ(g_session_top_bar_enabled, 1);
@@ -120,7 +122,7 @@ TEST(Prefs, SaveAndReadBack) {
   ASSERT_EQ(transfer_prefs_save_path(path.c_str()), 0);
   const std::string saved = contents(path);
   EXPECT_EQ(saved,
-            "download=/dl\nupload=PROGDIR:Transfers\nsession_top_bar=1\nbeep_sound=0\n"
+            "download=/dl\nupload=\nsession_top_bar=1\nbeep_sound=0\n"
             "modem_sound=1\nmodem_sound_choice=modem02\nstartup_mode=Window Medium\n"
             "ansi_music=0\ncterm_identity=1\n");
   transfer_prefs_load_path(path.c_str());
@@ -142,4 +144,49 @@ TEST(Prefs, SaveAndReadBack) {
     EXPECT_EQ(contents(path), before);
   }
   EXPECT_NE(access((path + ".tmp").c_str(), F_OK), 0);
+}
+
+// The transfer directories default to the user's own (the download directory
+// xdg-user-dirs names, the home directory), are stored empty while they are
+// the default, and a stored PROGDIR:Transfers keeps its meaning.  The
+// configuration directory is made, private, only by a save into it.
+TEST(Prefs, TheUsersOwnDirectoriesAndWhereTheFileGoes) {
+  TempDir root;
+  const std::string home = root.file("home");
+  const std::string config = root.file("cfg");
+  ScopedEnv h("HOME", home.c_str());
+  ScopedEnv x("XDG_CONFIG_HOME", config.c_str());
+  ScopedCwd cwd(root.path());
+  ASSERT_EQ(mkdir(config.c_str(), 0755), 0);
+  ASSERT_TRUE(write_file_bytes(config + "/user-dirs.dirs",
+                               "XDG_DOWNLOAD_DIR=\"$HOME/T\xc3\xa9l\xc3\xa9" "chargements\"\n"));
+  const std::string downloads = home + "/T\xc3\xa9l\xc3\xa9" "chargements";
+  const std::string file = config + "/kavel/kavel.prefs";
+  EXPECT_EQ(transfer_prefs_path(), file);
+  EXPECT_EQ(dos_trust_files().known_hosts, config + "/kavel/known_hosts");
+  EXPECT_EQ(dos_trust_files().certificate_pins, config + "/kavel/known_certificates");
+  transfer_prefs_load();
+  EXPECT_EQ(g_download_path, downloads);
+  EXPECT_EQ(g_upload_path, home);
+  struct stat st;
+  EXPECT_NE(stat((config + "/kavel").c_str(), &st), 0);  // reading made nothing
+
+  g_beep_sound_enabled = 0;
+  ASSERT_EQ(transfer_prefs_save(), 0);
+  ASSERT_EQ(stat((config + "/kavel").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(contents(file).substr(0, 17), "download=\nupload=");
+  transfer_prefs_load();
+  EXPECT_EQ(g_download_path, downloads);
+  EXPECT_EQ(g_beep_sound_enabled, 0);
+
+  // A file in the current directory is used (and saved) there.
+  ASSERT_TRUE(write_file_bytes("kavel.prefs", "download=PROGDIR:Transfers\nbeep_sound=1\n"));
+  EXPECT_EQ(transfer_prefs_path(), "kavel.prefs");
+  transfer_prefs_load();
+  EXPECT_STREQ(g_download_path, "PROGDIR:Transfers");
+  EXPECT_EQ(g_beep_sound_enabled, 1);
+  ASSERT_EQ(transfer_prefs_save(), 0);
+  EXPECT_EQ(contents("kavel.prefs").substr(0, 35), "download=PROGDIR:Transfers\nupload=\n");
+  transfer_prefs_set_defaults();
 }

@@ -69,10 +69,13 @@ xclip_copy() {  # file
   done
   return 1
 }
-scratch_files() { ls "$BUILD"/kavel_scrollback.*.tmp 2>/dev/null; }
+# The scratch file goes to the runtime directory: one of the test's own.
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+scratch_files() { ls "$XDG_RUNTIME_DIR"/kavel_scrollback.*.tmp 2>/dev/null; }
 
 # --- a session with the test BBS: the scrollback viewer and a drag ------------------
-rm -f "$BUILD"/kavel_scrollback.*.tmp
+rm -f "$XDG_RUNTIME_DIR"/kavel_scrollback.*.tmp
 "$BBS" --scenario echo --log "$work/bbs.log" --keys "$work/keys" \
   --welcome "$SRC/assets/testbbs/welcome.ans" --max-seconds 90 >"$work/bbs.out" 2>&1 &
 bbs_pid=$!
@@ -212,7 +215,11 @@ sleep 0.5
 shot settings >/dev/null
 keys Down Down Return alt+s
 sleep 1.5
-expect "Alt+G saved the settings with the bell off" grep -qx 'beep_sound=0' "$BUILD/kavel.prefs"
+# The settings file in use: the start directory's when there is one, else
+# the one in the (test's own) configuration directory.
+prefs="$HOME/.config/kavel/kavel.prefs"
+[ -f "$work/prefs.saved" ] && prefs="$BUILD/kavel.prefs"
+expect "Alt+G saved the settings with the bell off" grep -qx 'beep_sound=0' "$prefs"
 keys alt+x
 keys y
 harness_wait_kavel 5

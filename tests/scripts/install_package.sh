@@ -3,8 +3,9 @@
 # programs, the Fonts drawer, the desktop entry, the icon, the metadata and
 # the manual pages in place; the installed kavel, started from another
 # directory with a fresh HOME, finds its fonts and opens the menu under Xvfb
-# (an entry added with Alt+A is saved), and offers the console dialogue
-# without a display.  The desktop entry, the metadata and the manual pages
+# (an entry added with Alt+A is saved in ~/.config/kavel, made private), and
+# offers the console dialogue without a display the same way; -h names that
+# phonebook.  The desktop entry, the metadata and the manual pages
 # pass their validators, and the pages name every option the programs
 # accept.  The .deb CPack makes has its dependencies, passes lintian without
 # errors, and, unpacked with dpkg -x, runs with the build and source trees
@@ -16,8 +17,11 @@ source "$(dirname "$0")/lib/window_harness.sh"
 window_harness_init Xvfb xdotool desktop-file-validate appstreamcli man groff lintian cpack dpkg-deb file
 [ -x "$BUILD/kavel" ] || { echo "FAIL: kavel not built"; exit 1; }
 
-# Where Kavel keeps the phonebook of a run: today the current directory.
-book_of() { echo "$1/kavel.phonebook"; }  # run directory, HOME
+# Where Kavel keeps the phonebook of a run: the configuration directory of
+# its HOME (XDG_CONFIG_HOME is unset for every run), never the directory it
+# was started from.
+book_of() { echo "$2/.config/kavel/kavel.phonebook"; }  # run directory, HOME
+unset XDG_CONFIG_HOME
 
 # --- cmake --install into a DESTDIR ---------------------------------------------
 root="$work/root"
@@ -85,6 +89,12 @@ fi
 expect "the entry added with Alt+A is saved" \
   grep -q '^Installed Board|127\.0\.0\.1|23|' "$(book_of "$work/run" "$work/home")"
 expect "nothing on standard error" [ ! -s "$work/kavel.err" ]
+expect "the configuration directory is the user's alone" \
+  [ "$(stat -c %a "$work/home/.config/kavel" 2>/dev/null)" = 700 ]
+expect "nothing is written in the directory it was started from" [ -z "$(ls -A "$work/run")" ]
+(cd "$work/run" && HOME="$work/home" "$root/usr/bin/kavel" -h) >"$work/help.out" 2>&1
+expect "-h names the phonebook in use" \
+  grep -qxF "Phone book: $(book_of "$work/run" "$work/home")" "$work/help.out"
 
 # --- the console dialogue without a display -----------------------------------------
 # console_run KAVEL RUN_DIR HOME [WRAPPER...]: adds an entry on the console.
@@ -101,6 +111,8 @@ expect "console: exits 0 (got $status)" [ "$status" -eq 0 ]
 expect "console: the prompt" grep -qF "A add, E type, D delete, P paths, S sort, Q quit:" "$work/console.out"
 expect "console: the entry is saved" \
   grep -q '^Console Board|console\.example|2323|' "$(book_of "$work/console" "$work/console-home")"
+expect "console: it says which phonebook it edits" \
+  grep -qxF "Phone book: $(book_of "$work/console" "$work/console-home")" "$work/console.out"
 
 # --- the Debian package ------------------------------------------------------------------
 mkdir -p "$work/pkg"

@@ -133,22 +133,22 @@ need_free "$g" 9 9 12 28 7 "the title strip after Edit Mode"
   fail "kavel_menu_edit2.ans: the frame does not enclose rows 11-22"
 need_free "$g" 11 22 2 77 0 "the settings area"
 
-# Help: title, the two-column legend in rows 12-20, our own support line.
+# Help: title, the two-column legend in rows 11-21 (the row under the box is
+# the program's: the phonebook in use).
 h="$tmp/kavel_menu_help.cells"
 text_at "$h" 9 2 "Kavel Help"
 for key in "Alt+A       add entry" "Alt+E       edit entry" "Alt+S       sort" \
-           "Alt+L       send login" "Alt+H       hang up" "Alt+D       download" \
-           "Alt+U       upload" "Alt+B       buffer of 1000 lines" \
+           "Alt+L       send login" "Alt+H       hang up" "Ctrl+]      hang up at once" \
+           "Alt+D       download" "Alt+U       upload" "Alt+B       buffer of 1000 lines" \
+           "Alt+V       paste the clipboard" "Alt+C       capture on / off" \
+           "Alt+P       save the screen" \
            "Alt+I       import a SyncTERM list" "Alt+T       toggle top bar" \
            "Alt+S       scale, C64 40 columns" "Alt+G       global settings" \
            "Alt+X       quit" "Alt+Return  view mode" "Up/Down     select" \
            "Return      connect" "Delete      delete" "Ctrl+C      Run/Stop in C64 mode"; do
-  text_in "$h" 12 20 "$key"
+  text_in "$h" 11 21 "$key"
 done
-version=$(sed -n 's/.*kProgramVersion = "\(.*\)".*/\1/p' "$src/src/util/version.h")
-[ -n "$version" ] || fail "no version in version.h"
-text_in "$h" 22 22 "Kavel $version"
-text_in "$h" 22 22 "README.md"
+need_free "$h" 23 23 0 79 0 "the row for the phonebook line"
 
 echo "menu_art: layout ok"
 

@@ -3,8 +3,8 @@
 # console.  Answers on standard input add two entries (one refused for its
 # missing host), list, sort, change a type, delete with an invalid and a
 # valid number, set the paths and the sound flags, and quit; the exact
-# prompts and messages appear, and the phonebook and kavel.prefs files hold
-# the result.  Asked again, the paths show their values and empty answers
+# prompts and messages appear, and the phonebook and kavel.prefs (in
+# ~/.config/kavel of a home of the test's own) hold the result.  Asked again, the paths show their values and empty answers
 # keep them.  A phonebook that is a directory is reported and left alone.
 set -u
 BUILD=${1:?build dir}
@@ -12,6 +12,10 @@ KAVEL="$(cd "$BUILD" && pwd)/kavel"
 [ -x "$KAVEL" ] || { echo "FAIL: $KAVEL not built"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+export HOME="$work/home"
+unset XDG_CONFIG_HOME
+mkdir -p "$HOME"
+prefs="$HOME/.config/kavel/kavel.prefs"
 fail=0
 expect() {  # description, command...
   local what=$1; shift
@@ -48,17 +52,17 @@ expect "the sound prompts show the settings" grep -q 'Beep sound (0/1) \[[01]\]:
 expect "one entry left in the file" [ "$(grep -vc '^#' "$work/book")" -eq 1 ]
 expect "the second entry kept with its new type" grep -q '^Alpha Board|alpha.example|23|ANSI|Topaz (1200)|' "$work/book"
 expect "the header written" grep -qx '# Kavel Phonebook' "$work/book"
-expect "the download path saved" grep -qx 'download=/tmp/kavel-dl' "$work/kavel.prefs"
-expect "an empty upload path is the default" grep -qx 'upload=PROGDIR:Transfers' "$work/kavel.prefs"
-expect "beep off, modem sound on" grep -qx 'beep_sound=0' "$work/kavel.prefs"
-expect "modem sound on" grep -qx 'modem_sound=1' "$work/kavel.prefs"
+expect "the download path saved" grep -qx 'download=/tmp/kavel-dl' "$prefs"
+expect "an empty upload path is the default, stored empty" grep -qx 'upload=' "$prefs"
+expect "beep off, modem sound on" grep -qx 'beep_sound=0' "$prefs"
+expect "modem sound on" grep -qx 'modem_sound=1' "$prefs"
 
 # P shows the current paths and keeps them on an empty answer.
 printf '%s\n' P "" "" "" "" q >"$work/answers"
 run book <"$work/answers"
 expect "the download prompt shows the current path" has "Download path [/tmp/kavel-dl]: "
-expect "an empty answer keeps the download path" grep -qx 'download=/tmp/kavel-dl' "$work/kavel.prefs"
-expect "and the beep setting" grep -qx 'beep_sound=0' "$work/kavel.prefs"
+expect "an empty answer keeps the download path" grep -qx 'download=/tmp/kavel-dl' "$prefs"
+expect "and the beep setting" grep -qx 'beep_sound=0' "$prefs"
 
 # End of input leaves the menu like Q.
 run book </dev/null

@@ -24,7 +24,8 @@ expect() {  # description, command...
 
 # The preferences file is read from the current directory: use an empty one.
 cd "$work" || exit 1
-unset DISPLAY WAYLAND_DISPLAY
+unset DISPLAY WAYLAND_DISPLAY XDG_CONFIG_HOME
+export HOME="$work/home"
 
 # run NAME ARGS... : runs kavel with stdin closed; status in $rc, output in $work/NAME.out
 run() {
@@ -43,15 +44,22 @@ usage_text() {  # invocation name
     "  $1 -p phonebook             Use alternate phone book file" \
     "  $1 -h                       Show help" \
     "  $1 --version                Show the version" \
-    "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen."
+    "  Alt-Enter cycles normal window -> scaled medium window -> fullscreen." \
+    "  In a session: Alt-V pastes the clipboard, Ctrl-] hangs up at once, Escape cancels a transfer," \
+    "  Alt-C starts and stops a capture, Alt-P saves the screen (both into the download directory)."
 }
 usage_text "$KAVEL" >"$work/usage.expected"
 
+# -h then names the files in use.
 for args in "-h" "--help" "-f -h some.host" "-p book -h"; do
+  book="$HOME/.config/kavel/kavel.phonebook"
+  [ "$args" = "-p book -h" ] && book="$work/book"
+  { cat "$work/usage.expected"
+    printf 'Phone book: %s\nSettings: %s\n' "$book" "$HOME/.config/kavel/kavel.prefs"; } >"$work/help.expected"
   # shellcheck disable=SC2086
   run help "$KAVEL" $args
   expect "'kavel $args' exits 0 (got $rc)" test "$rc" -eq 0
-  expect "'kavel $args' prints the help text" cmp -s "$work/help.out" "$work/usage.expected"
+  expect "'kavel $args' prints the help text" cmp -s "$work/help.out" "$work/help.expected"
 done
 for args in "-x" "-p" "-m --phonebook" "-" "-F host"; do
   # shellcheck disable=SC2086

@@ -6,14 +6,18 @@
 # leaves the "Disconnected" notice up until a key; a refused host gives
 # status 1 and says why; a host name with international letters is looked
 # up in its IDN form; Alt+Enter cycles window, medium window and full screen with the
-# grid redrawn each time.
+# grid redrawn each time.  Alt+C captures what the board sends (2 MiB of
+# text and block art byte for byte, none of a ZMODEM download's bytes) into
+# the download directory; a capture cut short by a file-size limit stops
+# with its message and the session goes on; Alt+P saves the screen as a PNG
+# equal to the window and an .ans that kavel-render draws the same.
 set -u
 BUILD=${1:?build dir}
 SRC=${2:?source dir}
 KAVEL="$BUILD/kavel"
 BBS="$BUILD/kavel-testbbs"
 source "$(dirname "$0")/lib/window_harness.sh"
-window_harness_init Xvfb xdotool convert import compare
+window_harness_init Xvfb xdotool convert import compare python3 sz
 for b in "$KAVEL" "$BBS"; do [ -x "$b" ] || { echo "FAIL: $b not built"; exit 1; }; done
 window_harness_start_xvfb
 
@@ -155,5 +159,100 @@ xdotool windowfocus --sync "$w" 2>/dev/null
 keys ctrl+bracketright
 wait_kavel 3
 expect "hang-up after the cycle (status $status)" test "$status" -eq 0
+stop_bbs
+
+# --- Alt+C capture, Alt+P screen save ------------------------------------------------
+# The board's stream as the terminal gets it: the --sent record without
+# Telnet's commands (an IAC doubled is one data byte).
+untelnet() {
+  python3 - "$1" <<'PY'
+import sys
+d = open(sys.argv[1], 'rb').read(); out = bytearray(); i = 0
+while i < len(d):
+    b = d[i]
+    if b != 255: out.append(b); i += 1; continue
+    c = d[i + 1] if i + 1 < len(d) else 0
+    if c == 255: out.append(255); i += 2
+    elif c == 250: i = d.index(b'\xff\xf0', i) + 2
+    elif 251 <= c <= 254: i += 3
+    else: i += 2
+sys.stdout.buffer.write(out)
+PY
+}
+# Base64 text: ZMODEM sends it unescaped, so any of it in the capture would show.
+head -c 200000 /dev/urandom | base64 -w 76 >"$work/board.txt"
+cap_dir="$HOME/Downloads"
+cap_bbs() {  # flood size -> $port
+  rm -f "$work/bbs.out" "$work/bbs.log" "$work/sent"
+  "$BBS" --scenario "zmodem:$1" --sz-file "$work/board.txt" --sent "$work/sent" \
+    --log "$work/bbs.log" --max-seconds 100 >"$work/bbs.out" 2>&1 &
+  bbs_pid=$!
+  window_harness_wait_port
+}
+wait_log() {  # pattern seconds
+  for _ in $(seq $(($2 * 10))); do grep -q "$1" "$work/bbs.log" && return 0; sleep 0.1; done
+  return 1
+}
+cap_bbs 2097152 && start_kavel 127.0.0.1 "$port" || { echo "FAIL: kavel window did not open"; exit 1; }
+keys alt+c
+capture=$(ls "$cap_dir"/127.0.0.1-*.ans 2>/dev/null | head -1)
+expect "Alt+C makes BOARD-YYYY-MM-DD-HHMM.ans in ~/Downloads" \
+  grep -qE '/127\.0\.0\.1-[0-9]{4}-[0-9]{2}-[0-9]{2}-[0-9]{4}\.ans$' <<<"$capture"
+sleep 3.5  # the note goes
+xdotool type "f"
+expect "the 2 MiB flood is drawn" wait_log "FLOOD ACK" 60
+xdotool type "d"
+expect "the ZMODEM download runs during the capture" wait_log "CHILD EXIT 0" 60
+sleep 1
+keys alt+c
+expect "the download arrived" cmp -s "$work/board.txt" "$cap_dir/board.txt"
+untelnet "$work/sent" >"$work/stream"
+python3 - "$work/stream" "$capture" "$work/board.txt" >"$work/cap.check" <<'PY'
+import sys
+stream, cap, board = (open(p, 'rb').read() for p in sys.argv[1:4])
+start = stream.index(b'an upload is taken\r\n') + 20
+end = stream.index(b'FLOOD DONE\r\n\x1b[6n') + 16
+print('flood', end - start, 'same' if cap[:end - start] == stream[start:end] else 'differs')
+leaks = sum(board[i:i + 40] in cap for i in range(0, len(board) - 40, 997))
+print('leaks', leaks, 'done' if cap.endswith(b'TRANSFER DONE\r\n') else 'no end')
+PY
+cat "$work/cap.check"
+expect "2 MiB of art and text captured byte for byte" grep -qE '^flood [0-9]{7} same' "$work/cap.check"
+expect "none of the download's bytes are in the capture, what followed is" \
+  grep -qx 'leaks 0 done' "$work/cap.check"
+sleep 3.5
+# Alt+P: the PNG is the window as it is (the blinking cursor aside), and the
+# .ans, drawn by kavel-render, the same picture.
+import -window "$win" "$work/window.png" 2>/dev/null
+keys alt+p
+png=$(ls "$cap_dir"/127.0.0.1-*.png 2>/dev/null | head -1)
+ans="${png%.png}.ans"
+[ -n "$png" ] && "$BUILD/kavel-render" "$ans" "$work/rendered.png" >/dev/null 2>&1
+d1=$(compare -metric AE "$png" "$work/window.png" null: 2>&1)
+d2=$(compare -metric AE "$png" "$work/rendered.png" null: 2>&1)
+expect "Alt+P: the PNG is the window ($d1 pixels differ)" test "${d1%%.*}" -le 128
+expect "Alt+P: the .ans renders as the PNG ($d2 pixels differ)" test "${d2%%.*}" -le 128
+expect "  with a SAUCE record naming Kavel" grep -qa 'COMNTSaved by Kavel' "$ans"
+keys ctrl+bracketright
+wait_kavel 3
+stop_bbs
+
+# A capture that cannot be written (a file-size limit, its signal ignored as
+# a full disk would answer ENOSPC) stops with its message; the session goes
+# on and answers the board after the flood.
+rm -f "$cap_dir"/*.ans
+cap_bbs 300000 || exit 1
+(cd "$BUILD" && trap '' XFSZ && ulimit -f 64 && exec timeout 60 ./kavel 127.0.0.1 "$port") \
+  >"$work/kavel.out" 2>&1 &
+kavel_pid=$!
+harness_find_window 0.5
+keys alt+c
+xdotool type "f"
+expect "the session goes on past the failed capture" wait_log "FLOOD ACK" 30
+expect "  and is still up" kill -0 "$kavel_pid"
+expect "the capture stopped with its reason" grep -q "capture to .* stopped: File too large" "$work/kavel.out"
+expect "  holding what fitted" test "$(stat -c %s "$cap_dir"/*.ans)" -eq 65536
+keys ctrl+bracketright
+wait_kavel 3
 stop_bbs
 exit "$fail"

@@ -17,6 +17,7 @@
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "session/capture.h"
 #include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
@@ -438,4 +439,52 @@ TEST(SessionTransfer, AFailedTransfersReasonStaysUpThreeSeconds) {
   EXPECT_NE(plat_read_pixel(rig.t->window, x, y), bevel);  // the terminal is back
   EXPECT_EQ(rig.s.transfer_box_until_ms, 0u);
   clock_test_reset();
+}
+
+// Alt+C / Alt+P: the file names, and the screen as ANSI drawing the same
+// cells again (bright colours, iCE blink, 24-bit colour, CP437 art, the last
+// cell of the last row without a scroll).
+TEST(Capture, NamesAndTheScreenAsAnsi) {
+  std::tm when{};
+  when.tm_year = 126, when.tm_mon = 11, when.tm_mday = 8, when.tm_hour = 22, when.tm_min = 15;
+  const struct {
+    const char* board;
+    const char* name;
+  } names[] = {{"Board Name", "Board_Name-2026-12-08-2215.ans"},
+               {"  ../../etc/passwd ", "etc_passwd-2026-12-08-2215.ans"},
+               {"Caf\xc3\xa9 *BBS*", "Caf_BBS-2026-12-08-2215.ans"},
+               {"A very long board name that goes on and on",
+                "A_very_long_board_name_that_goes-2026-12-08-2215.ans"},
+               {"", "Kavel-2026-12-08-2215.ans"},
+               {"...", "Kavel-2026-12-08-2215.ans"}};
+  for (const auto& n : names) EXPECT_EQ(capture_file_name(n.board, when, ".ans"), n.name);
+
+  auto a = std::make_unique<Terminal>();
+  auto b = std::make_unique<Terminal>();
+  term_init_record(a.get());
+  term_init_record(b.get());
+  const std::string art =
+      "\x1b[?33h\x1b[1;33;44mBold\x1b[0;5;41mbright back\x1b[38;2;10;200;30;48;5;17m rgb "
+      "\x1b[0m\xdb\xb0\xb1\xb2\x1b[12;40H\x1b[36mmiddle\x1b[?7l\x1b[25;79H\x1b[35;47mYZ\x1b[3;3H";
+  for (char c : art) term_consume_byte(a.get(), static_cast<uint8_t>(c));
+  int ice = 0;
+  const std::string screen = capture_screen_ansi(a.get(), &ice);
+  EXPECT_EQ(ice, 1);
+  for (char c : screen) term_consume_byte(b.get(), static_cast<uint8_t>(c));
+  EXPECT_EQ(b->row, 2);
+  EXPECT_EQ(b->col, 2);
+  for (int r = 0; r < kTermRows; r++)
+    for (int c = 0; c < kTermCols; c++) {
+      const Cell& x = a->cells[r][c];
+      const Cell& y = b->cells[r][c];
+      uint32_t fx, bx, fy, by;
+      term_cell_rgb(a.get(), x, &fx, &bx);
+      term_cell_rgb(b.get(), y, &fy, &by);
+      EXPECT_EQ(x.ch == 0 ? ' ' : x.ch, y.ch == 0 ? ' ' : y.ch) << r << "," << c;
+      EXPECT_EQ(bx, by) << r << "," << c;
+      if (x.ch > ' ') {
+        EXPECT_EQ(fx, fy) << r << "," << c;
+      }
+    }
+  EXPECT_EQ(a->cells[24][79].ch, 'Z');
 }

@@ -18,6 +18,35 @@ class TempDir {
   std::string path_;
 };
 
+// An environment variable set (or, for null, unset) until the end of the
+// scope, then put back as it was.  Every test program already runs with a
+// HOME and XDG directories of its own (test_support.cpp), so nothing a test
+// does reaches the real home.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_;
+};
+
+// The current directory changed until the end of the scope.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::string& dir);
+  ~ScopedCwd();
+  ScopedCwd(const ScopedCwd&) = delete;
+  ScopedCwd& operator=(const ScopedCwd&) = delete;
+
+ private:
+  std::string old_;
+};
+
 std::vector<unsigned char> read_file_bytes(const std::string& path);
 bool write_file_bytes(const std::string& path, const std::string& bytes);
 std::string source_path(const std::string& rel);  // path inside the source tree

@@ -49,4 +49,25 @@ TEST(Sauce, StripsRecordCommentsAndTheEofBeforeIt) {
   EXPECT_EQ(sauce_content_length(nullptr, 10), 0u);
 }
 
+// What the screen save writes reads back: the content, the iCE flag, the
+// title, date, size and the comment naming the program.
+TEST(Sauce, WrittenRecordReadsBack) {
+  const std::string art = "\x1b[0;1;44mart";
+  const std::string title(50, 'T');
+  for (int ice : {0, 1}) {
+    SauceInfo info{title.c_str(), "Kavel 0.20", 2026, 12, 8, 80, 25, ice};
+    const std::string file = sauce_append(art, info);
+    const auto* d = reinterpret_cast<const uint8_t*>(file.data());
+    ASSERT_EQ(file.size(), art.size() + 1 + 69 + 128);
+    EXPECT_EQ(sauce_content_length(d, file.size()), art.size());
+    EXPECT_EQ(sauce_ice_colours(d, file.size()), ice);
+    const std::string r = file.substr(file.size() - 128);
+    EXPECT_EQ(r.substr(0, 42), "SAUCE00" + std::string(35, 'T'));
+    EXPECT_EQ(r.substr(82, 8), "20261208");
+    EXPECT_EQ(r.substr(90, 4), std::string("\x0c\0\0\0", 4));  // FileSize, little-endian
+    EXPECT_EQ(r.substr(96, 4), std::string("\x50\0\x19\0", 4));  // 80 x 25
+    EXPECT_EQ(file.substr(art.size() + 1, 15), "COMNTKavel 0.20");
+  }
+}
+
 }  // namespace

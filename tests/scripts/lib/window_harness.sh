@@ -22,6 +22,11 @@ window_harness_init() {
     command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
   done
   work=$(mktemp -d)
+  # Kavel keeps its files in the home directory (~/.config/kavel, the
+  # download directory): every test gets an empty one of its own.
+  export HOME="$work/home"
+  unset XDG_CONFIG_HOME
+  mkdir -p "$HOME"
   # A call from the menu plays the dial sound wherever an audio device
   # opens: these tests connect at once unless one asks for sound itself.
   export SDL_AUDIODRIVER=none
