@@ -1,7 +1,8 @@
 # Kavel: `make run` builds and starts the program, `make test` runs every test.
 BUILD      ?= build
-ASAN_BUILD ?= build-asan
-FUZZ_BUILD ?= build-fuzz
+# One clang build with the sanitizers and the fuzzer's instrumentation serves
+# the sanitizer pass and the fuzz targets.
+CHECK_BUILD ?= build-check
 PKG_BUILD  ?= build-package
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
@@ -32,30 +33,25 @@ run: build
 demo: build
 	bash scripts/demo.sh $(BUILD) $(DEMO_ARGS)
 
+# Both builds, every test; the sanitizer pass runs beside the release tests
+# (scripts/test-all.sh says why).
 test: deps
-	$(MAKE) test-release
-	$(MAKE) test-asan
-	$(MAKE) test-fuzz
+	@BUILD=$(BUILD) CHECK_BUILD=$(CHECK_BUILD) JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) \
+	  bash scripts/test-all.sh
 
 test-release: build
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 
-# The same unit tests under AddressSanitizer and UndefinedBehaviorSanitizer;
-# the script tests (real windows, real peers) and the unit tests that talk to
-# lrzsz (they wait on its time-outs, and the code they drive is the one the
-# in-process pair tests drive here) run once, in the release build.
+# The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, from
+# the check build (CHECK_BUILD); the script tests and the lrzsz peer tests run
+# only in the release build.
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DKAVEL_SANITIZE=ON $(DEV_FLAGS)
-	cmake --build $(ASAN_BUILD) -j $(JOBS) --target unit_tests
-	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure -LE script -E '^(XmodemLrzsz|ZmodemPeer)\.'
+	@CHECK_BUILD=$(CHECK_BUILD) JOBS=$(JOBS) bash scripts/test-all.sh asan
 
 # Every fuzz target for a short while; run one longer by hand with
-#   $(FUZZ_BUILD)/fuzz_NAME -max_total_time=600 CORPUS_DIR
+#   $(CHECK_BUILD)/fuzz_NAME -max_total_time=600 CORPUS_DIR
 test-fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_FUZZ=ON $(DEV_FLAGS)
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
-	@JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz-all.sh $(FUZZ_BUILD)
+	@CHECK_BUILD=$(CHECK_BUILD) JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/test-all.sh fuzz
 
 bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target benches
@@ -82,7 +78,7 @@ package: deps
 	@ls -1 $(PKG_BUILD)/kavel_*.deb
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(PKG_BUILD)
+	rm -rf $(BUILD) $(CHECK_BUILD) $(PKG_BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -2,7 +2,7 @@
 # Runs every fuzz target of a fuzz build for FUZZ_SECONDS each, JOBS at a
 # time; a target that finds a crash fails the run and shows its log.
 set -euo pipefail
-dir=${1:?usage: fuzz-all.sh FUZZ_BUILD_DIR}
+dir=${1:?usage: fuzz-all.sh CHECK_BUILD_DIR}
 seconds=${FUZZ_SECONDS:-6}
 jobs=${JOBS:-2}
 

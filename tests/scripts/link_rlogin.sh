@@ -65,7 +65,10 @@ if make_account && usermod -s "$work/board.sh" "$acct"; then
   timeout 30 python3 "$SRC/tests/scripts/lib/rlogin_relay.py" "$relay_port" "$rlogind_port" 25 &
   pids+=($!)
   wait_listening "$relay_port" $!
-  { sleep 3; printf 'hello\rq'; sleep 3; } |
+  # Typed once the board is ready (a log-in through rlogind takes seconds on
+  # a loaded machine: a fixed pause could type before the board is there).
+  { for _ in $(seq 150); do grep -q 'ECHO READY' "$work/out" 2>/dev/null && break; sleep 0.1; done
+    printf 'hello\rq'; sleep 3; } |
     KAVEL_PASSWORD=$secret timeout 20 "$LINKCAT" --batch --size 100x30 \
       "rlogin://$acct@127.0.0.1:$relay_port" >"$work/out" 2>"$work/err"
   check "the convention logs the account in and the board answers ($(head -c 200 "$work/err"))" \
