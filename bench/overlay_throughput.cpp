@@ -85,7 +85,8 @@ double run(bool overlay, bool transfer, size_t total) {
   fcntl(pair.ours, F_SETFL, fcntl(pair.ours, F_GETFL) | O_NONBLOCK);
   auto t = std::make_unique<Terminal>();
   term_init_record(t.get());
-  if (term_open(t.get(), "Kavel - bench") != 0) return -1;
+  WindowRequest req = window_request("Kavel - bench");
+  if (term_open(t.get(), &req) != 0) return -1;
   session_bind_terminal(&s, t.get(), nullptr, "bench");
   s.zmodem.active = transfer ? 1 : 0;
   auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);

@@ -8,7 +8,6 @@
 #include "display/modes.h"
 #include "display/renderer.h"
 #include "display/statusbar.h"
-#include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/keymap.h"
 #include "session/clipboard_keys.h"
@@ -20,12 +19,10 @@
 #include "transfer/dialogs.h"
 #include "util/charset.h"
 
-SessionKeyState g_session_keys = {};
-
 namespace {
 
-SessionKeyState& keys() {
-  return g_session_keys;
+KeyFilterState& keys() {
+  return g_key_filter;
 }
 
 constexpr uint16_t kHotkeyQualifiers = 0xF0;  // left/right Alt, left/right Amiga
@@ -34,10 +31,6 @@ constexpr uint16_t kShiftQualifiers = PLAT_QUAL_LSHIFT | PLAT_QUAL_RSHIFT;
 constexpr uint8_t kPetsciiUp = 0x91, kPetsciiDown = 0x11, kPetsciiRight = 0x1D, kPetsciiLeft = 0x9D,
                   kPetsciiStop = 0x03, kPetsciiDel = 0x14, kPetsciiInst = 0x94, kPetsciiHome = 0x13,
                   kPetsciiClear = 0x93;
-
-bool within(uint32_t now, uint32_t then, uint32_t ms) {
-  return now - then < ms;
-}
 
 int send_seq(Session* s, const char* seq) {
   return send_key_string(s->sock, reinterpret_cast<const uint8_t*>(seq),
@@ -162,7 +155,7 @@ void send_typed(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
   }
   // A printable key uses up a Shift press, as petscii_outgoing_key_byte
   // does for the characters it sees.
-  if (s->petscii && ch >= 32 && ch != 127) g_session_keys.shift_down = 0;
+  if (s->petscii && ch >= 32 && ch != 127) g_key_filter.shift_down = 0;
   end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(byte)), running);
 }
 
@@ -201,17 +194,6 @@ void plain_key(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
   }
 }
 
-// Remembers the physical key a hotkey took.
-void took_key(const PlatEvent& ev) {
-  g_session_keys.hotkey_held = ev.key >= 0;
-  g_session_keys.hotkey_key = ev.key;
-}
-
-// A repeat of the key a hotkey took: it belongs to that hotkey.
-bool repeat_of_hotkey(const PlatEvent& ev) {
-  return ev.repeat && g_session_keys.hotkey_held && ev.key == g_session_keys.hotkey_key;
-}
-
 void handle_vanilla(Session* s, int* running, const PlatEvent& ev) {
   const uint32_t ch = ev.code;
   const uint16_t qualifier = ev.qualifier;
@@ -219,19 +201,19 @@ void handle_vanilla(Session* s, int* running, const PlatEvent& ev) {
     if (ch == 27) cancel_xmodem_by_key(s);
     return;
   }
-  if (repeat_of_hotkey(ev)) return;
+  if (key_filter_hotkey_repeat(ev)) return;
   if (qualifier & kHotkeyQualifiers) {
     // Hotkeys act once per physical press: the keyboard's repeat of a held
     // Alt+Enter or Alt+T is no new request.
     if (ch == 13 || ch == 10) {
-      took_key(ev);
+      key_filter_take_hotkey(ev);
       if (!ev.repeat && alt_enter_accept_press()) s->request_fullscreen = 1;
       return;
     }
     if (ch < 128 && isalpha(static_cast<int>(ch))) {
       auto letter = static_cast<uint8_t>(toupper(static_cast<int>(ch)));
       if (ev.repeat && hotkey_letter_known(letter)) return;
-      if (hotkey_letter_known(letter)) took_key(ev);
+      if (hotkey_letter_known(letter)) key_filter_take_hotkey(ev);
       if (hotkey_letter(s, running, letter, false)) return;
     }
   }
@@ -352,11 +334,7 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
   const uint16_t code = ev.code;
   const uint16_t qualifier = ev.qualifier;
   if (code & PLAT_KEY_UP) {
-    uint16_t key = code & 0x7F;
-    if (keys().hotkey_held && keys().hotkey_key == key) keys().hotkey_held = false;
-    if (key == RAWKEY_LSHIFT || key == RAWKEY_RSHIFT) keys().shift_down = 0;
-    if (key == RAWKEY_KP_ENTER || key == RAWKEY_RETURN) keys().alt_enter_down = 0;
-    if (key == 0x14) keys().alt_t_down = 0;
+    key_filter_release(ev);
     return;
   }
   if (code == RAWKEY_LSHIFT || code == RAWKEY_RSHIFT) {
@@ -370,10 +348,10 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
   bool hot = (qualifier & kHotkeyQualifiers) != 0;
   // A held hotkey acts once: its repeats are ignored (a repeated Alt with a
   // key outside the table types, as any held key does).
-  if (repeat_of_hotkey(ev)) return;
+  if (key_filter_hotkey_repeat(ev)) return;
   bool hot_code = hotkey_rawcode_known(code) || code == RAWKEY_KP_ENTER || code == RAWKEY_RETURN;
   if (hot && ev.repeat && hot_code) return;
-  if (hot && hot_code) took_key(ev);
+  if (hot && hot_code) key_filter_take_hotkey(ev);
   if (hot && hotkey_rawcode(s, running, code)) return;
   bool control = (qualifier & PLAT_QUAL_CONTROL) != 0;
   bool shifted = (qualifier & kShiftQualifiers) != 0;
@@ -522,63 +500,11 @@ void handle_refresh(Session* s) {
 }  // namespace
 
 void session_input_reset() {
-  g_session_keys = SessionKeyState{};
-}
-
-int alt_enter_accept_press() {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  bool refuse = k.alt_enter_has_last && within(now, k.alt_enter_last_ms, 80);
-  // A held key changes the mode once, not every 140 ms of key repeat.
-  if (k.alt_enter_down && within(now, k.alt_enter_seen_ms, 140)) refuse = true;
-  k.alt_enter_seen_ms = now;
-  if (refuse) return 0;
-  k.alt_enter_last_ms = now;
-  k.alt_enter_has_last = true;
-  k.alt_enter_down = 1;
-  return 1;
-}
-
-int alt_t_accept_press() {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  bool refuse;
-  if (k.alt_t_down) {
-    refuse = within(now, k.alt_t_seen_ms, 250);
-  } else {
-    refuse = k.alt_t_has_last && within(now, k.alt_t_last_ms, 80);
-  }
-  k.alt_t_seen_ms = now;
-  if (refuse) return 0;
-  k.alt_t_last_ms = now;
-  k.alt_t_has_last = true;
-  k.alt_t_down = 1;
-  return 1;
-}
-
-int alt_s_accept_press() {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  if (k.alt_s_has_last && within(now, k.alt_s_last_ms, 250)) return 0;
-  k.alt_s_last_ms = now;
-  k.alt_s_has_last = true;
-  return 1;
+  key_filter_reset();
 }
 
 int session_edit_key_accept(int kind, int form) {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  // One press that reached the program twice, once in each form, is dropped
-  // the second time.  Presses that arrive in the same form are real presses
-  // (or the keyboard's repeat of a held key), however fast they come.
-  if (k.edit_has_last && k.edit_last_kind == kind && k.edit_last_form != form &&
-      within(now, k.edit_last_ms, 80))
-    return 0;
-  k.edit_last_kind = kind;
-  k.edit_last_form = form;
-  k.edit_last_ms = now;
-  k.edit_has_last = true;
-  return 1;
+  return key_filter_edit_accept(kind, form);
 }
 
 uint8_t petscii_outgoing_key_byte(Session* s, uint8_t ch, uint16_t qualifier) {
@@ -634,11 +560,7 @@ int session_send_delete(Session* s) {
 }
 
 int session_send_petscii_stop(Session* s) {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  if (k.stop_has_last && within(now, k.stop_last_ms, 250)) return 0;
-  k.stop_last_ms = now;
-  k.stop_has_last = true;
+  if (!key_filter_stop_accept()) return 0;
   return send_key_byte(s->sock, kPetsciiStop);
 }
 

@@ -187,13 +187,14 @@ void remember_window_position(const UiContext* ui) {
 // window it replaces the menu window by one of the terminal's size, where
 // the menu window stood.  The UiContext owns the window throughout and the
 // terminal only borrows it.  0 on success; -1 after telling the user why.
-int bind_menu_window(UiContext* ui, Terminal* t, const char* title, const char* font_label) {
+int bind_menu_window(UiContext* ui, Terminal* t, const WindowRequest* req, const char* font_label) {
   char text[160];
+  const char* title = req->title;
   if (ui->fullscreen && ui->window) {
     plat_set_window_title(ui->window, title);
     plat_activate_window(ui->window);
     int bar = g_runtime_top_bar_enabled ? 1 : 0;
-    bool fits = ui_use_bbs_font(ui, bar) == 0;
+    bool fits = ui_use_bbs_font(ui, bar, req) == 0;
     if (fits) {
       int cols = t->petscii == TERM_MODE_PETSCII ? c64_visible_cols_for_font() : kTermCols;
       if (cols < 1 || cols > kTermCols) cols = kTermCols;
@@ -210,9 +211,7 @@ int bind_menu_window(UiContext* ui, Terminal* t, const char* title, const char* 
   } else {
     if (ui->window) remember_window_position(ui);
     ui_close(ui);
-    g_ui_use_bbs_font = 1;
-    if (ui_open(ui, title) != 0) {
-      g_ui_use_bbs_font = 0;
+    if (ui_open(ui, req) != 0) {
       if (ui_open_menu(ui, "Kavel") == 0) {
         snprintf(text, sizeof text, "Could not open BBS font: %s", font_label);
         ui_message(ui, text);
@@ -233,7 +232,6 @@ int bind_menu_window(UiContext* ui, Terminal* t, const char* title, const char* 
 // full screen, else as a menu window where the session window stood.
 void give_back_menu_window(UiContext* ui) {
   set_active_font(kFontCP437);
-  g_ui_use_bbs_font = 0;
   if (ui->fullscreen && ui->window) {
     plat_set_window_title(ui->window, "Kavel");
     if (ui_use_menu_font(ui) != 0) ui_close(ui);
@@ -344,7 +342,7 @@ void session_release_terminal(Session* s) {
   delete[] s->scrollback.lines;
   s->scrollback = ScrollbackRing{};
   s->terminal = nullptr;
-  g_session_keys.shift_down = 0;
+  g_key_filter.shift_down = 0;
 }
 
 void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char* title,
@@ -425,10 +423,8 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   const char* font = font_name && font_name[0] ? font_name : kFontCP437;
   set_active_font(font);
   bool c64 = font_name_looks_c64(g_active_font);
-  bool c64_80 = c64 && c64_font_uses_80_columns(g_active_font);
 
   int entry_mode = display_window_mode();
-  if (c64 && !c64_80) g_c64_40_dynamic_scale = entry_mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
 
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kRecvChunkTransfer]);
   auto fail = [&](int code) {
@@ -456,9 +452,7 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   // leaves the flags as that window is), with its own font.
   auto follow_dialing_mode = [&]() {
     set_active_font(font);
-    if (display_window_mode() == entry_mode) return;
     entry_mode = display_window_mode();
-    if (c64 && !c64_80) g_c64_40_dynamic_scale = entry_mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
   };
   if (ui) {
     ui_begin_dialing_status(ui, entry);
@@ -484,20 +478,23 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   char title[320];
   snprintf(title, sizeof title, strchr(shown_host, ':') ? "%s - [%s]:%d" : "%s - %s:%d", "Kavel",
            shown_host, shown_port);
-  g_opening_petscii_terminal = s->petscii;
+  WindowRequest req = window_request(title);
+  req.petscii = s->petscii;
+  req.c64_scale = display_c64_scale_for_mode(req.mode, s->petscii, g_active_font);
+  req.bbs_font = 1;
 
   auto terminal = std::make_unique<Terminal>();
   Terminal* t = terminal.get();
   term_init_record(t);
   if (!ui) {
-    if (term_open(t, title) != 0) {
+    if (term_open(t, &req) != 0) {
       connection_close(&s->sock);
       return fail(-1);
     }
   } else {
     s->menu_quit = &ui->close_requested;
     t->petscii = s->petscii ? TERM_MODE_PETSCII : TERM_MODE_ANSI;
-    if (bind_menu_window(ui, t, title, font) != 0) {
+    if (bind_menu_window(ui, t, &req, font) != 0) {
       connection_close(&s->sock);
       return fail(-1);
     }

@@ -14,6 +14,7 @@
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_test_util.h"
+#include "support/open_window.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
 
@@ -134,7 +135,6 @@ TEST(ExitConfirm, AsksOverTheTerminalAndEndsOnYes) {
       {"no window: exit at once", false, true, {}, 0, 1},
   };
   display_set_window_mode(DISPLAY_MODE_WINDOW);
-  g_opening_petscii_terminal = 0;
   set_active_font(kFontCP437);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -143,7 +143,7 @@ TEST(ExitConfirm, AsksOverTheTerminalAndEndsOnYes) {
     auto t = std::make_unique<Terminal>();
     term_init_record(t.get());
     if (c.window) {
-      ASSERT_EQ(term_open(t.get(), "Kavel"), 0);
+      ASSERT_EQ(test_term_open(t.get(), "Kavel"), 0);
     }
     s.terminal = t.get();
     int quit = 0;
@@ -486,7 +486,7 @@ TEST(SessionInput, RepeatFilters) {
             "qqkk");
 
   // Alt-S at most every 250 ms, whatever the key state.
-  g_session_keys.alt_s_last_ms = 0;
+  g_key_filter.alt_s_last_ms = 0;
   EXPECT_EQ(alt_s_accept_press(), 1);
   rig.wait(200);
   EXPECT_EQ(alt_s_accept_press(), 0);

@@ -29,6 +29,7 @@
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_test_util.h"
+#include "support/open_window.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
@@ -103,7 +104,7 @@ struct Rig {
     session_init(&s);
     s.sock = pair.ours;
     term_init_record(t.get());
-    open = term_open(t.get(), kTitle) == 0;
+    open = test_term_open(t.get(), kTitle) == 0;
     if (open) session_bind_terminal(&s, t.get(), nullptr, "bbs.example");
     g_phonebook_overlay_pass_hook = run_script;
     // A popup whose key a test forgot gives up instead of waiting for ever.
@@ -227,7 +228,7 @@ TEST(PhonebookOverlayKeys, AltEnterAndAltTActOncePerPress) {
   EXPECT_EQ(phonebook_overlay_action(raw(0x44, kAlt), nullptr), OVERLAY_NONE);
   // Released: the next press acts.
   EXPECT_EQ(phonebook_overlay_action(raw(0x44 | 0x80), nullptr), OVERLAY_NONE);
-  EXPECT_EQ(g_session_keys.alt_enter_down, 0);
+  EXPECT_EQ(g_key_filter.alt_enter_down, 0);
   clock_test_advance_ms(100);
   EXPECT_EQ(phonebook_overlay_action(raw(0x43, PLAT_QUAL_LCOMMAND), nullptr), OVERLAY_MODE);
 

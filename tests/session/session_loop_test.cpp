@@ -25,6 +25,7 @@
 #include "session/session.h"
 #include "session/session_test_util.h"
 #include "session/telnet.h"
+#include "support/open_window.h"
 #include "terminal/hooks.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
@@ -341,7 +342,7 @@ struct LoopRig {
     session_init(&s);
     s.sock = pair.ours;
     term_init_record(t.get());
-    open = term_open(t.get(), "Kavel - bbs.example:23") == 0;
+    open = test_term_open(t.get(), "Kavel - bbs.example:23") == 0;
     if (open) session_bind_terminal(&s, t.get(), entry, host);
   }
   ~LoopRig() {
@@ -510,13 +511,13 @@ TEST(SessionLoop, BindingGivesTheTerminalTheSessionsSettings) {
     EXPECT_EQ(rig.s.scrollback.count, 6);
     EXPECT_STREQ(rig.s.scrollback.lines[rig.s.scrollback.start], "line 0");
 
-    g_session_keys.shift_down = 1;
+    g_key_filter.shift_down = 1;
     session_release_terminal(&rig.s);
     EXPECT_EQ(rig.s.terminal, nullptr);
     EXPECT_EQ(rig.s.scrollback.lines, nullptr);
     EXPECT_EQ(t->scrollback, nullptr);
     EXPECT_EQ(t->window, nullptr);
-    EXPECT_EQ(g_session_keys.shift_down, 0);
+    EXPECT_EQ(g_key_filter.shift_down, 0);
   }
 }
 
@@ -538,7 +539,7 @@ TEST(SessionRun, HeldKeysFromBeforeTheSessionStayHeld) {
   bbs.th.join();
   clock_test_set_ms(777100);  // past the 80 ms of a new press, within the held 140
   EXPECT_EQ(alt_enter_accept_press(), 0);
-  EXPECT_EQ(g_session_keys.alt_enter_down, 1);
+  EXPECT_EQ(g_key_filter.alt_enter_down, 1);
   clock_test_reset();
   session_input_reset();
 }
