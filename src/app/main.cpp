@@ -7,9 +7,9 @@
 #include "app/menu.h"
 #include "app/startup.h"
 #include "display/fonts.h"
+#include "link/connect.h"
 #include "platform/display.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "display/modes.h"
+#include "link/connect.h"
 #include "menu/entry_form.h"
 #include "menu/entry_list.h"
 #include "menu/import_picker.h"
@@ -15,7 +16,6 @@
 #include "menu/settings_form.h"
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
-#include "session/connection.h"
 #include "session/dialing.h"
 #include "session/session_loop.h"
 #include "util/font_names.h"

@@ -8,13 +8,13 @@
 #include "display/modes.h"
 #include "display/renderer.h"
 #include "display/statusbar.h"
+#include "link/telnet.h"
 #include "platform/display.h"
 #include "platform/keymap.h"
 #include "session/clipboard_keys.h"
 #include "session/session.h"
 #include "session/session_transfer.h"
 #include "session/session_xmodem.h"
-#include "session/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
 #include "util/charset.h"
@@ -33,8 +33,7 @@ constexpr uint8_t kPetsciiUp = 0x91, kPetsciiDown = 0x11, kPetsciiRight = 0x1D, 
                   kPetsciiClear = 0x93;
 
 int send_seq(Session* s, const char* seq) {
-  return send_key_string(s->sock, reinterpret_cast<const uint8_t*>(seq),
-                         static_cast<int>(strlen(seq)));
+  return session_send(s, reinterpret_cast<const uint8_t*>(seq), strlen(seq));
 }
 
 void end_if_failed(int result, int* running) {
@@ -51,7 +50,7 @@ void handle_escape(Session* s, int* running) {
     return;
   }
   if (term_music_stop(s->terminal)) return;  // Escape silences ANSI music first
-  end_if_failed(send_key_byte(s->sock, 27), running);
+  end_if_failed(session_send_byte(s, 27), running);
 }
 
 void hang_up_question(Session* s, int* running) {
@@ -140,7 +139,7 @@ bool hotkey_rawcode(Session* s, int* running, uint16_t code) {
 }
 
 void send_character(Session* s, int* running, uint8_t ch, uint16_t qualifier) {
-  end_if_failed(send_key_byte(s->sock, petscii_outgoing_key_byte(s, ch, qualifier)), running);
+  end_if_failed(session_send_byte(s, petscii_outgoing_key_byte(s, ch, qualifier)), running);
 }
 
 // A typed character (Unicode) in the session's character set: CP437 for an
@@ -156,7 +155,7 @@ void send_typed(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
   // A printable key uses up a Shift press, as petscii_outgoing_key_byte
   // does for the characters it sees.
   if (s->petscii && ch >= 32 && ch != 127) g_key_filter.shift_down = 0;
-  end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(byte)), running);
+  end_if_failed(session_send_byte(s, static_cast<uint8_t>(byte)), running);
 }
 
 // The C64's colour keys, by their place on the keyboard: Ctrl+1..8 the
@@ -181,10 +180,10 @@ void plain_key(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
   } else if (ch == 27) {
     handle_escape(s, running);
   } else if (ch == 13 || ch == 10) {
-    end_if_failed(send_key_byte(s->sock, 13), running);
+    end_if_failed(session_send_byte(s, 13), running);
   } else if ((ch == 8 || ch == 127) && s->petscii && shifted) {
     // Shift with INST/DEL inserts on a C64.
-    end_if_failed(send_key_byte(s->sock, kPetsciiInst), running);
+    end_if_failed(session_send_byte(s, kPetsciiInst), running);
   } else if (ch == 8) {
     if (session_edit_key_accept(1, 0)) end_if_failed(session_send_backspace(s), running);
   } else if (ch == 127) {
@@ -220,7 +219,7 @@ void handle_vanilla(Session* s, int* running, const PlatEvent& ev) {
   if (s->petscii) {
     int colour = petscii_colour_key(ev.key, qualifier);
     if (colour >= 0) {
-      end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(colour)), running);
+      end_if_failed(session_send_byte(s, static_cast<uint8_t>(colour)), running);
       return;
     }
   }
@@ -266,7 +265,7 @@ int send_cursor_key(Session* s, uint16_t code) {
                  {RAWKEY_LEFT, "\x1b[D", kPetsciiLeft}};
   for (const auto& k : kCursor) {
     if (k.code != code) continue;
-    return s->petscii ? send_key_byte(s->sock, k.petscii) : send_seq(s, k.ansi);
+    return s->petscii ? session_send_byte(s, k.petscii) : send_seq(s, k.ansi);
   }
   return 1;  // not a cursor key
 }
@@ -301,7 +300,7 @@ constexpr FunctionKey kFunctionKeys[] = {
 int send_function_key(Session* s, uint16_t code) {
   for (const FunctionKey& k : kFunctionKeys) {
     if (k.code != code) continue;
-    if (s->petscii) return k.petscii ? (send_key_byte(s->sock, k.petscii) == 0 ? 1 : -1) : 1;
+    if (s->petscii) return k.petscii ? (session_send_byte(s, k.petscii) == 0 ? 1 : -1) : 1;
     return k.ansi ? (send_seq(s, k.ansi) == 0 ? 1 : -1) : 1;
   }
   return 0;
@@ -327,7 +326,7 @@ int send_petscii_position_key(Session* s, uint16_t code, bool shifted) {
     case KEYMAP_PAGE_NONE:
       return 0;
   }
-  return send_key_byte(s->sock, byte) == 0 ? 1 : -1;
+  return session_send_byte(s, byte) == 0 ? 1 : -1;
 }
 
 void handle_raw(Session* s, int* running, const PlatEvent& ev) {
@@ -366,7 +365,7 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
   if (s->petscii) {
     int colour = petscii_colour_key(code, qualifier);
     if (colour >= 0) {
-      end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(colour)), running);
+      end_if_failed(session_send_byte(s, static_cast<uint8_t>(colour)), running);
       return;
     }
   }
@@ -398,12 +397,12 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
       return;
     case RAWKEY_KP_ENTER:
     case RAWKEY_RETURN:
-      end_if_failed(send_key_byte(s->sock, 13), running);
+      end_if_failed(session_send_byte(s, 13), running);
       return;
     case RAWKEY_DELETE:
     case RAWKEY_BACKSPACE:
       if (s->petscii && shifted) {
-        end_if_failed(send_key_byte(s->sock, kPetsciiInst), running);
+        end_if_failed(session_send_byte(s, kPetsciiInst), running);
       } else if (code == RAWKEY_DELETE) {
         if (session_edit_key_accept(2, 1)) end_if_failed(session_send_delete(s), running);
       } else {
@@ -411,7 +410,7 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
       }
       return;
     case RAWKEY_TAB:
-      end_if_failed(send_key_byte(s->sock, 9), running);
+      end_if_failed(session_send_byte(s, 9), running);
       return;
     default:
       break;
@@ -552,16 +551,16 @@ void session_confirm_exit_kavel(Session* s, int* running) {
 }
 
 int session_send_backspace(Session* s) {
-  return send_key_byte(s->sock, s->petscii ? kPetsciiDel : 8);
+  return session_send_byte(s, s->petscii ? kPetsciiDel : 8);
 }
 
 int session_send_delete(Session* s) {
-  return s->petscii ? send_key_byte(s->sock, kPetsciiDel) : send_seq(s, "\x1b[3~");
+  return s->petscii ? session_send_byte(s, kPetsciiDel) : send_seq(s, "\x1b[3~");
 }
 
 int session_send_petscii_stop(Session* s) {
   if (!key_filter_stop_accept()) return 0;
-  return send_key_byte(s->sock, kPetsciiStop);
+  return session_send_byte(s, kPetsciiStop);
 }
 
 int session_send_login(Session* s) {
@@ -570,8 +569,9 @@ int session_send_login(Session* s) {
   for (const char* text : fields) {
     int len = static_cast<int>(strlen(text));
     if (len == 0) continue;
-    if (send_key_string(s->sock, reinterpret_cast<const uint8_t*>(text), len) != 0) return -1;
-    if (send_key_byte(s->sock, 13) != 0) return -1;
+    if (session_send(s, reinterpret_cast<const uint8_t*>(text), static_cast<size_t>(len)) != 0)
+      return -1;
+    if (session_send_byte(s, 13) != 0) return -1;
   }
   return 0;
 }

@@ -15,6 +15,7 @@
 #include "session/session_loop.h"
 #include "session/session_test_util.h"
 #include "support/open_window.h"
+#include "support/session_link.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
 
@@ -69,7 +70,7 @@ struct InputRig {
     session_input_reset();
     clock_test_set_ms(now);
     session_init(&s);
-    s.sock = pair.ours;
+    test_session_on_socket(&s, pair.ours);
     s.petscii = petscii;
     term_init_record(t.get());
     PlatWindowSpec spec;

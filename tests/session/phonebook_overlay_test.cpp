@@ -17,6 +17,7 @@
 #include "display/modes.h"
 #include "display/surface.h"
 #include "display/ui_surface.h"
+#include "link/connect.h"
 #include "menu/entry_list.h"
 #include "menu/line_edit.h"
 #include "menu/ui_input.h"
@@ -24,12 +25,12 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_test_util.h"
 #include "support/open_window.h"
+#include "support/session_link.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
@@ -102,7 +103,7 @@ struct Rig {
     session_input_reset();
     ui_input_reset();
     session_init(&s);
-    s.sock = pair.ours;
+    test_session_on_socket(&s, pair.ours);
     term_init_record(t.get());
     open = test_term_open(t.get(), kTitle) == 0;
     if (open) session_bind_terminal(&s, t.get(), nullptr, "bbs.example");
