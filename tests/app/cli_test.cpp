@@ -90,6 +90,15 @@ TEST(Cli, ArgumentTable) {
        6400},
       {{"[::1]:2323"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "[::1]:2323", 2323},
       {{"::1", "64"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "::1", 64},
+      // The other kinds: their own port, else the argument, else the kind's.
+      {{"ssh://bbs"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "ssh://bbs", 22},
+      {{"ssh://u@bbs", "2222"}, CLI_DIRECT, CLI_MODE_UNCHANGED, nullptr, "ssh://u@bbs", 2222},
+      {{"rlogin://u@bbs:600", "24"},
+       CLI_DIRECT,
+       CLI_MODE_UNCHANGED,
+       nullptr,
+       "rlogin://u@bbs:600",
+       600},
   };
   for (const auto& c : cases) {
     std::string trace;
