@@ -52,6 +52,14 @@ wait_listening() {  # port pid: waits until something accepts on the port
 # KAVEL_TEST_PASSWORD (exported only to the commands that get it).
 make_account() {
   command -v useradd >/dev/null || return 1
+  # An account whose test was killed before its exit handler ran (a time-out
+  # kill) is removed here: its name carries the pid of the script that made it.
+  local stale pid
+  for stale in $(awk -F: '/^kvl[0-9]+r[0-9]+:/{print $1}' /etc/passwd); do
+    pid=${stale#kvl}
+    pid=${pid%%r*}
+    kill -0 "$pid" 2>/dev/null || userdel "$stale" 2>/dev/null
+  done
   acct="kvl$$r$RANDOM"
   acct_home="$work/home"
   useradd -M -N -d "$acct_home" -s /bin/sh "$acct" 2>/dev/null || { acct=; return 1; }
