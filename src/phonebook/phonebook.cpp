@@ -15,6 +15,7 @@
 #include "phonebook/text_fields.h"
 #include "platform/clock.h"
 #include "platform/dos.h"
+#include "util/address.h"
 #include "util/font_names.h"
 #include "util/text.h"
 
@@ -591,7 +592,9 @@ void phonebook_list(const Phonebook* pb, FILE* out) {
       snprintf(name, sizeof name, "* %s", e->name);
     else
       safe_copy(name, sizeof name, e->name);
+    // The port the call will use, as the window's list shows it: one written
+    // in the address wins over the entry's Port field.
     fprintf(out, "%2lu. %-24s %-32s %-5d %s\n", static_cast<unsigned long>(i) + 1, name, e->address,
-            e->port, entry_type_display(e));
+            address_port(e->address, e->port), entry_type_display(e));
   }
 }

@@ -134,7 +134,8 @@ TEST(PhonebookOrder, ConsoleListing) {
   FILE* f = open_memstream(&buf, &len);
   phonebook_list(book.get(), f);
   fill(&book, {fav(make_entry("Fav", "fav.example", 2323)),
-               soft(make_entry(std::string(79, 'N'), "h", 23, "C64 Up/GFX [40]"), "Soft")});
+               soft(make_entry(std::string(79, 'N'), "h", 23, "C64 Up/GFX [40]"), "Soft"),
+               make_entry("Own", "127.0.0.1:2331", 23)});
   phonebook_list(book.get(), f);
   fclose(f);
   EXPECT_EQ(std::string(buf, len),
@@ -144,6 +145,8 @@ TEST(PhonebookOrder, ConsoleListing) {
             "    --------                 -------                          ----  ----\n"
             " 1. * Fav                    fav.example                      2323  CP437\n"
             " 2. " +
-                std::string(79, 'N') + " h                                23    Soft\n");
+                std::string(79, 'N') + " h                                23    Soft\n" +
+                // the port written in the address is the one the call uses
+                " 3. Own                      127.0.0.1:2331                   2331  CP437\n");
   free(buf);
 }
