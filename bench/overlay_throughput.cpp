@@ -23,9 +23,9 @@
 #include "display/modes.h"
 #include "display/surface.h"
 #include "display/ui_surface.h"
+#include "link/connect.h"
 #include "phonebook/phonebook.h"
 #include "platform/display.h"
-#include "session/connection.h"
 #include "session/input.h"
 #include "session/phonebook_overlay.h"
 #include "session/session.h"
@@ -70,7 +70,7 @@ size_t g_total = 0;
 void overlay_pass(UiContext* overlay) {
   if (!g_done) return;
   char c;
-  if (recv(g_loop->s->sock, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return;
+  if (recv(g_loop->s->link.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT) > 0) return;
   PlatEvent esc;
   esc.cls = PLAT_EV_VANILLAKEY;
   esc.code = 27;
@@ -81,11 +81,14 @@ double run(bool overlay, bool transfer, size_t total) {
   Pair pair;
   Session s;
   session_init(&s);
-  s.sock = pair.ours;
   fcntl(pair.ours, F_SETFL, fcntl(pair.ours, F_GETFL) | O_NONBLOCK);
+  Link link;
+  link_tcp_adopt(&link, pair.ours);  // the pair closes it
+  session_attach_link(&s, &link);
   auto t = std::make_unique<Terminal>();
   term_init_record(t.get());
-  if (term_open(t.get(), "Kavel - bench") != 0) return -1;
+  WindowRequest req = window_request("Kavel - bench");
+  if (term_open(t.get(), &req) != 0) return -1;
   session_bind_terminal(&s, t.get(), nullptr, "bench");
   s.zmodem.active = transfer ? 1 : 0;
   auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);

@@ -132,7 +132,9 @@ int main(int argc, char** argv) {
   plat_headless_clipboard_set_text(text.data(), text.size());
   Session s{};
   session_init(&s);
-  s.sock = fds[0];
+  Link link;
+  link_tcp_adopt(&link, fds[0]);
+  session_attach_link(&s, &link);
   s.terminal = t.get();
   best = 1e9;
   double first = 0;

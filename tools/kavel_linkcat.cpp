@@ -39,9 +39,9 @@
 #include <cstring>
 #include <string>
 
+#include "link/connect.h"
 #include "link/link.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 
 namespace {
 

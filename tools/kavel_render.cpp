@@ -126,10 +126,11 @@ std::string loaded_font_file() {
 
 // The PETSCII path: a session terminal in a normal window, bytes unchanged.
 int render_petscii(const std::vector<uint8_t>& data, const char* out_path) {
-  display_set_window_mode(DISPLAY_MODE_WINDOW);
-  g_opening_petscii_terminal = 1;
+  WindowRequest req = window_request("Kavel");
+  req.mode = DISPLAY_MODE_WINDOW;
+  req.petscii = 1;
   auto t = std::make_unique<Terminal>();
-  if (term_open(t.get(), "Kavel") != 0) {
+  if (term_open(t.get(), &req) != 0) {
     fprintf(stderr, "kavel-render: cannot open a terminal for \"%s\"\n", g_active_font);
     return 1;
   }

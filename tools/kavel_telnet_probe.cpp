@@ -23,9 +23,9 @@
 #include <string>
 
 #include "app/cli.h"
-#include "session/connection.h"
-#include "session/session.h"
-#include "session/telnet.h"
+#include "link/connect.h"
+#include "link/telnet.h"
+#include "terminal/active_font.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ const char* command_name(int cmd) {
   }
 }
 
-void to_stdout(Session*, uint8_t byte) {
+void to_stdout(void*, uint8_t byte) {
   fputc(byte, stdout);
 }
 
@@ -92,11 +92,14 @@ int main(int argc, char** argv) {
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, pair) != 0) return 1;
 
-  Session s;
-  session_init(&s);
-  s.sock = pair[0];
+  // The layer answers on the pair's end, as a session's does on its link.
+  Link replies;
+  link_tcp_adopt(&replies, pair[0]);
+  Telnet s;
+  telnet_init(&s, &replies);
   s.petscii = petscii;
-  telnet_send_opening_offers(s.sock);
+  s.cols = petscii ? c64_visible_cols_for_font() : 80;
+  telnet_send_opening_offers(&s);
   forward_replies(pair[1], sock);
 
   auto start = std::chrono::steady_clock::now();
@@ -107,8 +110,11 @@ int main(int argc, char** argv) {
     auto now = std::chrono::steady_clock::now();
     if (now - start > std::chrono::seconds(seconds)) break;
     if (!sent && now - last_data > std::chrono::milliseconds(300)) {
-      send_key_string(sock, reinterpret_cast<const uint8_t*>(to_send.data()),
-                      static_cast<int>(to_send.size()));
+      Link server;
+      link_tcp_adopt(&server, sock);
+      Telnet typing;
+      telnet_init(&typing, &server);
+      telnet_send_data(&typing, reinterpret_cast<const uint8_t*>(to_send.data()), to_send.size());
       fprintf(stderr, "TYPED %zu\n", to_send.size());
       sent = true;
     }
@@ -123,18 +129,18 @@ int main(int argc, char** argv) {
     }
     if (n > 0) last_data = std::chrono::steady_clock::now();
     for (int i = 0; i < n; i++) {
-      if (s.telnet_state == 2) {
-        fprintf(stderr, "SERVER %s %d\n", command_name(s.telnet_cmd & 0xFF), buf[i]);
-      } else if (s.telnet_state == 4 && buf[i] == TELNET_SE && s.sb_len > 0) {
+      if (s.state == 2) {
+        fprintf(stderr, "SERVER %s %d\n", command_name(s.cmd & 0xFF), buf[i]);
+      } else if (s.state == 4 && buf[i] == TELNET_SE && s.sb_len > 0) {
         fprintf(stderr, "SERVER SB %d\n", s.sb_option);
       }
-      telnet_consume_byte_to(&s, buf[i], to_stdout);
+      telnet_consume(&s, buf[i], to_stdout, nullptr);
     }
     fflush(stdout);
     forward_replies(pair[1], sock);
   }
   connection_close(&sock);
-  close(pair[0]);
+  link_close(&replies);  // closes pair[0]
   close(pair[1]);
   return status;
 }

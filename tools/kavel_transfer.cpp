@@ -35,15 +35,15 @@
 #include <string>
 #include <vector>
 
+#include "link/connect.h"
+#include "link/telnet.h"
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_transfer.h"
 #include "session/session_xmodem.h"
-#include "session/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/xmodem.h"
 #include "transfer/xmodem_kavel.h"
@@ -387,12 +387,14 @@ int main(int argc, char** argv) {
   auto session = std::make_unique<Session>();
   Session* s = session.get();
   session_init(s);
-  ConnectOptions opts;
-  if (connection_open(g_options.host, g_options.port, &opts, &s->sock) != CONNECT_OK) {
+  LinkOpenOptions opts;
+  Link link;
+  if (link_open(g_options.host, g_options.port, &opts, &link) != LINK_OK) {
     printf("Could not connect to %s:%d\n", g_options.host, g_options.port);
     return 1;
   }
-  telnet_send_opening_offers(s->sock);
+  session_attach_link(s, &link);
+  telnet_send_opening_offers(&s->telnet);
 
   // The terminal has no window: the bytes outside the transfer are
   // interpreted as in any session, and nothing is drawn.
@@ -410,7 +412,7 @@ int main(int argc, char** argv) {
     run(s, t, final, sizeof final);
   }
 
-  connection_close(&s->sock);
+  session_close_link(s);
   session_release_terminal(s);
   printf("%s\n", final);
   return is_success(final) ? 0 : 1;

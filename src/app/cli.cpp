@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/connect.h"
 #include "phonebook/phonebook.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 
 const char kVersionString[] = "$VER: Kavel 0.20";
 
@@ -108,8 +108,14 @@ void cli_parse(int argc, char** argv, CliOptions* out) {
       // own port wins over an argument after it.
       char name[kMaxHostNameLength + 1];
       int own_port = 0;
-      if (connection_parse_address(arg, name, sizeof name, &own_port) == 0 && own_port > 0)
+      LinkAddress link_address;
+      if (connection_parse_address(arg, name, sizeof name, &own_port) == 0 && own_port > 0) {
         out->port = own_port;
+      } else if (link_parse_address(arg, i + 1 < argc ? out->port : 0, &link_address) == 0) {
+        // ssh://, telnets://, rlogin://: their own port, else the one
+        // given after the address, else the kind's.
+        out->port = link_address.port;
+      }
       return;  // anything after the port is ignored
     }
   }

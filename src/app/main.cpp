@@ -8,11 +8,11 @@
 #include "app/menu.h"
 #include "app/startup.h"
 #include "display/fonts.h"
+#include "link/connect.h"
 #include "phonebook/phonebook.h"
 #include "phonebook/prefs.h"
 #include "platform/display.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "display/modes.h"
+#include "link/connect.h"
 #include "menu/entry_form.h"
 #include "menu/entry_list.h"
 #include "menu/import_picker.h"
@@ -16,7 +17,6 @@
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 #include "session/dialing.h"
 #include "session/session_loop.h"
 #include "util/font_names.h"

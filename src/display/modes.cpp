@@ -24,7 +24,18 @@ int g_next_window_left = 0;
 int g_next_window_top = 0;
 int g_next_window_pos_valid = 0;
 int g_runtime_top_bar_enabled = 1;
-int g_opening_petscii_terminal = 0;
+
+WindowRequest window_request(const char* title) {
+  WindowRequest req;
+  req.title = title;
+  req.mode = display_window_mode();
+  return req;
+}
+
+int display_c64_scale_for_mode(int mode, int petscii, const char* font) {
+  if (!petscii || !font || !font_name_looks_c64(font) || c64_font_uses_80_columns(font)) return 0;
+  return mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
+}
 
 void display_set_window_mode(int mode) {
   g_mode_fullscreen = mode == DISPLAY_MODE_FULLSCREEN ? 1 : 0;
@@ -61,7 +72,7 @@ void prepare_borderless_fullscreen_layout() {
   g_mode_custom_screen = 1;
 }
 
-bool prepare_fixed_fullscreen_screen(int cell_w, int cell_h, int top_bar) {
+bool prepare_fixed_fullscreen_screen(int cell_w, int cell_h, int top_bar, int petscii) {
   prepare_borderless_fullscreen_layout();
   // 64-bit so that absurd cell sizes fail the test instead of wrapping.
   int64_t cw = cell_w;
@@ -69,7 +80,7 @@ bool prepare_fixed_fullscreen_screen(int cell_w, int cell_h, int top_bar) {
   int64_t full_w = int64_t{kLayoutW} * g_fullscreen_scale;
   int64_t need_w = 80 * cw;
   int64_t need_h = (top_bar ? 26 : 25) * ch;
-  if (g_opening_petscii_terminal && font_name_looks_c64(g_active_font)) {
+  if (petscii && font_name_looks_c64(g_active_font)) {
     // The C64 picture is narrower than the layout; with the top bar the bar
     // spans the whole layout width and is 16 layout pixels high.
     need_w = c64_visible_cols_for_font() * cw;
@@ -79,19 +90,16 @@ bool prepare_fixed_fullscreen_screen(int cell_w, int cell_h, int top_bar) {
   return g_screen_w >= need_w && g_screen_h >= need_h;
 }
 
-void choose_window_position(int width, int height, const PlatScreen* screen, int* left, int* top) {
+namespace {
+
+// The window's place: the given one, or centred; kept on a screen of
+// positive size and never negative.
+void place_window(int width, int height, const PlatScreen* screen, bool given, int gx, int gy,
+                  int* left, int* top) {
   int sw = screen ? plat_screen_width(screen) : width;
   int sh = screen ? plat_screen_height(screen) : height;
-  int x;
-  int y;
-  if (g_next_window_pos_valid) {
-    x = g_next_window_left;
-    y = g_next_window_top;
-    g_next_window_pos_valid = 0;
-  } else {
-    x = (sw - width) / 2;
-    y = (sh - height) / 2;
-  }
+  int x = given ? gx : (sw - width) / 2;
+  int y = given ? gy : (sh - height) / 2;
   x = std::max(x, 0);
   y = std::max(y, 0);
   // A remembered position may come from a smaller window; keep the new one on
@@ -100,6 +108,23 @@ void choose_window_position(int width, int height, const PlatScreen* screen, int
   if (screen && sh > 0 && y > sh - height) y = sh - height;
   if (left) *left = std::max(x, 0);
   if (top) *top = std::max(y, 0);
+}
+
+}  // namespace
+
+void choose_window_position(int width, int height, const PlatScreen* screen, int* left, int* top) {
+  bool remembered = g_next_window_pos_valid != 0;
+  g_next_window_pos_valid = 0;
+  place_window(width, height, screen, remembered, g_next_window_left, g_next_window_top, left, top);
+}
+
+void choose_window_position(int width, int height, const PlatScreen* screen,
+                            const WindowRequest* req, int* left, int* top) {
+  if (req && req->has_position) {
+    place_window(width, height, screen, true, req->left, req->top, left, top);
+    return;
+  }
+  choose_window_position(width, height, screen, left, top);
 }
 
 bool fullscreen_screen_depth_hit(int window_width, int title_height, int x, int y) {

@@ -140,11 +140,12 @@ void surface_fall_back_to_window() {
   display_set_window_mode(DISPLAY_MODE_WINDOW);
 }
 
-PlatWindow* surface_open_desktop_window(const char* title, int inner_w, int inner_h) {
+PlatWindow* surface_open_desktop_window(const char* title, int inner_w, int inner_h,
+                                        const WindowRequest* req) {
   PlatScreen* desk = plat_lock_desktop_screen();
   int left = 0;
   int top = 0;
-  choose_window_position(inner_w, inner_h, desk, &left, &top);
+  choose_window_position(inner_w, inner_h, desk, req, &left, &top);
   PlatWindowSpec spec;
   spec.title = title ? title : "";
   spec.screen = desk;
@@ -174,13 +175,21 @@ void surface_terminal_inner_size(int petscii, int medium, int cell_w, int cell_h
 
 // ---------------------------------------------------------------- term_open --
 
-int term_open(Terminal* t, const char* title) {
-  if (!t) return -1;
+void surface_apply_request(const WindowRequest* req) {
+  if (req->font) set_active_font(req->font);
+  if (req->mode != display_window_mode()) display_set_window_mode(req->mode);
+  if (req->c64_scale > 0) g_c64_40_dynamic_scale = req->c64_scale;
+}
+
+int term_open(Terminal* t, const WindowRequest* req) {
+  if (!t || !req) return -1;
+  const char* title = req->title;
+  surface_apply_request(req);
   display_install_term_hooks();
   term_init_record(t);
   t->fullscreen = g_fullscreen ? 1 : 0;
   t->medium_window = g_medium_window ? 1 : 0;
-  t->petscii = g_opening_petscii_terminal ? TERM_MODE_PETSCII : TERM_MODE_ANSI;
+  t->petscii = req->petscii ? TERM_MODE_PETSCII : TERM_MODE_ANSI;
   t->window_owned = 1;
   t->font_owned = 1;
 
@@ -217,7 +226,7 @@ int term_open(Terminal* t, const char* title) {
   PlatWindow* window = nullptr;
   PlatScreen* screen = nullptr;
   if (t->fullscreen) {
-    if (prepare_fixed_fullscreen_screen(t->cell_w, t->cell_h, t->top_bar))
+    if (prepare_fixed_fullscreen_screen(t->cell_w, t->cell_h, t->top_bar, req->petscii))
       window = surface_open_fullscreen_window(title, &screen);
     if (window) {
       t->screen = screen;
@@ -233,7 +242,7 @@ int term_open(Terminal* t, const char* title) {
     int inner_w = 0, inner_h = 0;
     surface_terminal_inner_size(t->petscii == TERM_MODE_PETSCII, t->medium_window, t->cell_w,
                                 t->cell_h, &inner_w, &inner_h);
-    window = surface_open_desktop_window(title, inner_w, inner_h);
+    window = surface_open_desktop_window(title, inner_w, inner_h, req);
   }
   if (!window) {
     if (t->font_owned && t->font) plat_close_font(t->font);

@@ -2,7 +2,8 @@
 // on the desktop, a medium window (the same grid at a larger integer scale)
 // and full screen (an own screen covered by one borderless window).
 //
-// The mode comes from the globals of display/modes.h.  A full-screen request
+// The mode comes from the request (display/modes.h), which makes it the
+// program's window mode.  A full-screen request
 // that cannot be met (the grid does not fit, or the own screen or its window
 // cannot be opened) degrades to a normal window and clears those globals, so
 // the next mode change starts from the window modes again.
@@ -14,11 +15,13 @@
 struct Terminal;
 struct PlatScreen;
 struct PlatWindow;
+struct WindowRequest;
 
-// Opens the terminal's surface in the current mode and clears the screen.
+// Opens the terminal's surface as the request says (its mode, PETSCII,
+// C64 scale, font, place and title; display/modes.h) and clears the screen.
 // 0 on success; -1 when neither a bitmap font nor a system font is usable or
 // no window opens (the record is then cleared).
-int term_open(Terminal* t, const char* title);
+int term_open(Terminal* t, const WindowRequest* req);
 // Releases the pens, closes the window, the own screen and the font where
 // the terminal owns them, and clears the record.
 void term_close(Terminal* t);
@@ -39,8 +42,12 @@ PlatWindow* surface_open_fullscreen_window(const char* title, PlatScreen** scree
 // Forgets a full-screen request that could not be met.
 void surface_fall_back_to_window();
 // Opens a window on the desktop screen with the given inner size, at the
-// remembered position (used once) or centred.
-PlatWindow* surface_open_desktop_window(const char* title, int inner_w, int inner_h);
+// request's place, else the remembered position (used once), else centred.
+PlatWindow* surface_open_desktop_window(const char* title, int inner_w, int inner_h,
+                                        const WindowRequest* req = nullptr);
+// What every opening does first: the request's font made active, its mode
+// selected and its C64 scale set.
+void surface_apply_request(const WindowRequest* req);
 // The window's inner size for a terminal grid: columns x cell_w by
 // 25 x cell_h, with 960 x 600 for a 40-column C64 terminal in a medium window.
 void surface_terminal_inner_size(int petscii, int medium, int cell_w, int cell_h, int* inner_w,

@@ -20,12 +20,6 @@ int g_entry_last_selected = -1;
 int g_entry_last_offset = -1;
 int g_transfer_last_selected = -1;
 
-int g_ui_use_bbs_font = 0;
-int g_opening_menu_ui = 0;
-int g_next_ui_size_valid = 0;
-int g_next_ui_inner_w = 0;
-int g_next_ui_inner_h = 0;
-
 namespace {
 
 constexpr int kLayoutW = 640;
@@ -101,10 +95,9 @@ bool prepare_glyphs(UiContext* ui, int top_bar, bool bbs) {
   return true;
 }
 
-void inner_size(const UiContext* ui, int* w, int* h) {
-  if (g_ui_use_bbs_font) {
-    surface_terminal_inner_size(g_opening_petscii_terminal, ui->medium_window, ui->cell_w,
-                                ui->cell_h, w, h);
+void inner_size(const UiContext* ui, const WindowRequest* req, int* w, int* h) {
+  if (req->bbs_font) {
+    surface_terminal_inner_size(req->petscii, ui->medium_window, ui->cell_w, ui->cell_h, w, h);
     return;
   }
   *w = kUiCols * ui->cell_w;
@@ -150,8 +143,10 @@ void ui_update_origin(UiContext* ui) {
   ui->origin_y = std::max(g.border_top, g.border_top + (inner_h - grid_h) / 2);
 }
 
-int ui_open(UiContext* ui, const char* title) {
-  if (!ui) return -1;
+int ui_open(UiContext* ui, const WindowRequest* req) {
+  if (!ui || !req) return -1;
+  const char* title = req->title;
+  surface_apply_request(req);
   display_install_term_hooks();
   int close_requested = ui->close_requested;
   *ui = UiContext{};
@@ -165,7 +160,7 @@ int ui_open(UiContext* ui, const char* title) {
   ui->top_bar = ui->fullscreen && g_runtime_top_bar_enabled ? 1 : 0;
   if (ui->fullscreen) prepare_borderless_fullscreen_layout();
 
-  bool bbs = g_ui_use_bbs_font != 0;
+  bool bbs = req->bbs_font != 0;
   if (!prepare_glyphs(ui, ui->top_bar, bbs)) {
     *ui = UiContext{};
     ui->close_requested = close_requested;
@@ -175,7 +170,8 @@ int ui_open(UiContext* ui, const char* title) {
   PlatWindow* window = nullptr;
   PlatScreen* screen = nullptr;
   if (ui->fullscreen) {
-    if (prepare_fixed_fullscreen_screen(ui->cell_w, ui->cell_h, ui->top_bar))
+    if (prepare_fixed_fullscreen_screen(ui->cell_w, ui->cell_h, ui->top_bar,
+                                        bbs ? req->petscii : 0))
       window = surface_open_fullscreen_window(title, &screen);
     if (window) {
       ui->screen = screen;
@@ -195,13 +191,12 @@ int ui_open(UiContext* ui, const char* title) {
   if (!window) {
     ui->top_bar = 0;
     int w = 0, h = 0;
-    inner_size(ui, &w, &h);
-    if (!bbs && g_next_ui_size_valid && g_next_ui_inner_w >= w && g_next_ui_inner_h >= h) {
-      w = g_next_ui_inner_w;
-      h = g_next_ui_inner_h;
+    inner_size(ui, req, &w, &h);
+    if (!bbs && req->inner_w >= w && req->inner_h >= h) {
+      w = req->inner_w;
+      h = req->inner_h;
     }
-    g_next_ui_size_valid = 0;
-    window = surface_open_desktop_window(title, w, h);
+    window = surface_open_desktop_window(title, w, h, req);
   }
   if (!window) {
     forget_glyphs(ui);
@@ -225,14 +220,18 @@ int ui_open(UiContext* ui, const char* title) {
   return 0;
 }
 
+int ui_open_menu(UiContext* ui, const WindowRequest* req) {
+  if (!req) return -1;
+  WindowRequest menu = *req;
+  menu.font = kFontCP437;
+  menu.petscii = 0;
+  menu.bbs_font = 0;
+  return ui_open(ui, &menu);
+}
+
 int ui_open_menu(UiContext* ui, const char* title) {
-  set_active_font(kFontCP437);
-  g_opening_petscii_terminal = 0;
-  g_ui_use_bbs_font = 0;
-  g_opening_menu_ui = 1;
-  int r = ui_open(ui, title);
-  g_opening_menu_ui = 0;
-  return r;
+  WindowRequest req = window_request(title);
+  return ui_open_menu(ui, &req);
 }
 
 void ui_close(UiContext* ui) {
@@ -252,7 +251,6 @@ int ui_reopen_for_fullscreen(UiContext* ui, const char* title) {
   ui_close(ui);
   display_set_window_mode((previous + 1) % 3);
   ui_invalidate_menu_caches();
-  g_next_ui_size_valid = 0;
   if (ui_open_menu(ui, title) == 0) return 0;
   display_set_window_mode(previous);
   ui_open_menu(ui, title);
@@ -271,7 +269,6 @@ void ui_send_to_back(UiContext* ui) {
 int ui_use_menu_font(UiContext* ui) {
   if (!ui || !ui->window) return -1;
   set_active_font(kFontCP437);
-  g_ui_use_bbs_font = 0;
   ui->top_bar = ui->fullscreen && g_runtime_top_bar_enabled ? 1 : 0;
   if (!prepare_glyphs(ui, ui->top_bar, false)) return -1;
   if (ui->font) plat_set_font(ui->window, ui->font);
@@ -279,8 +276,9 @@ int ui_use_menu_font(UiContext* ui) {
   return 0;
 }
 
-int ui_use_bbs_font(UiContext* ui, int top_bar) {
+int ui_use_bbs_font(UiContext* ui, int top_bar, const WindowRequest* req) {
   if (!ui || !ui->window) return -1;
+  if (req) surface_apply_request(req);
   ui->top_bar = top_bar ? 1 : 0;
   if (!prepare_glyphs(ui, ui->top_bar, true)) return -1;
   if (ui->font) plat_set_font(ui->window, ui->font);

@@ -15,11 +15,12 @@
 //   ui_close(&ui);
 // A session called from the menu either takes the window over (full screen:
 // ui_use_bbs_font, term_attach_ui) or replaces it (window modes: ui_close,
-// g_ui_use_bbs_font = 1, ui_open with the session title, term_attach_ui),
+// ui_open with a request for the session's font and title, term_attach_ui),
 // and gives it back with ui_use_menu_font or ui_open_menu.
 #pragma once
 #include <cstdint>
 
+#include "display/modes.h"
 #include "terminal/terminal.h"
 
 struct UiContext : TermBinding {
@@ -49,21 +50,15 @@ void ui_invalidate_menu_caches();
 
 // --- opening and closing ------------------------------------------------------------
 
-// Set while a session from the menu opens the window with its BBS font.
-extern int g_ui_use_bbs_font;
-// Set while ui_open_menu opens the menu window.
-extern int g_opening_menu_ui;
-// A remembered inner size for the next menu window (used once).
-extern int g_next_ui_size_valid;
-extern int g_next_ui_inner_w;
-extern int g_next_ui_inner_h;
-
-// Opens the display in the current window mode (full screen degrades to a
-// window as term_open does).  With g_ui_use_bbs_font the active font's glyphs
-// and a terminal-sized window; otherwise the menu's CP437 glyphs.  Keeps the
-// close_requested flag.  0 on success, -1 when no window opens.
-int ui_open(UiContext* ui, const char* title);
-// Makes "CP437" the active font, then ui_open for the menu.
+// Opens the display as the request says (full screen degrades to a window
+// as term_open does).  With the request's bbs_font the active font's glyphs
+// and a terminal-sized window; otherwise the menu's CP437 glyphs, in a
+// window of at least the request's inner size.  Keeps the close_requested
+// flag.  0 on success, -1 when no window opens.
+int ui_open(UiContext* ui, const WindowRequest* req);
+// ui_open for the menu: "CP437" active, the menu's glyphs and layout.
+int ui_open_menu(UiContext* ui, const WindowRequest* req);
+// The same in the current mode with nothing else said.
 int ui_open_menu(UiContext* ui, const char* title);
 // Releases pens, window, own screen and font; keeps close_requested.
 void ui_close(UiContext* ui);
@@ -75,10 +70,11 @@ int ui_reopen_for_fullscreen(UiContext* ui, const char* title);
 void ui_send_to_back(UiContext* ui);
 
 // Glyphs of the open display: the menu's CP437 font (and "CP437" active), or
-// the active BBS font for a session that keeps the full-screen window; both
-// recompute the geometry.  0 on success, -1 when no glyph source is usable.
+// the BBS font for a session that keeps the full-screen window (the
+// request's font and C64 scale, when a request is given); both recompute
+// the geometry.  0 on success, -1 when no glyph source is usable.
 int ui_use_menu_font(UiContext* ui);
-int ui_use_bbs_font(UiContext* ui, int top_bar);
+int ui_use_bbs_font(UiContext* ui, int top_bar, const WindowRequest* req = nullptr);
 // Recomputes origin_x / origin_y for the display's mode and cell size.
 void ui_update_origin(UiContext* ui);
 

@@ -9,11 +9,10 @@
 #include "menu/ui_draw.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "platform/key_filter.h"
 #include "platform/keymap.h"
 #include "util/charset.h"
 
-int g_ui_nav_last_key = 0;
-uint32_t g_ui_nav_last_ms = 0;
 int g_ui_wait_idle_limit = 0;
 
 namespace {
@@ -21,26 +20,10 @@ namespace {
 constexpr uint16_t kAltQualifiers =
     PLAT_QUAL_LALT | PLAT_QUAL_RALT | PLAT_QUAL_LCOMMAND | PLAT_QUAL_RCOMMAND;
 constexpr uint16_t kShiftQualifiers = PLAT_QUAL_LSHIFT | PLAT_QUAL_RSHIFT;
-constexpr uint32_t kNavDuplicateMs = 40;
-
-// The form the last accepted navigation code came in (raw or translated):
-// a desktop that delivers one press in both forms sends the same code twice,
-// once in each.
-int g_ui_nav_last_form = 0;
-
 // The event behind the code ui_poll_key returned last: its form and whether
 // it was the keyboard's repeat of a held key.
 int g_polled_form = UI_KEY_FORM_TRANSLATED;
 bool g_polled_repeat = false;
-
-// The physical key a hotkey took, while it is held: its repeats belong to
-// the hotkey (also after Alt is let go) and are no keys of their own.
-bool g_hotkey_held = false;
-int g_hotkey_key = -1;
-
-bool within(uint32_t now, uint32_t then, uint32_t ms) {
-  return now - then < ms;
-}
 
 bool is_alt_code(int code) {
   return code >= MENU_KEY_ALT_RETURN && code <= MENU_KEY_ALT_T;
@@ -170,17 +153,8 @@ int translate_vanilla(const PlatEvent& ev) {
 int hotkey_press(const PlatEvent& ev, int code) {
   if (!is_alt_code(code)) return code;
   if (ev.repeat) return 0;
-  g_hotkey_held = ev.key >= 0;
-  g_hotkey_key = ev.key;
+  key_filter_take_hotkey(ev);
   return code;
-}
-
-bool repeat_of_hotkey(const PlatEvent& ev) {
-  return ev.repeat && g_hotkey_held && ev.key == g_hotkey_key;
-}
-
-void note_release(const PlatEvent& ev) {
-  if (g_hotkey_held && (ev.code & 0x7F) == g_hotkey_key) g_hotkey_held = false;
 }
 
 bool is_nav(int code) {
@@ -205,33 +179,18 @@ bool top_bar_shown(const UiContext* ui) {
 }  // namespace
 
 void ui_input_reset() {
-  g_ui_nav_last_key = 0;
-  g_ui_nav_last_ms = 0;
-  g_ui_nav_last_form = 0;
+  key_filter_reset();
   g_polled_form = UI_KEY_FORM_TRANSLATED;
   g_polled_repeat = false;
-  g_hotkey_held = false;
-  g_hotkey_key = -1;
 }
 
 int ui_filter_duplicate_nav_key(int code, int form, bool repeat) {
   if (code == 0 || code == MENU_KEY_REDRAW || code == MENU_KEY_TICK) return code;
   if (!is_nav(code)) {
-    g_ui_nav_last_key = 0;
-    g_ui_nav_last_ms = 0;
+    key_filter_nav_forget();
     return code;
   }
-  uint32_t now = clock_ms();
-  // The same press a second time, in the other form: dropped.  A press in
-  // the same form is a new press, and a repeat is a held key moving on.
-  if (!repeat && code == g_ui_nav_last_key && g_ui_nav_last_ms != 0 && form != g_ui_nav_last_form &&
-      within(now, g_ui_nav_last_ms, kNavDuplicateMs))
-    return 0;
-  g_ui_nav_last_key = code;
-  g_ui_nav_last_form = form;
-  // 0 stands for "no time": a press at clock 0 is remembered as 1 ms.
-  g_ui_nav_last_ms = now ? now : 1;
-  return code;
+  return key_filter_nav_accept(code, form, repeat) ? code : 0;
 }
 
 int ui_poll_key(UiContext* ui) {
@@ -258,12 +217,12 @@ int ui_poll_key(UiContext* ui) {
         }
         break;
       case PLAT_EV_RAWKEY:
-        if (ev.code & PLAT_KEY_UP) note_release(ev);
-        if (repeat_of_hotkey(ev)) break;
+        if (ev.code & PLAT_KEY_UP) key_filter_release(ev);
+        if (key_filter_hotkey_repeat(ev)) break;
         code = hotkey_press(ev, translate_raw(ev));
         break;
       case PLAT_EV_VANILLAKEY:
-        if (repeat_of_hotkey(ev)) break;
+        if (key_filter_hotkey_repeat(ev)) break;
         code = hotkey_press(ev, translate_vanilla(ev));
         break;
       default:

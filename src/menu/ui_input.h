@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "display/ui_surface.h"
+#include "platform/key_filter.h"
 
 // Menu key codes.  Characters are themselves (1..255; 8 Backspace, 9 Tab,
 // 10 line feed, 13 Return, 27 Escape, 127 Delete); a negative code means the
@@ -35,10 +36,6 @@ enum MenuKey : int {
   MENU_KEY_SHIFT_TAB = 4120,
 };
 
-// The last navigation code accepted and when (milliseconds, 0 = none).
-extern int g_ui_nav_last_key;
-extern uint32_t g_ui_nav_last_ms;
-
 // The next key code from the window's queued input; 0 when nothing is
 // queued, -1 when the window was closed (the close flag is then set) or
 // there is no window.
@@ -48,11 +45,11 @@ int ui_poll_key(UiContext* ui);
 int ui_wait_key(UiContext* ui);
 // The same for at most the given time; MENU_KEY_TICK when it passed.
 int ui_wait_key_timeout(UiContext* ui, int seconds, int microseconds);
-// The form a key arrived in.
-enum : int { UI_KEY_FORM_TRANSLATED = 0, UI_KEY_FORM_RAW = 1 };
+// The form a key arrived in (the key filter's forms).
+enum : int { UI_KEY_FORM_TRANSLATED = KEY_FORM_TRANSLATED, UI_KEY_FORM_RAW = KEY_FORM_RAW };
 // Drops a navigation code (arrows, pages, Home, End, Tab, Shift+Tab) that is
 // the last accepted press delivered a second time: the same code in the
-// other form within 40 ms.  Presses in the same form are real presses and
+// other form within 40 ms (platform/key_filter.h).  Presses in the same form are real presses and
 // a repeat (repeat set) is a held key moving on: neither is ever dropped.
 // 0 when dropped.  The waits pass the form and repeat mark of the event.
 int ui_filter_duplicate_nav_key(int code, int form = UI_KEY_FORM_TRANSLATED, bool repeat = false);
@@ -61,7 +58,7 @@ int ui_filter_duplicate_nav_key(int code, int form = UI_KEY_FORM_TRANSLATED, boo
 // press: the keyboard's repeats of a held hotkey give no code, nor do the
 // repeats of its key after Alt is let go, until that key is released.
 
-// Forgets the filters' memory (tests).
+// Forgets the filters' memory, the key filter's included (tests).
 void ui_input_reset();
 
 // Tests: a wait gives up and answers -1 after this many idle seconds with

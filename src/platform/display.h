@@ -232,13 +232,14 @@ int plat_get_event(PlatWindow* window, PlatEvent* out);
 // first); 1 when an event is pending.  A negative time-out waits for ever.
 int plat_wait_event(PlatWindow* window, int timeout_ms);
 // Waits until the window has an event, the file descriptor has something to
-// read (data, an end of file or an error), or timeout_ms passed, presenting
+// read (data, an end of file or an error; or what fd_events names, when
+// not 0: a link that also waits to write), or timeout_ms passed, presenting
 // first; whichever comes first ends the wait.  A null window or a negative
 // descriptor is left out of the wait.  Returns PLAT_WAIT_EVENT and/or
 // PLAT_WAIT_FD for what is ready, 0 after a time-out.
 inline constexpr int PLAT_WAIT_EVENT = 1;
 inline constexpr int PLAT_WAIT_FD = 2;
-int plat_wait_event_or_fd(PlatWindow* window, int fd, int timeout_ms);
+int plat_wait_event_or_fd(PlatWindow* window, int fd, int timeout_ms, short fd_events = 0);
 // Shows pending drawing of every window now.
 void plat_present_all();
 

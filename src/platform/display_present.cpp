@@ -91,28 +91,29 @@ int plat_wait_event(PlatWindow* window, int timeout_ms) {
 
 namespace {
 
-bool fd_readable(int fd) {
+bool fd_ready(int fd, short events) {
   if (fd < 0) return false;
-  pollfd p{fd, POLLIN, 0};
+  pollfd p{fd, events, 0};
   return poll(&p, 1, 0) > 0;
 }
 
-int wait_ready(PlatWindow* window, int fd) {
+int wait_ready(PlatWindow* window, int fd, short events) {
   int ready = 0;
   if (window && !plat_queue_empty(window)) ready |= PLAT_WAIT_EVENT;
-  if (fd_readable(fd)) ready |= PLAT_WAIT_FD;
+  if (fd_ready(fd, events)) ready |= PLAT_WAIT_FD;
   return ready;
 }
 
 }  // namespace
 
-int plat_wait_event_or_fd(PlatWindow* window, int fd, int timeout_ms) {
+int plat_wait_event_or_fd(PlatWindow* window, int fd, int timeout_ms, short fd_events) {
+  short events = fd_events ? fd_events : static_cast<short>(POLLIN);
   present_all(true, real_ms());
   backend_pump();
-  int ready = wait_ready(window, fd);
+  int ready = wait_ready(window, fd, events);
   if (ready || timeout_ms <= 0) return ready;
-  backend_wait_fd(window, fd, timeout_ms);
-  return wait_ready(window, fd);
+  backend_wait_fd(window, fd, events, timeout_ms);
+  return wait_ready(window, fd, events);
 }
 
 void plat_present_all() {

@@ -100,7 +100,7 @@ void backend_wait(PlatWindow* window, int timeout_ms) {
   }
 }
 
-void backend_wait_fd(PlatWindow* window, int fd, int timeout_ms) {
+void backend_wait_fd(PlatWindow* window, int fd, short events, int timeout_ms) {
   // Injected events do not wake a poll: with a window, the descriptor is
   // polled in short steps and the queue looked at between them.
   long long step_ms = window ? kPollStepNs / 1000000 : timeout_ms;
@@ -116,7 +116,7 @@ void backend_wait_fd(PlatWindow* window, int fd, int timeout_ms) {
     long long left = timeout_ms - elapsed_ms;
     int wait = static_cast<int>(left < step_ms ? left : step_ms);
     if (fd >= 0) {
-      pollfd p{fd, POLLIN, 0};
+      pollfd p{fd, events, 0};
       if (poll(&p, 1, wait) > 0) return;
     } else {
       timespec pause{wait / 1000, (wait % 1000) * 1000000L};

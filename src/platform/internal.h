@@ -384,8 +384,9 @@ void backend_pump();
 // limit other than the backend's own).
 void backend_wait(PlatWindow* window, int timeout_ms);
 // Blocks until the window (when not null) has an event, fd has something to
-// read, or timeout_ms (at least 0) passed.
-void backend_wait_fd(PlatWindow* window, int fd, int timeout_ms);
+// read (events: what poll waits for on it), or timeout_ms (at least 0)
+// passed.
+void backend_wait_fd(PlatWindow* window, int fd, short events, int timeout_ms);
 
 // Runs the handler given to plat_set_display_lost_handler (once); the backend
 // calls it when its display connection is gone and then ends the program.

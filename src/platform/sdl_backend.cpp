@@ -1195,7 +1195,7 @@ int flash_due_ms() {
 
 }  // namespace
 
-void backend_wait_fd(PlatWindow* window, int fd, int timeout_ms) {
+void backend_wait_fd(PlatWindow* window, int fd, short events, int timeout_ms) {
   if (g_video != Video::ready) window = nullptr;
   int xfd = window ? display_fd() : -1;
   uint32_t start = SDL_GetTicks();
@@ -1212,7 +1212,7 @@ void backend_wait_fd(PlatWindow* window, int fd, int timeout_ms) {
     // Without a display descriptor to sleep on, input is looked for every
     // few milliseconds.
     if (window && xfd < 0) left = std::min(left, 4);
-    pollfd p[2] = {{fd, POLLIN, 0}, {xfd, POLLIN, 0}};
+    pollfd p[2] = {{fd, events, 0}, {xfd, POLLIN, 0}};
     int n = poll(p, 2, left);
     if (n > 0 && fd >= 0 && p[0].revents) return;
     if (window) plat_present_all();

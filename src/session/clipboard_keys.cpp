@@ -4,14 +4,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/connect.h"
+#include "link/telnet.h"
 #include "platform/clipboard.h"
 #include "platform/clipboard_text.h"
 #include "platform/clock.h"
 #include "scrollback/viewer.h"
-#include "session/connection.h"
 #include "session/session.h"
 #include "session/session_loop.h"
-#include "session/telnet.h"
 
 namespace {
 
@@ -71,7 +71,7 @@ void session_open_scrollback_window(Session* s) {
   scrollback_viewer_run(s->terminal);
 }
 
-std::vector<uint8_t> session_paste_bytes(const std::string& text) {
+std::vector<uint8_t> session_paste_bytes(const std::string& text, bool telnet) {
   std::vector<uint8_t> out;
   out.reserve(text.size() + text.size() / 16 + 1);
   bool after_cr = false;
@@ -87,7 +87,7 @@ std::vector<uint8_t> session_paste_bytes(const std::string& text) {
       out.push_back(9);
     } else if (b >= 32 && b != 127) {
       out.push_back(b);
-      if (b == TELNET_IAC) out.push_back(TELNET_IAC);
+      if (telnet && b == TELNET_IAC) out.push_back(TELNET_IAC);
     }
   }
   return out;
@@ -99,11 +99,11 @@ int session_paste_clipboard(Session* s) {
   point_clipboard_at(s);
   std::string text;
   if (!clipboard_read_text(&text) || text.empty()) return 0;
-  std::vector<uint8_t> bytes = session_paste_bytes(text);
+  std::vector<uint8_t> bytes = session_paste_bytes(text, s->telnet.enabled != 0);
   if (!s->loop) {
     for (size_t at = 0; at < bytes.size(); at += kPastePiece) {
       size_t n = std::min(kPastePiece, bytes.size() - at);
-      if (send_all(s->sock, bytes.data() + at, n) != 0) return -1;
+      if (telnet_send_prepared(&s->telnet, bytes.data() + at, n) != 0) return -1;
     }
     return 0;
   }
@@ -126,7 +126,7 @@ int session_paste_pump(Session* s) {
   uint32_t now = clock_ms();
   if (g_paste.at > 0 && !line_answered(s, now)) return 0;
   size_t n = next_piece(g_paste);
-  if (send_all(s->sock, g_paste.bytes.data() + g_paste.at, n) != 0) {
+  if (telnet_send_prepared(&s->telnet, g_paste.bytes.data() + g_paste.at, n) != 0) {
     session_paste_cancel(s);
     return -1;
   }

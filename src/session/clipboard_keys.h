@@ -23,9 +23,9 @@ void session_open_scrollback_window(Session* s);
 
 // The bytes a pasted text goes out as: a carriage return as itself with a
 // line feed right after it dropped, a lone line feed as a carriage return,
-// tab unchanged, every byte from 32 up except 127 (255 doubled for Telnet),
-// every other control byte dropped.
-std::vector<uint8_t> session_paste_bytes(const std::string& text);
+// tab unchanged, every byte from 32 up except 127 (255 doubled when telnet:
+// the link speaks Telnet), every other control byte dropped.
+std::vector<uint8_t> session_paste_bytes(const std::string& text, bool telnet = true);
 
 // Sends the clipboard's text to the BBS.  -1 when the session has no
 // terminal or a send fails; 0 otherwise (also while a transfer runs, when

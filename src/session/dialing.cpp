@@ -13,7 +13,7 @@
 #include "phonebook/phonebook.h"
 #include "platform/clock.h"
 #include "platform/display.h"
-#include "session/input.h"
+#include "platform/key_filter.h"
 #include "util/text.h"
 
 char g_connect_popup_bbs_name[80] = "";
@@ -217,8 +217,7 @@ int ui_poll_connect_cancel(UiContext* ui) {
         break;
       case PLAT_EV_RAWKEY: {
         if (ev.code & PLAT_KEY_UP) {
-          int key = ev.code & 0x7F;
-          if (key == RAWKEY_KP_ENTER || key == RAWKEY_RETURN) g_session_keys.alt_enter_down = 0;
+          key_filter_release(ev);
         } else if (ev.code == RAWKEY_ESCAPE) {
           cancel = 1;
         } else if ((ev.code == RAWKEY_KP_ENTER || ev.code == RAWKEY_RETURN) &&

@@ -8,7 +8,7 @@
 #include "display/modes.h"
 #include "display/renderer.h"
 #include "display/statusbar.h"
-#include "platform/clock.h"
+#include "link/telnet.h"
 #include "platform/display.h"
 #include "platform/keymap.h"
 #include "session/capture.h"
@@ -16,17 +16,14 @@
 #include "session/session.h"
 #include "session/session_transfer.h"
 #include "session/session_xmodem.h"
-#include "session/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
 #include "util/charset.h"
 
-SessionKeyState g_session_keys = {};
-
 namespace {
 
-SessionKeyState& keys() {
-  return g_session_keys;
+KeyFilterState& keys() {
+  return g_key_filter;
 }
 
 constexpr uint16_t kHotkeyQualifiers = 0xF0;  // left/right Alt, left/right Amiga
@@ -36,13 +33,8 @@ constexpr uint8_t kPetsciiUp = 0x91, kPetsciiDown = 0x11, kPetsciiRight = 0x1D, 
                   kPetsciiStop = 0x03, kPetsciiDel = 0x14, kPetsciiInst = 0x94, kPetsciiHome = 0x13,
                   kPetsciiClear = 0x93;
 
-bool within(uint32_t now, uint32_t then, uint32_t ms) {
-  return now - then < ms;
-}
-
 int send_seq(Session* s, const char* seq) {
-  return send_key_string(s->sock, reinterpret_cast<const uint8_t*>(seq),
-                         static_cast<int>(strlen(seq)));
+  return session_send(s, reinterpret_cast<const uint8_t*>(seq), strlen(seq));
 }
 
 void end_if_failed(int result, int* running) {
@@ -59,7 +51,7 @@ void handle_escape(Session* s, int* running) {
     return;
   }
   if (term_music_stop(s->terminal)) return;  // Escape silences ANSI music first
-  end_if_failed(send_key_byte(s->sock, 27), running);
+  end_if_failed(session_send_byte(s, 27), running);
 }
 
 void hang_up_question(Session* s, int* running) {
@@ -159,7 +151,7 @@ bool hotkey_rawcode(Session* s, int* running, uint16_t code) {
 }
 
 void send_character(Session* s, int* running, uint8_t ch, uint16_t qualifier) {
-  end_if_failed(send_key_byte(s->sock, petscii_outgoing_key_byte(s, ch, qualifier)), running);
+  end_if_failed(session_send_byte(s, petscii_outgoing_key_byte(s, ch, qualifier)), running);
 }
 
 // A typed character (Unicode) in the session's character set: CP437 for an
@@ -174,8 +166,8 @@ void send_typed(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
   }
   // A printable key uses up a Shift press, as petscii_outgoing_key_byte
   // does for the characters it sees.
-  if (s->petscii && ch >= 32 && ch != 127) g_session_keys.shift_down = 0;
-  end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(byte)), running);
+  if (s->petscii && ch >= 32 && ch != 127) g_key_filter.shift_down = 0;
+  end_if_failed(session_send_byte(s, static_cast<uint8_t>(byte)), running);
 }
 
 // The C64's colour keys, by their place on the keyboard: Ctrl+1..8 the
@@ -200,10 +192,10 @@ void plain_key(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
   } else if (ch == 27) {
     handle_escape(s, running);
   } else if (ch == 13 || ch == 10) {
-    end_if_failed(send_key_byte(s->sock, 13), running);
+    end_if_failed(session_send_byte(s, 13), running);
   } else if ((ch == 8 || ch == 127) && s->petscii && shifted) {
     // Shift with INST/DEL inserts on a C64.
-    end_if_failed(send_key_byte(s->sock, kPetsciiInst), running);
+    end_if_failed(session_send_byte(s, kPetsciiInst), running);
   } else if (ch == 8) {
     if (session_edit_key_accept(1, 0)) end_if_failed(session_send_backspace(s), running);
   } else if (ch == 127) {
@@ -213,17 +205,6 @@ void plain_key(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
   }
 }
 
-// Remembers the physical key a hotkey took.
-void took_key(const PlatEvent& ev) {
-  g_session_keys.hotkey_held = ev.key >= 0;
-  g_session_keys.hotkey_key = ev.key;
-}
-
-// A repeat of the key a hotkey took: it belongs to that hotkey.
-bool repeat_of_hotkey(const PlatEvent& ev) {
-  return ev.repeat && g_session_keys.hotkey_held && ev.key == g_session_keys.hotkey_key;
-}
-
 void handle_vanilla(Session* s, int* running, const PlatEvent& ev) {
   const uint32_t ch = ev.code;
   const uint16_t qualifier = ev.qualifier;
@@ -231,26 +212,26 @@ void handle_vanilla(Session* s, int* running, const PlatEvent& ev) {
     if (ch == 27) cancel_xmodem_by_key(s);
     return;
   }
-  if (repeat_of_hotkey(ev)) return;
+  if (key_filter_hotkey_repeat(ev)) return;
   if (qualifier & kHotkeyQualifiers) {
     // Hotkeys act once per physical press: the keyboard's repeat of a held
     // Alt+Enter or Alt+T is no new request.
     if (ch == 13 || ch == 10) {
-      took_key(ev);
+      key_filter_take_hotkey(ev);
       if (!ev.repeat && alt_enter_accept_press()) s->request_fullscreen = 1;
       return;
     }
     if (ch < 128 && isalpha(static_cast<int>(ch))) {
       auto letter = static_cast<uint8_t>(toupper(static_cast<int>(ch)));
       if (ev.repeat && hotkey_letter_known(letter)) return;
-      if (hotkey_letter_known(letter)) took_key(ev);
+      if (hotkey_letter_known(letter)) key_filter_take_hotkey(ev);
       if (hotkey_letter(s, running, letter, false)) return;
     }
   }
   if (s->petscii) {
     int colour = petscii_colour_key(ev.key, qualifier);
     if (colour >= 0) {
-      end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(colour)), running);
+      end_if_failed(session_send_byte(s, static_cast<uint8_t>(colour)), running);
       return;
     }
   }
@@ -296,7 +277,7 @@ int send_cursor_key(Session* s, uint16_t code) {
                  {RAWKEY_LEFT, "\x1b[D", kPetsciiLeft}};
   for (const auto& k : kCursor) {
     if (k.code != code) continue;
-    return s->petscii ? send_key_byte(s->sock, k.petscii) : send_seq(s, k.ansi);
+    return s->petscii ? session_send_byte(s, k.petscii) : send_seq(s, k.ansi);
   }
   return 1;  // not a cursor key
 }
@@ -331,7 +312,7 @@ constexpr FunctionKey kFunctionKeys[] = {
 int send_function_key(Session* s, uint16_t code) {
   for (const FunctionKey& k : kFunctionKeys) {
     if (k.code != code) continue;
-    if (s->petscii) return k.petscii ? (send_key_byte(s->sock, k.petscii) == 0 ? 1 : -1) : 1;
+    if (s->petscii) return k.petscii ? (session_send_byte(s, k.petscii) == 0 ? 1 : -1) : 1;
     return k.ansi ? (send_seq(s, k.ansi) == 0 ? 1 : -1) : 1;
   }
   return 0;
@@ -357,18 +338,14 @@ int send_petscii_position_key(Session* s, uint16_t code, bool shifted) {
     case KEYMAP_PAGE_NONE:
       return 0;
   }
-  return send_key_byte(s->sock, byte) == 0 ? 1 : -1;
+  return session_send_byte(s, byte) == 0 ? 1 : -1;
 }
 
 void handle_raw(Session* s, int* running, const PlatEvent& ev) {
   const uint16_t code = ev.code;
   const uint16_t qualifier = ev.qualifier;
   if (code & PLAT_KEY_UP) {
-    uint16_t key = code & 0x7F;
-    if (keys().hotkey_held && keys().hotkey_key == key) keys().hotkey_held = false;
-    if (key == RAWKEY_LSHIFT || key == RAWKEY_RSHIFT) keys().shift_down = 0;
-    if (key == RAWKEY_KP_ENTER || key == RAWKEY_RETURN) keys().alt_enter_down = 0;
-    if (key == 0x14) keys().alt_t_down = 0;
+    key_filter_release(ev);
     return;
   }
   if (code == RAWKEY_LSHIFT || code == RAWKEY_RSHIFT) {
@@ -382,10 +359,10 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
   bool hot = (qualifier & kHotkeyQualifiers) != 0;
   // A held hotkey acts once: its repeats are ignored (a repeated Alt with a
   // key outside the table types, as any held key does).
-  if (repeat_of_hotkey(ev)) return;
+  if (key_filter_hotkey_repeat(ev)) return;
   bool hot_code = hotkey_rawcode_known(code) || code == RAWKEY_KP_ENTER || code == RAWKEY_RETURN;
   if (hot && ev.repeat && hot_code) return;
-  if (hot && hot_code) took_key(ev);
+  if (hot && hot_code) key_filter_take_hotkey(ev);
   if (hot && hotkey_rawcode(s, running, code)) return;
   bool control = (qualifier & PLAT_QUAL_CONTROL) != 0;
   bool shifted = (qualifier & kShiftQualifiers) != 0;
@@ -400,7 +377,7 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
   if (s->petscii) {
     int colour = petscii_colour_key(code, qualifier);
     if (colour >= 0) {
-      end_if_failed(send_key_byte(s->sock, static_cast<uint8_t>(colour)), running);
+      end_if_failed(session_send_byte(s, static_cast<uint8_t>(colour)), running);
       return;
     }
   }
@@ -432,12 +409,12 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
       return;
     case RAWKEY_KP_ENTER:
     case RAWKEY_RETURN:
-      end_if_failed(send_key_byte(s->sock, 13), running);
+      end_if_failed(session_send_byte(s, 13), running);
       return;
     case RAWKEY_DELETE:
     case RAWKEY_BACKSPACE:
       if (s->petscii && shifted) {
-        end_if_failed(send_key_byte(s->sock, kPetsciiInst), running);
+        end_if_failed(session_send_byte(s, kPetsciiInst), running);
       } else if (code == RAWKEY_DELETE) {
         if (session_edit_key_accept(2, 1)) end_if_failed(session_send_delete(s), running);
       } else {
@@ -445,7 +422,7 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
       }
       return;
     case RAWKEY_TAB:
-      end_if_failed(send_key_byte(s->sock, 9), running);
+      end_if_failed(session_send_byte(s, 9), running);
       return;
     default:
       break;
@@ -536,63 +513,11 @@ void handle_refresh(Session* s) {
 }  // namespace
 
 void session_input_reset() {
-  g_session_keys = SessionKeyState{};
-}
-
-int alt_enter_accept_press() {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  bool refuse = k.alt_enter_has_last && within(now, k.alt_enter_last_ms, 80);
-  // A held key changes the mode once, not every 140 ms of key repeat.
-  if (k.alt_enter_down && within(now, k.alt_enter_seen_ms, 140)) refuse = true;
-  k.alt_enter_seen_ms = now;
-  if (refuse) return 0;
-  k.alt_enter_last_ms = now;
-  k.alt_enter_has_last = true;
-  k.alt_enter_down = 1;
-  return 1;
-}
-
-int alt_t_accept_press() {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  bool refuse;
-  if (k.alt_t_down) {
-    refuse = within(now, k.alt_t_seen_ms, 250);
-  } else {
-    refuse = k.alt_t_has_last && within(now, k.alt_t_last_ms, 80);
-  }
-  k.alt_t_seen_ms = now;
-  if (refuse) return 0;
-  k.alt_t_last_ms = now;
-  k.alt_t_has_last = true;
-  k.alt_t_down = 1;
-  return 1;
-}
-
-int alt_s_accept_press() {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  if (k.alt_s_has_last && within(now, k.alt_s_last_ms, 250)) return 0;
-  k.alt_s_last_ms = now;
-  k.alt_s_has_last = true;
-  return 1;
+  key_filter_reset();
 }
 
 int session_edit_key_accept(int kind, int form) {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  // One press that reached the program twice, once in each form, is dropped
-  // the second time.  Presses that arrive in the same form are real presses
-  // (or the keyboard's repeat of a held key), however fast they come.
-  if (k.edit_has_last && k.edit_last_kind == kind && k.edit_last_form != form &&
-      within(now, k.edit_last_ms, 80))
-    return 0;
-  k.edit_last_kind = kind;
-  k.edit_last_form = form;
-  k.edit_last_ms = now;
-  k.edit_has_last = true;
-  return 1;
+  return key_filter_edit_accept(kind, form);
 }
 
 uint8_t petscii_outgoing_key_byte(Session* s, uint8_t ch, uint16_t qualifier) {
@@ -640,20 +565,16 @@ void session_confirm_exit_kavel(Session* s, int* running) {
 }
 
 int session_send_backspace(Session* s) {
-  return send_key_byte(s->sock, s->petscii ? kPetsciiDel : 8);
+  return session_send_byte(s, s->petscii ? kPetsciiDel : 8);
 }
 
 int session_send_delete(Session* s) {
-  return s->petscii ? send_key_byte(s->sock, kPetsciiDel) : send_seq(s, "\x1b[3~");
+  return s->petscii ? session_send_byte(s, kPetsciiDel) : send_seq(s, "\x1b[3~");
 }
 
 int session_send_petscii_stop(Session* s) {
-  SessionKeyState& k = keys();
-  uint32_t now = clock_ms();
-  if (k.stop_has_last && within(now, k.stop_last_ms, 250)) return 0;
-  k.stop_last_ms = now;
-  k.stop_has_last = true;
-  return send_key_byte(s->sock, kPetsciiStop);
+  if (!key_filter_stop_accept()) return 0;
+  return session_send_byte(s, kPetsciiStop);
 }
 
 int session_send_login(Session* s) {
@@ -662,8 +583,9 @@ int session_send_login(Session* s) {
   for (const char* text : fields) {
     int len = static_cast<int>(strlen(text));
     if (len == 0) continue;
-    if (send_key_string(s->sock, reinterpret_cast<const uint8_t*>(text), len) != 0) return -1;
-    if (send_key_byte(s->sock, 13) != 0) return -1;
+    if (session_send(s, reinterpret_cast<const uint8_t*>(text), static_cast<size_t>(len)) != 0)
+      return -1;
+    if (session_send_byte(s, 13) != 0) return -1;
   }
   return 0;
 }

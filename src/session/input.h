@@ -4,46 +4,13 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/key_filter.h"
+
 struct Session;
 struct UiContext;
 
-// The repeat filters and held-key flags (milliseconds on the program clock).
-// One record for the whole process, not one per Session: a key still held
-// from the dialing display must not act again in the session that follows,
-// so the state outlives each connection.
-struct SessionKeyState {
-  // Alt+Enter: the last accepted press, the last press seen (accepted or
-  // not: key repeat keeps refreshing it) and whether the key is held.
-  bool alt_enter_has_last;
-  uint32_t alt_enter_last_ms;
-  uint32_t alt_enter_seen_ms;
-  int alt_enter_down;
-  // Alt+T, the same.
-  bool alt_t_has_last;
-  uint32_t alt_t_last_ms;
-  uint32_t alt_t_seen_ms;
-  int alt_t_down;
-  // Alt+S: the last accepted press.
-  bool alt_s_has_last;
-  uint32_t alt_s_last_ms;
-  // Backspace and Delete: the last accepted kind (1 Backspace, 2 Delete)
-  // and the form it came in (0 translated, 1 raw).
-  bool edit_has_last;
-  int edit_last_kind;
-  int edit_last_form;
-  uint32_t edit_last_ms;
-  // RUN/STOP in a PETSCII session.
-  bool stop_has_last;
-  uint32_t stop_last_ms;
-  int shift_down;  // a Shift went down and no character used it yet
-  // The physical key (raw code) whose press a hotkey took, while it is
-  // held: its repeats stay with the hotkey, also after Alt is let go.
-  bool hotkey_held;
-  int hotkey_key;
-};
-extern SessionKeyState g_session_keys;
-
-// Forgets every repeat-filter time and held-key flag (a new session, tests).
+// Forgets every repeat-filter time and held-key flag (a new process, tests):
+// the key filter (platform/key_filter.h) is the one record of them.
 void session_input_reset();
 
 // Drains the session window's input without waiting.  Clears *running to end
@@ -73,10 +40,6 @@ int session_send_delete(Session* s);
 int session_send_petscii_stop(Session* s);
 int session_send_login(Session* s);
 
-// Repeat filters: 1 accepts the press.
-int alt_enter_accept_press();
-int alt_t_accept_press();
-int alt_s_accept_press();
 // Backspace (kind 1) and Delete (kind 2) in translated (form 0) or raw (form
 // 1) form: refuses only the same key arriving again in the other form within
 // 80 ms, the one press a desktop may deliver twice.

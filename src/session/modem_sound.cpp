@@ -4,10 +4,10 @@
 
 #include "assets/embedded.h"
 #include "display/ui_surface.h"
+#include "link/connect.h"
 #include "phonebook/prefs.h"
 #include "platform/audio.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 #include "session/dialing.h"
 #include "session/wave.h"
 

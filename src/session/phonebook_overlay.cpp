@@ -15,6 +15,7 @@
 #include "display/statusbar.h"
 #include "display/surface.h"
 #include "display/ui_surface.h"
+#include "link/connect.h"
 #include "menu/entry_form.h"
 #include "menu/entry_list.h"
 #include "menu/popups.h"
@@ -22,8 +23,8 @@
 #include "phonebook/phonebook.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "platform/key_filter.h"
 #include "platform/keymap.h"
-#include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_loop.h"
@@ -105,12 +106,8 @@ bool alt_raw_code(uint16_t code) {
 
 int raw_action(const PlatEvent& ev) {
   if (ev.code & PLAT_KEY_UP) {
-    int key = ev.code & 0x7F;
-    if (key == RAWKEY_KP_ENTER || key == RAWKEY_RETURN) g_session_keys.alt_enter_down = 0;
-    if (key == 0x14) g_session_keys.alt_t_down = 0;
-    // Alt+E went down in the terminal's window and comes up here.
-    if (g_session_keys.hotkey_held && g_session_keys.hotkey_key == key)
-      g_session_keys.hotkey_held = false;
+    // Alt+E went down in the terminal's window and may come up here.
+    key_filter_release(ev);
     return OVERLAY_NONE;
   }
   if ((ev.qualifier & kHotkeyQualifiers) && alt_raw_code(ev.code)) {
@@ -370,20 +367,21 @@ void drain_input(Overlay* o) {
 // The overlay opens where the terminal's window is, at least its size.
 // In full screen it takes a screen of its own, with the terminal's status
 // bar setting.
-void place_like_terminal(const Terminal* t) {
+WindowRequest place_like_terminal(const Terminal* t) {
+  WindowRequest req = window_request(kPhonebookOverlayTitle);
   if (t->fullscreen) {
     g_runtime_top_bar_enabled = t->top_bar ? 1 : 0;
-    return;
+    return req;
   }
   PlatWindowGeometry g = plat_window_geometry(t->window);
-  g_next_window_left = g.left;
-  g_next_window_top = g.top;
-  g_next_window_pos_valid = 1;
+  req.has_position = 1;
+  req.left = g.left;
+  req.top = g.top;
   int w = g.width - g.border_left - g.border_right;
   int h = g.height - g.border_top - g.border_bottom;
-  g_next_ui_size_valid = 1;
-  g_next_ui_inner_w = w < kMinOverlayW ? kMinOverlayW : w;
-  g_next_ui_inner_h = h < kMinOverlayH ? kMinOverlayH : h;
+  req.inner_w = w < kMinOverlayW ? kMinOverlayW : w;
+  req.inner_h = h < kMinOverlayH ? kMinOverlayH : h;
+  return req;
 }
 
 // The overlay drew with the menu's glyphs; the terminal's come back: the
@@ -485,27 +483,21 @@ int session_open_phonebook_menu(Session* s, UiContext* ui, Phonebook* phonebook,
   int entry_mode = display_window_mode();
   char saved_font[80];
   safe_copy(saved_font, sizeof saved_font, g_active_font);
-  int saved_petscii_opening = g_opening_petscii_terminal;
-  int saved_bbs_font = g_ui_use_bbs_font;
 
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kRecvChunkTransfer]);
   auto give_up = [&]() {
     restore_font(saved_font);
-    g_opening_petscii_terminal = saved_petscii_opening;
-    g_ui_use_bbs_font = saved_bbs_font;
     if (own_book) phonebook_free(&loaded);
     return -1;
   };
   if (!buf) return give_up();
 
   int saved_suppressed = t->drawing_suppressed;
-  place_like_terminal(t);
+  WindowRequest req = place_like_terminal(t);
   term_hide_cursor(t);
   t->drawing_suppressed = 1;
-  if (ui_open_menu(&o.ui, kPhonebookOverlayTitle) != 0) {
+  if (ui_open_menu(&o.ui, &req) != 0) {
     t->drawing_suppressed = saved_suppressed;
-    g_next_ui_size_valid = 0;
-    g_next_window_pos_valid = 0;
     return give_up();
   }
   plat_activate_window(o.ui.window);
@@ -552,8 +544,6 @@ int session_open_phonebook_menu(Session* s, UiContext* ui, Phonebook* phonebook,
   int mode_now = display_window_mode();
   ui_close(&o.ui);
   restore_font(saved_font);
-  g_opening_petscii_terminal = saved_petscii_opening;
-  g_ui_use_bbs_font = saved_bbs_font;
   ui_invalidate_menu_caches();
 
   // Also when the session is ending: the "Disconnected" notice is drawn

@@ -1,8 +1,12 @@
-// One connection's record, shared by the connection, the Telnet layer, the
-// session loop, the key input and the transfer engines.
+// One connection's record, shared by the session loop, the key input and the
+// transfer engines.  Everything goes to the BBS through the Telnet layer over
+// the session's link (session_send); nothing here touches a socket.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
+#include "link/link.h"
+#include "link/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/xmodem.h"
 #include "transfer/xmodem_kavel.h"
@@ -12,20 +16,14 @@
 inline constexpr int kEmulationAnsi = 4;
 inline constexpr int kEmulationPetscii = 5;
 
-inline constexpr int kTelnetSubnegMax = 512;
-
 struct SessionLoop;
 
 struct Session {
-  int sock;
-
-  // Telnet receive state (telnet.cpp).
-  int telnet_state;  // 0 data, 1 IAC, 2 option byte, 3 subnegotiation, 4 IAC in it
-  int telnet_cmd;    // WILL/WONT/DO/DONT that led to state 2
-  uint8_t sb_option;
-  uint8_t sb_data[kTelnetSubnegMax];
-  int sb_len;         // 0 before the option byte, then 1 + data bytes stored
-  int ttype_counter;  // terminal-type answers sent in this connection
+  // The connection to the BBS (no ops: none) and the Telnet layer over it
+  // (disabled on links that carry bytes unchanged).  The session keeps the
+  // layer's terminal fields (PETSCII, columns) current.
+  Link link;
+  Telnet telnet;
 
   Terminal* terminal;  // null: every data byte is dropped
   int* menu_quit;      // the menu's quit request; null on the direct path
@@ -71,8 +69,27 @@ struct Session {
   uint64_t transfer_box_rx;   // the bytes read when it was last drawn
 };
 
-// Zero-fills the record and marks it as having no socket.
+// Zero-fills the record: no link, the Telnet layer over the (empty) link.
 void session_init(Session* s);
+
+// Takes an open link for the session: the Telnet layer goes over it,
+// enabled as the link's kind speaks Telnet, with the session's terminal
+// names and NUL rule.
+void session_attach_link(Session* s, const Link* link);
+
+// Sends data bytes to the BBS through Telnet over the link (255 doubled where
+// Telnet runs), waiting for a stalled peer at most stall_ms.  0, or -1 when
+// there is no link or it failed.
+int session_send(Session* s, const uint8_t* bytes, size_t len,
+                 uint32_t stall_ms = kTelnetSendStallMs);
+int session_send_byte(Session* s, uint8_t byte);
+
+// One read from the link of at most cap bytes: the count, 0 when nothing is
+// there now, -1 when the link is gone (or there is none).
+int session_read(Session* s, uint8_t* buf, int cap);
+
+// Hard close of the link (nothing when there is none).
+void session_close_link(Session* s);
 
 // Whether a ZMODEM or XMODEM transfer is running (reads grow, NULs pass).
 inline bool session_transfer_active(const Session* s) {

@@ -12,6 +12,8 @@
 #include "display/statusbar.h"
 #include "display/surface.h"
 #include "display/ui_surface.h"
+#include "link/connect.h"
+#include "link/telnet.h"
 #include "menu/popups.h"
 #include "phonebook/phonebook.h"
 #include "phonebook/prefs.h"
@@ -20,7 +22,6 @@
 #include "platform/dos.h"
 #include "session/capture.h"
 #include "session/clipboard_keys.h"
-#include "session/connection.h"
 #include "session/dialing.h"
 #include "session/input.h"
 #include "session/modem_sound.h"
@@ -28,7 +29,6 @@
 #include "session/session.h"
 #include "session/session_transfer.h"
 #include "session/session_xmodem.h"
-#include "session/telnet.h"
 #include "terminal/hooks.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
@@ -42,6 +42,10 @@ constexpr int kIdlePauseMs = 20;  // one tick
 
 bool time_reached(uint32_t now, uint32_t when) {
   return static_cast<int32_t>(now - when) >= 0;
+}
+
+void data_byte_sink(void* ctx, uint8_t byte) {
+  session_data_byte(static_cast<Session*>(ctx), byte);
 }
 
 int open_phonebook(SessionLoop* st) {
@@ -100,15 +104,22 @@ void run_transfer_pumps(SessionLoop* st) {
 void idle_pause(SessionLoop* st) {
   Session* s = st->s;
   if (session_transfer_streaming(s)) return;
+  Link* link = &s->link;
+  bool music = term_music_holding(s->terminal);
+  // Bytes the link has already taken in (a TLS record, an SSH packet) are
+  // read at once: the socket may never become readable for them.
+  if (!music && link_is_open(link) && link->ops->pending(link)) return;
   PlatWindow* window = st->wait_window;
   if (!window && s->terminal) window = s->terminal->window;
-  if (s->sock < 0 && !window) {
+  int fd = link_is_open(link) ? link->fd : -1;
+  if (fd < 0 && !window) {
     dos_delay(1);
     return;
   }
-  // Foreground music holds the display: the socket's data waits, so only
+  // Foreground music holds the display: the link's data waits, so only
   // the window (Escape) ends the pause.
-  plat_wait_event_or_fd(window, term_music_holding(s->terminal) ? -1 : s->sock, kIdlePauseMs);
+  short events = fd >= 0 ? link->ops->wait_events(link) : 0;
+  plat_wait_event_or_fd(window, music ? -1 : fd, kIdlePauseMs, events);
 }
 
 void draw_elapsed(SessionLoop* st) {
@@ -121,10 +132,11 @@ void draw_elapsed(SessionLoop* st) {
 // it one at a time, while nothing else (XMODEM, a prompt, a quiet time)
 // claims them.  0 when the next byte must take the byte-by-byte road.
 int transfer_run(Session* s, const uint8_t* bytes, int len) {
-  if (s->telnet_state != 0 || !s->zmodem.active || s->xmodem.active || s->transfer_hold ||
+  if (s->telnet.state != 0 || !s->zmodem.active || s->xmodem.active || s->transfer_hold ||
       s->discard_until_ms != 0 || !s->terminal)
     return 0;
-  const void* iac = memchr(bytes, TELNET_IAC, static_cast<size_t>(len));
+  const void* iac =
+      s->telnet.enabled ? memchr(bytes, TELNET_IAC, static_cast<size_t>(len)) : nullptr;
   int run = iac ? static_cast<int>(static_cast<const uint8_t*>(iac) - bytes) : len;
   if (run == 0) return 0;
   return static_cast<int>(zmodem_consume_active(&s->zmodem, bytes, static_cast<size_t>(run)));
@@ -136,13 +148,17 @@ int transfer_run(Session* s, const uint8_t* bytes, int len) {
 // here.
 void consume_read(SessionLoop* st, const uint8_t* buf, int n, bool held) {
   Session* s = st->s;
+  // What the Telnet answers say of the terminal: the columns follow the
+  // font (a board may change it).
+  s->telnet.petscii = s->petscii;
+  s->telnet.cols = s->petscii ? c64_visible_cols_for_font() : 80;
   int i = 0;
   while (i < n && st->running) {
     int every = session_transfer_active(s) ? kInputEveryBytesTransfer : kInputEveryBytes;
     int chunk_end = std::min(n, (i / every + 1) * every);
     int taken = transfer_run(s, buf + i, chunk_end - i);
     if (taken == 0) {
-      telnet_consume_byte(s, buf[i]);
+      session_receive_byte(s, buf[i]);
       taken = 1;
     }
     i += taken;
@@ -161,18 +177,23 @@ void restore_font(const char* saved) {
   }
 }
 
-// The socket of the session in progress, for the one thing that must still
+// The link of the session in progress, for the one thing that must still
 // happen when the display is lost for good: hanging up properly.
-int* g_live_socket = nullptr;
+Link* g_live_link = nullptr;
 
 void hang_up_on_display_loss() {
-  if (g_live_socket) connection_close(g_live_socket);
+  if (g_live_link) link_close(g_live_link);
 }
 
-// The terminal's answers go out through the Telnet sender, so that a 255
-// would go out doubled like any other data byte.
+// The session whose terminal is bound: the terminal's answers go to it.
+Session* g_replying_session = nullptr;
+
+// The terminal's answers go out through the session's sender, so that a 255
+// goes out doubled like any other data byte where Telnet runs.
 void reply_to_bbs(Terminal* t, const char* bytes, size_t len) {
-  send_key_string(t->reply_socket, reinterpret_cast<const uint8_t*>(bytes), static_cast<int>(len));
+  Session* s = g_replying_session;
+  if (!s || s->terminal != t) return;
+  session_send(s, reinterpret_cast<const uint8_t*>(bytes), len);
 }
 
 // Where the window now stands, so that the next one opens there.
@@ -188,13 +209,14 @@ void remember_window_position(const UiContext* ui) {
 // window it replaces the menu window by one of the terminal's size, where
 // the menu window stood.  The UiContext owns the window throughout and the
 // terminal only borrows it.  0 on success; -1 after telling the user why.
-int bind_menu_window(UiContext* ui, Terminal* t, const char* title, const char* font_label) {
+int bind_menu_window(UiContext* ui, Terminal* t, const WindowRequest* req, const char* font_label) {
   char text[160];
+  const char* title = req->title;
   if (ui->fullscreen && ui->window) {
     plat_set_window_title(ui->window, title);
     plat_activate_window(ui->window);
     int bar = g_runtime_top_bar_enabled ? 1 : 0;
-    bool fits = ui_use_bbs_font(ui, bar) == 0;
+    bool fits = ui_use_bbs_font(ui, bar, req) == 0;
     if (fits) {
       int cols = t->petscii == TERM_MODE_PETSCII ? c64_visible_cols_for_font() : kTermCols;
       if (cols < 1 || cols > kTermCols) cols = kTermCols;
@@ -211,9 +233,7 @@ int bind_menu_window(UiContext* ui, Terminal* t, const char* title, const char* 
   } else {
     if (ui->window) remember_window_position(ui);
     ui_close(ui);
-    g_ui_use_bbs_font = 1;
-    if (ui_open(ui, title) != 0) {
-      g_ui_use_bbs_font = 0;
+    if (ui_open(ui, req) != 0) {
       if (ui_open_menu(ui, "Kavel") == 0) {
         snprintf(text, sizeof text, "Could not open BBS font: %s", font_label);
         ui_message(ui, text);
@@ -234,7 +254,6 @@ int bind_menu_window(UiContext* ui, Terminal* t, const char* title, const char* 
 // full screen, else as a menu window where the session window stood.
 void give_back_menu_window(UiContext* ui) {
   set_active_font(kFontCP437);
-  g_ui_use_bbs_font = 0;
   if (ui->fullscreen && ui->window) {
     plat_set_window_title(ui->window, "Kavel");
     if (ui_use_menu_font(ui) != 0) ui_close(ui);
@@ -255,14 +274,8 @@ int poll_dialing_cancel(void* ctx) {
 
 }  // namespace
 
-void telnet_consume_byte(Session* s, uint8_t byte) {
-  // Telnet drops NUL as padding; the glyphs of a font a board uploads hold
-  // NULs that the terminal must count.
-  if (byte == 0 && s->telnet_state == 0 && term_takes_nul(s->terminal)) {
-    session_data_byte(s, byte);
-    return;
-  }
-  telnet_consume_byte_to(s, byte, session_data_byte);
+void session_receive_byte(Session* s, uint8_t byte) {
+  telnet_consume(&s->telnet, byte, data_byte_sink, s);
 }
 
 void zmodem_flush_detect(Session* s, int force) {
@@ -318,7 +331,10 @@ void session_wait_disconnected_notice(Terminal* t) {
 
 void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, const char* host) {
   g_term_hooks.reply = reply_to_bbs;
-  t->reply_socket = s->sock;
+  g_replying_session = s;
+  // The terminal asks only whether it has a peer to answer (a link without
+  // a descriptor of its own is one too); its replies go through the hook.
+  t->reply_socket = !link_is_open(&s->link) ? -1 : s->link.fd >= 0 ? s->link.fd : 0;
   const char* name = entry && entry->name[0] ? entry->name : host;
   safe_copy(t->status_text, 80, name);  // at most 79 characters
   t->connect_start = clock_epoch_seconds();
@@ -346,7 +362,8 @@ void session_release_terminal(Session* s) {
   delete[] s->scrollback.lines;
   s->scrollback = ScrollbackRing{};
   s->terminal = nullptr;
-  g_session_keys.shift_down = 0;
+  if (g_replying_session == s) g_replying_session = nullptr;
+  g_key_filter.shift_down = 0;
 }
 
 void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char* title,
@@ -381,7 +398,7 @@ int session_pump_turn(SessionLoop* st) {
     uint8_t scratch[kRecvChunk];
     uint8_t* buf = held ? scratch : st->buf;
     int cap = held ? kRecvChunk : session_transfer_active(s) ? kRecvChunkTransfer : kRecvChunk;
-    int n = connection_recv(s->sock, buf, cap);
+    int n = session_read(s, buf, cap);
     if (n > 0) {
       bytes_read = n;
       st->bytes_received += static_cast<uint64_t>(n);
@@ -427,10 +444,8 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   const char* font = font_name && font_name[0] ? font_name : kFontCP437;
   set_active_font(font);
   bool c64 = font_name_looks_c64(g_active_font);
-  bool c64_80 = c64 && c64_font_uses_80_columns(g_active_font);
 
   int entry_mode = display_window_mode();
-  if (c64 && !c64_80) g_c64_40_dynamic_scale = entry_mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
 
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kRecvChunkTransfer]);
   auto fail = [&](int code) {
@@ -452,15 +467,19 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   safe_copy(s->login_password, sizeof s->login_password, login_password);
 
   // The dialing display and the modem sound belong to calls from the menu.
-  ConnectOptions opts;
+  // The link's own questions (host keys, passphrases) have no dialogs yet:
+  // the empty prompts answer no / nothing.
+  LinkOpenOptions opts;
+  opts.user = s->login_user;
+  opts.password = s->login_password;
+  opts.terminal_type = s->petscii ? "PETSCII" : "ANSI";
+  opts.cols = s->petscii ? c64_visible_cols_for_font() : kTermCols;
   // Alt+Enter on the dialing box reopens the menu window in the next mode,
   // with the menu's font: the session starts in that mode (and a failure
   // leaves the flags as that window is), with its own font.
   auto follow_dialing_mode = [&]() {
     set_active_font(font);
-    if (display_window_mode() == entry_mode) return;
     entry_mode = display_window_mode();
-    if (c64 && !c64_80) g_c64_40_dynamic_scale = entry_mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
   };
   if (ui) {
     ui_begin_dialing_status(ui, entry);
@@ -470,42 +489,52 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
     opts.poll_cancel = poll_dialing_cancel;
     opts.cancel_ctx = ui;
   }
-  int r = connection_open(host, port, &opts, &s->sock);
+  Link link;
+  int r = link_open(host, port, &opts, &link);
   follow_dialing_mode();
-  if (r != CONNECT_OK) return fail(r);
+  if (r != LINK_OK) return fail(r);
   ui_end_dialing_status();
+  session_attach_link(s, &link);
 
-  telnet_send_opening_offers(s->sock);
+  telnet_send_opening_offers(&s->telnet);
 
   // The title names the address as it was split ("host:port" in the host
   // text gives the port).
   char shown_host[kMaxHostNameLength + 1];
   int shown_port = port;
-  if (connection_parse_address(host, shown_host, sizeof shown_host, &shown_port) != 0)
+  LinkAddress named;
+  if (link_parse_address(host, port, &named) == 0 && named.kind != LINK_TELNET) {
+    safe_copy(shown_host, sizeof shown_host, named.host);
+    shown_port = named.port;
+  } else if (connection_parse_address(host, shown_host, sizeof shown_host, &shown_port) != 0) {
     safe_copy(shown_host, sizeof shown_host, host);
+  }
   char title[320];
   snprintf(title, sizeof title, strchr(shown_host, ':') ? "%s - [%s]:%d" : "%s - %s:%d", "Kavel",
            shown_host, shown_port);
-  g_opening_petscii_terminal = s->petscii;
+  WindowRequest req = window_request(title);
+  req.petscii = s->petscii;
+  req.c64_scale = display_c64_scale_for_mode(req.mode, s->petscii, g_active_font);
+  req.bbs_font = 1;
 
   auto terminal = std::make_unique<Terminal>();
   Terminal* t = terminal.get();
   term_init_record(t);
   if (!ui) {
-    if (term_open(t, title) != 0) {
-      connection_close(&s->sock);
+    if (term_open(t, &req) != 0) {
+      session_close_link(s);
       return fail(-1);
     }
   } else {
     s->menu_quit = &ui->close_requested;
     t->petscii = s->petscii ? TERM_MODE_PETSCII : TERM_MODE_ANSI;
-    if (bind_menu_window(ui, t, title, font) != 0) {
-      connection_close(&s->sock);
+    if (bind_menu_window(ui, t, &req, font) != 0) {
+      session_close_link(s);
       return fail(-1);
     }
   }
   session_bind_terminal(s, t, entry, host);
-  g_live_socket = &s->sock;
+  g_live_link = &s->link;
   plat_set_display_lost_handler(hang_up_on_display_loss);
 
   SessionLoop loop;
@@ -527,8 +556,8 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   if (closed_by_peer && t->window && !(s->menu_quit && *s->menu_quit))
     session_wait_disconnected_notice(t);
   plat_set_display_lost_handler(nullptr);
-  g_live_socket = nullptr;
-  connection_close(&s->sock);
+  g_live_link = nullptr;
+  session_close_link(s);
   session_release_terminal(s);
   if (ui && !ui->close_requested) give_back_menu_window(ui);
 

@@ -100,6 +100,9 @@ int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf
 // button or a close request; a refresh meanwhile redraws grid and notice.
 void session_wait_disconnected_notice(Terminal* t);
 
+// One received byte through the Telnet layer to session_data_byte.
+void session_receive_byte(Session* s, uint8_t byte);
+
 // Decides who gets one data byte (after Telnet): the transfer engines, the
 // quiet time, ZMODEM start detection or the terminal interpreter.
 void session_data_byte(Session* s, uint8_t byte);

@@ -1,10 +1,6 @@
 // The session's side of file transfers (see session_transfer.h).
 #include "session/session_transfer.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -27,37 +23,6 @@ namespace {
 
 Session* session_of(void* ctx) {
   return static_cast<Session*>(ctx);
-}
-
-// Writes all of buf, waiting for room on the socket as long as the peer
-// keeps taking bytes at least every kTransferSendStallMs.
-int send_raw(int sock, const uint8_t* buf, size_t len) {
-  uint32_t stalled_since = 0;
-  bool stalled = false;
-  while (len > 0) {
-    ssize_t n = send(sock, buf, len, MSG_NOSIGNAL);
-    if (n > 0) {
-      buf += n;
-      len -= static_cast<size_t>(n);
-      stalled = false;
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
-      uint32_t now = clock_ms();
-      if (!stalled) {
-        stalled = true;
-        stalled_since = now;
-      } else if (now - stalled_since >= kTransferSendStallMs) {
-        return -1;
-      }
-      pollfd p{sock, POLLOUT, 0};
-      poll(&p, 1, 20);
-      continue;
-    }
-    return -1;
-  }
-  return 0;
 }
 
 // --- the engine's hooks ------------------------------------------------------------
@@ -220,20 +185,8 @@ void session_transfer_init(Session* s) {
 }
 
 int session_transfer_send(Session* s, const uint8_t* bytes, size_t len) {
-  if (s->sock < 0) return -1;
-  if (!memchr(bytes, 0xFF, len)) return send_raw(s->sock, bytes, len);
-  // ZMODEM escapes 0xFF itself, so this is rare: double in pieces.
-  uint8_t doubled[4096];
-  size_t n = 0;
-  for (size_t i = 0; i < len; ++i) {
-    doubled[n++] = bytes[i];
-    if (bytes[i] == 0xFF) doubled[n++] = 0xFF;
-    if (n >= sizeof doubled - 1) {
-      if (send_raw(s->sock, doubled, n) != 0) return -1;
-      n = 0;
-    }
-  }
-  return n ? send_raw(s->sock, doubled, n) : 0;
+  if (!link_is_open(&s->link)) return -1;
+  return session_send(s, bytes, len, kTransferSendStallMs);
 }
 
 void session_transfer_hold_box(Session* s, int32_t kind) {

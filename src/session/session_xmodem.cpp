@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "display/renderer.h"
+#include "link/telnet.h"
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "session/session.h"
 #include "session/session_transfer.h"
-#include "session/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/transfer_menus.h"
 #include "transfer/xmodem.h"
@@ -81,7 +81,7 @@ int xmodem_kavel_send_cb(void* host, const uint8_t* bytes, size_t count) {
   if (!s || !bytes) return -1;
   while (count > 0) {
     size_t piece = count < kSendPiece ? count : kSendPiece;
-    if (send_key_string(s->sock, bytes, static_cast<int>(piece)) != 0) return -1;
+    if (session_send(s, bytes, piece) != 0) return -1;
     bytes += piece;
     count -= piece;
   }

@@ -19,13 +19,15 @@
 
 namespace {
 
-// The mode the next term_open uses, with the 40-column C64 scale that goes
+// The terminal's window in a mode, with the 40-column C64 scale that goes
 // with it.
-void select_mode(Session* s, int mode) {
-  if (s->petscii && font_name_looks_c64(g_active_font) && !c64_font_uses_80_columns(g_active_font))
-    g_c64_40_dynamic_scale = mode == DISPLAY_MODE_MEDIUM ? 3 : 2;
-  display_set_window_mode(mode);
-  g_opening_petscii_terminal = s->petscii;
+WindowRequest mode_request(const Session* s, const char* title, int mode) {
+  WindowRequest req = window_request(title);
+  req.mode = mode;
+  req.petscii = s->petscii;
+  req.c64_scale = display_c64_scale_for_mode(mode, s->petscii, g_active_font);
+  req.bbs_font = 1;
+  return req;
 }
 
 }  // namespace
@@ -41,18 +43,16 @@ int session_apply_window_mode(Session* s, UiContext* ui, const char* title, int 
   // A session called from the menu draws in the menu's display, which owns
   // the window: the display is reopened in the new mode and lent again.
   bool borrowed = ui && ui->window && t->window == ui->window;
-  auto reopen = [&]() {
-    if (!borrowed) return term_open(t, title);
-    g_ui_use_bbs_font = 1;
-    if (ui_open(ui, title) != 0) return -1;
+  auto reopen = [&](int m) {
+    WindowRequest req = mode_request(s, title, m);
+    if (!borrowed) return term_open(t, &req);
+    if (ui_open(ui, &req) != 0) return -1;
     return term_attach_ui(t, ui);
   };
-  select_mode(s, mode);
   term_close(t);
   if (borrowed) ui_close(ui);
-  if (reopen() != 0) {
-    select_mode(s, previous);
-    if (reopen() != 0) {
+  if (reopen(mode) != 0) {
+    if (reopen(previous) != 0) {
       display_set_window_mode(previous);
       g_c64_40_dynamic_scale = saved_scale;
       return -1;

@@ -12,7 +12,6 @@ class Modes : public ::testing::Test {
   void TearDown() override {
     plat_headless_set_desktop(1920, 1080, 24);
     g_next_window_pos_valid = 0;
-    g_opening_petscii_terminal = 0;
     display_set_window_mode(DISPLAY_MODE_WINDOW);
     set_active_font("CP437");
   }
@@ -75,8 +74,7 @@ TEST_F(Modes, FitTestMeasuresTheGridAndTheTopBar) {
   for (const Case& c : cases) {
     plat_headless_set_desktop(c.w, c.h, 24);
     set_active_font(c.font);
-    g_opening_petscii_terminal = c.petscii;
-    EXPECT_EQ(prepare_fixed_fullscreen_screen(c.cw, c.ch, c.top_bar), c.fits)
+    EXPECT_EQ(prepare_fixed_fullscreen_screen(c.cw, c.ch, c.top_bar, c.petscii), c.fits)
         << c.w << "x" << c.h << " " << c.font << " petscii " << c.petscii << " bar " << c.top_bar;
   }
 }

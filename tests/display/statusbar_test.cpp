@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "support/golden_image.h"
+#include "support/open_window.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
@@ -101,7 +102,6 @@ class StatusBar : public ::testing::Test {
   void SetUp() override {
     display_set_window_mode(DISPLAY_MODE_FULLSCREEN);
     g_runtime_top_bar_enabled = 1;
-    g_opening_petscii_terminal = 0;
     set_active_font("CP437");
     clock_test_set_ms(5000);
     set_clock(13, 5);
@@ -125,7 +125,7 @@ class StatusBar : public ::testing::Test {
 
   void open(int desk_w, int desk_h, const char* name, int64_t seconds_ago) {
     plat_headless_set_desktop(desk_w, desk_h, 24);
-    ASSERT_EQ(term_open(t_.get(), "Kavel"), 0);
+    ASSERT_EQ(test_term_open(t_.get(), "Kavel", petscii_), 0);
     ASSERT_EQ(t_->top_bar, 1);
     safe_copy(t_->status_text, sizeof t_->status_text, name);
     t_->connect_start = clock_epoch_seconds() - seconds_ago;
@@ -149,6 +149,7 @@ class StatusBar : public ::testing::Test {
   }
 
   std::unique_ptr<Terminal> t_;
+  int petscii_ = 0;  // the next open is a PETSCII terminal
 };
 
 TEST_F(StatusBar, Metrics) {
@@ -181,7 +182,7 @@ TEST_F(StatusBar, GoldenBarAtScaleOneAndIconAtScaleTwo) {
 TEST_F(StatusBar, DrawingLeavesTheTerminalFontAlone) {
   display_set_window_mode(DISPLAY_MODE_FULLSCREEN);
   set_active_font("C64 Up/GFX [80]");
-  g_opening_petscii_terminal = 1;
+  petscii_ = 1;
   open(1920, 1080, "BBS", 10);
   ASSERT_EQ(t()->bitmap_kind, BITMAP_KIND_C64);
   auto before = std::make_unique<BitmapFont>(g_bitmap_font);

@@ -13,6 +13,7 @@
 #include "display/modes.h"
 #include "display/renderer.h"
 #include "platform/display.h"
+#include "support/open_window.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -42,7 +43,6 @@ class Surface : public ::testing::Test {
     g_c64_40_dynamic_scale = 1;
     g_next_window_pos_valid = 0;
     g_runtime_top_bar_enabled = 1;
-    g_opening_petscii_terminal = 0;
     set_active_font("CP437");
   }
 
@@ -51,9 +51,8 @@ class Surface : public ::testing::Test {
                             : (mode == kMedium) ? DISPLAY_MODE_MEDIUM
                                                 : DISPLAY_MODE_WINDOW);
     g_runtime_top_bar_enabled = top_bar ? 1 : 0;
-    g_opening_petscii_terminal = petscii ? 1 : 0;
     set_active_font(font);
-    return term_open(t_.get(), "Kavel test");
+    return test_term_open(t_.get(), "Kavel test", petscii ? 1 : 0);
   }
 
   Terminal* t() { return t_.get(); }

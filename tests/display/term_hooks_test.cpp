@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "support/golden_image.h"
+#include "support/open_window.h"
 #include "terminal/active_font.h"
 #include "terminal/petscii.h"
 #include "terminal/terminal.h"
@@ -87,7 +88,6 @@ class FullScreenScroll : public ::testing::Test {
     statusbar_test_set_local_time(nullptr);
     clock_test_reset();
     display_set_window_mode(DISPLAY_MODE_WINDOW);
-    g_opening_petscii_terminal = 0;
     set_active_font("CP437");
   }
 
@@ -96,8 +96,7 @@ class FullScreenScroll : public ::testing::Test {
   // 512 bytes (a session's read) and a second passing half way.
   void run(const char* font, bool petscii, const std::string& stream) {
     set_active_font(font);
-    g_opening_petscii_terminal = petscii ? 1 : 0;
-    ASSERT_EQ(term_open(t_.get(), "Kavel"), 0);
+    ASSERT_EQ(test_term_open(t_.get(), "Kavel", petscii ? 1 : 0), 0);
     Terminal* t = t_.get();
     ASSERT_TRUE(t->fullscreen && t->top_bar);
     safe_copy(t->status_text, sizeof t->status_text, "Kavel Test BBS");

@@ -11,15 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "link/connect.h"
 #include "platform/clipboard.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "scrollback/viewer.h"
-#include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session_test_util.h"
+#include "support/session_link.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -56,7 +57,7 @@ class Paste : public ::testing::Test {
     session_init(&s);
     term_init_record(term.get());
     s.terminal = term.get();
-    s.sock = pair.ours;
+    test_session_on_socket(&s, pair.ours);
     plat_headless_set_clipboard_available(true);
     plat_clipboard_set_charset(CHARSET_CP437);
   }
@@ -201,7 +202,7 @@ TEST(PasteSpeed, SixtyFourKibibytesGoOutInAFewSends) {
   auto term = std::make_unique<Terminal>();
   term_init_record(term.get());
   s.terminal = term.get();
-  s.sock = pair.ours;
+  test_session_on_socket(&s, pair.ours);
   plat_headless_set_clipboard_available(true);
   plat_clipboard_set_charset(CHARSET_CP437);
   std::string text;
@@ -251,7 +252,7 @@ struct Rig {
   Rig() {
     session_input_reset();
     session_init(&s);
-    s.sock = pair.ours;
+    test_session_on_socket(&s, pair.ours);
     term_init_record(t.get());
     PlatWindowSpec spec;
     spec.inner_width = 640;

@@ -14,6 +14,8 @@
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_test_util.h"
+#include "support/open_window.h"
+#include "support/session_link.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
 
@@ -68,7 +70,7 @@ struct InputRig {
     session_input_reset();
     clock_test_set_ms(now);
     session_init(&s);
-    s.sock = pair.ours;
+    test_session_on_socket(&s, pair.ours);
     s.petscii = petscii;
     term_init_record(t.get());
     PlatWindowSpec spec;
@@ -134,7 +136,6 @@ TEST(ExitConfirm, AsksOverTheTerminalAndEndsOnYes) {
       {"no window: exit at once", false, true, {}, 0, 1},
   };
   display_set_window_mode(DISPLAY_MODE_WINDOW);
-  g_opening_petscii_terminal = 0;
   set_active_font(kFontCP437);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -143,7 +144,7 @@ TEST(ExitConfirm, AsksOverTheTerminalAndEndsOnYes) {
     auto t = std::make_unique<Terminal>();
     term_init_record(t.get());
     if (c.window) {
-      ASSERT_EQ(term_open(t.get(), "Kavel"), 0);
+      ASSERT_EQ(test_term_open(t.get(), "Kavel"), 0);
     }
     s.terminal = t.get();
     int quit = 0;
@@ -486,7 +487,7 @@ TEST(SessionInput, RepeatFilters) {
             "qqkk");
 
   // Alt-S at most every 250 ms, whatever the key state.
-  g_session_keys.alt_s_last_ms = 0;
+  g_key_filter.alt_s_last_ms = 0;
   EXPECT_EQ(alt_s_accept_press(), 1);
   rig.wait(200);
   EXPECT_EQ(alt_s_accept_press(), 0);

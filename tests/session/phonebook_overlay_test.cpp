@@ -17,6 +17,7 @@
 #include "display/modes.h"
 #include "display/surface.h"
 #include "display/ui_surface.h"
+#include "link/connect.h"
 #include "menu/entry_list.h"
 #include "menu/line_edit.h"
 #include "menu/ui_input.h"
@@ -24,11 +25,12 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_test_util.h"
+#include "support/open_window.h"
+#include "support/session_link.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 #include "util/text.h"
@@ -101,9 +103,9 @@ struct Rig {
     session_input_reset();
     ui_input_reset();
     session_init(&s);
-    s.sock = pair.ours;
+    test_session_on_socket(&s, pair.ours);
     term_init_record(t.get());
-    open = term_open(t.get(), kTitle) == 0;
+    open = test_term_open(t.get(), kTitle) == 0;
     if (open) session_bind_terminal(&s, t.get(), nullptr, "bbs.example");
     g_phonebook_overlay_pass_hook = run_script;
     // A popup whose key a test forgot gives up instead of waiting for ever.
@@ -227,7 +229,7 @@ TEST(PhonebookOverlayKeys, AltEnterAndAltTActOncePerPress) {
   EXPECT_EQ(phonebook_overlay_action(raw(0x44, kAlt), nullptr), OVERLAY_NONE);
   // Released: the next press acts.
   EXPECT_EQ(phonebook_overlay_action(raw(0x44 | 0x80), nullptr), OVERLAY_NONE);
-  EXPECT_EQ(g_session_keys.alt_enter_down, 0);
+  EXPECT_EQ(g_key_filter.alt_enter_down, 0);
   clock_test_advance_ms(100);
   EXPECT_EQ(phonebook_overlay_action(raw(0x43, PLAT_QUAL_LCOMMAND), nullptr), OVERLAY_MODE);
 

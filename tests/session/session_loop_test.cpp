@@ -16,15 +16,17 @@
 
 #include "display/fonts.h"
 #include "display/surface.h"
+#include "link/connect.h"
+#include "link/telnet.h"
 #include "phonebook/phonebook.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
-#include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_test_util.h"
-#include "session/telnet.h"
+#include "support/open_window.h"
+#include "support/session_link.h"
 #include "terminal/hooks.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
@@ -148,9 +150,9 @@ TEST(SessionDispatch, QuietTimeTransfersAndMissingTerminal) {
 TEST(SessionDispatch, TelnetPathDropsNulAndStripsCommands) {
   DispatchRig rig;
   SocketPair pair;
-  rig.s.sock = pair.ours;
+  test_session_on_socket(&rig.s, pair.ours);
   std::string in = bytes({'A', 0, 255, 255, 255, 241, 'B', '\r', 0});
-  for (unsigned char c : in) telnet_consume_byte(&rig.s, c);
+  for (unsigned char c : in) session_receive_byte(&rig.s, c);
   EXPECT_EQ(rig.t->cells[0][0].ch, 'A');
   EXPECT_EQ(rig.t->cells[0][1].ch, 255);
   EXPECT_EQ(rig.t->cells[0][2].ch, 'B');
@@ -339,9 +341,9 @@ struct LoopRig {
   explicit LoopRig(const PhoneEntry* entry = nullptr, const char* host = "bbs.example") {
     session_input_reset();
     session_init(&s);
-    s.sock = pair.ours;
+    test_session_on_socket(&s, pair.ours);
     term_init_record(t.get());
-    open = term_open(t.get(), "Kavel - bbs.example:23") == 0;
+    open = test_term_open(t.get(), "Kavel - bbs.example:23") == 0;
     if (open) session_bind_terminal(&s, t.get(), entry, host);
   }
   ~LoopRig() {
@@ -428,6 +430,79 @@ TEST(SessionLoop, EndsTheWayTheSessionWasEnded) {
   }
 }
 
+namespace {
+
+// A link whose two ends are in-memory queues: the loop must need nothing of
+// a socket.  The BBS's bytes come in pieces of at most 7; once they are all
+// read, a hang-up reads as the link gone.
+struct FakeLink {
+  std::string in;
+  std::string out;
+  bool hung_up = false;
+};
+
+FakeLink* fake_of(Link* l) {
+  return static_cast<FakeLink*>(l->impl);
+}
+int fake_read(Link* l, uint8_t* buf, int cap) {
+  FakeLink* f = fake_of(l);
+  if (f->in.empty()) return f->hung_up ? -1 : 0;
+  int n = std::min({cap, 7, static_cast<int>(f->in.size())});
+  memcpy(buf, f->in.data(), static_cast<size_t>(n));
+  f->in.erase(0, static_cast<size_t>(n));
+  return n;
+}
+int fake_send(Link* l, const uint8_t* bytes, size_t len, uint32_t) {
+  fake_of(l)->out.append(reinterpret_cast<const char*>(bytes), len);
+  return 0;
+}
+int fake_pending(Link* l) {
+  return fake_of(l)->in.empty() ? 0 : 1;
+}
+short fake_wait_events(Link*) {
+  return POLLIN;
+}
+void fake_close(Link* l) {
+  l->impl = nullptr;
+}
+constexpr LinkOps kFakeLinkOps = {fake_read,        fake_send, fake_pending,
+                                  fake_wait_events, nullptr,   fake_close};
+
+}  // namespace
+
+TEST(SessionLoop, RunsOverAnyLink) {
+  // Bytes in reach the terminal through Telnet where the kind speaks it,
+  // unchanged where it does not; a typed key goes out; the link's end ends
+  // the session as the BBS's hang-up (the "Disconnected" notice follows).
+  const std::string negotiation = bytes({255, 253, 24});
+  struct {
+    LinkKind kind;
+    std::string shown;
+    std::string sent;
+  } cases[] = {
+      {LINK_TELNET, "Hello", "x" + bytes({255, 251, 24})},
+      {LINK_SSH, negotiation + "Hello", "x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(link_kind_label(c.kind));
+    FakeLink f;
+    f.in = negotiation + "Hello";
+    f.hung_up = true;
+    Link link;
+    link.ops = &kFakeLinkOps;
+    link.kind = c.kind;
+    link.impl = &f;
+    LoopRig rig;
+    ASSERT_TRUE(rig.open);
+    session_attach_link(&rig.s, &link);
+    rig.inject({key(PLAT_EV_VANILLAKEY, 'x')});
+    EXPECT_EQ(session_main_loop(&rig.s, nullptr, "Kavel - test", rig.buf.get()), 1);
+    EXPECT_EQ(f.out, c.sent);
+    EXPECT_TRUE(f.in.empty());
+    EXPECT_EQ(rig.row(0), c.shown);
+  }
+}
+
 TEST(SessionLoop, DisconnectedNoticeWaitsForAPressAClickOrAClose) {
   // Each case queues the events that must not end the wait, then the one
   // that must, then a marker that has to be left in the queue.
@@ -510,13 +585,13 @@ TEST(SessionLoop, BindingGivesTheTerminalTheSessionsSettings) {
     EXPECT_EQ(rig.s.scrollback.count, 6);
     EXPECT_STREQ(rig.s.scrollback.lines[rig.s.scrollback.start], "line 0");
 
-    g_session_keys.shift_down = 1;
+    g_key_filter.shift_down = 1;
     session_release_terminal(&rig.s);
     EXPECT_EQ(rig.s.terminal, nullptr);
     EXPECT_EQ(rig.s.scrollback.lines, nullptr);
     EXPECT_EQ(t->scrollback, nullptr);
     EXPECT_EQ(t->window, nullptr);
-    EXPECT_EQ(g_session_keys.shift_down, 0);
+    EXPECT_EQ(g_key_filter.shift_down, 0);
   }
 }
 
@@ -538,7 +613,7 @@ TEST(SessionRun, HeldKeysFromBeforeTheSessionStayHeld) {
   bbs.th.join();
   clock_test_set_ms(777100);  // past the 80 ms of a new press, within the held 140
   EXPECT_EQ(alt_enter_accept_press(), 0);
-  EXPECT_EQ(g_session_keys.alt_enter_down, 1);
+  EXPECT_EQ(g_key_filter.alt_enter_down, 1);
   clock_test_reset();
   session_input_reset();
 }

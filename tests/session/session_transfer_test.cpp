@@ -14,15 +14,16 @@
 #include <vector>
 
 #include "display/term_hooks.h"
+#include "link/connect.h"
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "session/capture.h"
-#include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_test_util.h"
+#include "support/session_link.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 #include "transfer/zmodem.h"
@@ -110,7 +111,7 @@ struct SessionRig {
     snprintf(g_upload_path, sizeof g_upload_path, "%s", up.c_str());
     peer.dir = tmp.path();
     session_init(&s);
-    s.sock = pair.ours;
+    test_session_on_socket(&s, pair.ours);
     term_init_record(t.get());
     term_clear_screen(t.get());
     if (window) {
@@ -374,9 +375,9 @@ TEST(SessionTransfer, TransferSendsDoubleIacAndReportFailure) {
   close(rig.pair.peer);
   rig.pair.peer = -1;
   EXPECT_EQ(session_transfer_send(&rig.s, with_iac, 3), -1);
-  rig.s.sock = -1;
+  test_session_on_socket(&rig.s, -1);
   EXPECT_EQ(session_transfer_send(&rig.s, with_iac, 3), -1);
-  rig.s.sock = rig.pair.ours;
+  test_session_on_socket(&rig.s, rig.pair.ours);
 }
 
 // Every ending that sent the cancel sequence (here a download the

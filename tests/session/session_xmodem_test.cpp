@@ -14,14 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "link/connect.h"
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
-#include "session/connection.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_test_util.h"
 #include "session/session_transfer.h"
+#include "support/session_link.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 #include "transfer/xmodem.h"
@@ -109,7 +110,7 @@ struct Rig {
     snprintf(g_download_path, sizeof g_download_path, "%s", dl.c_str());
     snprintf(g_upload_path, sizeof g_upload_path, "%s", up.c_str());
     session_init(&s);
-    s.sock = pair.ours;
+    test_session_on_socket(&s, pair.ours);
     term_init_record(t.get());
     term_clear_screen(t.get());
     s.terminal = t.get();

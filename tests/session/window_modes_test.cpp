@@ -17,6 +17,7 @@
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_loop.h"
+#include "support/open_window.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 
@@ -45,7 +46,6 @@ class C64Session : public ::testing::Test {
     g_fullscreen_scale = 1;
     g_c64_40_dynamic_scale = 1;
     g_runtime_top_bar_enabled = 1;
-    g_opening_petscii_terminal = 0;
     g_next_window_pos_valid = 0;
     set_active_font("CP437");
   }
@@ -58,8 +58,7 @@ class C64Session : public ::testing::Test {
     display_set_window_mode((mode == kFull)     ? DISPLAY_MODE_FULLSCREEN
                             : (mode == kMedium) ? DISPLAY_MODE_MEDIUM
                                                 : DISPLAY_MODE_WINDOW);
-    g_opening_petscii_terminal = petscii;
-    if (term_open(t_.get(), "Kavel - c64") != 0) return false;
+    if (test_term_open(t_.get(), "Kavel - c64", petscii) != 0) return false;
     term_clear_screen(t_.get());
     s_.terminal = t_.get();
     return true;

@@ -28,6 +28,7 @@
 #include "platform/display.h"
 #include "platform/png.h"
 #include "support/golden_image.h"
+#include "support/open_window.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 
@@ -239,21 +240,19 @@ class SessionTerminal {
  public:
   explicit SessionTerminal(const char* font, bool fullscreen = false)
       : saved_mode_(display_window_mode()),
-        saved_{g_opening_petscii_terminal, g_runtime_top_bar_enabled, g_c64_40_dynamic_scale} {
+        saved_{g_runtime_top_bar_enabled, g_c64_40_dynamic_scale} {
     display_set_window_mode(fullscreen ? DISPLAY_MODE_FULLSCREEN : DISPLAY_MODE_WINDOW);
     g_runtime_top_bar_enabled = 0;
-    g_opening_petscii_terminal = 1;
     g_c64_40_dynamic_scale = 2;  // as a session sets it outside the medium window
     set_active_font(font);
-    opened_ = term_open(t_.get(), "Kavel") == 0;
+    opened_ = test_term_open(t_.get(), "Kavel", 1) == 0;
     if (opened_) term_clear_screen(t_.get());
   }
   ~SessionTerminal() {
     if (opened_) term_close(t_.get());
     display_set_window_mode(saved_mode_);
-    int* globals[] = {&g_opening_petscii_terminal, &g_runtime_top_bar_enabled,
-                      &g_c64_40_dynamic_scale};
-    for (int i = 0; i < 3; i++) *globals[i] = saved_[i];
+    int* globals[] = {&g_runtime_top_bar_enabled, &g_c64_40_dynamic_scale};
+    for (int i = 0; i < 2; i++) *globals[i] = saved_[i];
     plat_headless_set_desktop(1920, 1080, 24);
     fonts_test_set_progdir_override(nullptr);
     bitmap_font_cache_reset();
@@ -264,7 +263,7 @@ class SessionTerminal {
 
  private:
   int saved_mode_;
-  int saved_[3];
+  int saved_[2];
   std::unique_ptr<Terminal> t_ = std::make_unique<Terminal>();
   bool opened_ = false;
 };

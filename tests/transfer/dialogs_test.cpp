@@ -17,6 +17,7 @@
 #include "platform/display.h"
 #include "support/events.h"
 #include "support/golden_image.h"
+#include "support/open_window.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -103,7 +104,6 @@ class Dialogs : public ::testing::Test {
  protected:
   void SetUp() override {
     display_set_window_mode(DISPLAY_MODE_WINDOW);
-    g_opening_petscii_terminal = 0;
     g_next_window_pos_valid = 0;
     set_active_font("CP437");
     t_ = std::make_unique<Terminal>();
@@ -117,7 +117,7 @@ class Dialogs : public ::testing::Test {
 
   void open(bool medium = false) {
     display_set_window_mode(medium ? DISPLAY_MODE_MEDIUM : DISPLAY_MODE_WINDOW);
-    ASSERT_EQ(term_open(t_.get(), "Kavel"), 0);
+    ASSERT_EQ(test_term_open(t_.get(), "Kavel"), 0);
     t_->cursor_enabled = 1;
     const char* text = "Welcome to the Kavel test board. Type HELP for the menu.";
     for (int row = 0; row < kTermRows; row += 3) {

@@ -19,6 +19,7 @@
 #include "platform/display.h"
 #include "platform/dos.h"
 #include "support/golden_image.h"
+#include "support/open_window.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 
@@ -52,13 +53,12 @@ class TransferMenus : public ::testing::Test {
  protected:
   void SetUp() override {
     display_set_window_mode(DISPLAY_MODE_WINDOW);
-    g_opening_petscii_terminal = 0;
     set_active_font("CP437");
     transfer_prefs_set_defaults();
     snprintf(g_upload_path, sizeof g_upload_path, "%s", tmp_.path().c_str());
     t_ = std::make_unique<Terminal>();
     term_init_record(t_.get());
-    ASSERT_EQ(term_open(t_.get(), "Kavel"), 0);
+    ASSERT_EQ(test_term_open(t_.get(), "Kavel"), 0);
     term_clear_screen(t_.get());
   }
   void TearDown() override {

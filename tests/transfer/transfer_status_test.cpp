@@ -15,6 +15,7 @@
 #include "display/surface.h"
 #include "platform/display.h"
 #include "support/golden_image.h"
+#include "support/open_window.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
 #include "transfer/zmodem.h"
@@ -70,11 +71,10 @@ class StatusBox : public ::testing::Test {
  protected:
   void SetUp() override {
     display_set_window_mode(DISPLAY_MODE_WINDOW);
-    g_opening_petscii_terminal = 0;
     set_active_font("CP437");
     t_ = std::make_unique<Terminal>();
     term_init_record(t_.get());
-    ASSERT_EQ(term_open(t_.get(), "Kavel"), 0);
+    ASSERT_EQ(test_term_open(t_.get(), "Kavel"), 0);
     term_clear_screen(t_.get());
     z_ = std::make_unique<ZmodemState>();
     z_->hooks.ctx = &now_;

@@ -14,6 +14,7 @@
 #include "display/modes.h"
 #include "display/surface.h"
 #include "platform/display.h"
+#include "support/open_window.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
@@ -282,7 +283,7 @@ class XmodemBox : public ::testing::Test {
     display_set_window_mode(DISPLAY_MODE_WINDOW);
     set_active_font("CP437");
     term_init_record(&t_);
-    ASSERT_EQ(term_open(&t_, "Kavel"), 0);
+    ASSERT_EQ(test_term_open(&t_, "Kavel"), 0);
     term_clear_screen(&t_);
     h_.now = 5000;
     xm_.active = 1;

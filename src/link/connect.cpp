@@ -1,4 +1,4 @@
-#include "session/connection.h"
+#include "link/connect.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 
+#include "link/internal.h"
 #include "platform/dos.h"
 #include "util/charset.h"
 
@@ -187,7 +188,13 @@ int connection_parse_address(const char* text, char* host, size_t cap, int* port
   return address_split(text, host, cap, port);
 }
 
-int connection_open(const char* address, int port, const ConnectOptions* opts, int* out_sock) {
+namespace {
+
+// connection_open, leaving in *budget_left what the connect did not use of
+// the budget.
+int connect_tcp(const char* address, int port, const ConnectOptions* opts, int* out_sock,
+                int* budget_left) {
+  *budget_left = 0;
   if (!out_sock) return CONNECT_FAILED;
   *out_sock = -1;
   g_error[0] = '\0';
@@ -258,6 +265,7 @@ int connection_open(const char* address, int port, const ConnectOptions* opts, i
       int one = 1;
       setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       *out_sock = sock;
+      *budget_left = budget;
       return CONNECT_OK;
     }
     if (r == CONNECT_CANCELLED) {
@@ -276,6 +284,60 @@ int connection_open(const char* address, int port, const ConnectOptions* opts, i
             last_errno ? strerror(last_errno) : "no usable address");
   set_reason("%s", last_errno ? strerror(last_errno) : "No usable address");
   return CONNECT_FAILED;
+}
+
+}  // namespace
+
+int connection_open(const char* address, int port, const ConnectOptions* opts, int* out_sock) {
+  int budget = 0;
+  return connect_tcp(address, port, opts, out_sock, &budget);
+}
+
+int link_open(const char* address, int port, const LinkOpenOptions* opts, Link* out) {
+  if (!out) return LINK_FAILED;
+  *out = Link{};
+  LinkAddress a;
+  bool parsed = address && link_parse_address(address, port, &a) == 0;
+  int fd = -1;
+  int budget = 0;
+  if (!parsed || a.kind == LINK_TELNET) {
+    // Plain Telnet (and a text that is no address, which the connect
+    // refuses with its own words).
+    int r = connect_tcp(address, port, opts, &fd, &budget);
+    if (r != CONNECT_OK) return r;
+    return link_tcp_adopt(out, fd);
+  }
+  // The other kinds connect to the host and port the address names.
+  char tcp_address[kLinkHostCap + 16];
+  link_show_address(tcp_address, sizeof tcp_address, a.host, a.port);
+  int r = connect_tcp(tcp_address, a.port, opts, &fd, &budget);
+  if (r != CONNECT_OK) return r;
+  switch (a.kind) {
+    case LINK_SSH:
+      r = link_ssh_open(out, fd, &a, opts, &budget);
+      break;
+    case LINK_TELNETS:
+      r = link_tls_open(out, fd, &a, opts, &budget);
+      break;
+    case LINK_RLOGIN:
+      r = link_rlogin_open(out, fd, &a, opts, &budget);
+      break;
+    default:
+      link_fd_close(&fd);
+      link_set_error(out, "%s is not supported", link_kind_label(a.kind));
+      r = LINK_FAILED;
+      break;
+  }
+  if (r == LINK_OK) return LINK_OK;
+  char shown[kLinkHostCap + 16];
+  link_show_address(shown, sizeof shown, a.host, a.port);
+  if (r == LINK_CANCELLED) {
+    set_error("connection to %s cancelled", shown);
+  } else {
+    set_error("cannot connect to %s: %s", shown, out->error);
+    set_reason("%s", out->error);
+  }
+  return r;
 }
 
 int send_all(int sock, const void* buf, size_t len) {

@@ -1,4 +1,4 @@
-#include "session/connection.h"
+#include "link/connect.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

@@ -1,18 +1,17 @@
-#include "session/telnet.h"
+#include "link/telnet.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "session/session.h"
 #include "session/session_test_util.h"
 
 namespace {
 
 std::string g_data;  // data bytes handed on by the layer
 
-void collect(Session*, uint8_t byte) {
+void collect(void*, uint8_t byte) {
   g_data.push_back(static_cast<char>(byte));
 }
 
@@ -21,9 +20,19 @@ struct Fed {
   std::string replies;
 };
 
-Fed feed(Session* s, SocketPair& pair, const std::string& in) {
+// A Telnet layer on the program's end of a pair (the pair closes it).
+struct Rig {
+  Link link;
+  Telnet t;
+  explicit Rig(int fd) {
+    link_tcp_adopt(&link, fd);
+    telnet_init(&t, &link);
+  }
+};
+
+Fed feed(Telnet* s, SocketPair& pair, const std::string& in) {
   g_data.clear();
-  for (unsigned char c : in) telnet_consume_byte_to(s, c, collect);
+  for (unsigned char c : in) telnet_consume(s, c, collect, nullptr);
   return {g_data, pair.drain_peer()};
 }
 
@@ -70,35 +79,34 @@ TEST(TelnetReceive, StreamTable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     SocketPair pair;
-    Session s;
-    session_init(&s);
-    s.sock = pair.ours;
+    Rig rig(pair.ours);
+    Telnet& s = rig.t;
     Fed out = feed(&s, pair, c.in);
     EXPECT_EQ(out.data, c.data);
     EXPECT_EQ(out.replies, c.replies);
-    EXPECT_EQ(s.telnet_state, 0);
+    EXPECT_EQ(s.state, 0);
   }
 }
 
 TEST(TelnetReceive, NulPassesDuringTransfers) {
   for (int which = 0; which < 2; which++) {
     SocketPair pair;
-    Session s;
-    session_init(&s);
-    s.sock = pair.ours;
-    if (which == 0) s.zmodem.active = 1;
-    if (which == 1) s.xmodem.active = 1;
-    EXPECT_EQ(feed(&s, pair, bytes({'a', 0, 'b'})).data, bytes({'a', 0, 'b'}));
+    Rig rig(pair.ours);
+    Telnet& s = rig.t;
+    // The owner says NUL is data (a transfer runs, a font is read).
+    s.nul_is_data = [](void* ctx) { return *static_cast<int*>(ctx); };
+    s.nul_ctx = &which;
+    EXPECT_EQ(feed(&s, pair, bytes({'a', 0, 'b'})).data,
+              which ? bytes({'a', 0, 'b'}) : std::string("ab"));
   }
 }
 
 TEST(TelnetReceive, SequencesSplitAcrossReadsContinue) {
-  // The state lives in the Session: a command cut by the end of a read goes
+  // The state lives in the layer's record: a command cut by the end of a read goes
   // on with the next read, byte by byte.
   SocketPair pair;
-  Session s;
-  session_init(&s);
-  s.sock = pair.ours;
+  Rig rig(pair.ours);
+  Telnet& s = rig.t;
   std::string all = "A" + kTtypeSend + bytes({255, 255}) + "B";
   std::string data, replies;
   for (char c : all) {
@@ -120,9 +128,8 @@ TEST(TelnetTerminalType, NamesRotateThroughTheList) {
   };
   for (const auto& l : lists) {
     SocketPair pair;
-    Session s;
-    session_init(&s);
-    s.sock = pair.ours;
+    Rig rig(pair.ours);
+    Telnet& s = rig.t;
     s.petscii = l.petscii;
     for (const auto& name : l.names) {
       EXPECT_EQ(feed(&s, pair, kTtypeSend).replies, kIS + name + kSE);
@@ -133,9 +140,8 @@ TEST(TelnetTerminalType, NamesRotateThroughTheList) {
 
 TEST(TelnetTerminalType, NegativeCounterStartsAgainAtTheFirstName) {
   SocketPair pair;
-  Session s;
-  session_init(&s);
-  s.sock = pair.ours;
+  Rig rig(pair.ours);
+  Telnet& s = rig.t;
   s.ttype_counter = -7;
   EXPECT_EQ(feed(&s, pair, kTtypeSend).replies, kIS + "ANSI" + kSE);
   EXPECT_EQ(s.ttype_counter, 1);
@@ -143,15 +149,14 @@ TEST(TelnetTerminalType, NegativeCounterStartsAgainAtTheFirstName) {
 
 TEST(TelnetReceive, EndlessSubnegotiationIsBoundedAndSwallowed) {
   SocketPair pair;
-  Session s;
-  session_init(&s);
-  s.sock = pair.ours;
+  Rig rig(pair.ours);
+  Telnet& s = rig.t;
   std::string flood = bytes({255, 250, 24, 1});
   flood += std::string(100000, 'x');
   Fed f = feed(&s, pair, flood);
   EXPECT_EQ(f.data, "");
   EXPECT_EQ(f.replies, "");
-  EXPECT_EQ(s.telnet_state, 3);
+  EXPECT_EQ(s.state, 3);
   EXPECT_EQ(s.sb_len, 1 + kTelnetSubnegMax);  // only the first 512 kept
   // When the server finally ends it, the kept bytes still say SEND.
   f = feed(&s, pair, bytes({255, 240}) + "ok");
@@ -161,9 +166,8 @@ TEST(TelnetReceive, EndlessSubnegotiationIsBoundedAndSwallowed) {
 
 TEST(TelnetReceive, EscapedIacInsideSubnegotiationIsStoredOnce) {
   SocketPair pair;
-  Session s;
-  session_init(&s);
-  s.sock = pair.ours;
+  Rig rig(pair.ours);
+  Telnet& s = rig.t;
   feed(&s, pair, bytes({255, 250, 99, 'a', 255, 255, 'b', 255, 240}));
   ASSERT_EQ(s.sb_len, 3);
   EXPECT_EQ(s.sb_data[0], 'a');
@@ -173,10 +177,9 @@ TEST(TelnetReceive, EscapedIacInsideSubnegotiationIsStoredOnce) {
 
 TEST(TelnetReceive, UnknownStateDropsEverything) {
   SocketPair pair;
-  Session s;
-  session_init(&s);
-  s.sock = pair.ours;
-  s.telnet_state = 9;
+  Rig rig(pair.ours);
+  Telnet& s = rig.t;
+  s.state = 9;
   Fed f = feed(&s, pair, bytes({'a', 255, 253, 24}));
   EXPECT_EQ(f.data, "");
   EXPECT_EQ(f.replies, "");
@@ -184,19 +187,18 @@ TEST(TelnetReceive, UnknownStateDropsEverything) {
 
 TEST(TelnetSend, RepliesAndOffersAreSingleSends) {
   SeqPacketPair pair;
-  Session s;
-  session_init(&s);
-  s.sock = pair.ours;
+  Rig rig(pair.ours);
+  Telnet& s = rig.t;
   g_data.clear();
-  for (int b : {255, 253, 31}) telnet_consume_byte_to(&s, static_cast<uint8_t>(b), collect);
+  for (int b : {255, 253, 31}) telnet_consume(&s, static_cast<uint8_t>(b), collect, nullptr);
   EXPECT_EQ(pair.next_message(), bytes({255, 251, 31}));
   EXPECT_EQ(pair.next_message(), bytes({255, 250, 31, 0, 80, 0, 25, 255, 240}));
-  for (unsigned char c : kTtypeSend) telnet_consume_byte_to(&s, c, collect);
+  for (unsigned char c : kTtypeSend) telnet_consume(&s, c, collect, nullptr);
   EXPECT_EQ(pair.next_message(), kIS);
   EXPECT_EQ(pair.next_message(), "ANSI");
   EXPECT_EQ(pair.next_message(), kSE);
 
-  telnet_send_opening_offers(pair.ours);
+  telnet_send_opening_offers(&s);
   EXPECT_EQ(pair.next_message(), bytes({255, 251, 3}));
   EXPECT_EQ(pair.next_message(), bytes({255, 253, 3}));
   EXPECT_EQ(pair.next_message(), bytes({255, 251, 0}));
@@ -206,9 +208,10 @@ TEST(TelnetSend, RepliesAndOffersAreSingleSends) {
 
 TEST(TelnetSend, KeyBytesAndStringsDoubleIac) {
   SeqPacketPair pair;
-  EXPECT_EQ(send_key_byte(pair.ours, 'a'), 0);
+  Rig rig(pair.ours);
+  EXPECT_EQ(telnet_send_byte(&rig.t, 'a'), 0);
   EXPECT_EQ(pair.next_message(), "a");
-  EXPECT_EQ(send_key_byte(pair.ours, 255), 0);
+  EXPECT_EQ(telnet_send_byte(&rig.t, 255), 0);
   EXPECT_EQ(pair.next_message(), bytes({255, 255}));
 
   // Each piece of up to 4096 input bytes goes out in one send, every 255
@@ -237,34 +240,49 @@ TEST(TelnetSend, KeyBytesAndStringsDoubleIac) {
       {"5000 mixed bytes", mixed, {doubled(mixed.substr(0, 4096)), doubled(mixed.substr(4096))}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(c.input.data()),
-                              static_cast<int>(c.input.size())),
-              0)
+    EXPECT_EQ(
+        telnet_send_data(&rig.t, reinterpret_cast<const uint8_t*>(c.input.data()), c.input.size()),
+        0)
         << c.what;
     for (const std::string& want : c.sends) EXPECT_EQ(pair.next_message(), want) << c.what;
     EXPECT_EQ(pair.next_message(), "") << c.what;
   }
 
   // Nothing to send is success without a send.
-  EXPECT_EQ(send_key_string(pair.ours, nullptr, 5), 0);
-  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>("abc"), 0), 0);
+  EXPECT_EQ(telnet_send_data(&rig.t, nullptr, 5), 0);
+  EXPECT_EQ(telnet_send_data(&rig.t, reinterpret_cast<const uint8_t*>("abc"), 0), 0);
   EXPECT_EQ(pair.next_message(), "");
+}
+
+TEST(TelnetDisabled, BytesPassUnchangedBothWays) {
+  // SSH and RLogin carry bytes as they are: no commands are read, nothing
+  // is answered, 255 goes out once.
+  SeqPacketPair pair;
+  Rig rig(pair.ours);
+  rig.t.enabled = 0;
+  g_data.clear();
+  std::string in = bytes({'a', 255, 253, 24, 0, 255, 255});
+  for (unsigned char c : in) telnet_consume(&rig.t, c, collect, nullptr);
+  EXPECT_EQ(g_data, in);
+  telnet_send_opening_offers(&rig.t);
+  EXPECT_EQ(pair.next_message(), "");
+  EXPECT_EQ(telnet_send_data(&rig.t, reinterpret_cast<const uint8_t*>(in.data()), in.size()), 0);
+  EXPECT_EQ(pair.next_message(), in);
 }
 
 TEST(TelnetSend, FailedSendsReportFailure) {
   SocketPair pair;
   close(pair.peer);
   pair.peer = -1;
-  EXPECT_EQ(send_key_byte(pair.ours, 'a'), -1);
+  Rig rig(pair.ours);
+  EXPECT_EQ(telnet_send_byte(&rig.t, 'a'), -1);
   std::string text(40, 'y');
-  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(text.data()), 40), -1);
-  EXPECT_EQ(send_key_string(pair.ours, reinterpret_cast<const uint8_t*>(text.data()), 3), -1);
+  EXPECT_EQ(telnet_send_data(&rig.t, reinterpret_cast<const uint8_t*>(text.data()), 40), -1);
+  EXPECT_EQ(telnet_send_data(&rig.t, reinterpret_cast<const uint8_t*>(text.data()), 3), -1);
   // Replies ignore the failure and the layer keeps going.
-  Session s;
-  session_init(&s);
-  s.sock = pair.ours;
+  Telnet& s = rig.t;
   g_data.clear();
   for (int b : {255, 253, 31, int{'z'}})
-    telnet_consume_byte_to(&s, static_cast<uint8_t>(b), collect);
+    telnet_consume(&s, static_cast<uint8_t>(b), collect, nullptr);
   EXPECT_EQ(g_data, "z");
 }

@@ -1,4 +1,5 @@
-// TCP: name resolution, the non-blocking connect, sending and closing.
+// Opening a link: name resolution, the non-blocking TCP connect and the
+// kind's own open over it (link_open); the socket helpers of plain TCP.
 //
 // Names resolve to IPv6 and IPv4 addresses alike; every socket is
 // non-blocking: the program has one thread, and after the connect nothing
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/link.h"
 #include "util/address.h"
 
 // Outcomes of the connect step, also the results of a session that never got
@@ -27,15 +29,13 @@ inline constexpr int kConnectBudgetTurns = 1500;
 // asking the resolver.
 inline constexpr size_t kMaxHostNameLength = kAddressMaxHostLength;
 
-// What the connect step needs besides the host and port.  The cancel poll is
-// the menu's dialing display (absent on the direct path); the pause and the
-// budget are there so that tests can run the time-out without waiting 30 s.
-struct ConnectOptions {
-  int (*poll_cancel)(void* ctx) = nullptr;  // 1 = the user cancelled
-  void* cancel_ctx = nullptr;
-  int budget_turns = kConnectBudgetTurns;
-  void (*pause)() = nullptr;  // one tick; null: dos_delay(1)
-};
+// What the connect step needs besides the host and port: the open's options
+// (link/link.h).  The cancel poll is the menu's dialing display (absent on
+// the direct path); the pause and the budget are there so that tests can run
+// the time-out without waiting 30 s.  While the TCP connect waits, a null
+// pause is dos_delay(1).
+using ConnectOptions = LinkOpenOptions;
+static_assert(kConnectBudgetTurns == LinkOpenOptions{}.budget_turns);
 
 // Resolves a dotted IPv4 address or a host name (IPv4 entries only) into a
 // network-order address; 0 on success, -1 on failure.
@@ -52,6 +52,14 @@ int connection_parse_address(const char* text, char* host, size_t cap, int* port
 // *out_sock is -1, no descriptor is left open and connection_error() says
 // what failed and why.
 int connection_open(const char* address, int port, const ConnectOptions* opts, int* out_sock);
+
+// Opens the link the address names (link_parse_address: Telnet, SSH, Telnet
+// over TLS, RLogin): the TCP connect of connection_open, then the kind's own
+// open within what is left of the one budget.  A plain address takes exactly
+// connection_open's road, so its failures read the same.  On LINK_OK *out is
+// open; otherwise it is empty and connection_error() / connection_reason()
+// say why (for SSH, TLS and RLogin the kind's own line).
+int link_open(const char* address, int port, const LinkOpenOptions* opts, Link* out);
 
 // One line saying why the last connection_open did not connect ("" after a
 // success), e.g. "cannot connect to example.org:23: Connection refused".
