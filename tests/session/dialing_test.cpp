@@ -106,12 +106,13 @@ TEST_F(Dialing, BeginNamesTheBoardAndStartsTheClock) {
   PhoneEntry nameless = named("");
   PhoneEntry longest{};
   memset(longest.name, 'L', sizeof longest.name - 1);
-  PhoneEntry ssh = named("Sky Harbor");
-  safe_copy(ssh.address, sizeof ssh.address, "SSH://guest@sky.example:2222");
-  PhoneEntry tls = named("Sky Harbor");
-  safe_copy(tls.address, sizeof tls.address, "telnets://sky.example");
-  PhoneEntry telnet = named("Sky Harbor");
-  safe_copy(telnet.address, sizeof telnet.address, "telnet://sky.example:23");
+  auto at = [](const char* address) {
+    PhoneEntry e = named("Sky Harbor");
+    safe_copy(e.address, sizeof e.address, address);
+    return e;
+  };
+  PhoneEntry ssh = at("SSH://guest@sky.example:2222"), tls = at("telnets://sky.example"),
+             telnet = at("telnet://sky.example:23");
   struct {
     const char* name;
     const PhoneEntry* entry;
