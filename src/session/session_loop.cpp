@@ -267,8 +267,14 @@ void give_back_menu_window(UiContext* ui) {
 
 // The connect step's cancel poll: the dialing box's keys, while the menu
 // window is open.
+// Escape in a secret's box ends the call as Escape on the dialing box does:
+// the next poll cancels, and no further box (another log-in method's
+// question) is shown meanwhile.
+int g_secret_cancelled = 0;
+
 int poll_dialing_cancel(void* ctx) {
   auto* ui = static_cast<UiContext*>(ctx);
+  if (g_secret_cancelled) return 1;
   return ui && ui->window ? ui_poll_connect_cancel(ui) : 0;
 }
 
@@ -282,7 +288,9 @@ int window_confirm(void* ctx, const char* question, const char* details) {
 }
 int window_secret(void* ctx, const char* prompt, char* out, size_t cap) {
   auto* ui = static_cast<UiContext*>(ctx);
+  if (g_secret_cancelled) return 0;
   int r = ui_ask_secret(ui, prompt, out, cap);
+  g_secret_cancelled = r == 0;
   ui_draw_dialing_status(ui, g_connect_popup_start_ms);
   return r;
 }
@@ -519,6 +527,7 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
     if (cancelled) return fail(CONNECT_CANCELLED);
     opts.poll_cancel = poll_dialing_cancel;
     opts.cancel_ctx = ui;
+    g_secret_cancelled = 0;
   }
   Link link;
   int r = link_open(host, port, &opts, &link);
