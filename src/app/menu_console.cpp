@@ -10,8 +10,8 @@
 #include "app/cli.h"
 #include "app/menu.h"
 #include "phonebook/prefs.h"
-#include "session/session_loop.h"
 #include "platform/dos.h"
+#include "session/session_loop.h"
 #include "util/font_names.h"
 #include "util/text.h"
 

@@ -111,8 +111,8 @@ void title_prefix(const Terminal* t, char* out, size_t cap) {
     snprintf(out, cap, "%s v%s - Connected to %.*s (%s) for ", kProgramName, kProgramVersion,
              kNameMax, name, g_link_kind);
   else
-    snprintf(out, cap, "%s v%s - Connected to %.*s for ", kProgramName, kProgramVersion,
-             kNameMax, name);
+    snprintf(out, cap, "%s v%s - Connected to %.*s for ", kProgramName, kProgramVersion, kNameMax,
+             name);
 }
 
 int effective_fg_index(const Terminal* t) {

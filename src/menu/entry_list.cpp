@@ -67,9 +67,9 @@ void name_text(const PhoneEntry* e, char out[80]) {
 std::string address_column(const PhoneEntry* e, size_t width, int* port) {
   char host[256];
   int call_port = 0;
-  const char* label =
-      g_entry_list_link_kind ? g_entry_list_link_kind(e->address, e->port, host, sizeof host, &call_port)
-                             : "";
+  const char* label = g_entry_list_link_kind ? g_entry_list_link_kind(e->address, e->port, host,
+                                                                      sizeof host, &call_port)
+                                             : "";
   if (!label || !*label) {
     *port = address_port(e->address, e->port);
     return utf8_to_charset_text(CHARSET_CP437, e->address);

@@ -301,7 +301,8 @@ TEST(Cli, ConsolePrompts) {
     fclose(in);
     std::string text(said, said_len);
     free(said);
-    EXPECT_EQ(text.find("SHA256:abc\nTrust this host key? [y/N]: ") != std::string::npos, !only_tty);
+    EXPECT_EQ(text.find("SHA256:abc\nTrust this host key? [y/N]: ") != std::string::npos,
+              !only_tty);
     EXPECT_NE(text.find("WARNING: Key changed."), std::string::npos);
     EXPECT_TRUE(!typed[0] || text.find(typed) == std::string::npos) << "the secret was echoed";
   }
@@ -310,9 +311,11 @@ TEST(Cli, ConsolePrompts) {
 TEST(Cli, EntryLinkKind) {
   char host[64];
   int port = 0;
-  for (auto [address, kind, shown] : {std::tuple{"ssh://me@bbs.example:2222", "SSH", "bbs.example:2222"},
-                                      {"telnets://bbs.example", "TLS", "bbs.example:992"},
-                                      {"telnet://bbs.example:23", "", ""}, {"ftp://x", "", ""}}) {
+  for (auto [address, kind, shown] :
+       {std::tuple{"ssh://me@bbs.example:2222", "SSH", "bbs.example:2222"},
+        {"telnets://bbs.example", "TLS", "bbs.example:992"},
+        {"telnet://bbs.example:23", "", ""},
+        {"ftp://x", "", ""}}) {
     EXPECT_STREQ(cli_entry_link_kind(address, 0, host, sizeof host, &port), kind);
     EXPECT_EQ(*kind ? std::string(host) + ":" + std::to_string(port) : "", shown);
   }

@@ -171,7 +171,9 @@ TEST(EntryRow, FieldsSitInTheirColumns) {
   g_entry_list_link_kind = [](const char* address, int, char* host, size_t cap, int* port) {
     snprintf(host, cap, "%s", address + 3);
     *port = 2222;
-    return strncmp(address, "ss:", 3) == 0 ? "SSH" : strncmp(address, "rl:", 3) == 0 ? "RLogin" : "";
+    return strncmp(address, "ss:", 3) == 0   ? "SSH"
+           : strncmp(address, "rl:", 3) == 0 ? "RLogin"
+                                             : "";
   };
   for (auto [address, column, shown_port] :
        {std::tuple{"ss:bbs.example.org", "bbs.example.org SSH   ", "2222 "},
@@ -306,7 +308,8 @@ TEST_F(MenuScreen, ConfirmAnswers) {
 }
 
 TEST(DetailLines, SplitAtLineFeedsAndWrappedAtASpaceOrTheWidth) {
-  const std::string p(100, 'p'), w = "Nothing was sent; remove that line only if the board really changed.";
+  const std::string p(100, 'p'),
+      w = "Nothing was sent; remove that line only if the board really changed.";
   const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"", {}},
       {"a\n\nb", {"a", "", "b"}},
@@ -318,15 +321,14 @@ TEST(DetailLines, SplitAtLineFeedsAndWrappedAtASpaceOrTheWidth) {
 
 TEST_F(MenuScreen, SecretAnswersAndShowsOnlyStars) {
   const PlatEvent refresh{PLAT_EV_REFRESH, 0, 0, 0, 0}, close{PLAT_EV_CLOSE, 0, 0, 0, 0};
-  auto keys = [&](const char* text) { for (const char* p = text; *p; p++) inject(vanilla(*p)); };
+  auto keys = [&](const char* text) {
+    for (const char* p = text; *p; p++) inject(vanilla(*p));
+  };
   // Typed keys, the capacity, the answer, what is in out afterwards.
   const std::tuple<const char*, std::vector<PlatEvent>, size_t, int, const char*> cases[] = {
-      {"ab\bc", {vanilla(13)}, 16, 1, "ac"},
-      {"", {vanilla(13)}, 16, 1, ""},
-      {"a", {vanilla(27)}, 16, 0, ""},
-      {"a", {close}, 16, 0, ""},
-      {"abcd", {vanilla(13)}, 3, 1, "ab"},
-      {"x", {refresh, vanilla(13)}, 16, 1, "x"},
+      {"ab\bc", {vanilla(13)}, 16, 1, "ac"}, {"", {vanilla(13)}, 16, 1, ""},
+      {"a", {vanilla(27)}, 16, 0, ""},       {"a", {close}, 16, 0, ""},
+      {"abcd", {vanilla(13)}, 3, 1, "ab"},   {"x", {refresh, vanilla(13)}, 16, 1, "x"},
   };
   for (const auto& [typed, then, cap, answer, out_text] : cases) {
     ui_input_reset();
