@@ -1,5 +1,9 @@
 #include "app/cli.h"
 
+#include <strings.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -128,4 +132,83 @@ void cli_usage_error_text(const CliOptions& o, char* out, size_t cap) {
     snprintf(out, cap, "%s needs the path of a phone book file", arg);
   else
     snprintf(out, cap, "unknown option %.200s", arg);
+}
+
+namespace {
+
+bool streams_answer(const CliPromptStreams* st) {
+  return st && st->in && st->out && (!st->only_on_a_terminal || isatty(fileno(st->in)));
+}
+
+// One line from in, at most cap - 1 bytes kept (the rest of the line is
+// read and dropped); false at the end of input.
+bool console_line(FILE* in, char* out, size_t cap) {
+  size_t n = 0;
+  bool any = false;
+  int ch;
+  while ((ch = fgetc(in)) != EOF) {
+    any = true;
+    if (ch == '\n') break;
+    if (n + 1 < cap) out[n++] = static_cast<char>(ch);
+  }
+  if (n > 0 && out[n - 1] == '\r') n--;
+  out[n] = '\0';
+  return any;
+}
+
+int console_confirm(void* ctx, const char* question, const char* details) {
+  auto* st = static_cast<CliPromptStreams*>(ctx);
+  if (!streams_answer(st)) return 0;
+  if (details && *details) fprintf(st->out, "%s\n", details);
+  fprintf(st->out, "%s [y/N]: ", question ? question : "");
+  fflush(st->out);
+  char answer[16];
+  if (!console_line(st->in, answer, sizeof answer)) return 0;
+  return strcasecmp(answer, "y") == 0 || strcasecmp(answer, "yes") == 0 ? 1 : 0;
+}
+
+int console_secret(void* ctx, const char* prompt, char* out, size_t cap) {
+  auto* st = static_cast<CliPromptStreams*>(ctx);
+  if (!out || cap == 0) return 0;
+  out[0] = '\0';
+  if (!streams_answer(st)) return 0;
+  fprintf(st->out, "%s ", prompt ? prompt : "Password:");
+  fflush(st->out);
+  int fd = fileno(st->in);
+  termios saved{};
+  bool quiet = isatty(fd) && tcgetattr(fd, &saved) == 0;
+  if (quiet) {
+    termios off = saved;
+    off.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(fd, TCSAFLUSH, &off);
+  }
+  bool got = console_line(st->in, out, cap);
+  if (quiet) {
+    tcsetattr(fd, TCSAFLUSH, &saved);
+    fputc('\n', st->out);
+  }
+  if (!got) memset(out, 0, cap);
+  return got ? 1 : 0;
+}
+
+void console_warn(void* ctx, const char* text) {
+  auto* st = static_cast<CliPromptStreams*>(ctx);
+  FILE* out = st && st->out ? st->out : stderr;
+  fprintf(out, "WARNING: %s\n", text ? text : "");
+  fflush(out);
+}
+
+}  // namespace
+
+LinkPrompts cli_console_prompts(CliPromptStreams* streams) {
+  return LinkPrompts{streams, console_confirm, console_secret, console_warn};
+}
+
+const char* cli_entry_link_kind(const char* address, int port, char* host, size_t cap,
+                                int* call_port) {
+  LinkAddress a;
+  if (!address || link_parse_address(address, port, &a) != 0 || a.kind == LINK_TELNET) return "";
+  snprintf(host, cap, "%s", a.host);
+  *call_port = a.port;
+  return link_kind_label(a.kind);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "link/link.h"
 #include "util/version.h"
 
 // The version tag, kept as one string so that it can be found in the binary.
@@ -60,3 +61,22 @@ void usage_with_files(FILE* out, const char* invocation, const char* phonebook_p
 // empty, no digits, out of range).  Leading space and a sign are accepted,
 // trailing characters ignored.
 int parse_int_default(const char* text, int default_value);
+
+// The link's questions (host keys, certificates, passphrases) asked on a
+// text console, for sessions without a menu window: the question and its
+// details go to out, the answer comes from in as one line ("y" or "yes"
+// says yes; anything else, or the end of input, no), a secret with echo off
+// when in is a terminal.  With only_on_a_terminal (the direct path, which may
+// have been started where nobody sees its terminal) every question is
+// answered no / nothing unless in is a terminal.
+struct CliPromptStreams {
+  FILE* in;
+  FILE* out;
+  bool only_on_a_terminal;
+};
+LinkPrompts cli_console_prompts(CliPromptStreams* streams);
+
+// The menu list's view of an address (menu/entry_list.h, EntryLinkKindFn):
+// the kind's label, host and port as the link splits the address.
+const char* cli_entry_link_kind(const char* address, int port, char* host, size_t cap,
+                                int* call_port);

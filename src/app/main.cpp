@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "display/fonts.h"
 #include "link/connect.h"
+#include "menu/entry_list.h"
 #include "phonebook/phonebook.h"
 #include "phonebook/prefs.h"
 #include "platform/display.h"
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
   if (startup_validate_runtime_fonts() != 0) return 1;
   dos_install_break_handler();
 
+  g_entry_list_link_kind = cli_entry_link_kind;
   if (opts.action == CLI_MENU) return menu_loop(book.c_str());
   if (!display_reachable()) {
     fprintf(stderr, "%s: cannot open a window: no display could be reached (is DISPLAY set?)\n",
@@ -67,6 +69,10 @@ int main(int argc, char** argv) {
   // The phonebook over a direct session (Alt+E) is the default one; -p
   // names the menu's, and is ignored with a host.
   const std::string direct_book = phonebook_default_path();
+  // No window is open while the link opens: its questions are asked on the
+  // terminal kavel was started from, and refused when there is none.
+  CliPromptStreams streams{stdin, stderr, true};
+  g_session_prompts_without_window = cli_console_prompts(&streams);
   int r = run_session_common(opts.host, opts.port, kEmulationAnsi, nullptr, kFontCP437, nullptr,
                              nullptr, nullptr, nullptr, direct_book.c_str(), nullptr, nullptr);
   if (r != 0) {

@@ -11,6 +11,7 @@
 #include "app/menu.h"
 #include "phonebook/prefs.h"
 #include "platform/dos.h"
+#include "session/session_loop.h"
 #include "util/font_names.h"
 #include "util/text.h"
 
@@ -199,6 +200,10 @@ void call_entry(Console* c, const char* answer) {
 
 int menu_console(MenuState* m, FILE* in, FILE* out) {
   Console c{m, in, out};
+  // A call's questions (a new host key, a passphrase) are asked here, on the
+  // console, and answered from its input like every other question.
+  CliPromptStreams streams{in, out, false};
+  g_session_prompts_without_window = cli_console_prompts(&streams);
   // Without a help screen here, the console says once which file it edits.
   fprintf(out, "Phone book: %s\n", dos_absolute_path(m->path.c_str()).c_str());
   if (m->save_refused) say(&c, kMenuMsgPartialLoad);
@@ -208,6 +213,7 @@ int menu_console(MenuState* m, FILE* in, FILE* out) {
     if (!read_line_prompt(&c, kCommandPrompt, command, sizeof command)) break;
     switch (toupper(static_cast<unsigned char>(command[0]))) {
       case 'Q':
+        g_session_prompts_without_window = LinkPrompts{};
         return 0;
       case 'A':
         add_entry(&c);
@@ -229,5 +235,6 @@ int menu_console(MenuState* m, FILE* in, FILE* out) {
         break;
     }
   }
+  g_session_prompts_without_window = LinkPrompts{};
   return 0;
 }

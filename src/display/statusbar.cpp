@@ -41,9 +41,11 @@ struct PaintedBar {
   char status_text[sizeof Terminal::status_text] = {};
   int64_t connect_start = 0;
   int capture = 0;
+  char kind[16] = {};
 };
 PaintedBar g_painted;
 int g_capture_flag = 0;
+char g_link_kind[16] = {};
 
 // Whether the bar would be painted at the same place, in the same pens and
 // glyphs, for the same terminal texts as last time.
@@ -52,6 +54,7 @@ bool same_bar_as_painted(const Terminal* t, int x0, int sw, int sh, const uint8_
   return p.window == t->rport && p.x0 == x0 && p.sw == sw && p.sh == sh &&
          p.grey_pen == t->pens[kGrey] && p.black_pen == t->pens[kBlack] && p.glyphs == glyphs &&
          p.connect_start == t->connect_start && p.capture == g_capture_flag &&
+         strcmp(p.kind, g_link_kind) == 0 &&
          memcmp(p.status_text, t->status_text, sizeof p.status_text) == 0;
 }
 
@@ -101,10 +104,15 @@ void draw_status_run(Terminal* t, int x, int y, const char* text, int len) {
 }
 
 // The text before the connected time: "Kavel v0.20 - Connected to NAME for ".
+// Over SSH, TLS or RLogin the kind follows the name: "... to NAME (SSH) for ".
 void title_prefix(const Terminal* t, char* out, size_t cap) {
   const char* name = t && t->status_text[0] ? t->status_text : kProgramName;
-  snprintf(out, cap, "%s v%s - Connected to %.*s for ", kProgramName, kProgramVersion, kNameMax,
-           name);
+  if (g_link_kind[0])
+    snprintf(out, cap, "%s v%s - Connected to %.*s (%s) for ", kProgramName, kProgramVersion,
+             kNameMax, name, g_link_kind);
+  else
+    snprintf(out, cap, "%s v%s - Connected to %.*s for ", kProgramName, kProgramVersion, kNameMax,
+             name);
 }
 
 int effective_fg_index(const Terminal* t) {
@@ -181,6 +189,10 @@ void current_time_12_string(char out[kStatusTimeText]) {
 void term_status_set_capture(Terminal* t, int on) {
   g_capture_flag = on ? 1 : 0;
   if (t) term_draw_session_status(t);
+}
+
+void term_status_set_link_kind(const char* label) {
+  snprintf(g_link_kind, sizeof g_link_kind, "%s", label ? label : "");
 }
 
 int term_status_capture() {
@@ -282,6 +294,7 @@ void term_draw_session_status(Terminal* t) {
   memcpy(p.status_text, t->status_text, sizeof p.status_text);
   p.connect_start = t->connect_start;
   p.capture = g_capture_flag;
+  snprintf(p.kind, sizeof p.kind, "%s", g_link_kind);
   plat_watch_rect(t->rport, x0, 0, xend - 1, sh - 1);
   restore_drawing_state(t);
 }

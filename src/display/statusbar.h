@@ -50,6 +50,10 @@ void term_draw_session_elapsed_status(Terminal* t);
 void term_status_set_capture(Terminal* t, int on);
 int term_status_capture();
 
+// The connection kind of the session ("SSH", "TLS", "RLogin"; "" or null for
+// Telnet), shown after the BBS name: "Connected to NAME (SSH) for ...".
+void term_status_set_link_kind(const char* label);
+
 // Tests: read the clock from tm instead of the local time (null: the real
 // local time again).
 void statusbar_test_set_local_time(const std::tm* tm);

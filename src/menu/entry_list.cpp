@@ -18,6 +18,7 @@
 #include "util/text.h"
 #include "util/version.h"
 
+EntryLinkKindFn g_entry_list_link_kind = nullptr;
 int g_main_menu_time_active = 0;
 
 namespace {
@@ -59,6 +60,28 @@ void name_text(const PhoneEntry* e, char out[80]) {
   }
 }
 
+// The address column of width cells and the port the call uses.  For SSH,
+// TLS and RLogin the column is the host with the kind after it ("bbs.example
+// SSH"), the host cut so that the kind always shows; Telnet addresses stay as
+// written.  The host is UTF-8, the screen CP437.
+std::string address_column(const PhoneEntry* e, size_t width, int* port) {
+  char host[256];
+  int call_port = 0;
+  const char* label = g_entry_list_link_kind ? g_entry_list_link_kind(e->address, e->port, host,
+                                                                      sizeof host, &call_port)
+                                             : "";
+  if (!label || !*label) {
+    *port = address_port(e->address, e->port);
+    return utf8_to_charset_text(CHARSET_CP437, e->address);
+  }
+  *port = call_port;
+  std::string kind = label;
+  std::string shown = utf8_to_charset_text(CHARSET_CP437, host);
+  size_t room = width > kind.size() + 1 ? width - kind.size() - 1 : 0;
+  if (shown.size() > room) shown.resize(room);
+  return shown + " " + kind;
+}
+
 // Without the art: a plain list that is repainted whole every time.
 void draw_plain(UiContext* ui, const Phonebook* pb, int selected, int offset) {
   ui_clear_drawable_area_raw(ui);
@@ -79,9 +102,10 @@ void draw_plain(UiContext* ui, const Phonebook* pb, int selected, int offset) {
       const PhoneEntry* e = &pb->entries[offset + r];
       char name[80];
       name_text(e, name);
-      std::string address = utf8_to_charset_text(CHARSET_CP437, e->address);
-      snprintf(line, sizeof line, "    %-18s %-24s %-5d %s", name, address.c_str(),
-               address_port(e->address, e->port), entry_type_display(e));
+      int port = 0;
+      std::string address = address_column(e, 24, &port);
+      snprintf(line, sizeof line, "    %-18s %-24s %-5d %s", name, address.c_str(), port,
+               entry_type_display(e));
       // The text never runs past the window.
       PlatWindowGeometry g = plat_window_geometry(ui->window);
       int fits = (g.width - g.border_right - ui_text_left(ui)) / cw;
@@ -136,9 +160,10 @@ void ui_format_entry_row(const Phonebook* pb, int index, char line[75]) {
   name_text(e, name);
   // The port the call will use (one in the address wins), and the address,
   // a host name in UTF-8, as the screen's CP437.
+  int call_port = 0;
+  std::string address = address_column(e, 22, &call_port);
   char port[16];
-  snprintf(port, sizeof port, "%d", address_port(e->address, e->port));
-  std::string address = utf8_to_charset_text(CHARSET_CP437, e->address);
+  snprintf(port, sizeof port, "%d", call_port);
   ui_put_entry_field(line, 0, 24, name);
   ui_put_entry_field(line, 28, 22, address.c_str());
   ui_put_entry_field(line, 54, 5, port);

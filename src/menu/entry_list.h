@@ -8,6 +8,8 @@
 // screen calls ui_invalidate_menu_caches and the next draw repaints all.
 #pragma once
 
+#include <cstddef>
+
 #include "display/ui_surface.h"
 
 struct Phonebook;
@@ -18,6 +20,15 @@ inline constexpr int kMenuListFirstRow = 11;
 // Set while the main list waits for a key: the version and clock are then
 // drawn even when the top bar is off.
 extern int g_main_menu_time_active;
+
+// What the list knows of an address's connection kind, from the layer that
+// opens connections (the app sets it at start): the label ("SSH", "TLS",
+// "RLogin"; "" for Telnet or a text that is no address), and for a labelled
+// kind the host and the port the call uses.  Null: every address is shown as
+// written.
+using EntryLinkKindFn = const char* (*)(const char* address, int port, char* host, size_t cap,
+                                        int* call_port);
+extern EntryLinkKindFn g_entry_list_link_kind;
 
 // The whole phonebook screen, or only what changed since the last draw.
 void ui_draw_entry_list(UiContext* ui, const Phonebook* pb, int selected, int offset);

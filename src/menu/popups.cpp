@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "assets/embedded.h"
 #include "menu/entry_list.h"
@@ -42,26 +43,70 @@ void draw_button(UiContext* ui, int x, int y, int w, int h, const char* label, b
 
 }  // namespace
 
+std::vector<std::string> ui_detail_lines(const char* details) {
+  std::vector<std::string> lines;
+  if (!details || !*details) return lines;
+  const char* p = details;
+  for (;;) {
+    const char* end = strchr(p, '\n');
+    std::string line(p, end ? static_cast<size_t>(end - p) : strlen(p));
+    while (line.size() > static_cast<size_t>(kUiDetailColumns)) {
+      size_t cut = line.rfind(' ', kUiDetailColumns);
+      if (cut == std::string::npos || cut == 0) cut = kUiDetailColumns;
+      lines.push_back(line.substr(0, cut));
+      line.erase(0, line[cut] == ' ' ? cut + 1 : cut);
+    }
+    lines.push_back(line);
+    if (!end) break;
+    p = end + 1;
+  }
+  return lines;
+}
+
 void ui_draw_confirm(UiContext* ui, const char* question, int yes_selected) {
+  ui_draw_confirm_details(ui, question, nullptr, yes_selected);
+}
+
+void ui_draw_confirm_details(UiContext* ui, const char* question, const char* details,
+                             int yes_selected) {
   if (!ui_can_draw(ui)) return;
-  int x, y, w, h;
-  confirm_rect(ui, &x, &y, &w, &h);
   int s = ui_dialog_cp437_scale(ui);
+  std::vector<std::string> lines = ui_detail_lines(details);
+  const char* q = question && *question ? question : kDefaultQuestion;
+  int x, y, w, h;
+  int extra = 0;
+  if (lines.empty()) {
+    confirm_rect(ui, &x, &y, &w, &h);
+  } else {
+    // The details, then an empty line, then the question as in the plain box.
+    extra = 16 * s * static_cast<int>(lines.size() + 1);
+    int text_w = ui_text_px(ui, q);
+    for (const std::string& l : lines) text_w = std::max(text_w, ui_text_px(ui, l.c_str()));
+    w = std::max({176 * s, 188, text_w + 32 * s});
+    h = 80 * s + extra;
+    ui_popup_place(ui, w, h, &x, &y);
+  }
   ui_draw_beveled_box(ui, x, y, x + w - 1, y + h - 1);
   ui_dialog_text_centred(ui, x, w, y + 15 * s + 5, "Info", UI_BLUE, UI_GREY);
-  const char* q = question && *question ? question : kDefaultQuestion;
-  ui_dialog_text_centred(ui, x, w, y + 47 * s - 3, q, UI_BLACK, UI_GREY);
+  for (size_t i = 0; i < lines.size(); i++)
+    ui_dialog_text_centred(ui, x, w, y + 47 * s - 3 + 16 * s * static_cast<int>(i),
+                           lines[i].c_str(), UI_BLACK, UI_GREY);
+  ui_dialog_text_centred(ui, x, w, y + 47 * s - 3 + extra, q, UI_BLACK, UI_GREY);
   int bw = 48 * s;
   int bh = 16 * s + 2;
-  int by = y + 48 * s + 3;
+  int by = y + 48 * s + 3 + extra;
   int centre = x + w / 2;
   draw_button(ui, centre - 4 * s - bw, by, bw, bh, "YES", yes_selected != 0);
   draw_button(ui, centre + 4 * s, by, bw, bh, "NO", yes_selected == 0);
 }
 
 int ui_confirm(UiContext* ui, const char* question) {
+  return ui_confirm_details(ui, question, nullptr);
+}
+
+int ui_confirm_details(UiContext* ui, const char* question, const char* details) {
   int yes = 0;
-  ui_draw_confirm(ui, question, yes);
+  ui_draw_confirm_details(ui, question, details, yes);
   for (;;) {
     int code = ui_wait_key(ui);
     if (code < 0) return 0;
@@ -89,7 +134,93 @@ int ui_confirm(UiContext* ui, const char* question) {
       default:
         continue;
     }
-    ui_draw_confirm(ui, question, yes);
+    ui_draw_confirm_details(ui, question, details, yes);
+  }
+}
+
+namespace {
+
+// The box of a secret: the prompt's lines, then the field with one "*" per
+// character typed (as many as the field holds).
+void draw_secret(UiContext* ui, const std::vector<std::string>& lines, size_t typed) {
+  if (!ui_can_draw(ui)) return;
+  int s = ui_dialog_cp437_scale(ui);
+  int text_w = 0;
+  for (const std::string& l : lines) text_w = std::max(text_w, ui_text_px(ui, l.c_str()));
+  int w = std::max({208 * s, 220, text_w + 32 * s});
+  int extra = 16 * s * static_cast<int>(lines.size() - 1);
+  int h = 80 * s + extra;
+  int x, y;
+  ui_popup_place(ui, w, h, &x, &y);
+  ui_draw_beveled_box(ui, x, y, x + w - 1, y + h - 1);
+  ui_dialog_text_centred(ui, x, w, y + 15 * s + 5, "Info", UI_BLUE, UI_GREY);
+  for (size_t i = 0; i < lines.size(); i++)
+    ui_dialog_text_centred(ui, x, w, y + 47 * s - 3 + 16 * s * static_cast<int>(i),
+                           lines[i].c_str(), UI_BLACK, UI_GREY);
+  int fx = x + 16 * s;
+  int fw = w - 32 * s;
+  int fy = y + 48 * s + 3 + extra;
+  ui_fill(ui, fx, fy, fx + fw - 1, fy + 16 * s + 1, UI_BLUE);
+  size_t room = static_cast<size_t>(std::max(0, fw / (8 * s) - 2));
+  std::string stars(std::min(typed, room), '*');
+  ui_dialog_text_abs(ui, fx + 8 * s, fy + 15 * s + 1, stars.c_str(), UI_WHITE, UI_BLUE);
+}
+
+}  // namespace
+
+int ui_ask_secret(UiContext* ui, const char* prompt, char* out, size_t cap) {
+  if (!out || cap == 0) return 0;
+  out[0] = '\0';
+  std::vector<std::string> lines = ui_detail_lines(prompt && *prompt ? prompt : "Password:");
+  size_t n = 0;
+  draw_secret(ui, lines, n);
+  for (;;) {
+    int code = ui_wait_key(ui);
+    if (code < 0 || code == 27) {
+      // Nothing of a cancelled secret stays behind.
+      memset(out, 0, cap);
+      return 0;
+    }
+    if (code == 13 || code == 10) {
+      out[n] = '\0';
+      return 1;
+    }
+    if (code == 8 || code == 127) {
+      if (n > 0) out[--n] = '\0';
+    } else if (code >= 32 && code <= 255) {
+      if (n + 1 < cap) {
+        out[n++] = static_cast<char>(code);
+        out[n] = '\0';
+      }
+    } else if (code != MENU_KEY_REDRAW) {
+      continue;
+    }
+    draw_secret(ui, lines, n);
+  }
+}
+
+void ui_warn(UiContext* ui, const char* text) {
+  std::vector<std::string> lines = ui_detail_lines(text && *text ? text : "Warning");
+  lines.push_back("");
+  lines.push_back("Press any key to continue.");
+  for (;;) {
+    if (ui_can_draw(ui)) {
+      int s = ui_dialog_cp437_scale(ui);
+      int text_w = 0;
+      for (const std::string& l : lines) text_w = std::max(text_w, ui_text_px(ui, l.c_str()));
+      int w = std::max({208 * s, 220, text_w + 32 * s});
+      int h = 48 * s + 16 * s * static_cast<int>(lines.size());
+      int x, y;
+      ui_popup_place(ui, w, h, &x, &y);
+      ui_draw_beveled_box(ui, x, y, x + w - 1, y + h - 1);
+      ui_dialog_text_centred(ui, x, w, y + 15 * s + 5, "Warning", UI_BLUE, UI_GREY);
+      for (size_t i = 0; i < lines.size(); i++)
+        ui_dialog_text_centred(ui, x, w, y + 47 * s - 3 + 16 * s * static_cast<int>(i),
+                               lines[i].c_str(), i + 1 == lines.size() ? UI_BLUE : UI_BLACK,
+                               UI_GREY);
+    }
+    int code = ui_wait_key(ui);
+    if (code != MENU_KEY_REDRAW) return;
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "display/modes.h"
 #include "display/ui_surface.h"
+#include "link/link.h"
 #include "menu/entry_list.h"
 #include "menu/ui_draw.h"
 #include "phonebook/phonebook.h"
@@ -26,6 +27,7 @@ int g_connect_popup_time_y = 0;
 int g_connect_popup_time_w = 0;
 int g_connect_popup_time_h = 0;
 char g_connect_popup_last_time_line[80] = "";
+char g_connect_popup_kind[16] = "";
 
 namespace {
 
@@ -41,7 +43,11 @@ constexpr int kLineColour = UI_BLACK;
 constexpr int kFace = UI_GREY;
 
 void dialing_line(char out[128]) {
-  snprintf(out, 128, "Dialing %s", g_connect_popup_bbs_name[0] ? g_connect_popup_bbs_name : "BBS");
+  const char* name = g_connect_popup_bbs_name[0] ? g_connect_popup_bbs_name : "BBS";
+  if (g_connect_popup_kind[0])
+    snprintf(out, 128, "Dialing %s (%s)", name, g_connect_popup_kind);
+  else
+    snprintf(out, 128, "Dialing %s", name);
 }
 
 // The corner of a w x h box: centred in the window's inner area where more
@@ -119,6 +125,13 @@ void connect_time_line_from_start(uint32_t start_ms, char out[80]) {
 void ui_begin_dialing_status(UiContext* ui, const PhoneEntry* entry) {
   const char* name = entry && entry->name[0] ? entry->name : "BBS";
   safe_copy(g_connect_popup_bbs_name, sizeof g_connect_popup_bbs_name, name);
+  // Plain Telnet shows no kind; an address that is none shows none either
+  // (the call says why it fails).
+  LinkAddress a;
+  const char* kind = entry && link_parse_address(entry->address, entry->port, &a) == 0
+                         ? link_kind_label(a.kind)
+                         : "";
+  safe_copy(g_connect_popup_kind, sizeof g_connect_popup_kind, kind);
   g_connect_popup_dialing_mode = 1;
   g_connect_popup_last_draw_ms = 0;
   g_connect_popup_time_rect_valid = 0;

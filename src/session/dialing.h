@@ -27,6 +27,9 @@ extern int g_connect_popup_time_y;
 extern int g_connect_popup_time_w;
 extern int g_connect_popup_time_h;
 extern char g_connect_popup_last_time_line[80];  // the text last drawn there
+// The entry's connection kind after the name, "Dialing NAME (SSH)"; "" for
+// Telnet.
+extern char g_connect_popup_kind[16];
 
 // "Time Remaining: MM:SS" with the minutes and seconds since start_ms on the
 // millisecond clock (minutes are not reduced modulo 60; a clock that reads

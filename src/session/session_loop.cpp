@@ -267,12 +267,42 @@ void give_back_menu_window(UiContext* ui) {
 
 // The connect step's cancel poll: the dialing box's keys, while the menu
 // window is open.
+// Escape in a secret's box ends the call as Escape on the dialing box does:
+// the next poll cancels, and no further box (another log-in method's
+// question) is shown meanwhile.
+int g_secret_cancelled = 0;
+
 int poll_dialing_cancel(void* ctx) {
   auto* ui = static_cast<UiContext*>(ctx);
+  if (g_secret_cancelled) return 1;
   return ui && ui->window ? ui_poll_connect_cancel(ui) : 0;
 }
 
+// The link's questions as boxes in the menu window, over the dialing box,
+// which is drawn again after each answer.
+int window_confirm(void* ctx, const char* question, const char* details) {
+  auto* ui = static_cast<UiContext*>(ctx);
+  int r = ui_confirm_details(ui, question, details);
+  ui_draw_dialing_status(ui, g_connect_popup_start_ms);
+  return r;
+}
+int window_secret(void* ctx, const char* prompt, char* out, size_t cap) {
+  auto* ui = static_cast<UiContext*>(ctx);
+  if (g_secret_cancelled) return 0;
+  int r = ui_ask_secret(ui, prompt, out, cap);
+  g_secret_cancelled = r == 0;
+  ui_draw_dialing_status(ui, g_connect_popup_start_ms);
+  return r;
+}
+void window_warn(void* ctx, const char* text) {
+  auto* ui = static_cast<UiContext*>(ctx);
+  ui_warn(ui, text);
+  ui_draw_dialing_status(ui, g_connect_popup_start_ms);
+}
+
 }  // namespace
+
+LinkPrompts g_session_prompts_without_window{};
 
 void session_receive_byte(Session* s, uint8_t byte) {
   telnet_consume(&s->telnet, byte, data_byte_sink, s);
@@ -337,6 +367,7 @@ void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, con
   t->reply_socket = !link_is_open(&s->link) ? -1 : s->link.fd >= 0 ? s->link.fd : 0;
   const char* name = entry && entry->name[0] ? entry->name : host;
   safe_copy(t->status_text, 80, name);  // at most 79 characters
+  term_status_set_link_kind(link_is_open(&s->link) ? link_kind_label(s->link.kind) : "");
   t->connect_start = clock_epoch_seconds();
 
   term_clear_screen(t);
@@ -467,13 +498,21 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   safe_copy(s->login_password, sizeof s->login_password, login_password);
 
   // The dialing display and the modem sound belong to calls from the menu.
-  // The link's own questions (host keys, passphrases) have no dialogs yet:
-  // the empty prompts answer no / nothing.
+  // The link's questions (host keys, passphrases) are boxes in the menu
+  // window, else what the app chose for a session without one.  SSH host
+  // keys stay in OpenSSH's ~/.ssh/known_hosts (the link's default), so that
+  // ssh and Kavel trust the same keys; certificate pins live in the
+  // configuration folder, which must exist before the link appends to it.
   LinkOpenOptions opts;
   opts.user = s->login_user;
   opts.password = s->login_password;
   opts.terminal_type = s->petscii ? "PETSCII" : "ANSI";
   opts.cols = s->petscii ? c64_visible_cols_for_font() : kTermCols;
+  opts.rows = kTermRows;
+  const DosTrustFiles trust = dos_trust_files();
+  if (dos_config_dir_create() == 0) opts.certificate_pins = trust.certificate_pins.c_str();
+  opts.prompts = ui ? LinkPrompts{ui, window_confirm, window_secret, window_warn}
+                    : g_session_prompts_without_window;
   // Alt+Enter on the dialing box reopens the menu window in the next mode,
   // with the menu's font: the session starts in that mode (and a failure
   // leaves the flags as that window is), with its own font.
@@ -488,6 +527,7 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
     if (cancelled) return fail(CONNECT_CANCELLED);
     opts.poll_cancel = poll_dialing_cancel;
     opts.cancel_ctx = ui;
+    g_secret_cancelled = 0;
   }
   Link link;
   int r = link_open(host, port, &opts, &link);

@@ -9,6 +9,14 @@ struct PhoneEntry;
 struct Phonebook;
 struct PlatWindow;
 
+#include "link/link.h"
+
+// How a session without a menu window (the direct path, the console
+// dialogue) answers its link's questions (host keys, certificates,
+// passphrases): the app sets it; the empty default answers no / nothing.
+// With a menu window the questions are boxes in that window.
+extern LinkPrompts g_session_prompts_without_window;
+
 // Results besides 0 (a session took place) are the connect outcomes:
 // -1 failure, -2 cancelled while dialing or connecting, -3 timed out.
 //

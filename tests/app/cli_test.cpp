@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "phonebook/prefs.h"
@@ -274,5 +275,57 @@ TEST(Cli, WhichPhonebookAndSettings) {
     EXPECT_NE(stat(xdg.c_str(), &st), 0);
     unlink("kavel.phonebook");
     unlink("kavel.prefs");
+  }
+}
+
+// The link's questions on a console: the answer line decides, the end of
+// input is no, and where a terminal is required a pipe gets no question.
+TEST(Cli, ConsolePrompts) {
+  // Input, terminal required, confirm's answer, secret's answer, the secret.
+  const std::tuple<const char*, bool, int, int, const char*> cases[] = {
+      {"y\npass word\n", false, 1, 1, "pass word"},
+      {"YES\r\nx\r\n", false, 1, 1, "x"},
+      {"n\n\n", false, 0, 1, ""},
+      {"", false, 0, 0, ""},
+      {"y\nsecret\n", true, 0, 0, ""},
+  };
+  for (const auto& [input, only_tty, confirm, secret, typed] : cases) {
+    SCOPED_TRACE(input);
+    FILE* in = tmpfile();
+    ASSERT_NE(in, nullptr);
+    fputs(input, in);
+    rewind(in);
+    char* said = nullptr;
+    size_t said_len = 0;
+    FILE* out = open_memstream(&said, &said_len);
+    CliPromptStreams st{in, out, only_tty};
+    LinkPrompts p = cli_console_prompts(&st);
+    EXPECT_EQ(p.confirm(p.ctx, "Trust this host key?", "SHA256:abc"), confirm);
+    char got[16];
+    memset(got, '#', sizeof got);
+    EXPECT_EQ(p.secret(p.ctx, "Password:", got, sizeof got), secret);
+    EXPECT_STREQ(got, typed);
+    p.warn(p.ctx, "Key changed.");
+    fclose(out);
+    fclose(in);
+    std::string text(said, said_len);
+    free(said);
+    EXPECT_EQ(text.find("SHA256:abc\nTrust this host key? [y/N]: ") != std::string::npos,
+              !only_tty);
+    EXPECT_NE(text.find("WARNING: Key changed."), std::string::npos);
+    EXPECT_TRUE(!typed[0] || text.find(typed) == std::string::npos) << "the secret was echoed";
+  }
+}
+
+TEST(Cli, EntryLinkKind) {
+  char host[64];
+  int port = 0;
+  for (auto [address, kind, shown] :
+       {std::tuple{"ssh://me@bbs.example:2222", "SSH", "bbs.example:2222"},
+        {"telnets://bbs.example", "TLS", "bbs.example:992"},
+        {"telnet://bbs.example:23", "", ""},
+        {"ftp://x", "", ""}}) {
+    EXPECT_STREQ(cli_entry_link_kind(address, 0, host, sizeof host, &port), kind);
+    EXPECT_EQ(*kind ? std::string(host) + ":" + std::to_string(port) : "", shown);
   }
 }

@@ -93,6 +93,13 @@ TEST(StatusTexts, TitleCutsTheNameTo23Characters) {
   safe_copy(t.status_text, sizeof t.status_text, "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123");  // 30
   term_session_status_title(&t, title, sizeof title);
   EXPECT_STREQ(title, "Kavel v0.20 - Connected to ABCDEFGHIJKLMNOPQRSTUVW for 00:01:05");
+  // Over SSH, TLS or RLogin the kind follows the (cut) name; Telnet shows none.
+  term_status_set_link_kind("RLogin");
+  term_session_status_title(&t, title, sizeof title);
+  EXPECT_STREQ(title, "Kavel v0.20 - Connected to ABCDEFGHIJKLMNOPQRSTUVW (RLogin) for 00:01:05");
+  term_status_set_link_kind("");
+  term_session_status_title(&t, title, sizeof title);
+  EXPECT_STREQ(title, "Kavel v0.20 - Connected to ABCDEFGHIJKLMNOPQRSTUVW for 00:01:05");
   clock_test_reset();
 }
 

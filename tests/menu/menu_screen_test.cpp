@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <ctime>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "display/modes.h"
@@ -164,6 +166,26 @@ TEST(EntryRow, FieldsSitInTheirColumns) {
     ui_format_entry_row(&pb, static_cast<int>(pb.count) - 1, line);
     EXPECT_EQ(std::string(line + 54, 5), "2331 ") << address;
   }
+  // SSH, TLS and RLogin: the host (cut so that the kind shows), the kind and
+  // the port as the connection layer's hook gives them; Telnet as written.
+  g_entry_list_link_kind = [](const char* address, int, char* host, size_t cap, int* port) {
+    snprintf(host, cap, "%s", address + 3);
+    *port = 2222;
+    return strncmp(address, "ss:", 3) == 0   ? "SSH"
+           : strncmp(address, "rl:", 3) == 0 ? "RLogin"
+                                             : "";
+  };
+  for (auto [address, column, shown_port] :
+       {std::tuple{"ss:bbs.example.org", "bbs.example.org SSH   ", "2222 "},
+        {"rl:a-very-long-host-name.example.org", "a-very-long-hos RLogin", "2222 "},
+        {"telnet://bbs.example.org:2323", "telnet://bbs.example.o", "2323 "}}) {
+    PhoneEntry e = entry("Kind", address, 23);
+    phonebook_append(&pb, &e);
+    ui_format_entry_row(&pb, static_cast<int>(pb.count) - 1, line);
+    EXPECT_EQ(std::string(line + 28, 22) + "|" + std::string(line + 54, 5),
+              std::string(column) + "|" + shown_port);
+  }
+  g_entry_list_link_kind = nullptr;
   // A field is never written past the line's end.
   char small[kUiEntryLineLen + 1];
   memset(small, '.', kUiEntryLineLen);
@@ -278,7 +300,64 @@ TEST_F(MenuScreen, ConfirmAnswers) {
     ui_input_reset();
     for (const PlatEvent& ev : c.events) inject(ev);
     EXPECT_EQ(ui_confirm(&ui, "Delete entry?"), c.answer);
+    // The link's question with detail lines answers the same keys the same.
+    ui_input_reset();
+    for (const PlatEvent& ev : c.events) inject(ev);
+    EXPECT_EQ(ui_confirm_details(&ui, "Trust this host key?", "host\nSHA256:abc"), c.answer);
   }
+}
+
+TEST(DetailLines, SplitAtLineFeedsAndWrappedAtASpaceOrTheWidth) {
+  const std::string p(100, 'p'),
+      w = "Nothing was sent; remove that line only if the board really changed.";
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"", {}},
+      {"a\n\nb", {"a", "", "b"}},
+      {w, {"Nothing was sent; remove that line only if the board really", "changed."}},
+      {p, {p.substr(0, 64), p.substr(64)}},
+  };
+  for (const auto& [text, lines] : cases) EXPECT_EQ(ui_detail_lines(text.c_str()), lines) << text;
+}
+
+TEST_F(MenuScreen, SecretAnswersAndShowsOnlyStars) {
+  const PlatEvent refresh{PLAT_EV_REFRESH, 0, 0, 0, 0}, close{PLAT_EV_CLOSE, 0, 0, 0, 0};
+  auto keys = [&](const char* text) {
+    for (const char* p = text; *p; p++) inject(vanilla(*p));
+  };
+  // Typed keys, the capacity, the answer, what is in out afterwards.
+  const std::tuple<const char*, std::vector<PlatEvent>, size_t, int, const char*> cases[] = {
+      {"ab\bc", {vanilla(13)}, 16, 1, "ac"}, {"", {vanilla(13)}, 16, 1, ""},
+      {"a", {vanilla(27)}, 16, 0, ""},       {"a", {close}, 16, 0, ""},
+      {"abcd", {vanilla(13)}, 3, 1, "ab"},   {"x", {refresh, vanilla(13)}, 16, 1, "x"},
+  };
+  for (const auto& [typed, then, cap, answer, out_text] : cases) {
+    ui_input_reset();
+    keys(typed);
+    for (const PlatEvent& ev : then) inject(ev);
+    char out[16];
+    memset(out, '#', sizeof out);
+    EXPECT_EQ(ui_ask_secret(&ui, "Passphrase for id_ed25519:", out, cap), answer) << typed;
+    EXPECT_STREQ(out, out_text) << typed;
+  }
+  // The field shows stars, never the characters: "ab" and "**" look the same,
+  // and not as an empty field.
+  std::vector<uint8_t> seen[3];
+  for (int i = 0; i < 3; i++) {
+    ui_input_reset();
+    keys(i == 0 ? "ab\x1b" : i == 1 ? "**\x1b" : "\x1b");
+    char out[16];
+    ui_ask_secret(&ui, "Password:", out, sizeof out);
+    seen[i] = pixels();
+  }
+  EXPECT_TRUE(seen[0] == seen[1]);
+  EXPECT_FALSE(seen[0] == seen[2]);
+  // A warning stays through a redraw and goes at the next key.
+  ui_clear_drawable_area_raw(&ui);
+  ui_input_reset();
+  for (const PlatEvent& ev : {refresh, vanilla('q')}) inject(ev);
+  ui_warn(&ui, "The host key of [127.0.0.1]:2222 has changed.\nStored key: known_hosts line 7");
+  EXPECT_EQ(ui_poll_key(&ui), 0);
+  golden("link_warning");
 }
 
 TEST_F(MenuScreen, SortChoice) {

@@ -6,7 +6,8 @@
 # public key, password and keyboard-interactive log-ins and a wrong password;
 # the terminal type and size; 1 MiB of every byte value both ways; the old
 # algorithms of BBS servers; the server ending the session; cancel and
-# time-out in the key exchange.
+# time-out in the key exchange; in a window under Xvfb: the host-key
+# question, yes, the board; a changed key warned about, nothing sent.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 LINKCAT="$BUILD/kavel-linkcat"
@@ -38,7 +39,7 @@ cat >"$work/board.sh" <<BOARD
 #!/bin/sh
 scenario=\$(cat "$work/scenario")
 if [ "\$scenario" = cat ]; then stty raw -echo; echo READY; exec head -c 1048576; fi
-exec "$BBS" --stdio --max-seconds 30 --log "$acct_home/bbs.log" --scenario "\$scenario"
+exec "$BBS" --stdio --max-seconds 60 --log "$acct_home/bbs.log" --keys "$acct_home/bbs.keys" --scenario "\$scenario"
 BOARD
 chmod 755 "$work/board.sh"
 
@@ -164,6 +165,75 @@ check "Ctrl-C during the key exchange cancels at once (${cancel_ms} ms)" \
   bash -c "[ $cancel_rc -eq 1 ] && [ $cancel_ms -lt 1000 ] && grep -q cancelled '$work/cancel.err'"
 timeout 20 "$LINKCAT" --batch --budget 25 "ssh://127.0.0.1:$silent" </dev/null 2>"$work/err"
 check "a silent server runs out of the budget" grep -q 'in time' "$work/err"
+
+# --- In a window, from the phonebook menu, in a fresh HOME whose
+# ~/.ssh/known_hosts is empty and whose ~/.ssh/id_ed25519 the server takes.
+KAVEL="$BUILD/kavel"
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null ||
+  ! command -v import >/dev/null || [ ! -x "$KAVEL" ]; then
+  echo "skipped: the window part (needs Xvfb, xdotool, ImageMagick and kavel)"
+else
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+  pids+=($!)
+  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(cat "$work/display")"
+  home="$work/winhome"
+  mkdir -p -m 700 "$home/.ssh" && cp "$work/userkey" "$home/.ssh/id_ed25519" && : >"$home/.ssh/known_hosts"
+  printf '# Kavel Phonebook\nSSH Board|ssh://%s@127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' \
+    "$acct" "$port" "$port" >"$home/kavel.phonebook"
+  hostkey="$work/hostkey"
+  start_sshd
+  echo welcome >"$work/scenario" && rm -f "$acct_home/bbs.log" "$acct_home/bbs.keys"
+  (cd "$home" && exec env -u SSH_AUTH_SOCK -u XDG_CONFIG_HOME HOME="$home" SDL_AUDIODRIVER=none \
+    timeout 120 "$KAVEL") >"$work/kavel.out" 2>"$work/kavel.err" &
+  kavel_pid=$!
+  pids+=("$kavel_pid")
+  wait_named() {  # title regex, tenths of a second -> $win
+    for _ in $(seq "${2:-100}"); do
+      win=$(xdotool search --name "$1" 2>/dev/null | head -1) && [ -n "$win" ] && return 0 || sleep 0.1
+    done
+    return 1
+  }
+  keys() { xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key --delay 120 "$@"; sleep 0.5; }
+  # The grey (#AAAAAA) or yellow pixels of a screenshot named $1.
+  pixels() {
+    import -window root "$work/$1.png" 2>/dev/null
+    convert "$work/$1.png" -fill white -opaque "$2" -fill black +opaque white -format '%[fx:int(mean*w*h)]' info:
+  }
+  no_session() { ! xdotool search --name '^Kavel - ' >/dev/null 2>&1; }
+  not_called() { no_userauth && no_session && [ ! -e "$acct_home/bbs.log" ]; }
+  # The dialing box alone is some 23000 grey pixels; the question with its
+  # lines of detail (host, fingerprint, file) is several times that.
+  wait_named '^Kavel$' || check "the menu window opens ($(tail -c 300 "$work/kavel.err"))" false
+  sleep 0.8
+  keys Return && sleep 3
+  n=$(pixels ssh-trust-question '#AAAAAA')
+  check "the question box is drawn in the window ($n grey pixels)" [ "$n" -gt 60000 ]
+  check "no log-in and no session before the answer" not_called
+  keys y
+  wait_named "^Kavel - 127\\.0\\.0\\.1:$port\$" 150 && sleep 2
+  check "Y: the session opens with the board's text on the screen" [ "$(pixels ssh-board '#FFFF55')" -gt 500 ]
+  keys h e l l o && sleep 1
+  check "typed keys reached the board" grep -q hello "$acct_home/bbs.keys"
+  check "the key is stored in ~/.ssh/known_hosts" \
+    bash -c "ssh-keygen -F '[127.0.0.1]:$port' -f '$home/.ssh/known_hosts' | grep -q ssh-ed25519"
+  cp "$home/.ssh/known_hosts" "$work/known_hosts.window"
+  # q: the board hangs up; a key dismisses the notice; the menu is back.
+  keys q
+  for _ in $(seq 10); do keys space; wait_named '^Kavel$' 5 && break; done
+  # Another key on the same host: the warning, nothing sent, the stored key kept.
+  hostkey="$work/hostkey2" && start_sshd && rm -f "$acct_home/bbs.log"
+  keys Return && sleep 3
+  n=$(pixels ssh-changed-key '#AAAAAA')
+  check "a changed key shows the warning ($n grey pixels)" [ "$n" -gt 60000 ]
+  keys space && sleep 3
+  check "refused: nothing was sent to the host whose key changed, no session" not_called
+  check "the stored key is kept as it was" cmp -s "$home/.ssh/known_hosts" "$work/known_hosts.window"
+  wait_named '^Kavel$' 50 && keys alt+x && keys y
+  for _ in $(seq 50); do kill -0 "$kavel_pid" 2>/dev/null || break; sleep 0.1; done
+  check "kavel leaves" bash -c "! kill -0 $kavel_pid 2>/dev/null"
+  [ -n "${KAVEL_E2E_KEEP:-}" ] && cp "$work"/*.png "$KAVEL_E2E_KEEP"/ 2>/dev/null
+fi
 
 no_password_in_files() { ! grep -rqFf <(printf '%s\n' "$KAVEL_TEST_PASSWORD") "$work"; }
 check "the password appears in no output or log" no_password_in_files

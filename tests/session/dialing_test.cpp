@@ -106,21 +106,33 @@ TEST_F(Dialing, BeginNamesTheBoardAndStartsTheClock) {
   PhoneEntry nameless = named("");
   PhoneEntry longest{};
   memset(longest.name, 'L', sizeof longest.name - 1);
+  auto at = [](const char* address) {
+    PhoneEntry e = named("Sky Harbor");
+    safe_copy(e.address, sizeof e.address, address);
+    return e;
+  };
+  PhoneEntry ssh = at("SSH://guest@sky.example:2222"), tls = at("telnets://sky.example"),
+             telnet = at("telnet://sky.example:23");
   struct {
     const char* name;
     const PhoneEntry* entry;
     std::string shown;
+    const char* kind;
   } cases[] = {
-      {"the entry's name", &board, "Sky Harbor"},
-      {"an empty name", &nameless, "BBS"},
-      {"no entry", nullptr, "BBS"},
-      {"at most 79 characters", &longest, std::string(79, 'L')},
+      {"the entry's name", &board, "Sky Harbor", ""},
+      {"an empty name", &nameless, "BBS", ""},
+      {"no entry", nullptr, "BBS", ""},
+      {"at most 79 characters", &longest, std::string(79, 'L'), ""},
+      {"an SSH address shows the kind", &ssh, "Sky Harbor", "SSH"},
+      {"Telnet over TLS", &tls, "Sky Harbor", "TLS"},
+      {"telnet:// shows none", &telnet, "Sky Harbor", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     clock_test_set_ms(123456);
     ui_begin_dialing_status(&ui, c.entry);
     EXPECT_EQ(std::string(g_connect_popup_bbs_name), c.shown);
+    EXPECT_STREQ(g_connect_popup_kind, c.kind);
     EXPECT_EQ(g_connect_popup_dialing_mode, 1);
     EXPECT_EQ(g_connect_popup_start_ms, 123456u);
     EXPECT_EQ(g_connect_popup_time_rect_valid, 1);
