@@ -31,7 +31,7 @@ constexpr const char* kTitle = "Kavel";
 constexpr const char* kLabels[] = {
     "Startup:",          "Top Bar:",     "Beep:",
     "Modem Simulation:", "Modem Sound:", "Download Directory:",
-    "Upload Directory:", "ANSI Music:",  "Identify as CTerm:",
+    "Upload Directory:", "ANSI Music:",  "Identify as a CTerm-compatible terminal:",
 };
 
 const char* mode_text(int mode) {
@@ -283,7 +283,9 @@ void ui_draw_transfer_option(UiContext* ui, int focus, bool focused, const Setti
       break;
   }
   char line[96];
-  snprintf(line, sizeof line, "%-20.20s %.60s", kLabels[focus], value);
+  // The labels of the form's first rows fit a 20-cell column; a longer one
+  // (the CTerm row) keeps its whole text and its value follows it.
+  snprintf(line, sizeof line, "%-20s %.60s", kLabels[focus], value);
   line[63] = '\0';
   ui_text_bg_cell(ui, focus + 11, kRowCol, kRowWidth, line, UI_WHITE, focused ? UI_BLUE : UI_BLACK);
 }
