@@ -138,6 +138,12 @@ int link_parse_address(const char* text, int port, LinkAddress* out) {
   if (has_port) {
     chosen = parse_port(port_text);
     if (chosen < 0) return -1;
+  } else if (kind != LINK_TELNET && port == link_default_port(LINK_TELNET)) {
+    // A phonebook entry's Port field and the command line's port both
+    // default to Telnet's 23: for another kind that is no choice of the
+    // user's, so "ssh://host" in an entry goes to 22 (ssh://host:23 still
+    // reaches 23).
+    chosen = link_default_port(kind);
   } else {
     chosen = port >= 1 && port <= 65535 ? port : link_default_port(kind);
   }

@@ -58,7 +58,8 @@ inline bool link_kind_speaks_telnet(LinkKind kind) {
 // Splits an address as users write it (see LinkKind for the forms; a
 // scheme is matched without regard to case, a trailing "/" or path is
 // ignored).  port is used when the text names none and is above 0, else the
-// kind's default.  0 on success, -1 for a text that is no address (empty
+// kind's default; for a kind other than Telnet, a port of 23 (the default of
+// a phonebook entry and of the command line) also gives the kind's default.  0 on success, -1 for a text that is no address (empty
 // host, bad port, unclosed bracket, unknown scheme, a user name where the
 // kind takes none).
 int link_parse_address(const char* text, int port, LinkAddress* out);

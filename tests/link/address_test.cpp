@@ -30,6 +30,9 @@ const Case kCases[] = {
     {"ssh://guest@[::1]:2222/path", 0, 0, LINK_SSH, "::1", 2222, "guest"},
     {"ssh://a@b@host", 0, 0, LINK_SSH, "host", 22, "a@b"},  // the last @ ends the user
     {"ssh://host", 70000, 0, LINK_SSH, "host", 22, ""},     // a port argument out of range
+    {"ssh://host", 23, 0, LINK_SSH, "host", 22, ""},        // an entry's default Port is Telnet's
+    {"ssh://host:23", 2323, 0, LINK_SSH, "host", 23, ""},
+    {"rlogin://host", 23, 0, LINK_RLOGIN, "host", 513, ""},
     {"telnets://bbs.example.org", 0, 0, LINK_TELNETS, "bbs.example.org", 992, ""},
     {"Telnets://127.0.0.1:9992", 0, 0, LINK_TELNETS, "127.0.0.1", 9992, ""},
     {"rlogin://bbs.example.org", 0, 0, LINK_RLOGIN, "bbs.example.org", 513, ""},
