@@ -20,6 +20,15 @@
 //                                            start the sender confirms, else renames
 //            --idle-timeout SECONDS              give up after that long without a byte (default
 //            60)
+//            -i FILE, --known-hosts FILE, --accept-new-host-key, --pins FILE
+//                                            for ssh:// and telnets:// addresses (HOST takes every
+//                                            address form): the SSH identity tried first, the SSH
+//                                            known hosts (default ~/.ssh/known_hosts), taking an
+//                                            unknown host key (never a changed one), the TLS
+//                                            certificate pins; a password comes only from the
+//                                            environment variable KAVEL_PASSWORD
+//            --type TEXT                     sent to the board once connected (a menu key that
+//                                            starts the board's sender, say)
 //
 // A ZMODEM download takes every file of the batch the host sends.  The tool
 // ends when the transfer ends, when the host closes the connection, or after
@@ -73,6 +82,11 @@ struct Options {
   int streaming = 0;               // --ygrecv: ask for YMODEM-G
   int on_exists = kZmodemRename;
   long idle_seconds = 60;
+  const char* identity = nullptr;
+  const char* known_hosts = nullptr;
+  const char* pins = nullptr;
+  bool accept_new_host_key = false;
+  const char* type = nullptr;
 };
 
 Options g_options;
@@ -82,7 +96,9 @@ void usage(const char* argv0) {
       stderr,
       "usage: %s HOST PORT --recv DIR | --zsend FILE... | --xrecv NAME [--dir DIR] | --xsend FILE\n"
       "           | --yrecv DIR | --ygrecv DIR | --ysend FILE... | --ygsend FILE...\n"
-      "           [--on-exists overwrite|rename|skip|resume] [--idle-timeout SECONDS]\n",
+      "           [--on-exists overwrite|rename|skip|resume] [--idle-timeout SECONDS]\n"
+      "           [-i FILE] [--known-hosts FILE] [--accept-new-host-key] [--pins FILE]\n"
+      "           [--type TEXT]\n",
       argv0);
 }
 
@@ -95,6 +111,10 @@ bool parse_args(int argc, char** argv, Options* o) {
   o->port = static_cast<int>(port);
   for (int i = 3; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--accept-new-host-key") {
+      o->accept_new_host_key = true;
+      continue;
+    }
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
     if (!v) return false;
     ++i;
@@ -132,6 +152,14 @@ bool parse_args(int argc, char** argv, Options* o) {
       } else {
         return false;
       }
+    } else if (a == "--type") {
+      o->type = v;
+    } else if (a == "-i") {
+      o->identity = v;
+    } else if (a == "--known-hosts") {
+      o->known_hosts = v;
+    } else if (a == "--pins") {
+      o->pins = v;
     } else if (a == "--idle-timeout") {
       o->idle_seconds = strtol(v, &end, 10);
       if (!end || *end || o->idle_seconds < 1) return false;
@@ -387,14 +415,38 @@ int main(int argc, char** argv) {
   auto session = std::make_unique<Session>();
   Session* s = session.get();
   session_init(s);
+  // The password leaves the environment at once (nothing started later
+  // inherits it) and the buffer is wiped once the link is open.
+  char password[256] = "";
+  if (const char* env = getenv("KAVEL_PASSWORD")) {
+    snprintf(password, sizeof password, "%s", env);
+    explicit_bzero(const_cast<char*>(env), strlen(env));
+    unsetenv("KAVEL_PASSWORD");
+  }
   LinkOpenOptions opts;
+  opts.password = password;
+  opts.identity = g_options.identity;
+  opts.known_hosts = g_options.known_hosts;
+  opts.certificate_pins = g_options.pins;
+  opts.accept_new_host_key = g_options.accept_new_host_key ? 1 : 0;
   Link link;
-  if (link_open(g_options.host, g_options.port, &opts, &link) != LINK_OK) {
-    printf("Could not connect to %s:%d\n", g_options.host, g_options.port);
+  int opened = link_open(g_options.host, g_options.port, &opts, &link);
+  explicit_bzero(password, sizeof password);
+  if (opened != LINK_OK) {
+    if (link.error[0])
+      printf("Could not connect to %s:%d: %s\n", g_options.host, g_options.port, link.error);
+    else
+      printf("Could not connect to %s:%d\n", g_options.host, g_options.port);
     return 1;
   }
   session_attach_link(s, &link);
   telnet_send_opening_offers(&s->telnet);
+  if (g_options.type &&
+      session_send(s, reinterpret_cast<const uint8_t*>(g_options.type), strlen(g_options.type),
+                   5000) != 0) {
+    printf("Could not send to %s:%d\n", g_options.host, g_options.port);
+    return 1;
+  }
 
   // The terminal has no window: the bytes outside the transfer are
   // interpreted as in any session, and nothing is drawn.
