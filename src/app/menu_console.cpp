@@ -12,10 +12,20 @@
 #include "phonebook/prefs.h"
 #include "platform/dos.h"
 #include "session/session_loop.h"
+#include "util/address.h"
 #include "util/font_names.h"
 #include "util/text.h"
 
 namespace {
+
+// The Port column: the port the call uses, for every kind of connection
+// (ssh://host in an entry with the usual Port 23 goes to 22).
+int console_call_port(const char* address, int port) {
+  char host[256];
+  int call_port = port;
+  const char* kind = cli_entry_link_kind(address, port, host, sizeof host, &call_port);
+  return kind[0] ? call_port : address_port(address, port);
+}
 
 constexpr const char* kCommandPrompt =
     "\nEnter entry number to call, A add, E type, D delete, P paths, S sort, Q quit: ";
@@ -113,7 +123,7 @@ void add_entry(Console* c) {
 
 void delete_entry(Console* c) {
   if (changes_refused(c)) return;
-  phonebook_list(&c->m->pb, c->out);
+  phonebook_list(&c->m->pb, c->out, console_call_port);
   if (c->m->pb.count == 0) return;
   char answer[32];
   read_line_prompt(c, "Delete entry number: ", answer, sizeof answer);
@@ -128,7 +138,7 @@ void delete_entry(Console* c) {
 
 void edit_type(Console* c) {
   if (changes_refused(c)) return;
-  phonebook_list(&c->m->pb, c->out);
+  phonebook_list(&c->m->pb, c->out, console_call_port);
   if (c->m->pb.count == 0) return;
   char answer[32];
   read_line_prompt(c, "Entry number to edit: ", answer, sizeof answer);
@@ -208,7 +218,7 @@ int menu_console(MenuState* m, FILE* in, FILE* out) {
   fprintf(out, "Phone book: %s\n", dos_absolute_path(m->path.c_str()).c_str());
   if (m->save_refused) say(&c, kMenuMsgPartialLoad);
   for (;;) {
-    phonebook_list(&m->pb, out);
+    phonebook_list(&m->pb, out, console_call_port);
     char command[32];
     if (!read_line_prompt(&c, kCommandPrompt, command, sizeof command)) break;
     switch (toupper(static_cast<unsigned char>(command[0]))) {

@@ -576,7 +576,7 @@ const char* entry_type_display(const PhoneEntry* entry) {
   return display_font_name(phoneentry_effective_font(entry));
 }
 
-void phonebook_list(const Phonebook* pb, FILE* out) {
+void phonebook_list(const Phonebook* pb, FILE* out, int (*call_port)(const char*, int)) {
   if (!out) return;
   if (!pb || pb->count == 0) {
     fputs("Phone book is empty.\n", out);
@@ -595,6 +595,7 @@ void phonebook_list(const Phonebook* pb, FILE* out) {
     // The port the call will use, as the window's list shows it: one written
     // in the address wins over the entry's Port field.
     fprintf(out, "%2lu. %-24s %-32s %-5d %s\n", static_cast<unsigned long>(i) + 1, name, e->address,
-            address_port(e->address, e->port), entry_type_display(e));
+            call_port ? call_port(e->address, e->port) : address_port(e->address, e->port),
+            entry_type_display(e));
   }
 }

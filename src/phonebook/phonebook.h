@@ -157,4 +157,7 @@ const char* entry_type_display(const PhoneEntry* entry);
 const char* display_font_name(const char* font);
 
 // The console listing of the phonebook.
-void phonebook_list(const Phonebook* pb, FILE* out);
+// call_port, when given, gives the port a call to an address uses (the
+// console passes one that knows every connection kind); else address_port.
+void phonebook_list(const Phonebook* pb, FILE* out,
+                    int (*call_port)(const char* address, int port) = nullptr);

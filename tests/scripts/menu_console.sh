@@ -30,7 +30,7 @@ run() {  # phonebook path; stdin is the answers
 
 printf '%s\n' \
   A "Zulu Board" zulu.example 2323 sysop secret Synchronet "a note" y "C64 Up/GFX [40]" \
-  a "Alpha Board" alpha.example "" "" "" "" "" n "" \
+  a "Alpha Board" ssh://alpha.example "" "" "" "" "" n "" \
   a "No Host" "" "" "" "" "" "" "" "" \
   S \
   E 2 "Topaz (1200)" \
@@ -46,11 +46,13 @@ expect "the add prompts" has "Name: Host: Port [23]: User name [optional]: Passw
 expect "a missing host is refused" has "Name and host are required."
 expect "the list header" has "    BBS Name                 Address                          Port  Type"
 expect "the favourite sorted first" grep -q '^ 1\. \* Zulu Board  *zulu\.example  *2323  Synchronet$' "$work/out"
+expect "the Port column shows the port an SSH call uses" \
+  grep -q '^ 2\. Alpha Board  *ssh://alpha\.example  *22  ' "$work/out"
 expect "the type prompt shows the old type" has "Current type: CP437"
 expect "an invalid number" has "Invalid entry number."
 expect "the sound prompts show the settings" grep -q 'Beep sound (0/1) \[[01]\]: Modem sound before connect (0/1) \[[01]\]: ' "$work/out"
 expect "one entry left in the file" [ "$(grep -vc '^#' "$work/book")" -eq 1 ]
-expect "the second entry kept with its new type" grep -q '^Alpha Board|alpha.example|23|ANSI|Topaz (1200)|' "$work/book"
+expect "the second entry kept with its new type" grep -q '^Alpha Board|ssh://alpha.example|23|ANSI|Topaz (1200)|' "$work/book"
 expect "the header written" grep -qx '# Kavel Phonebook' "$work/book"
 expect "the download path saved" grep -qx 'download=/tmp/kavel-dl' "$prefs"
 expect "an empty upload path is the default, stored empty" grep -qx 'upload=' "$prefs"
