@@ -230,6 +230,26 @@ bool is_success(const char* text) {
          strncmp(text, "YMODEM-G complete", 17) == 0;
 }
 
+// Turns the loop while the XMODEM engine (plain or in a YMODEM batch) runs,
+// and cancels it after the idle time without a byte.
+void pump_xmodem(Session* s, SessionLoop* loop) {
+  uint64_t seen = 0;
+  uint32_t last_byte_ms = clock_ms();
+  const uint32_t idle_ms = static_cast<uint32_t>(g_options.idle_seconds) * 1000u;
+  while (s->xmodem.active && session_pump_turn(loop)) {
+    if (loop->bytes_received != seen) {
+      seen = loop->bytes_received;
+      last_byte_ms = clock_ms();
+    }
+    if (s->xmodem.active && clock_ms() - last_byte_ms >= idle_ms) {
+      char why[96];
+      snprintf(why, sizeof why, "No data for %ld seconds", g_options.idle_seconds);
+      xmodem_cancel(&s->xmodem, why);
+      break;
+    }
+  }
+}
+
 // An XMODEM transfer from start to end: the engine asks or waits at once,
 // so there is no waiting for the host to begin.
 void run_xmodem(Session* s, char* final, size_t cap) {
@@ -254,21 +274,7 @@ void run_xmodem(Session* s, char* final, size_t cap) {
                                                     : "Could not open the file");
     return;
   }
-  uint64_t seen = 0;
-  uint32_t last_byte_ms = clock_ms();
-  const uint32_t idle_ms = static_cast<uint32_t>(g_options.idle_seconds) * 1000u;
-  while (s->xmodem.active && session_pump_turn(&loop)) {
-    if (loop.bytes_received != seen) {
-      seen = loop.bytes_received;
-      last_byte_ms = clock_ms();
-    }
-    if (s->xmodem.active && clock_ms() - last_byte_ms >= idle_ms) {
-      char why[96];
-      snprintf(why, sizeof why, "No data for %ld seconds", g_options.idle_seconds);
-      xmodem_cancel(&s->xmodem, why);
-      break;
-    }
-  }
+  pump_xmodem(s, &loop);
   if (s->xmodem.active || s->xmodem_host.file) session_xmodem_end(s, loop.closed_by_peer);
   s->loop = nullptr;
   // The adapter's text: the engine's, with the reason when our file failed.
@@ -301,21 +307,7 @@ void run_ymodem(Session* s, char* final, size_t cap) {
     safe_copy(final, cap, ctx->status_text[0] ? ctx->status_text : "YMODEM failed");
     return;
   }
-  uint64_t seen = 0;
-  uint32_t last_byte_ms = clock_ms();
-  const uint32_t idle_ms = static_cast<uint32_t>(g_options.idle_seconds) * 1000u;
-  while (s->xmodem.active && session_pump_turn(&loop)) {
-    if (loop.bytes_received != seen) {
-      seen = loop.bytes_received;
-      last_byte_ms = clock_ms();
-    }
-    if (s->xmodem.active && clock_ms() - last_byte_ms >= idle_ms) {
-      char why[96];
-      snprintf(why, sizeof why, "No data for %ld seconds", g_options.idle_seconds);
-      xmodem_cancel(&s->xmodem, why);
-      break;
-    }
-  }
+  pump_xmodem(s, &loop);
   if (s->xmodem.active) {
     xmodem_cancel(&s->xmodem,
                   loop.closed_by_peer ? "YMODEM interrupted by disconnect" : "YMODEM canceled");
