@@ -298,13 +298,19 @@ TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
     const char* name;
     std::vector<PlatEvent> keys;
     int answer;
+    int can_resume;  // asked through file_exists_resume with Resume offered
   };
   const Case cases[] = {
-      {"o overwrites", {vanilla('o')}, kZmodemOverwrite},
-      {"Return takes RENAME, the first selection", {vanilla('\r')}, kZmodemRename},
-      {"left, Return: OVERWRITE", {raw(RAWKEY_LEFT), vanilla('\r')}, kZmodemOverwrite},
-      {"Escape skips", {vanilla(27)}, kZmodemSkip},
-      {"a close request skips", {PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0}}, kZmodemSkip},
+      {"o overwrites", {vanilla('o')}, kZmodemOverwrite, 0},
+      {"Return takes RENAME, the first selection", {vanilla('\r')}, kZmodemRename, 0},
+      {"left, Return: OVERWRITE", {raw(RAWKEY_LEFT), vanilla('\r')}, kZmodemOverwrite, 0},
+      {"Escape skips", {vanilla(27)}, kZmodemSkip, 0},
+      {"a close request skips", {PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0}}, kZmodemSkip, 0},
+      {"u resumes where offered", {vanilla('u')}, kZmodemResume, 1},
+      {"left of RENAME is RESUME", {raw(RAWKEY_LEFT), vanilla('\r')}, kZmodemResume, 1},
+      {"two left: OVERWRITE", {raw(RAWKEY_LEFT), raw(RAWKEY_LEFT), vanilla('\r')},
+       kZmodemOverwrite, 1},
+      {"u is no answer without Resume", {vanilla('u'), vanilla('c')}, kZmodemSkip, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -312,7 +318,15 @@ TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
     rig.s.zmodem.status.drawn = 1;
     for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
     ZmodemHooks& h = rig.s.zmodem.hooks;
-    EXPECT_EQ(h.file_exists(h.ctx, "report.txt"), c.answer);
+    if (c.can_resume) {
+      ZmodemExistsQuestion q{"report.txt", 100, 200, 1, 0};
+      EXPECT_EQ(h.file_exists_resume(h.ctx, &q), c.answer);
+    } else {
+      ZmodemExistsQuestion q{"report.txt", 300, 200, 0, 0};
+      EXPECT_EQ(h.file_exists_resume(h.ctx, &q), c.answer);
+      for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
+      EXPECT_EQ(h.file_exists(h.ctx, "report.txt"), c.answer);
+    }
     EXPECT_EQ(rig.s.zmodem.status.drawn, 0);  // the box is drawn whole afterwards
     EXPECT_EQ(rig.loop.running, 1);
   }

@@ -197,6 +197,13 @@ TEST_F(TransferMenus, ProtocolChooserKeys) {
       {"down, left, Enter",
        {raw(RAWKEY_DOWN), raw(RAWKEY_LEFT), raw(RAWKEY_KP_ENTER)},
        kProtocolXmodem},
+      {"down twice: Y-Modem", {raw(RAWKEY_DOWN), raw(RAWKEY_RIGHT), vanilla('\r')}, kProtocolYmodem},
+      {"down five times stops on Y-Modem-G",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_DOWN),
+        vanilla('\r')},
+       kProtocolYmodemG},
+      {"up moves one row", {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_UP), vanilla('\r')},
+       kProtocolZmodem},
       {"Escape", {raw(RAWKEY_DOWN), vanilla(27)}, -1},
       {"raw Escape", {raw(RAWKEY_ESCAPE)}, -1},
       {"a close request", {close_request()}, -1},
@@ -400,4 +407,23 @@ TEST_F(TransferMenus, PickerAndPromptImages) {
   term_redraw_all(t());
   term_draw_receive_exists(t(), "an-offered-file-whose-name-is-too-long-to-show.txt", 0);
   golden::expect_golden("transfer_file_exists", t()->window, 0, 0, 640, 400);
+
+  // Resume offered (four buttons), and asked again after its check failed.
+  const struct {
+    const char* golden;
+    int selection, can_resume, resume_failed;
+  } resume_cases[] = {{"transfer_file_exists_resume", kExistsResume, 1, 0},
+                      {"transfer_file_exists_resume_failed", kExistsRename, 0, 1}};
+  for (const auto& c : resume_cases) {
+    term_clear_screen(t());
+    term_redraw_all(t());
+    term_draw_receive_exists_resume(t(), "partial.zip", c.selection, c.can_resume,
+                                    c.resume_failed);
+    golden::expect_golden(c.golden, t()->window, 0, 0, 640, 400);
+  }
+
+  term_clear_screen(t());
+  term_redraw_all(t());
+  term_draw_protocol_chooser(t(), "Download", kProtocolYmodem);
+  golden::expect_golden("transfer_protocol_chooser", t()->window, 0, 0, 640, 400);
 }
