@@ -509,15 +509,11 @@ int select_upload(Terminal* t, bool marking, std::vector<std::string>* names) {
       }
       case kKeyEnter: {
         if (p.list.file_count == 0) break;
-        for (int i = 0; i < p.list.file_count; ++i)
-          if (p.list.files[i].marked) names->emplace_back(p.list.files[i].entry_name);
-        if (!names->empty()) {
-          chosen = 1;
-          break;
-        }
         const UploadFileEntry& e = p.list.files[p.selected];
         if (!e.is_dir) {
-          names->emplace_back(e.entry_name);
+          for (int i = 0; i < p.list.file_count; ++i)
+            if (p.list.files[i].marked) names->emplace_back(p.list.files[i].entry_name);
+          if (names->empty()) names->emplace_back(e.entry_name);
           chosen = 1;
           break;
         }

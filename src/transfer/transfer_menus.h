@@ -83,8 +83,8 @@ int upload_enter_directory(const UploadFileList* list, int index, char* out);
 // makes it the upload directory (g_upload_path) for later pickers too.
 int term_select_upload_file(Terminal* t, char* name_out);
 // The picker for a batch: Space marks (or unmarks) a file and moves on;
-// Return sends the marked files, in the list's order, or the file under
-// the bar when none is marked.  1 with the names (without the directory),
+// Return on a file sends the marked files, in the list's order, or that
+// file when none is marked; on a directory it enters it.  1 with the names (without the directory),
 // 0 for nothing chosen.  Marks are dropped on entering another directory.
 int term_select_upload_files(Terminal* t, std::vector<std::string>* names);
 // One drawing of the picker (for tests and refreshes).

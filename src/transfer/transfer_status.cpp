@@ -288,15 +288,20 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
 
   bool sending = z->direction == 1;
   uint32_t total = sending ? z->file_size : z->announced_size;
+  // A resumed file: the sender counts from the start of the file, the
+  // receiver only what came this time.  The box shows the file's bytes
+  // either way, and the speed of what actually went over the line.
+  uint32_t done = sending ? z->byte_count : z->byte_count + z->start_offset;
+  uint32_t moved = sending ? z->byte_count - std::min(z->start_offset, z->byte_count) : z->byte_count;
   char file_line[200], bytes_line[64], crc_line[24], error_line[96], count_line[80], speed[40];
   snprintf(file_line, sizeof file_line, "File: %s", z->file_name[0] ? z->file_name : "(pending)");
   int len;
   if (total > 0) {
     len = snprintf(bytes_line, sizeof bytes_line, "Bytes: %lu/%lu",
-                   static_cast<unsigned long>(z->byte_count), static_cast<unsigned long>(total));
+                   static_cast<unsigned long>(done), static_cast<unsigned long>(total));
   } else {
     len = snprintf(bytes_line, sizeof bytes_line, "Bytes: %lu",
-                   static_cast<unsigned long>(z->byte_count));
+                   static_cast<unsigned long>(done));
   }
   // A resumed file (either way) says where it began.
   if (z->start_offset > 0)
@@ -304,7 +309,7 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
              static_cast<unsigned long>(z->start_offset));
   note_download_batch(z);
   bool batch = z->files_total > 1;
-  uint64_t batch_done = cache->batch_before + z->byte_count;
+  uint64_t batch_done = cache->batch_before + done;
   bool crc32 = sending ? z->use_crc32 != 0 : (z->data_crc_len == 4 || z->header_crc_len == 4);
   snprintf(crc_line, sizeof crc_line, "CRC: %s", crc32 ? "CRC-32" : "CRC-16");
   bool failed = !z->active && z->ending == kZmodemFailed;
@@ -313,7 +318,7 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
   } else {
     snprintf(error_line, sizeof error_line, "CRC mismatch: %d", z->error_count);
   }
-  transfer_format_speed(speed, sizeof speed, z->start_ms, z->byte_count, now);
+  transfer_format_speed(speed, sizeof speed, z->start_ms, moved, now);
 
   TransferBoxContent content{};
   content.title = sending ? "ZModem - Sending" : "ZModem - Receiving";
@@ -343,7 +348,7 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
     }
   }
   content.speed = speed;
-  content.bytes = z->byte_count;
+  content.bytes = done;
   content.total = total;
   if (batch && cache->batch_total > 0) {
     // The bar follows the whole batch where its size is known.

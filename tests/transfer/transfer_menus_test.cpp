@@ -271,6 +271,38 @@ TEST_F(TransferMenus, UploadPickerKeys) {
   EXPECT_EQ(term_select_upload_file(t(), name), 1);
   EXPECT_STREQ(name, "inner.txt");
   EXPECT_EQ(std::string(g_upload_path), tmp_.file("sub"));
+
+  // Marking (ZMODEM and YMODEM uploads): Space marks a file and steps on.
+  struct Marking {
+    const char* name;
+    std::vector<PlatEvent> keys;
+    std::vector<std::string> chosen;
+  };
+  const Marking marking[] = {
+      {"two marked, sent in list order whatever the bar",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), vanilla(' '), raw(RAWKEY_DOWN), vanilla(' '),
+        vanilla('\r')},
+       {"file00", "file02"}},
+      {"Space on a directory marks nothing; none marked sends the one under the bar",
+       {raw(RAWKEY_DOWN), vanilla(' '), vanilla('\r')},
+       {"file00"}},
+      {"Space twice unmarks", {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), vanilla(' '), raw(RAWKEY_UP),
+                               vanilla(' '), raw(RAWKEY_UP), raw(RAWKEY_DOWN), vanilla('\r')},
+       {"file01"}},
+      {"marks are dropped on entering a directory",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), vanilla(' '), raw(RAWKEY_UP), raw(RAWKEY_UP),
+        raw(RAWKEY_UP), raw(RAWKEY_DOWN), vanilla('\r'), raw(RAWKEY_DOWN), vanilla('\r')},
+       {"inner.txt"}},
+      {"Escape sends nothing", {vanilla(' '), vanilla(27)}, {}},
+  };
+  for (const Marking& c : marking) {
+    SCOPED_TRACE(c.name);
+    snprintf(g_upload_path, sizeof g_upload_path, "%s", tmp_.path().c_str());
+    for (const auto& e : c.keys) plat_inject_event(t()->window, e);
+    std::vector<std::string> names{"stale"};
+    EXPECT_EQ(term_select_upload_files(t(), &names), c.chosen.empty() ? 0 : 1);
+    EXPECT_EQ(names, c.chosen);
+  }
 }
 
 TEST_F(TransferMenus, UploadPickerWithNothingToShow) {
