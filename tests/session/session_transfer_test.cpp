@@ -26,6 +26,7 @@
 #include "support/session_link.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
+#include "transfer/transfer_status.h"
 #include "transfer/zmodem.h"
 
 namespace {
@@ -192,17 +193,32 @@ TEST(SessionTransfer, DownloadsThroughTheSessionLoop) {
 }
 
 TEST(SessionTransfer, UploadFromTheMenuThroughThePicker) {
-  SessionRig rig(true);
-  std::string data = special_data(200 * 1024, 7);
-  write_file(rig.up + "/mine.bin", data);
-  // Alt+U, "Z-Modem", then in the picker past ".." to the file.
-  rig.inject(
-      {vanilla('u', kAlt), raw(RAWKEY_DOWN), vanilla('\r'), raw(RAWKEY_DOWN), vanilla('\r')});
-  ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload finished");
-  EXPECT_EQ(read_file(rig.tmp.path() + "/mine.bin"), data);
-  EXPECT_EQ(rig.peer.seen.rfind("rz\r", 0), 0u);  // the receiver was woken first
-  EXPECT_EQ(rig.loop.running, 1);
+  for (bool batch : {false, true}) {
+    SCOPED_TRACE(batch);
+    SessionRig rig(true);
+    std::string data = special_data(200 * 1024, 7), second = special_data(3000, 8);
+    write_file(rig.up + "/mine.bin", data);
+    write_file(rig.up + "/two.bin", second);
+    // Alt+U, "Z-Modem", then in the picker past ".." to the file; for a
+    // batch Space marks it and the next one.
+    rig.inject({vanilla('u', kAlt), raw(RAWKEY_DOWN), vanilla('\r'), raw(RAWKEY_DOWN)});
+    if (batch) rig.inject({vanilla(' '), vanilla(' ')});
+    rig.inject({vanilla('\r')});
+    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
+    EXPECT_STREQ(rig.s.zmodem.status_text, "Upload finished");
+    EXPECT_EQ(read_file(rig.tmp.path() + "/mine.bin"), data);
+    EXPECT_EQ(read_file(rig.tmp.path() + "/two.bin"), batch ? second : "");
+    char summary[224];
+    ASSERT_EQ(zmodem_summary(&rig.s.zmodem, summary, sizeof summary, nullptr), 1);
+    EXPECT_STREQ(summary, batch ? "Sent 2 files" : "Sent mine.bin (200.0 KB)");
+    if (batch) {
+      EXPECT_EQ(rig.s.zmodem.files_total, 2);
+      EXPECT_EQ(rig.s.zmodem.status.batch_total, data.size() + second.size());
+      EXPECT_EQ(rig.s.zmodem.status.batch_before, data.size());
+    }
+    EXPECT_EQ(rig.peer.seen.rfind("rz\r", 0), 0u);  // the receiver was woken first
+    EXPECT_EQ(rig.loop.running, 1);
+  }
 }
 
 TEST(SessionTransfer, EscapeStopsAStreamingUpload) {
