@@ -233,7 +233,8 @@ int start_ymodem_upload(Session* s) {
   std::vector<const char*> list;
   for (const std::string& p : paths) list.push_back(p.c_str());
   int rc = session_ymodem_start_send(s, list.data(), static_cast<int>(list.size()));
-  if (rc == -1 && session_ymodem_text(s)[0]) term_show_transfer_notice(s->terminal, session_ymodem_text(s));
+  if (rc == -1 && session_ymodem_text(s)[0])
+    term_show_transfer_notice(s->terminal, session_ymodem_text(s));
   return rc == kXmodemStartFailed ? -1 : 0;
 }
 
@@ -394,8 +395,8 @@ int session_start_upload(Session* s) {
     s->upload_queue->paths = paths;
     for (const std::string& p : paths) {
       struct stat st;
-      s->upload_queue->sizes.push_back(
-          stat(p.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0);
+      s->upload_queue->sizes.push_back(stat(p.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size)
+                                                                 : 0);
     }
     s->upload_queue->next = 1;
   }

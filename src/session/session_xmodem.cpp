@@ -298,9 +298,9 @@ void session_xmodem_escape(Session* s) {
 
 void session_xmodem_end(Session* s, int closed_by_peer) {
   if (s->xmodem.active) {
-    const char* why = s->ymodem_host
-                          ? (closed_by_peer ? "YMODEM interrupted by disconnect" : "YMODEM canceled")
-                          : (closed_by_peer ? "XMODEM interrupted by disconnect" : "XMODEM canceled");
+    const char* why =
+        s->ymodem_host ? (closed_by_peer ? "YMODEM interrupted by disconnect" : "YMODEM canceled")
+                       : (closed_by_peer ? "XMODEM interrupted by disconnect" : "XMODEM canceled");
     xmodem_cancel(&s->xmodem, why);
   }
   xmodem_kavel_close(&s->xmodem_host);

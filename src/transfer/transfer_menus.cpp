@@ -640,7 +640,8 @@ void term_draw_receive_exists_resume(Terminal* t, const char* name, int selectio
   char line[80];
   snprintf(line, sizeof line, "%s already exists.", shown);
   term_dialog_text(t, x + 2 * cw, line_y(t, y, 3), line, kBlack);
-  if (resume_failed) term_dialog_text(t, x + 2 * cw, line_y(t, y, 4), kExistsResumeFailedText, kRed);
+  if (resume_failed)
+    term_dialog_text(t, x + 2 * cw, line_y(t, y, 4), kExistsResumeFailedText, kRed);
   term_dialog_text(t, x + 2 * cw, line_y(t, y, 5), "Auto rename in 5 seconds.", kBlue);
 
   ExistsButtons buttons = exists_buttons(can_resume);
@@ -666,7 +667,9 @@ int term_prompt_receive_exists_resume(Terminal* t, const char* name, int can_res
   term_hide_cursor(t);
   ExistsButtons buttons = exists_buttons(can_resume);
   int selection = kExistsRename;
-  auto draw = [&] { term_draw_receive_exists_resume(t, name, selection, can_resume, resume_failed); };
+  auto draw = [&] {
+    term_draw_receive_exists_resume(t, name, selection, can_resume, resume_failed);
+  };
   draw();
   uint32_t shown_at = clock_ms();
   int answer = -1;

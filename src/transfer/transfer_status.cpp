@@ -292,7 +292,8 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
   // receiver only what came this time.  The box shows the file's bytes
   // either way, and the speed of what actually went over the line.
   uint32_t done = sending ? z->byte_count : z->byte_count + z->start_offset;
-  uint32_t moved = sending ? z->byte_count - std::min(z->start_offset, z->byte_count) : z->byte_count;
+  uint32_t moved =
+      sending ? z->byte_count - std::min(z->start_offset, z->byte_count) : z->byte_count;
   char file_line[200], bytes_line[64], crc_line[24], error_line[96], count_line[80], speed[40];
   snprintf(file_line, sizeof file_line, "File: %s", z->file_name[0] ? z->file_name : "(pending)");
   int len;
@@ -300,8 +301,7 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
     len = snprintf(bytes_line, sizeof bytes_line, "Bytes: %lu/%lu",
                    static_cast<unsigned long>(done), static_cast<unsigned long>(total));
   } else {
-    len = snprintf(bytes_line, sizeof bytes_line, "Bytes: %lu",
-                   static_cast<unsigned long>(done));
+    len = snprintf(bytes_line, sizeof bytes_line, "Bytes: %lu", static_cast<unsigned long>(done));
   }
   // A resumed file (either way) says where it began.
   if (z->start_offset > 0)
@@ -336,7 +336,8 @@ void zmodem_draw_status(Terminal* t, ZmodemState* z) {
     if (batch) {
       // File k of n: the one under way, or the last one once all are done.
       int k = std::min(z->files_done + (z->active ? 1 : 0), z->files_total);
-      len = snprintf(count_line, sizeof count_line, "File %d of %d", std::max(k, 1), z->files_total);
+      len =
+          snprintf(count_line, sizeof count_line, "File %d of %d", std::max(k, 1), z->files_total);
       if (cache->batch_total > 0)
         snprintf(count_line + len, sizeof count_line - static_cast<size_t>(len),
                  ", batch %llu/%llu", static_cast<unsigned long long>(batch_done),

@@ -324,8 +324,10 @@ TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
       {"a close request skips", {PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0}}, kZmodemSkip, 0},
       {"u resumes where offered", {vanilla('u')}, kZmodemResume, 1},
       {"left of RENAME is RESUME", {raw(RAWKEY_LEFT), vanilla('\r')}, kZmodemResume, 1},
-      {"two left: OVERWRITE", {raw(RAWKEY_LEFT), raw(RAWKEY_LEFT), vanilla('\r')},
-       kZmodemOverwrite, 1},
+      {"two left: OVERWRITE",
+       {raw(RAWKEY_LEFT), raw(RAWKEY_LEFT), vanilla('\r')},
+       kZmodemOverwrite,
+       1},
       {"u is no answer without Resume", {vanilla('u'), vanilla('c')}, kZmodemSkip, 0},
   };
   for (const Case& c : cases) {

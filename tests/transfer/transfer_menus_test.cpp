@@ -197,12 +197,15 @@ TEST_F(TransferMenus, ProtocolChooserKeys) {
       {"down, left, Enter",
        {raw(RAWKEY_DOWN), raw(RAWKEY_LEFT), raw(RAWKEY_KP_ENTER)},
        kProtocolXmodem},
-      {"down twice: Y-Modem", {raw(RAWKEY_DOWN), raw(RAWKEY_RIGHT), vanilla('\r')}, kProtocolYmodem},
+      {"down twice: Y-Modem",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_RIGHT), vanilla('\r')},
+       kProtocolYmodem},
       {"down five times stops on Y-Modem-G",
        {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_DOWN),
         vanilla('\r')},
        kProtocolYmodemG},
-      {"up moves one row", {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_UP), vanilla('\r')},
+      {"up moves one row",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_UP), vanilla('\r')},
        kProtocolZmodem},
       {"Escape", {raw(RAWKEY_DOWN), vanilla(27)}, -1},
       {"raw Escape", {raw(RAWKEY_ESCAPE)}, -1},
@@ -286,8 +289,9 @@ TEST_F(TransferMenus, UploadPickerKeys) {
       {"Space on a directory marks nothing; none marked sends the one under the bar",
        {raw(RAWKEY_DOWN), vanilla(' '), vanilla('\r')},
        {"file00"}},
-      {"Space twice unmarks", {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), vanilla(' '), raw(RAWKEY_UP),
-                               vanilla(' '), raw(RAWKEY_UP), raw(RAWKEY_DOWN), vanilla('\r')},
+      {"Space twice unmarks",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), vanilla(' '), raw(RAWKEY_UP), vanilla(' '),
+        raw(RAWKEY_UP), raw(RAWKEY_DOWN), vanilla('\r')},
        {"file01"}},
       {"marks are dropped on entering a directory",
        {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), vanilla(' '), raw(RAWKEY_UP), raw(RAWKEY_UP),
@@ -449,8 +453,7 @@ TEST_F(TransferMenus, PickerAndPromptImages) {
   for (const auto& c : resume_cases) {
     term_clear_screen(t());
     term_redraw_all(t());
-    term_draw_receive_exists_resume(t(), "partial.zip", c.selection, c.can_resume,
-                                    c.resume_failed);
+    term_draw_receive_exists_resume(t(), "partial.zip", c.selection, c.can_resume, c.resume_failed);
     golden::expect_golden(c.golden, t()->window, 0, 0, 640, 400);
   }
 
