@@ -6,13 +6,14 @@
 # directory is the board's file plus the 0x1A padding of its last block.
 # Alt+U, "X-Modem" and a file from the picker: rx receives it the same way.
 # Then sb sends a YMODEM batch of two files: Alt+D, "Y-Modem" asks nothing
-# and saves both under their own names, cut to their sizes.
+# and saves both under their own names, cut to their sizes; and rb takes
+# Alt+U, "Y-Modem" with the file marked with Space in the picker.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 KAVEL="$BUILD/kavel"
 RELAY="$BUILD/kavel-relay"
 source "$(dirname "$0")/lib/window_harness.sh"
-window_harness_init Xvfb xdotool convert import sx rx sb python3
+window_harness_init Xvfb xdotool convert import sx rx sb rb python3
 for b in "$KAVEL" "$RELAY"; do [ -x "$b" ] || { echo "FAIL: $b not built"; exit 1; }; done
 window_harness_start_xvfb
 
@@ -34,7 +35,7 @@ EOF
 
 (cd "$work/board" && exec "$RELAY" --timeout 100 --quiet 0 sh -c \
   "sx -q -k board.bin | python3 '$work/slow.py' 150000; rx -q -b -c up.bin;
-   sb -q board.bin second.bin | python3 '$work/slow.py' 300000") \
+   sb -q board.bin second.bin | python3 '$work/slow.py' 300000; rb -q") \
   >"$work/relay.out" 2>&1 &
 bbs_pid=$!
 port=
@@ -112,11 +113,21 @@ expect "the YMODEM box is up during the download ($ybox grey pixels)" \
 expect "the YMODEM batch arrives whole, cut to its sizes" \
   wait_for 30 bash -c "cmp -s '$work/board/board.bin' '$work/dl/board.bin' &&
     cmp -s '$work/board/second.bin' '$work/dl/second.bin'"
+
+# --- Alt+U, Y-Modem, the file marked in the picker: rb -------------------------------------
+sleep 3.5
+keys alt+u
+keys Down Down Return
+keys Down space
+shot ypicker >/dev/null
+keys Return
+expect "rb receives the marked file whole" \
+  wait_for 30 cmp -s "$work/ups/myfile.bin" "$work/board/myfile.bin"
 wait_for 10 bash -c "! kill -0 $bbs_pid 2>/dev/null"
 wait "$bbs_pid" 2>/dev/null
 relay_status=$?
 bbs_pid=
-expect "rx and sb ended well (relay status $relay_status)" test "$relay_status" = 0
+expect "rx, sb and rb ended well (relay status $relay_status)" test "$relay_status" = 0
 
 kill "$kavel_pid" 2>/dev/null
 wait "$kavel_pid" 2>/dev/null
