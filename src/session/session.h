@@ -18,6 +18,9 @@ inline constexpr int kEmulationPetscii = 5;
 
 struct SessionLoop;
 
+struct YmodemHostContext;
+struct UploadQueue;
+
 struct Session {
   // The connection to the BBS (no ops: none) and the Telnet layer over it
   // (disabled on links that carry bytes unchanged).  The session keeps the
@@ -44,10 +47,12 @@ struct Session {
   // The ZMODEM engine, its start detection included; its hooks reach this
   // Session (session_transfer.cpp).
   ZmodemState zmodem;
+  UploadQueue* upload_queue;  // a ZMODEM upload's further files (session_transfer.cpp)
   // The XMODEM engine (its first field is the active flag) and its adapter,
   // which owns the file and reaches this Session (session_xmodem.cpp).
   XmodemState xmodem;
   XmodemHostContext xmodem_host;
+  YmodemHostContext* ymodem_host;  // YMODEM's adapter on that engine; null while XMODEM's runs
   // The engine reads the clock for every byte; the bytes of one read arrive
   // together, so its clock is read once per 64 of them and again at every
   // pump (each turn).  Reads left before the clock is read again.

@@ -1,7 +1,10 @@
 // The session's side of file transfers (see session_transfer.h).
 #include "session/session_transfer.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "display/renderer.h"
@@ -101,8 +104,7 @@ void redraw_held_box(Session* s) {
       zmodem_draw_status(t, &s->zmodem);
       break;
     case kHeldBoxXmodem:
-      s->xmodem_host.status.drawn = 0;
-      xmodem_draw_status(t, &s->xmodem, &s->xmodem_host);
+      session_xmodem_draw_box(s);
       break;
     case kHeldBoxCapture:
       term_draw_transfer_note(t, capture_note());
@@ -128,6 +130,16 @@ int hook_file_exists(void* ctx, const char* name) {
   return term_prompt_receive_exists(s->terminal, name, &wait);
 }
 
+// The same with Resume offered where the engine can resume the file, and
+// the failed check said when it asks again.
+int hook_file_exists_resume(void* ctx, const ZmodemExistsQuestion* q) {
+  Session* s = session_of(ctx);
+  s->zmodem.status.drawn = 0;
+  TransferWait wait{s->loop ? session_transfer_serve_prompt_turn : nullptr, s};
+  return term_prompt_receive_exists_resume(s->terminal, q->name, q->can_resume, q->resume_failed,
+                                           &wait);
+}
+
 const char* hook_download_dir(void*) {
   return session_download_dir();
 }
@@ -145,6 +157,9 @@ bool upload_full_path(const char* name, char* path, size_t capacity) {
 // The other side is a receiver that asked first: the user picks the file.
 int hook_pick_upload(void* ctx, char* path, size_t capacity) {
   Session* s = session_of(ctx);
+  // One file here: an earlier upload's remaining files are not this one's.
+  delete s->upload_queue;
+  s->upload_queue = nullptr;
   char name[kTransferNameCap];
   if (!term_select_upload_file(s->terminal, name)) return 0;
   return upload_full_path(name, path, capacity) ? 1 : 0;
@@ -152,6 +167,75 @@ int hook_pick_upload(void* ctx, char* path, size_t capacity) {
 
 bool any_transfer(const Session* s) {
   return s->zmodem.active || s->xmodem.active;
+}
+
+void drop_upload_queue(Session* s) {
+  delete s->upload_queue;
+  s->upload_queue = nullptr;
+}
+
+// The picked names as full paths: false (and *missing the name) for one
+// whose path does not fit, which names no file we could open.
+bool picked_paths(const std::vector<std::string>& names, std::vector<std::string>* paths,
+                  std::string* missing) {
+  paths->clear();
+  for (const std::string& name : names) {
+    char path[kTransferPathCap];
+    if (!upload_full_path(name.c_str(), path, sizeof path)) {
+      *missing = name;
+      return false;
+    }
+    paths->emplace_back(path);
+  }
+  return true;
+}
+
+// The box's batch figures for the upload under way: the count and the
+// bytes, which the engine does not know.
+void show_upload_batch(Session* s) {
+  UploadQueue* q = s->upload_queue;
+  if (!q || q->paths.size() < 2 || !s->zmodem.active || s->zmodem.direction != 1) return;
+  ZmodemState* z = &s->zmodem;
+  z->files_total = static_cast<int32_t>(q->paths.size());
+  uint64_t total = 0, before = 0;
+  for (size_t i = 0; i < q->sizes.size(); ++i) {
+    total += q->sizes[i];
+    if (i + 1 < q->next) before += q->sizes[i];
+  }
+  z->status.batch_total = total;
+  z->status.batch_before = before;
+}
+
+int hook_next_upload(void* ctx, char* path, size_t capacity) {
+  Session* s = session_of(ctx);
+  UploadQueue* q = s->upload_queue;
+  if (!q || q->next >= q->paths.size()) return 0;
+  safe_copy(path, capacity, q->paths[q->next++].c_str());
+  show_upload_batch(s);
+  return 1;
+}
+
+// YMODEM and YMODEM-G send alike: the receiver chooses which by what it
+// asks for.  A file that cannot be sent is said in a notice.
+int start_ymodem_upload(Session* s) {
+  if (!s->terminal) return -1;
+  if (any_transfer(s)) return 0;
+  std::vector<std::string> names;
+  if (!term_select_upload_files(s->terminal, &names)) return 0;
+  if (any_transfer(s)) return 0;
+  std::vector<std::string> paths;
+  std::string missing;
+  if (!picked_paths(names, &paths, &missing)) {
+    std::string why = "Upload file not found: " + missing;
+    term_show_transfer_notice(s->terminal, why.c_str());
+    return 0;
+  }
+  std::vector<const char*> list;
+  for (const std::string& p : paths) list.push_back(p.c_str());
+  int rc = session_ymodem_start_send(s, list.data(), static_cast<int>(list.size()));
+  if (rc == -1 && session_ymodem_text(s)[0])
+    term_show_transfer_notice(s->terminal, session_ymodem_text(s));
+  return rc == kXmodemStartFailed ? -1 : 0;
 }
 
 }  // namespace
@@ -177,11 +261,13 @@ void session_transfer_init(Session* s) {
   h.restore_terminal = hook_restore_terminal;
   h.status_changed = hook_status_changed;
   h.file_exists = hook_file_exists;
+  h.file_exists_resume = hook_file_exists_resume;
   // No stop_requested: the loop serves the window between runs of received
   // bytes and between upload slices, and acts on Escape and a closed window
   // itself (with the session's own ending texts).
   h.download_dir = hook_download_dir;
   h.pick_upload = hook_pick_upload;
+  h.next_upload = hook_next_upload;
 }
 
 int session_transfer_send(Session* s, const uint8_t* bytes, size_t len) {
@@ -228,6 +314,7 @@ void session_transfer_escape(Session* s) {
 }
 
 void session_transfer_end(Session* s, int closed_by_peer) {
+  drop_upload_queue(s);
   ZmodemState* z = &s->zmodem;
   if (!z->active && !z->file) return;
   if (z->active && z->direction == 0 && z->zfin_seen) {
@@ -258,6 +345,12 @@ int session_open_download_menu(Session* s) {
     term_draw_transfer_note(s->terminal, kZmodemWaitNote);
     session_transfer_hold_box(s, kHeldBoxNote);
   }
+  if (choice == kProtocolYmodem || choice == kProtocolYmodemG) {
+    // Block 0 names each file: nothing to ask.
+    if (any_transfer(s) || !s->terminal->window) return 0;
+    return session_ymodem_start_receive(s, choice == kProtocolYmodemG) == kXmodemStartFailed ? -1
+                                                                                             : 0;
+  }
   if (choice != kProtocolXmodem) return 0;
   if (any_transfer(s) || !s->terminal->window) return 0;
   char name[kXmNameCap];
@@ -274,6 +367,7 @@ int session_open_upload_menu(Session* s) {
   if (any_transfer(s)) return 0;
   int choice = term_choose_transfer_protocol(s->terminal, "Upload");
   if (choice == kProtocolZmodem) return session_start_upload(s);
+  if (choice == kProtocolYmodem || choice == kProtocolYmodemG) return start_ymodem_upload(s);
   if (choice != kProtocolXmodem) return 0;
   if (!s->terminal) return -1;
   if (any_transfer(s)) return 0;
@@ -286,18 +380,29 @@ int session_open_upload_menu(Session* s) {
 int session_start_upload(Session* s) {
   if (!s->terminal) return -1;
   if (any_transfer(s)) return 0;
-  char name[kTransferNameCap];
-  if (!term_select_upload_file(s->terminal, name)) return 0;
-  trim(name);
-  if (!name[0]) return -1;
+  std::vector<std::string> names;
+  if (!term_select_upload_files(s->terminal, &names)) return 0;
   if (any_transfer(s)) return 0;
-  char path[kTransferPathCap];
-  if (!upload_full_path(name, path, sizeof path)) {
-    // A path that does not fit names no file we could open.
-    zmodem_fail_upload(&s->zmodem, name, "Upload file not found");
+  std::vector<std::string> paths;
+  std::string missing;
+  if (!picked_paths(names, &paths, &missing)) {
+    zmodem_fail_upload(&s->zmodem, missing.c_str(), "Upload file not found");
     return 0;
   }
-  return zmodem_start_upload(&s->zmodem, path) == 0 ? 0 : -1;
+  drop_upload_queue(s);
+  s->upload_queue = new (std::nothrow) UploadQueue();
+  if (s->upload_queue) {
+    s->upload_queue->paths = paths;
+    for (const std::string& p : paths) {
+      struct stat st;
+      s->upload_queue->sizes.push_back(stat(p.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size)
+                                                                 : 0);
+    }
+    s->upload_queue->next = 1;
+  }
+  int rc = zmodem_start_upload(&s->zmodem, paths[0].c_str()) == 0 ? 0 : -1;
+  show_upload_batch(s);
+  return rc;
 }
 
 const char* session_download_dir() {

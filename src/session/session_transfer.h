@@ -10,8 +10,18 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct Session;
+
+// The files of a ZMODEM upload after the first, offered one by one as the
+// receiver takes each (the engine's next_upload hook).
+struct UploadQueue {
+  std::vector<std::string> paths;  // full paths, the first one included
+  std::vector<uint64_t> sizes;     // their sizes when picked
+  size_t next;                     // the next to offer
+};
 
 // Installs the ZMODEM hooks and binds the XMODEM adapter of a freshly
 // zeroed Session.
@@ -89,10 +99,10 @@ int session_open_download_menu(Session* s);
 // not be started for a failed send or the XMODEM engine not started, else
 // 0.  Nothing is shown while a transfer runs.
 int session_open_upload_menu(Session* s);
-// Lets the user pick a file from the upload directory and starts sending it
-// with ZMODEM: 0 when started or when nothing was picked, -1 on failure.  A
-// file whose path does not fit ends as a missing one does ("Upload file not
-// found", shown in the box).
+// Lets the user pick files from the upload directory (Space marks several)
+// and starts sending them with ZMODEM, one after another: 0 when started or
+// when nothing was picked, -1 on failure.  A file whose path does not fit
+// ends as a missing one does ("Upload file not found", shown in the box).
 int session_start_upload(Session* s);
 
 // The download directory as the engine uses it: g_download_path trimmed, the

@@ -2,6 +2,7 @@
 #include "session/session_xmodem.h"
 
 #include <cstring>
+#include <new>
 
 #include "display/renderer.h"
 #include "link/telnet.h"
@@ -14,6 +15,7 @@
 #include "transfer/transfer_menus.h"
 #include "transfer/xmodem.h"
 #include "transfer/xmodem_kavel.h"
+#include "transfer/ymodem_kavel.h"
 
 namespace {
 
@@ -29,6 +31,45 @@ Session* session_of(void* host) {
 
 bool succeeded(const Session* s) {
   return strstr(s->xmodem.status_text, "complete") != nullptr;
+}
+
+// YMODEM's adapter lives only while it has a transfer (or its box) to
+// keep: 64 KiB of file buffer is no price for every session to pay.
+void ymodem_release(Session* s) {
+  if (!s->ymodem_host) return;
+  ymodem_kavel_close(s->ymodem_host);
+  delete s->ymodem_host;
+  s->ymodem_host = nullptr;
+}
+
+void ymodem_draw_status_cb(void* host) {
+  Session* s = session_of(host);
+  if (s && s->ymodem_host) ymodem_draw_status(s->terminal, s->ymodem_host);
+}
+
+// The adapter, made fresh for a new transfer; null without memory.
+YmodemHostContext* ymodem_fresh(Session* s) {
+  if (!s->ymodem_host) s->ymodem_host = new (std::nothrow) YmodemHostContext();
+  if (!s->ymodem_host) return nullptr;
+  ymodem_kavel_close(s->ymodem_host);
+  YmodemHostTable table{s, xmodem_kavel_send_cb, xmodem_kavel_now_cb,
+                        xmodem_prompt_receive_exists_cb, ymodem_draw_status_cb};
+  ymodem_kavel_init(s->ymodem_host, &table);
+  return s->ymodem_host;
+}
+
+// The file of whichever adapter drives the engine.
+void close_files(Session* s) {
+  xmodem_kavel_close(&s->xmodem_host);
+  if (s->ymodem_host) ymodem_kavel_close(s->ymodem_host);
+}
+
+TransferBoxCache* box_cache(Session* s) {
+  return s->ymodem_host ? &s->ymodem_host->status : &s->xmodem_host.status;
+}
+
+int32_t last_kind(const Session* s) {
+  return s->ymodem_host ? s->ymodem_host->last_kind : s->xmodem_host.last_kind;
 }
 
 void restore_terminal(Terminal* t) {
@@ -52,6 +93,7 @@ void after_engine_call(Session* s, int rc) {
 
 // The engine, freshly bound to the adapter, and the box's memory cleared.
 void prepare_engine(Session* s, int mode) {
+  ymodem_release(s);
   s->xmodem_clock_left = 0;
   XmodemCallbacks cb;
   xmodem_kavel_callbacks(&s->xmodem_host, &cb);
@@ -62,10 +104,16 @@ void prepare_engine(Session* s, int mode) {
   term_hide_cursor(s->terminal);
 }
 
+// What YMODEM's adapter does not do itself as it starts the engine.
+void prepare_ymodem(Session* s) {
+  s->xmodem_clock_left = 0;
+  s->transfer_box_until_ms = 0;
+  term_hide_cursor(s->terminal);
+}
+
 void show_box(Session* s) {
   xmodem_clear_terminal_overlay(s);
-  s->xmodem_host.status.drawn = 0;
-  xmodem_draw_status(s->terminal, &s->xmodem, &s->xmodem_host);
+  session_xmodem_draw_box(s);
 }
 
 }  // namespace
@@ -145,6 +193,46 @@ int session_xmodem_start_send(Session* s, const char* name) {
   return 0;
 }
 
+int session_ymodem_start_receive(Session* s, int streaming) {
+  zmodem_flush_detect(&s->zmodem, 1);
+  xmodem_kavel_close(&s->xmodem_host);
+  YmodemHostContext* ctx = ymodem_fresh(s);
+  if (!ctx) return -1;
+  prepare_ymodem(s);
+  // The directory ZMODEM saves into, made the same way.
+  if (ymodem_kavel_start_receive(ctx, &s->xmodem, session_download_dir(), streaming) != 0) {
+    ymodem_release(s);
+    return kXmodemStartFailed;
+  }
+  show_box(s);
+  return 0;
+}
+
+int session_ymodem_start_send(Session* s, const char* const* paths, int count) {
+  zmodem_flush_detect(&s->zmodem, 1);
+  xmodem_kavel_close(&s->xmodem_host);
+  YmodemHostContext* ctx = ymodem_fresh(s);
+  if (!ctx) return -1;
+  if (ymodem_kavel_start_send(ctx, &s->xmodem, paths, count) != 0) return -1;
+  prepare_ymodem(s);
+  show_box(s);
+  return 0;
+}
+
+const char* session_ymodem_text(const Session* s) {
+  return s->ymodem_host ? s->ymodem_host->status_text : "";
+}
+
+void session_xmodem_draw_box(Session* s) {
+  if (!s->terminal) return;
+  box_cache(s)->drawn = 0;
+  if (s->ymodem_host) {
+    ymodem_draw_status(s->terminal, s->ymodem_host);
+  } else {
+    xmodem_draw_status(s->terminal, &s->xmodem, &s->xmodem_host);
+  }
+}
+
 void session_xmodem_consume(Session* s, uint8_t byte) {
   int rc = xmodem_consume(&s->xmodem, byte);
   if (rc == 0 && s->xmodem.active) return;
@@ -163,8 +251,8 @@ int xmodem_pump_session(Session* s) {
 
 void xmodem_leave_success(Session* s) {
   s->discard_until_ms = 0;
-  xmodem_kavel_close(&s->xmodem_host);
-  if (!s->xmodem.active && s->xmodem_host.status.drawn && term_can_draw(s->terminal)) {
+  close_files(s);
+  if (!s->xmodem.active && box_cache(s)->drawn && term_can_draw(s->terminal)) {
     // The box now says what was saved or sent: it stays up a moment to be
     // read, and the session's transfer poll redraws the terminal afterwards.
     session_transfer_hold_box(s, kHeldBoxXmodem);
@@ -176,9 +264,9 @@ void xmodem_leave_success(Session* s) {
 void xmodem_enter_binary_quiet(Session* s) {
   uint32_t until = clock_ms() + kXmodemQuietMs;
   s->discard_until_ms = until ? until : 1;  // 0 means none
-  xmodem_kavel_close(&s->xmodem_host);
-  bool reason_shown = !s->xmodem.active && s->xmodem_host.last_kind == XM_REPORT_FAILED &&
-                      s->xmodem_host.status.drawn && term_can_draw(s->terminal);
+  close_files(s);
+  bool reason_shown = !s->xmodem.active && last_kind(s) == XM_REPORT_FAILED &&
+                      box_cache(s)->drawn && term_can_draw(s->terminal);
   if (reason_shown) {
     // The box now gives the reason: it stays up a moment to be read, and the
     // session's transfer poll redraws the terminal afterwards.
@@ -204,20 +292,22 @@ void xmodem_clear_terminal_overlay(Session* s) {
 
 void session_xmodem_escape(Session* s) {
   if (!s->xmodem.active) return;
-  xmodem_cancel(&s->xmodem, "XMODEM canceled");
+  xmodem_cancel(&s->xmodem, s->ymodem_host ? "YMODEM canceled" : "XMODEM canceled");
   xmodem_enter_binary_quiet(s);
 }
 
 void session_xmodem_end(Session* s, int closed_by_peer) {
   if (s->xmodem.active) {
-    xmodem_cancel(&s->xmodem,
-                  closed_by_peer ? "XMODEM interrupted by disconnect" : "XMODEM canceled");
+    const char* why =
+        s->ymodem_host ? (closed_by_peer ? "YMODEM interrupted by disconnect" : "YMODEM canceled")
+                       : (closed_by_peer ? "XMODEM interrupted by disconnect" : "XMODEM canceled");
+    xmodem_cancel(&s->xmodem, why);
   }
   xmodem_kavel_close(&s->xmodem_host);
+  ymodem_release(s);
 }
 
 void session_xmodem_redraw_status(Session* s) {
   if (!s->xmodem.active || !s->terminal) return;
-  s->xmodem_host.status.drawn = 0;
-  xmodem_draw_status(s->terminal, &s->xmodem, &s->xmodem_host);
+  session_xmodem_draw_box(s);
 }

@@ -1,6 +1,7 @@
-// XMODEM in a session: the adapter's host functions (send through the Telnet
-// sender, the file-exists prompt, the status box, the clock), starting a
-// download or an upload, the engine's place in the byte path and the loop,
+// XMODEM and YMODEM in a session (both run on the XMODEM engine, through
+// their own adapters): the adapters' host functions (send through the
+// Telnet sender, the file-exists prompt, the status box, the clock),
+// starting a download or an upload, the engine's place in the byte path and the loop,
 // and the two endings: leaving a transfer that went well, and the quiet time
 // after one that did not.
 #pragma once
@@ -39,6 +40,22 @@ int xmodem_prompt_receive_exists_cb(void* host, const char* name);
 inline constexpr int kXmodemStartFailed = -3;
 int session_xmodem_start_receive(Session* s, const char* name);
 int session_xmodem_start_send(Session* s, const char* name);
+
+// YMODEM (and YMODEM-G) on the same engine, through YMODEM's adapter: a
+// download of the files the sender announces into the download directory
+// (names made safe as ZMODEM's are, the file-exists question for a name that
+// exists), or an upload of the files (full paths) in that order.  The loop
+// feeds and pumps the engine as for XMODEM; the endings are XMODEM's.  0
+// started; -1 nothing started (for an upload session_ymodem_text says why:
+// "Upload file not found: NAME"); kXmodemStartFailed the engine would not
+// start.
+int session_ymodem_start_receive(Session* s, int streaming);
+int session_ymodem_start_send(Session* s, const char* const* paths, int count);
+const char* session_ymodem_text(const Session* s);
+
+// Draws the running (or just ended) transfer's box in full: YMODEM's when
+// YMODEM drives the engine, else XMODEM's.
+void session_xmodem_draw_box(Session* s);
 
 // A data byte while XMODEM runs: to the engine, then the ending if it ended
 // (or a failure).

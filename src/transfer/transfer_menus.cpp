@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "display/renderer.h"
 #include "display/surface.h"
@@ -190,14 +191,17 @@ bool is_separator(char c) {
 void term_draw_protocol_chooser(Terminal* t, const char* title, int selection) {
   if (!has_window(t) || !t->rport) return;
   int x, y, w, h;
-  dialog_rect(t, 26, 208, 6, 92, &x, &y, &w, &h);
+  // Each row past the first two makes the box one cell taller.
+  constexpr int kExtraRows = kProtocolCount - 2;
+  dialog_rect(t, 26, 208, 6 + kExtraRows, 92 + 16 * kExtraRows, &x, &y, &w, &h);
   int cw = term_dialog_cell_w(t);
   int ch = term_dialog_cell_h(t);
   int bl = term_dialog_baseline(t);
   draw_beveled_box(t, x, y, x + w - 1, y + h - 1);
   draw_title(t, x, y, w, title ? title : "");
-  static constexpr const char* kItems[2] = {"X-Modem", "Z-Modem"};
-  for (int i = 0; i < 2; ++i) {
+  static constexpr const char* kItems[kProtocolCount] = {"X-Modem", "Z-Modem", "Y-Modem",
+                                                         "Y-Modem-G"};
+  for (int i = 0; i < kProtocolCount; ++i) {
     int top = y + (2 + i) * ch + 4;
     bool selected = i == selection;
     term_fill_rect(t, x + 3 * cw, top, x + w - 3 * cw, top + ch, selected ? kBlue : kGrey);
@@ -218,11 +222,11 @@ int term_choose_transfer_protocol(Terminal* t, const char* title) {
     switch (k.kind) {
       case kKeyUp:
       case kKeyLeft:
-        selection = kProtocolXmodem;
+        if (selection > 0) --selection;
         break;
       case kKeyDown:
       case kKeyRight:
-        selection = kProtocolZmodem;
+        if (selection < kProtocolCount - 1) ++selection;
         break;
       case kKeyEnter:
         answer = selection;
@@ -269,13 +273,16 @@ int upload_file_list_append(UploadFileList* list, const char* name, uint32_t siz
   e->entry_size = size;
   e->is_dir = is_dir ? 1 : 0;
   e->is_parent = is_parent ? 1 : 0;
+  e->marked = 0;
   return 0;
 }
 
 void upload_file_list_free(UploadFileList* list) {
   if (!list) return;
   free(list->files);
+  int marking = list->marking;
   *list = UploadFileList{};
+  list->marking = marking;
 }
 
 int upload_file_compare(const UploadFileEntry* a, const UploadFileEntry* b) {
@@ -434,7 +441,11 @@ void term_draw_upload_picker(Terminal* t, const UploadFileList* list, int select
   size_t room = static_cast<size_t>(std::max(1, (w - 4 * cw) / cw));
   if (strlen(line) > room) line[room] = '\0';
   term_dialog_text(t, tx, line_y(t, y, 2), line, kBlack);
-  term_dialog_text(t, tx, line_y(t, y, 3), "Enter sends selected file. Escape cancels.", kBlue);
+  // Where files can be marked the hint says how.
+  bool marking = list && list->marking;
+  term_dialog_text(t, tx, line_y(t, y, 3),
+                   marking ? kPickerMarkingHint : "Enter sends selected file. Escape cancels.",
+                   kBlue);
   if (message) term_dialog_text(t, tx, line_y(t, y, 4), message, kRed);
 
   int count = list ? list->file_count : 0;
@@ -448,7 +459,7 @@ void term_draw_upload_picker(Terminal* t, const UploadFileList* list, int select
     if (e.is_dir) {
       snprintf(line, sizeof line, "  %-34.34s %8s", e.is_parent ? ".." : e.entry_name, "<DIR>");
     } else {
-      snprintf(line, sizeof line, "  %-34.34s %8lu", e.entry_name,
+      snprintf(line, sizeof line, "%c %-34.34s %8lu", e.marked ? '*' : ' ', e.entry_name,
                static_cast<unsigned long>(e.entry_size));
     }
     bool is_selected = index == selected;
@@ -459,10 +470,14 @@ void term_draw_upload_picker(Terminal* t, const UploadFileList* list, int select
   }
 }
 
-int term_select_upload_file(Terminal* t, char* name_out) {
-  if (name_out) name_out[0] = '\0';
-  if (!has_window(t) || !name_out) return 0;
+namespace {
+
+// The picker's loop: 1 with the chosen names (the marked files in the
+// list's order, else the one under the bar), 0 for nothing chosen.
+int select_upload(Terminal* t, bool marking, std::vector<std::string>* names) {
+  names->clear();
   Picker p;
+  p.list.marking = marking;
   p.load();
   term_hide_cursor(t);
   auto draw = [&] { term_draw_upload_picker(t, &p.list, p.selected, p.first, p.message); };
@@ -483,14 +498,26 @@ int term_select_upload_file(Terminal* t, char* name_out) {
       case kKeyPageDown:
         p.move(kPickerRows);
         break;
+      case kKeyChar: {
+        // Space marks or unmarks a file and steps on, so that a run of
+        // files is marked by holding it down.
+        if (!marking || k.ch != ' ' || p.list.file_count == 0) continue;
+        UploadFileEntry& e = p.list.files[p.selected];
+        if (!e.is_dir) e.marked = !e.marked;
+        p.move(1);
+        break;
+      }
       case kKeyEnter: {
         if (p.list.file_count == 0) break;
         const UploadFileEntry& e = p.list.files[p.selected];
         if (!e.is_dir) {
-          safe_copy(name_out, kTransferNameCap, e.entry_name);
+          for (int i = 0; i < p.list.file_count; ++i)
+            if (p.list.files[i].marked) names->emplace_back(p.list.files[i].entry_name);
+          if (names->empty()) names->emplace_back(e.entry_name);
           chosen = 1;
           break;
         }
+        // Marks belong to one directory: entering another drops them.
         char next[256];
         if (upload_enter_directory(&p.list, p.selected, next)) {
           safe_copy(g_upload_path, sizeof g_upload_path, next);
@@ -515,6 +542,24 @@ int term_select_upload_file(Terminal* t, char* name_out) {
   return chosen;
 }
 
+}  // namespace
+
+int term_select_upload_file(Terminal* t, char* name_out) {
+  if (name_out) name_out[0] = '\0';
+  if (!has_window(t) || !name_out) return 0;
+  std::vector<std::string> names;
+  if (!select_upload(t, false, &names) || names.empty()) return 0;
+  safe_copy(name_out, kTransferNameCap, names[0].c_str());
+  return 1;
+}
+
+int term_select_upload_files(Terminal* t, std::vector<std::string>* names) {
+  if (!names) return 0;
+  names->clear();
+  if (!has_window(t)) return 0;
+  return select_upload(t, true, names);
+}
+
 // ------------------------------------------------------------ file exists
 
 namespace {
@@ -525,7 +570,53 @@ void exists_rect(Terminal* t, int* x, int* y, int* w, int* h) {
 
 }  // namespace
 
+namespace {
+
+// The buttons in their order on screen, each with its answer.  Resume sits
+// beside Overwrite: both keep the name, one keeps the bytes there too.
+struct ExistsButtons {
+  int count;
+  const int* answers;
+  const int* left;  // in cell widths from the box's left edge
+  int width;        // in cell widths
+};
+
+ExistsButtons exists_buttons(int can_resume) {
+  static constexpr int kThree[3] = {kExistsOverwrite, kExistsRename, kExistsSkip};
+  static constexpr int kThreeLeft[3] = {4, 18, 32};
+  static constexpr int kFour[4] = {kExistsOverwrite, kExistsResume, kExistsRename, kExistsSkip};
+  static constexpr int kFourLeft[4] = {2, 14, 26, 38};
+  if (can_resume) return {4, kFour, kFourLeft, 11};
+  return {3, kThree, kThreeLeft, 12};
+}
+
+const char* exists_label(int answer) {
+  switch (answer) {
+    case kExistsOverwrite:
+      return "OVERWRITE";
+    case kExistsResume:
+      return "RESUME";
+    case kExistsRename:
+      return "RENAME";
+    default:
+      return "CANCEL";
+  }
+}
+
+int button_index(const ExistsButtons& b, int answer) {
+  for (int i = 0; i < b.count; ++i)
+    if (b.answers[i] == answer) return i;
+  return 0;
+}
+
+}  // namespace
+
 void term_draw_receive_exists(Terminal* t, const char* name, int selection) {
+  term_draw_receive_exists_resume(t, name, selection, 0, 0);
+}
+
+void term_draw_receive_exists_resume(Terminal* t, const char* name, int selection, int can_resume,
+                                     int resume_failed) {
   if (!has_window(t) || !t->rport) return;
   int x, y, w, h;
   exists_rect(t, &x, &y, &w, &h);
@@ -549,31 +640,42 @@ void term_draw_receive_exists(Terminal* t, const char* name, int selection) {
   char line[80];
   snprintf(line, sizeof line, "%s already exists.", shown);
   term_dialog_text(t, x + 2 * cw, line_y(t, y, 3), line, kBlack);
+  if (resume_failed)
+    term_dialog_text(t, x + 2 * cw, line_y(t, y, 4), kExistsResumeFailedText, kRed);
   term_dialog_text(t, x + 2 * cw, line_y(t, y, 5), "Auto rename in 5 seconds.", kBlue);
 
-  static constexpr const char* kButtons[3] = {"OVERWRITE", "RENAME", "CANCEL"};
-  static constexpr int kLeft[3] = {4, 18, 32};
+  ExistsButtons buttons = exists_buttons(can_resume);
   int top = y + 7 * ch + 2;
-  for (int i = 0; i < 3; ++i) {
-    int left = x + kLeft[i] * cw;
-    bool selected = i == selection;
-    term_fill_rect(t, left, top, left + 12 * cw - 1, top + ch + 1, selected ? kBlue : kGrey);
-    centred_text(t, left, 12 * cw, top + bl + 1, kButtons[i], selected ? kWhite : kBlue,
-                 selected ? kBlue : kGrey);
+  for (int i = 0; i < buttons.count; ++i) {
+    int left = x + buttons.left[i] * cw;
+    int bw = buttons.width * cw;
+    bool selected = buttons.answers[i] == selection;
+    term_fill_rect(t, left, top, left + bw - 1, top + ch + 1, selected ? kBlue : kGrey);
+    centred_text(t, left, bw, top + bl + 1, exists_label(buttons.answers[i]),
+                 selected ? kWhite : kBlue, selected ? kBlue : kGrey);
   }
 }
 
 int term_prompt_receive_exists(Terminal* t, const char* name, const TransferWait* wait) {
-  if (!has_window(t)) return 2;
+  return term_prompt_receive_exists_resume(t, name, 0, 0, wait);
+}
+
+int term_prompt_receive_exists_resume(Terminal* t, const char* name, int can_resume,
+                                      int resume_failed, const TransferWait* wait) {
+  if (!has_window(t)) return kExistsSkip;
   redraw_terminal(t);
   term_hide_cursor(t);
-  int selection = 1;
-  term_draw_receive_exists(t, name, selection);
+  ExistsButtons buttons = exists_buttons(can_resume);
+  int selection = kExistsRename;
+  auto draw = [&] {
+    term_draw_receive_exists_resume(t, name, selection, can_resume, resume_failed);
+  };
+  draw();
   uint32_t shown_at = clock_ms();
   int answer = -1;
   while (answer < 0) {
     if (clock_ms() - shown_at >= kExistsPromptMs) {
-      answer = 1;
+      answer = kExistsRename;
       break;
     }
     // With a connection to keep served, one turn of it is the pause (it
@@ -581,40 +683,42 @@ int term_prompt_receive_exists(Terminal* t, const char* name, const TransferWait
     DialogKey k = next_key(t, wait && wait->serve ? 0 : 100);
     if (k.kind == kKeyNone && wait && wait->serve) {
       if (!wait->serve(wait->ctx)) {
-        answer = 2;  // the session is ending: nothing more to write
+        answer = kExistsSkip;  // the session is ending: nothing more to write
         break;
       }
       continue;
     }
     int previous = selection;
+    int index = button_index(buttons, selection);
     switch (k.kind) {
       case kKeyUp:
       case kKeyLeft:
-        selection = std::max(0, selection - 1);
+        selection = buttons.answers[std::max(0, index - 1)];
         break;
       case kKeyDown:
       case kKeyRight:
-        selection = std::min(2, selection + 1);
+        selection = buttons.answers[std::min(buttons.count - 1, index + 1)];
         break;
       case kKeyEnter:
         answer = selection;
         break;
       case kKeyChar:
-        if (k.ch == 'o' || k.ch == 'O') answer = 0;
-        if (k.ch == 'r' || k.ch == 'R') answer = 1;
-        if (k.ch == 'c' || k.ch == 'C') answer = 2;
+        if (k.ch == 'o' || k.ch == 'O') answer = kExistsOverwrite;
+        if (k.ch == 'r' || k.ch == 'R') answer = kExistsRename;
+        if (k.ch == 'c' || k.ch == 'C') answer = kExistsSkip;
+        if ((k.ch == 'u' || k.ch == 'U') && can_resume) answer = kExistsResume;
         break;
       case kKeyEscape:
       case kKeyClose:
-        answer = 2;
+        answer = kExistsSkip;
         break;
       case kKeyRefresh:
-        refresh(t, [&] { term_draw_receive_exists(t, name, selection); });
+        refresh(t, draw);
         break;
       default:
         break;
     }
-    if (answer < 0 && selection != previous) term_draw_receive_exists(t, name, selection);
+    if (answer < 0 && selection != previous) draw();
   }
   close_dialog(t);
   return answer;

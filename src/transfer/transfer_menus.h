@@ -11,6 +11,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "transfer/transfer_files.h"
 
@@ -20,9 +22,14 @@ struct Terminal;
 
 inline constexpr int kProtocolXmodem = 0;
 inline constexpr int kProtocolZmodem = 1;
+inline constexpr int kProtocolYmodem = 2;
+inline constexpr int kProtocolYmodemG = 3;
+inline constexpr int kProtocolCount = 4;
 
-// "X-Modem" / "Z-Modem" under a title ("Download", "Upload"): 0 for X-Modem,
-// 1 for Z-Modem, -1 for Escape or a close request (and without a window).
+// "X-Modem", "Z-Modem", "Y-Modem", "Y-Modem-G" under a title ("Download",
+// "Upload"): the kProtocol* of the row chosen (up and left move up a row,
+// down and right down a row), -1 for Escape or a close request (and without
+// a window).
 int term_choose_transfer_protocol(Terminal* t, const char* title);
 void term_draw_protocol_chooser(Terminal* t, const char* title, int selection);
 
@@ -33,13 +40,18 @@ struct UploadFileEntry {
   uint32_t entry_size;  // 0 for directories
   int32_t is_dir;       // 1 for a directory, the parent entry included
   int32_t is_parent;    // 1 for ".."
+  int32_t marked;       // picked with Space to go in a batch
 };
 
 struct UploadFileList {
   UploadFileEntry* files;  // grows from 32 entries, doubling
   int file_count;
   int file_capacity;
+  int marking;  // the picker lets files be marked (the hint says so); kept by loading
 };
+
+// The picker's hint where files can be marked.
+inline constexpr const char* kPickerMarkingHint = "Space marks files. Enter sends. Escape cancels.";
 
 // The upload directory in use: g_upload_path trimmed, the home directory
 // when empty (256 bytes).
@@ -70,6 +82,11 @@ int upload_enter_directory(const UploadFileList* list, int index, char* out);
 // name_out of kTransferNameCap bytes), 0 otherwise.  Entering a directory
 // makes it the upload directory (g_upload_path) for later pickers too.
 int term_select_upload_file(Terminal* t, char* name_out);
+// The picker for a batch: Space marks (or unmarks) a file and moves on;
+// Return on a file sends the marked files, in the list's order, or that
+// file when none is marked; on a directory it enters it.  1 with the names (without the directory),
+// 0 for nothing chosen.  Marks are dropped on entering another directory.
+int term_select_upload_files(Terminal* t, std::vector<std::string>* names);
 // One drawing of the picker (for tests and refreshes).
 void term_draw_upload_picker(Terminal* t, const UploadFileList* list, int selected, int first,
                              const char* message);
@@ -86,11 +103,25 @@ struct TransferWait {
 
 inline constexpr uint32_t kExistsPromptMs = 5000;
 
-// A received file's name exists: 0 overwrite, 1 rename, 2 skip.  Rename after
-// 5 s without an answer; skip at once without a terminal window, and when
-// the session ends while the prompt is up.
+// The file-exists prompt's answers (the same numbers as the engines').
+enum : int { kExistsOverwrite = 0, kExistsRename = 1, kExistsSkip = 2, kExistsResume = 3 };
+// Said in red when a resume was chosen and the part on disk turned out not
+// to be the start of the offered file.
+inline constexpr const char* kExistsResumeFailedText =
+    "The part there differs; it cannot be resumed.";
+
+// A received file's name exists: kExistsOverwrite, kExistsRename or
+// kExistsSkip.  Rename after 5 s without an answer; skip at once without a
+// terminal window, and when the session ends while the prompt is up.
 int term_prompt_receive_exists(Terminal* t, const char* name, const TransferWait* wait);
+// The same with a RESUME button ("U" or "u") when can_resume is set, and
+// kExistsResumeFailedText when an earlier resume's check failed.  The
+// selection is an answer (kExists*).
+int term_prompt_receive_exists_resume(Terminal* t, const char* name, int can_resume,
+                                      int resume_failed, const TransferWait* wait);
 void term_draw_receive_exists(Terminal* t, const char* name, int selection);
+void term_draw_receive_exists_resume(Terminal* t, const char* name, int selection, int can_resume,
+                                     int resume_failed);
 
 // The "Save as" prompt of XMODEM downloads: 1 with the typed name (at most
 // 127 characters) in out, 0 for Escape, a close request or an empty name.

@@ -23,6 +23,11 @@ struct TransferBoxCache {
   uint32_t bytes;
   int32_t errors;
   char text[96];
+  // A ZMODEM batch's bytes, 0 while not known: kept by the session for an
+  // upload of several files, worked out from the sender's ZFILE (the bytes
+  // it has left) for a download.
+  uint64_t batch_total;   // the whole batch
+  uint64_t batch_before;  // the files before the current one
 };
 
 // What one drawing of a box shows.

@@ -5,18 +5,22 @@
 # is up while the file comes in (screenshot), and got.bin in the download
 # directory is the board's file plus the 0x1A padding of its last block.
 # Alt+U, "X-Modem" and a file from the picker: rx receives it the same way.
+# Then sb sends a YMODEM batch of two files: Alt+D, "Y-Modem" asks nothing
+# and saves both under their own names, cut to their sizes; and rb takes
+# Alt+U, "Y-Modem" with the file marked with Space in the picker.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 KAVEL="$BUILD/kavel"
 RELAY="$BUILD/kavel-relay"
 source "$(dirname "$0")/lib/window_harness.sh"
-window_harness_init Xvfb xdotool convert import sx rx python3
+window_harness_init Xvfb xdotool convert import sx rx sb rb python3
 for b in "$KAVEL" "$RELAY"; do [ -x "$b" ] || { echo "FAIL: $b not built"; exit 1; }; done
 window_harness_start_xvfb
 
 mkdir -p "$work/dl" "$work/ups" "$work/board"
 head -c 600000 /dev/urandom >"$work/board/board.bin"
 head -c 200000 /dev/urandom >"$work/ups/myfile.bin"
+head -c 1234 /dev/urandom >"$work/board/second.bin"
 printf 'download_path=%s\nupload_path=%s\n' "$work/dl" "$work/ups" >"$work/kavel.prefs"
 cat >"$work/slow.py" <<'EOF'
 import os, sys, time
@@ -30,7 +34,8 @@ while True:
 EOF
 
 (cd "$work/board" && exec "$RELAY" --timeout 100 --quiet 0 sh -c \
-  "sx -q -k board.bin | python3 '$work/slow.py' 150000; rx -q -b -c up.bin") \
+  "sx -q -k board.bin | python3 '$work/slow.py' 150000; rx -q -b -c up.bin;
+   sb -q board.bin second.bin | python3 '$work/slow.py' 300000; rb -q") \
   >"$work/relay.out" 2>&1 &
 bbs_pid=$!
 port=
@@ -96,11 +101,33 @@ sleep 0.3
 shot upload >/dev/null
 expect "rx receives the file plus its padding" \
   wait_for 30 padded "$work/ups/myfile.bin" "$work/board/up.bin"
+
+# --- Alt+D, Y-Modem: the batch sb sends -----------------------------------------------------
+sleep 3.5  # the upload's box goes
+keys alt+d
+keys Down Down Return
+sleep 1
+ybox=$(count_colour "$(shot ymodem)" "$grey")
+expect "the YMODEM box is up during the download ($ybox grey pixels)" \
+  test "$ybox" -gt $((before + 20000))
+expect "the YMODEM batch arrives whole, cut to its sizes" \
+  wait_for 30 bash -c "cmp -s '$work/board/board.bin' '$work/dl/board.bin' &&
+    cmp -s '$work/board/second.bin' '$work/dl/second.bin'"
+
+# --- Alt+U, Y-Modem, the file marked in the picker: rb -------------------------------------
+sleep 3.5
+keys alt+u
+keys Down Down Return
+keys Down space
+shot ypicker >/dev/null
+keys Return
+expect "rb receives the marked file whole" \
+  wait_for 30 cmp -s "$work/ups/myfile.bin" "$work/board/myfile.bin"
 wait_for 10 bash -c "! kill -0 $bbs_pid 2>/dev/null"
 wait "$bbs_pid" 2>/dev/null
 relay_status=$?
 bbs_pid=
-expect "rx ended well (relay status $relay_status)" test "$relay_status" = 0
+expect "rx, sb and rb ended well (relay status $relay_status)" test "$relay_status" = 0
 
 kill "$kavel_pid" 2>/dev/null
 wait "$kavel_pid" 2>/dev/null

@@ -26,6 +26,7 @@
 #include "support/session_link.h"
 #include "support/test_support.h"
 #include "terminal/terminal.h"
+#include "transfer/transfer_status.h"
 #include "transfer/zmodem.h"
 
 namespace {
@@ -192,17 +193,32 @@ TEST(SessionTransfer, DownloadsThroughTheSessionLoop) {
 }
 
 TEST(SessionTransfer, UploadFromTheMenuThroughThePicker) {
-  SessionRig rig(true);
-  std::string data = special_data(200 * 1024, 7);
-  write_file(rig.up + "/mine.bin", data);
-  // Alt+U, "Z-Modem", then in the picker past ".." to the file.
-  rig.inject(
-      {vanilla('u', kAlt), raw(RAWKEY_DOWN), vanilla('\r'), raw(RAWKEY_DOWN), vanilla('\r')});
-  ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload finished");
-  EXPECT_EQ(read_file(rig.tmp.path() + "/mine.bin"), data);
-  EXPECT_EQ(rig.peer.seen.rfind("rz\r", 0), 0u);  // the receiver was woken first
-  EXPECT_EQ(rig.loop.running, 1);
+  for (bool batch : {false, true}) {
+    SCOPED_TRACE(batch);
+    SessionRig rig(true);
+    std::string data = special_data(200 * 1024, 7), second = special_data(3000, 8);
+    write_file(rig.up + "/mine.bin", data);
+    write_file(rig.up + "/two.bin", second);
+    // Alt+U, "Z-Modem", then in the picker past ".." to the file; for a
+    // batch Space marks it and the next one.
+    rig.inject({vanilla('u', kAlt), raw(RAWKEY_DOWN), vanilla('\r'), raw(RAWKEY_DOWN)});
+    if (batch) rig.inject({vanilla(' '), vanilla(' ')});
+    rig.inject({vanilla('\r')});
+    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
+    EXPECT_STREQ(rig.s.zmodem.status_text, "Upload finished");
+    EXPECT_EQ(read_file(rig.tmp.path() + "/mine.bin"), data);
+    EXPECT_EQ(read_file(rig.tmp.path() + "/two.bin"), batch ? second : "");
+    char summary[224];
+    ASSERT_EQ(zmodem_summary(&rig.s.zmodem, summary, sizeof summary, nullptr), 1);
+    EXPECT_STREQ(summary, batch ? "Sent 2 files" : "Sent mine.bin (200.0 KB)");
+    if (batch) {
+      EXPECT_EQ(rig.s.zmodem.files_total, 2);
+      EXPECT_EQ(rig.s.zmodem.status.batch_total, data.size() + second.size());
+      EXPECT_EQ(rig.s.zmodem.status.batch_before, data.size());
+    }
+    EXPECT_EQ(rig.peer.seen.rfind("rz\r", 0), 0u);  // the receiver was woken first
+    EXPECT_EQ(rig.loop.running, 1);
+  }
 }
 
 TEST(SessionTransfer, EscapeStopsAStreamingUpload) {
@@ -298,13 +314,21 @@ TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
     const char* name;
     std::vector<PlatEvent> keys;
     int answer;
+    int can_resume;  // asked through file_exists_resume with Resume offered
   };
   const Case cases[] = {
-      {"o overwrites", {vanilla('o')}, kZmodemOverwrite},
-      {"Return takes RENAME, the first selection", {vanilla('\r')}, kZmodemRename},
-      {"left, Return: OVERWRITE", {raw(RAWKEY_LEFT), vanilla('\r')}, kZmodemOverwrite},
-      {"Escape skips", {vanilla(27)}, kZmodemSkip},
-      {"a close request skips", {PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0}}, kZmodemSkip},
+      {"o overwrites", {vanilla('o')}, kZmodemOverwrite, 0},
+      {"Return takes RENAME, the first selection", {vanilla('\r')}, kZmodemRename, 0},
+      {"left, Return: OVERWRITE", {raw(RAWKEY_LEFT), vanilla('\r')}, kZmodemOverwrite, 0},
+      {"Escape skips", {vanilla(27)}, kZmodemSkip, 0},
+      {"a close request skips", {PlatEvent{PLAT_EV_CLOSE, 0, 0, 0, 0}}, kZmodemSkip, 0},
+      {"u resumes where offered", {vanilla('u')}, kZmodemResume, 1},
+      {"left of RENAME is RESUME", {raw(RAWKEY_LEFT), vanilla('\r')}, kZmodemResume, 1},
+      {"two left: OVERWRITE",
+       {raw(RAWKEY_LEFT), raw(RAWKEY_LEFT), vanilla('\r')},
+       kZmodemOverwrite,
+       1},
+      {"u is no answer without Resume", {vanilla('u'), vanilla('c')}, kZmodemSkip, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -312,7 +336,15 @@ TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
     rig.s.zmodem.status.drawn = 1;
     for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
     ZmodemHooks& h = rig.s.zmodem.hooks;
-    EXPECT_EQ(h.file_exists(h.ctx, "report.txt"), c.answer);
+    if (c.can_resume) {
+      ZmodemExistsQuestion q{"report.txt", 100, 200, 1, 0};
+      EXPECT_EQ(h.file_exists_resume(h.ctx, &q), c.answer);
+    } else {
+      ZmodemExistsQuestion q{"report.txt", 300, 200, 0, 0};
+      EXPECT_EQ(h.file_exists_resume(h.ctx, &q), c.answer);
+      for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
+      EXPECT_EQ(h.file_exists(h.ctx, "report.txt"), c.answer);
+    }
     EXPECT_EQ(rig.s.zmodem.status.drawn, 0);  // the box is drawn whole afterwards
     EXPECT_EQ(rig.loop.running, 1);
   }

@@ -172,6 +172,59 @@ TEST(SessionXmodem, DownloadsAndUploadsThroughTheLoop) {
   }
 }
 
+// YMODEM and YMODEM-G from the session: a batch saved in the download
+// directory under names made safe, a name that exists put to the question
+// (a session without a window skips it: the user's file stays), and the
+// same file sent back from the upload directory, cut to its size.
+TEST(SessionXmodem, YmodemBatchesThroughTheLoop) {
+  for (int streaming : {0, 1}) {
+    SCOPED_TRACE(streaming);
+    Rig rig;
+    std::ofstream(rig.dl + "/mine.txt") << "the user's own file";
+    auto big = random_data(20000, 7 + static_cast<uint32_t>(streaming));
+    rig.peer.h.batch_out = {{"up/a b.bin", big, 0}, {"mine.txt", {'x', 'y'}, 0}, {"empty", {}, 0}};
+    auto batch = rig.peer.h.batch();
+    ASSERT_EQ(session_ymodem_start_receive(&rig.s, streaming), 0);
+    ASSERT_EQ(ymodem_start_send(&rig.peer.h.st, &batch), 0);
+    ASSERT_TRUE(rig.run());
+    EXPECT_NE(strstr(rig.s.xmodem.status_text, "complete"), nullptr) << rig.s.xmodem.status_text;
+    EXPECT_EQ(rig.s.discard_until_ms, 0u);
+    // Made safe as ZMODEM names are: the last path part, to the first blank.
+    EXPECT_EQ(read_all(rig.dl + "/a"), big) << "cut to block 0's size";
+    auto kept = read_all(rig.dl + "/mine.txt");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "the user's own file");
+    struct stat st;
+    ASSERT_EQ(stat((rig.dl + "/empty").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_STREQ(session_ymodem_text(&rig.s), rig.s.xmodem.status_text);
+
+    std::ofstream(rig.up + "/send.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(big.data()), static_cast<std::streamsize>(big.size()));
+    rig.peer.h.st = XmodemState{};
+    rig.peer.h.stored.clear();
+    rig.peer.h.begun.clear();
+    rig.peer.h.reports.clear();
+    rig.peer.h.init();
+    auto back = rig.peer.h.batch();
+    ASSERT_EQ(ymodem_start_receive(&rig.peer.h.st, &back, streaming), 0);
+    std::string path = rig.up + "/send.bin";
+    const char* paths[] = {path.c_str()};
+    ASSERT_EQ(session_ymodem_start_send(&rig.s, paths, 1), 0);
+    ASSERT_TRUE(rig.run());
+    EXPECT_TRUE(rig.peer.h.ended_well());
+    ASSERT_EQ(rig.peer.h.begun.size(), 1u);
+    EXPECT_STREQ(rig.peer.h.begun[0].first.name, "send.bin");
+    EXPECT_EQ(rig.peer.h.begun[0].first.size, big.size());
+    EXPECT_EQ(rig.peer.h.received(0), big);
+  }
+  Rig rig;
+  std::string missing = rig.up + "/missing.bin";
+  const char* paths[] = {missing.c_str()};
+  EXPECT_EQ(session_ymodem_start_send(&rig.s, paths, 1), -1);
+  EXPECT_FALSE(rig.s.xmodem.active);
+  EXPECT_NE(strstr(session_ymodem_text(&rig.s), "missing.bin"), nullptr);
+}
+
 // Block 1 of 128 "x" bytes with its CRC.
 std::vector<uint8_t> first_block() {
   std::vector<uint8_t> frame = {1, 1, 0xFE};

@@ -197,6 +197,16 @@ TEST_F(TransferMenus, ProtocolChooserKeys) {
       {"down, left, Enter",
        {raw(RAWKEY_DOWN), raw(RAWKEY_LEFT), raw(RAWKEY_KP_ENTER)},
        kProtocolXmodem},
+      {"down twice: Y-Modem",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_RIGHT), vanilla('\r')},
+       kProtocolYmodem},
+      {"down five times stops on Y-Modem-G",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_DOWN),
+        vanilla('\r')},
+       kProtocolYmodemG},
+      {"up moves one row",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), raw(RAWKEY_UP), vanilla('\r')},
+       kProtocolZmodem},
       {"Escape", {raw(RAWKEY_DOWN), vanilla(27)}, -1},
       {"raw Escape", {raw(RAWKEY_ESCAPE)}, -1},
       {"a close request", {close_request()}, -1},
@@ -264,6 +274,39 @@ TEST_F(TransferMenus, UploadPickerKeys) {
   EXPECT_EQ(term_select_upload_file(t(), name), 1);
   EXPECT_STREQ(name, "inner.txt");
   EXPECT_EQ(std::string(g_upload_path), tmp_.file("sub"));
+
+  // Marking (ZMODEM and YMODEM uploads): Space marks a file and steps on.
+  struct Marking {
+    const char* name;
+    std::vector<PlatEvent> keys;
+    std::vector<std::string> chosen;
+  };
+  const Marking marking[] = {
+      {"two marked, sent in list order whatever the bar",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), vanilla(' '), raw(RAWKEY_DOWN), vanilla(' '),
+        vanilla('\r')},
+       {"file00", "file02"}},
+      {"Space on a directory marks nothing; none marked sends the one under the bar",
+       {raw(RAWKEY_DOWN), vanilla(' '), vanilla('\r')},
+       {"file00"}},
+      {"Space twice unmarks",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), vanilla(' '), raw(RAWKEY_UP), vanilla(' '),
+        raw(RAWKEY_UP), raw(RAWKEY_DOWN), vanilla('\r')},
+       {"file01"}},
+      {"marks are dropped on entering a directory",
+       {raw(RAWKEY_DOWN), raw(RAWKEY_DOWN), vanilla(' '), raw(RAWKEY_UP), raw(RAWKEY_UP),
+        raw(RAWKEY_UP), raw(RAWKEY_DOWN), vanilla('\r'), raw(RAWKEY_DOWN), vanilla('\r')},
+       {"inner.txt"}},
+      {"Escape sends nothing", {vanilla(' '), vanilla(27)}, {}},
+  };
+  for (const Marking& c : marking) {
+    SCOPED_TRACE(c.name);
+    snprintf(g_upload_path, sizeof g_upload_path, "%s", tmp_.path().c_str());
+    for (const auto& e : c.keys) plat_inject_event(t()->window, e);
+    std::vector<std::string> names{"stale"};
+    EXPECT_EQ(term_select_upload_files(t(), &names), c.chosen.empty() ? 0 : 1);
+    EXPECT_EQ(names, c.chosen);
+  }
 }
 
 TEST_F(TransferMenus, UploadPickerWithNothingToShow) {
@@ -400,4 +443,22 @@ TEST_F(TransferMenus, PickerAndPromptImages) {
   term_redraw_all(t());
   term_draw_receive_exists(t(), "an-offered-file-whose-name-is-too-long-to-show.txt", 0);
   golden::expect_golden("transfer_file_exists", t()->window, 0, 0, 640, 400);
+
+  // Resume offered (four buttons), and asked again after its check failed.
+  const struct {
+    const char* golden;
+    int selection, can_resume, resume_failed;
+  } resume_cases[] = {{"transfer_file_exists_resume", kExistsResume, 1, 0},
+                      {"transfer_file_exists_resume_failed", kExistsRename, 0, 1}};
+  for (const auto& c : resume_cases) {
+    term_clear_screen(t());
+    term_redraw_all(t());
+    term_draw_receive_exists_resume(t(), "partial.zip", c.selection, c.can_resume, c.resume_failed);
+    golden::expect_golden(c.golden, t()->window, 0, 0, 640, 400);
+  }
+
+  term_clear_screen(t());
+  term_redraw_all(t());
+  term_draw_protocol_chooser(t(), "Download", kProtocolYmodem);
+  golden::expect_golden("transfer_protocol_chooser", t()->window, 0, 0, 640, 400);
 }

@@ -287,11 +287,19 @@ TEST_F(StatusBox, Pictures) {
     uint32_t size, bytes;
     int errors, files_done, files_total;
     const char* text;
+    // A batch whose sender said how many bytes it had left (ZFILE), and
+    // where a resumed file began.
+    uint64_t batch_total = 0;
+    const char* bytes_left = nullptr;
+    uint32_t start_offset = 0;
   };
   const Case cases[] = {
       {"transfer_status_receiving", 0, 2000, 1500, 2, 1, 3, "Receiving report.txt"},
       {"transfer_status_no_size", 0, 0, 70000, 0, 0, 0, "Receiving report.txt"},
       {"transfer_status_sending", 1, 3000000, 1000000, 1, 0, 0, "Uploading"},
+      // 4000 of 10000 bytes behind us, 1500 of this file: 55 % of the batch.
+      {"transfer_status_batch", 0, 2000, 1500, 0, 1, 3, "Receiving report.txt", 10000, "6000"},
+      {"transfer_status_resumed", 1, 3000000, 2500000, 0, 0, 0, "Uploading", 0, nullptr, 1000000},
       {"transfer_status_crc_mismatch", 0, 9000, 4096, 4, 0, 0, "CRC mismatch; continuing"},
   };
   // Every picture but the last has a short name; the last one's is cut at
@@ -308,8 +316,14 @@ TEST_F(StatusBox, Pictures) {
     z()->error_count = c.errors;
     z()->files_done = c.files_done;
     z()->files_total = c.files_total;
+    z()->status.batch_total = c.batch_total;
+    z()->start_offset = c.start_offset;
+    std::string info = std::string("report.txt") + '\0' + "2000 0 100644 0 2 " +
+                       (c.bytes_left ? c.bytes_left : "");
+    z()->info_len = c.bytes_left ? static_cast<int32_t>(info.size()) : 0;
+    memcpy(z()->info, info.data(), info.size());
     snprintf(z()->status_text, sizeof z()->status_text, "%s", c.text);
-    if (&c == &cases[3]) {
+    if (strcmp(c.golden, "transfer_status_crc_mismatch") == 0) {
       snprintf(z()->file_name, sizeof z()->file_name, "%s",
                "a-file-name-far-longer-than-the-status-box-is-wide.tar.gz");
     }
