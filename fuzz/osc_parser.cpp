@@ -1,7 +1,7 @@
 // layers: terminal
 // Arbitrary operating system command strings (what comes between ESC ] and
 // its terminator) carried out on a terminal without a window, and arbitrary
-// colour specifications read on their own.  Every palette entry must stay
+// colour texts (rgb:rr/gg/bb, #rrggbb) read on their own.  Every palette entry must stay
 // either unchanged (0) or an RGB value, and a colour that parses must be
 // 24 bits.
 #include <cstdint>
