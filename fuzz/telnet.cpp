@@ -3,7 +3,7 @@
 // (ZMODEM start detection, ANSI interpreter on a window-less terminal).  The
 // first byte chooses the mode flags; replies go to a socket pair that is
 // drained after every input.
-#include "session/telnet.h"
+#include "link/telnet.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "link/link.h"
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "terminal/terminal.h"
@@ -39,17 +40,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto terminal = std::make_unique<Terminal>();
   Session* s = session.get();
   session_init(s);
-  s->sock = g_pair[0];
   s->petscii = data[0] & 1;
+  Link link;
+  link_tcp_adopt(&link, g_pair[0]);
+  session_attach_link(s, &link);
+  // The link is the pair's: the session must not close it.
   s->zmodem.active = (data[0] >> 1) & 1;
-  s->ttype_counter = static_cast<int8_t>(data[0]) >> 2;
+  s->telnet.ttype_counter = static_cast<int8_t>(data[0]) >> 2;
   term_init_record(terminal.get());
   term_clear_screen(terminal.get());
   s->terminal = terminal.get();
   for (size_t i = 1; i < size; i++) {
-    telnet_consume_byte(s, data[i]);
-    if (s->telnet_state < 0 || s->telnet_state > 4) __builtin_trap();
-    if (s->sb_len < 0 || s->sb_len > kTelnetSubnegMax + 1) __builtin_trap();
+    session_receive_byte(s, data[i]);
+    if (s->telnet.state < 0 || s->telnet.state > 4) __builtin_trap();
+    if (s->telnet.sb_len < 0 || s->telnet.sb_len > kTelnetSubnegMax + 1) __builtin_trap();
     if ((i & 15) == 0) drain();  // each reply is a send; a full buffer would stall
   }
   zmodem_flush_detect(s, 1);
