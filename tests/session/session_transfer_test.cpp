@@ -130,6 +130,8 @@ struct SessionRig {
     session_loop_init(&loop, &s, nullptr, "Kavel - test", buf.data());
   }
   ~SessionRig() {
+    // As the session's own end does: what a transfer still holds goes.
+    session_transfer_end(&s, 1);
     if (s.zmodem.file) fclose(s.zmodem.file);
     if (t->window) plat_close_window(t->window);
     transfer_prefs_set_defaults();
