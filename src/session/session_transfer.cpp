@@ -215,17 +215,27 @@ int hook_next_upload(void* ctx, char* path, size_t capacity) {
   return 1;
 }
 
-// YMODEM and YMODEM-G send alike: the receiver chooses which by what it
-// asks for.  A file that cannot be sent is said in a notice.
-int start_ymodem_upload(Session* s) {
-  if (!s->terminal) return -1;
+// The files the user picks for an upload, as full paths: 1 when there are
+// some, 0 when there is nothing to send (the picker was left, or a transfer
+// started meanwhile), -1 for a picked name whose path does not fit (*missing
+// names it).
+int pick_upload_paths(Session* s, std::vector<std::string>* paths, std::string* missing) {
   if (any_transfer(s)) return 0;
   std::vector<std::string> names;
   if (!term_select_upload_files(s->terminal, &names)) return 0;
   if (any_transfer(s)) return 0;
+  return picked_paths(names, paths, missing) ? 1 : -1;
+}
+
+// YMODEM and YMODEM-G send alike: the receiver chooses which by what it
+// asks for.  A file that cannot be sent is said in a notice.
+int start_ymodem_upload(Session* s) {
+  if (!s->terminal) return -1;
   std::vector<std::string> paths;
   std::string missing;
-  if (!picked_paths(names, &paths, &missing)) {
+  int picked = pick_upload_paths(s, &paths, &missing);
+  if (picked == 0) return 0;
+  if (picked < 0) {
     std::string why = "Upload file not found: " + missing;
     term_show_transfer_notice(s->terminal, why.c_str());
     return 0;
@@ -379,13 +389,11 @@ int session_open_upload_menu(Session* s) {
 
 int session_start_upload(Session* s) {
   if (!s->terminal) return -1;
-  if (any_transfer(s)) return 0;
-  std::vector<std::string> names;
-  if (!term_select_upload_files(s->terminal, &names)) return 0;
-  if (any_transfer(s)) return 0;
   std::vector<std::string> paths;
   std::string missing;
-  if (!picked_paths(names, &paths, &missing)) {
+  int picked = pick_upload_paths(s, &paths, &missing);
+  if (picked == 0) return 0;
+  if (picked < 0) {
     zmodem_fail_upload(&s->zmodem, missing.c_str(), "Upload file not found");
     return 0;
   }
