@@ -6,7 +6,7 @@
 
 namespace {
 
-struct Case {
+struct ReplyCase {
   std::string bytes;
   bool closed;
   int verdict;
@@ -16,7 +16,7 @@ struct Case {
 
 // The server's answers: the RFC's zero byte (with data behind it), a
 // refusal whole or cut, a server that skips the zero byte.
-const Case kCases[] = {
+const ReplyCase kReplyCases[] = {
     {"", false, RLOGIN_REPLY_MORE, 0, ""},
     {"", true, RLOGIN_REPLY_REFUSED, 0, ""},
     {std::string("\0", 1), false, RLOGIN_REPLY_OK, 1, ""},
@@ -29,7 +29,7 @@ const Case kCases[] = {
 };
 
 TEST(RloginReply, AnswersOfTheServer) {
-  for (const Case& c : kCases) {
+  for (const ReplyCase& c : kReplyCases) {
     SCOPED_TRACE(testing::PrintToString(c.bytes));
     size_t used = 99;
     char msg[256];

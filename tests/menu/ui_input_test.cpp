@@ -20,10 +20,10 @@ PlatEvent key_event(uint32_t cls, uint16_t code, uint16_t qual, bool repeat, int
   ev.key = key;
   return ev;
 }
-PlatEvent vanilla(uint16_t ch, uint16_t qual = 0, bool repeat = false, int16_t key = -1) {
+PlatEvent key_vanilla(uint16_t ch, uint16_t qual = 0, bool repeat = false, int16_t key = -1) {
   return key_event(PLAT_EV_VANILLAKEY, ch, qual, repeat, key);
 }
-PlatEvent raw(uint16_t code, uint16_t qual = 0, bool repeat = false) {
+PlatEvent key_raw(uint16_t code, uint16_t qual = 0, bool repeat = false) {
   return key_event(PLAT_EV_RAWKEY, code, qual, repeat, static_cast<int16_t>(code & 0x7F));
 }
 
@@ -69,32 +69,32 @@ TEST_F(MenuKeys, HotkeysActOncePerPhysicalPress) {
   };
   const Case cases[] = {
       {"held Alt+Return changes the mode once",
-       {vanilla(13, alt, false, RAWKEY_RETURN), vanilla(13, alt, true, RAWKEY_RETURN),
-        vanilla(13, alt, true, RAWKEY_RETURN)},
+       {key_vanilla(13, alt, false, RAWKEY_RETURN), key_vanilla(13, alt, true, RAWKEY_RETURN),
+        key_vanilla(13, alt, true, RAWKEY_RETURN)},
        30,
        {MENU_KEY_ALT_RETURN}},
       {"Return still held after Alt is let go does not call the entry",
-       {vanilla(13, alt, false, RAWKEY_RETURN), raw(RAWKEY_LALT + 0x80),
-        vanilla(13, 0, true, RAWKEY_RETURN), raw(RAWKEY_RETURN + 0x80),
-        vanilla(13, 0, false, RAWKEY_RETURN)},
+       {key_vanilla(13, alt, false, RAWKEY_RETURN), key_raw(RAWKEY_LALT + 0x80),
+        key_vanilla(13, 0, true, RAWKEY_RETURN), key_raw(RAWKEY_RETURN + 0x80),
+        key_vanilla(13, 0, false, RAWKEY_RETURN)},
        30,
        {MENU_KEY_ALT_RETURN, 13}},
       {"two quick real presses of Alt+Return are two changes",
-       {vanilla(13, alt, false, RAWKEY_RETURN), raw(RAWKEY_RETURN + 0x80),
-        vanilla(13, alt, false, RAWKEY_RETURN)},
+       {key_vanilla(13, alt, false, RAWKEY_RETURN), key_raw(RAWKEY_RETURN + 0x80),
+        key_vanilla(13, alt, false, RAWKEY_RETURN)},
        20,
        {MENU_KEY_ALT_RETURN, MENU_KEY_ALT_RETURN}},
       {"held Alt+T toggles once, released and pressed again toggles again",
-       {raw(0x14, alt), raw(0x14, alt, true), raw(0x14, alt, true), raw(0x14 | PLAT_KEY_UP),
-        vanilla('t', alt, false, 0x14)},
+       {key_raw(0x14, alt), key_raw(0x14, alt, true), key_raw(0x14, alt, true), key_raw(0x14 | PLAT_KEY_UP),
+        key_vanilla('t', alt, false, 0x14)},
        50,
        {MENU_KEY_ALT_T, MENU_KEY_ALT_T}},
       {"held Alt+S saves once",
-       {vanilla('s', alt, false, 0x21), vanilla('s', alt, true, 0x21)},
+       {key_vanilla('s', alt, false, 0x21), key_vanilla('s', alt, true, 0x21)},
        30,
        {MENU_KEY_ALT_S}},
       {"a held letter without Alt types on",
-       {vanilla('a', 0, false, 0x20), vanilla('a', 0, true, 0x20)},
+       {key_vanilla('a', 0, false, 0x20), key_vanilla('a', 0, true, 0x20)},
        30,
        {'a', 'a'}},
   };
@@ -111,9 +111,9 @@ TEST_F(MenuKeys, DuplicateFilterDropsOnlyOnePressDeliveredTwice) {
     uint32_t ms;
     std::vector<int> expected;
   };
-  const PlatEvent down = raw(RAWKEY_DOWN);
-  const PlatEvent down_repeat = raw(RAWKEY_DOWN, 0, true);
-  const PlatEvent down_up = raw(RAWKEY_DOWN + 0x80);
+  const PlatEvent down = key_raw(RAWKEY_DOWN);
+  const PlatEvent down_repeat = key_raw(RAWKEY_DOWN, 0, true);
+  const PlatEvent down_up = key_raw(RAWKEY_DOWN + 0x80);
   const Case cases[] = {
       {"fast real presses all move",
        {down, down_up, down, down_up, down},
@@ -124,11 +124,11 @@ TEST_F(MenuKeys, DuplicateFilterDropsOnlyOnePressDeliveredTwice) {
        30,
        {MENU_KEY_DOWN, MENU_KEY_DOWN, MENU_KEY_DOWN, MENU_KEY_DOWN}},
       {"Tab as a raw key and as a translated key within 40 ms is one press",
-       {raw(RAWKEY_TAB), vanilla(9, 0, false, RAWKEY_TAB)},
+       {key_raw(RAWKEY_TAB), key_vanilla(9, 0, false, RAWKEY_TAB)},
        10,
        {9}},
       {"the same two forms 40 ms apart are two presses",
-       {raw(RAWKEY_TAB), vanilla(9, 0, false, RAWKEY_TAB)},
+       {key_raw(RAWKEY_TAB), key_vanilla(9, 0, false, RAWKEY_TAB)},
        40,
        {9, 9}},
   };
@@ -141,7 +141,7 @@ TEST_F(MenuKeys, DuplicateFilterDropsOnlyOnePressDeliveredTwice) {
 // F11 and F12 have the raw codes that were End and Page Up on the keyboards
 // the page table was made for; on this one they are no menu keys.
 TEST_F(MenuKeys, F11AndF12AreNoPageKeys) {
-  EXPECT_EQ(codes({raw(RAWKEY_F11), raw(RAWKEY_F12), raw(RAWKEY_END), raw(RAWKEY_PAGEUP)}, 50),
+  EXPECT_EQ(codes({key_raw(RAWKEY_F11), key_raw(RAWKEY_F12), key_raw(RAWKEY_END), key_raw(RAWKEY_PAGEUP)}, 50),
             (std::vector<int>{MENU_KEY_END, MENU_KEY_PAGE_UP}));
 }
 
@@ -176,7 +176,7 @@ TEST_F(MenuKeys, TypedCharactersArriveInCp437) {
   };
   for (const Case& c : cases) {
     ui_input_reset();
-    EXPECT_EQ(codes({vanilla(c.ch)}, 1),
+    EXPECT_EQ(codes({key_vanilla(c.ch)}, 1),
               c.code == 0 ? std::vector<int>{} : std::vector<int>{c.code})
         << std::hex << c.ch;
   }

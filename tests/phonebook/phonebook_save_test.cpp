@@ -16,16 +16,6 @@
 
 namespace {
 
-bool exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-std::string contents(const std::string& path) {
-  std::vector<unsigned char> b = read_file_bytes(path);
-  return std::string(b.begin(), b.end());
-}
-
 void fill_book(TestBook* book, int n, const char* prefix) {
   for (int i = 0; i < n; i++) {
     PhoneEntry e = make_entry(prefix + std::to_string(i), "host" + std::to_string(i), 23);
@@ -99,17 +89,17 @@ TEST(PhonebookSave, CreatesThenKeepsPreviousVersionAsBak) {
   fill_book(&v1, 2, "first");
   fill_book(&v2, 3, "second");
   ASSERT_EQ(phonebook_save(v1.get(), path.c_str()), 0);
-  EXPECT_FALSE(exists(path + ".bak"));
-  std::string first = contents(path);
+  EXPECT_FALSE(path_exists(path + ".bak"));
+  std::string first = read_file_text(path);
   EXPECT_EQ(first.rfind("# Kavel Phonebook\nfirst0|host0|23|", 0), 0u);
 
   ASSERT_EQ(phonebook_save(v2.get(), path.c_str()), 0);
-  EXPECT_EQ(contents(path + ".bak"), first);
-  EXPECT_FALSE(exists(path + ".tmp"));
-  std::string second = contents(path);
+  EXPECT_EQ(read_file_text(path + ".bak"), first);
+  EXPECT_FALSE(path_exists(path + ".tmp"));
+  std::string second = read_file_text(path);
   ASSERT_EQ(phonebook_save(v1.get(), path.c_str()), 0);
-  EXPECT_EQ(contents(path + ".bak"), second);
-  EXPECT_EQ(contents(path), first);
+  EXPECT_EQ(read_file_text(path + ".bak"), second);
+  EXPECT_EQ(read_file_text(path), first);
 
   EXPECT_EQ(phonebook_save(nullptr, path.c_str()), -1);
   EXPECT_EQ(phonebook_save(v1.get(), ""), -1);
@@ -145,25 +135,25 @@ TEST(PhonebookSave, WriteFailuresLeaveTheOldFile) {
   fill_book(&big, 100, "new");  // about 25 KB
   fill_book(&small, 1, "s");    // fits the stream buffer: fails only on close
   ASSERT_EQ(phonebook_save(old_book.get(), path.c_str()), 0);
-  const std::string before = contents(path);
+  const std::string before = read_file_text(path);
 
   SaveArgs big_save{big.get(), path.c_str()}, small_save{small.get(), path.c_str()};
   for (rlim_t limit : {rlim_t{0}, rlim_t{10}, rlim_t{200}}) {
     SCOPED_TRACE(limit);
     EXPECT_EQ(in_child_with_file_limit(limit, save_in_child, &big_save), -1);
     EXPECT_EQ(in_child_with_file_limit(limit, save_in_child, &small_save), -1);
-    EXPECT_EQ(contents(path), before);
-    EXPECT_FALSE(exists(path + ".tmp"));
-    EXPECT_FALSE(exists(path + ".bak"));
+    EXPECT_EQ(read_file_text(path), before);
+    EXPECT_FALSE(path_exists(path + ".tmp"));
+    EXPECT_FALSE(path_exists(path + ".bak"));
   }
   // The writer removes what it could not finish.
   std::string out = dir.file("out");
   SaveArgs write{big.get(), out.c_str()};
   EXPECT_EQ(in_child_with_file_limit(8192, write_in_child, &write), -1);
-  EXPECT_FALSE(exists(out));
+  EXPECT_FALSE(path_exists(out));
   // Without the limit the same save works.
   EXPECT_EQ(in_child_with_file_limit(RLIM_INFINITY, save_in_child, &big_save), 0);
-  EXPECT_EQ(contents(path + ".bak"), before);
+  EXPECT_EQ(read_file_text(path + ".bak"), before);
 }
 
 TEST(PhonebookSave, RenameFailuresKeepTheOldFile) {
@@ -173,15 +163,15 @@ TEST(PhonebookSave, RenameFailuresKeepTheOldFile) {
   fill_book(&old_book, 2, "old");
   fill_book(&new_book, 5, "new");
   ASSERT_EQ(phonebook_save(old_book.get(), path.c_str()), 0);
-  const std::string before = contents(path);
+  const std::string before = read_file_text(path);
 
   // ".bak" is a directory that cannot be removed: the old file cannot be
   // moved aside, and the save gives up without touching it.
   ASSERT_EQ(mkdir((path + ".bak").c_str(), 0755), 0);
   ASSERT_TRUE(write_file_bytes(path + ".bak/keep", "x"));
   EXPECT_EQ(phonebook_save(new_book.get(), path.c_str()), -1);
-  EXPECT_EQ(contents(path), before);
-  EXPECT_FALSE(exists(path + ".tmp"));
+  EXPECT_EQ(read_file_text(path), before);
+  EXPECT_FALSE(path_exists(path + ".tmp"));
   ASSERT_EQ(remove((path + ".bak/keep").c_str()), 0);
   ASSERT_EQ(remove((path + ".bak").c_str()), 0);
 
@@ -193,9 +183,9 @@ TEST(PhonebookSave, RenameFailuresKeepTheOldFile) {
   phonebook_test_set_rename(nullptr);
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(g_renames, 1);
-  EXPECT_EQ(contents(path), before);
-  EXPECT_FALSE(exists(path + ".tmp"));
-  EXPECT_FALSE(exists(path + ".bak"));
+  EXPECT_EQ(read_file_text(path), before);
+  EXPECT_FALSE(path_exists(path + ".tmp"));
+  EXPECT_FALSE(path_exists(path + ".bak"));
 
   // Without hard links the old file is moved aside, and put back when the
   // new one cannot take its place.
@@ -206,14 +196,14 @@ TEST(PhonebookSave, RenameFailuresKeepTheOldFile) {
   phonebook_test_set_rename(nullptr);
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(g_renames, 3);
-  EXPECT_EQ(contents(path), before);
-  EXPECT_FALSE(exists(path + ".tmp"));
+  EXPECT_EQ(read_file_text(path), before);
+  EXPECT_FALSE(path_exists(path + ".tmp"));
   // ... and a save that goes through still leaves the previous version.
   rc = phonebook_save(new_book.get(), path.c_str());
   phonebook_test_set_link(nullptr);
   ASSERT_EQ(rc, 0);
-  EXPECT_EQ(contents(path + ".bak"), before);
-  EXPECT_NE(contents(path), before);
+  EXPECT_EQ(read_file_text(path + ".bak"), before);
+  EXPECT_NE(read_file_text(path), before);
 }
 
 TEST(PhonebookSave, FailuresKeepTheBackupThatWasThere) {
@@ -225,8 +215,8 @@ TEST(PhonebookSave, FailuresKeepTheBackupThatWasThere) {
   fill_book(&v3, 3, "three");
   ASSERT_EQ(phonebook_save(v1.get(), path.c_str()), 0);
   ASSERT_EQ(phonebook_save(v2.get(), path.c_str()), 0);
-  const std::string file = contents(path);
-  const std::string bak = contents(path + ".bak");
+  const std::string file = read_file_text(path);
+  const std::string bak = read_file_text(path + ".bak");
   ASSERT_NE(file, bak);
 
   struct {
@@ -245,21 +235,21 @@ TEST(PhonebookSave, FailuresKeepTheBackupThatWasThere) {
     EXPECT_EQ(phonebook_save(v3.get(), path.c_str()), -1);
     phonebook_test_set_rename(nullptr);
     phonebook_test_set_link(nullptr);
-    EXPECT_EQ(contents(path), file);
-    EXPECT_EQ(contents(path + ".bak"), bak);
-    EXPECT_FALSE(exists(path + ".tmp"));
-    EXPECT_FALSE(exists(path + ".bak.prev"));
+    EXPECT_EQ(read_file_text(path), file);
+    EXPECT_EQ(read_file_text(path + ".bak"), bak);
+    EXPECT_FALSE(path_exists(path + ".tmp"));
+    EXPECT_FALSE(path_exists(path + ".bak.prev"));
   }
   // A name left by a crash is dropped, and a save that goes through moves
   // the backup on by one version.
   ASSERT_TRUE(write_file_bytes(path + ".bak.prev", "left by a crash"));
   ASSERT_EQ(phonebook_save(v3.get(), path.c_str()), 0);
-  EXPECT_EQ(contents(path + ".bak"), file);
-  EXPECT_FALSE(exists(path + ".bak.prev"));
+  EXPECT_EQ(read_file_text(path + ".bak"), file);
+  EXPECT_FALSE(path_exists(path + ".bak.prev"));
   // Without a phonebook file the backup is all the user has: it stays.
   ASSERT_EQ(remove(path.c_str()), 0);
   ASSERT_EQ(phonebook_save(v1.get(), path.c_str()), 0);
-  EXPECT_EQ(contents(path + ".bak"), file);
+  EXPECT_EQ(read_file_text(path + ".bak"), file);
 }
 
 TEST(PhonebookSave, RealNameNeverMissing) {
@@ -269,7 +259,7 @@ TEST(PhonebookSave, RealNameNeverMissing) {
   fill_book(&old_book, 2, "old");
   fill_book(&new_book, 3, "new");
   ASSERT_EQ(phonebook_save(old_book.get(), path.c_str()), 0);
-  const std::string before = contents(path);
+  const std::string before = read_file_text(path);
 
   // A crash just before the new file takes the real name: the user still
   // has the old phonebook under its own name, and as ".bak".
@@ -279,11 +269,11 @@ TEST(PhonebookSave, RealNameNeverMissing) {
               return phonebook_save(new_book.get(), path.c_str()) == 0 ? 0 : 1;
             }),
             42);
-  EXPECT_EQ(contents(path), before);
-  EXPECT_EQ(contents(path + ".bak"), before);
+  EXPECT_EQ(read_file_text(path), before);
+  EXPECT_EQ(read_file_text(path + ".bak"), before);
   ASSERT_EQ(phonebook_save(new_book.get(), path.c_str()), 0);
-  EXPECT_EQ(contents(path + ".bak"), before);
-  EXPECT_NE(contents(path), before);
+  EXPECT_EQ(read_file_text(path + ".bak"), before);
+  EXPECT_NE(read_file_text(path), before);
 }
 
 TEST(PhonebookSave, ReplacingRefusedByTheFileSystem) {
@@ -293,13 +283,13 @@ TEST(PhonebookSave, ReplacingRefusedByTheFileSystem) {
   fill_book(&old_book, 2, "old");
   fill_book(&new_book, 3, "new");
   ASSERT_EQ(phonebook_save(old_book.get(), path.c_str()), 0);
-  const std::string before = contents(path);
+  const std::string before = read_file_text(path);
   // In a directory where nothing may be replaced the rename over the real
   // name really fails, and the save says so.
   AppendOnlyDir guard(dir.path());
   if (!guard.active()) GTEST_SKIP() << "the append-only attribute cannot be set here";
   EXPECT_EQ(phonebook_save(new_book.get(), path.c_str()), -1);
-  EXPECT_EQ(contents(path), before);
+  EXPECT_EQ(read_file_text(path), before);
 }
 
 TEST(PhonebookSave, FileTheUserMayNotLinkIsMovedAside) {
@@ -315,7 +305,7 @@ TEST(PhonebookSave, FileTheUserMayNotLinkIsMovedAside) {
   fill_book(&new_book, 3, "new");
   ASSERT_EQ(phonebook_save(old_book.get(), path.c_str()), 0);
   ASSERT_EQ(chmod(path.c_str(), 0644), 0);
-  const std::string before = contents(path);
+  const std::string before = read_file_text(path);
 
   // Another user may not hard-link a file of root's that it cannot write
   // (protected hard links), but may rename it in a directory open to all.
@@ -326,9 +316,9 @@ TEST(PhonebookSave, FileTheUserMayNotLinkIsMovedAside) {
   });
   if (rc == 10 || rc == 11) GTEST_SKIP() << "hard links are not refused here (" << rc << ")";
   EXPECT_EQ(rc, 0);
-  EXPECT_EQ(contents(path + ".bak"), before);
-  EXPECT_EQ(contents(path).rfind("# Kavel Phonebook\nnew0|host0|23|", 0), 0u);
-  EXPECT_FALSE(exists(path + ".tmp"));
+  EXPECT_EQ(read_file_text(path + ".bak"), before);
+  EXPECT_EQ(read_file_text(path).rfind("# Kavel Phonebook\nnew0|host0|23|", 0), 0u);
+  EXPECT_FALSE(path_exists(path + ".tmp"));
 }
 
 TEST(PhonebookSave, MarkLastCallStampsAndSaves) {
@@ -340,7 +330,7 @@ TEST(PhonebookSave, MarkLastCallStampsAndSaves) {
   EXPECT_EQ(phoneentry_mark_last_call(book.get(), path.c_str(), 2), -1);
   EXPECT_EQ(phoneentry_mark_last_call(book.get(), path.c_str(), -1), -1);
   EXPECT_EQ(phoneentry_mark_last_call(book.get(), nullptr, 0), -1);
-  EXPECT_FALSE(exists(path));
+  EXPECT_FALSE(path_exists(path));
 
   ASSERT_EQ(phoneentry_mark_last_call(book.get(), path.c_str(), 1), 0);
   EXPECT_EQ(book[1].call_count, 42u);

@@ -13,18 +13,13 @@
 
 namespace {
 
-std::string contents(const std::string& path) {
-  std::vector<unsigned char> b = read_file_bytes(path);
-  return std::string(b.begin(), b.end());
-}
-
 void load_prefs(const std::string& text) {
   TempDir dir;
   ASSERT_TRUE(write_file_bytes(dir.file("kavel.prefs"), text));
   transfer_prefs_load_path(dir.file("kavel.prefs").c_str());
 }
 
-int save_in_child(void* path) {
+int save_prefs_in_child(void* path) {
   return transfer_prefs_save_path(static_cast<char*>(path));
 }
 
@@ -120,14 +115,14 @@ TEST(Prefs, SaveAndReadBack) {
   g_ansi_music_enabled = 0;
   g_cterm_identity = 3;
   ASSERT_EQ(transfer_prefs_save_path(path.c_str()), 0);
-  const std::string saved = contents(path);
+  const std::string saved = read_file_text(path);
   EXPECT_EQ(saved,
             "download=/dl\nupload=\nsession_top_bar=1\nbeep_sound=0\n"
             "modem_sound=1\nmodem_sound_choice=modem02\nstartup_mode=Window Medium\n"
             "ansi_music=0\ncterm_identity=1\n");
   transfer_prefs_load_path(path.c_str());
   ASSERT_EQ(transfer_prefs_save_path(path.c_str()), 0);
-  EXPECT_EQ(contents(path), saved);
+  EXPECT_EQ(read_file_text(path), saved);
   for (int mode : {2, 7}) {
     g_startup_window_mode = mode;
     ASSERT_EQ(transfer_prefs_save_path(path.c_str()), 0);
@@ -137,11 +132,11 @@ TEST(Prefs, SaveAndReadBack) {
 
   // Failures are reported, and the previous file stays whole.
   EXPECT_EQ(transfer_prefs_save_path(dir.file("no/dir/kavel.prefs").c_str()), -1);
-  const std::string before = contents(path);
+  const std::string before = read_file_text(path);
   safe_copy(g_download_path, sizeof g_download_path, std::string(250, 'x').c_str());
   for (rlim_t limit : {rlim_t{0}, rlim_t{100}}) {
-    EXPECT_EQ(in_child_with_file_limit(limit, save_in_child, path.data()), -1);
-    EXPECT_EQ(contents(path), before);
+    EXPECT_EQ(in_child_with_file_limit(limit, save_prefs_in_child, path.data()), -1);
+    EXPECT_EQ(read_file_text(path), before);
   }
   EXPECT_NE(access((path + ".tmp").c_str(), F_OK), 0);
 }
@@ -175,7 +170,7 @@ TEST(Prefs, TheUsersOwnDirectoriesAndWhereTheFileGoes) {
   ASSERT_EQ(transfer_prefs_save(), 0);
   ASSERT_EQ(stat((config + "/kavel").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  EXPECT_EQ(contents(file).substr(0, 17), "download=\nupload=");
+  EXPECT_EQ(read_file_text(file).substr(0, 17), "download=\nupload=");
   transfer_prefs_load();
   EXPECT_EQ(g_download_path, downloads);
   EXPECT_EQ(g_beep_sound_enabled, 0);
@@ -187,6 +182,6 @@ TEST(Prefs, TheUsersOwnDirectoriesAndWhereTheFileGoes) {
   EXPECT_STREQ(g_download_path, "PROGDIR:Transfers");
   EXPECT_EQ(g_beep_sound_enabled, 1);
   ASSERT_EQ(transfer_prefs_save(), 0);
-  EXPECT_EQ(contents("kavel.prefs").substr(0, 35), "download=PROGDIR:Transfers\nupload=\n");
+  EXPECT_EQ(read_file_text("kavel.prefs").substr(0, 35), "download=PROGDIR:Transfers\nupload=\n");
   transfer_prefs_set_defaults();
 }

@@ -31,20 +31,10 @@ class ScopedUmask {
   mode_t old_;
 };
 
-bool exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
 // The permission bits, or -1 when there is no such file.
 int mode_of(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
-}
-
-std::string contents(const std::string& path) {
-  std::vector<unsigned char> b = read_file_bytes(path);
-  return std::string(b.begin(), b.end());
 }
 
 std::string link_text(const std::string& path) {
@@ -109,7 +99,7 @@ const Kind kKinds[] = {
 };
 
 bool holds(const std::string& path, int version) {
-  return contents(path).find(marker(version)) != std::string::npos;
+  return read_file_text(path).find(marker(version)) != std::string::npos;
 }
 
 // Looks at the temporary file at the moment it is renamed into place.
@@ -159,7 +149,7 @@ TEST(PrivateFile, NewFileModesWhateverTheUmask) {
         EXPECT_EQ(mode_of(path + ".bak"), 0600);
         EXPECT_TRUE(holds(path + ".bak", 1));
       }
-      EXPECT_FALSE(exists(path + ".tmp"));
+      EXPECT_FALSE(path_exists(path + ".tmp"));
     }
   }
 }
@@ -281,7 +271,7 @@ TEST(PrivateFile, SymbolicLinksAreSavedThroughToTheirTarget) {
         EXPECT_TRUE(holds(target, 3));
         EXPECT_TRUE(holds(link, 3));
         EXPECT_EQ(mode_of(target), target_exists ? 0640 : static_cast<int>(k.new_mode(022)));
-        EXPECT_FALSE(exists(target + ".tmp"));
+        EXPECT_FALSE(path_exists(target + ".tmp"));
         if (k.keeps_bak) {
           EXPECT_TRUE(holds(target + ".bak", 2));
         }
@@ -322,13 +312,13 @@ TEST(PrivateFile, ReadOnlyFileIsRefusedAndUntouched) {
         }
         ASSERT_EQ(k.save(path, 1), 0);
         ASSERT_EQ(chmod(real.c_str(), mode), 0);
-        const std::string before = contents(real);
+        const std::string before = read_file_text(real);
         std::vector<std::string> names = names_in(dir.path());
 
         int rc = k.save(path, 2);
         EXPECT_EQ(rc, kSaveReadOnly);
         EXPECT_STREQ(k.message(rc), k.read_only_message);
-        EXPECT_EQ(contents(real), before);
+        EXPECT_EQ(read_file_text(real), before);
         EXPECT_EQ(mode_of(real), static_cast<int>(mode));
         EXPECT_EQ(names_in(dir.path()), names);  // no ".tmp", no ".bak"
         if (via_link) {
@@ -358,7 +348,7 @@ TEST(PrivateFile, ImmutableFileCountsAsReadOnly) {
   close(fd);
   EXPECT_EQ(rc, kSaveReadOnly);
   EXPECT_TRUE(holds(path, 1));
-  EXPECT_FALSE(exists(path + ".tmp"));
+  EXPECT_FALSE(path_exists(path + ".tmp"));
 }
 
 TEST(PrivateFile, LinkPlantedAtTheTemporaryNameIsNotFollowed) {
@@ -376,13 +366,13 @@ TEST(PrivateFile, LinkPlantedAtTheTemporaryNameIsNotFollowed) {
       ASSERT_EQ(symlink("victim", (path + ".tmp").c_str()), 0);
 
       ASSERT_EQ(k.save(path, 2), 0);
-      EXPECT_EQ(contents(victim), "someone else's file\n");
+      EXPECT_EQ(read_file_text(victim), "someone else's file\n");
       EXPECT_EQ(mode_of(victim), 0644);
       struct stat st;
       ASSERT_EQ(lstat(path.c_str(), &st), 0);
       EXPECT_TRUE(S_ISREG(st.st_mode));
       EXPECT_TRUE(holds(path, 2));
-      EXPECT_FALSE(exists(path + ".tmp"));
+      EXPECT_FALSE(path_exists(path + ".tmp"));
     }
   }
 }
@@ -395,7 +385,7 @@ TEST(PrivateFile, SomethingOtherThanAFileIsNotReplaced) {
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
     ASSERT_TRUE(write_file_bytes(path + "/inside", "x"));
     EXPECT_EQ(k.save(path, 1), -1);
-    EXPECT_EQ(contents(path + "/inside"), "x");
+    EXPECT_EQ(read_file_text(path + "/inside"), "x");
     EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{k.name}));
   }
 }
@@ -464,7 +454,7 @@ TEST(PrivateTempFile, OwnerOnlyUniqueAndWritable) {
     ASSERT_EQ(write(fa, "line\n", 5), 5);
     close(fa);
     close(fb);
-    EXPECT_EQ(contents(a), "line\n");
+    EXPECT_EQ(read_file_text(a), "line\n");
   }
 }
 

@@ -96,6 +96,16 @@ std::vector<unsigned char> read_file_bytes(const std::string& path) {
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
 }
 
+std::string read_file_text(const std::string& path) {
+  std::vector<unsigned char> b = read_file_bytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+bool path_exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
 bool write_file_bytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

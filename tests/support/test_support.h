@@ -48,6 +48,8 @@ class ScopedCwd {
 };
 
 std::vector<unsigned char> read_file_bytes(const std::string& path);
+std::string read_file_text(const std::string& path);  // the bytes as a string; "" when unreadable
+bool path_exists(const std::string& path);            // lstat: a dangling link exists too
 bool write_file_bytes(const std::string& path, const std::string& bytes);
 std::string source_path(const std::string& rel);  // path inside the source tree
 std::string binary_path(const std::string& rel);  // path inside the build tree

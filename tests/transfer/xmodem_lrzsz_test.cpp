@@ -25,7 +25,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const size_t kSizes[] = {0, 1, 127, 128, 129, 896, 897, 1000, 1024, 1025, 1u << 20};
+const size_t kLrzszSizes[] = {0, 1, 127, 128, 129, 896, 897, 1000, 1024, 1025, 1u << 20};
 constexpr int kRunSeconds = 60;
 
 uint32_t wall_ms() {
@@ -207,7 +207,7 @@ TEST_F(XmodemLrzsz, EngineReceivesFromSx) {
       {"sx -k, alternating", true, 2},
   };
   for (const Mode& m : modes) {
-    for (size_t size : kSizes) {
+    for (size_t size : kLrzszSizes) {
       std::string what = std::string(m.name) + ", " + std::to_string(size) + " bytes";
       TempDir dir;
       Bytes data = xmtest::random_bytes(size, static_cast<uint32_t>(size) + 99);
@@ -252,7 +252,7 @@ TEST_F(XmodemLrzsz, RxReceivesFromTheEngine) {
       {"rx -c, 128-byte blocks", true, 128},
   };
   for (const Mode& m : modes) {
-    for (size_t size : kSizes) {
+    for (size_t size : kLrzszSizes) {
       std::string what = std::string(m.name) + ", " + std::to_string(size) + " bytes";
       TempDir dir;
       Bytes data = xmtest::random_bytes(size, static_cast<uint32_t>(size) + 5);

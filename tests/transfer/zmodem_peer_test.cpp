@@ -296,10 +296,10 @@ class ZmodemPeer : public ::testing::Test {
   }
 };
 
-const size_t kSizes[] = {0, 1, 1023, 1024, 1025, 3 * 1024 * 1024};
+const size_t kPeerSizes[] = {0, 1, 1023, 1024, 1025, 3 * 1024 * 1024};
 
 TEST_F(ZmodemPeer, DownloadsFromSzAreIdentical) {
-  for (size_t size : kSizes) {
+  for (size_t size : kPeerSizes) {
     for (const char* flags : {"-b -q", "-b -q -e" /* every control byte escaped */}) {
       if (size > 4096 && strcmp(flags, "-b -q") != 0) continue;
       TempDir src, dst;
@@ -381,7 +381,7 @@ TEST_F(ZmodemPeer, ExistingFileAnswers) {
 }
 
 TEST_F(ZmodemPeer, UploadsToRzAreIdentical) {
-  for (size_t size : kSizes) {
+  for (size_t size : kPeerSizes) {
     // rz -e asks for every control character escaped (ESCCTL) and drops
     // the ones that arrive unescaped.
     for (const char* rz : {"rz -b -q", "rz -b -q -e"}) {
