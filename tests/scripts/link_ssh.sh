@@ -20,48 +20,8 @@ done
 [ -x "$LINKCAT" ] && [ -x "$BBS" ] || { echo "FAIL: kavel-linkcat or kavel-testbbs not built"; exit 1; }
 . "$(dirname "$0")/lib/link_peer.sh"
 
-# sshd's privilege separation needs its directory; made only if missing.
-if [ ! -d /run/sshd ]; then
-  mkdir -m 755 /run/sshd && cleanup_hooks+=("rmdir /run/sshd")
-fi
-make_account || { echo "SKIP: cannot create a throwaway account"; exit 77; }
-ssh-keygen -q -t ed25519 -N '' -f "$work/hostkey"
-ssh-keygen -q -t ed25519 -N '' -f "$work/hostkey2"
-ssh-keygen -q -t rsa -b 2048 -N '' -f "$work/hostkey_rsa"
-mkdir -m 700 "$acct_home/.ssh"
-ssh-keygen -q -t ed25519 -N '' -f "$work/userkey"
-cp "$work/userkey.pub" "$acct_home/.ssh/authorized_keys"
-chown -R "$acct" "$acct_home/.ssh"
-# What sshd runs for every log-in: the board on the pseudo-terminal, with
-# the scenario the test wrote; "cat" sends back the first MiB it gets.
-echo echo >"$work/scenario"
-cat >"$work/board.sh" <<BOARD
-#!/bin/sh
-scenario=\$(cat "$work/scenario")
-if [ "\$scenario" = cat ]; then stty raw -echo; echo READY; exec head -c 1048576; fi
-# lrzsz straight on the link: what a board's transfer section runs.
-if [ "\$scenario" = sz ]; then stty raw -echo; exec sz -q "$acct_home/xfer.bin"; fi
-if [ "\$scenario" = rz ]; then stty raw -echo; cd "$acct_home/up" && exec rz -q -y; fi
-exec "$BBS" --stdio --max-seconds 60 --log "$acct_home/bbs.log" --keys "$acct_home/bbs.keys" --scenario "\$scenario"
-BOARD
-chmod 755 "$work/board.sh"
+ssh_peer_setup "$BBS" || { echo "SKIP: cannot create a throwaway account"; exit 77; }
 
-port=$(free_port)
-sshd_pid=
-start_sshd() {  # [sshd -o options...]; the host key is $hostkey
-  [ -n "$sshd_pid" ] && { kill "$sshd_pid"; wait "$sshd_pid" 2>/dev/null; }
-  # sshd keeps the first value it is given: the case's options come first.
-  "$SSHD" -D -e -f /dev/null "$@" -o ListenAddress="127.0.0.1:$port" -o HostKey="$hostkey" \
-    -o PidFile=none -o UsePAM=yes -o AllowUsers="$acct" -o StrictModes=no \
-    -o AuthorizedKeysFile="$acct_home/.ssh/authorized_keys" -o LogLevel=DEBUG1 \
-    -o PrintMotd=no -o PrintLastLog=no \
-    -o ForceCommand="$work/board.sh" -o KbdInteractiveAuthentication=yes \
-    -o PasswordAuthentication=yes -o PubkeyAuthentication=yes -o LoginGraceTime=30 \
-    2>"$work/sshd.log" &
-  sshd_pid=$!
-  pids+=("$sshd_pid")
-  wait_listening "$port" "$sshd_pid"
-}
 # Runs kavel-linkcat against the server with input text; sets rc, out, err.
 call() {  # input, linkcat options...
   local input=$1
@@ -193,15 +153,9 @@ check "a silent server runs out of the budget" grep -q 'in time' "$work/err"
 
 # --- In a window, from the phonebook menu, in a fresh HOME whose
 # ~/.ssh/known_hosts is empty and whose ~/.ssh/id_ed25519 the server takes.
-KAVEL="$BUILD/kavel"
-if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null ||
-  ! command -v import >/dev/null || [ ! -x "$KAVEL" ]; then
+if ! link_window_start; then
   echo "skipped: the window part (needs Xvfb, xdotool, ImageMagick and kavel)"
 else
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-  pids+=($!)
-  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$work/display")"
   home="$work/winhome"
   mkdir -p -m 700 "$home/.ssh" && cp "$work/userkey" "$home/.ssh/id_ed25519" && : >"$home/.ssh/known_hosts"
   printf '# Kavel Phonebook\nSSH Board|ssh://%s@127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' \
@@ -209,22 +163,7 @@ else
   hostkey="$work/hostkey"
   start_sshd
   echo welcome >"$work/scenario" && rm -f "$acct_home/bbs.log" "$acct_home/bbs.keys"
-  (cd "$home" && exec env -u SSH_AUTH_SOCK -u XDG_CONFIG_HOME HOME="$home" SDL_AUDIODRIVER=none \
-    timeout 120 "$KAVEL") >"$work/kavel.out" 2>"$work/kavel.err" &
-  kavel_pid=$!
-  pids+=("$kavel_pid")
-  wait_named() {  # title regex, tenths of a second -> $win
-    for _ in $(seq "${2:-100}"); do
-      win=$(xdotool search --name "$1" 2>/dev/null | head -1) && [ -n "$win" ] && return 0 || sleep 0.1
-    done
-    return 1
-  }
-  keys() { xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key --delay 120 "$@"; sleep 0.5; }
-  # The grey (#AAAAAA) or yellow pixels of a screenshot named $1.
-  pixels() {
-    import -window root "$work/$1.png" 2>/dev/null
-    convert "$work/$1.png" -fill white -opaque "$2" -fill black +opaque white -format '%[fx:int(mean*w*h)]' info:
-  }
+  start_kavel "$home"
   no_session() { ! xdotool search --name '^Kavel - ' >/dev/null 2>&1; }
   not_called() { no_userauth && no_session && [ ! -e "$acct_home/bbs.log" ]; }
   # The dialing box alone is some 23000 grey pixels; the question with its
