@@ -6,8 +6,10 @@
 # public key, password and keyboard-interactive log-ins and a wrong password;
 # the terminal type and size; 1 MiB of every byte value both ways; the old
 # algorithms of BBS servers; the server ending the session; cancel and
-# time-out in the key exchange; in a window under Xvfb: the host-key
-# question, yes, the board; a changed key warned about, nothing sent.
+# time-out in the key exchange; after a password or keyboard-interactive
+# log-in, the password nowhere in the client's memory; in a window under
+# Xvfb: the host-key question, yes, the board; a changed key warned about,
+# nothing sent.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 LINKCAT="$BUILD/kavel-linkcat"
@@ -69,12 +71,53 @@ KAVEL_PASSWORD=$KAVEL_TEST_PASSWORD call q --batch
 check "keyboard-interactive log-in (rc=$rc)" test "$rc" -eq 0
 check "the board answered after keyboard-interactive" grep -q 'ECHO READY' "$work/out"
 
+# After a log-in with the password, with the session still open: the
+# password is nowhere in the client's memory (read as root through
+# /proc/PID/mem), while the same scan finds it in the memory of the timeout
+# that started the client (the password is in its environment).
+in_memory() {  # pid, text
+  NEEDLE=$2 python3 - "$1" <<'PY'
+import os, sys
+pid, needle, found = sys.argv[1], os.environ["NEEDLE"].encode(), False
+with open("/proc/%s/maps" % pid) as maps, open("/proc/%s/mem" % pid, "rb", 0) as mem:
+    for line in maps:
+        span, perms = line.split()[:2]
+        if perms[0] != "r":
+            continue
+        lo, hi = (int(x, 16) for x in span.split("-"))
+        try:
+            mem.seek(lo)
+            found = found or needle in mem.read(hi - lo)
+        except (OSError, ValueError, OverflowError):
+            pass
+sys.exit(0 if found else 1)
+PY
+}
+mkfifo "$work/in"
+memory_check() {  # the log-in method's name
+  exec 7<>"$work/in"
+  KAVEL_PASSWORD=$KAVEL_TEST_PASSWORD timeout 30 "$LINKCAT" --known-hosts "$work/known_hosts" \
+    --batch "ssh://$acct@127.0.0.1:$port" <&7 >"$work/out" 2>"$work/err" &
+  local lc=$! pid
+  for _ in $(seq 100); do grep -q 'ECHO READY' "$work/out" && break; sleep 0.05; done
+  pid=$(pgrep -P "$lc" -x kavel-linkcat)  # not timeout's, whose environment has it
+  check "$1: logged in, the session open" grep -q 'ECHO READY' "$work/out"
+  check "$1: the scan finds the password in timeout's environment (the control)" \
+    in_memory "$lc" "$KAVEL_TEST_PASSWORD"
+  check "$1: the password is not in the client's memory" not_in_memory "$pid" "$KAVEL_TEST_PASSWORD"
+  exec 7>&-
+  wait "$lc"
+}
+not_in_memory() { ! in_memory "$@"; }
+memory_check keyboard-interactive
+start_sshd -o PubkeyAuthentication=no -o KbdInteractiveAuthentication=no
+memory_check password
+
 # Every byte value, 1 MiB, to a board that sends back what it gets: the
 # bytes go out once it said READY (before that its terminal still cooks).
 start_sshd
 head -c 1048576 /dev/urandom >"$work/blob"
 echo cat >"$work/scenario"
-mkfifo "$work/in"
 exec 7<>"$work/in"
 timeout 60 "$LINKCAT" --known-hosts "$work/known_hosts" --batch -i "$work/userkey" --linger 3000 \
   "ssh://$acct@127.0.0.1:$port" <&7 >"$work/blob.back" 2>"$work/err" &
