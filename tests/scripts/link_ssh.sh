@@ -9,7 +9,8 @@
 # time-out in the key exchange; after a password or keyboard-interactive
 # log-in, the password nowhere in the client's memory; in a window under
 # Xvfb: the host-key question, yes, the board; a changed key warned about,
-# nothing sent.
+# nothing sent; Escape while the connect, the key exchange and the
+# authentication wait.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 LINKCAT="$BUILD/kavel-linkcat"
@@ -201,8 +202,16 @@ if ! link_window_start; then
 else
   home="$work/winhome"
   mkdir -p -m 700 "$home/.ssh" && cp "$work/userkey" "$home/.ssh/id_ed25519" && : >"$home/.ssh/known_hosts"
-  printf '# Kavel Phonebook\nSSH Board|ssh://%s@127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' \
-    "$acct" "$port" "$port" >"$home/kavel.phonebook"
+  # Below the board, one entry for each phase Escape must cut short: a
+  # connect never answered, a key exchange never begun, a password asked for.
+  stalled_connect || check "a listener that holds the connect" false
+  {
+    printf '# Kavel Phonebook\nSSH Board|ssh://%s@127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' \
+      "$acct" "$port" "$port"
+    printf 'Held %s|ssh://127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' \
+      connect "$stalled" "$stalled" "key exchange" "$silent" "$silent"
+    printf 'Held password|ssh://kvlnobody@127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' "$port" "$port"
+  } >"$home/kavel.phonebook"
   hostkey="$work/hostkey"
   start_sshd
   echo welcome >"$work/scenario" && rm -f "$acct_home/bbs.log" "$acct_home/bbs.keys"
@@ -236,6 +245,22 @@ else
   keys space && sleep 3
   check "refused: nothing was sent to the host whose key changed, no session" not_called
   check "the stored key is kept as it was" cmp -s "$home/.ssh/known_hosts" "$work/known_hosts.window"
+  # Escape while each phase waits, the next entry down each time: the box
+  # is gone at once and no session opens.
+  # The picture is taken 300 ms after the key.
+  held_then_gone() { shows "$1" "$2" && ! shows "$1-escaped" "$2" && no_session; }
+  hostkey="$work/hostkey" && start_sshd
+  wait_named '^Kavel$' 50
+  for phase in "connect:Dialing Held connect (SSH)" "key exchange:Dialing Held key exchange (SSH)" \
+    "authentication:Password for kvlnobody@127.0.0.1:"; do
+    shot=ssh-held-${phase%%:*} && shot=${shot// /-}
+    keys Down && keys Return && sleep 2
+    import -window "$win" "$work/$shot.png"
+    xdotool key Escape && sleep 0.3
+    import -window "$win" "$work/$shot-escaped.png"
+    check "Escape during the ${phase%%:*} cancels at once (\"${phase#*:}\" held, then gone)" \
+      held_then_gone "$shot" "${phase#*:}"
+  done
   wait_named '^Kavel$' 50 && keys alt+x && keys y
   for _ in $(seq 50); do kill -0 "$kavel_pid" 2>/dev/null || break; sleep 0.1; done
   check "kavel leaves" bash -c "! kill -0 $kavel_pid 2>/dev/null"

@@ -178,3 +178,45 @@ pixels() {
   import -window root "$work/$1.png" 2>/dev/null
   convert "$work/$1.png" -fill white -opaque "$2" -fill black +opaque white -format '%[fx:int(mean*w*h)]' info:
 }
+# Whether the picture $work/NAME.png shows each TEXT in the 8x16 glyphs,
+# black on the boxes' grey, anywhere (a box's lines sit at no cell of the
+# grid).
+shows() {  # name text...
+  local name=$1
+  shift
+  convert "$work/$name.png" -depth 8 "rgb:$work/$name.raw"
+  python3 - "$work/$name.raw" "$(identify -format %w "$work/$name.png")" "$FONT" "$@" <<'PY'
+import sys
+raw, width, font = open(sys.argv[1], "rb").read(), int(sys.argv[2]), open(sys.argv[3], "rb").read()
+height = len(raw) // (width * 3)
+ink, face = b"\x00\x00\x00", b"\xaa\xaa\xaa"
+def found(text):
+    rows = [[font[ord(c) * 16 + y] for c in text] for y in range(16)]
+    def matches(x0, y0):
+        for y in range(16):
+            for i, bits in enumerate(rows[y]):
+                for b in range(8):
+                    o = ((y0 + y) * width + x0 + i * 8 + b) * 3
+                    if raw[o:o + 3] != (ink if bits & (0x80 >> b) else face):
+                        return False
+        return True
+    return any(matches(x, y) for y in range(height - 15) for x in range(width - len(text) * 8 + 1))
+sys.exit(0 if all(found(t) for t in sys.argv[4:]) else 1)
+PY
+}
+
+# A listener whose queue is full, so that a connect to it waits for an
+# answer that never comes (the connect phase held); sets stalled to its port.
+stalled_connect() {
+  timeout 60 python3 -c 'import socket, time
+l = socket.socket()
+l.bind(("127.0.0.1", 0))
+l.listen(0)
+held = socket.create_connection(l.getsockname())
+print(l.getsockname()[1], flush=True)
+time.sleep(60)' >"$work/stalled.port" &
+  pids+=($!)
+  for _ in $(seq 50); do [ -s "$work/stalled.port" ] && break; sleep 0.1; done
+  stalled=$(cat "$work/stalled.port")
+  [ -n "$stalled" ]
+}
