@@ -67,6 +67,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "transfer/protocol.h"
 #include "transfer/transfer_files.h"
 #include "transfer/transfer_status.h"
 
@@ -359,6 +360,17 @@ void zmodem_consume(ZmodemState* z, const uint8_t* bytes, size_t len);
 // ends and returns how many bytes it took (the rest is no longer the
 // transfer's: idle detection, or the terminal).
 size_t zmodem_consume_active(ZmodemState* z, const uint8_t* bytes, size_t len);
+// Start detection while idle, for a caller that hands the other bytes on
+// itself: TRANSFER_TAKEN when "**" CAN and a format byte started a receive,
+// TRANSFER_HELD for a byte kept as part of a possible start, TRANSFER_PASS
+// for a byte that is not ZMODEM's (and always while a transfer runs).  Held
+// bytes a mismatch gives up on go to emit first, so that they keep their
+// place before the byte passed.
+TransferDetect zmodem_detect(ZmodemState* z, uint8_t byte, TransferEmit emit, void* to);
+// Releases the held detection bytes to emit: with force 0 only once they
+// are older than kZmodemDetectHoldMs.  Null emit drops them.
+void zmodem_release_detect(ZmodemState* z, int force, TransferEmit emit, void* to);
+// The same through hooks.terminal_byte (callers of zmodem_consume_byte).
 void zmodem_flush_detect(ZmodemState* z, int force);
 int zmodem_poll(ZmodemState* z);
 
