@@ -102,14 +102,6 @@ bool header_crc_ok(const uint8_t* h, int len) {
   return crc_matches(h + 5, 2, zmodem_crc16(h, 5));
 }
 
-void to_terminal(ZmodemState* z, uint8_t b) {
-  if (z->hooks.terminal_byte) z->hooks.terminal_byte(z->hooks.ctx, b);
-}
-
-void hook_emit(void* to, uint8_t b) {
-  to_terminal(static_cast<ZmodemState*>(to), b);
-}
-
 void start_detected_receive(ZmodemState* z, uint8_t format) {
   uint32_t deadline = z->finish_deadline_ms;
   zm_clear_transfer(z);
@@ -133,8 +125,9 @@ void start_detected_receive(ZmodemState* z, uint8_t format) {
   if (z->hooks.hide_cursor) z->hooks.hide_cursor(z->hooks.ctx);
 }
 
+// An idle byte for a caller that shows no text: detection alone.
 void detect_byte(ZmodemState* z, uint8_t b) {
-  if (zmodem_detect(z, b, hook_emit, z) == TRANSFER_PASS) to_terminal(z, b);
+  zmodem_detect(z, b, nullptr, nullptr);
 }
 
 void dispatch_header(ZmodemState* z) {
@@ -601,12 +594,9 @@ void zmodem_release_detect(ZmodemState* z, int force, TransferEmit emit, void* t
   for (int i = 0; i < held; ++i) emit(to, kDetectPattern[i]);
 }
 
-void zmodem_flush_detect(ZmodemState* z, int force) {
-  zmodem_release_detect(z, force, hook_emit, z);
-}
-
 int zmodem_poll(ZmodemState* z) {
-  zmodem_flush_detect(z, 0);
+  // A caller that shows text releases held bytes itself before the poll.
+  zmodem_release_detect(z, 0, nullptr, nullptr);
   if (!z->active) return 0;
   return z->direction == 0 ? zmodem_receive_pump(z) : zmodem_upload_pump(z);
 }
