@@ -16,6 +16,7 @@
 #include "link/link.h"
 #include "session/session.h"
 #include "session/session_loop.h"
+#include "session/session_transfer.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -56,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (s->telnet.sb_len < 0 || s->telnet.sb_len > kTelnetSubnegMax + 1) __builtin_trap();
     if ((i & 15) == 0) drain();  // each reply is a send; a full buffer would stall
   }
-  zmodem_flush_detect(s, 1);
+  session_transfer_flush_detect(s, 1);
   drain();
   return 0;
 }

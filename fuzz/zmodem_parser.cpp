@@ -81,7 +81,6 @@ void set_hooks(ZmodemState* z) {
     return 0;
   };
   z->hooks.now_ms = [](void*) { return g_clock; };
-  z->hooks.terminal_byte = [](void*, uint8_t) {};
   z->hooks.file_exists = [](void*, const char*) { return g_answer; };
   z->hooks.file_exists_resume = [](void*, const ZmodemExistsQuestion* q) {
     if (q->can_resume && q->existing <= 0) abort();

@@ -23,6 +23,9 @@
 //     --budget TURNS           the open's time budget in ticks of 20 ms (default 1500)
 //     --linger MS              after standard input ends, wait this long for more from the
 //                              host (default 1000; the host closing ends it at once)
+//     --timing                 on standard error, "timing: open MS first-byte MS": from the
+//                              start of the open (the Return that dials) to the link being
+//                              open and to the host's first byte
 //
 // A password comes only from the environment variable KAVEL_PASSWORD, which
 // is wiped from the process once read.  Exit status: 0 when the link opened
@@ -30,6 +33,7 @@
 // or failed, 2 for a wrong command line; the reason goes to standard error.
 #include <poll.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,13 +65,14 @@ struct Options {
   bool batch = false;
   int budget = 1500;
   int linger_ms = 1000;
+  bool timing = false;
 };
 
 void usage(const char* argv0) {
   fprintf(stderr,
           "usage: %s [-i FILE] [--known-hosts FILE] [--accept-new-host-key] [--pins FILE]\n"
           "          [--user NAME] [--term NAME] [--size COLSxROWS] [--resize COLSxROWS]\n"
-          "          [--batch] [--budget TURNS] [--linger MS] ADDRESS [PORT]\n",
+          "          [--batch] [--budget TURNS] [--linger MS] [--timing] ADDRESS [PORT]\n",
           argv0);
 }
 
@@ -100,6 +105,8 @@ bool parse_args(int argc, char** argv, Options* o) {
       o->accept_new = true;
     } else if (a == "--batch") {
       o->batch = true;
+    } else if (a == "--timing") {
+      o->timing = true;
     } else if (!a.empty() && a[0] != '-' && !o->address) {
       o->address = argv[i];
       if (i + 1 < argc && argv[i + 1][0] != '-') o->port = atoi(argv[++i]);
@@ -175,22 +182,16 @@ int write_all(int fd, const uint8_t* p, size_t n) {
   return 0;
 }
 
-int open_kind(Link* l, int fd, const LinkAddress* a, const LinkOpenOptions* lo, int* budget) {
-  switch (a->kind) {
-    case LINK_SSH:
-      return link_ssh_open(l, fd, a, lo, budget);
-    case LINK_TELNETS:
-      return link_tls_open(l, fd, a, lo, budget);
-    case LINK_RLOGIN:
-      return link_rlogin_open(l, fd, a, lo, budget);
-    default:
-      return link_tcp_adopt(l, fd);
-  }
+double now_ms() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 // Copies both ways until the host closes, or standard input has ended and
 // the host has been quiet for the linger time.  0, or 1 when a send failed.
-int copy_loop(Link* l, const Options& o) {
+// With --timing, the host's first byte is timed from t0.
+int copy_loop(Link* l, Options o, double t0, double open_ms) {
   bool input_open = true;
   uint8_t buf[16384];
   long quiet_ms = 0;
@@ -219,6 +220,10 @@ int copy_loop(Link* l, const Options& o) {
       return 0;
     }
     if (n > 0) {
+      if (o.timing) {
+        fprintf(stderr, "timing: open %.1f first-byte %.1f\n", open_ms, now_ms() - t0);
+        o.timing = false;
+      }
       quiet_ms = 0;
       if (!resized && o.resize_cols > 0 && l->ops->resize) {
         l->ops->resize(l, o.resize_cols, o.resize_rows);
@@ -253,16 +258,6 @@ int main(int argc, char** argv) {
   }
   dos_install_break_handler();
 
-  ConnectOptions co;
-  co.budget_turns = o.budget;
-  std::string tcp_host = strchr(a.host, ':') ? "[" + std::string(a.host) + "]" : a.host;
-  int fd = -1;
-  int r = connection_open(tcp_host.c_str(), a.port, &co, &fd);
-  if (r != CONNECT_OK) {
-    fprintf(stderr, "kavel-linkcat: %s\n", connection_error());
-    explicit_bzero(password, sizeof password);
-    return 1;
-  }
   LinkOpenOptions lo;
   lo.budget_turns = o.budget;
   lo.user = o.user;
@@ -275,15 +270,17 @@ int main(int argc, char** argv) {
   lo.identity = o.identity;
   lo.accept_new_host_key = o.accept_new ? 1 : 0;
   lo.certificate_pins = o.pins;
-  int budget = o.budget;
   Link link;
-  r = open_kind(&link, fd, &a, &lo, &budget);
+  // The same open the session makes when the user dials.
+  double t0 = now_ms();
+  int r = link_open(o.address, o.port, &lo, &link);
+  double open_ms = now_ms() - t0;
   explicit_bzero(password, sizeof password);
   if (r != LINK_OK) {
-    fprintf(stderr, "kavel-linkcat: %s\n", link.error);
+    fprintf(stderr, "kavel-linkcat: %s\n", connection_error());
     return 1;
   }
-  int status = copy_loop(&link, o);
+  int status = copy_loop(&link, o, t0, open_ms);
   link_close(&link);
   return status;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "link/link.h"
+#include "util/address.h"
 
 namespace {
 
@@ -35,16 +36,6 @@ bool host_char_ok(char c) {
 // visible character but a slash (the host follows the last "@").
 bool user_char_ok(unsigned char c) {
   return c > 0x20 && c != 0x7f && c != '/';
-}
-
-int parse_port(std::string_view text) {
-  if (text.empty() || text.size() > 5) return -1;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value >= 1 && value <= 65535 ? value : -1;
 }
 
 }  // namespace
@@ -108,36 +99,16 @@ int link_parse_address(const char* text, int port, LinkAddress* out) {
     }
   }
 
-  std::string_view name = t;
-  std::string_view port_text;
-  bool has_port = false;
-  if (!t.empty() && t.front() == '[') {
-    size_t close = t.find(']');
-    if (close == std::string_view::npos) return -1;
-    name = t.substr(1, close - 1);
-    std::string_view rest = t.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') return -1;
-      port_text = rest.substr(1);
-      has_port = true;
-    }
-  } else {
-    size_t colon = t.find(':');
-    // One colon separates a port; more are an IPv6 address without one.
-    if (colon != std::string_view::npos && t.find(':', colon + 1) == std::string_view::npos) {
-      name = t.substr(0, colon);
-      port_text = t.substr(colon + 1);
-      has_port = true;
-    }
-  }
-  if (name.empty() || name.size() >= sizeof out->host) return -1;
+  // Host and port read as for a plain Telnet address.
+  std::string_view name;
+  int own = 0;
+  if (address_host_port(t, &name, &own) != 0 || name.size() >= sizeof out->host) return -1;
   for (char c : name) {
     if (!host_char_ok(c)) return -1;
   }
   int chosen;
-  if (has_port) {
-    chosen = parse_port(port_text);
-    if (chosen < 0) return -1;
+  if (own > 0) {
+    chosen = own;
   } else if (kind != LINK_TELNET && port == link_default_port(LINK_TELNET)) {
     // A phonebook entry's Port field and the command line's port both
     // default to Telnet's 23: for another kind that is no choice of the

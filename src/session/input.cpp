@@ -15,7 +15,6 @@
 #include "session/clipboard_keys.h"
 #include "session/session.h"
 #include "session/session_transfer.h"
-#include "session/session_xmodem.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
 #include "util/charset.h"
@@ -41,13 +40,9 @@ void end_if_failed(int result, int* running) {
   if (result != 0) *running = 0;
 }
 
-void cancel_xmodem_by_key(Session* s) {
-  session_xmodem_escape(s);  // "XMODEM canceled", then the quiet time
-}
-
 void handle_escape(Session* s, int* running) {
-  if (s->zmodem.active) {
-    session_transfer_escape(s);  // "Download cancelled" / "Upload cancelled"
+  if (session_transfer_active(s)) {
+    session_transfer_escape(s);  // the protocol's cancel: its text, the quiet time
     return;
   }
   if (term_music_stop(s->terminal)) return;  // Escape silences ANSI music first
@@ -208,8 +203,8 @@ void plain_key(Session* s, int* running, uint32_t ch, uint16_t qualifier) {
 void handle_vanilla(Session* s, int* running, const PlatEvent& ev) {
   const uint32_t ch = ev.code;
   const uint16_t qualifier = ev.qualifier;
-  if (s->xmodem.active) {
-    if (ch == 27) cancel_xmodem_by_key(s);
+  if (session_transfer_holds_keys(s)) {
+    if (ch == 27) session_transfer_escape(s);
     return;
   }
   if (key_filter_hotkey_repeat(ev)) return;
@@ -352,8 +347,8 @@ void handle_raw(Session* s, int* running, const PlatEvent& ev) {
     keys().shift_down = 1;
     return;
   }
-  if (s->xmodem.active) {
-    if (code == RAWKEY_ESCAPE) cancel_xmodem_by_key(s);
+  if (session_transfer_holds_keys(s)) {
+    if (code == RAWKEY_ESCAPE) session_transfer_escape(s);
     return;
   }
   bool hot = (qualifier & kHotkeyQualifiers) != 0;

@@ -8,6 +8,7 @@
 #include "link/link.h"
 #include "link/telnet.h"
 #include "terminal/terminal.h"
+#include "transfer/protocol.h"
 #include "transfer/xmodem.h"
 #include "transfer/xmodem_kavel.h"
 #include "transfer/zmodem.h"
@@ -59,6 +60,13 @@ struct Session {
   uint32_t xmodem_clock_ms;
   int32_t xmodem_clock_left;
 
+  // The transfer protocols the session drives (session_transfer.cpp fills
+  // the table): in the order the Alt+D / Alt+U choosers list them.  The loop
+  // and the key input reach them only through the table.
+  static constexpr int kProtocolCap = 8;
+  TransferProtocol protocols[kProtocolCap];
+  int protocol_count;
+
   uint32_t discard_until_ms;  // 0 = none: drop data bytes until this time
 
   // The loop serving this session (null outside it): modal pieces that must
@@ -70,8 +78,9 @@ struct Session {
   // A transfer's box stays up with how it ended (a failure's reason, a
   // summary) until this time (0: none); then the terminal is redrawn.
   uint32_t transfer_box_until_ms;
-  int32_t transfer_box_kind;  // which box that is (session_transfer.cpp)
-  uint64_t transfer_box_rx;   // the bytes read when it was last drawn
+  int32_t transfer_box_kind;               // which box that is (session_transfer.cpp)
+  TransferProtocol transfer_box_protocol;  // whose box, for kHeldBoxProtocol
+  uint64_t transfer_box_rx;                // the bytes read when it was last drawn
 };
 
 // Zero-fills the record: no link, the Telnet layer over the (empty) link.
@@ -96,7 +105,14 @@ int session_read(Session* s, uint8_t* buf, int cap);
 // Hard close of the link (nothing when there is none).
 void session_close_link(Session* s);
 
-// Whether a ZMODEM or XMODEM transfer is running (reads grow, NULs pass).
+// The protocol whose transfer runs, or null.
+inline const TransferProtocol* session_active_protocol(const Session* s) {
+  for (int i = 0; i < s->protocol_count; ++i)
+    if (transfer_protocol_active(&s->protocols[i])) return &s->protocols[i];
+  return nullptr;
+}
+
+// Whether a transfer is running (reads grow, NULs pass).
 inline bool session_transfer_active(const Session* s) {
-  return s->zmodem.active != 0 || s->xmodem.active != 0;
+  return session_active_protocol(s) != nullptr;
 }

@@ -28,7 +28,6 @@
 #include "session/phonebook_overlay.h"
 #include "session/session.h"
 #include "session/session_transfer.h"
-#include "session/session_xmodem.h"
 #include "terminal/hooks.h"
 #include "terminal/terminal.h"
 #include "transfer/dialogs.h"
@@ -127,19 +126,19 @@ void draw_elapsed(SessionLoop* st) {
   st->next_tick = clock_ms() + 1000;
 }
 
-// Data bytes of a running ZMODEM transfer, up to the next Telnet command,
-// go to the engine in one piece: the same bytes session_data_byte would give
-// it one at a time, while nothing else (XMODEM, a prompt, a quiet time)
-// claims them.  0 when the next byte must take the byte-by-byte road.
+// Data bytes of a running transfer, up to the next Telnet command, go to
+// its protocol in one piece: the same bytes session_data_byte would give it
+// one at a time, while a prompt does not claim them.  0 when the next byte
+// must take the byte-by-byte road.
 int transfer_run(Session* s, const uint8_t* bytes, int len) {
-  if (s->telnet.state != 0 || !s->zmodem.active || s->xmodem.active || s->transfer_hold ||
-      s->discard_until_ms != 0 || !s->terminal)
-    return 0;
+  if (s->telnet.state != 0 || s->transfer_hold || !s->terminal) return 0;
+  const TransferProtocol* p = session_active_protocol(s);
+  if (!p) return 0;
   const void* iac =
       s->telnet.enabled ? memchr(bytes, TELNET_IAC, static_cast<size_t>(len)) : nullptr;
   int run = iac ? static_cast<int>(static_cast<const uint8_t*>(iac) - bytes) : len;
   if (run == 0) return 0;
-  return static_cast<int>(zmodem_consume_active(&s->zmodem, bytes, static_cast<size_t>(run)));
+  return static_cast<int>(p->ops->consume(p->ctx, bytes, static_cast<size_t>(run)));
 }
 
 // Hands one read's bytes to the Telnet layer, serving the keyboard between
@@ -308,27 +307,23 @@ void session_receive_byte(Session* s, uint8_t byte) {
   telnet_consume(&s->telnet, byte, data_byte_sink, s);
 }
 
-void zmodem_flush_detect(Session* s, int force) {
-  if (s->xmodem.active) return;
-  zmodem_flush_detect(&s->zmodem, force);
-}
-
 void session_data_byte(Session* s, uint8_t byte) {
   if (!s->terminal) return;
-  if (s->xmodem.active) {
-    session_xmodem_consume(s, byte);
+  // A transfer prompt is up: what the other side sends meanwhile (repeats
+  // of the header being answered) is thrown away, and the engine that asked
+  // is not entered again from inside its own question.
+  if (s->transfer_hold) return;
+  const TransferProtocol* p = session_active_protocol(s);
+  if (p) {
+    p->ops->consume(p->ctx, &byte, 1);
     return;
   }
-  // A transfer prompt is up: what the other side sends meanwhile (repeats
-  // of the header being answered) is thrown away.
-  if (s->transfer_hold) return;
   if (s->discard_until_ms != 0) {
     if (!time_reached(clock_ms(), s->discard_until_ms)) return;
     s->discard_until_ms = 0;
   }
-  // Start detection while idle (other bytes go on to the terminal through
-  // the engine's hook), the parser while a transfer runs.
-  zmodem_consume_byte(&s->zmodem, byte);
+  // Start detection, then the terminal.
+  session_transfer_detect_or_show(s, byte);
 }
 
 void session_wait_disconnected_notice(Terminal* t) {
@@ -435,7 +430,7 @@ int session_pump_turn(SessionLoop* st) {
       st->bytes_received += static_cast<uint64_t>(n);
       consume_read(st, buf, n, held);
       if (!held) {
-        zmodem_flush_detect(s, 0);
+        session_transfer_flush_detect(s, 0);
         if (!st->nested) service_input(st);
         run_transfer_pumps(st);
         run_paste(st);
@@ -447,7 +442,7 @@ int session_pump_turn(SessionLoop* st) {
     }
   }
   if (!held) {
-    zmodem_flush_detect(s, 0);
+    session_transfer_flush_detect(s, 0);
     term_music_pump(s->terminal);
     term_update_cursor_blink(s->terminal);
   }
@@ -462,6 +457,7 @@ int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf
   while (session_pump_turn(&loop)) {
   }
   session_paste_cancel(s);
+  session_transfer_end(s, loop.closed_by_peer);
   s->loop = nullptr;
   return loop.closed_by_peer;
 }
@@ -589,7 +585,6 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   session_paste_cancel(s);
 
   session_transfer_end(s, closed_by_peer);
-  session_xmodem_end(s, closed_by_peer);
   s->loop = nullptr;
 
   t = s->terminal;

@@ -87,7 +87,7 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 //      bytes (256 during a transfer), then input and pumps once more; a
 //      read that finds the peer gone sets closed_by_peer, and so does a
 //      transfer whose send failed;
-//   4. ZMODEM start-detection bytes held too long go to the terminal;
+//   4. start-detection bytes held too long go to the terminal;
 //   5. the cursor blink, and the status bar's connected time once a second
 //      (and after every read);
 //   6. when nothing was read, a pause of at most one tick (20 ms), ended
@@ -99,9 +99,9 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 int session_pump_turn(SessionLoop* loop);
 
 // The main loop of a session whose terminal is bound: session_pump_turn
-// until the running flag drops.  Returns 1 when the peer closed the
-// connection (or the socket failed), else 0.  buf holds at least
-// kRecvChunkTransfer bytes.
+// until the running flag drops, then the transfers' end.  Returns 1 when
+// the peer closed the connection (or the socket failed), else 0.  buf holds
+// at least kRecvChunkTransfer bytes.
 int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf);
 
 // The "Disconnected" notice over the terminal, up until a key press, a mouse
@@ -111,10 +111,7 @@ void session_wait_disconnected_notice(Terminal* t);
 // One received byte through the Telnet layer to session_data_byte.
 void session_receive_byte(Session* s, uint8_t byte);
 
-// Decides who gets one data byte (after Telnet): the transfer engines, the
-// quiet time, ZMODEM start detection or the terminal interpreter.
+// Decides who gets one data byte (after Telnet): the running transfer's
+// protocol, the quiet time, the protocols' start detection or the terminal
+// interpreter.
 void session_data_byte(Session* s, uint8_t byte);
-
-// Releases the bytes held by ZMODEM start detection to the terminal: with
-// force 0 only once they are older than 74 ms, with force 1 at once.
-void zmodem_flush_detect(Session* s, int force);

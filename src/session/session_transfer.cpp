@@ -38,18 +38,6 @@ uint32_t hook_now(void*) {
   return clock_ms();
 }
 
-void hook_terminal_byte(void* ctx, uint8_t byte) {
-  Session* s = session_of(ctx);
-  if (!s->terminal) return;
-  // What the board sent after Telnet; a transfer's bytes never reach here.
-  capture_byte(s, byte);
-  if (s->petscii) {
-    petscii_consume_byte(s->terminal, byte);
-  } else {
-    term_consume_byte(s->terminal, byte);
-  }
-}
-
 void hook_hide_cursor(void* ctx) {
   term_hide_cursor(session_of(ctx)->terminal);
 }
@@ -90,7 +78,7 @@ void hook_status_changed(void* ctx) {
       z->ending == kZmodemFailed || zmodem_summary(z, summary, sizeof summary, nullptr) != 0;
   // The box now gives the reason or what became of the file: it stays up a
   // moment to be read.
-  if (said && z->status.drawn) session_transfer_hold_box(s, kHeldBoxZmodem);
+  if (said && z->status.drawn) session_transfer_hold_protocol_box(s, session_zmodem_protocol(s));
 }
 
 // The held box again, over a terminal that text has been drawn on.
@@ -99,13 +87,11 @@ void redraw_held_box(Session* s) {
   if (!term_can_draw(t)) return;
   term_redraw_all(t);
   switch (s->transfer_box_kind) {
-    case kHeldBoxZmodem:
-      s->zmodem.status.drawn = 0;
-      zmodem_draw_status(t, &s->zmodem);
+    case kHeldBoxProtocol: {
+      const TransferProtocol& p = s->transfer_box_protocol;
+      if (p.ops) p.ops->draw_box(p.ctx);
       break;
-    case kHeldBoxXmodem:
-      session_xmodem_draw_box(s);
-      break;
+    }
     case kHeldBoxCapture:
       term_draw_transfer_note(t, capture_note());
       break;
@@ -166,7 +152,7 @@ int hook_pick_upload(void* ctx, char* path, size_t capacity) {
 }
 
 bool any_transfer(const Session* s) {
-  return s->zmodem.active || s->xmodem.active;
+  return session_transfer_active(s);
 }
 
 void drop_upload_queue(Session* s) {
@@ -215,40 +201,183 @@ int hook_next_upload(void* ctx, char* path, size_t capacity) {
   return 1;
 }
 
-// The files the user picks for an upload, as full paths: 1 when there are
-// some, 0 when there is nothing to send (the picker was left, or a transfer
-// started meanwhile), -1 for a picked name whose path does not fit (*missing
-// names it).
-int pick_upload_paths(Session* s, std::vector<std::string>* paths, std::string* missing) {
-  if (any_transfer(s)) return 0;
-  std::vector<std::string> names;
-  if (!term_select_upload_files(s->terminal, &names)) return 0;
-  if (any_transfer(s)) return 0;
-  return picked_paths(names, paths, missing) ? 1 : -1;
+// --- ZMODEM behind the transfer seam --------------------------------------
+
+// Alt+D, Z-Modem: nothing starts here, the BBS's sender starts the
+// download.  The note stays up a moment (the cursor off, so that its
+// blinking leaves the box alone) while the user can already type at the BBS.
+int zmodem_start(Session* s, int direction) {
+  if (direction == kTransferUpload) return session_start_upload(s);
+  if (term_can_draw(s->terminal)) {
+    term_hide_cursor(s->terminal);
+    term_draw_transfer_note(s->terminal, kZmodemWaitNote);
+    session_transfer_hold_box(s, kHeldBoxNote);
+  }
+  return 0;
 }
 
-// YMODEM and YMODEM-G send alike: the receiver chooses which by what it
-// asks for.  A file that cannot be sent is said in a notice.
-int start_ymodem_upload(Session* s) {
-  if (!s->terminal) return -1;
-  std::vector<std::string> paths;
-  std::string missing;
-  int picked = pick_upload_paths(s, &paths, &missing);
-  if (picked == 0) return 0;
-  if (picked < 0) {
-    std::string why = "Upload file not found: " + missing;
-    term_show_transfer_notice(s->terminal, why.c_str());
-    return 0;
+int zm_op_start(void* ctx, int direction, int) {
+  return zmodem_start(session_of(ctx), direction);
+}
+
+size_t zm_op_consume(void* ctx, const uint8_t* bytes, size_t len) {
+  return zmodem_consume_active(&session_of(ctx)->zmodem, bytes, len);
+}
+
+int zm_op_poll(void* ctx, uint32_t) {
+  ZmodemState* z = &session_of(ctx)->zmodem;
+  // Idle, its only work is detection's, which the session releases itself.
+  return z->active ? zmodem_poll(z) : 0;
+}
+
+void zm_op_cancel(void* ctx) {
+  ZmodemState* z = &session_of(ctx)->zmodem;
+  if (!z->active) return;
+  // The ending's hook starts the quiet time that follows the cancel sequence.
+  zmodem_cancel(z, z->direction == 0 ? "Download cancelled" : "Upload cancelled");
+}
+
+void zm_op_end(void* ctx, int closed_by_peer) {
+  Session* s = session_of(ctx);
+  drop_upload_queue(s);
+  ZmodemState* z = &s->zmodem;
+  if (!z->active && !z->file) return;
+  if (z->active && z->direction == 0 && z->zfin_seen) {
+    // The sender has finished and we answered: only the courtesy "OO" or the
+    // two-second wait was missing.  The receiver's own ending decides.
+    zmodem_finish_received(z);
+    return;
   }
-  std::vector<const char*> list;
-  for (const std::string& p : paths) list.push_back(p.c_str());
-  int rc = session_ymodem_start_send(s, list.data(), static_cast<int>(list.size()));
-  if (rc == -1 && session_ymodem_text(s)[0])
-    term_show_transfer_notice(s->terminal, session_ymodem_text(s));
-  return rc == kXmodemStartFailed ? -1 : 0;
+  zmodem_finish(z, closed_by_peer ? "ZMODEM interrupted by disconnect" : "ZMODEM cancelled");
+}
+
+void zm_op_draw_box(void* ctx) {
+  Session* s = session_of(ctx);
+  if (!s->terminal) return;
+  s->zmodem.status.drawn = 0;
+  zmodem_draw_status(s->terminal, &s->zmodem);
+}
+
+void zm_op_draw_status(void* ctx) {
+  if (session_of(ctx)->zmodem.active) zm_op_draw_box(ctx);
+}
+
+int zm_op_active(const void* ctx) {
+  return static_cast<const Session*>(ctx)->zmodem.active;
+}
+
+int zm_op_streaming(const void* ctx) {
+  const ZmodemState* z = &static_cast<const Session*>(ctx)->zmodem;
+  return z->active && z->streaming;
+}
+
+TransferDetect zm_op_detect(void* ctx, uint8_t byte, TransferEmit emit, void* to) {
+  return zmodem_detect(&session_of(ctx)->zmodem, byte, emit, to);
+}
+
+void zm_op_flush_detect(void* ctx, int force, TransferEmit emit, void* to) {
+  zmodem_release_detect(&session_of(ctx)->zmodem, force, emit, to);
+}
+
+constexpr const char* kZmodemRows[] = {"Z-Modem"};
+constexpr TransferProtocolOps kZmodemOps = {
+    "ZMODEM",
+    kZmodemRows,
+    1,
+    0,  // keys still go to the BBS while it runs
+    zm_op_start,
+    zm_op_consume,
+    zm_op_poll,
+    zm_op_cancel,
+    zm_op_end,
+    zm_op_draw_status,
+    zm_op_draw_box,
+    zm_op_active,
+    zm_op_streaming,
+    zm_op_detect,
+    zm_op_flush_detect,
+};
+
+void emit_to_terminal(void* to, uint8_t byte) {
+  session_terminal_byte(static_cast<Session*>(to), byte);
+}
+
+// The rows of every protocol in table order, for a chooser: the labels and
+// which protocol and row each is.
+struct ChooserRows {
+  const char* labels[Session::kProtocolCap * 4];
+  int protocol[Session::kProtocolCap * 4];
+  int row[Session::kProtocolCap * 4];
+  int count = 0;
+};
+
+void chooser_rows(const Session* s, ChooserRows* out) {
+  for (int i = 0; i < s->protocol_count; ++i) {
+    const TransferProtocolOps* ops = s->protocols[i].ops;
+    if (!ops) continue;
+    for (int r = 0; r < ops->row_count && out->count < Session::kProtocolCap * 4; ++r) {
+      out->labels[out->count] = ops->rows[r];
+      out->protocol[out->count] = i;
+      out->row[out->count] = r;
+      ++out->count;
+    }
+  }
+}
+
+// A chooser titled for direction over the table's rows; the chosen row's
+// protocol starts.
+int open_chooser(Session* s, int direction) {
+  if (!s->terminal) return -1;
+  // A transfer running is no moment to start another: starting one would
+  // end it half-done.
+  if (any_transfer(s)) return 0;
+  ChooserRows rows;
+  chooser_rows(s, &rows);
+  int choice = term_choose_transfer_protocol_rows(
+      s->terminal, direction == kTransferUpload ? "Upload" : "Download", rows.labels, rows.count);
+  if (choice < 0 || choice >= rows.count) return 0;
+  const TransferProtocol& p = s->protocols[rows.protocol[choice]];
+  return p.ops->start(p.ctx, direction, rows.row[choice]);
 }
 
 }  // namespace
+
+TransferProtocol session_zmodem_protocol(Session* s) {
+  return TransferProtocol{&kZmodemOps, s};
+}
+
+void session_terminal_byte(Session* s, uint8_t byte) {
+  if (!s->terminal) return;
+  // What the board sent after Telnet; a transfer's bytes never reach here.
+  capture_byte(s, byte);
+  if (s->petscii) {
+    petscii_consume_byte(s->terminal, byte);
+  } else {
+    term_consume_byte(s->terminal, byte);
+  }
+}
+
+void session_transfer_flush_detect(Session* s, int force) {
+  if (session_transfer_active(s)) return;
+  for (int i = 0; i < s->protocol_count; ++i) {
+    const TransferProtocol& p = s->protocols[i];
+    if (p.ops && p.ops->flush_detect) p.ops->flush_detect(p.ctx, force, emit_to_terminal, s);
+  }
+}
+
+void session_transfer_detect_or_show(Session* s, uint8_t byte) {
+  for (int i = 0; i < s->protocol_count; ++i) {
+    const TransferProtocol& p = s->protocols[i];
+    if (!p.ops || !p.ops->detect) continue;
+    if (p.ops->detect(p.ctx, byte, emit_to_terminal, s) != TRANSFER_PASS) return;
+  }
+  session_terminal_byte(s, byte);
+}
+
+bool session_transfer_holds_keys(const Session* s) {
+  const TransferProtocol* p = session_active_protocol(s);
+  return p && p->ops->holds_keys;
+}
 
 int session_transfer_serve_prompt_turn(void* ctx) {
   Session* s = session_of(ctx);
@@ -266,7 +395,6 @@ void session_transfer_init(Session* s) {
   h.ctx = s;
   h.send = hook_send;
   h.now_ms = hook_now;
-  h.terminal_byte = hook_terminal_byte;
   h.hide_cursor = hook_hide_cursor;
   h.restore_terminal = hook_restore_terminal;
   h.status_changed = hook_status_changed;
@@ -278,11 +406,22 @@ void session_transfer_init(Session* s) {
   h.download_dir = hook_download_dir;
   h.pick_upload = hook_pick_upload;
   h.next_upload = hook_next_upload;
+
+  // The choosers list the rows in this order.
+  s->protocol_count = 0;
+  s->protocols[s->protocol_count++] = session_xmodem_protocol(s);
+  s->protocols[s->protocol_count++] = session_zmodem_protocol(s);
+  s->protocols[s->protocol_count++] = session_ymodem_protocol(s);
 }
 
 int session_transfer_send(Session* s, const uint8_t* bytes, size_t len) {
   if (!link_is_open(&s->link)) return -1;
   return session_send(s, bytes, len, kTransferSendStallMs);
+}
+
+void session_transfer_hold_protocol_box(Session* s, const TransferProtocol& p) {
+  session_transfer_hold_box(s, kHeldBoxProtocol);
+  s->transfer_box_protocol = p;
 }
 
 void session_transfer_hold_box(Session* s, int32_t kind) {
@@ -295,7 +434,7 @@ void session_transfer_hold_box(Session* s, int32_t kind) {
 int session_transfer_poll(Session* s) {
   if (s->transfer_box_until_ms != 0) {
     uint64_t rx = s->loop ? s->loop->bytes_received : 0;
-    if (s->zmodem.active || s->xmodem.active) {
+    if (any_transfer(s)) {
       // A new transfer's box takes the place of the old one (or the note).
       s->transfer_box_until_ms = 0;
       if (term_can_draw(s->terminal)) term_redraw_all(s->terminal);
@@ -308,90 +447,58 @@ int session_transfer_poll(Session* s) {
       redraw_held_box(s);
     }
   }
-  if (s->xmodem.active) return xmodem_pump_session(s);
-  return zmodem_poll(&s->zmodem);
+  session_transfer_flush_detect(s, 0);
+  const TransferProtocol* p = session_active_protocol(s);
+  return p ? p->ops->poll(p->ctx, clock_ms()) : 0;
 }
 
 bool session_transfer_streaming(const Session* s) {
-  return s->zmodem.active && s->zmodem.streaming;
+  const TransferProtocol* p = session_active_protocol(s);
+  return p && p->ops->streaming(p->ctx);
 }
 
 void session_transfer_escape(Session* s) {
-  if (!s->zmodem.active) return;
-  bool receiving = s->zmodem.direction == 0;
-  // The ending's hook starts the quiet time that follows the cancel sequence.
-  zmodem_cancel(&s->zmodem, receiving ? "Download cancelled" : "Upload cancelled");
+  const TransferProtocol* p = session_active_protocol(s);
+  if (p) p->ops->cancel(p->ctx);
 }
 
 void session_transfer_end(Session* s, int closed_by_peer) {
-  drop_upload_queue(s);
-  ZmodemState* z = &s->zmodem;
-  if (!z->active && !z->file) return;
-  if (z->active && z->direction == 0 && z->zfin_seen) {
-    // The sender has finished and we answered: only the courtesy "OO" or the
-    // two-second wait was missing.  The receiver's own ending decides.
-    zmodem_finish_received(z);
-    return;
+  for (int i = 0; i < s->protocol_count; ++i) {
+    const TransferProtocol& p = s->protocols[i];
+    if (p.ops) p.ops->end(p.ctx, closed_by_peer);
   }
-  zmodem_finish(z, closed_by_peer ? "ZMODEM interrupted by disconnect" : "ZMODEM cancelled");
 }
 
 void session_transfer_redraw_status(Session* s) {
-  session_xmodem_redraw_status(s);
-  if (!s->zmodem.active || !s->terminal) return;
-  s->zmodem.status.drawn = 0;
-  zmodem_draw_status(s->terminal, &s->zmodem);
+  const TransferProtocol* p = session_active_protocol(s);
+  if (p) p->ops->draw_status(p->ctx);
 }
 
 int session_open_download_menu(Session* s) {
-  if (!s->terminal) return -1;
-  if (any_transfer(s)) return 0;
-  int choice = term_choose_transfer_protocol(s->terminal, "Download");
-  if (choice == kProtocolZmodem && term_can_draw(s->terminal)) {
-    // Nothing starts here: the BBS's sender starts the download.  The note
-    // stays up a moment (the cursor off, so that its blinking leaves the
-    // box alone) while the user can already type at the BBS.
-    term_hide_cursor(s->terminal);
-    term_draw_transfer_note(s->terminal, kZmodemWaitNote);
-    session_transfer_hold_box(s, kHeldBoxNote);
-  }
-  if (choice == kProtocolYmodem || choice == kProtocolYmodemG) {
-    // Block 0 names each file: nothing to ask.
-    if (any_transfer(s) || !s->terminal->window) return 0;
-    return session_ymodem_start_receive(s, choice == kProtocolYmodemG) == kXmodemStartFailed ? -1
-                                                                                             : 0;
-  }
-  if (choice != kProtocolXmodem) return 0;
-  if (any_transfer(s) || !s->terminal->window) return 0;
-  char name[kXmNameCap];
-  if (!term_prompt_filename(s->terminal, name, sizeof name)) return 0;
-  // A file that cannot be created, or a declined existing one, starts
-  // nothing; only an engine that would not start is a failure.
-  return session_xmodem_start_receive(s, name) == kXmodemStartFailed ? -1 : 0;
+  return open_chooser(s, kTransferDownload);
 }
 
 int session_open_upload_menu(Session* s) {
-  if (!s->terminal) return -1;
-  // A download running is no moment to send: starting an upload would end
-  // it half-written.
+  return open_chooser(s, kTransferUpload);
+}
+
+// The files the user picks for an upload, as full paths: 1 when there are
+// some, 0 when there is nothing to send (the picker was left, or a transfer
+// started meanwhile), -1 for a picked name whose path does not fit (*missing
+// names it).
+int session_pick_upload_paths(Session* s, std::vector<std::string>* paths, std::string* missing) {
   if (any_transfer(s)) return 0;
-  int choice = term_choose_transfer_protocol(s->terminal, "Upload");
-  if (choice == kProtocolZmodem) return session_start_upload(s);
-  if (choice == kProtocolYmodem || choice == kProtocolYmodemG) return start_ymodem_upload(s);
-  if (choice != kProtocolXmodem) return 0;
-  if (!s->terminal) return -1;
+  std::vector<std::string> names;
+  if (!term_select_upload_files(s->terminal, &names)) return 0;
   if (any_transfer(s)) return 0;
-  char name[kTransferNameCap];
-  if (!term_select_upload_file(s->terminal, name)) return 0;
-  if (any_transfer(s)) return 0;
-  return session_xmodem_start_send(s, name) == kXmodemStartFailed ? -1 : 0;
+  return picked_paths(names, paths, missing) ? 1 : -1;
 }
 
 int session_start_upload(Session* s) {
   if (!s->terminal) return -1;
   std::vector<std::string> paths;
   std::string missing;
-  int picked = pick_upload_paths(s, &paths, &missing);
+  int picked = session_pick_upload_paths(s, &paths, &missing);
   if (picked == 0) return 0;
   if (picked < 0) {
     zmodem_fail_upload(&s->zmodem, missing.c_str(), "Upload file not found");

@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "display/renderer.h"
 #include "link/telnet.h"
@@ -116,7 +118,158 @@ void show_box(Session* s) {
   session_xmodem_draw_box(s);
 }
 
+// The protocol whose box is up: YMODEM's while its adapter drives the engine.
+TransferProtocol box_owner(Session* s) {
+  return s->ymodem_host ? session_ymodem_protocol(s) : session_xmodem_protocol(s);
+}
+
+// YMODEM and YMODEM-G send alike: the receiver chooses which by what it
+// asks for.  A file that cannot be sent is said in a notice.
+int start_ymodem_upload(Session* s) {
+  if (!s->terminal) return -1;
+  std::vector<std::string> paths;
+  std::string missing;
+  int picked = session_pick_upload_paths(s, &paths, &missing);
+  if (picked == 0) return 0;
+  if (picked < 0) {
+    std::string why = "Upload file not found: " + missing;
+    term_show_transfer_notice(s->terminal, why.c_str());
+    return 0;
+  }
+  std::vector<const char*> list;
+  for (const std::string& p : paths) list.push_back(p.c_str());
+  int rc = session_ymodem_start_send(s, list.data(), static_cast<int>(list.size()));
+  if (rc == -1 && session_ymodem_text(s)[0])
+    term_show_transfer_notice(s->terminal, session_ymodem_text(s));
+  return rc == kXmodemStartFailed ? -1 : 0;
+}
+
+// --- XMODEM and YMODEM behind the transfer seam ----------------------------
+// Both drive the one engine; which of them runs is told by YMODEM's adapter.
+
+bool any_transfer(const Session* s) {
+  return session_transfer_active(s);
+}
+
+int xm_op_start(void* ctx, int direction, int) {
+  Session* s = session_of(ctx);
+  if (direction == kTransferUpload) {
+    if (!s->terminal) return -1;
+    if (any_transfer(s)) return 0;
+    char name[kTransferNameCap];
+    if (!term_select_upload_file(s->terminal, name)) return 0;
+    if (any_transfer(s)) return 0;
+    return session_xmodem_start_send(s, name) == kXmodemStartFailed ? -1 : 0;
+  }
+  if (any_transfer(s) || !s->terminal || !s->terminal->window) return 0;
+  char name[kXmNameCap];
+  if (!term_prompt_filename(s->terminal, name, sizeof name)) return 0;
+  // A file that cannot be created, or a declined existing one, starts
+  // nothing; only an engine that would not start is a failure.
+  return session_xmodem_start_receive(s, name) == kXmodemStartFailed ? -1 : 0;
+}
+
+int ym_op_start(void* ctx, int direction, int row) {
+  Session* s = session_of(ctx);
+  if (direction == kTransferUpload) return start_ymodem_upload(s);
+  // Block 0 names each file: nothing to ask.
+  if (any_transfer(s) || !s->terminal || !s->terminal->window) return 0;
+  return session_ymodem_start_receive(s, row == 1) == kXmodemStartFailed ? -1 : 0;
+}
+
+size_t xm_op_consume(void* ctx, const uint8_t* bytes, size_t len) {
+  Session* s = session_of(ctx);
+  size_t i = 0;
+  while (i < len && s->xmodem.active) session_xmodem_consume(s, bytes[i++]);
+  return i;
+}
+
+int xm_op_poll(void* ctx, uint32_t) {
+  return xmodem_pump_session(session_of(ctx));
+}
+
+void xm_op_cancel(void* ctx) {
+  session_xmodem_escape(session_of(ctx));
+}
+
+void xm_op_end(void* ctx, int closed_by_peer) {
+  session_xmodem_end(session_of(ctx), closed_by_peer);
+}
+
+void ym_op_end(void* ctx, int closed_by_peer) {
+  Session* s = session_of(ctx);
+  if (s->ymodem_host) session_xmodem_end(s, closed_by_peer);
+}
+
+void xm_op_draw_status(void* ctx) {
+  session_xmodem_redraw_status(session_of(ctx));
+}
+
+void xm_op_draw_box(void* ctx) {
+  session_xmodem_draw_box(session_of(ctx));
+}
+
+int xm_op_active(const void* ctx) {
+  const Session* s = static_cast<const Session*>(ctx);
+  return s->xmodem.active && !s->ymodem_host;
+}
+
+int ym_op_active(const void* ctx) {
+  const Session* s = static_cast<const Session*>(ctx);
+  return s->xmodem.active && s->ymodem_host;
+}
+
+int xm_op_streaming(const void*) {
+  return 0;  // block by block: the replies pace it
+}
+
+constexpr const char* kXmodemRows[] = {"X-Modem"};
+constexpr const char* kYmodemRows[] = {"Y-Modem", "Y-Modem-G"};
+// While the engine runs the keyboard is its own: only Escape acts.
+constexpr TransferProtocolOps kXmodemOps = {
+    "XMODEM",
+    kXmodemRows,
+    1,
+    1,
+    xm_op_start,
+    xm_op_consume,
+    xm_op_poll,
+    xm_op_cancel,
+    xm_op_end,
+    xm_op_draw_status,
+    xm_op_draw_box,
+    xm_op_active,
+    xm_op_streaming,
+    nullptr,
+    nullptr,
+};
+constexpr TransferProtocolOps kYmodemOps = {
+    "YMODEM",
+    kYmodemRows,
+    2,
+    1,
+    ym_op_start,
+    xm_op_consume,
+    xm_op_poll,
+    xm_op_cancel,
+    ym_op_end,
+    xm_op_draw_status,
+    xm_op_draw_box,
+    ym_op_active,
+    xm_op_streaming,
+    nullptr,
+    nullptr,
+};
+
 }  // namespace
+
+TransferProtocol session_xmodem_protocol(Session* s) {
+  return TransferProtocol{&kXmodemOps, s};
+}
+
+TransferProtocol session_ymodem_protocol(Session* s) {
+  return TransferProtocol{&kYmodemOps, s};
+}
 
 void session_xmodem_init(Session* s) {
   xmodem_kavel_init(&s->xmodem_host, g_download_path, g_upload_path, kDefaultTransferPath,
@@ -161,7 +314,7 @@ int xmodem_prompt_receive_exists_cb(void* host, const char* name) {
 }
 
 int session_xmodem_start_receive(Session* s, const char* name) {
-  zmodem_flush_detect(&s->zmodem, 1);
+  session_transfer_flush_detect(s, 1);
   XmodemHostContext* ctx = &s->xmodem_host;
   xmodem_kavel_close(ctx);
   int opened = xmodem_kavel_open_receive(ctx, name);
@@ -179,7 +332,7 @@ int session_xmodem_start_receive(Session* s, const char* name) {
 }
 
 int session_xmodem_start_send(Session* s, const char* name) {
-  zmodem_flush_detect(&s->zmodem, 1);
+  session_transfer_flush_detect(s, 1);
   XmodemHostContext* ctx = &s->xmodem_host;
   xmodem_kavel_close(ctx);
   uint32_t size = 0;
@@ -194,7 +347,7 @@ int session_xmodem_start_send(Session* s, const char* name) {
 }
 
 int session_ymodem_start_receive(Session* s, int streaming) {
-  zmodem_flush_detect(&s->zmodem, 1);
+  session_transfer_flush_detect(s, 1);
   xmodem_kavel_close(&s->xmodem_host);
   YmodemHostContext* ctx = ymodem_fresh(s);
   if (!ctx) return -1;
@@ -209,7 +362,7 @@ int session_ymodem_start_receive(Session* s, int streaming) {
 }
 
 int session_ymodem_start_send(Session* s, const char* const* paths, int count) {
-  zmodem_flush_detect(&s->zmodem, 1);
+  session_transfer_flush_detect(s, 1);
   xmodem_kavel_close(&s->xmodem_host);
   YmodemHostContext* ctx = ymodem_fresh(s);
   if (!ctx) return -1;
@@ -255,7 +408,7 @@ void xmodem_leave_success(Session* s) {
   if (!s->xmodem.active && box_cache(s)->drawn && term_can_draw(s->terminal)) {
     // The box now says what was saved or sent: it stays up a moment to be
     // read, and the session's transfer poll redraws the terminal afterwards.
-    session_transfer_hold_box(s, kHeldBoxXmodem);
+    session_transfer_hold_protocol_box(s, box_owner(s));
     return;
   }
   restore_terminal(s->terminal);
@@ -270,7 +423,7 @@ void xmodem_enter_binary_quiet(Session* s) {
   if (reason_shown) {
     // The box now gives the reason: it stays up a moment to be read, and the
     // session's transfer poll redraws the terminal afterwards.
-    session_transfer_hold_box(s, kHeldBoxXmodem);
+    session_transfer_hold_protocol_box(s, box_owner(s));
     term_show_cursor(s->terminal);
     return;
   }

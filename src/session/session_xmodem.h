@@ -8,11 +8,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "transfer/protocol.h"
+
 struct Session;
 
 // After a failed or cancelled transfer, what the other side still sends is
 // dropped for this long rather than shown as text.
 inline constexpr uint32_t kXmodemQuietMs = 8000;
+
+// The XMODEM and YMODEM (with YMODEM-G) protocols of the session's table
+// (ctx: the Session).  Both drive the session's one XMODEM engine.
+TransferProtocol session_xmodem_protocol(Session* s);
+TransferProtocol session_ymodem_protocol(Session* s);
 
 // Binds the adapter to the session: the preferences' transfer directories,
 // "PROGDIR:Transfers" as the default of both, and the host functions below.

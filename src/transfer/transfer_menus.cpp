@@ -188,33 +188,45 @@ bool is_separator(char c) {
 
 // ------------------------------------------------------------ protocol chooser
 
+namespace {
+constexpr const char* kDefaultRows[kProtocolCount] = {"X-Modem", "Z-Modem", "Y-Modem", "Y-Modem-G"};
+}  // namespace
+
 void term_draw_protocol_chooser(Terminal* t, const char* title, int selection) {
+  term_draw_protocol_chooser_rows(t, title, kDefaultRows, kProtocolCount, selection);
+}
+
+int term_choose_transfer_protocol(Terminal* t, const char* title) {
+  return term_choose_transfer_protocol_rows(t, title, kDefaultRows, kProtocolCount);
+}
+
+void term_draw_protocol_chooser_rows(Terminal* t, const char* title, const char* const* rows,
+                                     int count, int selection) {
   if (!has_window(t) || !t->rport) return;
   int x, y, w, h;
   // Each row past the first two makes the box one cell taller.
-  constexpr int kExtraRows = kProtocolCount - 2;
+  const int kExtraRows = count > 2 ? count - 2 : 0;
   dialog_rect(t, 26, 208, 6 + kExtraRows, 92 + 16 * kExtraRows, &x, &y, &w, &h);
   int cw = term_dialog_cell_w(t);
   int ch = term_dialog_cell_h(t);
   int bl = term_dialog_baseline(t);
   draw_beveled_box(t, x, y, x + w - 1, y + h - 1);
   draw_title(t, x, y, w, title ? title : "");
-  static constexpr const char* kItems[kProtocolCount] = {"X-Modem", "Z-Modem", "Y-Modem",
-                                                         "Y-Modem-G"};
-  for (int i = 0; i < kProtocolCount; ++i) {
+  for (int i = 0; i < count; ++i) {
     int top = y + (2 + i) * ch + 4;
     bool selected = i == selection;
     term_fill_rect(t, x + 3 * cw, top, x + w - 3 * cw, top + ch, selected ? kBlue : kGrey);
-    term_dialog_text_bg(t, x + 4 * cw, top + bl + 1, kItems[i], selected ? kWhite : kBlue,
+    term_dialog_text_bg(t, x + 4 * cw, top + bl + 1, rows[i], selected ? kWhite : kBlue,
                         selected ? kBlue : kGrey);
   }
 }
 
-int term_choose_transfer_protocol(Terminal* t, const char* title) {
-  if (!has_window(t)) return -1;
-  int selection = kProtocolXmodem;
+int term_choose_transfer_protocol_rows(Terminal* t, const char* title, const char* const* rows,
+                                       int count) {
+  if (!has_window(t) || count <= 0) return -1;
+  int selection = 0;
   term_hide_cursor(t);
-  term_draw_protocol_chooser(t, title, selection);
+  term_draw_protocol_chooser_rows(t, title, rows, count, selection);
   int answer = -2;
   while (answer == -2) {
     DialogKey k = next_key(t, -1);
@@ -226,7 +238,7 @@ int term_choose_transfer_protocol(Terminal* t, const char* title) {
         break;
       case kKeyDown:
       case kKeyRight:
-        if (selection < kProtocolCount - 1) ++selection;
+        if (selection < count - 1) ++selection;
         break;
       case kKeyEnter:
         answer = selection;
@@ -236,12 +248,13 @@ int term_choose_transfer_protocol(Terminal* t, const char* title) {
         answer = -1;
         break;
       case kKeyRefresh:
-        refresh(t, [&] { term_draw_protocol_chooser(t, title, selection); });
+        refresh(t, [&] { term_draw_protocol_chooser_rows(t, title, rows, count, selection); });
         break;
       default:
         break;
     }
-    if (answer == -2 && selection != previous) term_draw_protocol_chooser(t, title, selection);
+    if (answer == -2 && selection != previous)
+      term_draw_protocol_chooser_rows(t, title, rows, count, selection);
   }
   close_dialog(t);
   return answer;

@@ -32,6 +32,13 @@ inline constexpr int kProtocolCount = 4;
 // a window).
 int term_choose_transfer_protocol(Terminal* t, const char* title);
 void term_draw_protocol_chooser(Terminal* t, const char* title, int selection);
+// The same over the rows given (the session lists its protocols' rows): the
+// index of the row chosen, -1 as above.  The box grows a cell per row past
+// the second.
+int term_choose_transfer_protocol_rows(Terminal* t, const char* title, const char* const* rows,
+                                       int count);
+void term_draw_protocol_chooser_rows(Terminal* t, const char* title, const char* const* rows,
+                                     int count, int selection);
 
 // ------------------------------------------------------------ upload picker
 

@@ -10,18 +10,25 @@
 // -----------------------
 // Set z->hooks once (ZmodemState z{} zeroes everything else).  Then:
 //
-//  * Every inbound data byte, after Telnet decoding, goes to
-//    zmodem_consume_byte(z, byte) — unless XMODEM owns the stream or a
-//    post-transfer quiet time drops it.  While no transfer runs this is start
-//    detection: a byte that cannot begin "**" CAN is handed straight to
-//    hooks.terminal_byte; the bytes of a partial match are held and handed
-//    over later (all at once when the match fails, or by zmodem_flush_detect
-//    after 75 ms of silence).  "**" CAN followed by "A", "B" or "C" starts a
-//    receive.  While a transfer runs, every byte belongs to it (NUL bytes
-//    included: the Telnet layer must pass them on while z->active is set).
+//  * While no transfer runs, every inbound data byte (after Telnet decoding)
+//    goes to start detection, zmodem_detect(z, byte, emit, to), unless
+//    another transfer owns the stream or a post-transfer quiet time drops
+//    it.  A byte that cannot begin "**" CAN is TRANSFER_PASS: the caller
+//    shows it.  The bytes of a partial match are held (TRANSFER_HELD) and
+//    handed to the caller's emit later: all at once when the match fails,
+//    or by zmodem_release_detect after 75 ms of silence.  "**" CAN followed
+//    by "A", "B" or "C" starts a receive (TRANSFER_TAKEN).  The core never
+//    calls up to show text.
 //
-//  * Once per loop turn: zmodem_poll(z).  It releases stale detection bytes
-//    and does the timer work of both directions (ZRINIT and ZRQINIT/ZFILE
+//  * While a transfer runs, every byte belongs to it (NUL bytes included:
+//    the Telnet layer must pass them on while z->active is set):
+//    zmodem_consume_byte, or zmodem_consume_active for a run of them.  (Fed
+//    an idle byte, zmodem_consume_byte runs detection and drops what is not
+//    ZMODEM's: for callers that show no text.)
+//
+//  * Once per loop turn: zmodem_poll(z).  It drops stale detection bytes
+//    (a caller that shows text releases them first) and does the timer work
+//    of both directions (ZRINIT and ZRQINIT/ZFILE
 //    repeats, the ZFIN wait, retries of a stalled transfer) and the upload
 //    streaming: a streaming upload sends one slice (16 KiB, less on a line
 //    slower than 16 KiB in kZmodemSliceMs) per call
@@ -67,6 +74,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "transfer/protocol.h"
 #include "transfer/transfer_files.h"
 #include "transfer/transfer_status.h"
 
@@ -196,9 +204,6 @@ struct ZmodemHooks {
   int (*send)(void* ctx, const uint8_t* bytes, size_t len);
   // Milliseconds of a monotonic clock, compared by unsigned subtraction.
   uint32_t (*now_ms)(void* ctx);
-  // A byte that is not ZMODEM's after all (released detection bytes and all
-  // bytes while idle) for the terminal interpreter of the session's mode.
-  void (*terminal_byte)(void* ctx, uint8_t byte);
   // A transfer started: hide the terminal cursor (the status box comes).
   void (*hide_cursor)(void* ctx);
   // Redraw the terminal (which removes the status box) and show the cursor.
@@ -359,7 +364,16 @@ void zmodem_consume(ZmodemState* z, const uint8_t* bytes, size_t len);
 // ends and returns how many bytes it took (the rest is no longer the
 // transfer's: idle detection, or the terminal).
 size_t zmodem_consume_active(ZmodemState* z, const uint8_t* bytes, size_t len);
-void zmodem_flush_detect(ZmodemState* z, int force);
+// Start detection while idle, for a caller that hands the other bytes on
+// itself: TRANSFER_TAKEN when "**" CAN and a format byte started a receive,
+// TRANSFER_HELD for a byte kept as part of a possible start, TRANSFER_PASS
+// for a byte that is not ZMODEM's (and always while a transfer runs).  Held
+// bytes a mismatch gives up on go to emit first, so that they keep their
+// place before the byte passed.
+TransferDetect zmodem_detect(ZmodemState* z, uint8_t byte, TransferEmit emit, void* to);
+// Releases the held detection bytes to emit: with force 0 only once they
+// are older than kZmodemDetectHoldMs.  Null emit drops them.
+void zmodem_release_detect(ZmodemState* z, int force, TransferEmit emit, void* to);
 int zmodem_poll(ZmodemState* z);
 
 // --- receiver ---------------------------------------------------------------------

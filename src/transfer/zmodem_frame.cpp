@@ -102,10 +102,6 @@ bool header_crc_ok(const uint8_t* h, int len) {
   return crc_matches(h + 5, 2, zmodem_crc16(h, 5));
 }
 
-void to_terminal(ZmodemState* z, uint8_t b) {
-  if (z->hooks.terminal_byte) z->hooks.terminal_byte(z->hooks.ctx, b);
-}
-
 void start_detected_receive(ZmodemState* z, uint8_t format) {
   uint32_t deadline = z->finish_deadline_ms;
   zm_clear_transfer(z);
@@ -129,23 +125,9 @@ void start_detected_receive(ZmodemState* z, uint8_t format) {
   if (z->hooks.hide_cursor) z->hooks.hide_cursor(z->hooks.ctx);
 }
 
+// An idle byte for a caller that shows no text: detection alone.
 void detect_byte(ZmodemState* z, uint8_t b) {
-  if (z->detect_index == 3) {
-    if (b == ZBIN || b == ZHEX || b == ZBIN32) {
-      start_detected_receive(z, b);
-      return;
-    }
-    zmodem_flush_detect(z, 1);
-  }
-  if (b == kDetectPattern[z->detect_index]) {
-    if (z->detect_index == 0) z->detect_ms = zm_now(z);
-    ++z->detect_index;
-    return;
-  }
-  // A mismatch after "*" or "**" releases them; the byte does not begin a
-  // new match, so "***" CAN "B" is text.
-  if (z->detect_index != 0) zmodem_flush_detect(z, 1);
-  to_terminal(z, b);
+  zmodem_detect(z, b, nullptr, nullptr);
 }
 
 void dispatch_header(ZmodemState* z) {
@@ -582,17 +564,39 @@ void zmodem_consume(ZmodemState* z, const uint8_t* bytes, size_t len) {
   for (size_t i = 0; i < len; ++i) zmodem_consume_byte(z, bytes[i]);
 }
 
-void zmodem_flush_detect(ZmodemState* z, int force) {
+TransferDetect zmodem_detect(ZmodemState* z, uint8_t b, TransferEmit emit, void* to) {
+  if (z->active) return TRANSFER_PASS;
+  if (z->detect_index == 3) {
+    if (b == ZBIN || b == ZHEX || b == ZBIN32) {
+      start_detected_receive(z, b);
+      return TRANSFER_TAKEN;
+    }
+    zmodem_release_detect(z, 1, emit, to);
+  }
+  if (b == kDetectPattern[z->detect_index]) {
+    if (z->detect_index == 0) z->detect_ms = zm_now(z);
+    ++z->detect_index;
+    return TRANSFER_HELD;
+  }
+  // A mismatch after "*" or "**" releases them; the byte does not begin a
+  // new match, so "***" CAN "B" is text.
+  if (z->detect_index != 0) zmodem_release_detect(z, 1, emit, to);
+  return TRANSFER_PASS;
+}
+
+void zmodem_release_detect(ZmodemState* z, int force, TransferEmit emit, void* to) {
   if (z->active || z->detect_index == 0) return;
   if (!force && z->detect_ms != 0 && zm_now(z) - z->detect_ms <= kZmodemDetectHoldMs) return;
   int held = z->detect_index > 3 ? 3 : z->detect_index;
   z->detect_index = 0;
   z->detect_ms = 0;
-  for (int i = 0; i < held; ++i) to_terminal(z, kDetectPattern[i]);
+  if (!emit) return;
+  for (int i = 0; i < held; ++i) emit(to, kDetectPattern[i]);
 }
 
 int zmodem_poll(ZmodemState* z) {
-  zmodem_flush_detect(z, 0);
+  // A caller that shows text releases held bytes itself before the poll.
+  zmodem_release_detect(z, 0, nullptr, nullptr);
   if (!z->active) return 0;
   return z->direction == 0 ? zmodem_receive_pump(z) : zmodem_upload_pump(z);
 }

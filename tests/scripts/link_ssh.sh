@@ -6,8 +6,11 @@
 # public key, password and keyboard-interactive log-ins and a wrong password;
 # the terminal type and size; 1 MiB of every byte value both ways; the old
 # algorithms of BBS servers; the server ending the session; cancel and
-# time-out in the key exchange; in a window under Xvfb: the host-key
-# question, yes, the board; a changed key warned about, nothing sent.
+# time-out in the key exchange; after a password or keyboard-interactive
+# log-in, the password nowhere in the client's memory; in a window under
+# Xvfb: the host-key question, yes, the board; a changed key warned about,
+# nothing sent; Escape while the connect, the key exchange and the
+# authentication wait.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 LINKCAT="$BUILD/kavel-linkcat"
@@ -20,48 +23,8 @@ done
 [ -x "$LINKCAT" ] && [ -x "$BBS" ] || { echo "FAIL: kavel-linkcat or kavel-testbbs not built"; exit 1; }
 . "$(dirname "$0")/lib/link_peer.sh"
 
-# sshd's privilege separation needs its directory; made only if missing.
-if [ ! -d /run/sshd ]; then
-  mkdir -m 755 /run/sshd && cleanup_hooks+=("rmdir /run/sshd")
-fi
-make_account || { echo "SKIP: cannot create a throwaway account"; exit 77; }
-ssh-keygen -q -t ed25519 -N '' -f "$work/hostkey"
-ssh-keygen -q -t ed25519 -N '' -f "$work/hostkey2"
-ssh-keygen -q -t rsa -b 2048 -N '' -f "$work/hostkey_rsa"
-mkdir -m 700 "$acct_home/.ssh"
-ssh-keygen -q -t ed25519 -N '' -f "$work/userkey"
-cp "$work/userkey.pub" "$acct_home/.ssh/authorized_keys"
-chown -R "$acct" "$acct_home/.ssh"
-# What sshd runs for every log-in: the board on the pseudo-terminal, with
-# the scenario the test wrote; "cat" sends back the first MiB it gets.
-echo echo >"$work/scenario"
-cat >"$work/board.sh" <<BOARD
-#!/bin/sh
-scenario=\$(cat "$work/scenario")
-if [ "\$scenario" = cat ]; then stty raw -echo; echo READY; exec head -c 1048576; fi
-# lrzsz straight on the link: what a board's transfer section runs.
-if [ "\$scenario" = sz ]; then stty raw -echo; exec sz -q "$acct_home/xfer.bin"; fi
-if [ "\$scenario" = rz ]; then stty raw -echo; cd "$acct_home/up" && exec rz -q -y; fi
-exec "$BBS" --stdio --max-seconds 60 --log "$acct_home/bbs.log" --keys "$acct_home/bbs.keys" --scenario "\$scenario"
-BOARD
-chmod 755 "$work/board.sh"
+ssh_peer_setup "$BBS" || { echo "SKIP: cannot create a throwaway account"; exit 77; }
 
-port=$(free_port)
-sshd_pid=
-start_sshd() {  # [sshd -o options...]; the host key is $hostkey
-  [ -n "$sshd_pid" ] && { kill "$sshd_pid"; wait "$sshd_pid" 2>/dev/null; }
-  # sshd keeps the first value it is given: the case's options come first.
-  "$SSHD" -D -e -f /dev/null "$@" -o ListenAddress="127.0.0.1:$port" -o HostKey="$hostkey" \
-    -o PidFile=none -o UsePAM=yes -o AllowUsers="$acct" -o StrictModes=no \
-    -o AuthorizedKeysFile="$acct_home/.ssh/authorized_keys" -o LogLevel=DEBUG1 \
-    -o PrintMotd=no -o PrintLastLog=no \
-    -o ForceCommand="$work/board.sh" -o KbdInteractiveAuthentication=yes \
-    -o PasswordAuthentication=yes -o PubkeyAuthentication=yes -o LoginGraceTime=30 \
-    2>"$work/sshd.log" &
-  sshd_pid=$!
-  pids+=("$sshd_pid")
-  wait_listening "$port" "$sshd_pid"
-}
 # Runs kavel-linkcat against the server with input text; sets rc, out, err.
 call() {  # input, linkcat options...
   local input=$1
@@ -109,12 +72,53 @@ KAVEL_PASSWORD=$KAVEL_TEST_PASSWORD call q --batch
 check "keyboard-interactive log-in (rc=$rc)" test "$rc" -eq 0
 check "the board answered after keyboard-interactive" grep -q 'ECHO READY' "$work/out"
 
+# After a log-in with the password, with the session still open: the
+# password is nowhere in the client's memory (read as root through
+# /proc/PID/mem), while the same scan finds it in the memory of the timeout
+# that started the client (the password is in its environment).
+in_memory() {  # pid, text
+  NEEDLE=$2 python3 - "$1" <<'PY'
+import os, sys
+pid, needle, found = sys.argv[1], os.environ["NEEDLE"].encode(), False
+with open("/proc/%s/maps" % pid) as maps, open("/proc/%s/mem" % pid, "rb", 0) as mem:
+    for line in maps:
+        span, perms = line.split()[:2]
+        if perms[0] != "r":
+            continue
+        lo, hi = (int(x, 16) for x in span.split("-"))
+        try:
+            mem.seek(lo)
+            found = found or needle in mem.read(hi - lo)
+        except (OSError, ValueError, OverflowError):
+            pass
+sys.exit(0 if found else 1)
+PY
+}
+mkfifo "$work/in"
+memory_check() {  # the log-in method's name
+  exec 7<>"$work/in"
+  KAVEL_PASSWORD=$KAVEL_TEST_PASSWORD timeout 30 "$LINKCAT" --known-hosts "$work/known_hosts" \
+    --batch "ssh://$acct@127.0.0.1:$port" <&7 >"$work/out" 2>"$work/err" &
+  local lc=$! pid
+  for _ in $(seq 100); do grep -q 'ECHO READY' "$work/out" && break; sleep 0.05; done
+  pid=$(pgrep -P "$lc" -x kavel-linkcat)  # not timeout's, whose environment has it
+  check "$1: logged in, the session open" grep -q 'ECHO READY' "$work/out"
+  check "$1: the scan finds the password in timeout's environment (the control)" \
+    in_memory "$lc" "$KAVEL_TEST_PASSWORD"
+  check "$1: the password is not in the client's memory" not_in_memory "$pid" "$KAVEL_TEST_PASSWORD"
+  exec 7>&-
+  wait "$lc"
+}
+not_in_memory() { ! in_memory "$@"; }
+memory_check keyboard-interactive
+start_sshd -o PubkeyAuthentication=no -o KbdInteractiveAuthentication=no
+memory_check password
+
 # Every byte value, 1 MiB, to a board that sends back what it gets: the
 # bytes go out once it said READY (before that its terminal still cooks).
 start_sshd
 head -c 1048576 /dev/urandom >"$work/blob"
 echo cat >"$work/scenario"
-mkfifo "$work/in"
 exec 7<>"$work/in"
 timeout 60 "$LINKCAT" --known-hosts "$work/known_hosts" --batch -i "$work/userkey" --linger 3000 \
   "ssh://$acct@127.0.0.1:$port" <&7 >"$work/blob.back" 2>"$work/err" &
@@ -193,38 +197,25 @@ check "a silent server runs out of the budget" grep -q 'in time' "$work/err"
 
 # --- In a window, from the phonebook menu, in a fresh HOME whose
 # ~/.ssh/known_hosts is empty and whose ~/.ssh/id_ed25519 the server takes.
-KAVEL="$BUILD/kavel"
-if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null ||
-  ! command -v import >/dev/null || [ ! -x "$KAVEL" ]; then
+if ! link_window_start; then
   echo "skipped: the window part (needs Xvfb, xdotool, ImageMagick and kavel)"
 else
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-  pids+=($!)
-  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(cat "$work/display")"
   home="$work/winhome"
   mkdir -p -m 700 "$home/.ssh" && cp "$work/userkey" "$home/.ssh/id_ed25519" && : >"$home/.ssh/known_hosts"
-  printf '# Kavel Phonebook\nSSH Board|ssh://%s@127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' \
-    "$acct" "$port" "$port" >"$home/kavel.phonebook"
+  # Below the board, one entry for each phase Escape must cut short: a
+  # connect never answered, a key exchange never begun, a password asked for.
+  stalled_connect || check "a listener that holds the connect" false
+  {
+    printf '# Kavel Phonebook\nSSH Board|ssh://%s@127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' \
+      "$acct" "$port" "$port"
+    printf 'Held %s|ssh://127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' \
+      connect "$stalled" "$stalled" "key exchange" "$silent" "$silent"
+    printf 'Held password|ssh://kvlnobody@127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' "$port" "$port"
+  } >"$home/kavel.phonebook"
   hostkey="$work/hostkey"
   start_sshd
   echo welcome >"$work/scenario" && rm -f "$acct_home/bbs.log" "$acct_home/bbs.keys"
-  (cd "$home" && exec env -u SSH_AUTH_SOCK -u XDG_CONFIG_HOME HOME="$home" SDL_AUDIODRIVER=none \
-    timeout 120 "$KAVEL") >"$work/kavel.out" 2>"$work/kavel.err" &
-  kavel_pid=$!
-  pids+=("$kavel_pid")
-  wait_named() {  # title regex, tenths of a second -> $win
-    for _ in $(seq "${2:-100}"); do
-      win=$(xdotool search --name "$1" 2>/dev/null | head -1) && [ -n "$win" ] && return 0 || sleep 0.1
-    done
-    return 1
-  }
-  keys() { xdotool windowfocus --sync "$win" 2>/dev/null; xdotool key --delay 120 "$@"; sleep 0.5; }
-  # The grey (#AAAAAA) or yellow pixels of a screenshot named $1.
-  pixels() {
-    import -window root "$work/$1.png" 2>/dev/null
-    convert "$work/$1.png" -fill white -opaque "$2" -fill black +opaque white -format '%[fx:int(mean*w*h)]' info:
-  }
+  start_kavel "$home"
   no_session() { ! xdotool search --name '^Kavel - ' >/dev/null 2>&1; }
   not_called() { no_userauth && no_session && [ ! -e "$acct_home/bbs.log" ]; }
   # The dialing box alone is some 23000 grey pixels; the question with its
@@ -254,6 +245,22 @@ else
   keys space && sleep 3
   check "refused: nothing was sent to the host whose key changed, no session" not_called
   check "the stored key is kept as it was" cmp -s "$home/.ssh/known_hosts" "$work/known_hosts.window"
+  # Escape while each phase waits, the next entry down each time: the box
+  # is gone at once and no session opens.
+  # The picture is taken 300 ms after the key.
+  held_then_gone() { shows "$1" "$2" && ! shows "$1-escaped" "$2" && no_session; }
+  hostkey="$work/hostkey" && start_sshd
+  wait_named '^Kavel$' 50
+  for phase in "connect:Dialing Held connect (SSH)" "key exchange:Dialing Held key exchange (SSH)" \
+    "authentication:Password for kvlnobody@127.0.0.1:"; do
+    shot=ssh-held-${phase%%:*} && shot=${shot// /-}
+    keys Down && keys Return && sleep 2
+    import -window "$win" "$work/$shot.png"
+    xdotool key Escape && sleep 0.3
+    import -window "$win" "$work/$shot-escaped.png"
+    check "Escape during the ${phase%%:*} cancels at once (\"${phase#*:}\" held, then gone)" \
+      held_then_gone "$shot" "${phase#*:}"
+  done
   wait_named '^Kavel$' 50 && keys alt+x && keys y
   for _ in $(seq 50); do kill -0 "$kavel_pid" 2>/dev/null || break; sleep 0.1; done
   check "kavel leaves" bash -c "! kill -0 $kavel_pid 2>/dev/null"

@@ -4,7 +4,9 @@
 # SSL_CERT_FILE) verifies and its host name is checked; a self-signed one is
 # refused in batch mode, pinned when accepted, taken when pinned, and another
 # certificate on a pinned host is refused with nothing sent.  1 MiB of every
-# byte value through an echo; cancel during the handshake.
+# byte value through an echo; cancel during the handshake.  In a window
+# under Xvfb: the question, yes, the pin beside the preferences; another
+# certificate then refused with a warning.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 LINKCAT="$BUILD/kavel-linkcat"
@@ -151,4 +153,46 @@ silent_server
 cancel_after 1 --batch "telnets://127.0.0.1:$silent"
 check "Ctrl-C during the TLS handshake cancels at once (${cancel_ms} ms)" \
   bash -c "[ $cancel_rc -eq 1 ] && [ $cancel_ms -lt 1000 ] && grep -q cancelled '$work/cancel.err'"
+
+# --- In a window, from the phonebook menu, in a fresh HOME: the question for
+# a self-signed certificate; Y pins it in known_certificates beside the
+# preferences; another certificate on the pinned host is then refused.
+if ! link_window_start; then
+  echo "skipped: the window part (needs Xvfb, xdotool, ImageMagick and kavel)"
+else
+  home="$work/winhome"
+  pins="$home/.config/kavel/known_certificates"
+  mkdir -p "$home"
+  printf '# Kavel Phonebook\nTLS Board|telnets://127.0.0.1:%s|%s|ANSI|CP437||||Unknown|0|0|\n' \
+    "$port" "$port" >"$home/kavel.phonebook"
+  serve self
+  umask 022  # the pin file's mode must come from Kavel, not from the test's umask
+  start_kavel "$home"
+  umask 077
+  wait_named '^Kavel$' || check "the menu window opens ($(tail -c 300 "$work/kavel.err"))" false
+  sleep 0.8
+  keys Return && sleep 2
+  import -window "$win" "$work/tls-question.png"
+  check "the window asks \"Trust this certificate?\", with the subject and the reason" \
+    shows tls-question 'Trust this certificate?' 'Subject: CN=Kavel self-signed' 'Reason: self-signed'
+  check "nothing pinned before the answer" test ! -e "$pins"
+  keys y
+  check "Y: the session opens" wait_named "^Kavel - 127\\.0\\.0\\.1:$port\$" 100
+  sleep 1
+  check "Y: the pin is stored in known_certificates" grep -qx "127.0.0.1 $port $fp" "$pins"
+  check "the pin file is 0600" test "$(stat -c %a "$pins")" = 600
+  cp "$pins" "$work/pins.window"
+  keys q
+  for _ in $(seq 10); do keys space; wait_named '^Kavel$' 5 && break; done
+  serve other
+  keys Return && sleep 2
+  import -window "$win" "$work/tls-changed.png"
+  keys space && sleep 1
+  check "another certificate afterwards: refused with a warning" shows tls-changed 'has changed.' 'Subject: CN=Kavel other'
+  check "refused: no session, nothing sent" \
+    bash -c "! xdotool search --name '^Kavel - ' >/dev/null 2>&1 && ! grep -q '^RECV' '$work/bbs.log'"
+  check "the pin is kept as it was" cmp -s "$pins" "$work/pins.window"
+  wait_named '^Kavel$' 50 && keys alt+x && keys y
+  [ -n "${KAVEL_E2E_KEEP:-}" ] && cp "$work"/tls-*.png "$KAVEL_E2E_KEEP"/ 2>/dev/null
+fi
 exit $fail

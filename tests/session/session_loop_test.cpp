@@ -25,6 +25,7 @@
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_test_util.h"
+#include "session/session_transfer.h"
 #include "support/open_window.h"
 #include "support/session_link.h"
 #include "terminal/hooks.h"
@@ -101,23 +102,23 @@ TEST(SessionDispatch, HeldBytesAppearAfterTheirTime) {
   rig.feed("ok **");
   EXPECT_EQ(rig.row0(), "ok ");
   rig.wait(50);
-  zmodem_flush_detect(&rig.s, 0);
+  session_transfer_flush_detect(&rig.s, 0);
   EXPECT_EQ(rig.row0(), "ok ");  // still young
   rig.wait(30);
-  zmodem_flush_detect(&rig.s, 0);
+  session_transfer_flush_detect(&rig.s, 0);
   EXPECT_EQ(rig.row0(), "ok **");
   EXPECT_EQ(rig.s.zmodem.detect_index, 0);
-  zmodem_flush_detect(&rig.s, 1);  // nothing held: nothing more
+  session_transfer_flush_detect(&rig.s, 1);  // nothing held: nothing more
   EXPECT_EQ(rig.row0(), "ok **");
 
   // Forcing releases at once; a running transfer holds nothing back.
   rig.feed("*");
-  zmodem_flush_detect(&rig.s, 1);
+  session_transfer_flush_detect(&rig.s, 1);
   EXPECT_EQ(rig.row0(), "ok ***");
   rig.feed("**");
   rig.s.zmodem.active = 1;
   rig.wait(500);
-  zmodem_flush_detect(&rig.s, 1);
+  session_transfer_flush_detect(&rig.s, 1);
   EXPECT_EQ(rig.row0(), "ok ***");
 }
 

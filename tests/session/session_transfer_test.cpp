@@ -523,3 +523,90 @@ TEST(Capture, NamesAndTheScreenAsAnsi) {
     }
   EXPECT_EQ(a->cells[24][79].ch, 'Z');
 }
+
+// A protocol the loop knows only through the seam: started from the
+// chooser's rows, fed its bytes, polled, drawn after a refresh, cancelled by
+// Escape, started by its own detection and ended when the peer closes.
+namespace {
+struct FakeProtocol {
+  int active = 0, starts = 0, direction = -1, row = -1, polls = 0, cancels = 0, draws = 0;
+  int ends = 0, closed_by_peer = -1;
+  std::string fed;
+};
+FakeProtocol* fake(void* c) {
+  return static_cast<FakeProtocol*>(c);
+}
+constexpr const char* kFakeRows[] = {"F-One", "F-Two"};
+const TransferProtocolOps kFakeOps = {
+    "FAKE",
+    kFakeRows,
+    2,
+    1,
+    [](void* c, int direction, int row) {
+      fake(c)->starts++, fake(c)->direction = direction, fake(c)->row = row;
+      fake(c)->active = 1;
+      return 0;
+    },
+    [](void* c, const uint8_t* b, size_t n) {
+      fake(c)->fed.append(reinterpret_cast<const char*>(b), n);
+      return n;
+    },
+    [](void* c, uint32_t) { return fake(c)->polls++, 0; },
+    [](void* c) { fake(c)->cancels++, fake(c)->active = 0; },
+    [](void* c, int closed) { fake(c)->ends++, fake(c)->closed_by_peer = closed; },
+    [](void* c) { fake(c)->draws++; },
+    [](void*) {},
+    [](const void* c) { return static_cast<const FakeProtocol*>(c)->active; },
+    [](const void*) { return 0; },
+    [](void* c, uint8_t b, TransferEmit, void*) {
+      if (b != 0x01) return TRANSFER_PASS;
+      fake(c)->active = 1;
+      return TRANSFER_TAKEN;
+    },
+    [](void*, int, TransferEmit, void*) {},
+};
+}  // namespace
+
+TEST(SessionTransfer, AProtocolBehindTheSeam) {
+  FakeProtocol f;  // outlives the rig, whose end ends it again
+  SessionRig rig(true);
+  rig.s.protocols[0] = TransferProtocol{&kFakeOps, &f};
+  rig.s.protocol_count = 1;
+  auto send = [&](const std::string& bytes) {
+    ASSERT_EQ(write(rig.pair.peer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  };
+  // Alt+D lists the table's rows; the second one starts.
+  rig.inject({vanilla('d', kAlt), raw(RAWKEY_DOWN), vanilla('\r')});
+  session_pump_turn(&rig.loop);
+  EXPECT_EQ(f.starts, 1);
+  EXPECT_EQ(f.direction, kTransferDownload);
+  EXPECT_EQ(f.row, 1);
+  // Its bytes (Telnet undone) are its own; a key typed meanwhile is held.
+  send(
+      "data\xff\xff"
+      "end");
+  rig.inject({vanilla('k'), PlatEvent{PLAT_EV_REFRESH, 0, 0, 0, 0}});
+  ASSERT_TRUE(rig.run([&] { return f.fed.size() >= 8; }, 2000));
+  EXPECT_EQ(f.fed,
+            "data\xff"
+            "end");
+  EXPECT_GT(f.polls, 0);
+  EXPECT_GT(f.draws, 0);
+  EXPECT_EQ(rig.row(0), "");
+  // Escape cancels it; then bytes go to the terminal until its detection
+  // takes one and it runs again.
+  rig.inject({vanilla(27)});
+  session_pump_turn(&rig.loop);
+  EXPECT_EQ(f.cancels, 1);
+  send("shown\x01more");
+  ASSERT_TRUE(rig.run([&] { return f.fed.size() >= 12; }, 2000));
+  EXPECT_EQ(rig.row(0), "shown");
+  EXPECT_EQ(f.fed.substr(8), "more");
+  EXPECT_EQ(rig.peer.seen.find('k'), std::string::npos);
+  // The peer closes: the loop ends the session and with it the transfer.
+  close(rig.pair.peer);
+  rig.pair.peer = -1;
+  EXPECT_EQ(session_main_loop(&rig.s, nullptr, "Kavel - test", rig.buf.data()), 1);
+  EXPECT_EQ(f.ends, 1);
+  EXPECT_EQ(f.closed_by_peer, 1);
+}

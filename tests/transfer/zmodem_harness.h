@@ -43,9 +43,6 @@ struct ZEndpoint {
       return 0;
     };
     z.hooks.now_ms = [](void* c) { return *static_cast<ZEndpoint*>(c)->clock; };
-    z.hooks.terminal_byte = [](void* c, uint8_t b) {
-      static_cast<ZEndpoint*>(c)->terminal.push_back(static_cast<char>(b));
-    };
     z.hooks.hide_cursor = [](void* c) { ++static_cast<ZEndpoint*>(c)->hides; };
     z.hooks.restore_terminal = [](void* c) { ++static_cast<ZEndpoint*>(c)->restores; };
     z.hooks.status_changed = [](void* c) { ++static_cast<ZEndpoint*>(c)->draws; };
@@ -72,9 +69,28 @@ struct ZEndpoint {
   ZEndpoint(const ZEndpoint&) = delete;
   ZEndpoint& operator=(const ZEndpoint&) = delete;
 
-  void feed(const std::vector<uint8_t>& bytes) { zmodem_consume(&z, bytes.data(), bytes.size()); }
+  // As a session feeds the engine: a running transfer's bytes to it, idle
+  // ones through detection, what is not ZMODEM's to the terminal.
+  static void show(void* c, uint8_t b) {
+    static_cast<ZEndpoint*>(c)->terminal.push_back(static_cast<char>(b));
+  }
+  void feed(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      if (z.active) {
+        zmodem_consume_byte(&z, bytes[i]);
+      } else if (zmodem_detect(&z, bytes[i], show, this) == TRANSFER_PASS) {
+        show(this, bytes[i]);
+      }
+    }
+  }
+  void feed(const std::vector<uint8_t>& bytes) { feed(bytes.data(), bytes.size()); }
   void feed(const std::string& bytes) {
-    zmodem_consume(&z, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+  // A loop turn: held detection bytes shown once stale, then the timers.
+  int poll() {
+    zmodem_release_detect(&z, 0, show, this);
+    return zmodem_poll(&z);
   }
   std::vector<uint8_t> take() {
     std::vector<uint8_t> r;

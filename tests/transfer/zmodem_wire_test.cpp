@@ -149,7 +149,7 @@ TEST(ZmodemWire, BinaryHeaders) {
 struct DetectCase {
   const char* name;
   std::string bytes;
-  uint32_t silence_ms;  // then zmodem_poll
+  uint32_t silence_ms;  // then a loop turn (ZEndpoint::poll)
   std::string terminal;
   int active;
 };
@@ -191,7 +191,7 @@ TEST(ZmodemDetect, Cases) {
     ZEndpoint e(&clock);
     e.feed(c.bytes);
     clock += c.silence_ms;
-    zmodem_poll(&e.z);
+    e.poll();
     EXPECT_EQ(e.terminal, c.terminal) << c.name;
     EXPECT_EQ(e.z.active, c.active) << c.name;
     if (c.active) {
