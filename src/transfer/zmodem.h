@@ -226,6 +226,12 @@ struct ZmodemHooks {
   // with the next file of the batch and return 1, or 0 when the batch is
   // over (then ZFIN ends the session).  Null: one file per upload.
   int (*next_upload)(void* ctx, char* path, size_t capacity);
+  // Not a hook but a setting kept with them across transfers: non-zero
+  // makes every upload's ZFILE ask for crash recovery (ZCRESUM, no
+  // management option), so that a receiver holding the start of a file
+  // (lrzsz rz --resume) asks for the rest.  Zero: the usual binary offer
+  // with ZMCRC, with which such a receiver replaces the file.
+  int32_t upload_crash_recovery;
 };
 
 // The status box's drawing cache, kept with the transfer so that a new

@@ -11,9 +11,9 @@
 # that ends before the size its sender offered.  Uploads into rz: the same
 # sizes, a batch of three in one session, a batch where rz skips a file.
 # Crash recovery: downloads resumed from sz and sz --resume (only the rest
-# crosses the relay), a part that differs never appended to, an upload to
-# rz --resume.  Then a short seeded fault campaign in
-# both directions: each run ends either with an identical file and a success
+# crosses the relay), a part that differs never appended to, uploads with
+# --resume to rz --resume and to rz (only the rest crosses).  Then a short
+# seeded fault campaign in both directions: each run ends either with an identical file and a success
 # or with a failure and no claim of success, and none outlives its idle time
 # (bench/transfer_campaign.sh runs the long one).
 set -u
@@ -170,16 +170,38 @@ expect "batch into rz -p: success with the skip said ($status, $last)" \
 expect "batch into rz -p: the existing file kept, the other sent" \
   sh -c "grep -q kept '$up/size1' && cmp -s '$src/size1023' '$up/size1023'"
 
-# rz --resume holding the start of the file: it checks it with ZCRC, which
-# we answer over the bytes it has.  (Our offer asks for ZMCRC, with which
-# lrzsz's rz replaces the file rather than resume it; the engine starts at
-# any ZRPOS the receiver asks for, see the sender's tests.)
-up="$work/up-resume"; mkdir -p "$up"
-head -c 1500000 "$src/special" >"$up/special"
-start_relay "$up" 0 rz -q --resume && xfer --zsend "$src/special"
+# Upload crash recovery: the receiver holds the first 1,500,000 bytes.
+# --resume asks for it (ZCRESUM); the relay cuts the line after the missing
+# bytes plus a tenth, so a full resend fails, and counts what crossed: at
+# most one subpacket (8 KiB, escaped) more than an upload of the missing
+# part alone.  rz --resume resumes it; so does plain rz, since lrzsz takes
+# ZCRESUM from the sender as its own --resume.  Without --resume our offer
+# asks for ZMCRC, with which rz --resume replaces the file: all of it crosses.
+head -c "$have" "$src/special" >"$work/head"; tail -c +$((have + 1)) "$src/special" >"$src/rest"
+up="$work/up-rest"; mkdir -p "$up"
+start_relay "$up" --count "$work/count" 0 rz -q && xfer --zsend "$src/rest"
 stop_relay
-expect "upload to rz --resume: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
-expect "upload to rz --resume: identical" cmp -s "$src/special" "$up/special"
+rest_up=$(cut -d' ' -f2 "$work/count")
+for how in "--resume:rz -q --resume" "--resume:rz -q" ":rz -q --resume"; do
+  ask=${how%%:*}; peer=${how#*:}
+  up="$work/up-resume$ask-${peer// /}"; mkdir -p "$up"
+  cp "$work/head" "$up/special"
+  if [ -n "$ask" ]; then cut=(--direction up --cut-after "$limit"); else cut=(); fi
+  start_relay "$up" "${cut[@]}" --count "$work/count" 0 $peer && xfer --zsend "$src/special" $ask
+  stop_relay
+  moved=$(cut -d' ' -f2 "$work/count")
+  expect "upload ${ask:-plain} to $peer: success ($status, $last)" \
+    test "$status" = 0 -a "$last" = "Upload finished"
+  expect "upload ${ask:-plain} to $peer: identical, one copy" \
+    sh -c "cmp -s '$src/special' '$up/special' && test \$(ls '$up' | wc -l) = 1"
+  if [ -n "$ask" ]; then
+    expect "upload $ask to $peer: only the rest crossed ($moved bytes, the rest alone $rest_up)" \
+      test "$moved" -le $((rest_up + 16384 + 512))
+  else
+    expect "upload to $peer without --resume: the whole file crossed ($moved bytes)" \
+      test "$moved" -gt $((n))
+  fi
+done
 
 start_relay "$work" 0 rz -q -y && xfer --zsend "$src/no-such-file"
 stop_relay

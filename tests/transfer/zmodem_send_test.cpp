@@ -78,18 +78,24 @@ TEST(ZmodemSender, WakesTheReceiver) {
 }
 
 TEST(ZmodemSender, OffersTheFile) {
-  Tx tx(2500);
-  tx.start();
-  tx.e.take();
-  tx.e.feed(hex_header(ZRINIT, 0x23000000));
-  auto s = tx.sent();
-  ASSERT_EQ(s.size(), 2u);
-  EXPECT_EQ(s[0].kind, WireItem::kBin32);
-  EXPECT_EQ(s[0].type, ZFILE);
-  EXPECT_EQ(s[0].value, 0x01020000u);
-  EXPECT_EQ(s[1].type, ZCRCW);
-  EXPECT_EQ(std::string(s[1].data.begin(), s[1].data.end()), file_info("up.bin", "2500 0 0 0 0 0"));
-  EXPECT_STREQ(tx.e.z.status_text, "Sending file: up.bin");
+  // Binary with ZMCRC; asked for crash recovery, ZCRESUM without a
+  // management option (with ZMCRC lrzsz's rz --resume replaces the file).
+  for (int32_t recovery : {0, 1}) {
+    Tx tx(2500);
+    tx.e.z.hooks.upload_crash_recovery = recovery;
+    tx.start();
+    tx.e.take();
+    tx.e.feed(hex_header(ZRINIT, 0x23000000));
+    auto s = tx.sent();
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].kind, WireItem::kBin32);
+    EXPECT_EQ(s[0].type, ZFILE);
+    EXPECT_EQ(s[0].value, recovery ? 0x03000000u : 0x01020000u);
+    EXPECT_EQ(s[1].type, ZCRCW);
+    EXPECT_EQ(std::string(s[1].data.begin(), s[1].data.end()),
+              file_info("up.bin", "2500 0 0 0 0 0"));
+    EXPECT_STREQ(tx.e.z.status_text, "Sending file: up.bin");
+  }
 }
 
 TEST(ZmodemSender, WhatGoesOutForEachKindOfReceiver) {
