@@ -108,9 +108,12 @@ inline constexpr uint32_t kZmodemCanFc32 = 0x20;
 // The receiver wants every control character escaped (ESCCTL).
 inline constexpr uint32_t kZmodemEscCtl = 0x40;
 
-// The cancel sequence: five CAN then five backspaces.
-inline constexpr uint8_t kZmodemCancelSeq[10] = {0x18, 0x18, 0x18, 0x18, 0x18,
-                                                 0x08, 0x08, 0x08, 0x08, 0x08};
+// The cancel sequence: eight CAN then eight backspaces.  Five CAN are what
+// a receiver needs, but lrzsz's sz, streaming, takes the first CAN as the
+// sign to look at its input and then counts five more: with five in all it
+// never cancels and the board's sender hangs.
+inline constexpr uint8_t kZmodemCancelSeq[16] = {0x18, 0x18, 0x18, 0x18, 0x18, 0x18, 0x18, 0x18,
+                                                 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08};
 
 // Timers and limits (milliseconds unless said otherwise).
 inline constexpr uint32_t kZmodemDetectHoldMs = 74;  // detection bytes older than this are released

@@ -313,7 +313,7 @@ TEST(ZmodemSender, StreamsInSlicesAndStopsOnRequest) {
   EXPECT_STREQ(tx.e.z.status_text, "Upload cancelled");
   std::vector<uint8_t> out = tx.e.take();
   ASSERT_GE(out.size(), 10u);
-  EXPECT_TRUE(std::equal(out.end() - 10, out.end(), kZmodemCancelSeq));
+  EXPECT_TRUE(std::equal(out.end() - sizeof kZmodemCancelSeq, out.end(), kZmodemCancelSeq));
   EXPECT_LT(tx.e.z.position, 400u * 1024);
 }
 
