@@ -408,12 +408,38 @@ TEST(ZmodemSender, ReceiverThatAsksFirst) {
   write_file_bytes(d.file("pick.txt"), "picked");
   ZEndpoint e(&clock);
   e.upload_path = d.file("pick.txt");
+  // The rest of a marked batch follows through next_upload, as after an
+  // upload the user started.
+  write_file_bytes(d.file("next.txt"), "marked too");
+  std::vector<std::string> rest = {d.file("next.txt")};
+  e.owner = &rest;
+  e.z.hooks.next_upload = [](void* ctx, char* path, size_t cap) {
+    auto* r = static_cast<std::vector<std::string>*>(static_cast<ZEndpoint*>(ctx)->owner);
+    if (r->empty()) return 0;
+    snprintf(path, cap, "%s", r->front().c_str());
+    r->erase(r->begin());
+    return 1;
+  };
   e.feed(hex_header(ZRINIT, 0x23000000));
   EXPECT_EQ(e.z.direction, 1);
   auto s = decode_wire(e.take(), 1);
   ASSERT_GE(s.size(), 2u);
   EXPECT_EQ(s[0].type, ZFILE);
   EXPECT_STREQ(e.z.status_text, "Sending file: pick.txt");
+  e.feed(hex_header(ZRPOS, 0));
+  for (int i = 0; i < 10 && e.z.streaming; ++i) zmodem_poll(&e.z);
+  e.take();
+  e.feed(hex_header(ZRINIT, 0x23000000));
+  s = decode_wire(e.take(), 1);
+  ASSERT_GE(s.size(), 2u);
+  EXPECT_EQ(s[0].type, ZFILE);
+  EXPECT_EQ(std::string(s[1].data.begin(), s[1].data.end()), file_info("next.txt", "10 0 0 0 0 0"));
+  e.feed(hex_header(ZRPOS, 0));
+  for (int i = 0; i < 10 && e.z.streaming; ++i) zmodem_poll(&e.z);
+  e.feed(hex_header(ZRINIT, 0x23000000));
+  e.feed(hex_header(ZFIN, 0));
+  EXPECT_EQ(e.z.ending, kZmodemSucceeded);
+  EXPECT_EQ(e.z.files_done, 2);
   // Nothing picked: the receiver is told to stop.
   ZEndpoint none(&clock);
   none.feed(hex_header(ZRINIT, 0x23000000));
