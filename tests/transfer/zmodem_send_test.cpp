@@ -65,6 +65,15 @@ std::string summary(const std::vector<WireItem>& items) {
   return s;
 }
 
+// next_upload over the paths the endpoint's owner holds, in order.
+int next_of_owner(void* ctx, char* path, size_t cap) {
+  auto* rest = static_cast<std::vector<std::string>*>(static_cast<ZEndpoint*>(ctx)->owner);
+  if (rest->empty()) return 0;
+  snprintf(path, cap, "%s", rest->front().c_str());
+  rest->erase(rest->begin());
+  return 1;
+}
+
 TEST(ZmodemSender, WakesTheReceiver) {
   Tx tx(10);
   tx.start();
@@ -259,13 +268,7 @@ TEST(ZmodemSender, Endings) {
       write_file_bytes(more.back(), std::string(50, static_cast<char>('a' + i)));
     }
     tx.e.owner = &more;
-    tx.e.z.hooks.next_upload = [](void* ctx, char* path, size_t cap) {
-      auto* rest = static_cast<std::vector<std::string>*>(static_cast<ZEndpoint*>(ctx)->owner);
-      if (rest->empty()) return 0;
-      snprintf(path, cap, "%s", rest->front().c_str());
-      rest->erase(rest->begin());
-      return 1;
-    };
+    tx.e.z.hooks.next_upload = next_of_owner;
     tx.to_first_data(0x23);
     for (const auto& r : c.replies) tx.e.feed(r);
     EXPECT_EQ(tx.e.z.ending, c.ending) << c.name;
@@ -413,13 +416,7 @@ TEST(ZmodemSender, ReceiverThatAsksFirst) {
   write_file_bytes(d.file("next.txt"), "marked too");
   std::vector<std::string> rest = {d.file("next.txt")};
   e.owner = &rest;
-  e.z.hooks.next_upload = [](void* ctx, char* path, size_t cap) {
-    auto* r = static_cast<std::vector<std::string>*>(static_cast<ZEndpoint*>(ctx)->owner);
-    if (r->empty()) return 0;
-    snprintf(path, cap, "%s", r->front().c_str());
-    r->erase(r->begin());
-    return 1;
-  };
+  e.z.hooks.next_upload = next_of_owner;
   e.feed(hex_header(ZRINIT, 0x23000000));
   EXPECT_EQ(e.z.direction, 1);
   auto s = decode_wire(e.take(), 1);
