@@ -12,7 +12,7 @@
 # its own relay and socat) into the same.
 # Then the same for YMODEM (sb into --yrecv and rb, --ysend and sb into rb)
 # and YMODEM-G downloads (sb streams to --ygrecv; rb has no YMODEM-G, so
-# its figure stands against rb's YMODEM).
+# its figure stands against rb's YMODEM and against our ZMODEM download).
 # Each figure is the median of ROUNDS runs (default 3), kavel and lrzsz
 # alternating; the ratios are lrzsz time / kavel time (above 1: kavel is
 # faster).  rx waits about a second after the last EOT before it exits;
@@ -112,3 +112,18 @@ for _ in $(seq "$ROUNDS"); do YRECV=ygrecv k_down_once >>"$work/kg"; done
 k_g=$(median <"$work/kg")
 report "download sb, kavel --ygrecv" "$MIB" "$k_g"
 awk -v k="${k_g%% *}" -v l="${l_down%% *}" 'BEGIN{printf "ratio YMODEM-G download / lrzsz rb: %.2fx\n", l / k}'
+# lrzsz has no YMODEM-G receiver, so YMODEM-G also stands against our own
+# ZMODEM download of the same file on the same path (sz into --recv).
+if command -v sz >/dev/null; then
+  : >"$work/kz"
+  for _ in $(seq "$ROUNDS"); do
+    clean
+    relay "$work/src" "$work/p1" sz -q big.bin
+    timed "$XFER" 127.0.0.1 "$port" --recv "$work/out" >>"$work/kz"
+    wait_relays
+    ycheck "$work/out/big.bin" "kavel ZMODEM download"
+  done
+  k_z=$(median <"$work/kz")
+  report "download sz, kavel --recv (ZMODEM)" "$MIB" "$k_z"
+  awk -v k="${k_g%% *}" -v z="${k_z%% *}" 'BEGIN{printf "ratio YMODEM-G / our ZMODEM download: %.2fx\n", z / k}'
+fi

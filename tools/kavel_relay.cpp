@@ -17,6 +17,9 @@
 //     --garbage-at N      after N bytes, insert a burst of 16..512 random bytes
 //     --cut-after N       close the connection after N bytes (in a damaged direction)
 //     --quiet             the command's stderr goes to /dev/null
+//     --count FILE        at the end, write "DOWN UP" to FILE: the payload bytes that went
+//                         command to network and network to command (before Telnet
+//                         escaping, after Telnet decoding), to check what a transfer moved
 //   Exit status: the command's, 124 on the time limit, 125 on a relay error.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -49,6 +52,7 @@ struct Options {
   uint32_t flip_ppm = 0, drop_ppm = 0;
   long long garbage_at = -1, cut_after = -1;
   bool quiet = false;
+  const char* count_file = nullptr;
   char** command = nullptr;
 };
 
@@ -165,6 +169,9 @@ bool parse_args(int argc, char** argv, Options& o) {
     } else if (a == "--garbage-at") {
       if (!(v = value("--garbage-at"))) return false;
       o.garbage_at = atoll(v);
+    } else if (a == "--count") {
+      if (!(v = value("--count"))) return false;
+      o.count_file = v;
     } else if (a == "--cut-after") {
       if (!(v = value("--cut-after"))) return false;
       o.cut_after = atoll(v);
@@ -177,6 +184,7 @@ bool parse_args(int argc, char** argv, Options& o) {
     fprintf(stderr,
             "usage: kavel-relay [--timeout S] [--seed N] [--direction down|up|both] [--flip PPM]\n"
             "                   [--drop PPM] [--garbage-at N] [--cut-after N] [--quiet]\n"
+            "                   [--count FILE]\n"
             "                   PORT COMMAND [ARG...]\n");
     return false;
   }
@@ -312,6 +320,7 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> buf(65536), damaged, wire;
   bool net_open = true, child_out_open = true;
   bool timed_out = false;
+  long long moved_down = 0, moved_up = 0;
   while (net_open && child_out_open) {
     if (now_s() > deadline) {
       timed_out = true;
@@ -329,6 +338,7 @@ int main(int argc, char** argv) {
         damaged.clear();
         bool keep = up.apply(plain.data(), plain.size(), damaged);
         if (!write_all(cin, damaged.data(), damaged.size(), deadline) || !keep) net_open = false;
+        moved_up += static_cast<long long>(damaged.size());
       }
     }
     if (pf[1].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -344,7 +354,14 @@ int main(int argc, char** argv) {
           if (b == kIac) wire.push_back(kIac);
         }
         if (!write_all(net, wire.data(), wire.size(), deadline) || !keep) net_open = false;
+        moved_down += static_cast<long long>(damaged.size());
       }
+    }
+  }
+  if (o.count_file) {
+    if (FILE* f = fopen(o.count_file, "w")) {
+      fprintf(f, "%lld %lld\n", moved_down, moved_up);
+      fclose(f);
     }
   }
   // The connection ends first, then the command sees the end of its input.

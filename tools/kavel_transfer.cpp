@@ -6,7 +6,10 @@
 // give (the file to send, what to do with a file that exists).
 //
 //   kavel-transfer HOST PORT --recv DIR      take the ZMODEM download the host starts, into DIR
-//   kavel-transfer HOST PORT --zsend FILE... upload the files with ZMODEM, one batch
+//   kavel-transfer HOST PORT --zsend FILE... [--resume]
+//                                            upload the files with ZMODEM, one batch; --resume
+//                                            asks for crash recovery (ZCRESUM), so that a
+//                                            receiver holding a file's start takes only the rest
 //   kavel-transfer HOST PORT --xrecv NAME [--dir DIR]
 //                                            receive NAME with XMODEM into DIR (default: the
 //                                            current directory), as Alt+D and "Save as" do
@@ -86,6 +89,7 @@ struct Options {
   const char* known_hosts = nullptr;
   const char* pins = nullptr;
   bool accept_new_host_key = false;
+  bool resume_uploads = false;  // --zsend ... --resume
   const char* type = nullptr;
 };
 
@@ -94,8 +98,8 @@ Options g_options;
 void usage(const char* argv0) {
   fprintf(
       stderr,
-      "usage: %s HOST PORT --recv DIR | --zsend FILE... | --xrecv NAME [--dir DIR] | --xsend FILE\n"
-      "           | --yrecv DIR | --ygrecv DIR | --ysend FILE... | --ygsend FILE...\n"
+      "usage: %s HOST PORT --recv DIR | --zsend FILE... [--resume] | --xrecv NAME [--dir DIR]\n"
+      "           | --xsend FILE | --yrecv DIR | --ygrecv DIR | --ysend FILE... | --ygsend FILE...\n"
       "           [--on-exists overwrite|rename|skip|resume] [--idle-timeout SECONDS]\n"
       "           [-i FILE] [--known-hosts FILE] [--accept-new-host-key] [--pins FILE]\n"
       "           [--type TEXT]\n",
@@ -113,6 +117,10 @@ bool parse_args(int argc, char** argv, Options* o) {
     std::string a = argv[i];
     if (a == "--accept-new-host-key") {
       o->accept_new_host_key = true;
+      continue;
+    }
+    if (a == "--resume") {
+      o->resume_uploads = true;
       continue;
     }
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -171,6 +179,7 @@ bool parse_args(int argc, char** argv, Options* o) {
     if (!o->path) o->path = ".";
     return o->xmodem_name[0] != '\0';
   }
+  if (o->resume_uploads && o->mode != Mode::kZmodemSend) return false;
   return o->mode != Mode::kNone && o->path && o->path[0];
 }
 
@@ -328,6 +337,7 @@ void run(Session* s, Terminal* t, char* final, size_t cap) {
   z->hooks.file_exists_resume = answer_file_exists_resume;
   z->hooks.pick_upload = pick_given_file;
   z->hooks.next_upload = next_given_file;
+  z->hooks.upload_crash_recovery = g_options.resume_uploads ? 1 : 0;
 
   auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
   char title[256];

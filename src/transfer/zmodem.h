@@ -116,9 +116,12 @@ inline constexpr uint32_t kZmodemCanFc32 = 0x20;
 // The receiver wants every control character escaped (ESCCTL).
 inline constexpr uint32_t kZmodemEscCtl = 0x40;
 
-// The cancel sequence: five CAN then five backspaces.
-inline constexpr uint8_t kZmodemCancelSeq[10] = {0x18, 0x18, 0x18, 0x18, 0x18,
-                                                 0x08, 0x08, 0x08, 0x08, 0x08};
+// The cancel sequence: eight CAN then eight backspaces.  Five CAN are what
+// a receiver needs, but lrzsz's sz, streaming, takes the first CAN as the
+// sign to look at its input and then counts five more: with five in all it
+// never cancels and the board's sender hangs.
+inline constexpr uint8_t kZmodemCancelSeq[16] = {0x18, 0x18, 0x18, 0x18, 0x18, 0x18, 0x18, 0x18,
+                                                 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08};
 
 // Timers and limits (milliseconds unless said otherwise).
 inline constexpr uint32_t kZmodemDetectHoldMs = 74;  // detection bytes older than this are released
@@ -231,6 +234,12 @@ struct ZmodemHooks {
   // with the next file of the batch and return 1, or 0 when the batch is
   // over (then ZFIN ends the session).  Null: one file per upload.
   int (*next_upload)(void* ctx, char* path, size_t capacity);
+  // Not a hook but a setting kept with them across transfers: non-zero
+  // makes every upload's ZFILE ask for crash recovery (ZCRESUM, no
+  // management option), so that a receiver holding the start of a file
+  // (lrzsz rz --resume) asks for the rest.  Zero: the usual binary offer
+  // with ZMCRC, with which such a receiver replaces the file.
+  int32_t upload_crash_recovery;
 };
 
 // The status box's drawing cache, kept with the transfer so that a new

@@ -216,7 +216,9 @@ int zmodem_send_upload_file_info(ZmodemState* z) {
   int n = snprintf(text, sizeof text, "%s%c%lu 0 0 0 0 0%c", z->file_name, 0,
                    static_cast<unsigned long>(z->file_size), 0);
   if (n < 0 || n > 223 || name_len == 0) return -1;
-  if (zmodem_send_binary_header(z, ZFILE, 0x01020000u) != 0) return -1;
+  // ZF0 (P3) the conversion, ZF1 (P2) the management option.
+  uint32_t options = z->hooks.upload_crash_recovery ? kZmodemCresume << 24 : 0x01020000u;
+  if (zmodem_send_binary_header(z, ZFILE, options) != 0) return -1;
   if (zmodem_send_data_packet(z, reinterpret_cast<const uint8_t*>(text), static_cast<size_t>(n),
                               ZCRCW) != 0)
     return -1;

@@ -6,16 +6,18 @@
 #
 # Downloads from sz: sizes around the 1 KiB subpacket, 3 MiB with every byte
 # value and runs of the bytes ZMODEM and Telnet treat specially, a batch of
-# three, a name with a directory part, a name that exists (each answer, and
-# rename when the first new name is taken too), a disk that fills up, a file
-# that ends before the size its sender offered.  Uploads into rz: the same
-# sizes, a batch of three in one session, a batch where rz skips a file.
+# three, two names cut at a blank to the same name, a name with a directory
+# part, a name that exists (each answer, and rename when the first new name
+# is taken too), a disk that fills up, a file that ends before the size its
+# sender offered.  Uploads into rz: the same sizes, a batch of three in one
+# session (a name with a blank), a batch where rz skips a file.
 # Crash recovery: downloads resumed from sz and sz --resume (only the rest
-# crosses the relay), a part that differs never appended to, an upload to
-# rz --resume.  Then a short seeded fault campaign in
-# both directions: each run ends either with an identical file and a success
-# or with a failure and no claim of success, and none outlives its idle time
-# (bench/transfer_campaign.sh runs the long one).
+# crosses the relay), a part that differs never appended to, uploads with
+# --resume to rz --resume and to rz (only the rest crosses).  Then a short
+# seeded fault campaign in both directions: each run ends either with an
+# identical file and a success or with a failure and no claim of success,
+# and none outlives its idle time (bench/transfer_campaign.sh runs the long
+# one).
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 # shellcheck source=lib/relay_harness.sh
@@ -57,6 +59,17 @@ expect "batch of three: success ($last)" test "$status" = 0
 for f in size1 size1025 special; do
   expect "batch of three: $f identical" cmp -s "$src/$f" "$dl/$f"
 done
+
+# A name is cut at its first blank: "a b.bin" and "a c.bin" of one batch
+# both arrive as "a"; the second meets the file-exists question (renamed),
+# never overwriting the first.
+cp "$src/size1025" "$src/a b.bin"; cp "$src/size1023" "$src/a c.bin"
+dl="$work/dl-blank"; mkdir -p "$dl"
+start_relay "$src" 0 sz -q "a b.bin" "a c.bin" && xfer --recv "$dl" --on-exists rename
+stop_relay
+expect "names with a blank: success ($status, $last)" test "$status" = 0
+expect "names with a blank: saved as a and a-1, nothing else" sh -c "cmp -s '$src/a b.bin' '$dl/a' &&
+  cmp -s '$src/a c.bin' '$dl/a-1' && test \$(ls '$dl' | wc -l) = 2"
 
 mkdir -p "$src/sub/dir"; cp "$src/size1023" "$src/sub/dir/report.txt"
 dl="$work/dl-path"; mkdir -p "$dl"
@@ -157,11 +170,12 @@ expect "upload to rz -e: identical on the receiving side" cmp -s "$src/special" 
 
 # A batch of three in one session; then rz -p, which skips a name it has.
 up="$work/up-batch"; mkdir -p "$up"
-start_relay "$up" 0 rz -q && xfer --zsend "$src/size0" "$src/size1" "$src/special"
+start_relay "$up" 0 rz -q && xfer --zsend "$src/size0" "$src/a b.bin" "$src/special"
 stop_relay
 expect "batch upload: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
-expect "batch upload: the three files identical" sh -c "cmp -s '$src/size0' '$up/size0' &&
-  cmp -s '$src/size1' '$up/size1' && cmp -s '$src/special' '$up/special'"
+# Our offer cuts a name at its blank as our receiver does: "a b.bin" goes as "a".
+expect "batch upload: the three files identical, a b.bin offered as a" sh -c "cmp -s '$src/size0' '$up/size0' &&
+  cmp -s '$src/a b.bin' '$up/a' && cmp -s '$src/special' '$up/special'"
 printf 'kept\n' >"$up/size1"
 start_relay "$up" 0 rz -q -p && xfer --zsend "$src/size1" "$src/size1023"
 stop_relay
@@ -170,16 +184,38 @@ expect "batch into rz -p: success with the skip said ($status, $last)" \
 expect "batch into rz -p: the existing file kept, the other sent" \
   sh -c "grep -q kept '$up/size1' && cmp -s '$src/size1023' '$up/size1023'"
 
-# rz --resume holding the start of the file: it checks it with ZCRC, which
-# we answer over the bytes it has.  (Our offer asks for ZMCRC, with which
-# lrzsz's rz replaces the file rather than resume it; the engine starts at
-# any ZRPOS the receiver asks for, see the sender's tests.)
-up="$work/up-resume"; mkdir -p "$up"
-head -c 1500000 "$src/special" >"$up/special"
-start_relay "$up" 0 rz -q --resume && xfer --zsend "$src/special"
+# Upload crash recovery: the receiver holds the first 1,500,000 bytes.
+# --resume asks for it (ZCRESUM); the relay cuts the line after the missing
+# bytes plus a tenth, so a full resend fails, and counts what crossed: at
+# most one subpacket (8 KiB, escaped) more than an upload of the missing
+# part alone.  rz --resume resumes it; so does plain rz, since lrzsz takes
+# ZCRESUM from the sender as its own --resume.  Without --resume our offer
+# asks for ZMCRC, with which rz --resume replaces the file: all of it crosses.
+head -c "$have" "$src/special" >"$work/head"; tail -c +$((have + 1)) "$src/special" >"$src/rest"
+up="$work/up-rest"; mkdir -p "$up"
+start_relay "$up" --count "$work/count" 0 rz -q && xfer --zsend "$src/rest"
 stop_relay
-expect "upload to rz --resume: success ($status, $last)" test "$status" = 0 -a "$last" = "Upload finished"
-expect "upload to rz --resume: identical" cmp -s "$src/special" "$up/special"
+rest_up=$(cut -d' ' -f2 "$work/count")
+for how in "--resume:rz -q --resume" "--resume:rz -q" ":rz -q --resume"; do
+  ask=${how%%:*}; peer=${how#*:}
+  up="$work/up-resume$ask-${peer// /}"; mkdir -p "$up"
+  cp "$work/head" "$up/special"
+  if [ -n "$ask" ]; then cut=(--direction up --cut-after "$limit"); else cut=(); fi
+  start_relay "$up" "${cut[@]}" --count "$work/count" 0 $peer && xfer --zsend "$src/special" $ask
+  stop_relay
+  moved=$(cut -d' ' -f2 "$work/count")
+  expect "upload ${ask:-plain} to $peer: success ($status, $last)" \
+    test "$status" = 0 -a "$last" = "Upload finished"
+  expect "upload ${ask:-plain} to $peer: identical, one copy" \
+    sh -c "cmp -s '$src/special' '$up/special' && test \$(ls '$up' | wc -l) = 1"
+  if [ -n "$ask" ]; then
+    expect "upload $ask to $peer: only the rest crossed ($moved bytes, the rest alone $rest_up)" \
+      test "$moved" -le $((rest_up + 16384 + 512))
+  else
+    expect "upload to $peer without --resume: the whole file crossed ($moved bytes)" \
+      test "$moved" -gt $((n))
+  fi
+done
 
 start_relay "$work" 0 rz -q -y && xfer --zsend "$src/no-such-file"
 stop_relay

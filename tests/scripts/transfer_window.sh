@@ -9,7 +9,8 @@
 # after 5 s while the connection stays served.  Alt+U, Z-Modem and a file
 # from the picker upload into rz, identical.  Escape during a download
 # cancels it: the box says so for a moment and goes, the partial file
-# stays, the session goes on.
+# stays, the session goes on, sz ends; the same file offered again, the
+# prompt's Resume (U) completes the partial file, identical.
 set -u
 BUILD=$(cd "${1:?build dir}" && pwd)
 SRC=${2:?source dir}
@@ -121,6 +122,35 @@ expect "the box says why for a moment ($reason grey pixels)" test "$reason" -gt 
 expect "then the box is gone ($cancelled grey pixels)" test "$cancelled" -lt $((before + 5000))
 expect "the partial file stays and stops growing ($size1, $size2 bytes)" \
   test "$size1" -gt 0 -a "$size1" -lt 1048576 -a "$size1" = "$size2"
+
+# --- the cancelled file offered again: Resume -----------------------------------
+# The cancelled sz has gone (4 programs ended); "d" offers the same file:
+# the prompt offers Resume (the file there is shorter), and U appends the
+# rest after the sender's CRC of the part on disk agrees.
+expect "the cancelled sz has ended" wait_child_exit 4 10
+keys d
+# The prompt renames by itself after 5 s, so U goes as soon as it is up.
+# Resumed, the file never shrinks below the part it had (an overwrite
+# would start again from 0 at the board's 250 KB/s), and no copy is made.
+prompt=0
+for _ in $(seq 28); do
+  prompt=$(count_colour "$(shot resume-prompt)" "$grey")
+  [ "$prompt" -gt $((before + 20000)) ] && break
+  sleep 0.25
+done
+expect "the cancelled file offered again: the prompt is up ($prompt grey pixels)" \
+  test "$prompt" -gt $((before + 20000))
+keys u
+sleep 0.2
+size3=$(stat -c %s "$work/dl/board.bin" 2>/dev/null || echo 0)
+shot resume-running >/dev/null
+wait_child_exit 5 25
+sleep 0.5
+expect "Resume: the part there was kept and appended to ($size1 -> $size3 bytes)" \
+  test "$size3" -ge "$size1"
+expect "Resume: sz ended well" test "$(grep "CHILD EXIT" "$work/bbs.log" | tail -1)" = "CHILD EXIT 0"
+expect "Resume: the file is whole and identical, no other copy" \
+  sh -c "cmp -s '$work/files/board.bin' '$work/dl/board.bin' && test ! -e '$work/dl/board-1.bin'"
 
 xdotool windowfocus --sync "$win" 2>/dev/null
 keys ctrl+bracketright

@@ -14,8 +14,8 @@
 # XMODEM_CAMPAIGN=N runs seeds 1..N each way instead of the suite's three.
 #
 # YMODEM: batches of three files (0, 1 and 1 MiB + 1 random bytes; a name
-# with a space, one with a directory part, one that exists) from sb and into
-# rb, and from sb to our YMODEM-G receiver (sb streams when asked with "G";
+# with a space, one with a directory part, one that exists; downloads add a
+# fourth whose name cuts at its blank to another's) from sb and into rb, and from sb to our YMODEM-G receiver (sb streams when asked with "G";
 # rb has no YMODEM-G, so the in-process pair test stands in for our G
 # sender).  Files are cut to block 0's size: each must be identical.  Then a
 # full disk and damaged lines: never a success over a file that differs.
@@ -180,12 +180,13 @@ echo "damaged runs: $runs, identical files: $good, failures reported: $failed, l
 ysrc="$work/ysrc"; mkdir -p "$ysrc/sub"
 : >"$ysrc/empty.bin"
 printf '\032' >"$ysrc/sub/pad byte.txt"
+printf 'second pad\n' >"$ysrc/pad two.txt"
 head -c 1048577 /dev/urandom >"$ysrc/big.bin"
 for proto in yrecv ygrecv; do
   dl="$work/y-$proto"; mkdir -p "$dl"
   printf 'older file\n' >"$dl/big.bin"
   # -f: the name goes out with its directory part.
-  start_relay "$ysrc" --quiet 0 sb -q -f empty.bin "sub/pad byte.txt" big.bin || continue
+  start_relay "$ysrc" --quiet 0 sb -q -f empty.bin "sub/pad byte.txt" big.bin "pad two.txt" || continue
   xfer --"$proto" "$dl"
   stop_relay
   name=YMODEM; [ "$proto" = ygrecv ] && name=YMODEM-G
@@ -193,6 +194,8 @@ for proto in yrecv ygrecv; do
   expect "$proto: the empty file" cmp -s "$ysrc/empty.bin" "$dl/empty.bin"
   # The name made safe as a ZMODEM name: no directory, cut at the space.
   expect "$proto: sub/pad byte.txt saved as pad, one byte, no padding" cmp -s "$ysrc/sub/pad byte.txt" "$dl/pad"
+  expect "$proto: pad two.txt, cut to pad too, asked about and renamed to pad-1" \
+    cmp -s "$ysrc/pad two.txt" "$dl/pad-1"
   expect "$proto: the existing big.bin kept, the new one renamed" \
     sh -c "grep -q 'older file' '$dl/big.bin' && cmp -s '$ysrc/big.bin' '$dl/big-1.bin'"
   expect "$proto: sb's date kept" test "$(stat -c %Y "$dl/big-1.bin")" = "$(stat -c %Y "$ysrc/big.bin")"

@@ -418,7 +418,7 @@ TEST(SessionInput, TransfersLimitTheKeys) {
     EXPECT_EQ(rig.press({vanilla('a')}), "a");  // typing still reaches the BBS
     // Escape cancels instead of being sent: the other side gets the cancel
     // sequence.
-    EXPECT_EQ(rig.press({vanilla(27)}), "\x18\x18\x18\x18\x18\b\b\b\b\b");
+    EXPECT_EQ(rig.press({vanilla(27)}), "\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b");
     EXPECT_EQ(rig.s.zmodem.active, 0);
     EXPECT_EQ(rig.press({vanilla(27)}), "\x1b");
   }

@@ -78,11 +78,13 @@ std::vector<WireItem> decode_wire(const std::vector<uint8_t>& bytes, int data_cr
       continue;
     }
     size_t at = r.i;
-    if (bytes.size() - at >= 10 && std::equal(kZmodemCancelSeq, kZmodemCancelSeq + 10,
-                                              bytes.begin() + static_cast<long>(at))) {
+    constexpr size_t kCancelLen = sizeof kZmodemCancelSeq;
+    if (bytes.size() - at >= kCancelLen &&
+        std::equal(kZmodemCancelSeq, kZmodemCancelSeq + kCancelLen,
+                   bytes.begin() + static_cast<long>(at))) {
       flush_text();
       items.push_back(WireItem{WireItem::kCancel});
-      r.i += 10;
+      r.i += kCancelLen;
       continue;
     }
     if (bytes[at] == ZPAD && at + 3 < bytes.size() && bytes[at + 1] == ZPAD &&

@@ -162,6 +162,30 @@ TEST(ZmodemReceiver, ExistingFileAnswers) {
   }
 }
 
+// "a b.txt" and "a c.txt" of one batch are both cut to "a": the second
+// meets the file-exists question (each answer), never a silent overwrite.
+TEST(ZmodemReceiver, NamesCutToTheSameNameInABatchAreAsked) {
+  const struct {
+    int answer;
+    const char *second, *first_after;  // second: null when skipped
+  } cases[] = {{kZmodemOverwrite, "a", "second"}, {kZmodemRename, "a-1", "first"},
+               {kZmodemSkip, nullptr, "first"}};
+  for (const auto& c : cases) {
+    Rx rx;
+    rx.e.exists_answers = {c.answer};
+    rx.offer("a b.txt", "5");
+    rx.e.feed(cat({bin_header(ZDATA, 0), subpacket("first", ZCRCE), bin_header(ZEOF, 5)}));
+    rx.offer("a c.txt", "6");
+    rx.e.feed(cat({bin_header(ZDATA, 0), subpacket("second", ZCRCE), bin_header(ZEOF, 6)}));
+    EXPECT_EQ(rx.e.exists_asked, std::vector<std::string>{"a"}) << c.answer;
+    if (c.second) {
+      EXPECT_EQ(rx.file(c.second), "second") << c.answer;
+    }
+    EXPECT_EQ(rx.file("a"), c.first_after) << c.answer;
+    EXPECT_EQ(transfer_path_exists(rx.dir.file("a-1").c_str()), c.answer == kZmodemRename);
+  }
+}
+
 // Crash recovery: a shorter file of the offered name is resumed when the
 // answer (or the sender's ZCRESUM) says so and the sender's CRC of the part
 // on disk agrees; a part that differs is never appended to, and the

@@ -65,6 +65,15 @@ std::string summary(const std::vector<WireItem>& items) {
   return s;
 }
 
+// next_upload over the paths the endpoint's owner holds, in order.
+int next_of_owner(void* ctx, char* path, size_t cap) {
+  auto* rest = static_cast<std::vector<std::string>*>(static_cast<ZEndpoint*>(ctx)->owner);
+  if (rest->empty()) return 0;
+  snprintf(path, cap, "%s", rest->front().c_str());
+  rest->erase(rest->begin());
+  return 1;
+}
+
 TEST(ZmodemSender, WakesTheReceiver) {
   Tx tx(10);
   tx.start();
@@ -78,18 +87,24 @@ TEST(ZmodemSender, WakesTheReceiver) {
 }
 
 TEST(ZmodemSender, OffersTheFile) {
-  Tx tx(2500);
-  tx.start();
-  tx.e.take();
-  tx.e.feed(hex_header(ZRINIT, 0x23000000));
-  auto s = tx.sent();
-  ASSERT_EQ(s.size(), 2u);
-  EXPECT_EQ(s[0].kind, WireItem::kBin32);
-  EXPECT_EQ(s[0].type, ZFILE);
-  EXPECT_EQ(s[0].value, 0x01020000u);
-  EXPECT_EQ(s[1].type, ZCRCW);
-  EXPECT_EQ(std::string(s[1].data.begin(), s[1].data.end()), file_info("up.bin", "2500 0 0 0 0 0"));
-  EXPECT_STREQ(tx.e.z.status_text, "Sending file: up.bin");
+  // Binary with ZMCRC; asked for crash recovery, ZCRESUM without a
+  // management option (with ZMCRC lrzsz's rz --resume replaces the file).
+  for (int32_t recovery : {0, 1}) {
+    Tx tx(2500);
+    tx.e.z.hooks.upload_crash_recovery = recovery;
+    tx.start();
+    tx.e.take();
+    tx.e.feed(hex_header(ZRINIT, 0x23000000));
+    auto s = tx.sent();
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].kind, WireItem::kBin32);
+    EXPECT_EQ(s[0].type, ZFILE);
+    EXPECT_EQ(s[0].value, recovery ? 0x03000000u : 0x01020000u);
+    EXPECT_EQ(s[1].type, ZCRCW);
+    EXPECT_EQ(std::string(s[1].data.begin(), s[1].data.end()),
+              file_info("up.bin", "2500 0 0 0 0 0"));
+    EXPECT_STREQ(tx.e.z.status_text, "Sending file: up.bin");
+  }
 }
 
 TEST(ZmodemSender, WhatGoesOutForEachKindOfReceiver) {
@@ -253,13 +268,7 @@ TEST(ZmodemSender, Endings) {
       write_file_bytes(more.back(), std::string(50, static_cast<char>('a' + i)));
     }
     tx.e.owner = &more;
-    tx.e.z.hooks.next_upload = [](void* ctx, char* path, size_t cap) {
-      auto* rest = static_cast<std::vector<std::string>*>(static_cast<ZEndpoint*>(ctx)->owner);
-      if (rest->empty()) return 0;
-      snprintf(path, cap, "%s", rest->front().c_str());
-      rest->erase(rest->begin());
-      return 1;
-    };
+    tx.e.z.hooks.next_upload = next_of_owner;
     tx.to_first_data(0x23);
     for (const auto& r : c.replies) tx.e.feed(r);
     EXPECT_EQ(tx.e.z.ending, c.ending) << c.name;
@@ -307,7 +316,7 @@ TEST(ZmodemSender, StreamsInSlicesAndStopsOnRequest) {
   EXPECT_STREQ(tx.e.z.status_text, "Upload cancelled");
   std::vector<uint8_t> out = tx.e.take();
   ASSERT_GE(out.size(), 10u);
-  EXPECT_TRUE(std::equal(out.end() - 10, out.end(), kZmodemCancelSeq));
+  EXPECT_TRUE(std::equal(out.end() - sizeof kZmodemCancelSeq, out.end(), kZmodemCancelSeq));
   EXPECT_LT(tx.e.z.position, 400u * 1024);
 }
 
@@ -402,12 +411,32 @@ TEST(ZmodemSender, ReceiverThatAsksFirst) {
   write_file_bytes(d.file("pick.txt"), "picked");
   ZEndpoint e(&clock);
   e.upload_path = d.file("pick.txt");
+  // The rest of a marked batch follows through next_upload, as after an
+  // upload the user started.
+  write_file_bytes(d.file("next.txt"), "marked too");
+  std::vector<std::string> rest = {d.file("next.txt")};
+  e.owner = &rest;
+  e.z.hooks.next_upload = next_of_owner;
   e.feed(hex_header(ZRINIT, 0x23000000));
   EXPECT_EQ(e.z.direction, 1);
   auto s = decode_wire(e.take(), 1);
   ASSERT_GE(s.size(), 2u);
   EXPECT_EQ(s[0].type, ZFILE);
   EXPECT_STREQ(e.z.status_text, "Sending file: pick.txt");
+  e.feed(hex_header(ZRPOS, 0));
+  for (int i = 0; i < 10 && e.z.streaming; ++i) zmodem_poll(&e.z);
+  e.take();
+  e.feed(hex_header(ZRINIT, 0x23000000));
+  s = decode_wire(e.take(), 1);
+  ASSERT_GE(s.size(), 2u);
+  EXPECT_EQ(s[0].type, ZFILE);
+  EXPECT_EQ(std::string(s[1].data.begin(), s[1].data.end()), file_info("next.txt", "10 0 0 0 0 0"));
+  e.feed(hex_header(ZRPOS, 0));
+  for (int i = 0; i < 10 && e.z.streaming; ++i) zmodem_poll(&e.z);
+  e.feed(hex_header(ZRINIT, 0x23000000));
+  e.feed(hex_header(ZFIN, 0));
+  EXPECT_EQ(e.z.ending, kZmodemSucceeded);
+  EXPECT_EQ(e.z.files_done, 2);
   // Nothing picked: the receiver is told to stop.
   ZEndpoint none(&clock);
   none.feed(hex_header(ZRINIT, 0x23000000));
