@@ -140,17 +140,6 @@ bool upload_full_path(const char* name, char* path, size_t capacity) {
   return true;
 }
 
-// The other side is a receiver that asked first: the user picks the file.
-int hook_pick_upload(void* ctx, char* path, size_t capacity) {
-  Session* s = session_of(ctx);
-  // One file here: an earlier upload's remaining files are not this one's.
-  delete s->upload_queue;
-  s->upload_queue = nullptr;
-  char name[kTransferNameCap];
-  if (!term_select_upload_file(s->terminal, name)) return 0;
-  return upload_full_path(name, path, capacity) ? 1 : 0;
-}
-
 bool any_transfer(const Session* s) {
   return session_transfer_active(s);
 }
@@ -198,6 +187,35 @@ int hook_next_upload(void* ctx, char* path, size_t capacity) {
   if (!q || q->next >= q->paths.size()) return 0;
   safe_copy(path, capacity, q->paths[q->next++].c_str());
   show_upload_batch(s);
+  return 1;
+}
+
+// The picked batch: the engine starts the first file, next_upload hands
+// out the rest.
+void queue_upload_batch(Session* s, const std::vector<std::string>& paths) {
+  drop_upload_queue(s);
+  s->upload_queue = new (std::nothrow) UploadQueue();
+  if (!s->upload_queue) return;
+  s->upload_queue->paths = paths;
+  for (const std::string& p : paths) {
+    struct stat st;
+    s->upload_queue->sizes.push_back(stat(p.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size)
+                                                               : 0);
+  }
+  s->upload_queue->next = 1;
+}
+
+// The other side is a receiver that asked first: the user picks the files,
+// the first goes now and the rest through next_upload, as after Alt+U.
+int hook_pick_upload(void* ctx, char* path, size_t capacity) {
+  Session* s = session_of(ctx);
+  drop_upload_queue(s);
+  std::vector<std::string> names, paths;
+  std::string missing;
+  if (!term_select_upload_files(s->terminal, &names) || !picked_paths(names, &paths, &missing))
+    return 0;
+  queue_upload_batch(s, paths);
+  safe_copy(path, capacity, paths[0].c_str());
   return 1;
 }
 
@@ -504,17 +522,7 @@ int session_start_upload(Session* s) {
     zmodem_fail_upload(&s->zmodem, missing.c_str(), "Upload file not found");
     return 0;
   }
-  drop_upload_queue(s);
-  s->upload_queue = new (std::nothrow) UploadQueue();
-  if (s->upload_queue) {
-    s->upload_queue->paths = paths;
-    for (const std::string& p : paths) {
-      struct stat st;
-      s->upload_queue->sizes.push_back(stat(p.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size)
-                                                                 : 0);
-    }
-    s->upload_queue->next = 1;
-  }
+  queue_upload_batch(s, paths);
   int rc = zmodem_start_upload(&s->zmodem, paths[0].c_str()) == 0 ? 0 : -1;
   show_upload_batch(s);
   return rc;
