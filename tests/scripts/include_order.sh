@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The folders of src/ are layered, and includes point one way: a folder
 # includes only itself and the folders before it in
-#   util platform link terminal display phonebook {menu transfer scrollback} session app
+#   util platform link terminal display phonebook {menu transfer scrollback} dial session app
 # (menu, transfer and scrollback side by side: none of them includes another).
 # An upward include is a dependency the layering forbids; this fails on it.
 # Usage: include_order.sh BUILD_DIR SOURCE_DIR
@@ -13,7 +13,8 @@ cd "$src" || exit 1
 # "assets/..." is the generated header of the embedded data (kavel_assets,
 # cmake/extra-assets.cmake): data below every layer that uses it.
 declare -A rank=([util]=0 [assets]=0 [platform]=1 [link]=2 [terminal]=3 [display]=4 [phonebook]=5
-                 [menu]=6 [transfer]=6 [scrollback]=6 [session]=7 [app]=8)
+                 [menu]=6 [transfer]=6 [scrollback]=6 [dial]=7
+                 [session]=8 [app]=9)
 pattern='^[[:space:]]*#[[:space:]]*include[[:space:]]*"([a-z_]+)/[^"]+"'
 
 bad=""
