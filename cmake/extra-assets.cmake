@@ -47,8 +47,8 @@ add_library(kavel_assets STATIC ${KAVEL_ASSETS_GEN}/embedded.cpp)
 target_include_directories(kavel_assets PUBLIC ${KAVEL_ASSETS_GEN})
 
 # The WAVE parser's tests check the recordings the program really embeds.
-if(TARGET test_session)
-  target_link_libraries(test_session PRIVATE kavel_assets)
+if(TARGET test_dial)
+  target_link_libraries(test_dial PRIVATE kavel_assets)
 endif()
 
 # Listen-level checks of the recordings (DTMF digits, answer tone, chunk

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "session/wave.h"
+#include "dial/wave.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string name(reinterpret_cast<const char*>(data), size);

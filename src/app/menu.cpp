@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dial/dialing.h"
 #include "display/modes.h"
 #include "link/connect.h"
 #include "menu/entry_form.h"
@@ -17,7 +18,6 @@
 #include "menu/ui_draw.h"
 #include "menu/ui_input.h"
 #include "platform/dos.h"
-#include "session/dialing.h"
 #include "session/session_loop.h"
 #include "util/font_names.h"
 

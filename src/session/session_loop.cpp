@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "dial/dialing.h"
+#include "dial/modem_sound.h"
 #include "display/fonts.h"
 #include "display/modes.h"
 #include "display/renderer.h"
@@ -22,9 +24,7 @@
 #include "platform/dos.h"
 #include "session/capture.h"
 #include "session/clipboard_keys.h"
-#include "session/dialing.h"
 #include "session/input.h"
-#include "session/modem_sound.h"
 #include "session/phonebook_overlay.h"
 #include "session/session.h"
 #include "session/session_transfer.h"

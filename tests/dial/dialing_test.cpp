@@ -1,7 +1,7 @@
 // The dialing box in the headless menu window: the time line, the name
 // rules, the geometry at the three dialog scales (golden images), the once a
 // second refresh, the cancel keys and the box's removal.
-#include "session/dialing.h"
+#include "dial/dialing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "session/wave.h"
+#include "dial/wave.h"
 
 #include <cctype>
 #include <cstring>

@@ -1,15 +1,15 @@
 // The dial sound step: validate and convert the recording, play it with the
 // dialing box live, stop it at once on cancel.
-#include "session/modem_sound.h"
+#include "dial/modem_sound.h"
 
 #include "assets/embedded.h"
+#include "dial/dialing.h"
+#include "dial/wave.h"
 #include "display/ui_surface.h"
 #include "link/connect.h"
 #include "phonebook/prefs.h"
 #include "platform/audio.h"
 #include "platform/dos.h"
-#include "session/dialing.h"
-#include "session/wave.h"
 
 // The converter hands its sample type straight to the audio output.
 static_assert(static_cast<int>(kWaveMono8) == PLAT_AUDIO_MONO8 &&

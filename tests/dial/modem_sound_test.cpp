@@ -2,7 +2,7 @@
 // by the test clock: what reaches the device, the cancel, the fall-backs,
 // and a call from the menu that is cancelled during the sound or goes on to
 // connect.
-#include "session/modem_sound.h"
+#include "dial/modem_sound.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "assets/embedded.h"
+#include "dial/dialing.h"
+#include "dial/wave.h"
 #include "display/modes.h"
 #include "display/ui_surface.h"
 #include "link/connect.h"
@@ -26,11 +28,9 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/dos.h"
-#include "session/dialing.h"
 #include "session/input.h"
 #include "session/session.h"
 #include "session/session_loop.h"
-#include "session/wave.h"
 #include "terminal/active_font.h"
 #include "util/text.h"
 

@@ -1,6 +1,6 @@
 // The dialing box, its time line and the menu window's input while a call
 // is being made.
-#include "session/dialing.h"
+#include "dial/dialing.h"
 
 #include <algorithm>
 #include <cstdio>
