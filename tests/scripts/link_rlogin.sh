@@ -68,7 +68,11 @@ if make_account && usermod -s "$work/board.sh" "$acct"; then
   # Typed once the board is ready (a log-in through rlogind takes seconds on
   # a loaded machine: a fixed pause could type before the board is there).
   { for _ in $(seq 150); do grep -q 'ECHO READY' "$work/out" 2>/dev/null && break; sleep 0.1; done
-    printf 'hello\rq'; sleep 3; } |
+    # "q" hangs up: it goes once the echo is back, so that a board that
+    # reads both in one piece cannot end before its echo is out.
+    printf 'hello\r'
+    for _ in $(seq 50); do grep -q 'hello' "$work/out" 2>/dev/null && break; sleep 0.1; done
+    printf 'q'; sleep 3; } |
     KAVEL_PASSWORD=$secret timeout 20 "$LINKCAT" --batch --size 100x30 \
       "rlogin://$acct@127.0.0.1:$relay_port" >"$work/out" 2>"$work/err"
   check "the convention logs the account in and the board answers ($(head -c 200 "$work/err"))" \
