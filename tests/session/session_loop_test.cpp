@@ -246,6 +246,12 @@ struct ThreadBbs {
   }
 };
 
+// A direct session (no menu, no phonebook) to host:port.
+int run_direct(const char* host, int port, int emulation, const char* font) {
+  const SessionRequest req{.host = host, .port = port, .emulation = emulation, .font = font};
+  return run_session_common(&req);
+}
+
 }  // namespace
 
 TEST(SessionRun, NegotiatesAndEndsOnCtrlC) {
@@ -256,8 +262,7 @@ TEST(SessionRun, NegotiatesAndEndsOnCtrlC) {
               usleep(200000);
               close(fd);
             });
-  int r = run_session_common("127.0.0.1", bbs.port, kEmulationAnsi, nullptr, "CP437", nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  int r = run_direct("127.0.0.1", bbs.port, kEmulationAnsi, "CP437");
   bbs.th.join();
   EXPECT_EQ(r, 0);
   std::string expected_start = bytes({255, 251, 3, 255, 253, 3, 255, 251, 0, 255, 253, 0});
@@ -274,13 +279,9 @@ TEST(SessionRun, ConnectFailuresAreReturned) {
     ThreadBbs unused;  // a port that was free a moment ago
     port = unused.port;
   }
-  EXPECT_EQ(run_session_common("127.0.0.1", port, kEmulationAnsi, nullptr, "CP437", nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-            -1);
+  EXPECT_EQ(run_direct("127.0.0.1", port, kEmulationAnsi, "CP437"), -1);
   std::string huge(5000, 'x');
-  EXPECT_EQ(run_session_common(huge.c_str(), 23, kEmulationAnsi, nullptr, "", nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr),
-            -1);
+  EXPECT_EQ(run_direct(huge.c_str(), 23, kEmulationAnsi, ""), -1);
 }
 
 TEST(SessionRun, C64SessionsAnswerAsACommodore) {
@@ -307,8 +308,7 @@ TEST(SessionRun, C64SessionsAnswerAsACommodore) {
       usleep(100000);
       close(fd);
     });
-    int r = run_session_common("127.0.0.1", bbs.port, c.type, nullptr, c.font, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr);
+    int r = run_direct("127.0.0.1", bbs.port, c.type, c.font);
     bbs.th.join();
     EXPECT_EQ(r, 0);
     std::string names;
@@ -608,9 +608,7 @@ TEST(SessionRun, HeldKeysFromBeforeTheSessionStayHeld) {
     usleep(100000);
     close(fd);
   });
-  EXPECT_EQ(run_session_common("127.0.0.1", bbs.port, kEmulationAnsi, nullptr, "CP437", nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-            0);
+  EXPECT_EQ(run_direct("127.0.0.1", bbs.port, kEmulationAnsi, "CP437"), 0);
   bbs.th.join();
   clock_test_set_ms(777100);  // past the 80 ms of a new press, within the held 140
   EXPECT_EQ(alt_enter_accept_press(), 0);
