@@ -504,6 +504,69 @@ TEST(SessionLoop, RunsOverAnyLink) {
   }
 }
 
+namespace {
+
+// A mode that records what the loop gives it; 'q' in its window ends it.
+struct FakeMode {
+  PlatWindow* window = nullptr;
+  std::string keys;
+  int turns = 0;
+  int closes = 0;
+};
+FakeMode* mode_of(void* ctx) {
+  return static_cast<FakeMode*>(ctx);
+}
+bool mode_done(void* ctx) {
+  return !mode_of(ctx)->keys.empty() && mode_of(ctx)->keys.back() == 'q';
+}
+constexpr SessionModeOps kFakeModeOps = {
+    [](void* ctx) { mode_of(ctx)->turns++; }, [](void* ctx) { return mode_of(ctx)->window; },
+    [](void* ctx, const PlatEvent& ev) {
+      mode_of(ctx)->keys.push_back(static_cast<char>(ev.code));
+      return mode_done(ctx) ? 1 : 0;
+    },
+    [](void* ctx) { return mode_done(ctx) ? 1 : 0; },
+    [](void* ctx, SessionLoop*) { return ++mode_of(ctx)->closes, 0; }};
+
+}  // namespace
+
+TEST(SessionLoop, TheModeInFrontGetsItsWindowsEventsUntilItIsDone) {
+  // The loop hands the mode its window's events (what follows its end stays
+  // queued) and still reads the link into the covered grid; it closes the
+  // mode once, when the mode is done or when the session ends.
+  for (bool bbs_hangs_up : {false, true}) {
+    SCOPED_TRACE(bbs_hangs_up ? "the BBS hangs up" : "the mode ends itself");
+    LoopRig rig;
+    ASSERT_TRUE(rig.open);
+    PlatWindowSpec spec;
+    FakeMode m;
+    m.window = plat_open_window(spec);
+    ASSERT_NE(m.window, nullptr);
+    SessionLoop loop;
+    session_loop_init(&loop, &rig.s, nullptr, "Kavel - test", rig.buf.get());
+    loop.mode = SessionMode{&kFakeModeOps, &m, 1};
+    for (char c : std::string(bbs_hangs_up ? "ab" : "abqz"))
+      plat_inject_event(m.window, key(PLAT_EV_VANILLAKEY, c));
+    ASSERT_EQ(write(rig.pair.peer, "Hi", 2), 2);
+    if (bbs_hangs_up) {
+      close(rig.pair.peer);
+      rig.pair.peer = -1;
+    }
+    int turns = 0;
+    while (session_pump_turn(&loop) && loop.mode.ops && ++turns < 50) {
+    }
+    EXPECT_EQ(m.keys, bbs_hangs_up ? "ab" : "abq");
+    EXPECT_GE(m.turns, 1);
+    EXPECT_EQ(m.closes, 1);
+    EXPECT_EQ(loop.mode.ops, nullptr);
+    EXPECT_EQ(loop.closed_by_peer, bbs_hangs_up ? 1 : 0);
+    EXPECT_EQ(rig.row(0), "Hi");
+    PlatEvent left;
+    EXPECT_EQ(plat_get_event(m.window, &left) != 0, !bbs_hangs_up);
+    plat_close_window(m.window);
+  }
+}
+
 TEST(SessionLoop, DisconnectedNoticeWaitsForAPressAClickOrAClose) {
   // Each case queues the events that must not end the wait, then the one
   // that must, then a marker that has to be left in the queue.
