@@ -1,8 +1,8 @@
 // layers: session
 // How fast the session takes bytes in with the in-session phonebook open
 // and with it closed: a thread writes MEGABYTES of BBS text into a socket
-// pair as fast as the session reads it, and the session loop (or the
-// overlay's nested turns) consumes it in a headless window.  Run twice: as
+// pair as fast as the session reads it, and the session loop (with the
+// overlay in front, or not) consumes it in a headless window.  Run twice: as
 // plain text to the terminal, and with a transfer marked as running (reads
 // of 8192 bytes, each byte handed to the transfer's side of the dispatcher).
 //
@@ -95,7 +95,8 @@ double run(bool overlay, bool transfer, size_t total) {
   SessionLoop loop;
   session_loop_init(&loop, &s, nullptr, "Kavel - bench", buf.get());
   Phonebook pb{};
-  loop.phonebook = &pb;
+  SessionRequest request{.phonebook = &pb};
+  loop.request = &request;
   g_loop = &loop;
   g_total = total;
   g_done = false;
@@ -115,7 +116,8 @@ double run(bool overlay, bool transfer, size_t total) {
   if (overlay) {
     g_phonebook_overlay_pass_hook = overlay_pass;
     s.request_phonebook = 1;
-    session_pump_turn(&loop);  // opens it; returns when it closes
+    session_pump_turn(&loop);  // opens it
+    while (loop.mode.ops) session_pump_turn(&loop);
     g_phonebook_overlay_pass_hook = nullptr;
   } else {
     for (;;) {

@@ -73,8 +73,12 @@ int main(int argc, char** argv) {
   // terminal kavel was started from, and refused when there is none.
   CliPromptStreams streams{stdin, stderr, true};
   g_session_prompts_without_window = cli_console_prompts(&streams);
-  int r = run_session_common(opts.host, opts.port, kEmulationAnsi, nullptr, kFontCP437, nullptr,
-                             nullptr, nullptr, nullptr, direct_book.c_str(), nullptr, nullptr);
+  const SessionRequest req{.host = opts.host,
+                           .port = opts.port,
+                           .emulation = kEmulationAnsi,
+                           .font = kFontCP437,
+                           .phonebook_path = direct_book.c_str()};
+  int r = run_session_common(&req);
   if (r != 0) {
     const char* why = connection_error();
     if (why[0])

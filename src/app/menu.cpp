@@ -214,8 +214,19 @@ void menu_call_selected(MenuState* m) {
   // The in-session phonebook saves to the path it is given: none while
   // saving is refused.
   const char* path = m->save_refused ? nullptr : m->path.c_str();
-  int r = m->call(called.address, called.port, called.terminal, &m->ui, font, called.username,
-                  called.password, &called, &m->pb, path, &m->selected, &m->offset);
+  const SessionRequest req{.host = called.address,
+                           .port = called.port,
+                           .emulation = called.terminal,
+                           .font = font,
+                           .login_user = called.username,
+                           .login_password = called.password,
+                           .entry = &called,
+                           .ui = &m->ui,
+                           .phonebook = &m->pb,
+                           .phonebook_path = path,
+                           .selected_index = &m->selected,
+                           .first_visible_index = &m->offset};
+  int r = m->call(&req);
   if (r == 0) {
     // The in-session phonebook may have edited, sorted or deleted entries:
     // find the one that was called.  When it is gone nothing is stamped; an

@@ -13,12 +13,10 @@
 #include "display/ui_surface.h"
 #include "phonebook/phonebook.h"
 
+struct SessionRequest;
+
 // What a call from the menu runs: run_session_common's signature.
-using MenuSessionFn = int (*)(const char* host, int port, int emulation_type, UiContext* ui,
-                              const char* font_name, const char* login_user,
-                              const char* login_password, PhoneEntry* entry, Phonebook* phonebook,
-                              const char* phonebook_path, int* selected_index,
-                              int* first_visible_index);
+using MenuSessionFn = int (*)(const SessionRequest* req);
 
 // Told when a phonebook file exists but could not be read to its end.
 inline constexpr const char* kMenuMsgPartialLoad = kPhonebookMsgPartialLoad;

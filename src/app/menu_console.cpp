@@ -199,8 +199,16 @@ void call_entry(Console* c, const char* answer) {
   MenuState* m = c->m;
   PhoneEntry called = m->pb.entries[index];
   const char* font = called.font[0] ? called.font : kFontCP437;
-  int r = m->call(called.address, called.port, called.terminal, nullptr, font, called.username,
-                  called.password, &called, &m->pb, m->path.c_str(), nullptr, nullptr);
+  const SessionRequest req{.host = called.address,
+                           .port = called.port,
+                           .emulation = called.terminal,
+                           .font = font,
+                           .login_user = called.username,
+                           .login_password = called.password,
+                           .entry = &called,
+                           .phonebook = &m->pb,
+                           .phonebook_path = m->path.c_str()};
+  int r = m->call(&req);
   if (r != 0 || m->save_refused) return;
   int found = phonebook_find_entry_identity(&m->pb, &called);
   if (found >= 0) phoneentry_mark_last_call(&m->pb, m->path.c_str(), found);

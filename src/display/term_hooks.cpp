@@ -38,7 +38,12 @@ void flash(Terminal* t) {
   plat_display_beep(t->window);
 }
 
+// The glyphs live in the one bitmap font, which a window drawn over a covered
+// terminal (drawing suppressed: the in-session phonebook) draws with: a
+// terminal that does not draw loads none, and whoever lets it draw again
+// loads the set then in force.
 int load_charset(Terminal* t) {
+  if (t->drawing_suppressed) return -1;
   if (!t->bitmap_renderer || t->bitmap_kind != BITMAP_KIND_C64) return -1;
   int scale = t->bitmap_scale > 0 ? t->bitmap_scale : g_bitmap_font.scale;
   if (!bitmap_font_load(kCharsetFile[t->petscii_lower ? 1 : 0], 8, scale)) return 0;

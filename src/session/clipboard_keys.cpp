@@ -10,8 +10,8 @@
 #include "platform/clipboard_text.h"
 #include "platform/clock.h"
 #include "scrollback/viewer.h"
+#include "session/loop_state.h"
 #include "session/session.h"
-#include "session/session_loop.h"
 
 namespace {
 

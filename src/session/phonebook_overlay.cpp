@@ -1,12 +1,11 @@
-// The in-session phonebook: its window, key table and nested loop, and
-// giving the terminal its window back.
+// The in-session phonebook: its window, its key table, its mode of the
+// session loop, and giving the terminal its window back.
 #include "session/phonebook_overlay.h"
 
 #include <sys/stat.h>
 
 #include <cctype>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "display/fonts.h"
@@ -15,7 +14,6 @@
 #include "display/statusbar.h"
 #include "display/surface.h"
 #include "display/ui_surface.h"
-#include "link/connect.h"
 #include "menu/entry_form.h"
 #include "menu/entry_list.h"
 #include "menu/popups.h"
@@ -26,8 +24,8 @@
 #include "platform/key_filter.h"
 #include "platform/keymap.h"
 #include "session/input.h"
+#include "session/loop_state.h"
 #include "session/session.h"
-#include "session/session_loop.h"
 #include "session/session_transfer.h"
 #include "terminal/active_font.h"
 #include "terminal/hooks.h"
@@ -170,19 +168,27 @@ int vanilla_action(const PlatEvent& ev) {
 
 // ------------------------------------------------------------- the overlay --
 
+// The overlay's state while it is up, held by the session loop as its mode.
 struct Overlay {
   Session* s;
   UiContext ui;  // the overlay's own display
   Phonebook* pb;
+  Phonebook loaded;  // the file's phonebook when none was handed in (own_book)
+  bool own_book;
   const char* path;
   bool save_refused;
   int selected;
   int first;
+  int* selected_out;  // where the list position is written back
+  int* first_out;
   bool close;            // Escape, or a mode change that failed
   bool top_bar_request;  // Alt+T, served after the input queue
   bool dirty;            // the list must be drawn on the next pass
   uint32_t last_draw_ms;
-  const char* title;
+  // What the terminal had when the overlay opened, given back on closing.
+  int entry_mode;
+  char saved_font[80];
+  int saved_suppressed;
 };
 
 int count_of(const Overlay* o) {
@@ -352,16 +358,6 @@ void act(Overlay* o, int action) {
   o->dirty = true;
 }
 
-// Drains the overlay window's input, acting on each event in turn.
-void drain_input(Overlay* o) {
-  PlatEvent ev;
-  while (!o->close && !o->ui.close_requested && o->ui.window && plat_get_event(o->ui.window, &ev)) {
-    int action = phonebook_overlay_action(ev, &o->ui);
-    if (action == OVERLAY_QUIT) o->ui.close_requested = 1;
-    act(o, action);
-  }
-}
-
 // ---------------------------------------------------- opening and closing --
 
 // The overlay opens where the terminal's window is, at least its size.
@@ -455,116 +451,90 @@ int phonebook_overlay_action(const PlatEvent& ev, const UiContext* overlay) {
   }
 }
 
-int session_open_phonebook_menu(Session* s, UiContext* ui, Phonebook* phonebook,
-                                const char* phonebook_path, int* selected_index,
-                                int* first_visible_index, int* running, int* closed_by_peer,
-                                const char* title) {
-  Terminal* t = s ? s->terminal : nullptr;
-  if (!t || !t->window || !running || !closed_by_peer) return -1;
+namespace {
 
-  Overlay o{};
-  o.s = s;
-  o.title = title;
-  Phonebook loaded{};
-  bool own_book = !phonebook;
-  if (own_book) {
-    o.path = phonebook_path && phonebook_path[0] ? phonebook_path : kPhonebookDefaultPath;
-    // A file that is there but could not be read whole is never saved over:
-    // what was not read would be lost.
-    if (phonebook_load(&loaded, o.path) != 0 && file_exists(o.path)) o.save_refused = true;
-    o.pb = &loaded;
-  } else {
-    o.pb = phonebook;
-    o.path = phonebook_path;
-    o.save_refused = !phonebook_path || !phonebook_path[0];
+// ------------------------------------------------ the mode of the session loop --
+
+Overlay* overlay_of(void* ctx) {
+  return static_cast<Overlay*>(ctx);
+}
+
+bool finished(const Overlay* o) {
+  return o->close || o->ui.close_requested;
+}
+
+// Each turn of the loop, before the window's events: the list when it has
+// changed, and once a second for the clock in its status strip.
+void mode_turn(void* ctx) {
+  Overlay* o = overlay_of(ctx);
+  if (g_phonebook_overlay_pass_hook) g_phonebook_overlay_pass_hook(&o->ui);
+  clamp_position(o);
+  if (o->dirty || clock_ms() - o->last_draw_ms >= kClockEveryMs) draw(o);
+}
+
+PlatWindow* mode_window(void* ctx) {
+  Overlay* o = overlay_of(ctx);
+  return finished(o) ? nullptr : o->ui.window;
+}
+
+int mode_event(void* ctx, const PlatEvent& ev) {
+  Overlay* o = overlay_of(ctx);
+  int action = phonebook_overlay_action(ev, &o->ui);
+  if (action == OVERLAY_QUIT) o->ui.close_requested = 1;
+  act(o, action);
+  return finished(o) ? 1 : 0;
+}
+
+// After the turn's events: Alt+T, and the list position written back.
+int mode_settle(void* ctx) {
+  Overlay* o = overlay_of(ctx);
+  if (o->top_bar_request && o->ui.fullscreen) {
+    ui_toggle_menu_top_bar(&o->ui);
+    o->dirty = true;
   }
-  o.selected = selected_index ? *selected_index : 0;
-  o.first = first_visible_index ? *first_visible_index : 0;
-  int entry_mode = display_window_mode();
-  char saved_font[80];
-  safe_copy(saved_font, sizeof saved_font, g_active_font);
+  o->top_bar_request = false;
+  clamp_position(o);
+  *o->selected_out = o->selected;
+  *o->first_out = o->first;
+  return finished(o) ? 1 : 0;
+}
 
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kRecvChunkTransfer]);
-  auto give_up = [&]() {
-    restore_font(saved_font);
-    if (own_book) phonebook_free(&loaded);
-    return -1;
-  };
-  if (!buf) return give_up();
+void free_overlay(Overlay* o) {
+  if (o->own_book) phonebook_free(&o->loaded);
+  delete o;
+}
 
-  int saved_suppressed = t->drawing_suppressed;
-  WindowRequest req = place_like_terminal(t);
-  term_hide_cursor(t);
-  t->drawing_suppressed = 1;
-  if (ui_open_menu(&o.ui, &req) != 0) {
-    t->drawing_suppressed = saved_suppressed;
-    return give_up();
-  }
-  plat_activate_window(o.ui.window);
-  ui_invalidate_menu_caches();
-  o.dirty = true;
-
-  // The session's own turn, nested: socket, Telnet, ZMODEM detection, the
-  // transfer pumps and the break flag, with the terminal's drawing held.
-  // The file-exists prompt of a transfer running underneath runs the turns
-  // of whichever loop is current; the session's own is put back on closing.
-  SessionLoop* outer = s->loop;
-  SessionLoop nested;
-  session_loop_init(&nested, s, ui, title, buf.get());
-  nested.running = *running;
-  nested.nested = 1;
-
-  while (nested.running && !o.close && !o.ui.close_requested) {
-    if (g_phonebook_overlay_pass_hook) g_phonebook_overlay_pass_hook(&o.ui);
-    clamp_position(&o);
-    if (o.dirty || clock_ms() - o.last_draw_ms >= kClockEveryMs) draw(&o);
-    drain_input(&o);
-    if (o.top_bar_request && o.ui.fullscreen) {
-      ui_toggle_menu_top_bar(&o.ui);
-      o.dirty = true;
-    }
-    o.top_bar_request = false;
-    clamp_position(&o);
-    if (selected_index) *selected_index = o.selected;
-    if (first_visible_index) *first_visible_index = o.first;
-    if (o.close || o.ui.close_requested) break;
-    // A C64 board that switches its character set now must not load the
-    // terminal's glyphs over the ones the overlay draws with; they are
-    // loaded for the set in force when the terminal gets its window back.
-    auto load_charset = g_term_hooks.load_charset;
-    g_term_hooks.load_charset = nullptr;
-    nested.wait_window = o.ui.window;  // keys typed in the phonebook end the turn's pause
-    session_pump_turn(&nested);
-    g_term_hooks.load_charset = load_charset;
-  }
-
-  s->loop = outer;
-
-  // Closing: the terminal gets its window back, in the mode the user chose.
+// The terminal gets its window back, in the mode the user chose; also when
+// the session is ending, so that the "Disconnected" notice is drawn over the
+// grid as it is now, with the terminal's own glyphs.
+int mode_close(void* ctx, SessionLoop* loop) {
+  Overlay* o = overlay_of(ctx);
+  Session* s = o->s;
   int mode_now = display_window_mode();
-  ui_close(&o.ui);
-  restore_font(saved_font);
+  ui_close(&o->ui);
+  restore_font(o->saved_font);
   ui_invalidate_menu_caches();
 
-  // Also when the session is ending: the "Disconnected" notice is drawn
-  // over the grid as it is now, with the terminal's own glyphs.
   int result = 0;
-  t = s->terminal;
+  Terminal* t = s->terminal;
+  // Drawing first: a covered terminal loads no C64 glyphs (they would
+  // replace the ones the overlay drew with), so the set the BBS chose
+  // meanwhile is loaded now.
+  t->drawing_suppressed = o->saved_suppressed;
   bool drawable = t->window && give_back_glyphs(t) == 0;
   if (!drawable) {
     result = -1;
-    nested.running = 0;
   } else {
     term_update_origin(t);
   }
-  t->drawing_suppressed = saved_suppressed;
+  bool running = loop->running && result == 0;
   // A mode change starts from the terminal's own mode, so that a failure
   // falls back to it; a session that is ending keeps its mode.
-  display_set_window_mode(entry_mode);
-  if (nested.running && mode_now != entry_mode) {
-    if (session_apply_window_mode(s, ui, title, mode_now) != 0) {
+  display_set_window_mode(o->entry_mode);
+  if (running && mode_now != o->entry_mode) {
+    if (session_apply_window_mode(s, loop->ui, loop->title, mode_now) != 0) {
       result = -1;
-      nested.running = 0;
+      running = false;
     }
   } else if (drawable) {
     int bar = t->fullscreen && g_runtime_top_bar_enabled ? 1 : 0;
@@ -577,12 +547,65 @@ int session_open_phonebook_menu(Session* s, UiContext* ui, Phonebook* phonebook,
     // A transfer that went on underneath shows its box again at once.
     session_transfer_redraw_status(s);
   }
-  if (nested.running && t->window) {
+  if (running && t->window) {
     plat_activate_window(t->window);
     term_show_cursor(t);
   }
-  *running = nested.running;
-  if (nested.closed_by_peer) *closed_by_peer = 1;
-  if (own_book) phonebook_free(&loaded);
+  free_overlay(o);
   return result;
+}
+
+constexpr SessionModeOps kOverlayMode = {mode_turn, mode_window, mode_event, mode_settle,
+                                         mode_close};
+
+}  // namespace
+
+int session_open_phonebook_menu(SessionLoop* loop) {
+  Session* s = loop ? loop->s : nullptr;
+  Terminal* t = s ? s->terminal : nullptr;
+  if (!t || !t->window) return -1;
+
+  auto* o = new (std::nothrow) Overlay{};
+  if (!o) return -1;
+  o->s = s;
+  const SessionRequest* req = loop->request;
+  Phonebook* phonebook = req ? req->phonebook : nullptr;
+  const char* phonebook_path = req ? req->phonebook_path : nullptr;
+  o->own_book = !phonebook;
+  if (o->own_book) {
+    o->path = phonebook_path && phonebook_path[0] ? phonebook_path : kPhonebookDefaultPath;
+    // A file that is there but could not be read whole is never saved over:
+    // what was not read would be lost.
+    if (phonebook_load(&o->loaded, o->path) != 0 && file_exists(o->path)) o->save_refused = true;
+    o->pb = &o->loaded;
+  } else {
+    o->pb = phonebook;
+    o->path = phonebook_path;
+    o->save_refused = !phonebook_path || !phonebook_path[0];
+  }
+  o->selected_out = req && req->selected_index ? req->selected_index : &loop->overlay_selected;
+  o->first_out =
+      req && req->first_visible_index ? req->first_visible_index : &loop->overlay_first_visible;
+  o->selected = *o->selected_out;
+  o->first = *o->first_out;
+  o->entry_mode = display_window_mode();
+  safe_copy(o->saved_font, sizeof o->saved_font, g_active_font);
+
+  o->saved_suppressed = t->drawing_suppressed;
+  WindowRequest wreq = place_like_terminal(t);
+  term_hide_cursor(t);
+  // The terminal is covered: what the BBS sends still reaches the grid, and
+  // is drawn when the overlay closes.
+  t->drawing_suppressed = 1;
+  if (ui_open_menu(&o->ui, &wreq) != 0) {
+    t->drawing_suppressed = o->saved_suppressed;
+    restore_font(o->saved_font);
+    free_overlay(o);
+    return -1;
+  }
+  plat_activate_window(o->ui.window);
+  ui_invalidate_menu_caches();
+  o->dirty = true;
+  loop->mode = SessionMode{&kOverlayMode, o, 1};
+  return 0;
 }

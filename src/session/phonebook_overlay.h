@@ -5,36 +5,34 @@
 // through Telnet into the (covered) terminal and the transfer engines, and
 // Ctrl-C or the BBS hanging up still end the session.
 //
-// The session loop calls it when the input handler left the phonebook
-// request; the loop's own turn (session_pump_turn, nested) keeps the socket
-// served between the overlay's key reads.
+// It is a mode of the session loop (session/loop_state.h): the loop opens it
+// when the input handler left the phonebook request, hands it its window's
+// events and serves the connection in the same turns; the entry editor, the
+// popups and the help screen it opens are small modal loops that read only
+// their own window while the connection waits.
 #pragma once
 #include <cstdint>
 
-struct Session;
 struct UiContext;
-struct Phonebook;
 struct PlatEvent;
+struct SessionLoop;
 
 inline constexpr const char* kPhonebookOverlayTitle = "Kavel - Phonebook";
 
-// Runs the overlay until Escape, its window's close button, or the end of
-// the session.  The phonebook is the menu's (saved to phonebook_path after
-// every change; no path means saving is refused, as the menu refuses it for
-// a file it could not read whole), or, when none is handed in, the file at
-// phonebook_path ("kavel.phonebook" when empty) loaded here and freed on
-// return.  The list position is read from and written back to the two
-// pointers (null: the overlay keeps none).  *running and *closed_by_peer are
-// the session loop's flags.  ui is the menu display the session borrows its
-// window from (null on the direct path); title the terminal window's.
+// Opens the overlay over the loop's terminal and puts it in front
+// (loop->mode) until Escape, its window's close button, or the end of the
+// session.  The phonebook is the request's (saved to its path after every
+// change; no path means saving is refused, as the menu refuses it for a file
+// it could not read whole), or, when none is handed in, the file at the
+// request's path ("kavel.phonebook" when empty) loaded here and freed on
+// closing.  The list position is read from and written back to the
+// request's two pointers, or the loop's own when it has none.  Closing gives
+// the terminal its window back, in the window mode chosen meanwhile.
 //
 // Returns 0; -1 when the overlay could not start (no terminal or window, no
-// memory, no window for the overlay) or the terminal could not get its
-// window back (the session then ends).
-int session_open_phonebook_menu(Session* s, UiContext* ui, Phonebook* phonebook,
-                                const char* phonebook_path, int* selected_index,
-                                int* first_visible_index, int* running, int* closed_by_peer,
-                                const char* title);
+// memory, no window for the overlay).  Its closing answers -1 to the loop
+// when the terminal could not get its window back (the session then ends).
+int session_open_phonebook_menu(SessionLoop* loop);
 
 // What one window event asks of the overlay.
 enum PhonebookOverlayAction : int {
@@ -64,7 +62,7 @@ enum PhonebookOverlayAction : int {
 // (for the depth-button hit tests).
 int phonebook_overlay_action(const PlatEvent& ev, const UiContext* overlay);
 
-// Tests: called at the top of every pass of the overlay's loop with its
-// display, so that a test can inject input into the overlay's window and
-// look at what it drew.
+// Tests: called once per turn of the loop while the overlay is up (before it
+// draws and reads its window's events) with its display, so that a test can
+// inject input into the overlay's window and look at what it drew.
 extern void (*g_phonebook_overlay_pass_hook)(UiContext* overlay);

@@ -47,31 +47,57 @@ void data_byte_sink(void* ctx, uint8_t byte) {
   session_data_byte(static_cast<Session*>(ctx), byte);
 }
 
-int open_phonebook(SessionLoop* st) {
-  int* selected = st->selected_index ? st->selected_index : &st->overlay_selected;
-  int* first = st->first_visible_index ? st->first_visible_index : &st->overlay_first_visible;
-  return session_open_phonebook_menu(st->s, st->ui, st->phonebook, st->phonebook_path, selected,
-                                     first, &st->running, &st->closed_by_peer, st->title);
+// The mode in front goes: it gives the terminal back (a failure to do so
+// ends the session).
+void close_mode(SessionLoop* st) {
+  SessionMode mode = st->mode;
+  st->mode = SessionMode{};
+  if (mode.ops->close(mode.ctx, st) != 0) st->running = 0;
 }
 
-// Window input, then the requests it left, in their fixed order.  Under the
-// in-session phonebook the terminal is covered: its top bar and phonebook
-// requests are dropped and a mode change waits until the phonebook closes.
-void service_input(SessionLoop* st) {
+// The mode in front, if one is up: its turn, then its window's events, then
+// whether it is done.
+void serve_mode(SessionLoop* st) {
+  const SessionModeOps* ops = st->mode.ops;
+  if (!ops) return;
+  void* ctx = st->mode.ctx;
+  ops->turn(ctx);
+  int done = 0;
+  PlatEvent ev;
+  for (PlatWindow* w = ops->window(ctx); !done && w && plat_get_event(w, &ev); w = ops->window(ctx))
+    done = ops->event(ctx, ev);
+  if (ops->settle(ctx) != 0 || done) close_mode(st);
+}
+
+// The terminal window's input, then the requests it left, in their fixed
+// order.  Under a covering mode (the in-session phonebook) the terminal's top
+// bar and phonebook requests are dropped and a mode change waits until the
+// mode has gone.
+void serve_terminal_input(SessionLoop* st) {
   Session* s = st->s;
   session_handle_window_messages(s, &st->running);
   if (s->request_top_bar) {
     s->request_top_bar = 0;
-    if (st->running && !st->nested) session_toggle_top_bar(s);
+    if (st->running && !session_loop_covered(st)) session_toggle_top_bar(s);
   }
   if (s->request_phonebook) {
     s->request_phonebook = 0;
-    if (st->running && !st->nested && open_phonebook(st) != 0) st->running = 0;
+    if (st->running && !session_loop_covered(st) && session_open_phonebook_menu(st) != 0)
+      st->running = 0;
   }
-  if (s->request_fullscreen && !st->nested) {
+  if (s->request_fullscreen && !session_loop_covered(st)) {
     s->request_fullscreen = 0;
     if (session_toggle_fullscreen(s, st->ui, st->title) != 0) st->running = 0;
   }
+}
+
+// The terminal's own window (still read under a covering mode, for its
+// hang-up and exit keys), then the mode in front, if one is up: a mode
+// opened by the terminal's keys is drawn at once.  A mode change asked for
+// under a mode that closes now is served by the next call.
+void service_input(SessionLoop* st) {
+  serve_terminal_input(st);
+  if (st->running) serve_mode(st);
 }
 
 // The next line of a paste, when its time has come (a failed send ends the
@@ -98,8 +124,8 @@ void run_transfer_pumps(SessionLoop* st) {
 // socket has data or the window input: a transfer that answers block by
 // block runs at the line's pace rather than one block per tick, and keys
 // are acted on at once.  A streaming upload does not pause at all.  Under
-// a transfer prompt the window is the prompt's, and under the in-session
-// phonebook its window is the one typed in.
+// a transfer prompt the window is the prompt's, and under a mode its window
+// is the one typed in.
 void idle_pause(SessionLoop* st) {
   Session* s = st->s;
   if (session_transfer_streaming(s)) return;
@@ -108,7 +134,7 @@ void idle_pause(SessionLoop* st) {
   // Bytes the link has already taken in (a TLS record, an SSH packet) are
   // read at once: the socket may never become readable for them.
   if (!music && link_is_open(link) && link->ops->pending(link)) return;
-  PlatWindow* window = st->wait_window;
+  PlatWindow* window = st->mode.ops ? st->mode.ops->window(st->mode.ctx) : nullptr;
   if (!window && s->terminal) window = s->terminal->window;
   int fd = link_is_open(link) ? link->fd : -1;
   if (fd < 0 && !window) {
@@ -162,7 +188,7 @@ void consume_read(SessionLoop* st, const uint8_t* buf, int n, bool held) {
     }
     i += taken;
     if (!held && i % every == 0 && i < n) {
-      if (!st->nested) service_input(st);
+      if (!session_loop_covered(st)) service_input(st);
       check_break(st);
     }
   }
@@ -431,7 +457,7 @@ int session_pump_turn(SessionLoop* st) {
       consume_read(st, buf, n, held);
       if (!held) {
         session_transfer_flush_detect(s, 0);
-        if (!st->nested) service_input(st);
+        if (!session_loop_covered(st)) service_input(st);
         run_transfer_pumps(st);
         run_paste(st);
       }
@@ -448,6 +474,10 @@ int session_pump_turn(SessionLoop* st) {
   }
   if (time_reached(clock_ms(), st->next_tick)) draw_elapsed(st);
   if (bytes_read == 0) idle_pause(st);
+  // The session is ending: the terminal gets its window back from the mode
+  // in front, for the "Disconnected" notice.  A held turn runs inside the
+  // engine's byte path; the turn around it does this.
+  if (!held && !st->running && st->mode.ops) close_mode(st);
   return st->running;
 }
 
@@ -462,13 +492,13 @@ int session_main_loop(Session* s, UiContext* ui, const char* title, uint8_t* buf
   return loop.closed_by_peer;
 }
 
-int run_session_common(const char* host, int port, int emulation_type, UiContext* ui,
-                       const char* font_name, const char* login_user, const char* login_password,
-                       PhoneEntry* entry, Phonebook* phonebook, const char* phonebook_path,
-                       int* selected_index, int* first_visible_index) {
+int run_session_common(const SessionRequest* req) {
+  const char* host = req->host ? req->host : "";
+  const int port = req->port;
+  UiContext* ui = req->ui;
   char saved_font[80];
   safe_copy(saved_font, sizeof saved_font, g_active_font);
-  const char* font = font_name && font_name[0] ? font_name : kFontCP437;
+  const char* font = req->font && req->font[0] ? req->font : kFontCP437;
   set_active_font(font);
   bool c64 = font_name_looks_c64(g_active_font);
 
@@ -489,9 +519,9 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   auto session = std::make_unique<Session>();
   Session* s = session.get();
   session_init(s);
-  s->petscii = (emulation_type == kEmulationPetscii || c64) ? 1 : 0;
-  safe_copy(s->login_user, sizeof s->login_user, login_user);
-  safe_copy(s->login_password, sizeof s->login_password, login_password);
+  s->petscii = (req->emulation == kEmulationPetscii || c64) ? 1 : 0;
+  safe_copy(s->login_user, sizeof s->login_user, req->login_user);
+  safe_copy(s->login_password, sizeof s->login_password, req->login_password);
 
   // The dialing display and the modem sound belong to calls from the menu.
   // The link's questions (host keys, passphrases) are boxes in the menu
@@ -517,7 +547,7 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
     entry_mode = display_window_mode();
   };
   if (ui) {
-    ui_begin_dialing_status(ui, entry);
+    ui_begin_dialing_status(ui, req->entry);
     int cancelled = g_modem_sound_enabled && ui->window && modem_sound_step(ui) != 0;
     follow_dialing_mode();
     if (cancelled) return fail(CONNECT_CANCELLED);
@@ -548,37 +578,34 @@ int run_session_common(const char* host, int port, int emulation_type, UiContext
   char title[320];
   snprintf(title, sizeof title, strchr(shown_host, ':') ? "%s - [%s]:%d" : "%s - %s:%d", "Kavel",
            shown_host, shown_port);
-  WindowRequest req = window_request(title);
-  req.petscii = s->petscii;
-  req.c64_scale = display_c64_scale_for_mode(req.mode, s->petscii, g_active_font);
-  req.bbs_font = 1;
+  WindowRequest wreq = window_request(title);
+  wreq.petscii = s->petscii;
+  wreq.c64_scale = display_c64_scale_for_mode(wreq.mode, s->petscii, g_active_font);
+  wreq.bbs_font = 1;
 
   auto terminal = std::make_unique<Terminal>();
   Terminal* t = terminal.get();
   term_init_record(t);
   if (!ui) {
-    if (term_open(t, &req) != 0) {
+    if (term_open(t, &wreq) != 0) {
       session_close_link(s);
       return fail(-1);
     }
   } else {
     s->menu_quit = &ui->close_requested;
     t->petscii = s->petscii ? TERM_MODE_PETSCII : TERM_MODE_ANSI;
-    if (bind_menu_window(ui, t, &req, font) != 0) {
+    if (bind_menu_window(ui, t, &wreq, font) != 0) {
       session_close_link(s);
       return fail(-1);
     }
   }
-  session_bind_terminal(s, t, entry, host);
+  session_bind_terminal(s, t, req->entry, host);
   g_live_link = &s->link;
   plat_set_display_lost_handler(hang_up_on_display_loss);
 
   SessionLoop loop;
   session_loop_init(&loop, s, ui, title, buf.get());
-  loop.phonebook = phonebook;
-  loop.phonebook_path = phonebook_path;
-  loop.selected_index = selected_index;
-  loop.first_visible_index = first_visible_index;
+  loop.request = req;
   while (session_pump_turn(&loop)) {
   }
   int closed_by_peer = loop.closed_by_peer;

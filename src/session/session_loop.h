@@ -6,10 +6,9 @@ struct Session;
 struct Terminal;
 struct UiContext;
 struct PhoneEntry;
-struct Phonebook;
-struct PlatWindow;
 
 #include "link/link.h"
+#include "session/loop_state.h"
 
 // How a session without a menu window (the direct path, the console
 // dialogue) answers its link's questions (host keys, certificates,
@@ -17,14 +16,11 @@ struct PlatWindow;
 // With a menu window the questions are boxes in that window.
 extern LinkPrompts g_session_prompts_without_window;
 
-// Results besides 0 (a session took place) are the connect outcomes:
-// -1 failure, -2 cancelled while dialing or connecting, -3 timed out.
-//
-// The direct path passes a null ui and null entry/phonebook values.
-int run_session_common(const char* host, int port, int emulation_type, UiContext* ui,
-                       const char* font_name, const char* login_user, const char* login_password,
-                       PhoneEntry* entry, Phonebook* phonebook, const char* phonebook_path,
-                       int* selected_index, int* first_visible_index);
+// One whole session: the dialing display (from the menu), the connect, the
+// terminal bound to a window, the loop, and the way back.  Results besides 0
+// (a session took place) are the connect outcomes: -1 failure, -2 cancelled
+// while dialing or connecting, -3 timed out.
+int run_session_common(const SessionRequest* req);
 
 // Gives a terminal that term_open bound to a window its session settings: the
 // reply socket, the BBS name of the status bar (the entry's name, or the host
@@ -38,63 +34,38 @@ void session_bind_terminal(Session* s, Terminal* t, const PhoneEntry* entry, con
 // forgets a Shift press no character used.
 void session_release_terminal(Session* s);
 
-// The state of a running session loop, kept between turns.
-struct SessionLoop {
-  Session* s;
-  UiContext* ui;
-  const char* title;        // the terminal window's title (mode changes reopen it)
-  uint8_t* buf;             // receive buffer of at least kRecvChunkTransfer bytes
-  int running;              // cleared to end the session
-  int closed_by_peer;       // the peer closed the connection (or the socket failed)
-  uint32_t next_tick;       // when the status bar's connected time is drawn next
-  uint64_t bytes_received;  // everything read from the socket (tools time idleness by it)
-
-  // What the in-session phonebook works on: the menu's phonebook, its path
-  // and list position (all null on the direct path, where the phonebook is
-  // read from the file and the position kept in overlay_selected and
-  // overlay_first_visible, so that it survives reopening).
-  Phonebook* phonebook;
-  const char* phonebook_path;
-  int* selected_index;
-  int* first_visible_index;
-  int overlay_selected;
-  int overlay_first_visible;
-
-  // Set for the turns the in-session phonebook runs while it covers the
-  // terminal's window: the top bar and phonebook requests are dropped, a
-  // full-screen request waits for the session loop, and the window's input
-  // is read once per turn (the break flag still every 16 or 256 bytes).
-  int nested;
-  // The window whose input ends the idle pause; null: the terminal's.
-  PlatWindow* wait_window;
-};
-
 // Also points s->loop at the loop, for the modal pieces that run its turns.
 void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char* title,
                        uint8_t* buf);
 
-// One turn of the session loop, for the loop itself and for modal pieces
-// that must keep the connection served while they wait (the in-session
-// phonebook, the file-exists prompt).  In order:
-//   1. the window's input (keys, mouse, refresh, close) and the requests it
-//      left: top bar, phonebook, full screen; then the transfer pumps
-//      (timers, the next slice of a streaming upload) and the next line of
-//      a paste;
+// One turn of the session loop, for the loop itself and for the file-exists
+// prompt, which must keep the connection served while it waits.  In order:
+//   1. the terminal window's input (keys, mouse, refresh, close) and the
+//      requests it left: top bar, phonebook (which puts the in-session
+//      phonebook in front), full screen, the first two dropped and the last
+//      kept for later while a mode covers the terminal; then the mode in
+//      front, if one is up (loop->mode): its turn (drawing, its clock), its
+//      window's events, and its end, which gives the terminal back; then
+//      the transfer pumps (timers, the next slice of a streaming upload) and
+//      the next line of a paste;
 //   2. the Ctrl-C break flag;
 //   3. unless the session is ending, one read of at most kRecvChunk bytes
 //      (kRecvChunkTransfer during a transfer), each byte through Telnet to
-//      session_data_byte, with the window's input served again every 16
-//      bytes (256 during a transfer), then input and pumps once more; a
-//      read that finds the peer gone sets closed_by_peer, and so does a
-//      transfer whose send failed;
+//      session_data_byte, with the input of step 1 served again every 16
+//      bytes (256 during a transfer), then input and pumps once more (the
+//      input not while a mode covers the terminal: the break flag is still
+//      tested between chunks); a read that finds the peer gone sets
+//      closed_by_peer, and so does a transfer whose send failed;
 //   4. start-detection bytes held too long go to the terminal;
 //   5. the cursor blink, and the status bar's connected time once a second
 //      (and after every read);
 //   6. when nothing was read, a pause of at most one tick (20 ms), ended
-//      early by data on the socket or input in the window; none while an
-//      upload streams.
+//      early by data on the socket or input in the window in front; none
+//      while an upload streams;
+//   7. once the session is ending, a mode still up is closed, so that the
+//      terminal has its window back for the "Disconnected" notice.
 // While s->transfer_hold is set (a transfer prompt runs the turn) steps 1,
-// 4 and the blink are left out, and the data read is dropped.
+// 4, 7 and the blink are left out, and the data read is dropped.
 // Returns the running flag: 0 once the session is to end.
 int session_pump_turn(SessionLoop* loop);
 

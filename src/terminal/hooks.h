@@ -48,7 +48,8 @@ struct TermHooks {
   void (*flash)(Terminal* t);
   // Loads the glyphs of the C64 character set t->petscii_lower names: 1
   // loaded, 0 the file could not be loaded, -1 nothing to load (the
-  // terminal does not draw with the C64 bitmap font).
+  // terminal does not draw with the C64 bitmap font, or its drawing is
+  // suppressed: it loads the set in force when it draws again).
   int (*load_charset)(Terminal* t);
   // Answer bytes for the BBS (device attributes, status and cursor reports,
   // answerback); asked for only while t->reply_socket >= 0.

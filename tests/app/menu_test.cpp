@@ -19,6 +19,7 @@
 #include "menu/ui_input.h"
 #include "phonebook/phonebook.h"
 #include "platform/display.h"
+#include "session/loop_state.h"
 #include "support/events.h"
 #include "support/test_support.h"
 #include "util/text.h"
@@ -48,13 +49,13 @@ struct FakeCall {
 };
 FakeCall g_fake;
 
-int fake_session(const char* host, int port, int, UiContext* ui, const char*, const char*,
-                 const char*, PhoneEntry* entry, Phonebook* pb, const char*, int*, int*) {
+int fake_session(const SessionRequest* req) {
+  Phonebook* pb = req->phonebook;
   g_fake.calls++;
-  g_fake.host = host;
-  g_fake.port = port;
-  g_fake.name = entry ? entry->name : "";
-  g_fake.had_ui = ui != nullptr;
+  g_fake.host = req->host;
+  g_fake.port = req->port;
+  g_fake.name = req->entry ? req->entry->name : "";
+  g_fake.had_ui = req->ui != nullptr;
   if (g_fake.delete_index >= 0 && pb && g_fake.delete_index < static_cast<int>(pb->count)) {
     memmove(&pb->entries[g_fake.delete_index], &pb->entries[g_fake.delete_index + 1],
             (pb->count - g_fake.delete_index - 1) * sizeof(PhoneEntry));

@@ -107,6 +107,17 @@ class ModemSound : public ::testing::Test {
   ModemSoundOptions opts;
 };
 
+// A call from the menu display ui to 127.0.0.1:port.
+int call_from(UiContext* ui, int port, PhoneEntry* entry = nullptr) {
+  const SessionRequest req{.host = "127.0.0.1",
+                           .port = port,
+                           .emulation = kEmulationAnsi,
+                           .font = "CP437",
+                           .entry = entry,
+                           .ui = ui};
+  return run_session_common(&req);
+}
+
 }  // namespace
 
 TEST_F(ModemSound, TheChosenRecordingReachesTheDeviceWhole) {
@@ -262,8 +273,7 @@ TEST_F(ModemSound, EscapeDuringTheSoundOfACallFromTheMenuConnectsNothing) {
   esc.code = 27;
   plat_inject_event(ui.window, esc);
   auto start = std::chrono::steady_clock::now();
-  int r = run_session_common("127.0.0.1", bbs.port, kEmulationAnsi, &ui, "CP437", nullptr, nullptr,
-                             &entry, nullptr, nullptr, nullptr, nullptr);
+  int r = call_from(&ui, bbs.port, &entry);
   auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(r, CONNECT_CANCELLED);
   EXPECT_FALSE(bbs.called());
@@ -290,8 +300,7 @@ TEST_F(ModemSound, WithoutAnAudioDeviceTheCallConnectsAtOnce) {
     dos_raise_break();
   });
   auto start = std::chrono::steady_clock::now();
-  int r = run_session_common("127.0.0.1", bbs.port, kEmulationAnsi, &ui, "CP437", nullptr, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr);
+  int r = call_from(&ui, bbs.port);
   closer.join();
   auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(r, 0);
@@ -318,9 +327,7 @@ TEST_F(ModemSound, AModeChosenWhileDialingIsTheMenusAfterAFailedCall) {
   alt_enter.code = 13;
   alt_enter.qualifier = PLAT_QUAL_LALT;
   plat_inject_event(ui.window, alt_enter);
-  EXPECT_EQ(run_session_common("127.0.0.1", port, kEmulationAnsi, &ui, "CP437", nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr),
-            CONNECT_FAILED);
+  EXPECT_EQ(call_from(&ui, port), CONNECT_FAILED);
   // The menu window went medium on the dialing box, and the mode flags say
   // so: the menu's next Alt+Enter goes on to full screen.
   EXPECT_EQ(ui.medium_window, 1);

@@ -85,15 +85,18 @@ void run_script(UiContext* overlay) {
 }
 
 // A session bound to a terminal in a headless window, as a direct session
-// binds it, with the BBS end of its socket in the test's hands.
+// binds it, with the BBS end of its socket in the test's hands, and its loop.
 struct Rig {
   SocketPair pair;
   Session s;
   std::unique_ptr<Terminal> t = std::make_unique<Terminal>();
+  std::unique_ptr<uint8_t[]> buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
+  SessionLoop loop;
+  SessionRequest req;
   Phonebook pb{};
   int selected = 0;
   int first = 0;
-  int running = 1;
+  int running = 1;  // the loop's flags once the overlay has closed
   int closed_by_peer = 0;
   bool open = false;
 
@@ -107,6 +110,8 @@ struct Rig {
     term_init_record(t.get());
     open = test_term_open(t.get(), kTitle) == 0;
     if (open) session_bind_terminal(&s, t.get(), nullptr, "bbs.example");
+    session_loop_init(&loop, &s, nullptr, kTitle, buf.get());
+    loop.request = &req;
     g_phonebook_overlay_pass_hook = run_script;
     // A popup whose key a test forgot gives up instead of waiting for ever.
     g_ui_wait_idle_limit = 2;
@@ -129,10 +134,22 @@ struct Rig {
       phonebook_append(&pb, &e);
     }
   }
-  int run(const char* path) {
+  // Opens the overlay in the session loop and runs the loop's turns until
+  // it has closed.
+  int open_and_run() {
     g_pass = 0;
-    return session_open_phonebook_menu(&s, nullptr, &pb, path, &selected, &first, &running,
-                                       &closed_by_peer, kTitle);
+    int r = session_open_phonebook_menu(&loop);
+    while (r == 0 && loop.mode.ops) session_pump_turn(&loop);
+    running = loop.running;
+    closed_by_peer = loop.closed_by_peer;
+    return r;
+  }
+  int run(const char* path) {
+    req = SessionRequest{.phonebook = &pb,
+                         .phonebook_path = path,
+                         .selected_index = &selected,
+                         .first_visible_index = &first};
+    return open_and_run();
   }
   std::string row(int r) const {
     std::string out;
@@ -301,10 +318,8 @@ TEST(PhonebookOverlay, TheSessionLoopOpensItAndEndsWhenThePeerCloses) {
   Rig rig;
   ASSERT_TRUE(rig.open);
   rig.add({"Alpha"});
-  auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
-  SessionLoop loop;
-  session_loop_init(&loop, &rig.s, nullptr, kTitle, buf.get());
-  loop.phonebook = &rig.pb;
+  SessionLoop& loop = rig.loop;
+  rig.req.phonebook = &rig.pb;
   g_script = [&](UiContext*, int pass) {
     if (pass == 1) {
       close(rig.pair.peer);
@@ -608,9 +623,10 @@ TEST(PhonebookOverlay, OnTheDirectPathItReadsAndSavesTheFile) {
       inject(o, {raw(0x4D), key(127), key('y'), key(27)});
     }
   };
-  int r = session_open_phonebook_menu(&rig.s, nullptr, nullptr, book.path.c_str(), &selected,
-                                      &first, &rig.running, &rig.closed_by_peer, kTitle);
-  EXPECT_EQ(r, 0);
+  rig.req = SessionRequest{.phonebook_path = book.path.c_str(),
+                           .selected_index = &selected,
+                           .first_visible_index = &first};
+  EXPECT_EQ(rig.open_and_run(), 0);
   EXPECT_EQ(seen, 3);
   Phonebook reread{};
   ASSERT_EQ(phonebook_load(&reread, book.path.c_str()), 0);
@@ -622,17 +638,15 @@ TEST(PhonebookOverlay, OnTheDirectPathItReadsAndSavesTheFile) {
 TEST(PhonebookOverlay, ItCannotStartWithoutATerminalWindow) {
   Session s;
   session_init(&s);
-  int running = 1, closed = 0;
-  EXPECT_EQ(session_open_phonebook_menu(&s, nullptr, nullptr, nullptr, nullptr, nullptr, &running,
-                                        &closed, kTitle),
-            -1);
+  SessionLoop loop;
+  session_loop_init(&loop, &s, nullptr, kTitle, nullptr);
+  EXPECT_EQ(session_open_phonebook_menu(&loop), -1);
   Terminal t;
   term_init_record(&t);
   s.terminal = &t;
-  EXPECT_EQ(session_open_phonebook_menu(&s, nullptr, nullptr, nullptr, nullptr, nullptr, &running,
-                                        &closed, kTitle),
-            -1);
-  EXPECT_EQ(running, 1);
+  EXPECT_EQ(session_open_phonebook_menu(&loop), -1);
+  EXPECT_EQ(loop.running, 1);
+  EXPECT_EQ(loop.mode.ops, nullptr);
 }
 
 TEST(PhonebookOverlay, AltEAndAltAOpenTheEntryEditorAndSaveTheBook) {

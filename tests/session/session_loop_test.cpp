@@ -246,6 +246,12 @@ struct ThreadBbs {
   }
 };
 
+// A direct session (no menu, no phonebook) to host:port.
+int run_direct(const char* host, int port, int emulation, const char* font) {
+  const SessionRequest req{.host = host, .port = port, .emulation = emulation, .font = font};
+  return run_session_common(&req);
+}
+
 }  // namespace
 
 TEST(SessionRun, NegotiatesAndEndsOnCtrlC) {
@@ -256,8 +262,7 @@ TEST(SessionRun, NegotiatesAndEndsOnCtrlC) {
               usleep(200000);
               close(fd);
             });
-  int r = run_session_common("127.0.0.1", bbs.port, kEmulationAnsi, nullptr, "CP437", nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+  int r = run_direct("127.0.0.1", bbs.port, kEmulationAnsi, "CP437");
   bbs.th.join();
   EXPECT_EQ(r, 0);
   std::string expected_start = bytes({255, 251, 3, 255, 253, 3, 255, 251, 0, 255, 253, 0});
@@ -274,13 +279,9 @@ TEST(SessionRun, ConnectFailuresAreReturned) {
     ThreadBbs unused;  // a port that was free a moment ago
     port = unused.port;
   }
-  EXPECT_EQ(run_session_common("127.0.0.1", port, kEmulationAnsi, nullptr, "CP437", nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-            -1);
+  EXPECT_EQ(run_direct("127.0.0.1", port, kEmulationAnsi, "CP437"), -1);
   std::string huge(5000, 'x');
-  EXPECT_EQ(run_session_common(huge.c_str(), 23, kEmulationAnsi, nullptr, "", nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr),
-            -1);
+  EXPECT_EQ(run_direct(huge.c_str(), 23, kEmulationAnsi, ""), -1);
 }
 
 TEST(SessionRun, C64SessionsAnswerAsACommodore) {
@@ -307,8 +308,7 @@ TEST(SessionRun, C64SessionsAnswerAsACommodore) {
       usleep(100000);
       close(fd);
     });
-    int r = run_session_common("127.0.0.1", bbs.port, c.type, nullptr, c.font, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr);
+    int r = run_direct("127.0.0.1", bbs.port, c.type, c.font);
     bbs.th.join();
     EXPECT_EQ(r, 0);
     std::string names;
@@ -504,6 +504,69 @@ TEST(SessionLoop, RunsOverAnyLink) {
   }
 }
 
+namespace {
+
+// A mode that records what the loop gives it; 'q' in its window ends it.
+struct FakeMode {
+  PlatWindow* window = nullptr;
+  std::string keys;
+  int turns = 0;
+  int closes = 0;
+};
+FakeMode* mode_of(void* ctx) {
+  return static_cast<FakeMode*>(ctx);
+}
+bool mode_done(void* ctx) {
+  return !mode_of(ctx)->keys.empty() && mode_of(ctx)->keys.back() == 'q';
+}
+constexpr SessionModeOps kFakeModeOps = {
+    [](void* ctx) { mode_of(ctx)->turns++; }, [](void* ctx) { return mode_of(ctx)->window; },
+    [](void* ctx, const PlatEvent& ev) {
+      mode_of(ctx)->keys.push_back(static_cast<char>(ev.code));
+      return mode_done(ctx) ? 1 : 0;
+    },
+    [](void* ctx) { return mode_done(ctx) ? 1 : 0; },
+    [](void* ctx, SessionLoop*) { return ++mode_of(ctx)->closes, 0; }};
+
+}  // namespace
+
+TEST(SessionLoop, TheModeInFrontGetsItsWindowsEventsUntilItIsDone) {
+  // The loop hands the mode its window's events (what follows its end stays
+  // queued) and still reads the link into the covered grid; it closes the
+  // mode once, when the mode is done or when the session ends.
+  for (bool bbs_hangs_up : {false, true}) {
+    SCOPED_TRACE(bbs_hangs_up ? "the BBS hangs up" : "the mode ends itself");
+    LoopRig rig;
+    ASSERT_TRUE(rig.open);
+    PlatWindowSpec spec;
+    FakeMode m;
+    m.window = plat_open_window(spec);
+    ASSERT_NE(m.window, nullptr);
+    SessionLoop loop;
+    session_loop_init(&loop, &rig.s, nullptr, "Kavel - test", rig.buf.get());
+    loop.mode = SessionMode{&kFakeModeOps, &m, 1};
+    for (char c : std::string(bbs_hangs_up ? "ab" : "abqz"))
+      plat_inject_event(m.window, key(PLAT_EV_VANILLAKEY, c));
+    ASSERT_EQ(write(rig.pair.peer, "Hi", 2), 2);
+    if (bbs_hangs_up) {
+      close(rig.pair.peer);
+      rig.pair.peer = -1;
+    }
+    int turns = 0;
+    while (session_pump_turn(&loop) && loop.mode.ops && ++turns < 50) {
+    }
+    EXPECT_EQ(m.keys, bbs_hangs_up ? "ab" : "abq");
+    EXPECT_GE(m.turns, 1);
+    EXPECT_EQ(m.closes, 1);
+    EXPECT_EQ(loop.mode.ops, nullptr);
+    EXPECT_EQ(loop.closed_by_peer, bbs_hangs_up ? 1 : 0);
+    EXPECT_EQ(rig.row(0), "Hi");
+    PlatEvent left;
+    EXPECT_EQ(plat_get_event(m.window, &left) != 0, !bbs_hangs_up);
+    plat_close_window(m.window);
+  }
+}
+
 TEST(SessionLoop, DisconnectedNoticeWaitsForAPressAClickOrAClose) {
   // Each case queues the events that must not end the wait, then the one
   // that must, then a marker that has to be left in the queue.
@@ -608,9 +671,7 @@ TEST(SessionRun, HeldKeysFromBeforeTheSessionStayHeld) {
     usleep(100000);
     close(fd);
   });
-  EXPECT_EQ(run_session_common("127.0.0.1", bbs.port, kEmulationAnsi, nullptr, "CP437", nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-            0);
+  EXPECT_EQ(run_direct("127.0.0.1", bbs.port, kEmulationAnsi, "CP437"), 0);
   bbs.th.join();
   clock_test_set_ms(777100);  // past the 80 ms of a new press, within the held 140
   EXPECT_EQ(alt_enter_accept_press(), 0);

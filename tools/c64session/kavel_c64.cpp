@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
   if (startup_validate_runtime_fonts() != 0) return 1;
   dos_install_break_handler();
 
-  int r = run_session_common(host, port, kEmulationPetscii, nullptr, font, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr);
+  const SessionRequest req{
+      .host = host, .port = port, .emulation = kEmulationPetscii, .font = font};
+  int r = run_session_common(&req);
   return r == 0 ? 0 : 1;
 }
