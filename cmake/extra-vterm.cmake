@@ -15,6 +15,7 @@ if(VTERM_FOUND)
   target_include_directories(test_vterm_crosscheck PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_link_libraries(test_vterm_crosscheck PRIVATE kavel_vterm_reference GTest::gtest
                                                       GTest::gtest_main)
+  kavel_test_compile_options(test_vterm_crosscheck)
   gtest_discover_tests(test_vterm_crosscheck DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
   add_dependencies(unit_tests test_vterm_crosscheck)
 else()

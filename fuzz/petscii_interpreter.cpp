@@ -13,6 +13,7 @@
 #include <random>
 
 #include "../tests/terminal/headless_terminal.h"
+#include "terminal/petscii.h"
 
 namespace {
 

@@ -42,6 +42,7 @@
 #include "display/surface.h"
 #include "platform/display.h"
 #include "platform/png.h"
+#include "terminal/petscii.h"
 #include "terminal/sauce.h"
 
 namespace {

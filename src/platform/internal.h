@@ -214,9 +214,9 @@ inline void plat_mark_all_dirty(PlatWindow* window) {
 }
 
 // --------------------------------------- the display files, for backends --
-// In display.cpp unless another file is named.
+// In display_screens.cpp unless another file is named.
 
-// Every open window, newest first (display.cpp opens and closes them).
+// Every open window, newest first (display_screens.cpp opens and closes them).
 extern PlatWindow* g_windows;
 // The first open window (walk with ->next).
 inline PlatWindow* plat_window_list() {
@@ -317,8 +317,8 @@ bool plat_window_flash_showing(PlatWindow* window, uint32_t now);
 
 // ---------------------------------------- between the display files only --
 // display_lines.cpp keeps the sets of lines; the drawing files and
-// display.cpp call in for what is rare or large.  What a glyph, a fill or a
-// scroll asks every time is inline (above, and the band test here), so that
+// display_screens.cpp call in for what is rare or large.  What a glyph, a
+// fill or a scroll asks every time is inline (above, and the band test here), so that
 // those paths make no call for it.
 
 // A pen times this: the pen in every byte of a 64-bit word, eight pixels in

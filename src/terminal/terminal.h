@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Both byte interpreters come with the screen model: the ANSI one is declared
-// below, the PETSCII one (petscii_consume_byte and its helpers) in petscii.h.
-#include "terminal/petscii.h"
+// The ANSI byte interpreter is declared below; the PETSCII one
+// (petscii_consume_byte and its helpers) in petscii.h, which builds on this
+// screen model and so is included by its users, not from here.
 
 struct PlatWindow;
 struct PlatScreen;

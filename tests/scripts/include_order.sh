@@ -69,9 +69,7 @@ fi
 # a folder and the units of one circle, sorted.  A circle not listed here
 # fails, and so does a listed one that is gone (take it off the list).
 allowed_circles=(
-  "platform: display internal"
   "session: capture clipboard_keys input phonebook_overlay session session_loop session_transfer session_xmodem"
-  "terminal: petscii terminal"
   "transfer: transfer_status zmodem"
 )
 found=$(grep -rnoE --include='*.cpp' --include='*.h' -e "$pattern" src |

@@ -30,6 +30,7 @@
 #include "support/golden_image.h"
 #include "support/open_window.h"
 #include "support/test_support.h"
+#include "terminal/petscii.h"
 #include "terminal/terminal.h"
 
 namespace {
