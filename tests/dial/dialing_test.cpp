@@ -21,6 +21,10 @@
 #include "support/golden_image.h"
 #include "util/text.h"
 
+// A namespace of its own: the file's event helpers share names with those of
+// support/events.h and of the files batched with it.
+namespace dialing_test {
+
 namespace {
 
 PlatEvent event(uint32_t cls, int code, uint16_t qualifier = 0, bool repeat = false) {
@@ -351,3 +355,5 @@ TEST_F(Dialing, NothingIsDrawnWithoutAWindow) {
   ui_end_dialing_status();
   EXPECT_EQ(g_connect_popup_dialing_mode, 0);
 }
+
+}  // namespace dialing_test

@@ -19,6 +19,10 @@
 #include "terminal/terminal.h"
 #include "util/text.h"
 
+// A namespace of its own: the file's event helpers share names with those of
+// support/events.h and of the files batched with it.
+namespace input_test {
+
 namespace {
 
 constexpr uint16_t ALT = PLAT_QUAL_LALT;
@@ -521,3 +525,5 @@ TEST(SessionInput, ClicksInsideTheGridDoNotHangUp) {
              event(PLAT_EV_MOUSEBUTTON, PLAT_SELECTUP, 5, 5)});
   EXPECT_EQ(rig.running, 1);
 }
+
+}  // namespace input_test

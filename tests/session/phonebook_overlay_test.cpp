@@ -35,6 +35,10 @@
 #include "terminal/terminal.h"
 #include "util/text.h"
 
+// A namespace of its own: the file's event helpers share names with those of
+// support/events.h and of the files batched with it.
+namespace phonebook_overlay_test {
+
 namespace {
 
 constexpr const char* kTitle = "Kavel - bbs.example:23";
@@ -709,3 +713,5 @@ TEST(PhonebookOverlay, TheEditorIsRefusedWhereNothingMayBeSaved) {
     EXPECT_EQ(rig.pb.count, 2u);
   }
 }
+
+}  // namespace phonebook_overlay_test
