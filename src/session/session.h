@@ -9,6 +9,7 @@
 #include "link/telnet.h"
 #include "terminal/terminal.h"
 #include "transfer/protocol.h"
+#include "transfer/transfer_menus.h"
 #include "transfer/xmodem.h"
 #include "transfer/xmodem_kavel.h"
 #include "transfer/zmodem.h"
@@ -72,9 +73,10 @@ struct Session {
   // The loop serving this session (null outside it): modal pieces that must
   // keep the connection served run its turns.
   SessionLoop* loop;
-  // Non-zero while a transfer prompt waits for the user: the turns it runs
-  // only keep the connection served (data bytes are dropped).
-  int transfer_hold;
+  // The file-exists prompt of the protocol that asked (one transfer runs at
+  // a time): up while that protocol waits for the answer, in front of the
+  // terminal (it takes the window's events through the protocol's event).
+  ExistsPrompt exists_prompt;
   // A transfer's box stays up with how it ended (a failure's reason, a
   // summary) until this time (0: none); then the terminal is redrawn.
   uint32_t transfer_box_until_ms;

@@ -75,7 +75,7 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 
 // One turn of the session loop, for the loop itself and for modal pieces
 // that must keep the connection served while they wait (the in-session
-// phonebook, the file-exists prompt).  In order:
+// phonebook).  In order:
 //   1. the window's input (keys, mouse, refresh, close) and the requests it
 //      left: top bar, phonebook, full screen; then the transfer pumps
 //      (timers, the next slice of a streaming upload) and the next line of
@@ -93,8 +93,6 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 //   6. when nothing was read, a pause of at most one tick (20 ms), ended
 //      early by data on the socket or input in the window; none while an
 //      upload streams.
-// While s->transfer_hold is set (a transfer prompt runs the turn) steps 1,
-// 4 and the blink are left out, and the data read is dropped.
 // Returns the running flag: 0 once the session is to end.
 int session_pump_turn(SessionLoop* loop);
 

@@ -103,27 +103,32 @@ void redraw_held_box(Session* s) {
   }
 }
 
-// One turn of the session while the file-exists prompt waits.  The byte path
-// is below us on the stack (the engine asked from inside a header), so the
-// turn must not hand data to the engine nor read into the buffer the outer
-// turn is still working through: transfer_hold makes the turn read into a
-// buffer of its own, serve no window input (the prompt owns the window), run
-// no transfer timers, and drop the data bytes (the other side's repeats).
-int hook_file_exists(void* ctx, const char* name) {
-  Session* s = session_of(ctx);
+// The file-exists question goes up over the terminal and the engine waits
+// for its answer (kTransferExistsAsked) while the loop goes on serving the
+// connection: ZMODEM is in front until the user answers (zm_op_event), the
+// time runs out (zm_op_poll) or the session ends (zm_op_end).
+int ask_exists(Session* s, const char* name, int can_resume, int resume_failed) {
   s->zmodem.status.drawn = 0;  // the prompt covers the box: draw it whole afterwards
-  TransferWait wait{s->loop ? session_transfer_serve_prompt_turn : nullptr, s};
-  return term_prompt_receive_exists(s->terminal, name, &wait);
+  int answer =
+      term_exists_prompt_open(&s->exists_prompt, s->terminal, name, can_resume, resume_failed);
+  return answer < 0 ? kTransferExistsAsked : answer;
+}
+
+int hook_file_exists(void* ctx, const char* name) {
+  return ask_exists(session_of(ctx), name, 0, 0);
 }
 
 // The same with Resume offered where the engine can resume the file, and
 // the failed check said when it asks again.
 int hook_file_exists_resume(void* ctx, const ZmodemExistsQuestion* q) {
-  Session* s = session_of(ctx);
-  s->zmodem.status.drawn = 0;
-  TransferWait wait{s->loop ? session_transfer_serve_prompt_turn : nullptr, s};
-  return term_prompt_receive_exists_resume(s->terminal, q->name, q->can_resume, q->resume_failed,
-                                           &wait);
+  return ask_exists(session_of(ctx), q->name, q->can_resume, q->resume_failed);
+}
+
+// The prompt comes down and the engine goes on with the answer, as it
+// would have had the hook returned it.
+void answer_exists(Session* s, int answer) {
+  term_exists_prompt_close(&s->exists_prompt);
+  zmodem_answer_exists(&s->zmodem, answer);
 }
 
 const char* hook_download_dir(void*) {
@@ -243,14 +248,35 @@ size_t zm_op_consume(void* ctx, const uint8_t* bytes, size_t len) {
 }
 
 int zm_op_poll(void* ctx, uint32_t) {
-  ZmodemState* z = &session_of(ctx)->zmodem;
+  Session* s = session_of(ctx);
+  ZmodemState* z = &s->zmodem;
+  if (z->exists_pending) {
+    // The question's own time: unanswered for 5 s, the file is renamed.
+    int answer = term_exists_prompt_poll(&s->exists_prompt);
+    if (answer >= 0) answer_exists(s, answer);
+    return 0;
+  }
   // Idle, its only work is detection's, which the session releases itself.
   return z->active ? zmodem_poll(z) : 0;
 }
 
+// While the question is up the window is the prompt's.
+int zm_op_event(void* ctx, const PlatEvent& ev) {
+  Session* s = session_of(ctx);
+  if (!s->zmodem.exists_pending) return 0;
+  int answer = term_exists_prompt_event(&s->exists_prompt, ev);
+  if (answer >= 0) answer_exists(s, answer);
+  return 1;
+}
+
 void zm_op_cancel(void* ctx) {
-  ZmodemState* z = &session_of(ctx)->zmodem;
+  Session* s = session_of(ctx);
+  ZmodemState* z = &s->zmodem;
   if (!z->active) return;
+  if (z->exists_pending) {
+    answer_exists(s, kExistsSkip);  // Escape on the prompt
+    return;
+  }
   // The ending's hook starts the quiet time that follows the cancel sequence.
   zmodem_cancel(z, z->direction == 0 ? "Download cancelled" : "Upload cancelled");
 }
@@ -259,6 +285,9 @@ void zm_op_end(void* ctx, int closed_by_peer) {
   Session* s = session_of(ctx);
   drop_upload_queue(s);
   ZmodemState* z = &s->zmodem;
+  // A question still up is answered as a closed prompt is: the file is
+  // skipped (there is nothing more to write), then the transfer ends.
+  if (z->exists_pending) answer_exists(s, kExistsSkip);
   if (!z->active && !z->file) return;
   if (z->active && z->direction == 0 && z->zfin_seen) {
     // The sender has finished and we answered: only the courtesy "OO" or the
@@ -277,7 +306,12 @@ void zm_op_draw_box(void* ctx) {
 }
 
 void zm_op_draw_status(void* ctx) {
-  if (session_of(ctx)->zmodem.active) zm_op_draw_box(ctx);
+  Session* s = session_of(ctx);
+  if (s->zmodem.exists_pending) {
+    term_exists_prompt_draw(&s->exists_prompt);
+  } else if (s->zmodem.active) {
+    zm_op_draw_box(ctx);
+  }
 }
 
 int zm_op_active(const void* ctx) {
@@ -312,6 +346,7 @@ constexpr TransferProtocolOps kZmodemOps = {
     zm_op_draw_box,
     zm_op_active,
     zm_op_streaming,
+    zm_op_event,
     zm_op_detect,
     zm_op_flush_detect,
 };
@@ -397,13 +432,9 @@ bool session_transfer_holds_keys(const Session* s) {
   return p && p->ops->holds_keys;
 }
 
-int session_transfer_serve_prompt_turn(void* ctx) {
-  Session* s = session_of(ctx);
-  if (!s->loop) return 1;
-  ++s->transfer_hold;
-  int running = session_pump_turn(s->loop);
-  --s->transfer_hold;
-  return running;
+int session_transfer_event(Session* s, const PlatEvent& ev) {
+  const TransferProtocol* p = session_active_protocol(s);
+  return p && p->ops->event && p->ops->event(p->ctx, ev) ? 1 : 0;
 }
 
 void session_transfer_init(Session* s) {

@@ -17,6 +17,7 @@
 #include "transfer/protocol.h"
 
 struct Session;
+struct PlatEvent;
 
 // The files of a ZMODEM upload after the first, offered one by one as the
 // receiver takes each (the engine's next_upload hook).
@@ -34,10 +35,10 @@ void session_transfer_init(Session* s);
 // The ZMODEM protocol of the session's table (ctx: the Session).
 TransferProtocol session_zmodem_protocol(Session* s);
 
-// One turn of the session while a transfer prompt waits (TransferWait's
-// serve; ctx is the Session): the connection is served, data bytes are
-// dropped, the window is left to the prompt.  0 once the session is ending.
-int session_transfer_serve_prompt_turn(void* session);
+// A window event, offered first to the running protocol: 1 when it took it
+// (a question of its own is up in front of the terminal), else 0 and the
+// key input handles it.
+int session_transfer_event(Session* s, const PlatEvent& ev);
 
 // Sends bytes of a transfer in one piece with every 0xFF doubled (Telnet
 // IAC).  A peer that is slow to take them is waited for (the thread does

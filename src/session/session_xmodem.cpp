@@ -144,6 +144,46 @@ int start_ymodem_upload(Session* s) {
   return rc == kXmodemStartFailed ? -1 : 0;
 }
 
+// What became of a download's file once it is open, or the user declined
+// it: the engine starts and the box goes up, or the terminal comes back.
+int receive_opened(Session* s, int opened) {
+  XmodemHostContext* ctx = &s->xmodem_host;
+  if (opened != 0) {
+    if (opened == -2) restore_terminal(s->terminal);
+    return opened;
+  }
+  prepare_engine(s, 1);
+  if (xmodem_start_receive(&s->xmodem, ctx->file_name, 2) != 0) {
+    xmodem_kavel_close(ctx);
+    return kXmodemStartFailed;
+  }
+  show_box(s);
+  return 0;
+}
+
+// The file-exists question is up: XMODEM's before its download starts, or
+// YMODEM's at a file's block 0 (the engine waits).  The protocol is in
+// front meanwhile.
+bool asking(const Session* s) {
+  return s->xmodem_host.asking || s->xmodem.asking;
+}
+
+// The prompt comes down and the answer goes where the question came from,
+// which goes on as it would have had the question returned it.
+void answer_exists(Session* s, int answer) {
+  term_exists_prompt_close(&s->exists_prompt);
+  if (s->xmodem_host.asking) {
+    // The engine has not started yet: nothing the loop could end the
+    // session for (it starts on any state).
+    receive_opened(s, xmodem_kavel_answer_exists(&s->xmodem_host, answer));
+    return;
+  }
+  if (!s->xmodem.asking || !s->ymodem_host) return;
+  int rc = ymodem_kavel_answer_exists(s->ymodem_host, answer);
+  if (rc == 0 && s->xmodem.active) return;
+  after_engine_call(s, rc);
+}
+
 // --- XMODEM and YMODEM behind the transfer seam ----------------------------
 // Both drive the one engine; which of them runs is told by YMODEM's adapter.
 
@@ -179,13 +219,32 @@ int ym_op_start(void* ctx, int direction, int row) {
 
 size_t xm_op_consume(void* ctx, const uint8_t* bytes, size_t len) {
   Session* s = session_of(ctx);
+  // Before XMODEM's download starts the question is all there is: what
+  // arrives meanwhile is dropped.  (YMODEM's engine drops it itself.)
+  if (s->xmodem_host.asking) return len;
   size_t i = 0;
   while (i < len && s->xmodem.active) session_xmodem_consume(s, bytes[i++]);
   return i;
 }
 
 int xm_op_poll(void* ctx, uint32_t) {
-  return xmodem_pump_session(session_of(ctx));
+  Session* s = session_of(ctx);
+  if (asking(s)) {
+    // The question's own time: unanswered for 5 s, the file is renamed.
+    int answer = term_exists_prompt_poll(&s->exists_prompt);
+    if (answer >= 0) answer_exists(s, answer);
+    return 0;
+  }
+  return xmodem_pump_session(s);
+}
+
+// While the question is up the window is the prompt's.
+int xm_op_event(void* ctx, const PlatEvent& ev) {
+  Session* s = session_of(ctx);
+  if (!asking(s)) return 0;
+  int answer = term_exists_prompt_event(&s->exists_prompt, ev);
+  if (answer >= 0) answer_exists(s, answer);
+  return 1;
 }
 
 void xm_op_cancel(void* ctx) {
@@ -202,16 +261,23 @@ void ym_op_end(void* ctx, int closed_by_peer) {
 }
 
 void xm_op_draw_status(void* ctx) {
-  session_xmodem_redraw_status(session_of(ctx));
+  Session* s = session_of(ctx);
+  if (asking(s)) {
+    term_exists_prompt_draw(&s->exists_prompt);
+    return;
+  }
+  session_xmodem_redraw_status(s);
 }
 
 void xm_op_draw_box(void* ctx) {
   session_xmodem_draw_box(session_of(ctx));
 }
 
+// XMODEM's question comes before its engine runs, and it is XMODEM's
+// meanwhile: the bytes, the keys and the time go to it.
 int xm_op_active(const void* ctx) {
   const Session* s = static_cast<const Session*>(ctx);
-  return s->xmodem.active && !s->ymodem_host;
+  return s->xmodem_host.asking || (s->xmodem.active && !s->ymodem_host);
 }
 
 int ym_op_active(const void* ctx) {
@@ -240,6 +306,7 @@ constexpr TransferProtocolOps kXmodemOps = {
     xm_op_draw_box,
     xm_op_active,
     xm_op_streaming,
+    xm_op_event,
     nullptr,
     nullptr,
 };
@@ -257,6 +324,7 @@ constexpr TransferProtocolOps kYmodemOps = {
     xm_op_draw_box,
     ym_op_active,
     xm_op_streaming,
+    xm_op_event,
     nullptr,
     nullptr,
 };
@@ -309,8 +377,8 @@ void xmodem_kavel_draw_status_cb(void* host) {
 int xmodem_prompt_receive_exists_cb(void* host, const char* name) {
   Session* s = session_of(host);
   if (!s) return XM_EXISTS_SKIP;
-  TransferWait wait{s->loop ? session_transfer_serve_prompt_turn : nullptr, s};
-  return term_prompt_receive_exists(s->terminal, name, &wait);
+  int answer = term_exists_prompt_open(&s->exists_prompt, s->terminal, name, 0, 0);
+  return answer < 0 ? kTransferExistsAsked : answer;
 }
 
 int session_xmodem_start_receive(Session* s, const char* name) {
@@ -318,17 +386,9 @@ int session_xmodem_start_receive(Session* s, const char* name) {
   XmodemHostContext* ctx = &s->xmodem_host;
   xmodem_kavel_close(ctx);
   int opened = xmodem_kavel_open_receive(ctx, name);
-  if (opened != 0) {
-    if (opened == -2) restore_terminal(s->terminal);
-    return opened;
-  }
-  prepare_engine(s, 1);
-  if (xmodem_start_receive(&s->xmodem, ctx->file_name, 2) != 0) {
-    xmodem_kavel_close(ctx);
-    return kXmodemStartFailed;
-  }
-  show_box(s);
-  return 0;
+  // The question is up: the rest follows its answer.
+  if (opened == kXmOpenAsked) return 0;
+  return receive_opened(s, opened);
 }
 
 int session_xmodem_start_send(Session* s, const char* name) {
@@ -444,12 +504,18 @@ void xmodem_clear_terminal_overlay(Session* s) {
 }
 
 void session_xmodem_escape(Session* s) {
+  if (asking(s)) {
+    answer_exists(s, kExistsSkip);  // Escape on the prompt
+    return;
+  }
   if (!s->xmodem.active) return;
   xmodem_cancel(&s->xmodem, s->ymodem_host ? "YMODEM canceled" : "XMODEM canceled");
   xmodem_enter_binary_quiet(s);
 }
 
 void session_xmodem_end(Session* s, int closed_by_peer) {
+  // A question still up is answered as a closed prompt is: skip.
+  if (asking(s)) answer_exists(s, kExistsSkip);
   if (s->xmodem.active) {
     const char* why =
         s->ymodem_host ? (closed_by_peer ? "YMODEM interrupted by disconnect" : "YMODEM canceled")

@@ -15,6 +15,12 @@
 //    terminal, and the box as it ended while it is held up to be read;
 //  * active / streaming: whether bytes belong to it, and whether the loop
 //    must not pause between turns (an upload sending slice after slice);
+//  * event (optional): while the protocol is in front (a question of its
+//    own is up over the terminal, such as the file-exists prompt) it takes
+//    the window's events before the key input sees them; it asks and
+//    waits without a loop of its own: the session's loop keeps serving the
+//    connection, its consume drops what arrives meanwhile, its poll runs
+//    the question's time-out and its draw_status draws the question;
 //  * detect / flush_detect (optional): a protocol that starts by itself
 //    when the other side begins (ZMODEM's "**" CAN B) looks at each byte
 //    that would go to the terminal.  Bytes it held and then gave up on are
@@ -23,6 +29,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+struct PlatEvent;
 
 // What detect did with a byte.
 enum TransferDetect : int {
@@ -60,6 +68,9 @@ struct TransferProtocolOps {
   void (*draw_box)(void* ctx);
   int (*active)(const void* ctx);
   int (*streaming)(const void* ctx);
+  // Null for a protocol that never asks anything while it runs.  Non-zero
+  // when it took the event (it is in front); 0 leaves it to the key input.
+  int (*event)(void* ctx, const PlatEvent& ev);
   // Null for a protocol that only starts from the chooser.
   TransferDetect (*detect)(void* ctx, uint8_t byte, TransferEmit emit, void* to);
   // Held bytes to emit: with force 0 only those held too long.

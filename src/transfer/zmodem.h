@@ -215,7 +215,9 @@ struct ZmodemHooks {
   void (*status_changed)(void* ctx);
   // A received file's name exists in the download directory: answer
   // kZmodemOverwrite, kZmodemRename or kZmodemSkip.  Null: rename, so a
-  // file is never overwritten without someone agreeing to it.
+  // file is never overwritten without someone agreeing to it.  Either
+  // question may instead return kTransferExistsAsked (transfer_files.h):
+  // the engine then waits (exists_pending) for zmodem_answer_exists.
   int (*file_exists)(void* ctx, const char* name);
   // The same question with what is known of both files, preferred over
   // file_exists when set; it may answer kZmodemResume while q->can_resume
@@ -331,6 +333,13 @@ struct ZmodemState {
   // Where the current file's data began: a resumed download's existing
   // length, or the offset an upload's receiver asked for in its first ZRPOS.
   uint32_t start_offset;
+  // The file-exists question is out and its answer not yet in
+  // (kTransferExistsAsked): where it was asked from (kZmodemAskedByOffer,
+  // kZmodemAskedByData), 0 when none.  Meanwhile received bytes are dropped
+  // (the sender repeats its header) and no timer runs.
+  int32_t exists_pending;
+  long long exists_existing;  // what the question was told of the file there
+  int32_t exists_can_resume;
   ZmodemEnding ending;
   int32_t packet_len;
   uint8_t packet[kZmodemMaxSubpacket];  // data of the current subpacket until its CRC holds
@@ -392,6 +401,14 @@ int zmodem_open_receive_file(ZmodemState* z);
 void zmodem_sanitize_name(char* dest, const char* src);  // dest: kTransferNameCap bytes
 int zmodem_build_receive_path(ZmodemState* z, char* dest, const char* name);  // kTransferPathCap
 int zmodem_receive_pump(ZmodemState* z);
+// Where a question still waiting for its answer was asked from: a file's
+// offer (its ZFILE, or a failed resume check), or data that came for a file
+// not yet open.
+enum : int32_t { kZmodemAskedByOffer = 1, kZmodemAskedByData = 2 };
+// The answer to a question the host left pending (kZmodemOverwrite ..
+// kZmodemResume): the receiver goes on exactly as when the hook returns it.
+// Nothing when no question waits.
+void zmodem_answer_exists(ZmodemState* z, int answer);
 void zmodem_finish(ZmodemState* z, const char* message);  // null: "ZMODEM finished"
 void zmodem_finish_silent(ZmodemState* z);
 void zmodem_cancel(ZmodemState* z, const char* message);

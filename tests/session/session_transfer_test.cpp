@@ -312,29 +312,37 @@ TEST(SessionTransfer, AClosedLineAfterTheSendersZfinIsAFinishedDownload) {
   EXPECT_EQ(read_file(rig.dl + "/f.bin"), "contents");
 }
 
-TEST(SessionTransfer, PromptTurnsKeepTelnetButDropData) {
-  SessionRig rig;
-  memset(rig.buf.data(), 0x5A, rig.buf.size());
+TEST(SessionTransfer, AQuestionUpKeepsTelnetButDropsData) {
+  SessionRig rig(true);
+  write_file(rig.dl + "/taken.bin", "old");
+  // Alt+D, X-Modem, "Save as" a name that exists: the question is up and
+  // the loop goes on.
+  rig.inject({vanilla('d', kAlt), vanilla('\r')});
+  for (char c : std::string("taken.bin\r")) rig.inject({vanilla(static_cast<uint8_t>(c))});
+  session_pump_turn(&rig.loop);
+  ASSERT_TRUE(rig.s.exists_prompt.up);
   std::string in = "dropped text" + bytes({255, 253, 24}) + "more";  // IAC DO TTYPE
   ASSERT_EQ(write(rig.pair.peer, in.data(), in.size()), static_cast<ssize_t>(in.size()));
-  rig.s.transfer_hold = 1;
   EXPECT_EQ(session_pump_turn(&rig.loop), 1);
-  rig.s.transfer_hold = 0;
   EXPECT_EQ(rig.row(0), "");                                // no data reached the terminal
   EXPECT_EQ(rig.pair.drain_peer(), bytes({255, 251, 24}));  // the option was still answered
-  for (uint8_t b : rig.buf) ASSERT_EQ(b, 0x5A);             // the outer turn's bytes untouched
-  // Without the hold the same input is shown.
+  // Once answered (Cancel) the same input is shown.
+  rig.inject({vanilla('c')});
+  session_pump_turn(&rig.loop);
+  EXPECT_FALSE(rig.s.exists_prompt.up);
+  EXPECT_FALSE(rig.s.xmodem.active);
   ASSERT_EQ(write(rig.pair.peer, "shown", 5), 5);
   session_pump_turn(&rig.loop);
   EXPECT_EQ(rig.row(0), "shown");
+  EXPECT_EQ(read_file(rig.dl + "/taken.bin"), "old");
 }
 
-TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
+TEST(SessionTransfer, FileExistsQuestionAsksOverTheWindow) {
   struct Case {
     const char* name;
     std::vector<PlatEvent> keys;
     int answer;
-    int can_resume;  // asked through file_exists_resume with Resume offered
+    int can_resume;  // the file there is the start of the offered one
   };
   const Case cases[] = {
       {"o overwrites", {vanilla('o')}, kZmodemOverwrite, 0},
@@ -349,24 +357,34 @@ TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
        kZmodemOverwrite,
        1},
       {"u is no answer without Resume", {vanilla('u'), vanilla('c')}, kZmodemSkip, 0},
+      {"the session ends: skip", {}, kZmodemSkip, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SessionRig rig(true);
-    rig.s.zmodem.status.drawn = 1;
-    for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
-    ZmodemHooks& h = rig.s.zmodem.hooks;
-    if (c.can_resume) {
-      ZmodemExistsQuestion q{"report.txt", 100, 200, 1, 0};
-      EXPECT_EQ(h.file_exists_resume(h.ctx, &q), c.answer);
-    } else {
-      ZmodemExistsQuestion q{"report.txt", 300, 200, 0, 0};
-      EXPECT_EQ(h.file_exists_resume(h.ctx, &q), c.answer);
-      for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
-      EXPECT_EQ(h.file_exists(h.ctx, "report.txt"), c.answer);
-    }
+    const std::string data = special_data(200, 7);
+    const std::string old = c.can_resume ? data.substr(0, 100) : std::string(300, 'o');
+    write_file(rig.tmp.path() + "/report.txt", data);
+    write_file(rig.dl + "/report.txt", old);
+    ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/report.txt").c_str()), 0);
+    ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.exists_pending != 0; }));
+    EXPECT_TRUE(rig.s.exists_prompt.up);
+    EXPECT_EQ(rig.s.exists_prompt.can_resume, c.can_resume);
     EXPECT_EQ(rig.s.zmodem.status.drawn, 0);  // the box is drawn whole afterwards
-    EXPECT_EQ(rig.loop.running, 1);
+    if (c.keys.empty()) {
+      session_transfer_end(&rig.s, 1);
+    } else {
+      for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
+      ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem); }));
+      EXPECT_EQ(rig.loop.running, 1);
+    }
+    EXPECT_FALSE(rig.s.exists_prompt.up);
+    bool fresh = c.answer == kZmodemOverwrite || c.answer == kZmodemResume;
+    EXPECT_EQ(read_file(rig.dl + "/report.txt"), fresh ? data : old);
+    EXPECT_EQ(transfer_path_exists((rig.dl + "/report-1.txt").c_str()), c.answer == kZmodemRename);
+    if (c.answer == kZmodemRename) {
+      EXPECT_EQ(read_file(rig.dl + "/report-1.txt"), data);
+    }
   }
   SessionRig windowless;
   ZmodemHooks& h = windowless.s.zmodem.hooks;
@@ -549,6 +567,7 @@ namespace {
 struct FakeProtocol {
   int active = 0, starts = 0, direction = -1, row = -1, polls = 0, cancels = 0, draws = 0;
   int ends = 0, closed_by_peer = -1;
+  int front = 0, events = 0;  // a question of its own is up: it takes the events
   std::string fed;
 };
 FakeProtocol* fake(void* c) {
@@ -576,6 +595,7 @@ const TransferProtocolOps kFakeOps = {
     [](void*) {},
     [](const void* c) { return static_cast<const FakeProtocol*>(c)->active; },
     [](const void*) { return 0; },
+    [](void* c, const PlatEvent&) { return fake(c)->front ? ++fake(c)->events : 0; },
     [](void* c, uint8_t b, TransferEmit, void*) {
       if (b != 0x01) return TRANSFER_PASS;
       fake(c)->active = 1;
@@ -611,6 +631,14 @@ TEST(SessionTransfer, AProtocolBehindTheSeam) {
   EXPECT_GT(f.polls, 0);
   EXPECT_GT(f.draws, 0);
   EXPECT_EQ(rig.row(0), "");
+  // In front, it takes every event before the key input: Escape is no
+  // cancel and no key reaches the BBS.
+  f.front = 1;
+  rig.inject({vanilla('q'), vanilla(27), PlatEvent{PLAT_EV_REFRESH, 0, 0, 0, 0}});
+  session_pump_turn(&rig.loop);
+  f.front = 0;
+  EXPECT_EQ(f.events, 3);
+  EXPECT_EQ(f.cancels, 0);
   // Escape cancels it; then bytes go to the terminal until its detection
   // takes one and it runs again.
   rig.inject({vanilla(27)});
@@ -621,6 +649,7 @@ TEST(SessionTransfer, AProtocolBehindTheSeam) {
   EXPECT_EQ(rig.row(0), "shown");
   EXPECT_EQ(f.fed.substr(8), "more");
   EXPECT_EQ(rig.peer.seen.find('k'), std::string::npos);
+  EXPECT_EQ(rig.peer.seen.find('q'), std::string::npos);
   // The peer closes: the loop ends the session and with it the transfer.
   close(rig.pair.peer);
   rig.pair.peer = -1;
