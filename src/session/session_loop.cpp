@@ -426,8 +426,12 @@ int session_pump_turn(SessionLoop* st) {
     }
   }
   session_transfer_flush_detect(s, 0);
-  term_music_pump(s->terminal);
-  term_update_cursor_blink(s->terminal);
+  // A transfer's question up in front of the terminal: nothing of the
+  // terminal's own draws over it until it is answered.
+  if (!session_transfer_in_front(s)) {
+    term_music_pump(s->terminal);
+    term_update_cursor_blink(s->terminal);
+  }
   if (time_reached(clock_ms(), st->next_tick)) draw_elapsed(st);
   if (bytes_read == 0) idle_pause(st);
   return st->running;

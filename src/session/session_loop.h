@@ -88,7 +88,8 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 //      read that finds the peer gone sets closed_by_peer, and so does a
 //      transfer whose send failed;
 //   4. start-detection bytes held too long go to the terminal;
-//   5. the cursor blink, and the status bar's connected time once a second
+//   5. the cursor blink (not while a transfer's question is up in front of
+//      the terminal), and the status bar's connected time once a second
 //      (and after every read);
 //   6. when nothing was read, a pause of at most one tick (20 ms), ended
 //      early by data on the socket or input in the window; none while an

@@ -261,12 +261,15 @@ int zm_op_poll(void* ctx, uint32_t) {
 }
 
 // While the question is up the window is the prompt's.
-int zm_op_event(void* ctx, const PlatEvent& ev) {
+int zm_op_in_front(const void* ctx) {
+  return static_cast<const Session*>(ctx)->zmodem.exists_pending != 0;
+}
+
+void zm_op_event(void* ctx, const PlatEvent& ev) {
   Session* s = session_of(ctx);
-  if (!s->zmodem.exists_pending) return 0;
+  if (!s->zmodem.exists_pending) return;
   int answer = term_exists_prompt_event(&s->exists_prompt, ev);
   if (answer >= 0) answer_exists(s, answer);
-  return 1;
 }
 
 void zm_op_cancel(void* ctx) {
@@ -346,6 +349,7 @@ constexpr TransferProtocolOps kZmodemOps = {
     zm_op_draw_box,
     zm_op_active,
     zm_op_streaming,
+    zm_op_in_front,
     zm_op_event,
     zm_op_detect,
     zm_op_flush_detect,
@@ -432,9 +436,15 @@ bool session_transfer_holds_keys(const Session* s) {
   return p && p->ops->holds_keys;
 }
 
+bool session_transfer_in_front(const Session* s) {
+  return transfer_protocol_in_front(session_active_protocol(s));
+}
+
 int session_transfer_event(Session* s, const PlatEvent& ev) {
   const TransferProtocol* p = session_active_protocol(s);
-  return p && p->ops->event && p->ops->event(p->ctx, ev) ? 1 : 0;
+  if (!transfer_protocol_in_front(p)) return 0;
+  if (p->ops->event) p->ops->event(p->ctx, ev);
+  return 1;
 }
 
 void session_transfer_init(Session* s) {

@@ -35,9 +35,12 @@ void session_transfer_init(Session* s);
 // The ZMODEM protocol of the session's table (ctx: the Session).
 TransferProtocol session_zmodem_protocol(Session* s);
 
+// The running protocol has a question of its own up in front of the
+// terminal (the file-exists prompt): the window's events are its, and the
+// terminal's cursor blink and music wait.
+bool session_transfer_in_front(const Session* s);
 // A window event, offered first to the running protocol: 1 when it took it
-// (a question of its own is up in front of the terminal), else 0 and the
-// key input handles it.
+// (it is in front), else 0 and the key input handles it.
 int session_transfer_event(Session* s, const PlatEvent& ev);
 
 // Sends bytes of a transfer in one piece with every 0xFF doubled (Telnet

@@ -239,12 +239,15 @@ int xm_op_poll(void* ctx, uint32_t) {
 }
 
 // While the question is up the window is the prompt's.
-int xm_op_event(void* ctx, const PlatEvent& ev) {
+int xm_op_in_front(const void* ctx) {
+  return asking(static_cast<const Session*>(ctx)) ? 1 : 0;
+}
+
+void xm_op_event(void* ctx, const PlatEvent& ev) {
   Session* s = session_of(ctx);
-  if (!asking(s)) return 0;
+  if (!asking(s)) return;
   int answer = term_exists_prompt_event(&s->exists_prompt, ev);
   if (answer >= 0) answer_exists(s, answer);
-  return 1;
 }
 
 void xm_op_cancel(void* ctx) {
@@ -306,6 +309,7 @@ constexpr TransferProtocolOps kXmodemOps = {
     xm_op_draw_box,
     xm_op_active,
     xm_op_streaming,
+    xm_op_in_front,
     xm_op_event,
     nullptr,
     nullptr,
@@ -324,6 +328,7 @@ constexpr TransferProtocolOps kYmodemOps = {
     xm_op_draw_box,
     ym_op_active,
     xm_op_streaming,
+    xm_op_in_front,
     xm_op_event,
     nullptr,
     nullptr,

@@ -595,7 +595,8 @@ const TransferProtocolOps kFakeOps = {
     [](void*) {},
     [](const void* c) { return static_cast<const FakeProtocol*>(c)->active; },
     [](const void*) { return 0; },
-    [](void* c, const PlatEvent&) { return fake(c)->front ? ++fake(c)->events : 0; },
+    [](const void* c) { return static_cast<const FakeProtocol*>(c)->front; },
+    [](void* c, const PlatEvent&) { fake(c)->events++; },
     [](void* c, uint8_t b, TransferEmit, void*) {
       if (b != 0x01) return TRANSFER_PASS;
       fake(c)->active = 1;
