@@ -78,6 +78,8 @@
 #include "transfer/transfer_files.h"
 #include "transfer/transfer_status.h"
 
+struct Terminal;
+
 // --- protocol bytes and frame types -------------------------------------------
 inline constexpr uint8_t ZPAD = 0x2A;
 inline constexpr uint8_t ZDLE = 0x18;
@@ -450,3 +452,19 @@ int zm_flush_batch(ZmodemState* z);  // what batching gathered goes out; 0 or -1
 void zm_clear_transfer(ZmodemState* z);
 // The receiver answered our ZFIN (or sent "OO" to it): the upload's ending.
 void zm_end_upload(ZmodemState* z);
+
+// --- the status box (zmodem_status.cpp) ----------------------------------------
+// The summary of a ZMODEM transfer that went well, for the box and the
+// session: "Saved NAME (SIZE)" or "Saved n files" (in *dir the download
+// directory) after a download, "Sent NAME (SIZE)" after an upload (dir
+// null).  0 when there is none (the transfer did not succeed, or saved no
+// file: every one skipped).
+int zmodem_summary(ZmodemState* z, char* out, size_t cap, const char** dir);
+
+// Draws or updates the ZMODEM box for the state of z.  While a transfer runs
+// and the box is up, a change of the byte count alone is drawn at most every
+// 200 ms; every other change is drawn at once.  A repeated ZFIN answered
+// quietly (z->trailing) draws nothing.  After a failed ending the line of
+// the error count gives the reason instead, in red; after a successful one
+// the summary takes its place, in blue.
+void zmodem_draw_status(Terminal* t, ZmodemState* z);

@@ -72,7 +72,6 @@ allowed_circles=(
   "platform: display internal"
   "session: capture clipboard_keys input phonebook_overlay session session_loop session_transfer session_xmodem"
   "terminal: petscii terminal"
-  "transfer: transfer_status zmodem"
 )
 found=$(grep -rnoE --include='*.cpp' --include='*.h' -e "$pattern" src |
   awk -F: '
