@@ -70,3 +70,9 @@ FILE* transfer_open_resume(const char* path, long long length, char* buffer = nu
 // Creates the directory when it is missing (one level; failures ignored:
 // opening the file reports them).
 void transfer_make_dir(const char* dir);
+
+// The download directory as a receiver uses it: pref (the preference's
+// text) trimmed, the default when empty, "PROGDIR:" resolved; the user's
+// default directory is created when missing.  The text stays valid until
+// the next call.
+const char* transfer_download_dir(const char* pref);

@@ -741,6 +741,22 @@ void term_exists_prompt_close(ExistsPrompt* p) {
   close_dialog(p->t);
 }
 
+int transfer_upload_paths(const std::vector<std::string>& names, std::vector<std::string>* paths,
+                          std::string* missing) {
+  paths->clear();
+  for (const std::string& name : names) {
+    char joined[kTransferPathCap];
+    bool fits = upload_path_join(joined, name.c_str()) == 0;
+    std::string real = fits ? dos_expand_path(joined) : std::string();
+    if (!fits || real.size() >= kTransferPathCap) {
+      *missing = name;
+      return -1;
+    }
+    paths->push_back(real);
+  }
+  return 0;
+}
+
 // ------------------------------------------------------------ save as
 
 namespace {

@@ -96,6 +96,11 @@ int term_select_upload_file(Terminal* t, char* name_out);
 // file when none is marked; on a directory it enters it.  1 with the names (without the directory),
 // 0 for nothing chosen.  Marks are dropped on entering another directory.
 int term_select_upload_files(Terminal* t, std::vector<std::string>* names);
+// The names a picker gave as full paths in the upload directory: 0, or -1
+// (and *missing the name) for one whose path does not fit, which names no
+// file that could be opened.
+int transfer_upload_paths(const std::vector<std::string>& names, std::vector<std::string>* paths,
+                          std::string* missing);
 // One drawing of the picker (for tests and refreshes).
 void term_draw_upload_picker(Terminal* t, const UploadFileList* list, int selected, int first,
                              const char* message);

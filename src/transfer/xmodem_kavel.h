@@ -5,7 +5,7 @@
 // supplies the engine's callback table, and keeps the figures the XMODEM
 // status box shows.  It knows its host only through four functions given
 // to xmodem_kavel_init (send bytes, ask about an existing file, redraw the
-// status box, read the clock), so the session (session/session_xmodem.h)
+// status box, read the clock), so the session (transfer/xmodem_protocol.h)
 // and the tests can both be the host.
 //
 // A transfer, from the host's side:

@@ -70,7 +70,7 @@ fi
 # fails, and so does a listed one that is gone (take it off the list).
 allowed_circles=(
   "platform: display internal"
-  "session: capture clipboard_keys input phonebook_overlay session session_loop session_transfer session_xmodem"
+  "session: clipboard_keys input phonebook_overlay session_loop"
   "terminal: petscii terminal"
 )
 found=$(grep -rnoE --include='*.cpp' --include='*.h' -e "$pattern" src |

@@ -132,7 +132,7 @@ struct SessionRig {
   ~SessionRig() {
     // As the session's own end does: what a transfer still holds goes.
     session_transfer_end(&s, 1);
-    if (s.zmodem.file) fclose(s.zmodem.file);
+    if (s.zm.zmodem.file) fclose(s.zm.zmodem.file);
     if (t->window) plat_close_window(t->window);
     transfer_prefs_set_defaults();
   }
@@ -184,8 +184,8 @@ TEST(SessionTransfer, DownloadsThroughTheSessionLoop) {
     std::string data = special_data(c.size, static_cast<uint32_t>(c.size));
     write_file(rig.tmp.path() + "/offer.bin", data);
     ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/offer.bin").c_str()), 0);
-    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
-    EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM finished");
+    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zm.zmodem) && ended(rig.peer.z); }));
+    EXPECT_STREQ(rig.s.zm.zmodem.status_text, "ZMODEM finished");
     EXPECT_STREQ(rig.peer.z.status_text, "Upload finished");
     EXPECT_EQ(read_file(rig.dl + "/offer.bin"), data);
     // The sender's wake-up text reaches the screen; the headers do not.
@@ -221,17 +221,17 @@ TEST(SessionTransfer, UploadFromTheMenuThroughThePicker) {
       if (batch) rig.inject({vanilla(' '), vanilla(' ')});
       rig.inject({vanilla('\r')});
     }
-    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
-    EXPECT_STREQ(rig.s.zmodem.status_text, "Upload finished");
+    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zm.zmodem) && ended(rig.peer.z); }));
+    EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload finished");
     EXPECT_EQ(read_file(rig.tmp.path() + "/mine.bin"), data);
     EXPECT_EQ(read_file(rig.tmp.path() + "/two.bin"), batch ? second : "");
     char summary[224];
-    ASSERT_EQ(zmodem_summary(&rig.s.zmodem, summary, sizeof summary, nullptr), 1);
+    ASSERT_EQ(zmodem_summary(&rig.s.zm.zmodem, summary, sizeof summary, nullptr), 1);
     EXPECT_STREQ(summary, batch ? "Sent 2 files" : "Sent mine.bin (200.0 KB)");
     if (batch) {
-      EXPECT_EQ(rig.s.zmodem.files_total, 2);
-      EXPECT_EQ(rig.s.zmodem.status.batch_total, data.size() + second.size());
-      EXPECT_EQ(rig.s.zmodem.status.batch_before, data.size());
+      EXPECT_EQ(rig.s.zm.zmodem.files_total, 2);
+      EXPECT_EQ(rig.s.zm.zmodem.status.batch_total, data.size() + second.size());
+      EXPECT_EQ(rig.s.zm.zmodem.status.batch_before, data.size());
     }
     if (!receiver_first) {
       EXPECT_EQ(rig.peer.seen.rfind("rz\r", 0), 0u);  // the receiver was woken first
@@ -244,14 +244,14 @@ TEST(SessionTransfer, EscapeStopsAStreamingUpload) {
   SessionRig rig(true);
   std::string data = special_data(2 * 1024 * 1024, 3);
   write_file(rig.up + "/big.bin", data);
-  ASSERT_EQ(zmodem_start_upload(&rig.s.zmodem, (rig.up + "/big.bin").c_str()), 0);
+  ASSERT_EQ(zmodem_start_upload(&rig.s.zm.zmodem, (rig.up + "/big.bin").c_str()), 0);
   // Streaming is under way once the receiver asked for data.
-  ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.byte_count > 40000; }));
-  ASSERT_TRUE(rig.s.zmodem.active);
+  ASSERT_TRUE(rig.run([&] { return rig.s.zm.zmodem.byte_count > 40000; }));
+  ASSERT_TRUE(rig.s.zm.zmodem.active);
   rig.inject({vanilla(27)});
   ASSERT_TRUE(session_pump_turn(&rig.loop));
-  EXPECT_FALSE(rig.s.zmodem.active);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload cancelled");
+  EXPECT_FALSE(rig.s.zm.zmodem.active);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload cancelled");
   std::string rest = rig.pair.drain_peer();
   ASSERT_GE(rest.size(), 16u);
   EXPECT_EQ(rest.substr(rest.size() - 16),
@@ -259,8 +259,8 @@ TEST(SessionTransfer, EscapeStopsAStreamingUpload) {
   // What the receiver still sends (its acknowledgements) starts nothing.
   rig.peer.step();
   session_pump_turn(&rig.loop);
-  EXPECT_FALSE(rig.s.zmodem.active);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload cancelled");
+  EXPECT_FALSE(rig.s.zm.zmodem.active);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload cancelled");
   // The session goes on: a key typed now reaches the BBS.
   rig.inject({vanilla('x')});
   session_pump_turn(&rig.loop);
@@ -280,7 +280,7 @@ TEST(SessionTransfer, SessionEndsDuringADownload) {
     std::string data = special_data(3 * 1024 * 1024, 5);
     write_file(rig.tmp.path() + "/long.bin", data);
     ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/long.bin").c_str()), 0);
-    ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.byte_count > 100000; }));
+    ASSERT_TRUE(rig.run([&] { return rig.s.zm.zmodem.byte_count > 100000; }));
     if (c.peer_closes) {
       rig.peer.step();
       shutdown(rig.pair.peer, SHUT_WR);
@@ -291,9 +291,9 @@ TEST(SessionTransfer, SessionEndsDuringADownload) {
     }
     EXPECT_EQ(rig.loop.closed_by_peer, c.peer_closes ? 1 : 0);
     session_transfer_end(&rig.s, rig.loop.closed_by_peer);
-    EXPECT_STREQ(rig.s.zmodem.status_text, c.text);
-    EXPECT_EQ(rig.s.zmodem.ending, kZmodemFailed);
-    EXPECT_EQ(rig.s.zmodem.file, nullptr);
+    EXPECT_STREQ(rig.s.zm.zmodem.status_text, c.text);
+    EXPECT_EQ(rig.s.zm.zmodem.ending, kZmodemFailed);
+    EXPECT_EQ(rig.s.zm.zmodem.file, nullptr);
     std::string partial = read_file(rig.dl + "/long.bin");
     EXPECT_GT(partial.size(), 0u);
     EXPECT_EQ(partial, data.substr(0, partial.size()));  // what was written is right
@@ -304,11 +304,11 @@ TEST(SessionTransfer, AClosedLineAfterTheSendersZfinIsAFinishedDownload) {
   SessionRig rig;
   write_file(rig.tmp.path() + "/f.bin", "contents");
   ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/f.bin").c_str()), 0);
-  ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.zfin_seen != 0; }));
-  ASSERT_TRUE(rig.s.zmodem.active);  // waiting for "OO"
+  ASSERT_TRUE(rig.run([&] { return rig.s.zm.zmodem.zfin_seen != 0; }));
+  ASSERT_TRUE(rig.s.zm.zmodem.active);  // waiting for "OO"
   session_transfer_end(&rig.s, 1);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM finished");
-  EXPECT_EQ(rig.s.zmodem.ending, kZmodemSucceeded);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "ZMODEM finished");
+  EXPECT_EQ(rig.s.zm.zmodem.ending, kZmodemSucceeded);
   EXPECT_EQ(read_file(rig.dl + "/f.bin"), "contents");
 }
 
@@ -330,7 +330,7 @@ TEST(SessionTransfer, AQuestionUpKeepsTelnetButDropsData) {
   rig.inject({vanilla('c')});
   session_pump_turn(&rig.loop);
   EXPECT_FALSE(rig.s.exists_prompt.up);
-  EXPECT_FALSE(rig.s.xmodem.active);
+  EXPECT_FALSE(rig.s.xm.xmodem.active);
   ASSERT_EQ(write(rig.pair.peer, "shown", 5), 5);
   session_pump_turn(&rig.loop);
   EXPECT_EQ(rig.row(0), "shown");
@@ -367,15 +367,15 @@ TEST(SessionTransfer, FileExistsQuestionAsksOverTheWindow) {
     write_file(rig.tmp.path() + "/report.txt", data);
     write_file(rig.dl + "/report.txt", old);
     ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/report.txt").c_str()), 0);
-    ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.exists_pending != 0; }));
+    ASSERT_TRUE(rig.run([&] { return rig.s.zm.zmodem.exists_pending != 0; }));
     EXPECT_TRUE(rig.s.exists_prompt.up);
     EXPECT_EQ(rig.s.exists_prompt.can_resume, c.can_resume);
-    EXPECT_EQ(rig.s.zmodem.status.drawn, 0);  // the box is drawn whole afterwards
+    EXPECT_EQ(rig.s.zm.zmodem.status.drawn, 0);  // the box is drawn whole afterwards
     if (c.keys.empty()) {
       session_transfer_end(&rig.s, 1);
     } else {
       for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
-      ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem); }));
+      ASSERT_TRUE(rig.run([&] { return ended(rig.s.zm.zmodem); }));
       EXPECT_EQ(rig.loop.running, 1);
     }
     EXPECT_FALSE(rig.s.exists_prompt.up);
@@ -387,7 +387,7 @@ TEST(SessionTransfer, FileExistsQuestionAsksOverTheWindow) {
     }
   }
   SessionRig windowless;
-  ZmodemHooks& h = windowless.s.zmodem.hooks;
+  ZmodemHooks& h = windowless.s.zm.zmodem.hooks;
   EXPECT_EQ(h.file_exists(h.ctx, "x"), kZmodemSkip);  // nobody to ask
 }
 
@@ -399,14 +399,14 @@ TEST(SessionTransfer, MenusAndTheirLimits) {
         {vanilla('d', kAlt), vanilla(27), vanilla('d', kAlt), raw(RAWKEY_DOWN), vanilla('\r')});
     session_handle_window_messages(&rig.s, &rig.loop.running);
     EXPECT_EQ(rig.loop.running, 1);
-    EXPECT_FALSE(rig.s.zmodem.active);
+    EXPECT_FALSE(rig.s.zm.zmodem.active);
     EXPECT_EQ(rig.pair.drain_peer(), "");
     // "X-Modem" asks "Save as"; Escape there, and Return on an empty name,
     // start nothing.
     rig.inject({vanilla('d', kAlt), vanilla('\r'), vanilla(27), vanilla('d', kAlt), vanilla('\r'),
                 vanilla('\r'), vanilla('k')});
     session_handle_window_messages(&rig.s, &rig.loop.running);
-    EXPECT_FALSE(rig.s.xmodem.active);
+    EXPECT_FALSE(rig.s.xm.xmodem.active);
     EXPECT_EQ(rig.pair.drain_peer(), "k");
   }
   {
@@ -414,18 +414,18 @@ TEST(SessionTransfer, MenusAndTheirLimits) {
     // Alt+U, Z-Modem, Escape in the picker: nothing sent.
     rig.inject({vanilla('u', kAlt), raw(RAWKEY_DOWN), vanilla('\r'), vanilla(27), vanilla('k')});
     session_handle_window_messages(&rig.s, &rig.loop.running);
-    EXPECT_FALSE(rig.s.zmodem.active);
+    EXPECT_FALSE(rig.s.zm.zmodem.active);
     EXPECT_EQ(rig.pair.drain_peer(), "k");
   }
   {
     SessionRig rig(true);
     // While a download runs, neither menu opens: the keys after them are
     // typed at the BBS, not eaten by a chooser.
-    rig.s.zmodem.active = 1;
+    rig.s.zm.zmodem.active = 1;
     rig.inject({vanilla('u', kAlt), vanilla('d', kAlt), vanilla('k')});
     session_handle_window_messages(&rig.s, &rig.loop.running);
     EXPECT_EQ(rig.pair.drain_peer(), "k");
-    rig.s.zmodem.active = 0;
+    rig.s.zm.zmodem.active = 0;
   }
   Session none;
   session_init(&none);
@@ -458,8 +458,8 @@ TEST(SessionTransfer, TheEchoOfTheCancelSequenceIsNotShown) {
   snprintf(g_download_path, sizeof g_download_path, "%s/no/such/dir", rig.tmp.path().c_str());
   write_file(rig.tmp.path() + "/f.bin", "contents");
   ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/f.bin").c_str()), 0);
-  ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem); }));
-  EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM aborted");
+  ASSERT_TRUE(rig.run([&] { return ended(rig.s.zm.zmodem); }));
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "ZMODEM aborted");
   uint32_t quiet_until = rig.s.discard_until_ms;
   EXPECT_GE(quiet_until - clock_ms(), kCancelQuietMs - 500);
   for (const char* text : {"\r\n^X^X^X^X^X^H^H^H^H^H", "Menu"}) {
@@ -486,9 +486,9 @@ TEST(SessionTransfer, AnUploadPathTooLongIsShown) {
   write_file(rig.up + "/" + name, "data");
   snprintf(g_upload_path, sizeof g_upload_path, "%s", dir.c_str());
   rig.inject({raw(RAWKEY_DOWN), vanilla('\r')});  // past ".." to the file
-  EXPECT_EQ(session_start_upload(&rig.s), 0);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload file not found");
-  EXPECT_EQ(rig.s.zmodem.status.drawn, 1);  // the reason is on show
+  EXPECT_EQ(zmodem_protocol_start_upload(&rig.s.zm), 0);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload file not found");
+  EXPECT_EQ(rig.s.zm.zmodem.status.drawn, 1);  // the reason is on show
   EXPECT_NE(rig.s.transfer_box_until_ms, 0u);
 }
 
@@ -496,10 +496,10 @@ TEST(SessionTransfer, AFailedTransfersReasonStaysUpThreeSeconds) {
   SessionRig rig(true);
   uint32_t now = 500000;
   clock_test_set_ms(now);
-  ASSERT_EQ(zmodem_start_upload(&rig.s.zmodem, (rig.up + "/missing.bin").c_str()), 0);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload file not found");
-  ASSERT_EQ(rig.s.zmodem.status.drawn, 1);
-  int x = rig.s.zmodem.status.box_x, y = rig.s.zmodem.status.box_y;
+  ASSERT_EQ(zmodem_start_upload(&rig.s.zm.zmodem, (rig.up + "/missing.bin").c_str()), 0);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload file not found");
+  ASSERT_EQ(rig.s.zm.zmodem.status.drawn, 1);
+  int x = rig.s.zm.zmodem.status.box_x, y = rig.s.zm.zmodem.status.box_y;
   int bevel = rig.t->pens[15];
   EXPECT_EQ(plat_read_pixel(rig.t->window, x, y), bevel);
   clock_test_set_ms(now + 2999);
