@@ -301,7 +301,7 @@ void run_ymodem(Session* s, char* final, size_t cap) {
   snprintf(title, sizeof title, "%s - %s:%d", "Kavel", g_options.host, g_options.port);
   SessionLoop loop;
   session_loop_init(&loop, s, nullptr, title, buf.get());
-  YmodemHostTable table{s, xmodem_kavel_send_cb, xmodem_kavel_now_cb, answer_ymodem_exists,
+  YmodemHostTable table{&s->xm, xmodem_kavel_send_cb, xmodem_kavel_now_cb, answer_ymodem_exists,
                         nullptr};
   ymodem_kavel_init(ctx.get(), &table);
 
