@@ -193,6 +193,9 @@ void answer_exists(XmodemProtocolState* xp, int answer) {
     return;
   }
   if (!xp->xmodem.asking || !xp->ymodem_host) return;
+  // The engine's time-outs count from the answer it now sends: it must
+  // read the clock afresh, not a reading reused from before the question.
+  xp->clock_left = 0;
   int rc = ymodem_kavel_answer_exists(xp->ymodem_host, answer);
   if (rc == 0 && xp->xmodem.active) return;
   after_engine_call(xp, rc);
