@@ -90,7 +90,7 @@ double run(bool overlay, bool transfer, size_t total) {
   WindowRequest req = window_request("Kavel - bench");
   if (term_open(t.get(), &req) != 0) return -1;
   session_bind_terminal(&s, t.get(), nullptr, "bench");
-  s.zmodem.active = transfer ? 1 : 0;
+  s.zm.zmodem.active = transfer ? 1 : 0;
   auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
   SessionLoop loop;
   session_loop_init(&loop, &s, nullptr, "Kavel - bench", buf.get());
@@ -128,7 +128,7 @@ double run(bool overlay, bool transfer, size_t total) {
   }
   double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
   writer.join();
-  s.zmodem.active = 0;
+  s.zm.zmodem.active = 0;
   session_release_terminal(&s);
   return static_cast<double>(total) / seconds / 1e6;
 }

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   link_tcp_adopt(&link, g_pair[0]);
   session_attach_link(s, &link);
   // The link is the pair's: the session must not close it.
-  s->zmodem.active = (data[0] >> 1) & 1;
+  s->zm.zmodem.active = (data[0] >> 1) & 1;
   s->telnet.ttype_counter = static_cast<int8_t>(data[0]) >> 2;
   term_init_record(terminal.get());
   term_clear_screen(terminal.get());

@@ -55,7 +55,8 @@
 #include "session/session.h"
 #include "session/session_loop.h"
 #include "session/session_transfer.h"
-#include "session/session_xmodem.h"
+#include "transfer/xmodem_protocol.h"
+#include "transfer/zmodem_protocol.h"
 #include "terminal/terminal.h"
 #include "transfer/xmodem.h"
 #include "transfer/xmodem_kavel.h"
@@ -245,15 +246,15 @@ void pump_xmodem(Session* s, SessionLoop* loop) {
   uint64_t seen = 0;
   uint32_t last_byte_ms = clock_ms();
   const uint32_t idle_ms = static_cast<uint32_t>(g_options.idle_seconds) * 1000u;
-  while (s->xmodem.active && session_pump_turn(loop)) {
+  while (s->xm.xmodem.active && session_pump_turn(loop)) {
     if (loop->bytes_received != seen) {
       seen = loop->bytes_received;
       last_byte_ms = clock_ms();
     }
-    if (s->xmodem.active && clock_ms() - last_byte_ms >= idle_ms) {
+    if (s->xm.xmodem.active && clock_ms() - last_byte_ms >= idle_ms) {
       char why[96];
       snprintf(why, sizeof why, "No data for %ld seconds", g_options.idle_seconds);
-      xmodem_cancel(&s->xmodem, why);
+      xmodem_cancel(&s->xm.xmodem, why);
       break;
     }
   }
@@ -267,13 +268,13 @@ void run_xmodem(Session* s, char* final, size_t cap) {
   snprintf(title, sizeof title, "%s - %s:%d", "Kavel", g_options.host, g_options.port);
   SessionLoop loop;
   session_loop_init(&loop, s, nullptr, title, buf.get());
-  s->xmodem_host.prompt_fn = answer_xmodem_exists;
+  s->xm.xmodem_host.prompt_fn = answer_xmodem_exists;
 
   int started;
   if (g_options.mode == Mode::kXmodemRecv) {
-    started = session_xmodem_start_receive(s, g_options.xmodem_name);
+    started = xmodem_protocol_start_receive(&s->xm, g_options.xmodem_name);
   } else {
-    started = session_xmodem_start_send(s, g_options.xmodem_name);
+    started = xmodem_protocol_start_send(&s->xm, g_options.xmodem_name);
   }
   if (started != 0) {
     s->loop = nullptr;
@@ -284,14 +285,15 @@ void run_xmodem(Session* s, char* final, size_t cap) {
     return;
   }
   pump_xmodem(s, &loop);
-  if (s->xmodem.active || s->xmodem_host.file) session_xmodem_end(s, loop.closed_by_peer);
+  if (s->xm.xmodem.active || s->xm.xmodem_host.file)
+    xmodem_protocol_end(&s->xm, loop.closed_by_peer);
   s->loop = nullptr;
   // The adapter's text: the engine's, with the reason when our file failed.
-  safe_copy(final, cap, s->xmodem_host.status_text);
+  safe_copy(final, cap, s->xm.xmodem_host.status_text);
 }
 
 // A YMODEM batch through the session's XMODEM seam: the session loop feeds
-// and pumps s->xmodem, which the YMODEM adapter binds to its files.
+// and pumps s->xm.xmodem, which the YMODEM adapter binds to its files.
 void run_ymodem(Session* s, char* final, size_t cap) {
   auto buf = std::make_unique<uint8_t[]>(kRecvChunkTransfer);
   auto ctx = std::make_unique<YmodemHostContext>();
@@ -299,16 +301,16 @@ void run_ymodem(Session* s, char* final, size_t cap) {
   snprintf(title, sizeof title, "%s - %s:%d", "Kavel", g_options.host, g_options.port);
   SessionLoop loop;
   session_loop_init(&loop, s, nullptr, title, buf.get());
-  YmodemHostTable table{s, xmodem_kavel_send_cb, xmodem_kavel_now_cb, answer_ymodem_exists,
+  YmodemHostTable table{&s->xm, xmodem_kavel_send_cb, xmodem_kavel_now_cb, answer_ymodem_exists,
                         nullptr};
   ymodem_kavel_init(ctx.get(), &table);
 
   int started;
   if (g_options.mode == Mode::kYmodemRecv) {
-    started = ymodem_kavel_start_receive(ctx.get(), &s->xmodem, g_options.path,
+    started = ymodem_kavel_start_receive(ctx.get(), &s->xm.xmodem, g_options.path,
                                          g_options.streaming);
   } else {
-    started = ymodem_kavel_start_send(ctx.get(), &s->xmodem, g_options.files.data(),
+    started = ymodem_kavel_start_send(ctx.get(), &s->xm.xmodem, g_options.files.data(),
                                       static_cast<int>(g_options.files.size()));
   }
   if (started != 0) {
@@ -317,8 +319,8 @@ void run_ymodem(Session* s, char* final, size_t cap) {
     return;
   }
   pump_xmodem(s, &loop);
-  if (s->xmodem.active) {
-    xmodem_cancel(&s->xmodem,
+  if (s->xm.xmodem.active) {
+    xmodem_cancel(&s->xm.xmodem,
                   loop.closed_by_peer ? "YMODEM interrupted by disconnect" : "YMODEM canceled");
   }
   ymodem_kavel_close(ctx.get());
@@ -332,7 +334,7 @@ void run_ymodem(Session* s, char* final, size_t cap) {
 // One session from connect to the end of its transfer; the final status text
 // goes to final.
 void run(Session* s, Terminal* t, char* final, size_t cap) {
-  ZmodemState* z = &s->zmodem;
+  ZmodemState* z = &s->zm.zmodem;
   z->hooks.file_exists = answer_file_exists;
   z->hooks.file_exists_resume = answer_file_exists_resume;
   z->hooks.pick_upload = pick_given_file;

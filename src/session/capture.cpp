@@ -10,11 +10,12 @@
 
 #include "display/statusbar.h"
 #include "platform/clock.h"
+#include "phonebook/prefs.h"
 #include "platform/display.h"
 #include "session/session.h"
-#include "session/session_transfer.h"
 #include "terminal/sauce.h"
 #include "terminal/terminal.h"
+#include "transfer/transfer_files.h"
 #include "transfer/transfer_menus.h"
 #include "util/version.h"
 
@@ -37,7 +38,7 @@ Capture g_cap;
 void show_note(Session* s) {
   if (!s || !s->terminal || !term_can_draw(s->terminal)) return;
   term_draw_transfer_note(s->terminal, g_cap.note);
-  session_transfer_hold_box(s, kHeldBoxCapture);
+  session_hold_box(s, nullptr, g_cap.note);
 }
 
 void set_bar(Session* s, int on) {
@@ -191,7 +192,7 @@ void capture_toggle(Session* s) {
     show_note(s);
     return;
   }
-  std::string dir = session_download_dir();
+  std::string dir = transfer_download_dir(g_download_path);
   std::string name;
   int fd = create_new(dir, stem_now(s), s->petscii ? ".seq" : ".ans", &name);
   if (fd < 0) {
@@ -274,7 +275,7 @@ std::string capture_screen_ansi(const Terminal* t, int* ice) {
 int capture_save_screen(Session* s) {
   if (!s || !s->terminal || !s->terminal->window) return -1;
   Terminal* t = s->terminal;
-  std::string dir = session_download_dir();
+  std::string dir = transfer_download_dir(g_download_path);
   // The picture first, before the note covers it.
   std::string name;
   int fd = create_new(dir, stem_now(s), ".png", &name, s->petscii ? nullptr : ".ans");

@@ -29,8 +29,8 @@ inline void capture_bytes(Session* s, const uint8_t* bytes, size_t n) {
 // The session is over: what is buffered is written and the file closed.
 void capture_end();
 bool capture_running();
-// The text of the last note (start, end, failure, screen save), for the
-// session's held box and for tests.
+// The text of the last note (start, end, failure, screen save), for tests
+// (the session's held box keeps its own copy).
 const char* capture_note();
 
 // Alt+P: the screen as NAME.png (the window's pixels as they are shown) and,

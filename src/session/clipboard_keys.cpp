@@ -51,7 +51,7 @@ bool line_answered(Session* s, uint32_t now) {
     g_paste.heard_ms = now;
   }
   // A ZMODEM start half seen is waited for as well.
-  if (s->zmodem.detect_index > 0) return false;
+  if (s->zm.zmodem.detect_index > 0) return false;
   uint32_t quiet_from = static_cast<int32_t>(g_paste.heard_ms - g_paste.sent_ms) > 0
                             ? g_paste.heard_ms
                             : g_paste.sent_ms;

@@ -594,6 +594,8 @@ void session_handle_window_messages(Session* s, int* running) {
   // connection that is ending, and against a peer that stopped reading every
   // such send would hold the thread for its second of retries.
   while (*running && plat_get_event(t->window, &ev)) {
+    // A protocol's question up in front of the terminal takes every event.
+    if (session_transfer_event(s, ev)) continue;
     switch (ev.cls) {
       case PLAT_EV_CLOSE:
         if (s->menu_quit) *s->menu_quit = 1;

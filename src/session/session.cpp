@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "session/session_transfer.h"
+#include "platform/clock.h"
 #include "terminal/active_font.h"
+#include "util/text.h"
 
 namespace {
 
@@ -15,15 +16,6 @@ int nul_is_data(void* ctx) {
 }
 
 }  // namespace
-
-void session_init(Session* s) {
-  // The engines' records are plain data: the whole record starts as zeros,
-  // then the link and its Telnet layer get their own empty state.
-  memset(static_cast<void*>(s), 0, sizeof *s);
-  s->link = Link{};
-  session_attach_link(s, &s->link);
-  session_transfer_init(s);
-}
 
 void session_attach_link(Session* s, const Link* link) {
   if (link != &s->link) s->link = *link;
@@ -44,7 +36,22 @@ int session_send_byte(Session* s, uint8_t byte) {
 
 int session_read(Session* s, uint8_t* buf, int cap) {
   if (!link_is_open(&s->link) || !buf || cap <= 0) return -1;
-  return s->link.ops->read(&s->link, buf, cap);
+  int n = s->link.ops->read(&s->link, buf, cap);
+  if (n > 0) s->bytes_received += static_cast<uint64_t>(n);
+  return n;
+}
+
+int session_transfer_send(Session* s, const uint8_t* bytes, size_t len) {
+  if (!link_is_open(&s->link)) return -1;
+  return session_send(s, bytes, len, kTransferSendStallMs);
+}
+
+void session_hold_box(Session* s, const TransferProtocol* p, const char* note) {
+  uint32_t until = clock_ms() + kTransferBoxShownMs;
+  s->transfer_box_until_ms = until ? until : 1;  // 0 means none
+  s->transfer_box_protocol = p ? *p : TransferProtocol{};
+  safe_copy(s->transfer_box_note, sizeof s->transfer_box_note, note ? note : "");
+  s->transfer_box_rx = s->bytes_received;
 }
 
 void session_close_link(Session* s) {

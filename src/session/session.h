@@ -8,19 +8,17 @@
 #include "link/link.h"
 #include "link/telnet.h"
 #include "terminal/terminal.h"
+#include "transfer/host.h"
 #include "transfer/protocol.h"
-#include "transfer/xmodem.h"
-#include "transfer/xmodem_kavel.h"
-#include "transfer/zmodem.h"
+#include "transfer/transfer_menus.h"
+#include "transfer/xmodem_protocol.h"
+#include "transfer/zmodem_protocol.h"
 
 // Emulation type codes: 5 is PETSCII, every other value is ANSI.
 inline constexpr int kEmulationAnsi = 4;
 inline constexpr int kEmulationPetscii = 5;
 
 struct SessionLoop;
-
-struct YmodemHostContext;
-struct UploadQueue;
 
 struct Session {
   // The connection to the BBS (no ops: none) and the Telnet layer over it
@@ -45,20 +43,11 @@ struct Session {
   // capture is on; lines is null when there is no storage (no capture).
   ScrollbackRing scrollback;
 
-  // The ZMODEM engine, its start detection included; its hooks reach this
-  // Session (session_transfer.cpp).
-  ZmodemState zmodem;
-  UploadQueue* upload_queue;  // a ZMODEM upload's further files (session_transfer.cpp)
-  // The XMODEM engine (its first field is the active flag) and its adapter,
-  // which owns the file and reaches this Session (session_xmodem.cpp).
-  XmodemState xmodem;
-  XmodemHostContext xmodem_host;
-  YmodemHostContext* ymodem_host;  // YMODEM's adapter on that engine; null while XMODEM's runs
-  // The engine reads the clock for every byte; the bytes of one read arrive
-  // together, so its clock is read once per 64 of them and again at every
-  // pump (each turn).  Reads left before the clock is read again.
-  uint32_t xmodem_clock_ms;
-  int32_t xmodem_clock_left;
+  // The transfer protocols' own records (src/transfer), which reach this
+  // session only through the host record the session fills for them.
+  TransferHost transfer_host;
+  ZmodemProtocol zm;  // the ZMODEM engine, its start detection included
+  XmodemProtocolState xm;  // the XMODEM engine, for XMODEM and YMODEM
 
   // The transfer protocols the session drives (session_transfer.cpp fills
   // the table): in the order the Alt+D / Alt+U choosers list them.  The loop
@@ -72,18 +61,23 @@ struct Session {
   // The loop serving this session (null outside it): modal pieces that must
   // keep the connection served run its turns.
   SessionLoop* loop;
-  // Non-zero while a transfer prompt waits for the user: the turns it runs
-  // only keep the connection served (data bytes are dropped).
-  int transfer_hold;
+  // The file-exists prompt of the protocol that asked (one transfer runs at
+  // a time): up while that protocol waits for the answer, in front of the
+  // terminal (it takes the window's events through the protocol's event).
+  ExistsPrompt exists_prompt;
   // A transfer's box stays up with how it ended (a failure's reason, a
-  // summary) until this time (0: none); then the terminal is redrawn.
+  // summary), or a note, until this time (0: none); then the terminal is
+  // redrawn (session_transfer_poll).
   uint32_t transfer_box_until_ms;
-  int32_t transfer_box_kind;               // which box that is (session_transfer.cpp)
-  TransferProtocol transfer_box_protocol;  // whose box, for kHeldBoxProtocol
+  TransferProtocol transfer_box_protocol;  // whose box; no ops: the note
+  char transfer_box_note[224];             // the note's text
   uint64_t transfer_box_rx;                // the bytes read when it was last drawn
+  uint64_t bytes_received;                 // everything read from the link
 };
 
-// Zero-fills the record: no link, the Telnet layer over the (empty) link.
+// Zero-fills the record: no link, the Telnet layer over the (empty) link,
+// the transfer protocols ready (session_transfer_init).  Defined in
+// session_init.cpp, which ties the parts together.
 void session_init(Session* s);
 
 // Takes an open link for the session: the Telnet layer goes over it,
@@ -97,6 +91,21 @@ void session_attach_link(Session* s, const Link* link);
 int session_send(Session* s, const uint8_t* bytes, size_t len,
                  uint32_t stall_ms = kTelnetSendStallMs);
 int session_send_byte(Session* s, uint8_t byte);
+
+// Sends bytes of a transfer in one piece with every 0xFF doubled (Telnet
+// IAC).  A peer that is slow to take them is waited for (the thread does
+// nothing else meanwhile) up to kTransferSendStallMs; 0, or -1 when the
+// connection failed or stalled that long.
+int session_transfer_send(Session* s, const uint8_t* bytes, size_t len);
+
+// How long a transfer's box (or a note) stays up once it has something to
+// say (a failure's reason, what was saved or sent, what to do next).
+inline constexpr uint32_t kTransferBoxShownMs = 3000;
+// Keeps the box of protocol p up for kTransferBoxShownMs, or with a null p
+// the note already drawn with this text: the terminal is redrawn when the
+// time is over (session_transfer_poll), or at once when a new transfer
+// starts.  Text arriving meanwhile is drawn, and the box over it again.
+void session_hold_box(Session* s, const TransferProtocol* p, const char* note = nullptr);
 
 // One read from the link of at most cap bytes: the count, 0 when nothing is
 // there now, -1 when the link is gone (or there is none).

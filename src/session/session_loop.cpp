@@ -154,10 +154,9 @@ void draw_elapsed(SessionLoop* st) {
 
 // Data bytes of a running transfer, up to the next Telnet command, go to
 // its protocol in one piece: the same bytes session_data_byte would give it
-// one at a time, while a prompt does not claim them.  0 when the next byte
-// must take the byte-by-byte road.
+// one at a time.  0 when the next byte must take the byte-by-byte road.
 int transfer_run(Session* s, const uint8_t* bytes, int len) {
-  if (s->telnet.state != 0 || s->transfer_hold || !s->terminal) return 0;
+  if (s->telnet.state != 0 || !s->terminal) return 0;
   const TransferProtocol* p = session_active_protocol(s);
   if (!p) return 0;
   const void* iac =
@@ -168,10 +167,8 @@ int transfer_run(Session* s, const uint8_t* bytes, int len) {
 }
 
 // Hands one read's bytes to the Telnet layer, serving the keyboard between
-// chunks so that a long burst does not starve it.  While a transfer prompt
-// holds the session (held) the window is the prompt's and is not served
-// here.
-void consume_read(SessionLoop* st, const uint8_t* buf, int n, bool held) {
+// chunks so that a long burst does not starve it.
+void consume_read(SessionLoop* st, const uint8_t* buf, int n) {
   Session* s = st->s;
   // What the Telnet answers say of the terminal: the columns follow the
   // font (a board may change it).
@@ -187,7 +184,7 @@ void consume_read(SessionLoop* st, const uint8_t* buf, int n, bool held) {
       taken = 1;
     }
     i += taken;
-    if (!held && i % every == 0 && i < n) {
+    if (i % every == 0 && i < n) {
       if (!session_loop_covered(st)) service_input(st);
       check_break(st);
     }
@@ -335,10 +332,6 @@ void session_receive_byte(Session* s, uint8_t byte) {
 
 void session_data_byte(Session* s, uint8_t byte) {
   if (!s->terminal) return;
-  // A transfer prompt is up: what the other side sends meanwhile (repeats
-  // of the header being answered) is thrown away, and the engine that asked
-  // is not entered again from inside its own question.
-  if (s->transfer_hold) return;
   const TransferProtocol* p = session_active_protocol(s);
   if (p) {
     p->ops->consume(p->ctx, &byte, 1);
@@ -432,12 +425,9 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 
 int session_pump_turn(SessionLoop* st) {
   Session* s = st->s;
-  bool held = s->transfer_hold != 0;
-  if (!held) {
-    service_input(st);
-    run_transfer_pumps(st);
-    run_paste(st);
-  }
+  service_input(st);
+  run_transfer_pumps(st);
+  run_paste(st);
   check_break(st);
   int bytes_read = 0;
   // Once the session is ending (hang-up, exit, a key that could not be
@@ -445,39 +435,34 @@ int session_pump_turn(SessionLoop* st) {
   // peer is gone, and reading that close now would put up the
   // "Disconnected" notice for a session the user or a failed send ended.
   if (st->running && !term_music_holding(s->terminal)) {
-    // A held turn runs inside an outer one that is still working through
-    // st->buf: it reads into a buffer of its own.
-    uint8_t scratch[kRecvChunk];
-    uint8_t* buf = held ? scratch : st->buf;
-    int cap = held ? kRecvChunk : session_transfer_active(s) ? kRecvChunkTransfer : kRecvChunk;
-    int n = session_read(s, buf, cap);
+    int cap = session_transfer_active(s) ? kRecvChunkTransfer : kRecvChunk;
+    int n = session_read(s, st->buf, cap);
     if (n > 0) {
       bytes_read = n;
       st->bytes_received += static_cast<uint64_t>(n);
-      consume_read(st, buf, n, held);
-      if (!held) {
-        session_transfer_flush_detect(s, 0);
-        if (!session_loop_covered(st)) service_input(st);
-        run_transfer_pumps(st);
-        run_paste(st);
-      }
+      consume_read(st, st->buf, n);
+      session_transfer_flush_detect(s, 0);
+      if (!session_loop_covered(st)) service_input(st);
+      run_transfer_pumps(st);
+      run_paste(st);
       draw_elapsed(st);
     } else if (n < 0) {
       st->closed_by_peer = 1;
       st->running = 0;
     }
   }
-  if (!held) {
-    session_transfer_flush_detect(s, 0);
+  session_transfer_flush_detect(s, 0);
+  // A transfer's question up in front of the terminal: nothing of the
+  // terminal's own draws over it until it is answered.
+  if (!session_transfer_in_front(s)) {
     term_music_pump(s->terminal);
     term_update_cursor_blink(s->terminal);
   }
   if (time_reached(clock_ms(), st->next_tick)) draw_elapsed(st);
   if (bytes_read == 0) idle_pause(st);
   // The session is ending: the terminal gets its window back from the mode
-  // in front, for the "Disconnected" notice.  A held turn runs inside the
-  // engine's byte path; the turn around it does this.
-  if (!held && !st->running && st->mode.ops) close_mode(st);
+  // in front, for the "Disconnected" notice.
+  if (!st->running && st->mode.ops) close_mode(st);
   return st->running;
 }
 

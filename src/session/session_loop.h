@@ -38,12 +38,13 @@ void session_release_terminal(Session* s);
 void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char* title,
                        uint8_t* buf);
 
-// One turn of the session loop, for the loop itself and for the file-exists
-// prompt, which must keep the connection served while it waits.  In order:
+// One turn of the session loop, for the loop itself and for the tools and
+// tests that drive a session turn by turn.  In order:
 //   1. the terminal window's input (keys, mouse, refresh, close) and the
 //      requests it left: top bar, phonebook (which puts the in-session
 //      phonebook in front), full screen, the first two dropped and the last
-//      kept for later while a mode covers the terminal; then the mode in
+//      kept for later while a mode covers the terminal; a transfer whose
+//      question is up in front gets the window's events; then the mode in
 //      front, if one is up (loop->mode): its turn (drawing, its clock), its
 //      window's events, and its end, which gives the terminal back; then
 //      the transfer pumps (timers, the next slice of a streaming upload) and
@@ -57,15 +58,14 @@ void session_loop_init(SessionLoop* loop, Session* s, UiContext* ui, const char*
 //      tested between chunks); a read that finds the peer gone sets
 //      closed_by_peer, and so does a transfer whose send failed;
 //   4. start-detection bytes held too long go to the terminal;
-//   5. the cursor blink, and the status bar's connected time once a second
+//   5. the cursor blink (not while a transfer's question is up in front of
+//      the terminal), and the status bar's connected time once a second
 //      (and after every read);
 //   6. when nothing was read, a pause of at most one tick (20 ms), ended
 //      early by data on the socket or input in the window in front; none
 //      while an upload streams;
 //   7. once the session is ending, a mode still up is closed, so that the
 //      terminal has its window back for the "Disconnected" notice.
-// While s->transfer_hold is set (a transfer prompt runs the turn) steps 1,
-// 4, 7 and the blink are left out, and the data read is dropped.
 // Returns the running flag: 0 once the session is to end.
 int session_pump_turn(SessionLoop* loop);
 

@@ -1,26 +1,19 @@
 // The session's side of file transfers (see session_transfer.h).
 #include "session/session_transfer.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "display/renderer.h"
 #include "phonebook/prefs.h"
 #include "platform/clock.h"
-#include "platform/dos.h"
 #include "session/capture.h"
 #include "session/session.h"
-#include "session/session_loop.h"
-#include "session/session_xmodem.h"
 #include "terminal/petscii.h"
 #include "terminal/terminal.h"
 #include "transfer/transfer_menus.h"
-#include "transfer/transfer_status.h"
-#include "transfer/zmodem.h"
-#include "util/text.h"
+#include "transfer/xmodem_protocol.h"
+#include "transfer/zmodem_protocol.h"
 
 namespace {
 
@@ -28,18 +21,8 @@ Session* session_of(void* ctx) {
   return static_cast<Session*>(ctx);
 }
 
-// --- the engine's hooks ------------------------------------------------------------
-
-int hook_send(void* ctx, const uint8_t* bytes, size_t len) {
-  return session_transfer_send(session_of(ctx), bytes, len);
-}
-
-uint32_t hook_now(void*) {
-  return clock_ms();
-}
-
-void hook_hide_cursor(void* ctx) {
-  term_hide_cursor(session_of(ctx)->terminal);
+bool any_transfer(const Session* s) {
+  return session_transfer_active(s);
 }
 
 void restore_terminal(Terminal* t) {
@@ -48,273 +31,76 @@ void restore_terminal(Terminal* t) {
   term_show_cursor(t);
 }
 
-// While a failed transfer's reason is on show, the terminal is redrawn when
-// that time is over (session_transfer_poll), not at once.
-void hook_restore_terminal(void* ctx) {
+// --- the host record ---------------------------------------------------------------
+
+int host_send(void* ctx, const uint8_t* bytes, size_t len, uint32_t stall_ms) {
   Session* s = session_of(ctx);
-  if (s->transfer_box_until_ms == 0) restore_terminal(s->terminal);
+  if (stall_ms == 0) return session_send(s, bytes, len);
+  if (!link_is_open(&s->link)) return -1;
+  return session_send(s, bytes, len, stall_ms);
 }
 
-void drop_data_for(Session* s, uint32_t ms) {
+uint32_t host_now(void*) {
+  return clock_ms();
+}
+
+Terminal* host_terminal(void* ctx) {
+  return session_of(ctx)->terminal;
+}
+
+int host_pick_uploads(void* ctx, std::vector<std::string>* paths, std::string* missing) {
+  return session_pick_upload_paths(session_of(ctx), paths, missing);
+}
+
+int host_busy(void* ctx) {
+  return any_transfer(session_of(ctx)) ? 1 : 0;
+}
+
+void host_release_detect(void* ctx) {
+  session_transfer_flush_detect(session_of(ctx), 1);
+}
+
+void host_quiet(void* ctx, uint32_t ms) {
+  Session* s = session_of(ctx);
+  if (ms == 0) {
+    s->discard_until_ms = 0;
+    return;
+  }
   uint32_t until = clock_ms() + ms;
   s->discard_until_ms = until ? until : 1;  // 0 means none
 }
 
-void hook_status_changed(void* ctx) {
+void host_hold_box(void* ctx, const TransferProtocol* p) {
   Session* s = session_of(ctx);
-  ZmodemState* z = &s->zmodem;
-  zmodem_draw_status(s->terminal, z);
-  if (z->active) return;
-  if (z->cancel_sent) {
-    // The other side does not stop at once: what it had already sent (a
-    // sender's subpackets in flight, a receiver's acknowledgements) and the
-    // BBS's echo of our cancel bytes would be shown as text, or its
-    // headers taken for the start of a new transfer.
-    z->cancel_sent = 0;
-    drop_data_for(s, kCancelQuietMs);
+  if (p) {
+    session_hold_box(s, p);
+  } else {
+    s->transfer_box_until_ms = 0;
   }
-  char summary[224];
-  bool said =
-      z->ending == kZmodemFailed || zmodem_summary(z, summary, sizeof summary, nullptr) != 0;
-  // The box now gives the reason or what became of the file: it stays up a
-  // moment to be read.
-  if (said && z->status.drawn) session_transfer_hold_protocol_box(s, session_zmodem_protocol(s));
 }
+
+void host_hold_note(void* ctx, const char* text) {
+  session_hold_box(session_of(ctx), nullptr, text);
+}
+
+int host_box_held(void* ctx) {
+  return session_of(ctx)->transfer_box_until_ms != 0 ? 1 : 0;
+}
+
+// --- the held box ------------------------------------------------------------------
 
 // The held box again, over a terminal that text has been drawn on.
 void redraw_held_box(Session* s) {
   Terminal* t = s->terminal;
   if (!term_can_draw(t)) return;
   term_redraw_all(t);
-  switch (s->transfer_box_kind) {
-    case kHeldBoxProtocol: {
-      const TransferProtocol& p = s->transfer_box_protocol;
-      if (p.ops) p.ops->draw_box(p.ctx);
-      break;
-    }
-    case kHeldBoxCapture:
-      term_draw_transfer_note(t, capture_note());
-      break;
-    case kHeldBoxNote:
-      term_draw_transfer_note(t, kZmodemWaitNote);
-      break;
-    default:
-      break;
+  const TransferProtocol& p = s->transfer_box_protocol;
+  if (p.ops) {
+    p.ops->draw_box(p.ctx);
+  } else if (s->transfer_box_note[0]) {
+    term_draw_transfer_note(t, s->transfer_box_note);
   }
 }
-
-// One turn of the session while the file-exists prompt waits.  The byte path
-// is below us on the stack (the engine asked from inside a header), so the
-// turn must not hand data to the engine nor read into the buffer the outer
-// turn is still working through: transfer_hold makes the turn read into a
-// buffer of its own, serve no window input (the prompt owns the window), run
-// no transfer timers, and drop the data bytes (the other side's repeats).
-int hook_file_exists(void* ctx, const char* name) {
-  Session* s = session_of(ctx);
-  s->zmodem.status.drawn = 0;  // the prompt covers the box: draw it whole afterwards
-  TransferWait wait{s->loop ? session_transfer_serve_prompt_turn : nullptr, s};
-  return term_prompt_receive_exists(s->terminal, name, &wait);
-}
-
-// The same with Resume offered where the engine can resume the file, and
-// the failed check said when it asks again.
-int hook_file_exists_resume(void* ctx, const ZmodemExistsQuestion* q) {
-  Session* s = session_of(ctx);
-  s->zmodem.status.drawn = 0;
-  TransferWait wait{s->loop ? session_transfer_serve_prompt_turn : nullptr, s};
-  return term_prompt_receive_exists_resume(s->terminal, q->name, q->can_resume, q->resume_failed,
-                                           &wait);
-}
-
-const char* hook_download_dir(void*) {
-  return session_download_dir();
-}
-
-// The full path of an entry of the upload directory.
-bool upload_full_path(const char* name, char* path, size_t capacity) {
-  char joined[kTransferPathCap];
-  if (upload_path_join(joined, name) != 0) return false;
-  std::string real = dos_expand_path(joined);
-  if (real.size() >= capacity) return false;
-  safe_copy(path, capacity, real.c_str());
-  return true;
-}
-
-bool any_transfer(const Session* s) {
-  return session_transfer_active(s);
-}
-
-void drop_upload_queue(Session* s) {
-  delete s->upload_queue;
-  s->upload_queue = nullptr;
-}
-
-// The picked names as full paths: false (and *missing the name) for one
-// whose path does not fit, which names no file we could open.
-bool picked_paths(const std::vector<std::string>& names, std::vector<std::string>* paths,
-                  std::string* missing) {
-  paths->clear();
-  for (const std::string& name : names) {
-    char path[kTransferPathCap];
-    if (!upload_full_path(name.c_str(), path, sizeof path)) {
-      *missing = name;
-      return false;
-    }
-    paths->emplace_back(path);
-  }
-  return true;
-}
-
-// The box's batch figures for the upload under way: the count and the
-// bytes, which the engine does not know.
-void show_upload_batch(Session* s) {
-  UploadQueue* q = s->upload_queue;
-  if (!q || q->paths.size() < 2 || !s->zmodem.active || s->zmodem.direction != 1) return;
-  ZmodemState* z = &s->zmodem;
-  z->files_total = static_cast<int32_t>(q->paths.size());
-  uint64_t total = 0, before = 0;
-  for (size_t i = 0; i < q->sizes.size(); ++i) {
-    total += q->sizes[i];
-    if (i + 1 < q->next) before += q->sizes[i];
-  }
-  z->status.batch_total = total;
-  z->status.batch_before = before;
-}
-
-int hook_next_upload(void* ctx, char* path, size_t capacity) {
-  Session* s = session_of(ctx);
-  UploadQueue* q = s->upload_queue;
-  if (!q || q->next >= q->paths.size()) return 0;
-  safe_copy(path, capacity, q->paths[q->next++].c_str());
-  show_upload_batch(s);
-  return 1;
-}
-
-// The picked batch: the engine starts the first file, next_upload hands
-// out the rest.
-void queue_upload_batch(Session* s, const std::vector<std::string>& paths) {
-  drop_upload_queue(s);
-  s->upload_queue = new (std::nothrow) UploadQueue();
-  if (!s->upload_queue) return;
-  s->upload_queue->paths = paths;
-  for (const std::string& p : paths) {
-    struct stat st;
-    s->upload_queue->sizes.push_back(stat(p.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size)
-                                                               : 0);
-  }
-  s->upload_queue->next = 1;
-}
-
-// The other side is a receiver that asked first: the user picks the files,
-// the first goes now and the rest through next_upload, as after Alt+U.
-int hook_pick_upload(void* ctx, char* path, size_t capacity) {
-  Session* s = session_of(ctx);
-  drop_upload_queue(s);
-  std::vector<std::string> names, paths;
-  std::string missing;
-  if (!term_select_upload_files(s->terminal, &names) || !picked_paths(names, &paths, &missing))
-    return 0;
-  queue_upload_batch(s, paths);
-  safe_copy(path, capacity, paths[0].c_str());
-  return 1;
-}
-
-// --- ZMODEM behind the transfer seam --------------------------------------
-
-// Alt+D, Z-Modem: nothing starts here, the BBS's sender starts the
-// download.  The note stays up a moment (the cursor off, so that its
-// blinking leaves the box alone) while the user can already type at the BBS.
-int zmodem_start(Session* s, int direction) {
-  if (direction == kTransferUpload) return session_start_upload(s);
-  if (term_can_draw(s->terminal)) {
-    term_hide_cursor(s->terminal);
-    term_draw_transfer_note(s->terminal, kZmodemWaitNote);
-    session_transfer_hold_box(s, kHeldBoxNote);
-  }
-  return 0;
-}
-
-int zm_op_start(void* ctx, int direction, int) {
-  return zmodem_start(session_of(ctx), direction);
-}
-
-size_t zm_op_consume(void* ctx, const uint8_t* bytes, size_t len) {
-  return zmodem_consume_active(&session_of(ctx)->zmodem, bytes, len);
-}
-
-int zm_op_poll(void* ctx, uint32_t) {
-  ZmodemState* z = &session_of(ctx)->zmodem;
-  // Idle, its only work is detection's, which the session releases itself.
-  return z->active ? zmodem_poll(z) : 0;
-}
-
-void zm_op_cancel(void* ctx) {
-  ZmodemState* z = &session_of(ctx)->zmodem;
-  if (!z->active) return;
-  // The ending's hook starts the quiet time that follows the cancel sequence.
-  zmodem_cancel(z, z->direction == 0 ? "Download cancelled" : "Upload cancelled");
-}
-
-void zm_op_end(void* ctx, int closed_by_peer) {
-  Session* s = session_of(ctx);
-  drop_upload_queue(s);
-  ZmodemState* z = &s->zmodem;
-  if (!z->active && !z->file) return;
-  if (z->active && z->direction == 0 && z->zfin_seen) {
-    // The sender has finished and we answered: only the courtesy "OO" or the
-    // two-second wait was missing.  The receiver's own ending decides.
-    zmodem_finish_received(z);
-    return;
-  }
-  zmodem_finish(z, closed_by_peer ? "ZMODEM interrupted by disconnect" : "ZMODEM cancelled");
-}
-
-void zm_op_draw_box(void* ctx) {
-  Session* s = session_of(ctx);
-  if (!s->terminal) return;
-  s->zmodem.status.drawn = 0;
-  zmodem_draw_status(s->terminal, &s->zmodem);
-}
-
-void zm_op_draw_status(void* ctx) {
-  if (session_of(ctx)->zmodem.active) zm_op_draw_box(ctx);
-}
-
-int zm_op_active(const void* ctx) {
-  return static_cast<const Session*>(ctx)->zmodem.active;
-}
-
-int zm_op_streaming(const void* ctx) {
-  const ZmodemState* z = &static_cast<const Session*>(ctx)->zmodem;
-  return z->active && z->streaming;
-}
-
-TransferDetect zm_op_detect(void* ctx, uint8_t byte, TransferEmit emit, void* to) {
-  return zmodem_detect(&session_of(ctx)->zmodem, byte, emit, to);
-}
-
-void zm_op_flush_detect(void* ctx, int force, TransferEmit emit, void* to) {
-  zmodem_release_detect(&session_of(ctx)->zmodem, force, emit, to);
-}
-
-constexpr const char* kZmodemRows[] = {"Z-Modem"};
-constexpr TransferProtocolOps kZmodemOps = {
-    "ZMODEM",
-    kZmodemRows,
-    1,
-    0,  // keys still go to the BBS while it runs
-    zm_op_start,
-    zm_op_consume,
-    zm_op_poll,
-    zm_op_cancel,
-    zm_op_end,
-    zm_op_draw_status,
-    zm_op_draw_box,
-    zm_op_active,
-    zm_op_streaming,
-    zm_op_detect,
-    zm_op_flush_detect,
-};
 
 void emit_to_terminal(void* to, uint8_t byte) {
   session_terminal_byte(static_cast<Session*>(to), byte);
@@ -360,10 +146,6 @@ int open_chooser(Session* s, int direction) {
 
 }  // namespace
 
-TransferProtocol session_zmodem_protocol(Session* s) {
-  return TransferProtocol{&kZmodemOps, s};
-}
-
 void session_terminal_byte(Session* s, uint8_t byte) {
   if (!s->terminal) return;
   // What the board sent after Telnet; a transfer's bytes never reach here.
@@ -397,61 +179,49 @@ bool session_transfer_holds_keys(const Session* s) {
   return p && p->ops->holds_keys;
 }
 
-int session_transfer_serve_prompt_turn(void* ctx) {
-  Session* s = session_of(ctx);
-  if (!s->loop) return 1;
-  ++s->transfer_hold;
-  int running = session_pump_turn(s->loop);
-  --s->transfer_hold;
-  return running;
+bool session_transfer_in_front(const Session* s) {
+  return transfer_protocol_in_front(session_active_protocol(s));
+}
+
+int session_transfer_event(Session* s, const PlatEvent& ev) {
+  const TransferProtocol* p = session_active_protocol(s);
+  if (!transfer_protocol_in_front(p)) return 0;
+  if (p->ops->event) p->ops->event(p->ctx, ev);
+  return 1;
 }
 
 void session_transfer_init(Session* s) {
-  session_xmodem_init(s);
-  ZmodemHooks& h = s->zmodem.hooks;
-  h = ZmodemHooks{};
+  TransferHost& h = s->transfer_host;
+  h = TransferHost{};
   h.ctx = s;
-  h.send = hook_send;
-  h.now_ms = hook_now;
-  h.hide_cursor = hook_hide_cursor;
-  h.restore_terminal = hook_restore_terminal;
-  h.status_changed = hook_status_changed;
-  h.file_exists = hook_file_exists;
-  h.file_exists_resume = hook_file_exists_resume;
-  // No stop_requested: the loop serves the window between runs of received
-  // bytes and between upload slices, and acts on Escape and a closed window
-  // itself (with the session's own ending texts).
-  h.download_dir = hook_download_dir;
-  h.pick_upload = hook_pick_upload;
-  h.next_upload = hook_next_upload;
+  h.send = host_send;
+  h.now_ms = host_now;
+  h.terminal = host_terminal;
+  // The preferences' texts themselves: a change in the settings form holds
+  // for the next transfer.
+  h.download_path = g_download_path;
+  h.upload_path = g_upload_path;
+  h.question = &s->exists_prompt;
+  h.pick_uploads = host_pick_uploads;
+  h.busy = host_busy;
+  h.release_detect = host_release_detect;
+  h.quiet = host_quiet;
+  h.hold_box = host_hold_box;
+  h.hold_note = host_hold_note;
+  h.box_held = host_box_held;
+  zmodem_protocol_init(&s->zm, &s->transfer_host);
+  xmodem_protocol_init(&s->xm, &s->transfer_host);
 
   // The choosers list the rows in this order.
   s->protocol_count = 0;
-  s->protocols[s->protocol_count++] = session_xmodem_protocol(s);
-  s->protocols[s->protocol_count++] = session_zmodem_protocol(s);
-  s->protocols[s->protocol_count++] = session_ymodem_protocol(s);
-}
-
-int session_transfer_send(Session* s, const uint8_t* bytes, size_t len) {
-  if (!link_is_open(&s->link)) return -1;
-  return session_send(s, bytes, len, kTransferSendStallMs);
-}
-
-void session_transfer_hold_protocol_box(Session* s, const TransferProtocol& p) {
-  session_transfer_hold_box(s, kHeldBoxProtocol);
-  s->transfer_box_protocol = p;
-}
-
-void session_transfer_hold_box(Session* s, int32_t kind) {
-  uint32_t until = clock_ms() + kTransferBoxShownMs;
-  s->transfer_box_until_ms = until ? until : 1;  // 0 means none
-  s->transfer_box_kind = kind;
-  s->transfer_box_rx = s->loop ? s->loop->bytes_received : 0;
+  s->protocols[s->protocol_count++] = xmodem_protocol(&s->xm);
+  s->protocols[s->protocol_count++] = zmodem_protocol(&s->zm);
+  s->protocols[s->protocol_count++] = ymodem_protocol(&s->xm);
 }
 
 int session_transfer_poll(Session* s) {
   if (s->transfer_box_until_ms != 0) {
-    uint64_t rx = s->loop ? s->loop->bytes_received : 0;
+    uint64_t rx = s->bytes_received;
     if (any_transfer(s)) {
       // A new transfer's box takes the place of the old one (or the note).
       s->transfer_box_until_ms = 0;
@@ -500,46 +270,10 @@ int session_open_upload_menu(Session* s) {
   return open_chooser(s, kTransferUpload);
 }
 
-// The files the user picks for an upload, as full paths: 1 when there are
-// some, 0 when there is nothing to send (the picker was left, or a transfer
-// started meanwhile), -1 for a picked name whose path does not fit (*missing
-// names it).
 int session_pick_upload_paths(Session* s, std::vector<std::string>* paths, std::string* missing) {
   if (any_transfer(s)) return 0;
   std::vector<std::string> names;
   if (!term_select_upload_files(s->terminal, &names)) return 0;
   if (any_transfer(s)) return 0;
-  return picked_paths(names, paths, missing) ? 1 : -1;
-}
-
-int session_start_upload(Session* s) {
-  if (!s->terminal) return -1;
-  std::vector<std::string> paths;
-  std::string missing;
-  int picked = session_pick_upload_paths(s, &paths, &missing);
-  if (picked == 0) return 0;
-  if (picked < 0) {
-    zmodem_fail_upload(&s->zmodem, missing.c_str(), "Upload file not found");
-    return 0;
-  }
-  queue_upload_batch(s, paths);
-  int rc = zmodem_start_upload(&s->zmodem, paths[0].c_str()) == 0 ? 0 : -1;
-  show_upload_batch(s);
-  return rc;
-}
-
-const char* session_download_dir() {
-  static std::string dir;
-  char path[256];
-  safe_copy(path, sizeof path, g_download_path);
-  normalize_transfer_path(path, TransferDir::kDownload);
-  dir = dos_expand_path(path);
-  // Asked as a received file is opened: the user's default download
-  // directory is made then, with any parent it lacks, as xdg-user-dirs
-  // would.  A directory the user chose is only ever made as its last step
-  // (by the receiver): its parent missing may mean a disk not mounted.
-  char fallback[256];
-  transfer_default_path(TransferDir::kDownload, fallback);
-  if (strcmp(path, fallback) == 0) dos_create_dirs(dir.c_str(), 0755);
-  return dir.c_str();
+  return transfer_upload_paths(names, paths, missing) == 0 ? 1 : -1;
 }

@@ -15,6 +15,13 @@
 //    terminal, and the box as it ended while it is held up to be read;
 //  * active / streaming: whether bytes belong to it, and whether the loop
 //    must not pause between turns (an upload sending slice after slice);
+//  * in_front / event (optional): while a question of the protocol's own
+//    is up over the terminal (the file-exists prompt) it is in front: it
+//    takes every window event before the key input sees one, and the
+//    terminal's cursor blink and music wait.  It asks and waits without a
+//    loop of its own: the session's loop keeps serving the connection, its
+//    consume drops what arrives meanwhile, its poll runs the question's
+//    time-out and its draw_status draws the question;
 //  * detect / flush_detect (optional): a protocol that starts by itself
 //    when the other side begins (ZMODEM's "**" CAN B) looks at each byte
 //    that would go to the terminal.  Bytes it held and then gave up on are
@@ -23,6 +30,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+
+struct PlatEvent;
 
 // What detect did with a byte.
 enum TransferDetect : int {
@@ -60,6 +69,9 @@ struct TransferProtocolOps {
   void (*draw_box)(void* ctx);
   int (*active)(const void* ctx);
   int (*streaming)(const void* ctx);
+  // Both null for a protocol that never asks anything while it runs.
+  int (*in_front)(const void* ctx);
+  void (*event)(void* ctx, const PlatEvent& ev);
   // Null for a protocol that only starts from the chooser.
   TransferDetect (*detect)(void* ctx, uint8_t byte, TransferEmit emit, void* to);
   // Held bytes to emit: with force 0 only those held too long.
@@ -73,4 +85,8 @@ struct TransferProtocol {
 
 inline bool transfer_protocol_active(const TransferProtocol* p) {
   return p && p->ops && p->ops->active(p->ctx) != 0;
+}
+
+inline bool transfer_protocol_in_front(const TransferProtocol* p) {
+  return transfer_protocol_active(p) && p->ops->in_front && p->ops->in_front(p->ctx) != 0;
 }

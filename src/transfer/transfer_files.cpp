@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
+#include "phonebook/prefs.h"
+#include "platform/dos.h"
 #include "util/text.h"
 
 namespace {
@@ -139,4 +142,20 @@ FILE* transfer_open_resume(const char* path, long long length, char* buffer, siz
 
 void transfer_make_dir(const char* dir) {
   if (dir && dir[0]) mkdir(dir, 0755);
+}
+
+const char* transfer_download_dir(const char* pref) {
+  static std::string dir;
+  char path[256];
+  safe_copy(path, sizeof path, pref ? pref : "");
+  normalize_transfer_path(path, TransferDir::kDownload);
+  dir = dos_expand_path(path);
+  // Asked as a received file is opened: the user's default download
+  // directory is made then, with any parent it lacks, as xdg-user-dirs
+  // would.  A directory the user chose is only ever made as its last step
+  // (by the receiver): its parent missing may mean a disk not mounted.
+  char fallback[256];
+  transfer_default_path(TransferDir::kDownload, fallback);
+  if (strcmp(path, fallback) == 0) dos_create_dirs(dir.c_str(), 0755);
+  return dir.c_str();
 }

@@ -13,6 +13,13 @@ inline constexpr const char* kTransferDefaultName = "kavel-zmodem.dat";
 // The stream buffer of a transfer's file: fewer, larger writes to the disk.
 inline constexpr size_t kTransferFileBuffer = 65536;
 
+// What a host's file-exists question returns when it has put the question
+// up and the answer comes later (from the user, through the host's loop):
+// the engine then waits in a state of its own, dropping what arrives, until
+// the host gives it the answer.  A host that answers at once returns the
+// answer itself.
+inline constexpr int kTransferExistsAsked = -1;
+
 // Makes a safe file name from a name the other side sent: the part after the
 // last "/", "\" or ":", up to the first white space; control bytes and "/",
 // "\", "*", ":" become "_"; at most cap - 1 characters.  A name that would be
@@ -63,3 +70,9 @@ FILE* transfer_open_resume(const char* path, long long length, char* buffer = nu
 // Creates the directory when it is missing (one level; failures ignored:
 // opening the file reports them).
 void transfer_make_dir(const char* dir);
+
+// The download directory as a receiver uses it: pref (the preference's
+// text) trimmed, the default when empty, "PROGDIR:" resolved; the user's
+// default directory is created when missing.  The text stays valid until
+// the next call.
+const char* transfer_download_dir(const char* pref);

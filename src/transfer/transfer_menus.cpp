@@ -669,72 +669,92 @@ void term_draw_receive_exists_resume(Terminal* t, const char* name, int selectio
   }
 }
 
-int term_prompt_receive_exists(Terminal* t, const char* name, const TransferWait* wait) {
-  return term_prompt_receive_exists_resume(t, name, 0, 0, wait);
-}
-
-int term_prompt_receive_exists_resume(Terminal* t, const char* name, int can_resume,
-                                      int resume_failed, const TransferWait* wait) {
+int term_exists_prompt_open(ExistsPrompt* p, Terminal* t, const char* name, int can_resume,
+                            int resume_failed) {
+  *p = ExistsPrompt{};
   if (!has_window(t)) return kExistsSkip;
+  p->t = t;
+  safe_copy(p->name, sizeof p->name, name);
+  p->can_resume = can_resume;
+  p->resume_failed = resume_failed;
+  p->selection = kExistsRename;
   redraw_terminal(t);
   term_hide_cursor(t);
-  ExistsButtons buttons = exists_buttons(can_resume);
-  int selection = kExistsRename;
-  auto draw = [&] {
-    term_draw_receive_exists_resume(t, name, selection, can_resume, resume_failed);
-  };
-  draw();
-  uint32_t shown_at = clock_ms();
+  term_exists_prompt_draw(p);
+  p->shown_at = clock_ms();
+  p->up = 1;
+  return -1;
+}
+
+void term_exists_prompt_draw(const ExistsPrompt* p) {
+  if (!p->t) return;
+  term_draw_receive_exists_resume(p->t, p->name, p->selection, p->can_resume, p->resume_failed);
+}
+
+int term_exists_prompt_poll(ExistsPrompt* p) {
+  if (!p->up) return -1;
+  return clock_ms() - p->shown_at >= kExistsPromptMs ? kExistsRename : -1;
+}
+
+int term_exists_prompt_event(ExistsPrompt* p, const PlatEvent& ev) {
+  if (!p->up) return -1;
+  DialogKey k = key_from_event(ev);
+  ExistsButtons buttons = exists_buttons(p->can_resume);
+  int previous = p->selection;
+  int index = button_index(buttons, p->selection);
   int answer = -1;
-  while (answer < 0) {
-    if (clock_ms() - shown_at >= kExistsPromptMs) {
-      answer = kExistsRename;
+  switch (k.kind) {
+    case kKeyUp:
+    case kKeyLeft:
+      p->selection = buttons.answers[std::max(0, index - 1)];
       break;
-    }
-    // With a connection to keep served, one turn of it is the pause (it
-    // reads and throws away what the other side repeats meanwhile).
-    DialogKey k = next_key(t, wait && wait->serve ? 0 : 100);
-    if (k.kind == kKeyNone && wait && wait->serve) {
-      if (!wait->serve(wait->ctx)) {
-        answer = kExistsSkip;  // the session is ending: nothing more to write
-        break;
-      }
-      continue;
-    }
-    int previous = selection;
-    int index = button_index(buttons, selection);
-    switch (k.kind) {
-      case kKeyUp:
-      case kKeyLeft:
-        selection = buttons.answers[std::max(0, index - 1)];
-        break;
-      case kKeyDown:
-      case kKeyRight:
-        selection = buttons.answers[std::min(buttons.count - 1, index + 1)];
-        break;
-      case kKeyEnter:
-        answer = selection;
-        break;
-      case kKeyChar:
-        if (k.ch == 'o' || k.ch == 'O') answer = kExistsOverwrite;
-        if (k.ch == 'r' || k.ch == 'R') answer = kExistsRename;
-        if (k.ch == 'c' || k.ch == 'C') answer = kExistsSkip;
-        if ((k.ch == 'u' || k.ch == 'U') && can_resume) answer = kExistsResume;
-        break;
-      case kKeyEscape:
-      case kKeyClose:
-        answer = kExistsSkip;
-        break;
-      case kKeyRefresh:
-        refresh(t, draw);
-        break;
-      default:
-        break;
-    }
-    if (answer < 0 && selection != previous) draw();
+    case kKeyDown:
+    case kKeyRight:
+      p->selection = buttons.answers[std::min(buttons.count - 1, index + 1)];
+      break;
+    case kKeyEnter:
+      answer = p->selection;
+      break;
+    case kKeyChar:
+      if (k.ch == 'o' || k.ch == 'O') answer = kExistsOverwrite;
+      if (k.ch == 'r' || k.ch == 'R') answer = kExistsRename;
+      if (k.ch == 'c' || k.ch == 'C') answer = kExistsSkip;
+      if ((k.ch == 'u' || k.ch == 'U') && p->can_resume) answer = kExistsResume;
+      break;
+    case kKeyEscape:
+    case kKeyClose:
+      answer = kExistsSkip;
+      break;
+    case kKeyRefresh:
+      refresh(p->t, [p] { term_exists_prompt_draw(p); });
+      break;
+    default:
+      break;
   }
-  close_dialog(t);
+  if (answer < 0 && p->selection != previous) term_exists_prompt_draw(p);
   return answer;
+}
+
+void term_exists_prompt_close(ExistsPrompt* p) {
+  if (!p->up) return;
+  p->up = 0;
+  close_dialog(p->t);
+}
+
+int transfer_upload_paths(const std::vector<std::string>& names, std::vector<std::string>* paths,
+                          std::string* missing) {
+  paths->clear();
+  for (const std::string& name : names) {
+    char joined[kTransferPathCap];
+    bool fits = upload_path_join(joined, name.c_str()) == 0;
+    std::string real = fits ? dos_expand_path(joined) : std::string();
+    if (!fits || real.size() >= kTransferPathCap) {
+      *missing = name;
+      return -1;
+    }
+    paths->push_back(real);
+  }
+  return 0;
 }
 
 // ------------------------------------------------------------ save as

@@ -6,8 +6,9 @@
 // Every dialog is modal: it reads the terminal window's events until it is
 // answered (a close request counts as Escape; a refresh redraws the terminal
 // and the box), hides the cursor while it is up, and redraws the terminal
-// and shows the cursor when it closes.  Only the file-exists prompt keeps
-// the connection served meanwhile, through the TransferWait it is given.
+// and shows the cursor when it closes.  The file-exists prompt is the
+// exception: it is a mode of the session's loop (ExistsPrompt), so that the
+// connection stays served while it waits.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "transfer/transfer_files.h"
 
 struct Terminal;
+struct PlatEvent;
 
 // ------------------------------------------------------------ protocol chooser
 
@@ -94,19 +96,16 @@ int term_select_upload_file(Terminal* t, char* name_out);
 // file when none is marked; on a directory it enters it.  1 with the names (without the directory),
 // 0 for nothing chosen.  Marks are dropped on entering another directory.
 int term_select_upload_files(Terminal* t, std::vector<std::string>* names);
+// The names a picker gave as full paths in the upload directory: 0, or -1
+// (and *missing the name) for one whose path does not fit, which names no
+// file that could be opened.
+int transfer_upload_paths(const std::vector<std::string>& names, std::vector<std::string>* paths,
+                          std::string* missing);
 // One drawing of the picker (for tests and refreshes).
 void term_draw_upload_picker(Terminal* t, const UploadFileList* list, int selected, int first,
                              const char* message);
 
 // ------------------------------------------------------------ prompts
-
-// How a dialog keeps the session's connection served while it waits: serve
-// runs one turn of the session without handing data to the transfer and
-// returns 0 once the session is ending.
-struct TransferWait {
-  int (*serve)(void* ctx);
-  void* ctx;
-};
 
 inline constexpr uint32_t kExistsPromptMs = 5000;
 
@@ -117,15 +116,37 @@ enum : int { kExistsOverwrite = 0, kExistsRename = 1, kExistsSkip = 2, kExistsRe
 inline constexpr const char* kExistsResumeFailedText =
     "The part there differs; it cannot be resumed.";
 
-// A received file's name exists: kExistsOverwrite, kExistsRename or
-// kExistsSkip.  Rename after 5 s without an answer; skip at once without a
-// terminal window, and when the session ends while the prompt is up.
-int term_prompt_receive_exists(Terminal* t, const char* name, const TransferWait* wait);
-// The same with a RESUME button ("U" or "u") when can_resume is set, and
-// kExistsResumeFailedText when an earlier resume's check failed.  The
-// selection is an answer (kExists*).
-int term_prompt_receive_exists_resume(Terminal* t, const char* name, int can_resume,
-                                      int resume_failed, const TransferWait* wait);
+// The file-exists prompt is no modal loop of its own: the session's loop
+// keeps serving the connection while it is up, and hands it the window's
+// events and the time.  Its state between those calls:
+struct ExistsPrompt {
+  Terminal* t;
+  char name[kTransferNameCap];
+  int can_resume;
+  int resume_failed;
+  int selection;  // the button lit (kExists*)
+  uint32_t shown_at;
+  int up;  // shown and not yet answered
+};
+
+// A received file's name exists: puts the prompt up (OVERWRITE, RENAME,
+// CANCEL; RESUME with "U" or "u" as well when can_resume is set, and
+// kExistsResumeFailedText when an earlier resume's check failed), RENAME
+// selected.  -1 while it waits for its answer; kExistsSkip at once without
+// a terminal window.
+int term_exists_prompt_open(ExistsPrompt* p, Terminal* t, const char* name, int can_resume,
+                            int resume_failed);
+// A window event while the prompt is up: the answer it gives (a close
+// request counts as Escape, which skips; a refresh redraws the terminal and
+// the prompt), or -1.  Every event is the prompt's while it is up.
+int term_exists_prompt_event(ExistsPrompt* p, const PlatEvent& ev);
+// Time passing: kExistsRename once kExistsPromptMs have gone by unanswered,
+// else -1.
+int term_exists_prompt_poll(ExistsPrompt* p);
+// The prompt again over a terminal something repainted.
+void term_exists_prompt_draw(const ExistsPrompt* p);
+// Takes it down: the terminal redrawn (which removes it), the cursor shown.
+void term_exists_prompt_close(ExistsPrompt* p);
 void term_draw_receive_exists(Terminal* t, const char* name, int selection);
 void term_draw_receive_exists_resume(Terminal* t, const char* name, int selection, int can_resume,
                                      int resume_failed);

@@ -3,15 +3,15 @@
 // Both protocols share one layout: a beveled box with a title, up to five
 // text lines (file, bytes, CRC kind, error figure, file count), the speed in
 // blue and a progress bar with the percentage.  The protocol's own drawing
-// function (zmodem_draw_status here; the XMODEM one beside its adapter)
-// decides when to draw and fills a TransferBoxContent; transfer_box_draw
-// paints it, renewing only the inside when the frame is already there.
+// function (zmodem_draw_status beside the ZMODEM engine, the XMODEM one
+// beside its adapter) decides when to draw and fills a TransferBoxContent;
+// transfer_box_draw paints it, renewing only the inside when the frame is
+// already there.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 struct Terminal;
-struct ZmodemState;
 
 // The drawing cache each transfer keeps with its record, so that a new
 // transfer, a moved window or a redrawn terminal starts with a full draw.
@@ -70,18 +70,3 @@ void transfer_format_speed(char* out, int cap, uint32_t start_ms, uint32_t bytes
 int transfer_bar_fill(uint32_t bytes, uint32_t total, int width);
 // The percentage (0..100) shown in the bar; only meaningful with a total.
 uint32_t transfer_percent(uint32_t bytes, uint32_t total);
-
-// The summary of a ZMODEM transfer that went well, for the box and the
-// session: "Saved NAME (SIZE)" or "Saved n files" (in *dir the download
-// directory) after a download, "Sent NAME (SIZE)" after an upload (dir
-// null).  0 when there is none (the transfer did not succeed, or saved no
-// file: every one skipped).
-int zmodem_summary(ZmodemState* z, char* out, size_t cap, const char** dir);
-
-// Draws or updates the ZMODEM box for the state of z.  While a transfer runs
-// and the box is up, a change of the byte count alone is drawn at most every
-// 200 ms; every other change is drawn at once.  A repeated ZFIN answered
-// quietly (z->trailing) draws nothing.  After a failed ending the line of
-// the error count gives the reason instead, in red; after a successful one
-// the summary takes its place, in blue.
-void zmodem_draw_status(Terminal* t, ZmodemState* z);

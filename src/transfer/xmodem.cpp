@@ -114,6 +114,7 @@ void xm_end(XmodemState* s, int kind, const char* text) {
   if (!s->active) return;
   xm_close_file(s);
   s->active = 0;
+  s->asking = 0;
   s->state = XM_IDLE;
   xm_report_text(s, kind, text);
 }
@@ -165,6 +166,7 @@ int xm_fail(XmodemState* s, const char* reason = nullptr) {
 int ym_recv_request(XmodemState* s);
 int ym_recv_block(XmodemState* s, uint8_t number);
 int ym_recv_file_done(XmodemState* s);
+int ym_recv_begun(XmodemState* s, int begin);
 
 // Retries count against the limit once the other side has shown itself:
 // after the first good block, or in a batch once a file has begun.  Before
@@ -457,6 +459,15 @@ int ym_recv_header(XmodemState* s) {
   }
   s->file_name[n] = '\0';
   int begin = s->batch.begin_file ? s->batch.begin_file(s->callbacks.context, f) : 0;
+  if (begin == 2) {
+    s->asking = 1;
+    return 0;
+  }
+  return ym_recv_begun(s, begin);
+}
+
+// What the host's begin_file answered for the file of block 0.
+int ym_recv_begun(XmodemState* s, int begin) {
   if (begin < 0) return xm_fail(s);
   s->skipping = begin == 1;
   s->closed = s->skipping;  // a skipped file was never opened
@@ -952,6 +963,9 @@ int ymodem_start_send(XmodemState* s, const YmodemBatch* batch) {
 
 int xmodem_consume(XmodemState* s, uint8_t byte) {
   if (!s || !s->active) return 0;
+  // While the host asks its user about a file, what the sender repeats is
+  // dropped: block 0 comes again once we answer.
+  if (s->asking) return 0;
   bool receiving = s->mode == 1;
   bool at_answer = s->answered != 0;
   s->answered = 0;
@@ -970,9 +984,16 @@ int xmodem_consume(XmodemState* s, uint8_t byte) {
 }
 
 int xmodem_pump(XmodemState* s) {
-  if (!s || !s->active) return 0;
+  // No time-out runs while the host asks its user: our answer restarts them.
+  if (!s || !s->active || s->asking) return 0;
   uint32_t now = xm_now(s);
   return s->mode == 1 ? xm_recv_pump(s, now) : xm_send_pump(s, now);
+}
+
+int ymodem_file_begun(XmodemState* s, int begin) {
+  if (!s || !s->active || !s->asking) return 0;
+  s->asking = 0;
+  return ym_recv_begun(s, begin);
 }
 
 void xmodem_cancel(XmodemState* s, const char* message) {

@@ -121,7 +121,10 @@ struct XmodemCallbacks {
 struct YmodemBatch {
   // Receiving: block 0 of a new file (its name not yet made safe).  0: store
   // its data; 1: skip it (its blocks are taken and dropped, and no close
-  // follows); -1: fail the transfer.  Without the hook every file is stored.
+  // follows); -1: fail the transfer; 2: the host asks its user first and
+  // gives one of the others later through ymodem_file_begun (meanwhile the
+  // engine drops what arrives and runs no time-out).  Without the hook
+  // every file is stored.
   int (*begin_file)(void* context, const YmodemFileInfo* info);
   // Sending: the next file of the batch, opened for the read entry.  1 with
   // *info filled (its name as block 0 should carry it); 0 when no file is
@@ -177,6 +180,7 @@ struct XmodemState {
   int32_t protocol;     // XmodemProtocol
   int32_t batch_phase;  // receiving: YmodemPhase
   int32_t skipping;     // receiving: the current file's blocks are dropped
+  int32_t asking;       // receiving: begin_file's answer is awaited (ymodem_file_begun)
   int32_t files_done;   // files received whole and closed, or sent and acknowledged
   // Receiving: the most files the senders' block 0 announced (files-left
   // counts the file it comes with), 0 when none said.
@@ -206,6 +210,11 @@ int xmodem_start_receive(XmodemState* s, const char* file_name, int start_mode);
 // begin_file hook.  Nothing is sent until the first pump.  -1 without a
 // state, else 0.
 int ymodem_start_receive(XmodemState* s, const YmodemBatch* batch, int streaming);
+
+// The answer begin_file left for later (0, 1 or -1 as it would have
+// returned): the receiver goes on exactly as when the hook returns it.
+// Same results as xmodem_consume; 0 when nothing was awaited.
+int ymodem_file_begun(XmodemState* s, int begin);
 
 // Starts sending a YMODEM batch: the batch's next_file hook is asked for
 // the first file at once and for each next one when a file is done.  The

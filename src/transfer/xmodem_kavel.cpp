@@ -136,6 +136,22 @@ int open_for_writing(XmodemHostContext* ctx, int overwrite) {
   return 0;
 }
 
+// What the file-exists answer makes of a download whose name is taken:
+// xmodem_kavel_open_receive's results.
+int open_answered(XmodemHostContext* ctx, int answer) {
+  std::string dir = directory_in_use(ctx->download_dir, ctx->default_download_dir);
+  switch (answer) {
+    case XM_EXISTS_OVERWRITE:
+      return open_for_writing(ctx, 1);
+    case XM_EXISTS_RENAME:
+      if (xm_rename_free(ctx->file_name, sizeof ctx->file_name, dir.c_str()) != 0) return -2;
+      if (build_path(ctx, dir) != 0) return -2;
+      return open_for_writing(ctx, 0);
+    default:
+      return -2;
+  }
+}
+
 }  // namespace
 
 void xm_sanitize_name(char* dest, size_t cap, const char* src) {
@@ -203,21 +219,24 @@ int xmodem_kavel_open_receive(XmodemHostContext* ctx, const char* name) {
   if (!ctx) return -1;
   xmodem_kavel_close(ctx);
   ctx->failure[0] = '\0';
+  ctx->asking = 0;
   std::string dir = directory_in_use(ctx->download_dir, ctx->default_download_dir);
   xm_sanitize_name(ctx->file_name, sizeof ctx->file_name, name);
   if (build_path(ctx, dir) != 0) return -1;
   if (!transfer_path_exists(ctx->file_path)) return open_for_writing(ctx, 0);
   if (!ctx->prompt_fn) return -2;
-  switch (ctx->prompt_fn(ctx->host, ctx->file_name)) {
-    case XM_EXISTS_OVERWRITE:
-      return open_for_writing(ctx, 1);
-    case XM_EXISTS_RENAME:
-      if (xm_rename_free(ctx->file_name, sizeof ctx->file_name, dir.c_str()) != 0) return -2;
-      if (build_path(ctx, dir) != 0) return -2;
-      return open_for_writing(ctx, 0);
-    default:
-      return -2;
+  int answer = ctx->prompt_fn(ctx->host, ctx->file_name);
+  if (answer == kTransferExistsAsked) {
+    ctx->asking = 1;
+    return kXmOpenAsked;
   }
+  return open_answered(ctx, answer);
+}
+
+int xmodem_kavel_answer_exists(XmodemHostContext* ctx, int answer) {
+  if (!ctx || !ctx->asking) return -2;
+  ctx->asking = 0;
+  return open_answered(ctx, answer);
 }
 
 int xmodem_kavel_open_send(XmodemHostContext* ctx, const char* name, uint32_t* size_out) {

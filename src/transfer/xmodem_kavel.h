@@ -5,7 +5,7 @@
 // supplies the engine's callback table, and keeps the figures the XMODEM
 // status box shows.  It knows its host only through four functions given
 // to xmodem_kavel_init (send bytes, ask about an existing file, redraw the
-// status box, read the clock), so the session (session/session_xmodem.h)
+// status box, read the clock), so the session (transfer/xmodem_protocol.h)
 // and the tests can both be the host.
 //
 // A transfer, from the host's side:
@@ -56,6 +56,7 @@ struct XmodemHostContext {
   uint32_t (*now_fn)(void* host);                                  // milliseconds
   TransferBoxCache status;                                         // the status box's drawing cache
   uint32_t start_ms;  // when the first byte was counted (speed); 0 none
+  int32_t asking;     // open_receive's file-exists question waits for its answer
   // Why our file failed ("Write failed: ..."), shown as the failure's text.
   char failure[96];
   // The received file's stream buffer: stdio would otherwise write the
@@ -74,8 +75,14 @@ void xmodem_kavel_init(XmodemHostContext* ctx, const char* download_dir, const c
 // missing).  A name that exists is put to prompt_fn: overwrite, rename to
 // the first free "stem-001.ext" .. "stem-999.ext", or skip.  0 opened; -1
 // the file cannot be created; -2 the user declined, there is no prompt, or
-// no free name is left.
+// no free name is left; kXmOpenAsked when prompt_fn returned
+// kTransferExistsAsked (transfer_files.h): the question is up and
+// xmodem_kavel_answer_exists takes its answer.
+inline constexpr int kXmOpenAsked = -4;
 int xmodem_kavel_open_receive(XmodemHostContext* ctx, const char* name);
+// The answer (XM_EXISTS_*) to the question open_receive left for later:
+// open_receive's results (-2 when no question waits).
+int xmodem_kavel_answer_exists(XmodemHostContext* ctx, int answer);
 
 // Opens a file of the upload directory for sending.  0 with its size in
 // *size_out (0 when unknown: a size XMODEM's 32-bit count cannot hold

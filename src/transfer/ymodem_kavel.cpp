@@ -134,6 +134,35 @@ void note_batch_figures(YmodemHostContext* ctx, const YmodemFileInfo* info) {
   ctx->file_mtime = info->mtime;
 }
 
+// The received file, created (overwrite: over the one there): begin_file's
+// 0, or -1 when it cannot be.
+int create_file(YmodemHostContext* ctx, int overwrite) {
+  ctx->file = transfer_create_file(ctx->file_path, overwrite, ctx->file_buffer,
+                                   sizeof ctx->file_buffer);
+  if (!ctx->file) {
+    fail_because(ctx, "Could not open ", ctx->file_name);
+    return -1;
+  }
+  return 0;
+}
+
+// What the file-exists answer makes of a file whose name is taken:
+// begin_file's result.
+int begin_answered(YmodemHostContext* ctx, int answer) {
+  if (answer == YM_EXISTS_SKIP) {
+    ctx->files_skipped++;
+    return 1;
+  }
+  int overwrite = answer == YM_EXISTS_OVERWRITE;
+  if (!overwrite && (transfer_rename_free(ctx->file_name, sizeof ctx->file_name, ctx->dir) != 0 ||
+                     transfer_join_path(ctx->file_path, sizeof ctx->file_path, ctx->dir,
+                                        ctx->file_name) != 0)) {
+    fail_because(ctx, "Could not rename incoming file", "");
+    return -1;
+  }
+  return create_file(ctx, overwrite);
+}
+
 int begin_file(void* c, const YmodemFileInfo* info) {
   YmodemHostContext* ctx = ym(c);
   next_file_begins(ctx);
@@ -143,29 +172,12 @@ int begin_file(void* c, const YmodemFileInfo* info) {
     fail_because(ctx, "Could not open ", ctx->file_name);
     return -1;
   }
-  int overwrite = 0;
-  if (transfer_path_exists(ctx->file_path)) {
-    int answer =
-        ctx->fns.file_exists ? ctx->fns.file_exists(ctx->fns.host, ctx->file_name) : YM_EXISTS_RENAME;
-    if (answer == YM_EXISTS_SKIP) {
-      ctx->files_skipped++;
-      return 1;
-    }
-    overwrite = answer == YM_EXISTS_OVERWRITE;
-    if (!overwrite && (transfer_rename_free(ctx->file_name, sizeof ctx->file_name, ctx->dir) != 0 ||
-                       transfer_join_path(ctx->file_path, sizeof ctx->file_path, ctx->dir,
-                                          ctx->file_name) != 0)) {
-      fail_because(ctx, "Could not rename incoming file", "");
-      return -1;
-    }
-  }
-  ctx->file = transfer_create_file(ctx->file_path, overwrite, ctx->file_buffer,
-                                   sizeof ctx->file_buffer);
-  if (!ctx->file) {
-    fail_because(ctx, "Could not open ", ctx->file_name);
-    return -1;
-  }
-  return 0;
+  if (!transfer_path_exists(ctx->file_path)) return create_file(ctx, 0);
+  int answer =
+      ctx->fns.file_exists ? ctx->fns.file_exists(ctx->fns.host, ctx->file_name) : YM_EXISTS_RENAME;
+  // Asked: the engine waits for ymodem_kavel_answer_exists.
+  if (answer == kTransferExistsAsked) return 2;
+  return begin_answered(ctx, answer);
 }
 
 // --- sending ---------------------------------------------------------------------------
@@ -242,6 +254,11 @@ void reset_for_transfer(YmodemHostContext* ctx, XmodemState* engine, int directi
 }
 
 }  // namespace
+
+int ymodem_kavel_answer_exists(YmodemHostContext* ctx, int answer) {
+  if (!ctx || !ctx->engine || !ctx->engine->asking) return 0;
+  return ymodem_file_begun(ctx->engine, begin_answered(ctx, answer));
+}
 
 void ymodem_kavel_init(YmodemHostContext* ctx, const YmodemHostTable* table) {
   if (!ctx) return;

@@ -46,7 +46,8 @@ enum : int { YM_EXISTS_OVERWRITE = 0, YM_EXISTS_RENAME = 1, YM_EXISTS_SKIP = 2 }
 // What the adapter asks of its host.  Every function gets `host` first;
 // any may be null: without send every send fails, without now the clock
 // reads 0, without file_exists an existing name is renamed, without draw
-// nothing is drawn.
+// nothing is drawn.  file_exists may return kTransferExistsAsked
+// (transfer_files.h): the engine then waits for ymodem_kavel_answer_exists.
 struct YmodemHostTable {
   void* host;
   int (*send)(void* host, const uint8_t* bytes, size_t count);  // 0, or a failure
@@ -107,6 +108,11 @@ int ymodem_kavel_start_receive(YmodemHostContext* ctx, XmodemState* engine, cons
 // for the receiver.
 int ymodem_kavel_start_send(YmodemHostContext* ctx, XmodemState* engine, const char* const* paths,
                             int count);
+
+// The answer (YM_EXISTS_*) to a file-exists question file_exists left for
+// later: the file is skipped, renamed or overwritten and the engine goes
+// on.  xmodem_consume's results; 0 when no question waits.
+int ymodem_kavel_answer_exists(YmodemHostContext* ctx, int answer);
 
 // Closes the current file if one is open (the host's ending; the engine
 // closes through its callbacks otherwise).

@@ -78,6 +78,8 @@
 #include "transfer/transfer_files.h"
 #include "transfer/transfer_status.h"
 
+struct Terminal;
+
 // --- protocol bytes and frame types -------------------------------------------
 inline constexpr uint8_t ZPAD = 0x2A;
 inline constexpr uint8_t ZDLE = 0x18;
@@ -215,7 +217,9 @@ struct ZmodemHooks {
   void (*status_changed)(void* ctx);
   // A received file's name exists in the download directory: answer
   // kZmodemOverwrite, kZmodemRename or kZmodemSkip.  Null: rename, so a
-  // file is never overwritten without someone agreeing to it.
+  // file is never overwritten without someone agreeing to it.  Either
+  // question may instead return kTransferExistsAsked (transfer_files.h):
+  // the engine then waits (exists_pending) for zmodem_answer_exists.
   int (*file_exists)(void* ctx, const char* name);
   // The same question with what is known of both files, preferred over
   // file_exists when set; it may answer kZmodemResume while q->can_resume
@@ -331,6 +335,13 @@ struct ZmodemState {
   // Where the current file's data began: a resumed download's existing
   // length, or the offset an upload's receiver asked for in its first ZRPOS.
   uint32_t start_offset;
+  // The file-exists question is out and its answer not yet in
+  // (kTransferExistsAsked): where it was asked from (kZmodemAskedByOffer,
+  // kZmodemAskedByData), 0 when none.  Meanwhile received bytes are dropped
+  // (the sender repeats its header) and no timer runs.
+  int32_t exists_pending;
+  long long exists_existing;  // what the question was told of the file there
+  int32_t exists_can_resume;
   ZmodemEnding ending;
   int32_t packet_len;
   uint8_t packet[kZmodemMaxSubpacket];  // data of the current subpacket until its CRC holds
@@ -392,6 +403,14 @@ int zmodem_open_receive_file(ZmodemState* z);
 void zmodem_sanitize_name(char* dest, const char* src);  // dest: kTransferNameCap bytes
 int zmodem_build_receive_path(ZmodemState* z, char* dest, const char* name);  // kTransferPathCap
 int zmodem_receive_pump(ZmodemState* z);
+// Where a question still waiting for its answer was asked from: a file's
+// offer (its ZFILE, or a failed resume check), or data that came for a file
+// not yet open.
+enum : int32_t { kZmodemAskedByOffer = 1, kZmodemAskedByData = 2 };
+// The answer to a question the host left pending (kZmodemOverwrite ..
+// kZmodemResume): the receiver goes on exactly as when the hook returns it.
+// Nothing when no question waits.
+void zmodem_answer_exists(ZmodemState* z, int answer);
 void zmodem_finish(ZmodemState* z, const char* message);  // null: "ZMODEM finished"
 void zmodem_finish_silent(ZmodemState* z);
 void zmodem_cancel(ZmodemState* z, const char* message);
@@ -433,3 +452,19 @@ int zm_flush_batch(ZmodemState* z);  // what batching gathered goes out; 0 or -1
 void zm_clear_transfer(ZmodemState* z);
 // The receiver answered our ZFIN (or sent "OO" to it): the upload's ending.
 void zm_end_upload(ZmodemState* z);
+
+// --- the status box (zmodem_status.cpp) ----------------------------------------
+// The summary of a ZMODEM transfer that went well, for the box and the
+// session: "Saved NAME (SIZE)" or "Saved n files" (in *dir the download
+// directory) after a download, "Sent NAME (SIZE)" after an upload (dir
+// null).  0 when there is none (the transfer did not succeed, or saved no
+// file: every one skipped).
+int zmodem_summary(ZmodemState* z, char* out, size_t cap, const char** dir);
+
+// Draws or updates the ZMODEM box for the state of z.  While a transfer runs
+// and the box is up, a change of the byte count alone is drawn at most every
+// 200 ms; every other change is drawn at once.  A repeated ZFIN answered
+// quietly (z->trailing) draws nothing.  After a failed ending the line of
+// the error count gives the reason instead, in red; after a successful one
+// the summary takes its place, in blue.
+void zmodem_draw_status(Terminal* t, ZmodemState* z);

@@ -524,6 +524,9 @@ void zmodem_consume_byte(ZmodemState* z, uint8_t b) {
     detect_byte(z, b);
     return;
   }
+  // While the file-exists question waits, what the sender repeats is
+  // dropped: its header comes again once we answer.
+  if (z->exists_pending) return;
   z->rx_seen = 1;
   // The common case first: a plain data byte inside a subpacket.
   if (z->parse_state == 3 && z->crc_remaining == 0 && !z->escape_pending && b != ZDLE &&
@@ -538,6 +541,7 @@ void zmodem_consume_byte(ZmodemState* z, uint8_t b) {
 size_t zmodem_consume_active(ZmodemState* z, const uint8_t* bytes, size_t len) {
   size_t i = 0;
   while (i < len && z->active) {
+    if (z->exists_pending) return len;  // dropped (zmodem_consume_byte says why)
     if (z->parse_state == 3 && z->crc_remaining == 0 && !z->escape_pending) {
       // Subpacket data up to the next ZDLE, copied in one piece: the bytes
       // zmodem_consume_byte's first case would take one at a time.
@@ -597,7 +601,9 @@ void zmodem_release_detect(ZmodemState* z, int force, TransferEmit emit, void* t
 int zmodem_poll(ZmodemState* z) {
   // A caller that shows text releases held bytes itself before the poll.
   zmodem_release_detect(z, 0, nullptr, nullptr);
-  if (!z->active) return 0;
+  // No timer runs while the user is asked: the time spent answering is no
+  // stall of the sender (the answer restarts the stall timer).
+  if (!z->active || z->exists_pending) return 0;
   return z->direction == 0 ? zmodem_receive_pump(z) : zmodem_upload_pump(z);
 }
 
@@ -657,6 +663,7 @@ void zm_end(ZmodemState* z, const char* message, ZmodemEnding ending) {
     }
   }
   z->active = 0;
+  z->exists_pending = 0;
   z->parse_state = 0;
   z->data_kind = 0;
   z->detect_index = 0;

@@ -116,8 +116,21 @@ bool prefix_crc32(const char* path, uint32_t length, uint32_t* crc) {
   return left == 0;
 }
 
+// zmodem_open_receive_file's result when the file-exists question is out
+// and its answer comes later (zmodem_answer_exists).
+constexpr int kOpenAsked = 3;
+
+// The answer to the file-exists question as the receiver takes it:
+// kZmodemResume only where it was offered.
+int exists_answered(ZmodemState* z, int answer, int can_resume) {
+  if (answer == kZmodemResume && !can_resume) answer = kZmodemRename;
+  // The question may have kept the user a while: that was no stall.
+  z->last_progress_ms = zm_now(z);
+  return answer;
+}
+
 // The file-exists question, with what is known of both files when the
-// host can take it.  kZmodemResume only where it was offered.
+// host can take it; kTransferExistsAsked when the host answers later.
 int ask_exists(ZmodemState* z, long long existing, int can_resume, int resume_failed) {
   int answer = kZmodemRename;
   if (z->hooks.file_exists_resume) {
@@ -126,10 +139,8 @@ int ask_exists(ZmodemState* z, long long existing, int can_resume, int resume_fa
   } else if (z->hooks.file_exists) {
     answer = z->hooks.file_exists(z->hooks.ctx, z->file_name);
   }
-  if (answer == kZmodemResume && !can_resume) answer = kZmodemRename;
-  // The question may have kept the user a while: that was no stall.
-  z->last_progress_ms = zm_now(z);
-  return answer;
+  if (answer == kTransferExistsAsked) return answer;
+  return exists_answered(z, answer, can_resume);
 }
 
 // Resuming: the sender is asked for the CRC of the part on disk; nothing
@@ -175,6 +186,10 @@ int resume_file(ZmodemState* z) {
 // aborted, or (2) a resume check under way.
 void answer_offer(ZmodemState* z, int r) {
   if (r == 2) return;
+  if (r == kOpenAsked) {
+    z->exists_pending = kZmodemAskedByOffer;
+    return;
+  }
   if (r == 1) {
     if (zmodem_send_hex_header_with_crc(z, ZSKIP, 0) != 0)
       zm_end(z, "ZMODEM aborted", kZmodemFailed);
@@ -333,6 +348,83 @@ void bad_subpacket(ZmodemState* z) {
   zm_reset_parser(z);
 }
 
+// A received file of the download directory opened (overwrite: over the
+// file there), and its counts started: 0, or -1 when it cannot be created.
+int create_received(ZmodemState* z, int overwrite) {
+  z->file = transfer_create_file(z->file_path, overwrite, z->file_buffer, sizeof z->file_buffer);
+  if (!z->file) {
+    zm_set_status(z, "Could not open %s", z->file_name);
+    zm_draw(z);
+    return -1;
+  }
+  ++z->files_done;
+  parse_file_numbers(z);
+  z->position = z->byte_count = z->last_flush_count = z->start_offset = 0;
+  z->resume_state = 0;
+  z->start_ms = zm_now(z);
+  zm_set_status(z, "Receiving %s", z->file_name);
+  zm_draw(z);
+  return 0;
+}
+
+// What the file-exists question's answer makes of the offered file
+// (zmodem_open_receive_file's results).
+int open_answered(ZmodemState* z, int answer, long long existing, const char* dir) {
+  if (answer == kZmodemResume) {
+    if (ask_resume_check(z, static_cast<uint32_t>(existing)) != 0) return -1;
+    return 2;
+  }
+  if (answer == kZmodemSkip) {
+    safe_copy(z->skip_name, sizeof z->skip_name, z->file_name);
+    zm_set_status(z, "Skipped %s", z->file_name);
+    zm_draw(z);
+    return 1;
+  }
+  if (answer == kZmodemOverwrite) return create_received(z, 1);
+  if (transfer_rename_free(z->file_name, sizeof z->file_name, dir) != 0 ||
+      zmodem_build_receive_path(z, z->file_path, z->file_name) != 0) {
+    zm_set_status(z, "Could not rename incoming file");
+    zm_draw(z);
+    return -1;
+  }
+  return create_received(z, 0);
+}
+
+// Data came for a file not yet open and zmodem_open_receive_file has
+// answered (r): the data is taken, or the sender told to skip, or nothing
+// until the resume check has its answer.  What zmodem_handle_header
+// returns: 0, or -1 when a send failed.
+int data_for_file(ZmodemState* z, int r) {
+  if (r == 1) {
+    z->data_kind = 0;
+    return zmodem_send_hex_header_with_crc(z, ZSKIP, 0);
+  }
+  if (r == 2) {  // no data before the check has its answer
+    z->data_kind = 0;
+    return 0;
+  }
+  if (r < 0) {
+    abort_transfer(z);
+    return 0;
+  }
+  if (z->header_value != z->position) {
+    // Data for another place than the next byte we need (a frame sent
+    // before our last ZRPOS arrived, or one after a lost header):
+    // writing it would shift the file.  Ask for our position, unless we
+    // already did: each extra request would restart the sender once
+    // more and send yet more frames for the wrong place.
+    z->data_kind = 0;
+    if (z->zrpos_pending) return 0;
+    if (count_failure(z, "Out of step")) return 0;
+    return request_position(z);
+  }
+  z->subpacket_start = z->position;
+  z->data_kind = 2;
+  zm_reset_parser(z);
+  z->parse_state = 3;
+  return 0;
+}
+
 }  // namespace
 
 void zmodem_sanitize_name(char* dest, const char* src) {
@@ -381,57 +473,43 @@ int zmodem_open_receive_file(ZmodemState* z) {
     }
     z->skip_name[0] = '\0';
   }
-  int overwrite = 0;
-  if (transfer_path_exists(z->file_path)) {
-    // The offered size, for the question (the batch's count is worked out
-    // again once the file opens).
-    int32_t files_total = z->files_total;
-    parse_file_numbers(z);
-    z->files_total = files_total;
-    long long existing = transfer_regular_size(z->file_path);
-    // A check that failed for this offer is not tried again.
-    int can_resume = z->resume_state != 2 && zmodem_can_resume(existing, z->announced_size);
-    // A sender that asks for crash recovery gets it without a question
-    // (when the check passes; else the question comes).
-    bool sender_asks = (z->zfile_flags >> 24) == kZmodemCresume;
-    int answer = can_resume && sender_asks
-                     ? kZmodemResume
-                     : ask_exists(z, existing, can_resume, z->resume_state == 2);
-    if (answer == kZmodemResume) {
-      if (ask_resume_check(z, static_cast<uint32_t>(existing)) != 0) return -1;
-      return 2;
-    }
-    if (answer == kZmodemSkip) {
-      safe_copy(z->skip_name, sizeof z->skip_name, z->file_name);
-      zm_set_status(z, "Skipped %s", z->file_name);
-      zm_draw(z);
-      return 1;
-    }
-    if (answer == kZmodemOverwrite) {
-      overwrite = 1;
-    } else {
-      if (transfer_rename_free(z->file_name, sizeof z->file_name, dir) != 0 ||
-          zmodem_build_receive_path(z, z->file_path, z->file_name) != 0) {
-        zm_set_status(z, "Could not rename incoming file");
-        zm_draw(z);
-        return -1;
-      }
-    }
-  }
-  z->file = transfer_create_file(z->file_path, overwrite, z->file_buffer, sizeof z->file_buffer);
-  if (!z->file) {
-    zm_set_status(z, "Could not open %s", z->file_name);
-    zm_draw(z);
-    return -1;
-  }
-  ++z->files_done;
+  if (!transfer_path_exists(z->file_path)) return create_received(z, 0);
+  // The offered size, for the question (the batch's count is worked out
+  // again once the file opens).
+  int32_t files_total = z->files_total;
   parse_file_numbers(z);
-  z->position = z->byte_count = z->last_flush_count = z->start_offset = 0;
-  z->resume_state = 0;
-  z->start_ms = zm_now(z);
-  zm_set_status(z, "Receiving %s", z->file_name);
-  zm_draw(z);
-  return 0;
+  z->files_total = files_total;
+  long long existing = transfer_regular_size(z->file_path);
+  // A check that failed for this offer is not tried again.
+  int can_resume = z->resume_state != 2 && zmodem_can_resume(existing, z->announced_size);
+  // A sender that asks for crash recovery gets it without a question
+  // (when the check passes; else the question comes).
+  bool sender_asks = (z->zfile_flags >> 24) == kZmodemCresume;
+  int answer = can_resume && sender_asks
+                   ? kZmodemResume
+                   : ask_exists(z, existing, can_resume, z->resume_state == 2);
+  if (answer == kTransferExistsAsked) {
+    z->exists_existing = existing;
+    z->exists_can_resume = can_resume;
+    return kOpenAsked;
+  }
+  return open_answered(z, answer, existing, dir);
+}
+
+void zmodem_answer_exists(ZmodemState* z, int answer) {
+  int32_t from = z->exists_pending;
+  if (!from) return;
+  z->exists_pending = 0;
+  if (!z->active) return;
+  answer = exists_answered(z, answer, z->exists_can_resume);
+  char dir[kTransferPathCap];
+  safe_copy(dir, sizeof dir, download_dir(z));
+  int r = open_answered(z, answer, z->exists_existing, dir);
+  if (from == kZmodemAskedByOffer) {
+    answer_offer(z, r);
+  } else if (data_for_file(z, r) != 0 && z->active) {
+    zm_end(z, "ZMODEM aborted", kZmodemFailed);
+  }
 }
 
 void zm_subpacket_done(ZmodemState* z, int crc_ok) {
@@ -580,37 +658,13 @@ int zmodem_handle_header(ZmodemState* z) {
         z->data_kind = 0;
         return zmodem_send_hex_header_with_crc(z, ZSKIP, 0);
       }
-      if (!z->file) {
-        int r = zmodem_open_receive_file(z);
-        if (r == 1) {
-          z->data_kind = 0;
-          return zmodem_send_hex_header_with_crc(z, ZSKIP, 0);
-        }
-        if (r == 2) {  // no data before the check has its answer
-          z->data_kind = 0;
-          return 0;
-        }
-        if (r < 0) {
-          abort_transfer(z);
-          return 0;
-        }
-      }
-      if (z->header_value != z->position) {
-        // Data for another place than the next byte we need (a frame sent
-        // before our last ZRPOS arrived, or one after a lost header):
-        // writing it would shift the file.  Ask for our position, unless we
-        // already did: each extra request would restart the sender once
-        // more and send yet more frames for the wrong place.
+      int r = z->file ? 0 : zmodem_open_receive_file(z);
+      if (r == kOpenAsked) {  // the data waits for the answer (dropped meanwhile)
+        z->exists_pending = kZmodemAskedByData;
         z->data_kind = 0;
-        if (z->zrpos_pending) return 0;
-        if (count_failure(z, "Out of step")) return 0;
-        return request_position(z);
+        return 0;
       }
-      z->subpacket_start = z->position;
-      z->data_kind = 2;
-      zm_reset_parser(z);
-      z->parse_state = 3;
-      return 0;
+      return data_for_file(z, r);
     }
     case ZEOF:
       if (z->file && z->header_value != z->position) {

@@ -69,8 +69,6 @@ fi
 # a folder and the units of one circle, sorted.  A circle not listed here
 # fails, and so does a listed one that is gone (take it off the list).
 allowed_circles=(
-  "session: capture clipboard_keys input phonebook_overlay session session_loop session_transfer session_xmodem"
-  "transfer: transfer_status zmodem"
 )
 found=$(grep -rnoE --include='*.cpp' --include='*.h' -e "$pattern" src |
   awk -F: '

@@ -134,7 +134,7 @@ TEST_F(Paste, NothingIsSentWhenThereIsNothingToSend) {
       {"a transfer is running",
        [](Paste* p) {
          p->copy("text");
-         p->s.zmodem.active = 1;
+         p->s.zm.zmodem.active = 1;
        },
        0},
       {"ten megabytes: more than a paste reads, so no text",
@@ -151,7 +151,7 @@ TEST_F(Paste, NothingIsSentWhenThereIsNothingToSend) {
     EXPECT_EQ(session_paste_clipboard(&s), c.result) << c.name;
     EXPECT_EQ(pair.drain_peer(), "") << c.name;
     plat_headless_set_clipboard_available(true);
-    s.zmodem.active = 0;
+    s.zm.zmodem.active = 0;
     s.terminal = term.get();
   }
 }
@@ -185,12 +185,12 @@ TEST_F(Paste, InASessionALineAtATimeAndNothingOnceATransferStarts) {
   const std::string zrqinit = std::string("**\x18") + "B00000000000000\r\n\x11";
   ASSERT_EQ(write(pair.peer, zrqinit.data(), zrqinit.size()), static_cast<ssize_t>(zrqinit.size()));
   turns_for(kPasteLineMs + 200);
-  EXPECT_TRUE(s.zmodem.active);
+  EXPECT_TRUE(s.zm.zmodem.active);
   std::string after = pair.drain_peer();
   EXPECT_EQ(after.substr(0, 6), zrqinit.substr(0, 4) + "01") << after;
   EXPECT_EQ(after.find("rest"), std::string::npos) << after;
   EXPECT_FALSE(session_paste_pending(&s));
-  zmodem_finish(&s.zmodem, "ZMODEM cancelled");
+  zmodem_finish(&s.zm.zmodem, "ZMODEM cancelled");
   session_paste_cancel(&s);
   s.loop = nullptr;
 }

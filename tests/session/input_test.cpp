@@ -409,21 +409,21 @@ TEST(SessionInput, DisconnectAndExitQuestions) {
 TEST(SessionInput, TransfersLimitTheKeys) {
   {
     InputRig rig;
-    rig.s.xmodem.active = 1;
+    rig.s.xm.xmodem.active = 1;
     EXPECT_EQ(rig.press({vanilla('a'), vanilla('h', ALT), raw(0x4C), vanilla(29)}), "");
     EXPECT_EQ(rig.running, 1);
-    EXPECT_EQ(rig.s.xmodem.active, 1);
+    EXPECT_EQ(rig.s.xm.xmodem.active, 1);
     rig.press({raw(0x45)});
-    EXPECT_EQ(rig.s.xmodem.active, 0);
+    EXPECT_EQ(rig.s.xm.xmodem.active, 0);
   }
   {
     InputRig rig;
-    rig.s.zmodem.active = 1;
+    rig.s.zm.zmodem.active = 1;
     EXPECT_EQ(rig.press({vanilla('a')}), "a");  // typing still reaches the BBS
     // Escape cancels instead of being sent: the other side gets the cancel
     // sequence.
     EXPECT_EQ(rig.press({vanilla(27)}), "\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b");
-    EXPECT_EQ(rig.s.zmodem.active, 0);
+    EXPECT_EQ(rig.s.zm.zmodem.active, 0);
     EXPECT_EQ(rig.press({vanilla(27)}), "\x1b");
   }
 }

@@ -107,7 +107,7 @@ TEST(SessionDispatch, HeldBytesAppearAfterTheirTime) {
   rig.wait(30);
   session_transfer_flush_detect(&rig.s, 0);
   EXPECT_EQ(rig.row0(), "ok **");
-  EXPECT_EQ(rig.s.zmodem.detect_index, 0);
+  EXPECT_EQ(rig.s.zm.zmodem.detect_index, 0);
   session_transfer_flush_detect(&rig.s, 1);  // nothing held: nothing more
   EXPECT_EQ(rig.row0(), "ok **");
 
@@ -116,7 +116,7 @@ TEST(SessionDispatch, HeldBytesAppearAfterTheirTime) {
   session_transfer_flush_detect(&rig.s, 1);
   EXPECT_EQ(rig.row0(), "ok ***");
   rig.feed("**");
-  rig.s.zmodem.active = 1;
+  rig.s.zm.zmodem.active = 1;
   rig.wait(500);
   session_transfer_flush_detect(&rig.s, 1);
   EXPECT_EQ(rig.row0(), "ok ***");
@@ -132,12 +132,12 @@ TEST(SessionDispatch, QuietTimeTransfersAndMissingTerminal) {
   EXPECT_EQ(rig.row0(), "kept");
   EXPECT_EQ(rig.s.discard_until_ms, 0u);
 
-  rig.s.xmodem.active = 1;
+  rig.s.xm.xmodem.active = 1;
   rig.feed("x");
-  rig.s.xmodem.active = 0;
-  rig.s.zmodem.active = 1;
+  rig.s.xm.xmodem.active = 0;
+  rig.s.zm.zmodem.active = 1;
   rig.feed("z");
-  rig.s.zmodem.active = 0;
+  rig.s.zm.zmodem.active = 0;
   EXPECT_EQ(rig.row0(), "kept");
 
   rig.s.terminal = nullptr;

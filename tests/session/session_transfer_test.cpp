@@ -132,7 +132,7 @@ struct SessionRig {
   ~SessionRig() {
     // As the session's own end does: what a transfer still holds goes.
     session_transfer_end(&s, 1);
-    if (s.zmodem.file) fclose(s.zmodem.file);
+    if (s.zm.zmodem.file) fclose(s.zm.zmodem.file);
     if (t->window) plat_close_window(t->window);
     transfer_prefs_set_defaults();
   }
@@ -184,8 +184,8 @@ TEST(SessionTransfer, DownloadsThroughTheSessionLoop) {
     std::string data = special_data(c.size, static_cast<uint32_t>(c.size));
     write_file(rig.tmp.path() + "/offer.bin", data);
     ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/offer.bin").c_str()), 0);
-    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
-    EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM finished");
+    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zm.zmodem) && ended(rig.peer.z); }));
+    EXPECT_STREQ(rig.s.zm.zmodem.status_text, "ZMODEM finished");
     EXPECT_STREQ(rig.peer.z.status_text, "Upload finished");
     EXPECT_EQ(read_file(rig.dl + "/offer.bin"), data);
     // The sender's wake-up text reaches the screen; the headers do not.
@@ -221,17 +221,17 @@ TEST(SessionTransfer, UploadFromTheMenuThroughThePicker) {
       if (batch) rig.inject({vanilla(' '), vanilla(' ')});
       rig.inject({vanilla('\r')});
     }
-    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem) && ended(rig.peer.z); }));
-    EXPECT_STREQ(rig.s.zmodem.status_text, "Upload finished");
+    ASSERT_TRUE(rig.run([&] { return ended(rig.s.zm.zmodem) && ended(rig.peer.z); }));
+    EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload finished");
     EXPECT_EQ(read_file(rig.tmp.path() + "/mine.bin"), data);
     EXPECT_EQ(read_file(rig.tmp.path() + "/two.bin"), batch ? second : "");
     char summary[224];
-    ASSERT_EQ(zmodem_summary(&rig.s.zmodem, summary, sizeof summary, nullptr), 1);
+    ASSERT_EQ(zmodem_summary(&rig.s.zm.zmodem, summary, sizeof summary, nullptr), 1);
     EXPECT_STREQ(summary, batch ? "Sent 2 files" : "Sent mine.bin (200.0 KB)");
     if (batch) {
-      EXPECT_EQ(rig.s.zmodem.files_total, 2);
-      EXPECT_EQ(rig.s.zmodem.status.batch_total, data.size() + second.size());
-      EXPECT_EQ(rig.s.zmodem.status.batch_before, data.size());
+      EXPECT_EQ(rig.s.zm.zmodem.files_total, 2);
+      EXPECT_EQ(rig.s.zm.zmodem.status.batch_total, data.size() + second.size());
+      EXPECT_EQ(rig.s.zm.zmodem.status.batch_before, data.size());
     }
     if (!receiver_first) {
       EXPECT_EQ(rig.peer.seen.rfind("rz\r", 0), 0u);  // the receiver was woken first
@@ -244,14 +244,14 @@ TEST(SessionTransfer, EscapeStopsAStreamingUpload) {
   SessionRig rig(true);
   std::string data = special_data(2 * 1024 * 1024, 3);
   write_file(rig.up + "/big.bin", data);
-  ASSERT_EQ(zmodem_start_upload(&rig.s.zmodem, (rig.up + "/big.bin").c_str()), 0);
+  ASSERT_EQ(zmodem_start_upload(&rig.s.zm.zmodem, (rig.up + "/big.bin").c_str()), 0);
   // Streaming is under way once the receiver asked for data.
-  ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.byte_count > 40000; }));
-  ASSERT_TRUE(rig.s.zmodem.active);
+  ASSERT_TRUE(rig.run([&] { return rig.s.zm.zmodem.byte_count > 40000; }));
+  ASSERT_TRUE(rig.s.zm.zmodem.active);
   rig.inject({vanilla(27)});
   ASSERT_TRUE(session_pump_turn(&rig.loop));
-  EXPECT_FALSE(rig.s.zmodem.active);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload cancelled");
+  EXPECT_FALSE(rig.s.zm.zmodem.active);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload cancelled");
   std::string rest = rig.pair.drain_peer();
   ASSERT_GE(rest.size(), 16u);
   EXPECT_EQ(rest.substr(rest.size() - 16),
@@ -259,8 +259,8 @@ TEST(SessionTransfer, EscapeStopsAStreamingUpload) {
   // What the receiver still sends (its acknowledgements) starts nothing.
   rig.peer.step();
   session_pump_turn(&rig.loop);
-  EXPECT_FALSE(rig.s.zmodem.active);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload cancelled");
+  EXPECT_FALSE(rig.s.zm.zmodem.active);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload cancelled");
   // The session goes on: a key typed now reaches the BBS.
   rig.inject({vanilla('x')});
   session_pump_turn(&rig.loop);
@@ -280,7 +280,7 @@ TEST(SessionTransfer, SessionEndsDuringADownload) {
     std::string data = special_data(3 * 1024 * 1024, 5);
     write_file(rig.tmp.path() + "/long.bin", data);
     ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/long.bin").c_str()), 0);
-    ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.byte_count > 100000; }));
+    ASSERT_TRUE(rig.run([&] { return rig.s.zm.zmodem.byte_count > 100000; }));
     if (c.peer_closes) {
       rig.peer.step();
       shutdown(rig.pair.peer, SHUT_WR);
@@ -291,9 +291,9 @@ TEST(SessionTransfer, SessionEndsDuringADownload) {
     }
     EXPECT_EQ(rig.loop.closed_by_peer, c.peer_closes ? 1 : 0);
     session_transfer_end(&rig.s, rig.loop.closed_by_peer);
-    EXPECT_STREQ(rig.s.zmodem.status_text, c.text);
-    EXPECT_EQ(rig.s.zmodem.ending, kZmodemFailed);
-    EXPECT_EQ(rig.s.zmodem.file, nullptr);
+    EXPECT_STREQ(rig.s.zm.zmodem.status_text, c.text);
+    EXPECT_EQ(rig.s.zm.zmodem.ending, kZmodemFailed);
+    EXPECT_EQ(rig.s.zm.zmodem.file, nullptr);
     std::string partial = read_file(rig.dl + "/long.bin");
     EXPECT_GT(partial.size(), 0u);
     EXPECT_EQ(partial, data.substr(0, partial.size()));  // what was written is right
@@ -304,37 +304,45 @@ TEST(SessionTransfer, AClosedLineAfterTheSendersZfinIsAFinishedDownload) {
   SessionRig rig;
   write_file(rig.tmp.path() + "/f.bin", "contents");
   ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/f.bin").c_str()), 0);
-  ASSERT_TRUE(rig.run([&] { return rig.s.zmodem.zfin_seen != 0; }));
-  ASSERT_TRUE(rig.s.zmodem.active);  // waiting for "OO"
+  ASSERT_TRUE(rig.run([&] { return rig.s.zm.zmodem.zfin_seen != 0; }));
+  ASSERT_TRUE(rig.s.zm.zmodem.active);  // waiting for "OO"
   session_transfer_end(&rig.s, 1);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM finished");
-  EXPECT_EQ(rig.s.zmodem.ending, kZmodemSucceeded);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "ZMODEM finished");
+  EXPECT_EQ(rig.s.zm.zmodem.ending, kZmodemSucceeded);
   EXPECT_EQ(read_file(rig.dl + "/f.bin"), "contents");
 }
 
-TEST(SessionTransfer, PromptTurnsKeepTelnetButDropData) {
-  SessionRig rig;
-  memset(rig.buf.data(), 0x5A, rig.buf.size());
+TEST(SessionTransfer, AQuestionUpKeepsTelnetButDropsData) {
+  SessionRig rig(true);
+  write_file(rig.dl + "/taken.bin", "old");
+  // Alt+D, X-Modem, "Save as" a name that exists: the question is up and
+  // the loop goes on.
+  rig.inject({vanilla('d', kAlt), vanilla('\r')});
+  for (char c : std::string("taken.bin\r")) rig.inject({vanilla(static_cast<uint8_t>(c))});
+  session_pump_turn(&rig.loop);
+  ASSERT_TRUE(rig.s.exists_prompt.up);
   std::string in = "dropped text" + bytes({255, 253, 24}) + "more";  // IAC DO TTYPE
   ASSERT_EQ(write(rig.pair.peer, in.data(), in.size()), static_cast<ssize_t>(in.size()));
-  rig.s.transfer_hold = 1;
   EXPECT_EQ(session_pump_turn(&rig.loop), 1);
-  rig.s.transfer_hold = 0;
   EXPECT_EQ(rig.row(0), "");                                // no data reached the terminal
   EXPECT_EQ(rig.pair.drain_peer(), bytes({255, 251, 24}));  // the option was still answered
-  for (uint8_t b : rig.buf) ASSERT_EQ(b, 0x5A);             // the outer turn's bytes untouched
-  // Without the hold the same input is shown.
+  // Once answered (Cancel) the same input is shown.
+  rig.inject({vanilla('c')});
+  session_pump_turn(&rig.loop);
+  EXPECT_FALSE(rig.s.exists_prompt.up);
+  EXPECT_FALSE(rig.s.xm.xmodem.active);
   ASSERT_EQ(write(rig.pair.peer, "shown", 5), 5);
   session_pump_turn(&rig.loop);
   EXPECT_EQ(rig.row(0), "shown");
+  EXPECT_EQ(read_file(rig.dl + "/taken.bin"), "old");
 }
 
-TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
+TEST(SessionTransfer, FileExistsQuestionAsksOverTheWindow) {
   struct Case {
     const char* name;
     std::vector<PlatEvent> keys;
     int answer;
-    int can_resume;  // asked through file_exists_resume with Resume offered
+    int can_resume;  // the file there is the start of the offered one
   };
   const Case cases[] = {
       {"o overwrites", {vanilla('o')}, kZmodemOverwrite, 0},
@@ -349,27 +357,37 @@ TEST(SessionTransfer, FileExistsHookAsksOverTheWindow) {
        kZmodemOverwrite,
        1},
       {"u is no answer without Resume", {vanilla('u'), vanilla('c')}, kZmodemSkip, 0},
+      {"the session ends: skip", {}, kZmodemSkip, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SessionRig rig(true);
-    rig.s.zmodem.status.drawn = 1;
-    for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
-    ZmodemHooks& h = rig.s.zmodem.hooks;
-    if (c.can_resume) {
-      ZmodemExistsQuestion q{"report.txt", 100, 200, 1, 0};
-      EXPECT_EQ(h.file_exists_resume(h.ctx, &q), c.answer);
+    const std::string data = special_data(200, 7);
+    const std::string old = c.can_resume ? data.substr(0, 100) : std::string(300, 'o');
+    write_file(rig.tmp.path() + "/report.txt", data);
+    write_file(rig.dl + "/report.txt", old);
+    ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/report.txt").c_str()), 0);
+    ASSERT_TRUE(rig.run([&] { return rig.s.zm.zmodem.exists_pending != 0; }));
+    EXPECT_TRUE(rig.s.exists_prompt.up);
+    EXPECT_EQ(rig.s.exists_prompt.can_resume, c.can_resume);
+    EXPECT_EQ(rig.s.zm.zmodem.status.drawn, 0);  // the box is drawn whole afterwards
+    if (c.keys.empty()) {
+      session_transfer_end(&rig.s, 1);
     } else {
-      ZmodemExistsQuestion q{"report.txt", 300, 200, 0, 0};
-      EXPECT_EQ(h.file_exists_resume(h.ctx, &q), c.answer);
       for (const auto& e : c.keys) plat_inject_event(rig.t->window, e);
-      EXPECT_EQ(h.file_exists(h.ctx, "report.txt"), c.answer);
+      ASSERT_TRUE(rig.run([&] { return ended(rig.s.zm.zmodem); }));
+      EXPECT_EQ(rig.loop.running, 1);
     }
-    EXPECT_EQ(rig.s.zmodem.status.drawn, 0);  // the box is drawn whole afterwards
-    EXPECT_EQ(rig.loop.running, 1);
+    EXPECT_FALSE(rig.s.exists_prompt.up);
+    bool fresh = c.answer == kZmodemOverwrite || c.answer == kZmodemResume;
+    EXPECT_EQ(read_file(rig.dl + "/report.txt"), fresh ? data : old);
+    EXPECT_EQ(transfer_path_exists((rig.dl + "/report-1.txt").c_str()), c.answer == kZmodemRename);
+    if (c.answer == kZmodemRename) {
+      EXPECT_EQ(read_file(rig.dl + "/report-1.txt"), data);
+    }
   }
   SessionRig windowless;
-  ZmodemHooks& h = windowless.s.zmodem.hooks;
+  ZmodemHooks& h = windowless.s.zm.zmodem.hooks;
   EXPECT_EQ(h.file_exists(h.ctx, "x"), kZmodemSkip);  // nobody to ask
 }
 
@@ -381,14 +399,14 @@ TEST(SessionTransfer, MenusAndTheirLimits) {
         {vanilla('d', kAlt), vanilla(27), vanilla('d', kAlt), raw(RAWKEY_DOWN), vanilla('\r')});
     session_handle_window_messages(&rig.s, &rig.loop.running);
     EXPECT_EQ(rig.loop.running, 1);
-    EXPECT_FALSE(rig.s.zmodem.active);
+    EXPECT_FALSE(rig.s.zm.zmodem.active);
     EXPECT_EQ(rig.pair.drain_peer(), "");
     // "X-Modem" asks "Save as"; Escape there, and Return on an empty name,
     // start nothing.
     rig.inject({vanilla('d', kAlt), vanilla('\r'), vanilla(27), vanilla('d', kAlt), vanilla('\r'),
                 vanilla('\r'), vanilla('k')});
     session_handle_window_messages(&rig.s, &rig.loop.running);
-    EXPECT_FALSE(rig.s.xmodem.active);
+    EXPECT_FALSE(rig.s.xm.xmodem.active);
     EXPECT_EQ(rig.pair.drain_peer(), "k");
   }
   {
@@ -396,18 +414,18 @@ TEST(SessionTransfer, MenusAndTheirLimits) {
     // Alt+U, Z-Modem, Escape in the picker: nothing sent.
     rig.inject({vanilla('u', kAlt), raw(RAWKEY_DOWN), vanilla('\r'), vanilla(27), vanilla('k')});
     session_handle_window_messages(&rig.s, &rig.loop.running);
-    EXPECT_FALSE(rig.s.zmodem.active);
+    EXPECT_FALSE(rig.s.zm.zmodem.active);
     EXPECT_EQ(rig.pair.drain_peer(), "k");
   }
   {
     SessionRig rig(true);
     // While a download runs, neither menu opens: the keys after them are
     // typed at the BBS, not eaten by a chooser.
-    rig.s.zmodem.active = 1;
+    rig.s.zm.zmodem.active = 1;
     rig.inject({vanilla('u', kAlt), vanilla('d', kAlt), vanilla('k')});
     session_handle_window_messages(&rig.s, &rig.loop.running);
     EXPECT_EQ(rig.pair.drain_peer(), "k");
-    rig.s.zmodem.active = 0;
+    rig.s.zm.zmodem.active = 0;
   }
   Session none;
   session_init(&none);
@@ -440,8 +458,8 @@ TEST(SessionTransfer, TheEchoOfTheCancelSequenceIsNotShown) {
   snprintf(g_download_path, sizeof g_download_path, "%s/no/such/dir", rig.tmp.path().c_str());
   write_file(rig.tmp.path() + "/f.bin", "contents");
   ASSERT_EQ(zmodem_start_upload(&rig.peer.z, (rig.tmp.path() + "/f.bin").c_str()), 0);
-  ASSERT_TRUE(rig.run([&] { return ended(rig.s.zmodem); }));
-  EXPECT_STREQ(rig.s.zmodem.status_text, "ZMODEM aborted");
+  ASSERT_TRUE(rig.run([&] { return ended(rig.s.zm.zmodem); }));
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "ZMODEM aborted");
   uint32_t quiet_until = rig.s.discard_until_ms;
   EXPECT_GE(quiet_until - clock_ms(), kCancelQuietMs - 500);
   for (const char* text : {"\r\n^X^X^X^X^X^H^H^H^H^H", "Menu"}) {
@@ -468,9 +486,9 @@ TEST(SessionTransfer, AnUploadPathTooLongIsShown) {
   write_file(rig.up + "/" + name, "data");
   snprintf(g_upload_path, sizeof g_upload_path, "%s", dir.c_str());
   rig.inject({raw(RAWKEY_DOWN), vanilla('\r')});  // past ".." to the file
-  EXPECT_EQ(session_start_upload(&rig.s), 0);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload file not found");
-  EXPECT_EQ(rig.s.zmodem.status.drawn, 1);  // the reason is on show
+  EXPECT_EQ(zmodem_protocol_start_upload(&rig.s.zm), 0);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload file not found");
+  EXPECT_EQ(rig.s.zm.zmodem.status.drawn, 1);  // the reason is on show
   EXPECT_NE(rig.s.transfer_box_until_ms, 0u);
 }
 
@@ -478,10 +496,10 @@ TEST(SessionTransfer, AFailedTransfersReasonStaysUpThreeSeconds) {
   SessionRig rig(true);
   uint32_t now = 500000;
   clock_test_set_ms(now);
-  ASSERT_EQ(zmodem_start_upload(&rig.s.zmodem, (rig.up + "/missing.bin").c_str()), 0);
-  EXPECT_STREQ(rig.s.zmodem.status_text, "Upload file not found");
-  ASSERT_EQ(rig.s.zmodem.status.drawn, 1);
-  int x = rig.s.zmodem.status.box_x, y = rig.s.zmodem.status.box_y;
+  ASSERT_EQ(zmodem_start_upload(&rig.s.zm.zmodem, (rig.up + "/missing.bin").c_str()), 0);
+  EXPECT_STREQ(rig.s.zm.zmodem.status_text, "Upload file not found");
+  ASSERT_EQ(rig.s.zm.zmodem.status.drawn, 1);
+  int x = rig.s.zm.zmodem.status.box_x, y = rig.s.zm.zmodem.status.box_y;
   int bevel = rig.t->pens[15];
   EXPECT_EQ(plat_read_pixel(rig.t->window, x, y), bevel);
   clock_test_set_ms(now + 2999);
@@ -549,6 +567,7 @@ namespace {
 struct FakeProtocol {
   int active = 0, starts = 0, direction = -1, row = -1, polls = 0, cancels = 0, draws = 0;
   int ends = 0, closed_by_peer = -1;
+  int front = 0, events = 0;  // a question of its own is up: it takes the events
   std::string fed;
 };
 FakeProtocol* fake(void* c) {
@@ -576,6 +595,8 @@ const TransferProtocolOps kFakeOps = {
     [](void*) {},
     [](const void* c) { return static_cast<const FakeProtocol*>(c)->active; },
     [](const void*) { return 0; },
+    [](const void* c) { return static_cast<const FakeProtocol*>(c)->front; },
+    [](void* c, const PlatEvent&) { fake(c)->events++; },
     [](void* c, uint8_t b, TransferEmit, void*) {
       if (b != 0x01) return TRANSFER_PASS;
       fake(c)->active = 1;
@@ -611,6 +632,14 @@ TEST(SessionTransfer, AProtocolBehindTheSeam) {
   EXPECT_GT(f.polls, 0);
   EXPECT_GT(f.draws, 0);
   EXPECT_EQ(rig.row(0), "");
+  // In front, it takes every event before the key input: Escape is no
+  // cancel and no key reaches the BBS.
+  f.front = 1;
+  rig.inject({vanilla('q'), vanilla(27), PlatEvent{PLAT_EV_REFRESH, 0, 0, 0, 0}});
+  session_pump_turn(&rig.loop);
+  f.front = 0;
+  EXPECT_EQ(f.events, 3);
+  EXPECT_EQ(f.cancels, 0);
   // Escape cancels it; then bytes go to the terminal until its detection
   // takes one and it runs again.
   rig.inject({vanilla(27)});
@@ -621,6 +650,7 @@ TEST(SessionTransfer, AProtocolBehindTheSeam) {
   EXPECT_EQ(rig.row(0), "shown");
   EXPECT_EQ(f.fed.substr(8), "more");
   EXPECT_EQ(rig.peer.seen.find('k'), std::string::npos);
+  EXPECT_EQ(rig.peer.seen.find('q'), std::string::npos);
   // The peer closes: the loop ends the session and with it the transfer.
   close(rig.pair.peer);
   rig.pair.peer = -1;

@@ -3,7 +3,7 @@
 // other side an XMODEM engine of its own behind a Telnet-doubling peer, and
 // the endings (nothing dropped after a complete transfer, 8 seconds of
 // quiet after a failed or cancelled one).
-#include "session/session_xmodem.h"
+#include "transfer/xmodem_protocol.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -117,7 +117,7 @@ struct Rig {
     session_loop_init(&loop, &s, nullptr, "Kavel - test", buf.data());
   }
   ~Rig() {
-    session_xmodem_end(&s, 0);
+    xmodem_protocol_end(&s.xm, 0);
     transfer_prefs_set_defaults();
     clock_test_reset();
   }
@@ -127,7 +127,7 @@ struct Rig {
     while (clock_ms() - start < ms) {
       if (!session_pump_turn(&loop)) return false;
       peer.step();
-      if (!s.xmodem.active) return true;
+      if (!s.xm.xmodem.active) return true;
     }
     return false;
   }
@@ -148,13 +148,13 @@ TEST(SessionXmodem, DownloadsAndUploadsThroughTheLoop) {
     Rig rig;
     auto data = random_data(c.size, static_cast<uint32_t>(c.size) + 1);
     rig.peer.h.source = data;
-    ASSERT_EQ(session_xmodem_start_receive(&rig.s, "got.bin"), 0);
+    ASSERT_EQ(xmodem_protocol_start_receive(&rig.s.xm, "got.bin"), 0);
     ASSERT_EQ(xmodem_start_send(&rig.peer.h.st, "got.bin", static_cast<uint32_t>(c.size)), 0);
     rig.peer.h.st.preferred_block = c.one_k ? 1024 : 128;
     ASSERT_TRUE(rig.run());
-    EXPECT_STREQ(rig.s.xmodem.status_text, "XMODEM complete");
+    EXPECT_STREQ(rig.s.xm.xmodem.status_text, "XMODEM complete");
     EXPECT_EQ(rig.s.discard_until_ms, 0u);
-    EXPECT_EQ(rig.s.xmodem_host.file, nullptr);
+    EXPECT_EQ(rig.s.xm.xmodem_host.file, nullptr);
     EXPECT_TRUE(xmtest::is_file_plus_padding(read_all(rig.dl + "/got.bin"), data));
 
     // And back: the same file from the upload directory.
@@ -164,10 +164,10 @@ TEST(SessionXmodem, DownloadsAndUploadsThroughTheLoop) {
     rig.peer.h.st = XmodemState{};
     rig.peer.h.init();
     ASSERT_EQ(xmodem_start_receive(&rig.peer.h.st, "send.bin", 2), 0);
-    ASSERT_EQ(session_xmodem_start_send(&rig.s, "send.bin"), 0);
-    EXPECT_EQ(rig.s.xmodem_host.total, c.size);
+    ASSERT_EQ(xmodem_protocol_start_send(&rig.s.xm, "send.bin"), 0);
+    EXPECT_EQ(rig.s.xm.xmodem_host.total, c.size);
     ASSERT_TRUE(rig.run());
-    EXPECT_STREQ(rig.s.xmodem.status_text, "XMODEM complete");
+    EXPECT_STREQ(rig.s.xm.xmodem.status_text, "XMODEM complete");
     EXPECT_TRUE(xmtest::is_file_plus_padding(rig.peer.h.stored, data));
   }
 }
@@ -184,10 +184,11 @@ TEST(SessionXmodem, YmodemBatchesThroughTheLoop) {
     auto big = random_data(20000, 7 + static_cast<uint32_t>(streaming));
     rig.peer.h.batch_out = {{"up/a b.bin", big, 0}, {"mine.txt", {'x', 'y'}, 0}, {"empty", {}, 0}};
     auto batch = rig.peer.h.batch();
-    ASSERT_EQ(session_ymodem_start_receive(&rig.s, streaming), 0);
+    ASSERT_EQ(ymodem_protocol_start_receive(&rig.s.xm, streaming), 0);
     ASSERT_EQ(ymodem_start_send(&rig.peer.h.st, &batch), 0);
     ASSERT_TRUE(rig.run());
-    EXPECT_NE(strstr(rig.s.xmodem.status_text, "complete"), nullptr) << rig.s.xmodem.status_text;
+    EXPECT_NE(strstr(rig.s.xm.xmodem.status_text, "complete"), nullptr)
+        << rig.s.xm.xmodem.status_text;
     EXPECT_EQ(rig.s.discard_until_ms, 0u);
     // Made safe as ZMODEM names are: the last path part, to the first blank.
     EXPECT_EQ(read_all(rig.dl + "/a"), big) << "cut to block 0's size";
@@ -196,7 +197,7 @@ TEST(SessionXmodem, YmodemBatchesThroughTheLoop) {
     struct stat st;
     ASSERT_EQ(stat((rig.dl + "/empty").c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
-    EXPECT_STREQ(session_ymodem_text(&rig.s), rig.s.xmodem.status_text);
+    EXPECT_STREQ(ymodem_protocol_text(&rig.s.xm), rig.s.xm.xmodem.status_text);
 
     std::ofstream(rig.up + "/send.bin", std::ios::binary)
         .write(reinterpret_cast<const char*>(big.data()), static_cast<std::streamsize>(big.size()));
@@ -209,7 +210,7 @@ TEST(SessionXmodem, YmodemBatchesThroughTheLoop) {
     ASSERT_EQ(ymodem_start_receive(&rig.peer.h.st, &back, streaming), 0);
     std::string path = rig.up + "/send.bin";
     const char* paths[] = {path.c_str()};
-    ASSERT_EQ(session_ymodem_start_send(&rig.s, paths, 1), 0);
+    ASSERT_EQ(ymodem_protocol_start_send(&rig.s.xm, paths, 1), 0);
     ASSERT_TRUE(rig.run());
     EXPECT_TRUE(rig.peer.h.ended_well());
     ASSERT_EQ(rig.peer.h.begun.size(), 1u);
@@ -220,9 +221,9 @@ TEST(SessionXmodem, YmodemBatchesThroughTheLoop) {
   Rig rig;
   std::string missing = rig.up + "/missing.bin";
   const char* paths[] = {missing.c_str()};
-  EXPECT_EQ(session_ymodem_start_send(&rig.s, paths, 1), -1);
-  EXPECT_FALSE(rig.s.xmodem.active);
-  EXPECT_NE(strstr(session_ymodem_text(&rig.s), "missing.bin"), nullptr);
+  EXPECT_EQ(ymodem_protocol_start_send(&rig.s.xm, paths, 1), -1);
+  EXPECT_FALSE(rig.s.xm.xmodem.active);
+  EXPECT_NE(strstr(ymodem_protocol_text(&rig.s.xm), "missing.bin"), nullptr);
 }
 
 // Block 1 of 128 "x" bytes with its CRC.
@@ -245,7 +246,7 @@ TEST(SessionXmodem, QuietTimeOnlyAfterAFailure) {
     Rig rig;
     uint32_t now = 100000;
     clock_test_set_ms(now);
-    ASSERT_EQ(session_xmodem_start_receive(&rig.s, "r.bin"), 0);
+    ASSERT_EQ(xmodem_protocol_start_receive(&rig.s.xm, "r.bin"), 0);
     switch (end) {
       case End::kComplete:
         rig.peer.h.source = random_data(300, 3);
@@ -253,7 +254,7 @@ TEST(SessionXmodem, QuietTimeOnlyAfterAFailure) {
         ASSERT_TRUE(rig.run(1000));
         break;
       case End::kEscape:
-        session_xmodem_escape(&rig.s);
+        xmodem_protocol_escape(&rig.s.xm);
         break;
       case End::kPeerGone:
         close(rig.pair.peer);
@@ -265,18 +266,18 @@ TEST(SessionXmodem, QuietTimeOnlyAfterAFailure) {
         // One block, then nothing: the engine's own time-outs end it, through
         // the pump.  (Before the first block it asks for ever, until Escape.)
         for (uint8_t b : first_block()) session_data_byte(&rig.s, b);
-        ASSERT_TRUE(rig.s.xmodem.active);
-        for (int i = 0; i < 100 && rig.s.xmodem.active; i++) {
+        ASSERT_TRUE(rig.s.xm.xmodem.active);
+        for (int i = 0; i < 100 && rig.s.xm.xmodem.active; i++) {
           clock_test_advance_ms(2500);
-          EXPECT_EQ(xmodem_pump_session(&rig.s), 0);
+          EXPECT_EQ(xmodem_protocol_pump(&rig.s.xm), 0);
         }
         break;
     }
-    ASSERT_FALSE(rig.s.xmodem.active);
-    EXPECT_EQ(rig.s.xmodem_host.file, nullptr) << "the file is closed at every ending";
+    ASSERT_FALSE(rig.s.xm.xmodem.active);
+    EXPECT_EQ(rig.s.xm.xmodem_host.file, nullptr) << "the file is closed at every ending";
     bool complete = end == End::kComplete;
-    EXPECT_EQ(strcmp(rig.s.xmodem.status_text, "XMODEM complete") == 0, complete)
-        << rig.s.xmodem.status_text;
+    EXPECT_EQ(strcmp(rig.s.xm.xmodem.status_text, "XMODEM complete") == 0, complete)
+        << rig.s.xm.xmodem.status_text;
     uint32_t t0 = clock_ms();
     for (char ch : std::string("AB")) session_data_byte(&rig.s, static_cast<uint8_t>(ch));
     if (complete) {
@@ -315,7 +316,7 @@ TEST(SessionXmodem, AFloodNeverHangsOrCompletes) {
   for (const Flood& f : floods) {
     SCOPED_TRACE(f.what);
     Rig rig;
-    ASSERT_EQ(session_xmodem_start_receive(&rig.s, "flood.bin"), 0);
+    ASSERT_EQ(xmodem_protocol_start_receive(&rig.s.xm, "flood.bin"), 0);
     size_t sent = 0;
     uint32_t start = clock_ms();
     // The flood goes on after an ending too (the quiet time drops it).
@@ -326,9 +327,9 @@ TEST(SessionXmodem, AFloodNeverHangsOrCompletes) {
       rig.pair.drain_peer();
     }
     EXPECT_GT(sent, 50000u);
-    EXPECT_STRNE(rig.s.xmodem.status_text, "XMODEM complete");
-    if (rig.s.xmodem.active) session_xmodem_escape(&rig.s);
-    EXPECT_FALSE(rig.s.xmodem.active);
+    EXPECT_STRNE(rig.s.xm.xmodem.status_text, "XMODEM complete");
+    if (rig.s.xm.xmodem.active) xmodem_protocol_escape(&rig.s.xm);
+    EXPECT_FALSE(rig.s.xm.xmodem.active);
     EXPECT_NE(rig.s.discard_until_ms, 0u);
     struct stat st;
     ASSERT_EQ(stat((rig.dl + "/flood.bin").c_str(), &st), 0);
@@ -341,26 +342,26 @@ TEST(SessionXmodem, AFloodNeverHangsOrCompletes) {
 // safe inside the download directory.
 TEST(SessionXmodem, StartRefusals) {
   Rig rig;
-  EXPECT_EQ(session_xmodem_start_send(&rig.s, "missing.bin"), -1);
-  EXPECT_FALSE(rig.s.xmodem.active);
+  EXPECT_EQ(xmodem_protocol_start_send(&rig.s.xm, "missing.bin"), -1);
+  EXPECT_FALSE(rig.s.xm.xmodem.active);
 
   std::ofstream(rig.dl + "/mine.txt") << "the user's own file";
-  rig.s.xmodem_host.prompt_fn = [](void*, const char*) { return int{XM_EXISTS_SKIP}; };
-  EXPECT_EQ(session_xmodem_start_receive(&rig.s, "mine.txt"), -2);
-  EXPECT_FALSE(rig.s.xmodem.active);
+  rig.s.xm.xmodem_host.prompt_fn = [](void*, const char*) { return int{XM_EXISTS_SKIP}; };
+  EXPECT_EQ(xmodem_protocol_start_receive(&rig.s.xm, "mine.txt"), -2);
+  EXPECT_FALSE(rig.s.xm.xmodem.active);
   auto kept = read_all(rig.dl + "/mine.txt");
   EXPECT_EQ(std::string(kept.begin(), kept.end()), "the user's own file");
 
-  ASSERT_EQ(session_xmodem_start_receive(&rig.s, "a/b:c"), 0);
-  EXPECT_TRUE(rig.s.xmodem.active);
-  EXPECT_STREQ(rig.s.xmodem_host.file_name, "a_b_c");
+  ASSERT_EQ(xmodem_protocol_start_receive(&rig.s.xm, "a/b:c"), 0);
+  EXPECT_TRUE(rig.s.xm.xmodem.active);
+  EXPECT_STREQ(rig.s.xm.xmodem_host.file_name, "a_b_c");
   struct stat st;
   EXPECT_EQ(stat((rig.dl + "/a_b_c").c_str(), &st), 0);
   // The session ends meanwhile: the engine is cancelled, the file closed.
-  session_xmodem_end(&rig.s, 1);
-  EXPECT_FALSE(rig.s.xmodem.active);
-  EXPECT_STREQ(rig.s.xmodem.status_text, "XMODEM interrupted by disconnect");
-  EXPECT_EQ(rig.s.xmodem_host.file, nullptr);
+  xmodem_protocol_end(&rig.s.xm, 1);
+  EXPECT_FALSE(rig.s.xm.xmodem.active);
+  EXPECT_STREQ(rig.s.xm.xmodem.status_text, "XMODEM interrupted by disconnect");
+  EXPECT_EQ(rig.s.xm.xmodem_host.file, nullptr);
 }
 
 }  // namespace

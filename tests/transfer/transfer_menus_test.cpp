@@ -340,46 +340,44 @@ TEST_F(TransferMenus, FileExistsPromptAnswers) {
       {"up twice stays on OVERWRITE", {raw(RAWKEY_UP), raw(RAWKEY_UP), raw(RAWKEY_RETURN)}, 0},
       {"refresh, other letters", {refresh_request(), vanilla('x'), vanilla('o')}, 0},
   };
+  // The events as the session's loop hands them to the prompt.
+  auto answer_to = [&](const std::vector<PlatEvent>& events) {
+    ExistsPrompt p;
+    int answer = term_exists_prompt_open(&p, t(), "report.txt", 0, 0);
+    for (const PlatEvent& e : events)
+      if (answer < 0) answer = term_exists_prompt_event(&p, e);
+    term_exists_prompt_close(&p);
+    return answer;
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    for (const auto& e : c.keys) plat_inject_event(t()->window, e);
-    EXPECT_EQ(term_prompt_receive_exists(t(), "report.txt", nullptr), c.answer);
+    EXPECT_EQ(answer_to(c.keys), c.answer);
   }
   Terminal bare{};
-  EXPECT_EQ(term_prompt_receive_exists(&bare, "report.txt", nullptr), 2);
+  ExistsPrompt p;
+  EXPECT_EQ(term_exists_prompt_open(&p, &bare, "report.txt", 0, 0), 2);
 }
 
-TEST_F(TransferMenus, FileExistsPromptServesTheConnectionAndTimesOut) {
-  // Each turn of the "session" moves the clock on by 400 ms: rename after
-  // 5000 ms, that is after 13 turns.
-  struct Turns {
-    uint32_t now = 1000;
-    int count = 0;
-    int end_after = -1;  // the session ends at this turn
-  } turns;
-  clock_test_set_ms(turns.now);
-  TransferWait wait{[](void* ctx) {
-                      auto* tr = static_cast<Turns*>(ctx);
-                      tr->now += 400;
-                      clock_test_set_ms(tr->now);
-                      return ++tr->count == tr->end_after ? 0 : 1;
-                    },
-                    &turns};
-  EXPECT_EQ(term_prompt_receive_exists(t(), "slow.bin", &wait), 1);
-  EXPECT_EQ(turns.count, 13);
-
-  turns = Turns{};
-  turns.end_after = 3;
-  clock_test_set_ms(turns.now);
-  EXPECT_EQ(term_prompt_receive_exists(t(), "slow.bin", &wait), 2);
-  EXPECT_EQ(turns.count, 3);
+TEST_F(TransferMenus, FileExistsPromptTimesOut) {
+  // Each turn of the session's loop moves the clock on by 400 ms: rename
+  // after 5000 ms, that is after 13 turns.
+  ExistsPrompt p;
+  clock_test_set_ms(1000);
+  ASSERT_LT(term_exists_prompt_open(&p, t(), "slow.bin", 0, 0), 0);
+  int turns = 0, answer = -1;
+  while (answer < 0 && turns < 100) {
+    clock_test_set_ms(1000 + 400 * ++turns);
+    answer = term_exists_prompt_poll(&p);
+  }
+  EXPECT_EQ(answer, 1);
+  EXPECT_EQ(turns, 13);
 
   // A key ends the wait at once.
-  turns = Turns{};
-  clock_test_set_ms(turns.now);
-  inject({vanilla('o')});
-  EXPECT_EQ(term_prompt_receive_exists(t(), "slow.bin", &wait), 0);
-  EXPECT_EQ(turns.count, 0);
+  clock_test_set_ms(1000);
+  ASSERT_LT(term_exists_prompt_open(&p, t(), "slow.bin", 0, 0), 0);
+  EXPECT_EQ(term_exists_prompt_poll(&p), -1);
+  EXPECT_EQ(term_exists_prompt_event(&p, vanilla('o')), 0);
+  term_exists_prompt_close(&p);
 }
 
 TEST_F(TransferMenus, SaveAsPrompt) {
