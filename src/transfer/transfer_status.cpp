@@ -22,9 +22,6 @@ enum : int {
   kWhite = 15,
 };
 
-// Progress-only updates closer together than this are not drawn.
-constexpr uint32_t kProgressRedrawMs = 199;
-
 void centred_text(Terminal* t, int x, int w, int baseline_y, const char* text, int fg, int bg) {
   term_dialog_text_bg(t, x + (w - text_px(t, text)) / 2, baseline_y, text, fg, bg);
 }
